@@ -1,0 +1,36 @@
+#include "app/tavrick_app_win32.h"
+
+#include <commctrl.h>
+
+#include "app/tavrick_dlg_win32.h"
+#include "app/version.h"
+
+int CTavrickApp::Run(const std::string& commandLine) {
+  InitInstance(commandLine, *this);
+  return 0;
+}
+
+bool CTavrickApp::InstanceMutexAlreadyExists() {
+  HANDLE h = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  if (h && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(h);
+    return true;
+  }
+  m_hInstanceMutex = h;
+  return false;
+}
+
+void CTavrickApp::ShowMessage(const std::string& text) {
+  MessageBoxA(nullptr, text.c_str(), kAppName, MB_OK);
+}
+
+void CTavrickApp::EnableControlHosting() {
+  INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES |
+                                               ICC_LISTVIEW_CLASSES | ICC_TAB_CLASSES | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&icc);
+}
+
+void CTavrickApp::RunMainDialog() {
+  CTavrickDlg dlg(m_hInstance);
+  dlg.DoModal();
+}

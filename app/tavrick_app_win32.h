@@ -1,0 +1,22 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "app/startup.h"
+
+// The application object: the real ports of start-up.
+class CTavrickApp : public IStartupPorts {
+ public:
+  explicit CTavrickApp(HINSTANCE hInstance) : m_hInstance(hInstance) {}
+  int Run(const std::string& commandLine);  // process exit code
+
+  bool InstanceMutexAlreadyExists() override;
+  void ShowMessage(const std::string& text) override;
+  void EnableControlHosting() override;
+  void RunMainDialog() override;
+
+ private:
+  HINSTANCE m_hInstance;
+  HANDLE m_hInstanceMutex = nullptr;  // held, never closed: the name stays taken until exit
+};

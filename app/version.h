@@ -1,0 +1,12 @@
+#pragma once
+// Build identity. The 32-bit build is the shipping program; the 64-bit build carries its own tag.
+#if defined(_WIN64) || defined(__x86_64__)
+constexpr int kBuildBits = 64;
+#define TAVRICK_VERSION_TAG "Tavrickx64_v2.30"
+#else
+constexpr int kBuildBits = 32;
+#define TAVRICK_VERSION_TAG "Tavrickx86_v2.30"
+#endif
+constexpr const char* kVersionTag = TAVRICK_VERSION_TAG;
+constexpr const char* kVersionNumber = "2.30";
+constexpr const char* kAppName = "tavrick";  // message box title: the executable's name

@@ -1,0 +1,36 @@
+# Warnings are errors everywhere; sources are UTF-8, string literals GBK.
+function(tavrick_compile_options target)
+  target_compile_options(${target} PRIVATE
+    $<$<COMPILE_LANGUAGE:C,CXX>:-Wall -Wextra -Werror -finput-charset=UTF-8 -fexec-charset=GBK>)
+  if(WIN32)
+    target_compile_definitions(${target} PRIVATE WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0601 WINVER=0x0601)
+  endif()
+endfunction()
+
+if(TAVRICK_SANITIZE AND NOT WIN32)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Resource scripts are UTF-8 so the Chinese captions survive.
+set(CMAKE_RC_FLAGS "${CMAKE_RC_FLAGS} -c 65001")
+
+# A subsystem folder holds portable files (built everywhere, into tavrick_core) and
+# Win32 files named *_win32.cpp (built only by mingw, into tavrick_win32).
+function(tavrick_subsystem)
+  cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
+  file(GLOB all_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(src IN LISTS all_sources)
+    get_filename_component(name ${src} NAME)
+    if(name IN_LIST ARG_EXCLUDE)
+      continue()
+    endif()
+    if(src MATCHES "_win32\\.cpp$")
+      if(WIN32)
+        target_sources(tavrick_win32 PRIVATE ${src})
+      endif()
+    else()
+      target_sources(tavrick_core PRIVATE ${src})
+    endif()
+  endforeach()
+endfunction()

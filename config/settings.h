@@ -1,0 +1,61 @@
+#pragma once
+// Every setting of the configuration file, each field named after its key.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "ipblock/ip_entries.h"
+
+class IClock;
+class IProfileStore;
+
+constexpr int kWatchTypeCount = 5;
+extern const char* const g_szWatchTypes[kWatchTypeCount];  // asp, asa, aspx, php, jsp
+
+struct CSettings {
+  // [sysice]
+  std::string sysicetimer = "5分钟";
+  int sysiceipcount = 0;
+  int sysiceipmb = 0;
+  std::string runtray;
+  // [ipwatchfile]
+  std::string watchfileon = "off";
+  std::string watchfilepath;
+  std::array<std::string, kWatchTypeCount> watchfileext;  // slot i holds type i's name or ""
+  int watchfilelogcount = 28;
+  // [msg]
+  bool downchk = false, ipfilterchk = false, wormchk = false, diskchk = false;
+  bool cpuchk = false, memorychk = false, timerchk = false, userchk = false;
+  std::string strEmail;  // key "emil"
+  std::string strPhone;  // key "phone"
+  // [ping]
+  bool pingin = false, pingout = false;
+  // [remote]
+  std::string remotepassw;  // MD5 digest text of the remote password, or ""
+  // [log]
+  int logday = 90;
+  // [sysice] onlinetime: protection seconds carried over from the last run
+  int64_t llProtectSeconds = 0;
+};
+
+// Section and key names, shared by the loader and by the code that writes each key.
+namespace ini {
+constexpr const char* kSysice = "sysice";
+constexpr const char* kIpOuter = "ipouter";
+constexpr const char* kIpFilter = "ipfilter";
+constexpr const char* kWatch = "ipwatchfile";
+constexpr const char* kMsg = "msg";
+constexpr const char* kPing = "ping";
+constexpr const char* kRemote = "remote";
+constexpr const char* kLog = "log";
+}  // namespace ini
+
+// The one-time load at start-up: every key with its default, both lists, then the
+// one-shot markers runtray and onlinetime written back as "0".
+void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterList& filters,
+                       CIpOuterList& exceptions);
+
+// The list encodings of the configuration file.
+std::string EncodeIpFilterList(const CIpFilterList& filters);
+std::string EncodeIpOuterList(const CIpOuterList& exceptions);
+std::string EncodeWatchTypes(const std::array<std::string, kWatchTypeCount>& slots);

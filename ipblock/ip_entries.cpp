@@ -1,0 +1,43 @@
+#include "ipblock/ip_entries.h"
+
+#include "common/clock.h"
+#include "common/crt_text.h"
+
+const char kForeverLabel[] = "永远";
+
+const CBlockTime g_BlockTimes[8] = {
+    {"1分钟", 60},        {"5分钟", 300},     {"10分钟", 600},        {"30分钟", 1800},
+    {"1小时", 3600},      {"24小时", 86400},  {"1个月", 2592000},     {kForeverLabel, 0},
+};
+
+int BlockSeconds(const std::string& label) {
+  for (const CBlockTime& t : g_BlockTimes)
+    if (label == t.szLabel) return t.nSeconds;
+  return 1;
+}
+
+std::unique_ptr<_CIPFilter> CreateIpFilter(const std::string& ipText, const std::string& portText,
+                                           const std::string& label, int type, IClock& clock) {
+  const int64_t now = clock.Now();
+  auto entry = std::make_unique<_CIPFilter>();
+  entry->dwIp = InetAddr(ipText);
+  entry->dwPort = PortFromText(portText);
+  entry->strAction = "add";
+  entry->nType = type;
+  const int seconds = BlockSeconds(label);
+  if (seconds == 0) {
+    entry->tExpire = 0;
+    entry->strTime = kForeverLabel;
+  } else {
+    entry->tExpire = static_cast<int32_t>(static_cast<uint32_t>(now + seconds));
+    entry->strTime = label;
+  }
+  return entry;
+}
+
+std::unique_ptr<_CIPOuter> CreateIpOuter(const std::string& ipText, const std::string& portText) {
+  auto entry = std::make_unique<_CIPOuter>();
+  entry->dwIp = InetAddr(ipText);
+  entry->dwPort = PortFromText(portText);
+  return entry;
+}

@@ -1,0 +1,20 @@
+#pragma once
+// A fresh, empty working folder for one test; the previous current directory comes back after.
+#include <windows.h>
+
+#include <string>
+
+class CScratchDir {
+ public:
+  CScratchDir();
+  ~CScratchDir();
+  const std::string& Path() const { return m_strPath; }
+  std::string File(const std::string& name) const { return m_strPath + "\\" + name; }
+
+ private:
+  std::string m_strPath;
+  std::string m_strPrevious;
+};
+
+std::string ReadWholeFile(const std::string& path);
+bool FileExists(const std::string& path);
