@@ -27,7 +27,7 @@ CLongNumber::CLongNumber(uint32_t value) { m_dwWords[0] = value; }
 
 void CLongNumber::Normalize() {
   m_nLength = kMaxWords;
-  while (m_nLength > 2 && m_dwWords[m_nLength - 1] == 0) --m_nLength;
+  while (m_nLength > 1 && m_dwWords[m_nLength - 1] == 0) --m_nLength;
 }
 
 CLongNumber& CLongNumber::FromText(const std::string& text, uint32_t base) {

@@ -242,6 +242,8 @@ TEST(LongNumberLimits, MarkIsSticky) {
   CLongNumber wrapped = Hex(kMax) + 1u;
   EXPECT_TRUE((wrapped + 1u).Overflowed());
   EXPECT_TRUE((wrapped * CLongNumber(3)).Overflowed());
+  EXPECT_TRUE((wrapped / 3u).Overflowed());
+  EXPECT_TRUE((wrapped % 3u).Overflowed());
   EXPECT_TRUE((CLongNumber(7) / (wrapped + 5u)).Overflowed());
   EXPECT_TRUE((Dec(kB) % (wrapped + 5u)).Overflowed());
   EXPECT_TRUE(Dec(kB).PowMod(wrapped + 3u, Dec("1000")).Overflowed());
