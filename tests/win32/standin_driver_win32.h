@@ -1,0 +1,48 @@
+#pragma once
+// Test access to the stand-in firewall driver: its service, and the extra control codes it
+// answers besides those of the program (packet injection, counters and tables, reset).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "driver/driver_records.h"
+
+constexpr uint32_t kIoctlInject = 0x222020;    // function 0x808, buffered
+constexpr uint32_t kIoctlCounters = 0x222024;  // function 0x809, buffered
+constexpr uint32_t kIoctlReset = 0x222028;     // function 0x80A, buffered
+constexpr uint32_t kResetPackets = 1;          // captured ring and counters
+constexpr uint32_t kResetTables = 2;           // tables, ping rule, filtering off
+
+extern const char kDriverServiceName[];  // "firewalldriver"
+
+// One injected packet (28 bytes on the wire).
+struct CInjectPacket {
+  uint32_t nProtocol = 6;  // 1 ICMP, 6 TCP, 17 UDP
+  uint32_t dwSrcIP = 0;    // network order
+  uint32_t dwDstIP = 0;
+  uint16_t wSrcPort = 0;   // host order
+  uint16_t wDstPort = 0;
+  uint32_t dwSize = 60;
+  uint32_t dwCount = 1;
+  bool bOutgoing = false;
+};
+
+struct CDriverCounters {
+  uint32_t dwFiltering = 0, dwInjected = 0, dwRecorded = 0, dwDroppedBlocked = 0;
+  uint32_t dwDroppedPing = 0, dwOverwritten = 0, dwPending = 0, dwFetches = 0;
+  uint32_t dwPingActive = 0;
+  _CPingRule ping;
+  std::vector<std::array<uint8_t, 8>> exceptions;
+  std::vector<std::array<uint8_t, 28>> blocked;
+};
+
+// Stops and deletes the driver service when it exists, and waits until the device is gone.
+void RemoveDriverService();
+// Probes; installs through the program's InstallDriver when the device does not open.
+bool EnsureDriverLoaded();
+
+// Through a handle of its own, so the program's g_hDevice is not touched.
+bool InjectPackets(const std::vector<CInjectPacket>& packets, uint32_t* recorded = nullptr,
+                   uint32_t* dropped = nullptr);
+bool ReadCounters(CDriverCounters* counters);
+bool ResetDriver(uint32_t what);
