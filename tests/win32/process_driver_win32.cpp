@@ -1,0 +1,93 @@
+#include "process_driver_win32.h"
+
+#include <vector>
+
+CChildProcess::~CChildProcess() {
+  if (!m_pi.hProcess) return;
+  if (Running()) {
+    TerminateProcess(m_pi.hProcess, 99);
+    WaitForSingleObject(m_pi.hProcess, 5000);
+  }
+  CloseHandle(m_pi.hProcess);
+  CloseHandle(m_pi.hThread);
+}
+
+bool CChildProcess::Start(const std::string& exePath, const std::string& arguments, const std::string& workDir) {
+  std::string commandLine = "\"" + exePath + "\"" + (arguments.empty() ? "" : " " + arguments);
+  std::vector<char> buffer(commandLine.begin(), commandLine.end());
+  buffer.push_back('\0');
+  STARTUPINFOA si = {};
+  si.cb = sizeof(si);
+  return CreateProcessA(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        workDir.empty() ? nullptr : workDir.c_str(), &si, &m_pi) != FALSE;
+}
+
+bool CChildProcess::WaitExit(DWORD timeoutMs) {
+  return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD CChildProcess::ExitCode() const {
+  DWORD code = STILL_ACTIVE;
+  if (m_pi.hProcess) GetExitCodeProcess(m_pi.hProcess, &code);
+  return code;
+}
+
+bool CChildProcess::Running() const { return m_pi.hProcess && WaitForSingleObject(m_pi.hProcess, 0) == WAIT_TIMEOUT; }
+
+std::string ExeDir() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string dir = path;
+  return dir.substr(0, dir.find_last_of('\\'));
+}
+
+std::string TavrickExe() { return ExeDir() + "\\tavrick.exe"; }
+
+namespace {
+
+struct FindRequest {
+  DWORD pid;
+  const std::string* className;
+  const std::string* caption;
+  HWND found;
+};
+
+BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM param) {
+  FindRequest* request = reinterpret_cast<FindRequest*>(param);
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hWnd, &pid);
+  if (pid != request->pid) return TRUE;
+  char cls[256] = {};
+  GetClassNameA(hWnd, cls, sizeof(cls));
+  if (!request->className->empty() && *request->className != cls) return TRUE;
+  if (!request->caption->empty() && *request->caption != WindowCaption(hWnd)) return TRUE;
+  request->found = hWnd;
+  return FALSE;
+}
+
+}  // namespace
+
+HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& caption, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  do {
+    FindRequest request = {pid, &className, &caption, nullptr};
+    EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&request));
+    if (request.found) return request.found;
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return nullptr;
+}
+
+std::string WindowCaption(HWND window) {
+  char text[1024] = {};
+  GetWindowTextA(window, text, sizeof(text));
+  return text;
+}
+
+std::string MessageBoxText(HWND box) {
+  char text[2048] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof(text));
+  return text;
+}
+
+void AnswerMessageBox(HWND box, int commandId) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(commandId, BN_CLICKED), 0); }

@@ -1,0 +1,38 @@
+#pragma once
+// Drives another process's windows the way a person would: start it, find its windows,
+// read and answer its message boxes. Every wait is bounded.
+#include <windows.h>
+
+#include <string>
+
+class CChildProcess {
+ public:
+  CChildProcess() = default;
+  CChildProcess(const CChildProcess&) = delete;
+  CChildProcess& operator=(const CChildProcess&) = delete;
+  ~CChildProcess();  // ends the process if it still runs
+
+  bool Start(const std::string& exePath, const std::string& arguments, const std::string& workDir);
+  bool WaitExit(DWORD timeoutMs);
+  DWORD ExitCode() const;
+  bool Running() const;
+  DWORD Pid() const { return m_pi.dwProcessId; }
+
+ private:
+  PROCESS_INFORMATION m_pi = {};
+};
+
+// The folder of the running test executable (tavrick.exe and the stand-ins sit beside it).
+std::string ExeDir();
+std::string TavrickExe();
+
+// A visible or hidden top-level window of the process with this class ("" = any) and caption
+// ("" = any), polled until the timeout; nullptr when none appeared.
+HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& caption, DWORD timeoutMs);
+
+// Text of a standard message box (its static control 0xFFFF) and its caption.
+std::string MessageBoxText(HWND box);
+std::string WindowCaption(HWND window);
+
+// Presses a message box button by command id (IDOK, IDYES, IDNO...).
+void AnswerMessageBox(HWND box, int commandId);

@@ -1,0 +1,74 @@
+// One copy of the program per machine, and the restart words, with the real tavrick.exe.
+#include <gtest/gtest.h>
+
+#include "app/version.h"
+#include "config/ini_access.h"
+#include "config/profile_store_win32.h"
+#include "process_driver_win32.h"
+#include "scratch_dir_win32.h"
+
+namespace {
+
+constexpr DWORD kWindowWait = 20000;
+
+class SingleInstanceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(first.Start(TavrickExe(), "", dir.Path()));
+    firstWindow = WaitForWindow(first.Pid(), "#32770", kVersionTag, kWindowWait);
+    ASSERT_NE(nullptr, firstWindow) << "the first copy did not show its main window";
+  }
+
+  void TearDown() override {
+    if (first.Running()) {
+      PostMessageA(firstWindow, WM_CLOSE, 0, 0);
+      first.WaitExit(10000);
+    }
+  }
+
+  // A second copy with these words must be refused with the message and end with code 0.
+  void ExpectRefused(const std::string& words) {
+    CChildProcess second;
+    ASSERT_TRUE(second.Start(TavrickExe(), words, dir.Path()));
+    HWND box = WaitForWindow(second.Pid(), "#32770", "", kWindowWait);
+    ASSERT_NE(nullptr, box) << "no message box for '" << words << "'";
+    EXPECT_EQ("已经运行一个程序,不能重复运行!", MessageBoxText(box));
+    EXPECT_EQ(kAppName, WindowCaption(box));
+    AnswerMessageBox(box, IDOK);
+    ASSERT_TRUE(second.WaitExit(10000));
+    EXPECT_EQ(0u, second.ExitCode());
+    EXPECT_TRUE(first.Running());
+  }
+
+  CScratchDir dir;
+  CChildProcess first;
+  HWND firstWindow = nullptr;
+};
+
+TEST_F(SingleInstanceTest, SecondCopyIsRefusedWhileTheFirstRuns) { ExpectRefused(""); }
+
+TEST_F(SingleInstanceTest, RebootUpAndLookalikeWordsAreRefusedLikeANormalStart) {
+  ExpectRefused("rebootup");
+  ExpectRefused("Reboot");
+}
+
+TEST_F(SingleInstanceTest, RebootStartsASecondCopy) {
+  CChildProcess second;
+  ASSERT_TRUE(second.Start(TavrickExe(), "reboot", dir.Path()));
+  HWND window = WaitForWindow(second.Pid(), "#32770", "", kWindowWait);
+  ASSERT_NE(nullptr, window);
+  EXPECT_EQ(kVersionTag, WindowCaption(window)) << "got a message box instead of the main window";
+  PostMessageA(window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(second.WaitExit(10000));
+}
+
+TEST_F(SingleInstanceTest, StartLoadsTheConfigurationAndResetsTheMarkers) {
+  CWin32ProfileStore store;
+  EXPECT_EQ("0", ReadIni(store, kConfigFile, "sysice", "runtray"));
+  EXPECT_EQ("0", ReadIni(store, kConfigFile, "sysice", "onlinetime"));
+  PostMessageA(firstWindow, WM_CLOSE, 0, 0);
+  ASSERT_TRUE(first.WaitExit(10000));
+  EXPECT_EQ(0u, first.ExitCode());
+}
+
+}  // namespace
