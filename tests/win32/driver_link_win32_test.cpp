@@ -330,4 +330,57 @@ TEST_F(Win32DriverLink, StopAndRestart) {
   EXPECT_EQ(1, StopDriverSequence());
 }
 
+// Runs the traffic tool beside the tests; its exit code, or -1 when it did not finish.
+int RunTrafficTool(const std::string& args) {
+  std::string command = "\"" + ProgramFolder() + "\\trafficgen.exe\" " + args;
+  STARTUPINFOA si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi)) {
+    return -1;
+  }
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0) {
+    GetExitCodeProcess(pi.hProcess, &code);
+  } else {
+    TerminateProcess(pi.hProcess, 99);  // only the process this test started
+  }
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return static_cast<int>(code);
+}
+
+TEST_F(Win32DriverLink, TrafficToolFloodsRepliesAndPings) {
+  Start();
+  EXPECT_EQ(0, RunTrafficTool("flood 6.6.6.6 192.168.1.10 80 50 --size 1200 --rate 1000"));
+  EXPECT_EQ(0, RunTrafficTool("reply 192.168.1.10 6.6.6.6 80 20 --size 1500"));
+  CDriverCounters c = Counters();
+  EXPECT_EQ(70u, c.dwRecorded);
+  ASSERT_EQ(1, FetchPackets(&g_PacketBuffer));
+  const auto batch = ReadBatch(g_PacketBuffer);
+  ASSERT_EQ(70u, batch.size());
+  EXPECT_EQ(InetAddr("6.6.6.6"), batch[0].dwSrcIP);
+  EXPECT_EQ(80, batch[0].wDstPort);
+  EXPECT_EQ(1200u, batch[0].dwSize);
+  EXPECT_EQ(InetAddr("192.168.1.10"), batch[69].dwSrcIP);
+  EXPECT_EQ(80, batch[69].wSrcPort);
+  EXPECT_EQ(1500u, batch[69].dwSize);
+
+  auto b = Block("6.6.6.6", "80");
+  ASSERT_EQ(1, AddBlock(b.get()));
+  EXPECT_EQ(0, RunTrafficTool("flood 6.6.6.6 192.168.1.10 80 30"));
+  EXPECT_EQ(0, RunTrafficTool("flood 6.6.6.6 192.168.1.10 443 5 --udp"));
+  const _CPingRule rule = MakePingRule("ICMP", 0);
+  ASSERT_EQ(1, SetPingRule(&rule));
+  EXPECT_EQ(0, RunTrafficTool("ping-out 192.168.1.10 8.8.8.8 4"));
+  EXPECT_EQ(0, RunTrafficTool("ping-in 8.8.8.8 192.168.1.10 3 --size 84"));
+  c = Counters();
+  EXPECT_EQ(30u, c.dwDroppedBlocked);
+  EXPECT_EQ(4u, c.dwDroppedPing);
+  EXPECT_EQ(78u, c.dwRecorded);
+  EXPECT_EQ(0, RunTrafficTool("stats"));
+  EXPECT_EQ(2, RunTrafficTool("flood 6.6.6.6"));
+}
+
 }  // namespace
