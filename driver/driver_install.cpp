@@ -13,12 +13,14 @@ int SystemBitsFromArchitecture(int processorArchitecture) {
 
 int InstallDriver(IDriverSetupPorts& ports, bool refuseOn64BitSystem) {
   const bool system64 = ports.SystemBits() == 64;
-  if (!ports.LoadSetupLibrary(kSetupLibraryName)) return kInstallFailed;
+  const bool loaded = ports.LoadSetupLibrary(kSetupLibraryName);
+  // The refusal does not depend on the library: it is shown on every attempt.
   if (system64 && refuseOn64BitSystem) {
     ports.ShowMessage(kUnsignedDriverText);
-    ports.UnloadSetupLibrary();
+    if (loaded) ports.UnloadSetupLibrary();
     return kInstallFailed;
   }
+  if (!loaded) return kInstallFailed;
   int result = kInstallFailed;
   const std::string inf = ports.ProgramDir() + "\\netsf.inf";
   if (!ports.CallInstall(kSetupExportName, inf, kDriverComponentId, kDriverInstallFlag, &result)) {

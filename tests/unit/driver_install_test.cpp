@@ -83,6 +83,12 @@ TEST(DriverInstall, MissingLibraryOrExportFails) {
   noLib.libraryPresent = false;
   EXPECT_EQ(0, InstallDriver(noLib, true));
   EXPECT_EQ(1u, noLib.log.size());
+  CFakeSetup noLib64;
+  noLib64.libraryPresent = false;
+  noLib64.bits = 64;
+  EXPECT_EQ(0, InstallDriver(noLib64, true));
+  ASSERT_EQ(2u, noLib64.log.size());
+  EXPECT_EQ(0u, noLib64.log[1].find("message "));
   CFakeSetup noExport;
   noExport.exportPresent = false;
   EXPECT_EQ(0, InstallDriver(noExport, true));
