@@ -1,0 +1,98 @@
+#include "alerts/service_client.h"
+
+#include <cstdint>
+#include <utility>
+
+#include "alerts/service_answers.h"
+#include "alerts/service_host.h"
+#include "alerts/service_status.h"
+#include "alerts/stamp_coder.h"
+#include "common/clock.h"
+#include "config/settings.h"
+
+namespace {
+// Every value is escaped so that no value can end its parameter or start another.
+std::string Param(const char* prefix, const std::string& value) { return prefix + EscapeQueryValue(value); }
+}  // namespace
+
+CServiceClient::CServiceClient(IHttpPort& http, IClock& clock, IStatusLock& lock, const CSettings& settings,
+                               std::string baseUrl)
+    : m_http(http), m_clock(clock), m_lock(lock), m_settings(settings), m_strBaseUrl(std::move(baseUrl)) {}
+
+std::string CServiceClient::Rad() const {
+  return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(m_clock.Now())));
+}
+
+std::string CServiceClient::GetStamp() { return GetStamp(Rad()); }
+
+std::string CServiceClient::GetStamp(const std::string& rad) {
+  const std::string answer = TrimAnswer(m_http.FetchUrl(Url(service_path::kTimeStamp) + Param("?rad=", rad)));
+  if (!IsUsableTimeStamp(answer)) return std::string();
+  return CStampCoder::Encode(answer);
+}
+
+void CServiceClient::SendMail(const std::string& address, const std::string& title, const std::string& message) {
+  const std::string stamp = GetStamp();
+  if (stamp.empty()) return;
+  m_http.FetchUrl(Url(service_path::kSendMail) + Param("?stamp=", stamp) + Param("&toemil=", address) +
+                  Param("&title=", title) + Param("&message=", message) + Param("&mac=", g_strMachineId));
+}
+
+void CServiceClient::SendSms(const std::string& phone, const std::string& title, const std::string& message) {
+  const std::string stamp = GetStamp();
+  if (stamp.empty()) return;
+  m_http.FetchUrl(Url(service_path::kSendSms) + Param("?stamp=", stamp) + Param("&phone=", phone) +
+                  Param("&message=", title + "_" + message) + Param("&mac=", g_strMachineId));
+}
+
+void CServiceClient::DispatchAlert(const std::string& message) {
+  if (!m_settings.strEmail.empty()) SendMail(m_settings.strEmail, g_strAlertTitle, message);
+  if (!m_settings.strPhone.empty()) SendSms(m_settings.strPhone, g_strAlertTitle, message);
+}
+
+void CServiceClient::Heartbeat() {
+  const std::string rad = Rad();
+  CStatusLockGuard hold(m_lock);
+  const std::string stamp = GetStamp(rad);
+  if (stamp.empty()) return;
+  m_http.FetchUrl(Url(service_path::kHeartbeat) + Param("?stamp=", stamp) + Param("&rad=", rad) +
+                  Param("&mac=", g_strMachineId) + Param("&v=", g_strVersion) +
+                  Param("&phone=", m_settings.strPhone) + Param("&mail=", m_settings.strEmail) +
+                  Param("&isdownmsg=", m_settings.downchk ? "1" : "0"));
+}
+
+void CServiceClient::PollFigure(const char* path, std::string& figure) {
+  const std::string rad = Rad();
+  CStatusLockGuard hold(m_lock);
+  const std::string stamp = GetStamp(rad);
+  if (stamp.empty()) return;
+  const std::string answer =
+      TrimAnswer(m_http.FetchUrl(Url(path) + Param("?stamp=", stamp) + Param("&mac=", g_strMachineId)));
+  if (IsValidFigure(answer)) figure = answer;
+}
+
+void CServiceClient::PollSmsCount() { PollFigure(service_path::kSmsCount, g_strSmsCount); }
+
+void CServiceClient::PollMailDays() { PollFigure(service_path::kMailDays, g_strMailDays); }
+
+void CServiceClient::CheckClock() {
+  CStatusLockGuard hold(m_lock);
+  const std::string answer = TrimAnswer(m_http.FetchUrl(Url(service_path::kTimeStamp)));
+  if (answer.empty()) return;
+  const std::string skew = ClockSkewMinutes(static_cast<int32_t>(static_cast<uint32_t>(m_clock.Now())), answer);
+  if (!skew.empty()) g_strClockSkew = skew;
+}
+
+void CServiceClient::PollSoftList() {
+  CStatusLockGuard hold(m_lock);
+  const std::string answer = TrimAnswer(m_http.FetchUrl(Url(service_path::kSoftList)));
+  if (!answer.empty()) SplitAnswer(answer, g_saSoftList);
+}
+
+void CServiceClient::PollRemoteCommands() {
+  const std::string rad = Rad();
+  CStatusLockGuard hold(m_lock);
+  const std::string answer =
+      TrimAnswer(m_http.FetchUrl(Url(service_path::kRemoteCode) + Param("?mac=", g_strMachineId) + Param("&rad=", rad)));
+  if (!answer.empty()) SplitAnswer(answer, g_saRemoteCmd);
+}

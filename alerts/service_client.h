@@ -1,0 +1,51 @@
+#pragma once
+// The vendor service client: every request address byte for byte, the signing step, and
+// how each answer lands in the status figures (alerts/service_status.h).
+#include <string>
+
+#include "alerts/service_ports.h"
+
+class IClock;
+struct CSettings;
+
+class CServiceClient {
+ public:
+  // baseUrl: "http://host[:port]", the endpoint paths follow it.
+  CServiceClient(IHttpPort& http, IClock& clock, IStatusLock& lock, const CSettings& settings,
+                 std::string baseUrl);
+
+  std::string FetchUrl(const std::string& url) { return m_http.FetchUrl(url); }
+  // The current time's low 32 bits in signed decimal.
+  std::string Rad() const;
+  // The service's time text raised to the public key; "" when the service gave no usable time.
+  std::string GetStamp();
+  // With a time taken earlier (the background requests take it before waiting for the lock).
+  std::string GetStamp(const std::string& rad);
+
+  // Fire and forget on the calling thread, without the status lock; nothing is sent
+  // without a stamp.
+  void SendMail(const std::string& address, const std::string& title, const std::string& message);
+  void SendSms(const std::string& phone, const std::string& title, const std::string& message);
+  // E-mail first, then SMS, each only when its address is set; both carry g_strAlertTitle.
+  void DispatchAlert(const std::string& message);
+
+  // Background requests: each takes the status lock for its whole run.
+  void Heartbeat();
+  void PollSmsCount();
+  void PollMailDays();
+  void CheckClock();
+  void PollSoftList();
+  void PollRemoteCommands();
+
+  // Full address of an endpoint path.
+  std::string Url(const char* path) const { return m_strBaseUrl + path; }
+
+ private:
+  void PollFigure(const char* path, std::string& figure);
+
+  IHttpPort& m_http;
+  IClock& m_clock;
+  IStatusLock& m_lock;
+  const CSettings& m_settings;
+  std::string m_strBaseUrl;
+};

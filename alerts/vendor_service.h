@@ -1,0 +1,35 @@
+#pragma once
+// What the main window's timers and start-up ask of the vendor service: each duty starts
+// its requests on threads of their own, and a failing request never keeps the lock.
+#include <string>
+
+#include "alerts/service_client.h"
+#include "alerts/service_ports.h"
+
+// The figures the main window's status timer shows, read under the status lock.
+struct CStatusFigures {
+  std::string strSmsCount;
+  std::string strMailDays;
+  std::string strClockSkew;
+};
+
+class CVendorService {
+ public:
+  CVendorService(CServiceClient& client, IThreadStarter& threads, IStatusLock& lock)
+      : m_client(client), m_threads(threads), m_lock(lock) {}
+
+  void OnStartup();      // SMS balance, e-mail days and related-software list, once
+  void OnTimer1();       // 600 s: e-mail days and related-software list
+  void OnTimer3();       // 86,400 s: clock check
+  void OnTimer4();       // 60 s: heartbeat and SMS balance
+  void StartRemotePoll();  // one remote command poll
+  CStatusFigures ReadFigures();    // timer 0 (20 s)
+  std::vector<std::string> ReadSoftList();  // the related-software box (30 s)
+
+ private:
+  void Start(void (CServiceClient::*request)());
+
+  CServiceClient& m_client;
+  IThreadStarter& m_threads;
+  IStatusLock& m_lock;
+};

@@ -1,0 +1,334 @@
+// Vendor service client: request addresses byte for byte, the signing gate, answer rules,
+// the status lock and the duties started by the main window's timers.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "alerts/machine_id.h"
+#include "alerts/service_answers.h"
+#include "alerts/service_client.h"
+#include "alerts/service_host.h"
+#include "alerts/service_status.h"
+#include "alerts/stamp_coder.h"
+#include "alerts/vendor_service.h"
+#include "common/clock.h"
+#include "config/settings.h"
+
+namespace {
+
+const char kBase[] = "http://svc";
+const char kStampOf1700000000[] = "b12234ec1400c5f757d38767c4ea33dcb48bf5bf51071387621f2d3d9c8cd";
+
+// Answers by endpoint path (the address up to "?"); records every address asked for.
+class CFakeHttp : public IHttpPort {
+ public:
+  std::map<std::string, std::string> answers;
+  std::vector<std::string> urls;
+  std::function<void()> onFetch;  // runs inside each fetch (to throw, or to look at the lock)
+  std::string FetchUrl(const std::string& url) override {
+    urls.push_back(url);
+    if (onFetch) onFetch();
+    const auto it = answers.find(url.substr(0, url.find('?')));
+    return it == answers.end() ? std::string() : it->second;
+  }
+};
+
+class CFakeLock : public IStatusLock {
+ public:
+  int held = 0, locks = 0;
+  void Lock() override {
+    ++held;
+    ++locks;
+  }
+  void Unlock() override { --held; }
+};
+
+class CInlineThreads : public IThreadStarter {
+ public:
+  int started = 0;
+  void Start(std::function<void()> work) override {
+    ++started;
+    work();
+  }
+};
+
+class ServiceClientTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetServiceStatus();
+    g_strMachineId = "00155D012A0B\n";
+    g_strVersion = "2.36";
+    g_strAlertTitle = "1.2.3.4Tavrick提醒您!";
+    http.answers[std::string(kBase) + "/tavrick/timestamp.jsp"] = "1700000000\r\n";
+  }
+  void TearDown() override { ResetServiceStatus(); }
+  std::string Answer(const char* path, const std::string& text) { return http.answers[kBase + std::string(path)] = text; }
+  std::string Last() const { return http.urls.empty() ? std::string() : http.urls.back(); }
+
+  CFakeHttp http;
+  CFakeLock lock;
+  CManualClock clock{1700000000};
+  CSettings settings;
+  CServiceClient client{http, clock, lock, settings, kBase};
+};
+
+// --- addresses -------------------------------------------------------------------------
+
+TEST_F(ServiceClientTest, MailAddressCarriesStampAndParametersInOrder) {
+  client.SendMail("ops@example.com", "T", "disk C: full");
+  ASSERT_EQ(2u, http.urls.size());
+  EXPECT_EQ("http://svc/tavrick/timestamp.jsp?rad=1700000000", http.urls[0]);
+  EXPECT_EQ(std::string("http://svc/tavrick/sendemil.do?stamp=") + kStampOf1700000000 +
+                "&toemil=ops@example.com&title=T&message=disk%20C:%20full&mac=00155D012A0B%0A",
+            http.urls[1]);
+  EXPECT_EQ(0, lock.locks);  // alerts do not wait for the background requests
+}
+
+TEST_F(ServiceClientTest, SmsMessageIsTitleUnderscoreMessage) {
+  client.SendSms("13800138000", "标题", "内容");
+  EXPECT_EQ(std::string("http://svc/tavrick/sendmsg.do?stamp=") + kStampOf1700000000 +
+                "&phone=13800138000&message=标题_内容&mac=00155D012A0B%0A",
+            Last());
+}
+
+TEST_F(ServiceClientTest, DispatchSendsMailFirstThenSmsWithTheAlertTitle) {
+  settings.strEmail = "a@b.c";
+  settings.strPhone = "139";
+  client.DispatchAlert("CPU高");
+  ASSERT_EQ(4u, http.urls.size());
+  EXPECT_NE(std::string::npos, http.urls[1].find("/sendemil.do?"));
+  EXPECT_NE(std::string::npos, http.urls[1].find("&title=1.2.3.4Tavrick提醒您!&message=CPU高&"));
+  EXPECT_NE(std::string::npos, http.urls[3].find("/sendmsg.do?"));
+  EXPECT_NE(std::string::npos, http.urls[3].find("&message=1.2.3.4Tavrick提醒您!_CPU高&"));
+}
+
+TEST_F(ServiceClientTest, DispatchSkipsChannelsWithoutAddress) {
+  client.DispatchAlert("x");
+  EXPECT_TRUE(http.urls.empty());
+  settings.strPhone = "139";
+  client.DispatchAlert("x");
+  ASSERT_EQ(2u, http.urls.size());
+  EXPECT_NE(std::string::npos, http.urls[1].find("/sendmsg.do?"));
+}
+
+TEST_F(ServiceClientTest, HeartbeatCarriesRadContactsAndOfflineSwitch) {
+  settings.strPhone = "139";
+  settings.strEmail = "a@b.c";
+  settings.downchk = true;
+  client.Heartbeat();
+  EXPECT_EQ(std::string("http://svc/tavrick/heartaction.do?stamp=") + kStampOf1700000000 +
+                "&rad=1700000000&mac=00155D012A0B%0A&v=2.36&phone=139&mail=a@b.c&isdownmsg=1",
+            Last());
+  settings.downchk = false;
+  client.Heartbeat();
+  EXPECT_EQ("&isdownmsg=0", Last().substr(Last().size() - 12));
+}
+
+TEST_F(ServiceClientTest, FigurePollsAndRemotePollAddresses) {
+  client.PollSmsCount();
+  EXPECT_EQ(std::string("http://svc/tavrick/getmsgcount.jsp?stamp=") + kStampOf1700000000 + "&mac=00155D012A0B%0A",
+            Last());
+  client.PollMailDays();
+  EXPECT_EQ(std::string("http://svc/tavrick/getmailday.jsp?stamp=") + kStampOf1700000000 + "&mac=00155D012A0B%0A",
+            Last());
+  client.CheckClock();
+  EXPECT_EQ("http://svc/tavrick/timestamp.jsp", Last());
+  client.PollSoftList();
+  EXPECT_EQ("http://svc/tavrick/mysoft.jsp", Last());
+  clock.Set(0x80000001LL);  // rad is the low 32 bits in signed decimal
+  client.PollRemoteCommands();
+  EXPECT_EQ("http://svc/tavrick/user/code.jsp?mac=00155D012A0B%0A&rad=-2147483647", Last());
+}
+
+TEST_F(ServiceClientTest, ValuesCannotCutOrForgeParameters) {
+  client.SendMail("a@b.c", "t", "shell a&toemil=evil@x #1 100%+1=2? 上传");
+  EXPECT_NE(std::string::npos,
+            Last().find("&message=shell%20a%26toemil%3Devil@x%20%231%20100%25%2B1%3D2%3F%20上传&mac="));
+  EXPECT_EQ(1u, [&] {
+    size_t n = 0;
+    for (size_t p = Last().find("toemil="); p != std::string::npos; p = Last().find("toemil=", p + 1)) ++n;
+    return n;
+  }());
+}
+
+// --- the signing gate --------------------------------------------------------------------
+
+TEST_F(ServiceClientTest, NoUsableTimeStampSendsNothingSigned) {
+  settings.strEmail = "a@b.c";
+  settings.strPhone = "139";
+  for (const char* answer : {"0", "-5", "", "abc", "  ", "-0"}) {
+    Answer("/tavrick/timestamp.jsp", answer);
+    http.urls.clear();
+    client.DispatchAlert("m");
+    client.Heartbeat();
+    client.PollSmsCount();
+    client.PollMailDays();
+    for (const std::string& url : http.urls)
+      EXPECT_NE(std::string::npos, url.find("/timestamp.jsp?rad=")) << "answer '" << answer << "': " << url;
+    EXPECT_EQ(5u, http.urls.size()) << answer;
+  }
+  Answer("/tavrick/timestamp.jsp", " 12 ");
+  EXPECT_EQ(CStampCoder::Encode("12"), client.GetStamp());  // the trimmed text is what gets signed
+}
+
+// --- answers -------------------------------------------------------------------------------
+
+TEST_F(ServiceClientTest, FiguresKeepPreviousValueUnlessValid) {
+  const struct {
+    const char* answer;
+    const char* stored;
+  } cases[] = {{" 12 \r\n", "12"}, {"abc", "12"}, {"0", "0"}, {"7", "7"}, {"-1", "7"},
+               {"", "7"},          {"00", "7"},   {"-3", "-3"}};
+  for (const auto& c : cases) {
+    Answer("/tavrick/getmsgcount.jsp", c.answer);
+    Answer("/tavrick/getmailday.jsp", c.answer);
+    client.PollSmsCount();
+    client.PollMailDays();
+    EXPECT_EQ(c.stored, g_strSmsCount) << "answer '" << c.answer << "'";
+    EXPECT_EQ(c.stored, g_strMailDays) << "answer '" << c.answer << "'";
+  }
+}
+
+TEST_F(ServiceClientTest, ClockSkewCountsFromThreeWholeMinutesAndStays) {
+  Answer("/tavrick/timestamp.jsp", std::to_string(1700000000 - 179));
+  client.CheckClock();
+  EXPECT_EQ("", g_strClockSkew);
+  Answer("/tavrick/timestamp.jsp", std::to_string(1700000000 + 180));
+  client.CheckClock();
+  EXPECT_EQ("3", g_strClockSkew);
+  Answer("/tavrick/timestamp.jsp", std::to_string(1700000000 - 3600 - 59));
+  client.CheckClock();
+  EXPECT_EQ("60", g_strClockSkew);
+  Answer("/tavrick/timestamp.jsp", "1700000000");  // back in step: the skew stays recorded
+  client.CheckClock();
+  EXPECT_EQ("60", g_strClockSkew);
+  Answer("/tavrick/timestamp.jsp", "");
+  g_strClockSkew.clear();
+  client.CheckClock();
+  EXPECT_EQ("", g_strClockSkew);
+}
+
+TEST_F(ServiceClientTest, SplittingKeepsInnerEmptiesAndDropsOneTrailingEmpty) {
+  Answer("/tavrick/user/code.jsp", "1,0,\r\n");
+  client.PollRemoteCommands();
+  EXPECT_EQ((std::vector<std::string>{"1", "0"}), g_saRemoteCmd);
+  Answer("/tavrick/user/code.jsp", "1,,pass word,");
+  client.PollRemoteCommands();
+  EXPECT_EQ((std::vector<std::string>{"1", "", "pass word"}), g_saRemoteCmd);
+  Answer("/tavrick/user/code.jsp", "  ");  // an empty answer leaves the list alone
+  client.PollRemoteCommands();
+  EXPECT_EQ(3u, g_saRemoteCmd.size());
+  Answer("/tavrick/mysoft.jsp", "Tool,http://t/,,http://u/");
+  client.PollSoftList();
+  EXPECT_EQ((std::vector<std::string>{"Tool", "http://t/", "", "http://u/"}), g_saSoftList);
+  std::vector<std::string> list{"old"};
+  SplitAnswer(",", list);
+  EXPECT_EQ(std::vector<std::string>{""}, list);
+}
+
+// --- the status lock ------------------------------------------------------------------------
+
+TEST_F(ServiceClientTest, BackgroundRequestsHoldTheLockWhileFetchingAndAlwaysRelease) {
+  std::vector<int> heldDuringFetch;
+  http.onFetch = [&] { heldDuringFetch.push_back(lock.held); };
+  client.Heartbeat();
+  client.PollSmsCount();
+  client.PollMailDays();
+  client.CheckClock();
+  client.PollSoftList();
+  client.PollRemoteCommands();
+  EXPECT_EQ(6, lock.locks);
+  EXPECT_EQ(0, lock.held);
+  for (int held : heldDuringFetch) EXPECT_EQ(1, held);
+  heldDuringFetch.clear();
+  client.SendMail("a@b.c", "t", "m");
+  EXPECT_EQ((std::vector<int>{0, 0}), heldDuringFetch);
+}
+
+TEST_F(ServiceClientTest, FailingRequestOnItsThreadLeavesTheLockFreeAndFiguresKept) {
+  CInlineThreads threads;
+  CVendorService service(client, threads, lock);
+  g_strSmsCount = "9";
+  http.onFetch = [] { throw std::runtime_error("session lost"); };
+  EXPECT_NO_THROW(service.OnTimer4());
+  EXPECT_NO_THROW(service.OnTimer1());
+  EXPECT_NO_THROW(service.OnTimer3());
+  EXPECT_NO_THROW(service.StartRemotePoll());
+  EXPECT_EQ(0, lock.held);
+  EXPECT_EQ("9", g_strSmsCount);
+  http.onFetch = nullptr;
+  Answer("/tavrick/getmsgcount.jsp", "42");
+  service.OnTimer4();
+  EXPECT_EQ("42", service.ReadFigures().strSmsCount);
+  EXPECT_EQ(0, lock.held);
+}
+
+TEST_F(ServiceClientTest, EachTimerDutyStartsItsOwnRequests) {
+  CInlineThreads threads;
+  CVendorService service(client, threads, lock);
+  const auto paths = [&] {
+    std::vector<std::string> out;
+    for (const std::string& url : http.urls)
+      if (url.find("/timestamp.jsp?") == std::string::npos) out.push_back(url.substr(19, url.find('?') - 19));
+    http.urls.clear();
+    return out;
+  };
+  service.OnStartup();
+  EXPECT_EQ((std::vector<std::string>{"getmsgcount.jsp", "getmailday.jsp", "mysoft.jsp"}), paths());
+  service.OnTimer1();
+  EXPECT_EQ((std::vector<std::string>{"getmailday.jsp", "mysoft.jsp"}), paths());
+  service.OnTimer3();
+  EXPECT_EQ((std::vector<std::string>{"timestamp.jsp"}), paths());
+  service.OnTimer4();
+  EXPECT_EQ((std::vector<std::string>{"heartaction.do", "getmsgcount.jsp"}), paths());
+  service.StartRemotePoll();
+  EXPECT_EQ((std::vector<std::string>{"user/code.jsp"}), paths());
+  EXPECT_EQ(9, threads.started);
+}
+
+// --- host, machine id, escaping ------------------------------------------------------------
+
+TEST(ServiceHost, HostAndPortFormTheBaseAddress) {
+  EXPECT_EQ("http://127.0.0.1:8086", ParseServiceHost(kDefaultServiceHost).BaseUrl());
+  EXPECT_EQ("http://vendor.example", ParseServiceHost(" vendor.example ").BaseUrl());
+  EXPECT_EQ("http://vendor.example", ParseServiceHost("vendor.example:80").BaseUrl());
+  const CServiceHost host = ParseServiceHost("127.0.0.1:40123");
+  EXPECT_EQ("127.0.0.1", host.strName);
+  EXPECT_EQ(40123, host.nPort);
+  EXPECT_EQ(80, ParseServiceHost("h:99999").nPort);
+  EXPECT_EQ(80, ParseServiceHost("h:8x").nPort);
+}
+
+TEST(MachineId, FirstAnsweringAdapterElseFirstOwnAddress) {
+  EXPECT_EQ("00155D012A0B\n", FormatAdapterAddress({0x00, 0x15, 0x5D, 0x01, 0x2A, 0x0B}));
+  EXPECT_EQ("A0B1C2D3E4F5\n", ChooseMachineId({{0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5}, {1, 2, 3, 4, 5, 6}}, "1.2.3.4"));
+  // 192.168.1.10 in network order is 0x0A01A8C0, which is signed 167880896.
+  EXPECT_EQ("167880896", ChooseMachineId({}, "192.168.1.10"));
+  // 10.0.0.200 gives 0xC800000A: the signed decimal is negative.
+  EXPECT_EQ(std::to_string(static_cast<int32_t>(0xC800000Au)), ChooseMachineId({}, "10.0.0.200"));
+}
+
+TEST(QueryEscaping, OnlyDelimitersBlanksAndControlBytesChange) {
+  EXPECT_EQ("%26%23%25%2B%3D%3F%20%0A%0D%09%7F%00", EscapeQueryValue(std::string("&#%+=?\x20\n\r\t\x7F\0", 12)));
+  const std::string kept = "abcXYZ019-_.~@:/;,!*'()[]$\"<>\\^`{|}";
+  EXPECT_EQ(kept, EscapeQueryValue(kept));
+  EXPECT_EQ("C:\\网站\\一句话.asp", EscapeQueryValue("C:\\网站\\一句话.asp"));  // GBK bytes stay raw
+  EXPECT_EQ("\x81\x40\xFE\xFE", EscapeQueryValue("\x81\x40\xFE\xFE"));
+}
+
+TEST(AnswerRules, TrimAndNumberFollowTheCLibrary) {
+  EXPECT_EQ("12", TrimAnswer(" \t12\r\n"));
+  EXPECT_EQ(12, AnswerNumber(" 12abc"));
+  EXPECT_FALSE(IsUsableTimeStamp("0"));
+  EXPECT_FALSE(IsUsableTimeStamp("-1700000000"));
+  EXPECT_TRUE(IsUsableTimeStamp("1"));
+  EXPECT_EQ("", ClockSkewMinutes(1000, "821"));  // 179 s
+  EXPECT_EQ("3", ClockSkewMinutes(1000, "820"));   // 180 s
+  EXPECT_EQ("3", ClockSkewMinutes(820, "1000"));
+}
+
+}  // namespace
