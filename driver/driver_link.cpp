@@ -155,15 +155,17 @@ int FetchPackets(_CPacketSnapshot* snapshot) {
              : 0;
 }
 
-int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blocked,
-                        const PumpAndWait& pump) {
+int StartDriverFiltering() {
   if (!OpenDevice()) return kStartFailed;
   _CDriverStatus status;
   if (!QueryDriverStatus(&status)) return kStartFailed;
   if (status.nReady != 1) return kStartNeedsRestart;
   if (status.nVersion < 1) return kStartDriverTooOld;
   if (!SendFilterSwitch(kFilterStart)) return kStartFailed;
+  return kStartOk;
+}
 
+void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump) {
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again.
   for (const auto& e : exceptions) {
@@ -177,6 +179,13 @@ int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blo
   for (const auto& b : blocked) {
     if (AddBlock(b.get())) pump(200);
   }
+}
+
+int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blocked,
+                        const PumpAndWait& pump) {
+  const int result = StartDriverFiltering();
+  if (result != kStartOk) return result;
+  LoadListsIntoDriver(exceptions, blocked, pump);
   return kStartOk;
 }
 

@@ -56,7 +56,12 @@ constexpr int kStartDriverTooOld = 101;
 // Called between the load steps: process pending window messages, then wait this many ms.
 using PumpAndWait = std::function<void(int milliseconds)>;
 
-// Opens the device, checks version and readiness, starts filtering and loads both lists
+// The first part of the start: opens the device, checks version and readiness and starts
+// filtering. Returns 0, 1, 100 or 101.
+int StartDriverFiltering();
+// The second part: loads both lists into the driver (exceptions first), pacing each step.
+void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump);
+// Both parts in one: opens the device, checks version and readiness, starts filtering and loads both lists
 // (exceptions first). Returns 0, 1, 100 or 101.
 int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blocked,
                         const PumpAndWait& pump);

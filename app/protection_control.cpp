@@ -1,0 +1,104 @@
+#include "app/protection_control.h"
+
+#include "driver/driver_install.h"
+#include "driver/driver_link.h"
+
+namespace startmsg {
+const char kAlreadyRunning[] = "防火墙已经启动!";
+const char kInstallQuestion[] =
+    "第一次使用需安装NDIS驱动,安装后可能需重启您的服务器! \n请备份好您的数据,是否安装?";
+const char kInstallFailed[] = "驱动安装失败!";
+const char kStartFailed[] = "防火墙启动失败!";
+const char kDriverTooOld[] = "驱动版本过低!请下载新版本软件,并卸载现用驱动(见帮助)。";
+const char kUnknownError[] = "启动未知错误,请手动安装NDIS驱动!";
+const char kStartedOk[] = "防火墙启动成功!";
+const char kRestartQuestion[] = "您必须重启服务器才能使用Tavrick?";
+const char kAlreadyStopped[] = "防火墙已经停止!";
+const char kStopFailed[] = "防火墙停止失败!";
+const char kStoppedOk[] = "防火墙停止成功!";
+const char kLoadingBusy[] = "正在加载配置";
+const char kStoppingBusy[] = "正在停止防火墙";
+const char kStateRunning[] = "启动";
+const char kStateStopped[] = "停止";
+}  // namespace startmsg
+
+namespace msg = startmsg;
+
+void CProtectionControl::StartCommand() {
+  if (m_ports.Protecting()) {
+    m_ports.Show(msg::kAlreadyRunning);
+    return;
+  }
+  if (!m_ports.ProbeDevice() && !m_ports.Ask(msg::kInstallQuestion)) return;
+  const int installed = m_ports.InstallDriver();
+  bool needsRestart = installed == kInstalledNeedsRestart;
+  if (!needsRestart) {
+    if (installed != kInstalledNow && installed != kInstalledAlready) {
+      m_ports.Show(msg::kInstallFailed);
+      return;
+    }
+    if (m_ports.Protecting()) {
+      m_ports.Show(msg::kAlreadyRunning);
+      return;
+    }
+    const int result = StartProtection();
+    switch (result) {
+      case kStartOk:
+        m_ports.SetStateFace(true, msg::kStateRunning);
+        m_ports.MarkRunning();
+        // A carried-over protection time means this is an automatic restart: stay quiet.
+        if (m_ports.ProtectSeconds() == 0) m_ports.Show(msg::kStartedOk);
+        return;
+      case kStartNeedsRestart:
+        needsRestart = true;
+        break;
+      case kStartFailed:
+        m_ports.Show(msg::kStartFailed);
+        return;
+      case kStartDriverTooOld:
+        m_ports.Show(msg::kDriverTooOld);
+        return;
+      default:
+        m_ports.Show(msg::kUnknownError);
+        return;
+    }
+  }
+  if (m_ports.Ask(msg::kRestartQuestion)) m_ports.RebootServer();
+}
+
+int CProtectionControl::StartProtection() {
+  const int result = m_ports.StartDriverFiltering();
+  if (result != kStartOk) return result;
+  m_ports.EnableButtons(false);
+  m_ports.SetBusy(msg::kLoadingBusy);
+  m_ports.LoadListsIntoDriver();
+  m_ports.CreateWorkingWindows();
+  m_ports.SetBusy("");
+  m_ports.EnableButtons(true);
+  m_ports.SetTrayIcon(kTrayIconRunning);
+  return kStartOk;
+}
+
+void CProtectionControl::StopCommand() {
+  if (!m_ports.Protecting()) {
+    m_ports.Show(msg::kAlreadyStopped);
+    return;
+  }
+  if (StopProtection() != 1) {
+    m_ports.Show(msg::kStopFailed);
+    return;
+  }
+  m_ports.SetStateFace(false, msg::kStateStopped);
+  m_ports.Show(msg::kStoppedOk);
+}
+
+int CProtectionControl::StopProtection() {
+  if (m_ports.StopDriverSequence() != 1) return 0;
+  m_ports.EnableButtons(false);
+  m_ports.SetBusy(msg::kStoppingBusy);
+  m_ports.WaitPumping(10);
+  m_ports.SetBusy("");
+  m_ports.EnableButtons(true);
+  m_ports.SetTrayIcon(kTrayIconStopped);
+  return 1;
+}

@@ -1,0 +1,58 @@
+#pragma once
+// Starting and stopping protection from the main window: the decisions, the questions and
+// the messages. The window supplies the ports; the driver link does the work.
+#include <string>
+
+#include "ui/prompt.h"
+
+namespace startmsg {
+extern const char kAlreadyRunning[];    // "防火墙已经启动!"
+extern const char kInstallQuestion[];   // first-use driver installation question
+extern const char kInstallFailed[];     // "驱动安装失败!"
+extern const char kStartFailed[];       // "防火墙启动失败!"
+extern const char kDriverTooOld[];      // driver version too old
+extern const char kUnknownError[];      // any other start result
+extern const char kStartedOk[];         // "防火墙启动成功!"
+extern const char kRestartQuestion[];   // "您必须重启服务器才能使用Tavrick?"
+extern const char kAlreadyStopped[];    // "防火墙已经停止!"
+extern const char kStopFailed[];        // "防火墙停止失败!"
+extern const char kStoppedOk[];         // "防火墙停止成功!"
+extern const char kLoadingBusy[];       // "正在加载配置"
+extern const char kStoppingBusy[];      // "正在停止防火墙"
+extern const char kStateRunning[];      // "启动"
+extern const char kStateStopped[];      // "停止"
+}  // namespace startmsg
+
+class IProtectionPorts : public IPrompt {
+ public:
+  virtual bool Protecting() = 0;
+  virtual bool ProbeDevice() = 0;
+  virtual int InstallDriver() = 0;
+  virtual int StartDriverFiltering() = 0;  // open, check, start filtering: 0, 1, 100, 101
+  virtual void LoadListsIntoDriver() = 0;  // both lists, pumping messages between steps
+  virtual int StopDriverSequence() = 0;
+  virtual void MarkRunning() = 0;
+  virtual void EnableButtons(bool enable) = 0;
+  virtual void SetBusy(const std::string& text) = 0;  // "" ends the busy display
+  virtual void SetStateFace(bool running, const std::string& label) = 0;
+  virtual void SetTrayIcon(int iconId) = 0;
+  virtual void CreateWorkingWindows() = 0;
+  virtual void WaitPumping(int seconds) = 0;
+  virtual void RebootServer() = 0;
+  virtual long long ProtectSeconds() = 0;
+};
+
+constexpr int kTrayIconStopped = 128;
+constexpr int kTrayIconRunning = 157;
+
+class CProtectionControl {
+ public:
+  explicit CProtectionControl(IProtectionPorts& ports) : m_ports(ports) {}
+  void StartCommand();  // button "启动防护" and the automatic start
+  void StopCommand();   // button "暂停防护"
+  int StartProtection();
+  int StopProtection();
+
+ private:
+  IProtectionPorts& m_ports;
+};

@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/protect_time.h"
+#include "app/protection_control.h"
+#include "driver/driver_install.h"
+#include "driver/driver_link.h"
+#include "ui/anchor_layout.h"
+#include "ui/keyboard_rule.h"
+
+namespace {
+
+TEST(ProtectTimeText, EachRangeAndItsBoundaries) {
+  EXPECT_EQ("59秒", ProtectTimeText(59));
+  EXPECT_EQ("1分0秒", ProtectTimeText(60));
+  EXPECT_EQ("1分41秒", ProtectTimeText(101));
+  EXPECT_EQ("59分59秒", ProtectTimeText(3599));
+  EXPECT_EQ("1时0分0秒", ProtectTimeText(3600));
+  EXPECT_EQ("1时0分1秒", ProtectTimeText(3601));
+  EXPECT_EQ("23时59分59秒", ProtectTimeText(86399));
+  EXPECT_EQ("1天0时0分0秒", ProtectTimeText(86400));
+  EXPECT_EQ("1天1时1分1秒", ProtectTimeText(90061));
+  EXPECT_EQ("0秒", ProtectTimeText(0));
+}
+
+TEST(PickRelatedSoftware, LastTextAndLastLinkWin) {
+  std::string text = "广告招商中", link = "old";
+  PickRelatedSoftware({"text1", "link1", "text2", "link2"}, text, link);
+  EXPECT_EQ("text2", text);
+  EXPECT_EQ("link2", link);
+  PickRelatedSoftware({"a", "l", "b"}, text, link);
+  EXPECT_EQ("b", text);
+  EXPECT_EQ("l", link);
+  PickRelatedSoftware({}, text, link);
+  EXPECT_EQ("", text);
+  EXPECT_EQ("", link);
+}
+
+TEST(AnchorLayout, WideningMovesAndGrowsByWholePercentShares) {
+  CAnchorLayout layout;
+  layout.Add({1013, 10, 0, 3, 1}, 400, 300);
+  int dx = 0, dy = 0;
+  layout.Resize(0, 600, 300, &dx, &dy);
+  EXPECT_EQ(200, dx);
+  EXPECT_EQ(0, dy);
+  const CControlRect moved = ApplyAnchor(layout.Anchors()[0], {50, 20, 150, 40}, dx, dy);
+  EXPECT_EQ(70, moved.left);
+  EXPECT_EQ(20, moved.top);
+  EXPECT_EQ(106, moved.right - moved.left);
+  EXPECT_EQ(20, moved.bottom - moved.top);
+}
+
+TEST(AnchorLayout, MinimisingIsANoOpAndKeepsTheReference) {
+  CAnchorLayout layout;
+  layout.Add({1, 100, 100, 100, 100}, 400, 300);
+  int dx = -1, dy = -1;
+  layout.Resize(kSizeMinimized, 0, 0, &dx, &dy);
+  EXPECT_EQ(0, dx);
+  EXPECT_EQ(0, dy);
+  layout.Resize(0, 400, 300, &dx, &dy);  // restored: same size as before
+  EXPECT_EQ(0, dx);
+  EXPECT_EQ(0, dy);
+}
+
+TEST(AnchorLayout, TruncationErrorsAddUpOverResizes) {
+  CAnchorLayout layout;
+  const CAnchor anchor{1, 3, 0, 0, 0};
+  layout.Add(anchor, 100, 100);
+  CControlRect rc{0, 0, 10, 10};
+  int dx, dy;
+  for (int width = 110; width <= 200; width += 10) {  // ten steps of 10 px: 3% of 10 truncates to 0
+    layout.Resize(0, width, 100, &dx, &dy);
+    rc = ApplyAnchor(anchor, rc, dx, dy);
+  }
+  EXPECT_EQ(0, rc.left);
+  layout.Resize(0, 300, 100, &dx, &dy);  // one step of 100 px moves by 3
+  EXPECT_EQ(3, ApplyAnchor(anchor, rc, dx, dy).left);
+  const CControlRect shrunk = ApplyAnchor({1, 50, 0, 50, 0}, {100, 0, 200, 10}, -3, 0);
+  EXPECT_EQ(99, shrunk.left);  // -1.5 truncates toward zero
+  EXPECT_EQ(99, shrunk.right - shrunk.left);
+}
+
+TEST(KeyboardRule, EscapeAndEnterNeverReachTheDialog) {
+  EXPECT_TRUE(SwallowDialogKey(0x0100, 27));   // WM_KEYDOWN Escape
+  EXPECT_FALSE(SwallowDialogKey(0x0101, 27));  // WM_KEYUP Escape passes
+  EXPECT_TRUE(SwallowDialogKey(0x0100, 13));   // key-down, key-up and char of Enter
+  EXPECT_TRUE(SwallowDialogKey(0x0101, 13));
+  EXPECT_TRUE(SwallowDialogKey(0x0102, 13));
+  EXPECT_FALSE(SwallowDialogKey(0x0100, 9));   // Tab still navigates
+  EXPECT_FALSE(SwallowDialogKey(0x0113, 13));  // WM_TIMER with id 13 is not a key
+  EXPECT_FALSE(SwallowDialogKey(0x0111, 13));  // nor WM_COMMAND of control 13
+}
+
+// Records what the start and stop commands do, in order.
+class FakeProtection : public IProtectionPorts {
+ public:
+  void Show(const std::string& text) override { log.push_back("show:" + text); }
+  bool Ask(const std::string& text) override {
+    log.push_back("ask:" + text);
+    return answer;
+  }
+  bool Protecting() override { return protecting; }
+  bool ProbeDevice() override { return probe; }
+  int InstallDriver() override {
+    log.push_back("install");
+    return installResult;
+  }
+  int StartDriverFiltering() override {
+    log.push_back("filter");
+    return startResult;
+  }
+  void LoadListsIntoDriver() override { log.push_back("load"); }
+  int StopDriverSequence() override {
+    log.push_back("stopdriver");
+    return stopResult;
+  }
+  void MarkRunning() override {
+    log.push_back("running");
+    protecting = true;
+  }
+  void EnableButtons(bool enable) override { log.push_back(enable ? "enable" : "disable"); }
+  void SetBusy(const std::string& text) override { log.push_back("busy:" + text); }
+  void SetStateFace(bool running, const std::string& label) override {
+    log.push_back(std::string(running ? "face-running:" : "face-stopped:") + label);
+  }
+  void SetTrayIcon(int icon) override { log.push_back("tray:" + std::to_string(icon)); }
+  void CreateWorkingWindows() override { log.push_back("windows"); }
+  void WaitPumping(int seconds) override { log.push_back("wait:" + std::to_string(seconds)); }
+  void RebootServer() override { log.push_back("reboot"); }
+  long long ProtectSeconds() override { return protectSeconds; }
+
+  bool answer = true, protecting = false, probe = true;
+  int installResult = kInstalledAlready, startResult = kStartOk, stopResult = 1;
+  long long protectSeconds = 0;
+  std::vector<std::string> log;
+};
+
+using Log = std::vector<std::string>;
+
+TEST(ProtectionControl, SuccessfulStartLoadsCreatesWindowsAndAnnounces) {
+  FakeProtection ports;
+  CProtectionControl(ports).StartCommand();
+  EXPECT_EQ((Log{"install", "filter", "disable", "busy:正在加载配置", "load", "windows", "busy:", "enable",
+                 "tray:157", "face-running:启动", "running", "show:防火墙启动成功!"}),
+            ports.log);
+}
+
+TEST(ProtectionControl, CarriedOverTimeStartsQuietly) {
+  FakeProtection ports;
+  ports.protectSeconds = 100;
+  CProtectionControl(ports).StartCommand();
+  EXPECT_EQ("running", ports.log.back());
+}
+
+TEST(ProtectionControl, MissingDriverAsksAndNoChangesNothing) {
+  FakeProtection ports;
+  ports.probe = false;
+  ports.answer = false;
+  CProtectionControl(ports).StartCommand();
+  EXPECT_EQ((Log{"ask:第一次使用需安装NDIS驱动,安装后可能需重启您的服务器! \n请备份好您的数据,是否安装?"}), ports.log);
+}
+
+TEST(ProtectionControl, InstallResults) {
+  for (int result : {kInstallFailed, 3, -1}) {
+    FakeProtection ports;
+    ports.installResult = result;
+    CProtectionControl(ports).StartCommand();
+    EXPECT_EQ((Log{"install", "show:驱动安装失败!"}), ports.log) << result;
+  }
+  FakeProtection restart;
+  restart.installResult = kInstalledNeedsRestart;
+  CProtectionControl(restart).StartCommand();
+  EXPECT_EQ((Log{"install", "ask:您必须重启服务器才能使用Tavrick?", "reboot"}), restart.log);
+  FakeProtection now;
+  now.installResult = kInstalledNow;
+  CProtectionControl(now).StartCommand();
+  EXPECT_TRUE(now.protecting);
+}
+
+TEST(ProtectionControl, StartResultsHaveTheirMessages) {
+  const std::pair<int, const char*> cases[] = {
+      {kStartFailed, "show:防火墙启动失败!"},
+      {kStartDriverTooOld, "show:驱动版本过低!请下载新版本软件,并卸载现用驱动(见帮助)。"},
+      {7, "show:启动未知错误,请手动安装NDIS驱动!"},
+  };
+  for (const auto& c : cases) {
+    FakeProtection ports;
+    ports.startResult = c.first;
+    CProtectionControl(ports).StartCommand();
+    EXPECT_EQ((Log{"install", "filter", c.second}), ports.log);
+    EXPECT_FALSE(ports.protecting);
+  }
+  FakeProtection restart;
+  restart.startResult = kStartNeedsRestart;
+  restart.answer = false;
+  CProtectionControl(restart).StartCommand();
+  EXPECT_EQ((Log{"install", "filter", "ask:您必须重启服务器才能使用Tavrick?"}), restart.log);
+}
+
+TEST(ProtectionControl, AlreadyRunningIsSaidAndNothingElse) {
+  FakeProtection ports;
+  ports.protecting = true;
+  CProtectionControl(ports).StartCommand();
+  EXPECT_EQ((Log{"show:防火墙已经启动!"}), ports.log);
+}
+
+TEST(ProtectionControl, StopWaitsTenSecondsWithButtonsDisabled) {
+  FakeProtection ports;
+  ports.protecting = true;
+  CProtectionControl(ports).StopCommand();
+  EXPECT_EQ((Log{"stopdriver", "disable", "busy:正在停止防火墙", "wait:10", "busy:", "enable", "tray:128",
+                 "face-stopped:停止", "show:防火墙停止成功!"}),
+            ports.log);
+}
+
+TEST(ProtectionControl, StopFailuresAndStoppedState) {
+  FakeProtection stopped;
+  CProtectionControl(stopped).StopCommand();
+  EXPECT_EQ((Log{"show:防火墙已经停止!"}), stopped.log);
+  FakeProtection failing;
+  failing.protecting = true;
+  failing.stopResult = 0;
+  CProtectionControl(failing).StopCommand();
+  EXPECT_EQ((Log{"stopdriver", "show:防火墙停止失败!"}), failing.log);
+}
+
+}  // namespace

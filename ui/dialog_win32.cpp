@@ -1,0 +1,173 @@
+#include "ui/dialog_win32.h"
+
+#include <vector>
+
+namespace {
+
+HINSTANCE g_hResourceModule = nullptr;
+
+// Translates and dispatches one message, giving the owning dialog its say first.
+void RouteMessage(MSG& msg) {
+  HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
+  CDialog* dialog = root ? CDialog::FromWindow(root) : nullptr;
+  if (dialog) {
+    if (dialog->PreTranslateMessage(&msg)) return;
+    if (IsDialogMessageA(root, &msg)) return;
+  }
+  TranslateMessage(&msg);
+  DispatchMessageA(&msg);
+}
+
+}  // namespace
+
+void SetResourceModule(HINSTANCE module) { g_hResourceModule = module; }
+HINSTANCE ResourceModule() { return g_hResourceModule ? g_hResourceModule : GetModuleHandleA(nullptr); }
+
+void PumpPendingMessages() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    RouteMessage(msg);
+  }
+}
+
+CDialog::CDialog(UINT templateId, HWND owner) : m_hOwner(owner), m_nTemplateId(templateId) {}
+
+CDialog::~CDialog() { Destroy(); }
+
+CDialog* CDialog::FromWindow(HWND hWnd) {
+  if (!hWnd) return nullptr;
+  char cls[16] = {};
+  GetClassNameA(hWnd, cls, sizeof(cls));
+  if (lstrcmpA(cls, "#32770") != 0) return nullptr;
+  if (GetWindowLongPtrA(hWnd, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(&CDialog::DialogProc)) return nullptr;
+  return reinterpret_cast<CDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
+}
+
+bool CDialog::Create() {
+  m_hWnd = CreateDialogParamA(ResourceModule(), MAKEINTRESOURCEA(m_nTemplateId), m_hOwner, DialogProc,
+                              reinterpret_cast<LPARAM>(this));
+  return m_hWnd != nullptr;
+}
+
+INT_PTR CDialog::DoModal() {
+  m_bModal = true;
+  m_bEndModal = false;
+  if (!Create()) return -1;
+  const bool ownerWasEnabled = m_hOwner && IsWindowEnabled(m_hOwner);
+  if (ownerWasEnabled) EnableWindow(m_hOwner, FALSE);
+  ::ShowWindow(m_hWnd, SW_SHOW);
+  MSG msg;
+  while (!m_bEndModal) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0) {  // WM_QUIT: end the loop and hand the quit on
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      break;
+    }
+    if (got == -1) break;
+    RouteMessage(msg);
+  }
+  if (ownerWasEnabled) EnableWindow(m_hOwner, TRUE);
+  Destroy();
+  m_bModal = false;
+  return m_nModalResult;
+}
+
+void CDialog::EndModal(INT_PTR result) {
+  m_nModalResult = result;
+  m_bEndModal = true;
+  PostMessageA(m_hWnd, WM_NULL, 0, 0);  // wake the loop
+}
+
+void CDialog::Destroy() {
+  if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
+  m_hWnd = nullptr;
+}
+
+void CDialog::SetItemText(int id, const std::string& text) { SetDlgItemTextA(m_hWnd, id, text.c_str()); }
+
+std::string CDialog::ItemText(int id) const {
+  HWND item = Item(id);
+  if (!item) return std::string();
+  const int length = GetWindowTextLengthA(item);
+  std::vector<char> buffer(static_cast<size_t>(length) + 1, '\0');
+  GetWindowTextA(item, buffer.data(), length + 1);
+  return std::string(buffer.data());
+}
+
+bool CDialog::IsChecked(int id) const { return IsDlgButtonChecked(m_hWnd, id) == BST_CHECKED; }
+void CDialog::SetChecked(int id, bool checked) { CheckDlgButton(m_hWnd, id, checked ? BST_CHECKED : BST_UNCHECKED); }
+
+CIconButton& CDialog::IconButton(int id) {
+  CIconButton& button = m_iconButtons[id];
+  button.Attach(m_hWnd, id);
+  return button;
+}
+
+bool CDialog::PreTranslateMessage(MSG*) { return false; }
+
+bool CDialog::OnCommand(int id, int) {
+  // The dialog manager turns Enter/Escape into IDOK/IDCANCEL; no dialog ends that way.
+  return id == IDOK || id == IDCANCEL;
+}
+
+bool CDialog::OnMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CDialog* self;
+  if (message == WM_INITDIALOG) {
+    self = reinterpret_cast<CDialog*>(lParam);
+    SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
+    self->m_hWnd = hWnd;
+  } else {
+    self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
+  }
+  if (!self) return FALSE;
+  INT_PTR handled = self->Dispatch(message, wParam, lParam);
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrA(hWnd, DWLP_USER, 0);
+    if (self->m_hWnd == hWnd) self->m_hWnd = nullptr;
+  }
+  return handled;
+}
+
+INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      return OnInitDialog();
+    case WM_COMMAND:
+      return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
+    case WM_TIMER:
+      OnTimer(wParam);
+      return TRUE;
+    case WM_DRAWITEM: {
+      auto* item = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+      auto it = m_iconButtons.find(static_cast<int>(item->CtlID));
+      if (it != m_iconButtons.end()) {
+        it->second.Draw(item);
+        return TRUE;
+      }
+      break;
+    }
+    case WM_DESTROY:
+      OnDestroy();
+      break;
+    default:
+      break;
+  }
+  LRESULT result = 0;
+  if (!OnMessage(message, wParam, lParam, result)) return FALSE;
+  switch (message) {
+    // These return their value directly instead of through DWLP_MSGRESULT.
+    case WM_CTLCOLORMSGBOX: case WM_CTLCOLOREDIT: case WM_CTLCOLORLISTBOX: case WM_CTLCOLORBTN:
+    case WM_CTLCOLORDLG: case WM_CTLCOLORSCROLLBAR: case WM_CTLCOLORSTATIC: case WM_COMPAREITEM:
+    case WM_VKEYTOITEM: case WM_CHARTOITEM: case WM_QUERYDRAGICON:
+      return static_cast<INT_PTR>(result);
+    default:
+      SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+      return TRUE;
+  }
+}

@@ -1,0 +1,3 @@
+#include "ui/prompt.h"
+
+const char kQuestionCaption[] = " 提示";
