@@ -1,0 +1,92 @@
+#pragma once
+// The content check of pending files and the whole-folder scan that queues files for it.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "webguard/script_text.h"
+#include "webguard/signature_set.h"
+#include "webguard/watcher_file.h"
+
+class IClock;
+
+extern const char kSuspiciousType[];  // "可疑"
+extern const char kScanCaption[];     // "开始扫描"
+extern const char kNoScanFolderMessage[];  // "请选择防护网站路径后再扫描!"
+extern const char kScanStartingStatus[];   // "开始扫描文件请等待..."
+constexpr int kUploadSettleMs = 20000;
+constexpr int kScanPauseMs = 60;
+constexpr int kCheckerPauseMs = 30;
+
+// The signature library: the list it hands out for one check.
+class IScriptLibrary {
+ public:
+  virtual ~IScriptLibrary() = default;
+  virtual bool Loaded() = 0;
+  // Calls the library's export once on the zeroed array; false when the export is missing.
+  virtual bool FetchSignatures(const char** entries, int* count) = 0;
+};
+
+class ISleeper {
+ public:
+  virtual ~ISleeper() = default;
+  virtual void Sleep(int milliseconds) = 0;
+};
+
+// The website protection window as the checker and the scan see it: its result list, its
+// scan controls and its message box.
+class IWebGuardView {
+ public:
+  virtual ~IWebGuardView() = default;
+  virtual int RowCount() = 0;
+  // Columns ID, 文件名, 类型, 时间.
+  virtual void InsertRow(int index, const std::string& id, const std::string& file,
+                         const std::string& type, const std::string& time) = 0;
+  virtual bool AutoScroll() = 0;
+  virtual void ScrollToRow(int index) = 0;
+  virtual std::string FolderPath() = 0;
+  virtual void ShowMessage(const std::string& text) = 0;
+  virtual void SetStatus(const std::string& text) = 0;
+  virtual void SetCounter(const std::string& text) = 0;
+  virtual void SetProgressRange(int low, int high, int step) = 0;
+  virtual void SetProgressPosition(int position) = 0;
+  virtual void SetScanCaption(const std::string& text) = 0;
+  virtual bool WindowExists() = 0;
+};
+
+struct CWebGuardPorts {
+  IWebFileSystem& files;
+  IScriptLibrary& library;
+  IClock& clock;
+  ISleeper& sleeper;
+  IWatchListLock& lock;
+  CWatcherFileList& pending;
+};
+
+class CScriptChecker {
+ public:
+  explicit CScriptChecker(const CWebGuardPorts& ports) : m_ports(ports) {}
+
+  bool IsScriptSuspicious(const std::string& path);
+  // One round of the checker: every pending file checked under the lock, then the list emptied.
+  void CheckPendingBatch(IWebGuardView& view);
+  // The checker thread's body: rounds 30 ms apart until protection is stopped.
+  void RunFileChecker(IWebGuardView& view);
+
+ private:
+  CWebGuardPorts m_ports;
+  CSignatureSet m_signatures;
+  std::vector<const char*> m_entries;
+};
+
+// The folder scan thread's body: queues every file below the window's folder for the checker.
+void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view);
+
+// Every file below the folder, depth first in the system's order.
+void ListFilesRecursive(IWebFileSystem& files, const std::string& folder,
+                        std::vector<std::string>* list);
+
+// The progress bar moves on every files/100+1-th file.
+inline int ScanStepWidth(int fileCount) { return fileCount / 100 + 1; }
+
+std::string ScanCounterText(int total, int done);

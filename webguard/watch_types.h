@@ -1,0 +1,25 @@
+#pragma once
+// Which changed files the web directory watcher records: the extension rules.
+#include <string>
+
+// Position of the last separator byte that is a character of its own (not the trail byte of
+// a double-byte GBK character), or npos.
+size_t FindLastSeparator(const std::string& path, char separator);
+inline bool EndsWithBackslash(const std::string& path) {
+  return !path.empty() && FindLastSeparator(path, '\\') == path.size() - 1;
+}
+
+// Longest extension the watcher keeps; a longer one matches no type.
+constexpr size_t kMaxExtensionLength = 29;
+
+// The text after the last "." of the last path part (after the last backslash, or else the
+// last forward slash); a name without "." is its own extension. false when it is longer
+// than kMaxExtensionLength.
+bool ExtensionOfPath(const std::string& path, std::string* extension);
+
+// Lower case for ASCII letters only, leaving both bytes of double-byte GBK characters alone.
+std::string LowerGbk(const std::string& text);
+
+// Exact, case-insensitive comparison of the path's extension with each type slot. An empty
+// slot (an unmonitored type) equals an empty extension, so a name ending in "." matches then.
+bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount);
