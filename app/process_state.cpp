@@ -1,5 +1,7 @@
 #include "app/process_state.h"
 
 CSettings g_Settings;
-CIpFilterList g_pIpFilterList;
-CIpOuterList g_pIpOuterList;
+
+int64_t g_llProtectSeconds = 0;
+int32_t g_nSecondsSinceStart = 0;
+int64_t g_tStartTime = 0;

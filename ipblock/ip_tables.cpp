@@ -1,0 +1,146 @@
+#include "ipblock/ip_tables.h"
+
+#include <algorithm>
+
+#include "common/clock.h"
+#include "common/crt_text.h"
+#include "config/ini_access.h"
+#include "driver/driver_link.h"
+#include "ipblock/ip_pattern.h"
+
+CIpFilterTable g_pIpFilterList;
+CIpOuterTable g_pIpOuterList;
+std::vector<std::string> g_saLocalIp;
+uint32_t g_dwServiceIp = 100000;
+
+namespace {
+
+constexpr int kExpiryPauseMs = 200;
+
+IProfileStore* g_pStore = nullptr;
+IClock* g_pClock = nullptr;
+PauseMilliseconds g_pause;
+
+}  // namespace
+
+// The one place where a table changes while the program runs.
+class CIpTableWriter {
+ public:
+  // Sends the driver command; only when the driver accepted, changes the table, then saves it.
+  template <class Entry, class Send, class Change>
+  static bool Apply(CEntryTable<Entry>& table, Send send, Change change, void (*save)()) {
+    if (!send()) return false;
+    change(table.m_list);
+    save();
+    return true;
+  }
+};
+
+void SetIpTablePorts(IProfileStore* store, IClock* clock, PauseMilliseconds pause) {
+  g_pStore = store;
+  g_pClock = clock;
+  g_pause = std::move(pause);
+}
+
+void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterTable& filters,
+                       CIpOuterTable& exceptions) {
+  CIpFilterList loadedFilters;
+  CIpOuterList loadedExceptions;
+  LoadConfiguration(store, clock, settings, loadedFilters, loadedExceptions);
+  filters.LoadAtStart(std::move(loadedFilters));
+  exceptions.LoadAtStart(std::move(loadedExceptions));
+}
+
+bool FindIpFilter(uint32_t ip, uint32_t port) {
+  return std::any_of(g_pIpFilterList.begin(), g_pIpFilterList.end(),
+                     [&](const auto& f) { return f->dwIp == ip && f->dwPort == port; });
+}
+
+bool IsIpFiltered(uint32_t ip) {
+  return std::any_of(g_pIpFilterList.begin(), g_pIpFilterList.end(),
+                     [&](const auto& f) { return f->dwIp == ip; });
+}
+
+bool IsIpProtected(uint32_t ip) {
+  for (const auto& e : g_pIpOuterList)
+    if (MatchIpPattern(ip, e->dwIp)) return true;
+  if (ip == g_dwServiceIp) return true;
+  if (ip == 0) return false;
+  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(),
+                     [&](const std::string& own) { return InetAddr(own) == ip; });
+}
+
+BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
+                       int type) {
+  std::unique_ptr<_CIPFilter> entry = CreateIpFilter(ipText, portText, label, type, *g_pClock);
+  if (FindIpFilter(entry->dwIp, entry->dwPort)) return BlockIpOutcome::kDuplicate;
+  if (IsIpProtected(entry->dwIp)) return BlockIpOutcome::kProtected;
+  const bool added = CIpTableWriter::Apply(
+      g_pIpFilterList, [&] { return AddBlock(entry.get()) != 0; },
+      [&](CIpFilterList& list) { list.push_back(std::move(entry)); }, SaveIpFilterList);
+  return added ? BlockIpOutcome::kAdded : BlockIpOutcome::kDriverRefused;
+}
+
+bool ReleaseIpFilter(uint32_t ip, uint32_t port) {
+  const CIpFilterList& list = g_pIpFilterList;
+  for (size_t i = list.size(); i-- > 0;) {
+    if (list[i]->dwIp != ip || list[i]->dwPort != port) continue;
+    return CIpTableWriter::Apply(
+        g_pIpFilterList, [&] { return RemoveBlock(list[i].get()) != 0; },
+        [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
+  }
+  return false;
+}
+
+bool ReleaseAllIpFilters() {
+  return CIpTableWriter::Apply(
+      g_pIpFilterList, [] { return RemoveAllBlocks() != 0; }, [](CIpFilterList& l) { l.clear(); },
+      SaveIpFilterList);
+}
+
+void ExpireIpFilters() {
+  const int64_t now = g_pClock->Now();
+  const CIpFilterList& list = g_pIpFilterList;
+  for (size_t i = 0; i < list.size(); ++i) {
+    const _CIPFilter* entry = list[i].get();
+    if (entry->tExpire == 0 || !(entry->tExpire < now)) continue;
+    // The entry that was sent is the one that goes: with a duplicate address and port earlier
+    // in the table (possible after loading), that earlier entry keeps its own duration.
+    const bool released = CIpTableWriter::Apply(
+        g_pIpFilterList, [&] { return RemoveBlock(entry) != 0; },
+        [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
+    if (!released) continue;
+    if (g_pause) g_pause(kExpiryPauseMs);
+    return;
+  }
+}
+
+AddIpOuterOutcome AddIpOuter(const std::string& ipText) {
+  if (ipText == "0.0.0.0") return AddIpOuterOutcome::kAllZero;
+  std::unique_ptr<_CIPOuter> entry = CreateIpOuter(ipText, "0");
+  if (IsIpFiltered(entry->dwIp)) return AddIpOuterOutcome::kBlocked;
+  if (IsIpProtected(entry->dwIp)) return AddIpOuterOutcome::kExists;
+  const bool added = CIpTableWriter::Apply(
+      g_pIpOuterList, [&] { return AddException(entry.get()) != 0; },
+      [&](CIpOuterList& list) { list.push_back(std::move(entry)); }, SaveIpOuterList);
+  return added ? AddIpOuterOutcome::kAdded : AddIpOuterOutcome::kDriverRefused;
+}
+
+RemoveIpOuterOutcome RemoveIpOuter(uint32_t ip) {
+  const CIpOuterList& list = g_pIpOuterList;
+  auto it = std::find_if(list.begin(), list.end(), [&](const auto& e) { return e->dwIp == ip; });
+  if (it == list.end()) return RemoveIpOuterOutcome::kDriverRefused;
+  const size_t index = static_cast<size_t>(it - list.begin());
+  const bool removed = CIpTableWriter::Apply(
+      g_pIpOuterList, [&] { return RemoveException(it->get()) != 0; },
+      [&](CIpOuterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(index)); }, SaveIpOuterList);
+  return removed ? RemoveIpOuterOutcome::kRemoved : RemoveIpOuterOutcome::kDriverRefused;
+}
+
+void SaveIpFilterList() {
+  if (g_pStore) WriteIni(*g_pStore, kConfigFile, ini::kIpFilter, "ipfilterlst", EncodeIpFilterList(g_pIpFilterList));
+}
+
+void SaveIpOuterList() {
+  if (g_pStore) WriteIni(*g_pStore, kConfigFile, ini::kIpOuter, "ipouterlst", EncodeIpOuterList(g_pIpOuterList));
+}

@@ -1,0 +1,82 @@
+#pragma once
+// The blocked-IP table and the exception table: what the driver enforces, mirrored in memory
+// and in the configuration file. Every change goes to the driver first; only when the driver
+// accepted does the table change, and then the table is saved. A refusal changes nothing.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "ipblock/ip_entries.h"
+#include "ipblock/ip_outcomes.h"
+
+class IClock;
+class IProfileStore;
+class CIpTableWriter;
+
+// A table owns its entries. Callers read it; only the operations below change it.
+template <class Entry>
+class CEntryTable {
+ public:
+  using List = std::vector<std::unique_ptr<Entry>>;
+
+  CEntryTable() = default;
+  CEntryTable(const CEntryTable&) = delete;
+  CEntryTable& operator=(const CEntryTable&) = delete;
+
+  const List& Entries() const { return m_list; }
+  operator const List&() const { return m_list; }  // for the start sequence and the encodings
+  std::size_t size() const { return m_list.size(); }
+  bool empty() const { return m_list.empty(); }
+  const Entry& operator[](std::size_t i) const { return *m_list[i]; }
+  typename List::const_iterator begin() const { return m_list.begin(); }
+  typename List::const_iterator end() const { return m_list.end(); }
+
+  // Start-up only: the entries read from the configuration file take the table's place.
+  // Nothing goes to the driver here; the start sequence sends the tables later.
+  void LoadAtStart(List&& entries) { m_list = std::move(entries); }
+
+ private:
+  friend class CIpTableWriter;
+  List m_list;
+};
+
+using CIpFilterTable = CEntryTable<_CIPFilter>;
+using CIpOuterTable = CEntryTable<_CIPOuter>;
+
+extern CIpFilterTable g_pIpFilterList;  // blocked entries, insertion order
+extern CIpOuterTable g_pIpOuterList;    // exceptions, insertion order
+extern std::vector<std::string> g_saLocalIp;  // the server's own addresses, dotted
+extern uint32_t g_dwServiceIp;          // vendor service host, network order; 100000 until resolved
+
+// Where saves go, what time it is, and how the expiry step pauses. Set once before any
+// operation (the program: UseSystemPortsForIpTables; tests: fakes).
+using PauseMilliseconds = std::function<void(int milliseconds)>;
+void SetIpTablePorts(IProfileStore* store, IClock* clock, PauseMilliseconds pause);
+
+// The one-time load at start-up straight into the tables.
+void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterTable& filters,
+                       CIpOuterTable& exceptions);
+
+bool FindIpFilter(uint32_t ip, uint32_t port);  // exact address and port
+bool IsIpFiltered(uint32_t ip);                 // exact address, any port
+// An exception covers it, it is the vendor service host, or it is one of the server's own.
+bool IsIpProtected(uint32_t ip);
+
+// The single add path for blocks by hand (type 1) and automatic ones (type 0).
+BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
+                       int type);
+// The last entry with this address and port; false when none or the driver refused.
+bool ReleaseIpFilter(uint32_t ip, uint32_t port);
+bool ReleaseAllIpFilters();
+// One expiry step: releases at most the first entry whose time has passed, then pauses 200 ms.
+// The table is saved whenever the step released an entry.
+void ExpireIpFilters();
+
+AddIpOuterOutcome AddIpOuter(const std::string& ipText);
+RemoveIpOuterOutcome RemoveIpOuter(uint32_t ip);
+
+void SaveIpFilterList();
+void SaveIpOuterList();

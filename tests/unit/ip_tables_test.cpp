@@ -1,0 +1,379 @@
+// The blocked and exception tables against a fake driver that keeps tables of its own, an
+// in-memory configuration file and a clock that moves only when told.
+#include "ipblock/ip_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/clock.h"
+#include "common/crt_text.h"
+#include "config/ini_access.h"
+#include "config/profile_store.h"
+#include "driver/driver_link.h"
+#include "ipblock/ip_display.h"
+#include "ipblock/ip_pattern.h"
+
+namespace {
+
+constexpr DeviceHandle kHandle = 0x51;
+
+// A driver with a blocked table and an exception table, as the stand-in keeps them: adding an
+// entry that is there replaces it, removing one that is not there succeeds.
+class CTableDevice : public IDevice {
+ public:
+  std::vector<std::vector<uint8_t>> blocked, exceptions;
+  bool refuse = false;
+  std::vector<uint8_t> refuseRecord;  // refuses only requests carrying exactly these bytes
+  int requests = 0;
+
+  DeviceHandle Open(const char*) override { return kHandle; }
+  bool Cancel(DeviceHandle) override { return true; }
+  bool Close(DeviceHandle) override { return true; }
+  bool Control(DeviceHandle, uint32_t code, const void* in, uint32_t inSize, void*, uint32_t,
+               uint32_t*) override {
+    ++requests;
+    const auto* p = static_cast<const uint8_t*>(in);
+    std::vector<uint8_t> record(p, p + inSize);
+    if (refuse || record == refuseRecord) return false;
+    auto& table = inSize == kIpFilterSize ? blocked : exceptions;
+    // The driver tells entries apart by address and port.
+    auto same = [&](const std::vector<uint8_t>& r) { return std::equal(r.begin(), r.begin() + 8, p); };
+    auto it = inSize >= 8 ? std::find_if(table.begin(), table.end(), same) : table.end();
+    if (code == kIoctlSet) {
+      if (it != table.end()) *it = record;
+      else table.push_back(record);
+    } else if (code == kIoctlRemove && inSize == 4) {
+      blocked.clear();
+    } else if (code == kIoctlRemove && it != table.end()) {
+      table.erase(it);
+    }
+    return true;
+  }
+};
+
+class IpTables : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDevicePort(&m_device);
+    g_hDevice = kHandle;
+    MarkRunning();
+    SetIpTablePorts(&m_store, &m_clock, [this](int ms) { m_pauses.push_back(ms); });
+    Reset();
+  }
+  void TearDown() override {
+    Reset();
+    g_hDevice = kInvalidDevice;
+    MarkStopped();
+    SetDevicePort(nullptr);
+    SetIpTablePorts(nullptr, nullptr, nullptr);
+  }
+  static void Reset() {
+    g_pIpFilterList.LoadAtStart({});
+    g_pIpOuterList.LoadAtStart({});
+    g_saLocalIp.clear();
+    g_dwServiceIp = 100000;
+  }
+  std::string SavedFilters() { return ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst"); }
+  std::string SavedOuters() { return ReadIni(m_store, kConfigFile, "ipouter", "ipouterlst"); }
+  void Load(const std::string& filters, const std::string& outers) {
+    m_store.Put(kConfigFile, "ipfilter", "ipfilterlst", filters);
+    m_store.Put(kConfigFile, "ipouter", "ipouterlst", outers);
+    CSettings settings;
+    LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+    m_store.m_nWrites = 0;
+  }
+  // The driver's blocked table and the program's, as wire records in order.
+  void ExpectDriverMirrorsTables() {
+    std::vector<std::vector<uint8_t>> blocked, outers;
+    for (const auto& f : g_pIpFilterList) {
+      const auto w = EncodeIpFilter(*f);
+      blocked.emplace_back(w.begin(), w.end());
+    }
+    for (const auto& e : g_pIpOuterList) {
+      const auto w = EncodeIpOuter(*e);
+      outers.emplace_back(w.begin(), w.end());
+    }
+    EXPECT_EQ(blocked, m_device.blocked);
+    EXPECT_EQ(outers, m_device.exceptions);
+  }
+
+  CTableDevice m_device;
+  CMemoryProfileStore m_store;
+  CManualClock m_clock{1700000000};
+  std::vector<int> m_pauses;
+};
+
+TEST(MatchIpPattern, OctetWildcardsEndTheComparison) {
+  const uint32_t lan = InetAddr("192.168.0.0");
+  EXPECT_TRUE(MatchIpPattern(InetAddr("192.168.3.4"), lan));
+  EXPECT_TRUE(MatchIpPattern(InetAddr("192.168.255.255"), lan));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("192.169.3.4"), lan));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("193.168.3.4"), lan));
+  // A 0 octet ends the comparison even when later octets are not 0.
+  const uint32_t ten = InetAddr("10.0.5.0");
+  EXPECT_TRUE(MatchIpPattern(InetAddr("10.1.2.3"), ten));
+  EXPECT_TRUE(MatchIpPattern(InetAddr("10.200.6.7"), ten));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("11.0.5.0"), ten));
+  // A full address covers itself only.
+  EXPECT_TRUE(MatchIpPattern(InetAddr("8.8.8.8"), InetAddr("8.8.8.8")));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("8.8.8.9"), InetAddr("8.8.8.8")));
+  EXPECT_TRUE(MatchIpPattern(InetAddr("1.2.3.9"), InetAddr("1.2.3.0")));
+}
+
+TEST(MatchIpPattern, FirstOctetZeroCoversOnlyItself) {
+  EXPECT_TRUE(MatchIpPattern(InetAddr("0.1.2.3"), InetAddr("0.1.2.3")));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("5.1.2.3"), InetAddr("0.1.2.3")));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("0.1.2.4"), InetAddr("0.1.2.3")));
+  EXPECT_FALSE(MatchIpPattern(InetAddr("1.2.3.4"), InetAddr("0.0.0.0")));
+  EXPECT_TRUE(MatchIpPattern(0, 0));
+}
+
+TEST(DisplayForms, ZeroOctetsAndPortZeroShowAsStars) {
+  EXPECT_EQ("10.*.*.*", IpToDisplay("10.0.0.0"));
+  EXPECT_EQ("*.10.*.1", IpToDisplay("0.10.0.1"));
+  EXPECT_EQ("*.*.*.7", IpToDisplay("0.0.0.7"));
+  EXPECT_EQ("192.168.10.1", IpToDisplay("192.168.10.1"));
+  EXPECT_EQ("1.2.3.*", IpToDisplay("1.2.3.0"));
+  EXPECT_EQ("*", PortToDisplay("0"));
+  EXPECT_EQ("80", PortToDisplay("80"));
+  EXPECT_EQ("", PortToDisplay(""));
+  // Back from the list to what inet_addr and atol take.
+  EXPECT_EQ("10.0.0.0", DisplayToIp("10.*.*.*"));
+  EXPECT_EQ("0.10.0.1", DisplayToIp(IpToDisplay("0.10.0.1")));
+  EXPECT_EQ("0", DisplayToPort("*"));
+  EXPECT_EQ("443", DisplayToPort("443"));
+}
+
+TEST_F(IpTables, SameAddressAndPortIsADuplicateButAnotherPortIsNot) {
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 1));
+  EXPECT_EQ(BlockIpOutcome::kDuplicate, BlockIp("1.2.3.4", "80", "永远", 0));
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "0", "永远", 1));
+  EXPECT_EQ(2, m_device.requests);  // the duplicate never reached the driver
+  ASSERT_EQ(2u, g_pIpFilterList.size());
+  EXPECT_TRUE(FindIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_FALSE(FindIpFilter(InetAddr("1.2.3.4"), PortFromText("81")));
+  EXPECT_TRUE(IsIpFiltered(InetAddr("1.2.3.4")));
+  EXPECT_FALSE(IsIpFiltered(InetAddr("1.2.3.5")));
+  EXPECT_EQ("1.2.3.4|80|5分钟,1.2.3.4|0|永远", SavedFilters());
+  ExpectDriverMirrorsTables();
+  EXPECT_STREQ("添加失败!导致原因:此IP已在例外中,已经屏蔽IP,加入IP是本地IP。",
+               MessageOf(BlockIpOutcome::kDuplicate));
+  EXPECT_EQ(nullptr, MessageOf(BlockIpOutcome::kAdded));
+}
+
+TEST_F(IpTables, OwnAddressesServiceHostAndExceptionsAreProtected) {
+  g_saLocalIp = {"10.1.1.1", "172.16.0.9"};
+  EXPECT_FALSE(IsIpProtected(InetAddr("61.1.1.1")));
+  g_dwServiceIp = InetAddr("61.1.1.1");
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("192.168.0.0"));
+  const int requestsBefore = m_device.requests;
+  m_store.m_nWrites = 0;
+
+  for (const char* ip : {"10.1.1.1", "172.16.0.9", "61.1.1.1", "192.168.7.8"}) {
+    EXPECT_TRUE(IsIpProtected(InetAddr(ip))) << ip;
+    EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp(ip, "0", "永远", 1)) << ip;
+    EXPECT_EQ(AddIpOuterOutcome::kExists, AddIpOuter(ip)) << ip;
+  }
+  EXPECT_STREQ("例外中已存在IP!", MessageOf(AddIpOuterOutcome::kExists));
+  EXPECT_STREQ(MessageOf(BlockIpOutcome::kDuplicate), MessageOf(BlockIpOutcome::kProtected));
+  EXPECT_EQ(requestsBefore, m_device.requests);
+  EXPECT_EQ(0, m_store.m_nWrites);
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  EXPECT_FALSE(IsIpProtected(InetAddr("10.1.1.2")));
+}
+
+TEST_F(IpTables, ServiceHostPlaceholderAndZeroOwnAddress) {
+  // Until the host is resolved, the placeholder value stands for it.
+  EXPECT_TRUE(IsIpProtected(100000));
+  // An own address that does not parse gives INADDR_NONE, which protects that value only;
+  // the address 0 is never protected through the own list.
+  g_saLocalIp = {"0.0.0.0"};
+  EXPECT_FALSE(IsIpProtected(0));
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "80", "1分钟", 1));
+}
+
+TEST_F(IpTables, DriverRefusalLeavesTableAndFileUntouched) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("5.6.7.8", "0", "永远", 1));
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("8.8.8.8"));
+  const std::string filters = SavedFilters(), outers = SavedOuters();
+  m_store.m_nWrites = 0;
+  m_device.refuse = true;
+
+  EXPECT_EQ(BlockIpOutcome::kDriverRefused, BlockIp("1.2.3.4", "80", "5分钟", 1));
+  EXPECT_STREQ("添加失败!", MessageOf(BlockIpOutcome::kDriverRefused));
+  EXPECT_FALSE(ReleaseIpFilter(InetAddr("5.6.7.8"), 0));
+  EXPECT_STREQ("解除失败!", ReleaseMessage(false));
+  EXPECT_FALSE(ReleaseAllIpFilters());
+  EXPECT_STREQ("全部解除失败!", ReleaseAllMessage(false));
+  EXPECT_EQ(AddIpOuterOutcome::kDriverRefused, AddIpOuter("9.9.9.9"));
+  EXPECT_EQ(nullptr, MessageOf(AddIpOuterOutcome::kDriverRefused));
+  EXPECT_EQ(RemoveIpOuterOutcome::kDriverRefused, RemoveIpOuter(InetAddr("8.8.8.8")));
+
+  EXPECT_EQ(0, m_store.m_nWrites);
+  EXPECT_EQ(filters, SavedFilters());
+  EXPECT_EQ(outers, SavedOuters());
+  ASSERT_EQ(1u, g_pIpFilterList.size());
+  EXPECT_EQ(InetAddr("5.6.7.8"), g_pIpFilterList[0].dwIp);
+  ASSERT_EQ(1u, g_pIpOuterList.size());
+  m_device.refuse = false;
+  ExpectDriverMirrorsTables();
+}
+
+TEST_F(IpTables, ClosedDeviceRefusesEveryChangeButLoadingStillFillsTheTables) {
+  g_hDevice = kInvalidDevice;
+  Load("1.2.3.4|80|24小时", "192.168.0.0");
+  EXPECT_EQ(BlockIpOutcome::kDriverRefused, BlockIp("4.4.4.4", "0", "永远", 1));
+  EXPECT_FALSE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_EQ(RemoveIpOuterOutcome::kDriverRefused, RemoveIpOuter(InetAddr("192.168.0.0")));
+  EXPECT_EQ(0, m_device.requests);
+  EXPECT_EQ(0, m_store.m_nWrites);
+  EXPECT_EQ(1u, g_pIpFilterList.size());
+  EXPECT_EQ(1u, g_pIpOuterList.size());
+}
+
+TEST_F(IpTables, ReleaseTakesTheLastMatchingEntryAndSaves) {
+  Load("1.2.3.4|80|永远,7.7.7.7|0|1小时,1.2.3.4|80|1分钟", "");
+  EXPECT_FALSE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("81")));
+  EXPECT_EQ(0, m_device.requests);
+  EXPECT_TRUE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_EQ(nullptr, ReleaseMessage(true));
+  EXPECT_EQ("1.2.3.4|80|永远,7.7.7.7|0|1小时", SavedFilters());
+  EXPECT_TRUE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_EQ("7.7.7.7|0|1小时", SavedFilters());
+  EXPECT_EQ(2, m_device.requests);
+}
+
+TEST_F(IpTables, ReleaseAllEmptiesDriverTableAndFile) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 1));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "永远", 0));
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("8.8.8.8"));
+  EXPECT_TRUE(ReleaseAllIpFilters());
+  EXPECT_STREQ("全部解除成功!", ReleaseAllMessage(true));
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  EXPECT_TRUE(m_store.Has(kConfigFile, "ipfilter", "ipfilterlst"));
+  EXPECT_EQ("", SavedFilters());
+  EXPECT_EQ("8.8.8.8", SavedOuters());  // exceptions are not blocks
+  ExpectDriverMirrorsTables();
+}
+
+TEST_F(IpTables, ExpiryReleasesOneEntryPerStepInTableOrderAfterItsTime) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("9.9.9.9", "0", "永远", 1));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.1.1.1", "0", "1分钟", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("2.2.2.2", "0", "1分钟", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("3.3.3.3", "0", "5分钟", 0));
+  const int adds = m_device.requests;
+
+  m_clock.Advance(60);  // expiry equals now: not yet
+  ExpireIpFilters();
+  EXPECT_EQ(adds, m_device.requests);
+  EXPECT_EQ(4u, g_pIpFilterList.size());
+  EXPECT_TRUE(m_pauses.empty());
+
+  m_clock.Advance(1);
+  ExpireIpFilters();
+  EXPECT_EQ("9.9.9.9|0|永远,2.2.2.2|0|1分钟,3.3.3.3|0|5分钟", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ(std::vector<int>{200}, m_pauses);
+  ExpireIpFilters();
+  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟", EncodeIpFilterList(g_pIpFilterList));
+  ExpireIpFilters();  // nothing else is due
+  EXPECT_EQ(2u, g_pIpFilterList.size());
+  EXPECT_EQ((std::vector<int>{200, 200}), m_pauses);
+  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟", SavedFilters());
+  ExpectDriverMirrorsTables();
+
+  m_clock.Advance(int64_t(10) * 365 * 86400);  // forever entries stay forever
+  ExpireIpFilters();
+  ExpireIpFilters();
+  EXPECT_EQ("9.9.9.9|0|永远", EncodeIpFilterList(g_pIpFilterList));
+}
+
+TEST_F(IpTables, ExpiryGoesOnToTheNextEntryWhenTheDriverRefuses) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.1.1.1", "0", "1分钟", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("2.2.2.2", "0", "1分钟", 0));
+  m_clock.Advance(61);
+  m_device.refuse = true;
+  ExpireIpFilters();
+  EXPECT_EQ(2u, g_pIpFilterList.size());
+  EXPECT_TRUE(m_pauses.empty());
+  // Refusing only the first: the second goes in the same step.
+  m_device.refuse = false;
+  const auto first = EncodeIpFilter(g_pIpFilterList[0]);
+  m_device.refuseRecord.assign(first.begin(), first.end());
+  ExpireIpFilters();
+  EXPECT_EQ("1.1.1.1|0|1分钟", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ(std::vector<int>{200}, m_pauses);
+}
+
+TEST_F(IpTables, ExpiryRemovesTheEntryItSentNotAnEarlierDuplicate) {
+  Load("1.2.3.4|80|永远,1.2.3.4|80|1分钟", "");
+  m_clock.Advance(61);
+  ExpireIpFilters();
+  EXPECT_EQ("1.2.3.4|80|永远", EncodeIpFilterList(g_pIpFilterList));
+}
+
+TEST_F(IpTables, UnknownLabelBlocksForOneSecond) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("6.6.6.6", "22", "5 分钟", 0));
+  EXPECT_EQ(m_clock.Now() + 1, g_pIpFilterList[0].tExpire);
+  EXPECT_EQ("6.6.6.6|22|5 分钟", SavedFilters());
+  m_clock.Advance(1);
+  ExpireIpFilters();
+  EXPECT_EQ(1u, g_pIpFilterList.size());
+  m_clock.Advance(1);
+  ExpireIpFilters();
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  EXPECT_EQ("", SavedFilters());
+}
+
+TEST_F(IpTables, ExceptionRulesAndRemoval) {
+  EXPECT_EQ(AddIpOuterOutcome::kAllZero, AddIpOuter("0.0.0.0"));
+  EXPECT_STREQ("IP地址不能输入0.0.0.0!", MessageOf(AddIpOuterOutcome::kAllZero));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "8080", "1小时", 1));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "永远", 1));
+  // Blocked on any port refuses; a blocked pattern is compared exactly.
+  EXPECT_EQ(AddIpOuterOutcome::kBlocked, AddIpOuter("1.2.3.4"));
+  EXPECT_STREQ("IP已被冻结,请先解除再添加到例外中!", MessageOf(AddIpOuterOutcome::kBlocked));
+  EXPECT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("10.1.2.3"));
+  EXPECT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("192.168.0.0"));
+  EXPECT_EQ(AddIpOuterOutcome::kExists, AddIpOuter("192.168.1.5"));  // the pattern covers it
+  EXPECT_EQ(AddIpOuterOutcome::kExists, AddIpOuter("10.1.2.3"));
+  EXPECT_EQ(nullptr, MessageOf(AddIpOuterOutcome::kAdded));
+  EXPECT_EQ("10.1.2.3,192.168.0.0", SavedOuters());
+  ExpectDriverMirrorsTables();
+
+  const int requests = m_device.requests;
+  EXPECT_EQ(RemoveIpOuterOutcome::kDriverRefused, RemoveIpOuter(InetAddr("192.168.1.5")));
+  EXPECT_EQ(requests, m_device.requests);  // nothing to remove, nothing sent
+  EXPECT_EQ(RemoveIpOuterOutcome::kRemoved, RemoveIpOuter(InetAddr("10.1.2.3")));
+  EXPECT_EQ(nullptr, MessageOf(RemoveIpOuterOutcome::kRemoved));
+  EXPECT_EQ("192.168.0.0", SavedOuters());
+  ExpectDriverMirrorsTables();
+  // With the exception gone the address can be blocked again.
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("10.1.2.3", "0", "永远", 1));
+}
+
+TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "永远", 1));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.135.0.0", "443", "24小时", 0));
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("192.168.0.0"));
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("8.8.8.8"));
+  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟,61.135.0.0|443|24小时", SavedFilters());
+  EXPECT_EQ("192.168.0.0,8.8.8.8", SavedOuters());
+  std::vector<std::vector<uint8_t>> driverBefore = m_device.blocked;
+
+  // Restart: empty tables, a later clock, the same file.
+  Reset();
+  m_clock.Advance(1000);
+  CSettings settings;
+  LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟,61.135.0.0|443|24小时", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("192.168.0.0,8.8.8.8", EncodeIpOuterList(g_pIpOuterList));
+  for (const auto& f : g_pIpFilterList) EXPECT_EQ(1, f->nType);  // loaded entries count as by hand
+  EXPECT_EQ(0, g_pIpFilterList[0].tExpire);
+  EXPECT_EQ(m_clock.Now() + 300, g_pIpFilterList[1].tExpire);     // the full duration again
+  EXPECT_EQ(m_clock.Now() + 86400, g_pIpFilterList[2].tExpire);
+  EXPECT_EQ(driverBefore.size(), m_device.blocked.size());  // loading sends nothing
+}
+
+}  // namespace
