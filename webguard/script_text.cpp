@@ -14,6 +14,8 @@ std::string TextModeContent(const std::string& raw) {
 
 std::string ReadScriptText(IWebFileSystem& files, const std::string& path) {
   std::string raw;
-  if (files.ReadRaw(path, kScriptSizeLimit, &raw) != EReadResult::kRead) return " ";
+  uint64_t size = 0;
+  if (!files.FileSize(path, &size) || size >= kScriptSizeLimit) return " ";
+  if (!files.ReadRaw(path, &raw)) return " ";
   return TextModeContent(raw);
 }

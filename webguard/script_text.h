@@ -7,8 +7,6 @@
 // A file of this many bytes or more is not read.
 constexpr uint64_t kScriptSizeLimit = 10240000;
 
-enum class EReadResult { kUnopenable, kTooLarge, kRead };
-
 struct CFolderEntry {
   std::string strName;
   bool bDirectory = false;
@@ -18,8 +16,10 @@ struct CFolderEntry {
 class IWebFileSystem {
  public:
   virtual ~IWebFileSystem() = default;
-  // The file's bytes as stored, unless it cannot be opened or holds limit bytes or more.
-  virtual EReadResult ReadRaw(const std::string& path, uint64_t limit, std::string* bytes) = 0;
+  // The file's size, found by seeking to its end; false when it cannot be opened.
+  virtual bool FileSize(const std::string& path, uint64_t* size) = 0;
+  // The file's bytes as stored; false when it cannot be opened or read.
+  virtual bool ReadRaw(const std::string& path, std::string* bytes) = 0;
   // The entries matching a pattern such as "C:\site\*.*", in the system's order; false when
   // the folder cannot be read.
   virtual bool Enumerate(const std::string& pattern, std::vector<CFolderEntry>* entries) = 0;
