@@ -1,5 +1,62 @@
 #pragma once
 // Resource ids shared by the resource script and the code.
+
+// Icons
 #define IDR_MAINFRAME 128
 #define IDI_PROTECTING 157
+#define IDI_START 217
+#define IDI_STOP 222
+#define IDI_DDOS 223
+#define IDI_MONITOR 224
+#define IDI_WEBSITE 225
+#define IDI_RESOURCES 226
+#define IDI_ALERTS 227
+#define IDI_HELP 229
+#define IDI_EXIT 230
+#define IDI_CREDIT 231
+#define IDI_QUESTION_PAGE 232
+#define IDI_RELATED 234
+#define IDI_REMOTE 239
+#define IDI_SAVE 241
+
+// Dialogs
 #define IDD_TAVRICK_DIALOG 102
+#define IDD_WATCHMAIN 131
+#define IDD_IPFILTER 134
+#define IDD_WATCHFILE 141
+#define IDD_SYSINFO 158
+#define IDD_ALERTS 164
+#define IDD_REMOTE 245
+
+// Tray menu
+#define IDR_TRAYMENU 143
+#define ID_TRAY_RESTORE 32777
+#define ID_TRAY_EXIT 32779
+
+// Main window controls
+#define IDC_FUNCTION_GROUP 1104
+#define IDC_START 1003
+#define IDC_STOP 1007
+#define IDC_DDOS 1011
+#define IDC_MONITOR 1010
+#define IDC_WEBSITE 1004
+#define IDC_RESOURCES 1076
+#define IDC_ALERTS 1017
+#define IDC_REMOTE 1071
+#define IDC_HELP_CENTER 1006
+#define IDC_EXIT 1008
+#define IDC_STATE_CAPTION 1106
+#define IDC_STATE 1109
+#define IDC_FILTER_CAPTION 1105
+#define IDC_FILTER_COUNT 1110
+#define IDC_MAIL_CAPTION 1112
+#define IDC_MAIL_DAYS 1117
+#define IDC_SMS_CAPTION 1108
+#define IDC_SMS_COUNT 1111
+#define IDC_CREDIT 1092
+#define IDC_TIME_CAPTION 1115
+#define IDC_PROTECT_TIME 1116
+#define IDC_QUESTION 1094
+#define IDC_RELATED_GROUP 1113
+#define IDC_RELATED_TEXT 1114
+#define IDC_RELATED_LINK 1093

@@ -4,6 +4,7 @@
 
 #include "app/tavrick_dlg_win32.h"
 #include "app/version.h"
+#include "ui/prompt_win32.h"
 
 int CTavrickApp::Run(const std::string& commandLine) {
   InitInstance(commandLine, *this);
@@ -20,9 +21,7 @@ bool CTavrickApp::InstanceMutexAlreadyExists() {
   return false;
 }
 
-void CTavrickApp::ShowMessage(const std::string& text) {
-  MessageBoxA(nullptr, text.c_str(), kAppName, MB_OK);
-}
+void CTavrickApp::ShowMessage(const std::string& text) { AppMessageBox(nullptr, text); }
 
 void CTavrickApp::EnableControlHosting() {
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES | ICC_BAR_CLASSES |
@@ -31,6 +30,7 @@ void CTavrickApp::EnableControlHosting() {
 }
 
 void CTavrickApp::RunMainDialog() {
-  CTavrickDlg dlg(m_hInstance);
+  SetResourceModule(m_hInstance);
+  CTavrickDlg dlg;
   dlg.DoModal();
 }

@@ -1,40 +1,462 @@
 #include "app/tavrick_dlg_win32.h"
 
+#include <winsock2.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "alerts/service_status.h"
+#include "alerts/status_mutex_win32.h"
+#include "alerts/vendor_service_win32.h"
+#include "app/process_mutexes_win32.h"
 #include "app/process_state.h"
+#include "app/protect_time.h"
 #include "app/resource.h"
+#include "app/startup.h"
 #include "app/version.h"
 #include "common/clock.h"
+#include "config/ini_access.h"
 #include "config/profile_store_win32.h"
+#include "driver/driver_link.h"
+#include "driver/driver_win32.h"
+#include "ipblock/ip_tables_win32.h"
+#include "remote/reboot_win32.h"
+#include "update/upgrade_win32.h"
+#include "update/version_state.h"
 
-INT_PTR CTavrickDlg::DoModal() {
-  return DialogBoxParamA(m_hInstance, MAKEINTRESOURCEA(IDD_TAVRICK_DIALOG), nullptr, DialogProc,
-                         reinterpret_cast<LPARAM>(this));
+namespace {
+
+constexpr UINT_PTR kTimerBase = 1000;  // timer n of the main window is kTimerBase + n
+constexpr int kTimerSeconds[7] = {20, 600, 30, 86400, 60, 1, 1};
+constexpr UINT kAutoStartMessage = WM_APP + 1;
+
+const char kStartFirstText[] = "请先启动防火墙!";
+const char kExitQuestion[] = "是否真的要停止防护吗?";
+const char kTrayQuestion[] = "最小化到右下角托盘吗?";
+const char kStatusBarPrefix[] = "当前软件最新版本:";
+
+struct ButtonIcon {
+  int id;
+  int icon;
+};
+constexpr ButtonIcon kButtonIcons[] = {
+    {IDC_START, IDI_START},     {IDC_STOP, IDI_STOP},     {IDC_DDOS, IDI_DDOS},         {IDC_MONITOR, IDI_MONITOR},
+    {IDC_WEBSITE, IDI_WEBSITE}, {IDC_RESOURCES, IDI_RESOURCES}, {IDC_ALERTS, IDI_ALERTS}, {IDC_REMOTE, IDI_REMOTE},
+    {IDC_HELP_CENTER, IDI_HELP},       {IDC_EXIT, IDI_EXIT},     {IDC_CREDIT, IDI_CREDIT},     {IDC_QUESTION, IDI_QUESTION_PAGE},
+    {IDC_RELATED_LINK, IDI_RELATED},
+};
+
+IProfileStore& Config() {
+  static CWin32ProfileStore store;
+  return store;
 }
 
-INT_PTR CALLBACK CTavrickDlg::DialogProc(HWND hWnd, UINT message, WPARAM, LPARAM lParam) {
-  CTavrickDlg* self = reinterpret_cast<CTavrickDlg*>(GetWindowLongPtrA(hWnd, DWLP_USER));
-  switch (message) {
-    case WM_INITDIALOG:
-      self = reinterpret_cast<CTavrickDlg*>(lParam);
-      SetWindowLongPtrA(hWnd, DWLP_USER, lParam);
-      self->m_hWnd = hWnd;
-      return self->OnInitDialog();
-    case WM_CLOSE:
-      EndDialog(hWnd, IDCANCEL);
-      return TRUE;
-    default:
-      return FALSE;
+void WriteConfig(const char* section, const char* key, const std::string& value) {
+  WriteIni(Config(), kConfigFile, section, key, value);
+}
+
+}  // namespace
+
+CTavrickDlg::CTavrickDlg(HWND owner)
+    : Ccustfrm(IDD_TAVRICK_DIALOG, owner),
+      m_hIcon(LoadIconA(ResourceModule(), MAKEINTRESOURCEA(IDR_MAINFRAME))),
+      m_prompt(nullptr),
+      m_control(*this) {}
+
+BOOL CTavrickDlg::OnInitDialog() {
+  Ccustfrm::OnInitDialog();
+  m_prompt.SetOwner(m_hWnd);
+  SetWindowTextA(m_hWnd, kVersionTag);
+  SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+  m_uTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+
+  m_strBusyText.clear();
+  m_bBusy = false;
+  m_nBusySeconds = 0;
+  SetStateColors(false);
+  EnableButtons(true);
+  StartUpgradeCheck();
+
+  m_tray.Init(m_hWnd, m_hIcon, kVersionTag);
+  m_tray.Add(kTrayIconStopped);
+
+  BuildLocalAddressList();
+  std::memset(&g_PacketBuffer, 0, sizeof(g_PacketBuffer));
+  SetDevicePort(&Win32Device());
+  UseSystemPortsForIpTables();
+  g_tStartTime = CSystemClock().Now();
+
+  for (int id = 0; id < 7; ++id) SetTimer(kTimerBase + id, kTimerSeconds[id] * 1000);
+
+  static CSystemClock clock;
+  LoadConfiguration(Config(), clock, g_Settings, g_pIpFilterList, g_pIpOuterList);
+  g_llProtectSeconds = g_Settings.llProtectSeconds;
+  m_strRunTray = g_Settings.runtray;
+  m_bCheckingUsers = false;
+
+  // The mutexes exist before the first service thread can wait on one.
+  CreateProcessMutexes();
+  VendorServiceInit(g_Settings, g_saLocalIp.front());
+  VendorServiceStartupPolls();
+
+  g_strLatestVersion = kVersionNumber;
+  m_hStatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, nullptr,
+                                 ResourceModule(), nullptr);
+  int parts[1] = {-1};
+  SendMessageA(m_hStatusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+  SendMessageA(m_hStatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(CommonDialogFont()), TRUE);
+  SetStatusBarVersion(g_strLatestVersion);
+
+  StageDriverFiles();
+  uint32_t serviceIp = 0;
+  if (ResolveServiceIp(serviceIp)) g_dwServiceIp = serviceIp;
+  MarkStopped();
+  return TRUE;
+}
+
+void CTavrickDlg::SetStatusBarVersion(const std::string& version) {
+  const std::string text = kStatusBarPrefix + version;
+  SendMessageA(m_hStatusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void CTavrickDlg::BuildLocalAddressList() {
+  g_saLocalIp.clear();
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  char name[256] = {};
+  if (gethostname(name, sizeof(name)) == 0) {
+    if (hostent* host = gethostbyname(name)) {
+      for (int i = 0; host->h_addr_list[i]; ++i) {
+        in_addr address;
+        std::memcpy(&address, host->h_addr_list[i], sizeof(address));
+        g_saLocalIp.push_back(inet_ntoa(address));
+      }
+    }
+  }
+  // Without a resolvable own name the loopback address stands first, so the alert title
+  // and the ping rule still have an address to use.
+  if (g_saLocalIp.empty()) g_saLocalIp.push_back("127.0.0.1");
+  else g_saLocalIp.push_back("127.0.0.1");
+  g_saLocalIp.push_back("0.0.0.0");
+  g_saLocalIp.push_back("255.255.255.255");
+}
+
+// ---- face ---------------------------------------------------------------------------------
+
+void CTavrickDlg::EnableButtons(bool enable) {
+  for (const ButtonIcon& b : kButtonIcons) {
+    IconButton(b.id).SetIcon(b.icon);
+    EnableWindow(Item(b.id), enable ? TRUE : FALSE);
   }
 }
 
-BOOL CTavrickDlg::OnInitDialog() {
-  SetWindowTextA(m_hWnd, kVersionTag);
-  m_hIcon = LoadIconA(m_hInstance, MAKEINTRESOURCEA(IDR_MAINFRAME));
-  SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
+void CTavrickDlg::SetStateColors(bool running) {
+  m_crStateText = running ? RGB(3, 128, 23) : RGB(255, 0, 0);
+  m_crStartText = running ? RGB(42, 40, 40) : RGB(0, 0, 0);
+  IconButton(IDC_START).SetTextColor(m_crStartText);
+  for (int id : {IDC_STATE, IDC_START}) {
+    HWND item = Item(id);
+    UpdateWindow(item);
+    RedrawWindow(item, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_UPDATENOW);
+  }
+}
 
-  static CWin32ProfileStore store;
-  static CSystemClock clock;
-  LoadConfiguration(store, clock, g_Settings, g_pIpFilterList, g_pIpOuterList);
-  return TRUE;
+void CTavrickDlg::SetStateFace(bool running, const std::string& label) {
+  SetStateColors(running);
+  SetItemText(IDC_STATE, label);
+}
+
+void CTavrickDlg::SetBusy(const std::string& text) {
+  m_strBusyText = text;
+  m_bBusy = !text.empty();
+}
+
+void CTavrickDlg::SetTrayIcon(int iconId) { m_tray.SetIcon(iconId); }
+
+void CTavrickDlg::UpdateRelatedSoftware() {
+  std::string text;
+  PickRelatedSoftware(VendorSoftList(), text, m_strAdLink);
+  SetItemText(IDC_RELATED_TEXT, text);
+}
+
+void CTavrickDlg::PaintMinimized() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(m_hWnd, &ps);
+  SendMessageA(m_hWnd, WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT rc;
+  GetClientRect(m_hWnd, &rc);
+  const int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+  DrawIcon(dc, (rc.right - cx + 1) / 2, (rc.bottom - cy + 1) / 2, m_hIcon);
+  EndPaint(m_hWnd, &ps);
+}
+
+// ---- protection ports ----------------------------------------------------------------------
+
+void CTavrickDlg::Show(const std::string& text) { m_prompt.Show(text); }
+bool CTavrickDlg::Ask(const std::string& text) { return m_prompt.Ask(text); }
+bool CTavrickDlg::Protecting() { return g_bProtecting != 0; }
+bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
+int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
+int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }
+void CTavrickDlg::LoadListsIntoDriver() { ::LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, PumpMessagesAndWait); }
+int CTavrickDlg::StopDriverSequence() { return ::StopDriverSequence(); }
+void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
+long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
+
+void CTavrickDlg::CreateWorkingWindows() {
+  m_pShownLast = nullptr;
+  m_windows.CreateAll(m_hWnd);
+}
+
+void CTavrickDlg::WaitPumping(int seconds) {
+  for (int i = 0; i < seconds; ++i) PumpMessagesAndWait(1000);
+}
+
+void CTavrickDlg::RebootServer() { RebootThisServer(); }
+
+// ---- commands -------------------------------------------------------------------------------
+
+bool CTavrickDlg::OnCommand(int id, int notifyCode) {
+  switch (id) {
+    case IDC_START:
+      m_control.StartCommand();
+      return true;
+    case IDC_STOP:
+      m_control.StopCommand();
+      return true;
+    case IDC_DDOS:
+      ShowWorkingWindow(m_windows.pIpFilterDlg.get());
+      return true;
+    case IDC_MONITOR:
+      ShowWorkingWindow(m_windows.pWatchMainDlg.get());
+      return true;
+    case IDC_WEBSITE:
+      ShowWorkingWindow(m_windows.pWatchfileDlg.get());
+      return true;
+    case IDC_RESOURCES:
+      ShowWorkingWindow(m_windows.pSysInfoDlg.get());
+      return true;
+    case IDC_ALERTS:
+      OpenDialog(IDD_ALERTS);
+      return true;
+    case IDC_REMOTE:
+      OpenDialog(IDD_REMOTE);
+      return true;
+    case IDC_HELP_CENTER:
+      OpenLink(ServiceUrl("/tavrick/index.jsp"));
+      return true;
+    case IDC_QUESTION:
+      OpenLink(ServiceUrl("/tavrick/question.html"));
+      return true;
+    case IDC_CREDIT:
+      OpenLink(ServiceUrl("/tavrick/index.jsp") + "#credit");
+      return true;
+    case IDC_RELATED_LINK:
+      OpenLink(m_strAdLink);
+      return true;
+    case IDC_EXIT:
+    case ID_TRAY_EXIT:
+      ExitProgram();
+      return true;
+    case ID_TRAY_RESTORE:
+      ShowFromTray();
+      return true;
+    default:
+      return Ccustfrm::OnCommand(id, notifyCode);
+  }
+}
+
+void CTavrickDlg::ShowWorkingWindow(CDialog* window) {
+  if (!Protecting() || !window) {
+    Show(kStartFirstText);
+    return;
+  }
+  if (m_pShownLast && m_pShownLast != window && m_pShownLast->Hwnd())
+    SendMessageA(m_pShownLast->Hwnd(), WM_CLOSE, 0, 0);
+  m_pShownLast = window;
+  window->ShowWindow(SW_SHOWNORMAL);
+}
+
+void CTavrickDlg::OpenDialog(UINT templateId) {
+  if (!Protecting()) {
+    Show(kStartFirstText);
+    return;
+  }
+  if (m_pShownLast && m_pShownLast->Hwnd()) SendMessageA(m_pShownLast->Hwnd(), WM_CLOSE, 0, 0);
+  m_pShownLast = nullptr;
+  CTransientDialog::Open(templateId, m_hWnd);
+}
+
+void CTavrickDlg::OpenLink(const std::string& url) {
+  ShellExecuteA(m_hWnd, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);  // failures stay silent
+}
+
+void CTavrickDlg::ExitProgram() {
+  if (!Ask(kExitQuestion)) return;
+  m_control.StopProtection();
+  m_tray.Remove();
+  for (int id = 0; id < 6; ++id) KillTimer(kTimerBase + id);
+  WriteConfig("sysice", "runtray", "0");
+  WriteConfig("sysice", "onlinetime", "0");
+  TerminateProcess(GetCurrentProcess(), 0);
+}
+
+void CTavrickDlg::ShowFromTray() {
+  ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+  SetForegroundWindow(m_hWnd);
+  WriteConfig("sysice", "runtray", "0");
+}
+
+void CTavrickDlg::OnSysClose() {
+  if (!Ask(kTrayQuestion)) return;
+  ::ShowWindow(m_hWnd, SW_HIDE);
+  WriteConfig("sysice", "runtray", "1");
+}
+
+void CTavrickDlg::OnTrayNotify(LPARAM mouseMessage) {
+  if (mouseMessage == WM_LBUTTONDBLCLK) {
+    ShowFromTray();
+    return;
+  }
+  if (mouseMessage != WM_RBUTTONDOWN) return;
+  HMENU menu = LoadMenuA(ResourceModule(), MAKEINTRESOURCEA(IDR_TRAYMENU));
+  HMENU popup = GetSubMenu(menu, 0);
+  if (IsWindowVisible(m_hWnd) && !IsIconic(m_hWnd)) EnableMenuItem(popup, ID_TRAY_RESTORE, MF_BYCOMMAND | MF_GRAYED);
+  SetForegroundWindow(m_hWnd);
+  POINT cursor;
+  GetCursorPos(&cursor);
+  TrackPopupMenu(popup, TPM_LEFTALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+  DestroyMenu(menu);
+}
+
+void CTavrickDlg::OnShowWindow() {
+  RECT work, mine;
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(m_hWnd, &mine);
+  SetWindowPos(m_hWnd, nullptr, work.right - (mine.right - mine.left), work.bottom - (mine.bottom - mine.top), 0, 0,
+               SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // Runs after the show completes, exactly like a click on the start button.
+  if (!Protecting() && (g_llProtectSeconds != 0 || g_bRebootUp) && !m_bAutoStartPosted) {
+    m_bAutoStartPosted = true;
+    PostMessageA(m_hWnd, kAutoStartMessage, 0, 0);
+  }
+}
+
+// ---- timers ---------------------------------------------------------------------------------
+
+void CTavrickDlg::OnTimer(UINT_PTR id) {
+  if (id < kTimerBase || id > kTimerBase + 6) return;
+  const int n = static_cast<int>(id - kTimerBase);
+  if (n == 6) {
+    if (m_bBusy) {
+      ++m_nBusySeconds;
+      char text[32];
+      std::snprintf(text, sizeof(text), ":%d秒", m_nBusySeconds);
+      SetItemText(IDC_STATE, m_strBusyText + text);
+    }
+    if (m_strRunTray == "1" && Protecting()) {
+      m_strRunTray = "0";
+      ::ShowWindow(m_hWnd, SW_HIDE);
+    }
+    return;
+  }
+  if (!Protecting()) return;
+  try {
+    TimerDuty(n);
+  } catch (...) {
+    m_bCheckingUsers = false;  // a failed duty must not leave the guard set
+  }
+}
+
+void CTavrickDlg::TimerDuty(int n) {
+  switch (n) {
+    case 0: {
+      const CStatusFigures figures = VendorServiceTimer0();
+      SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
+      SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
+      SetItemText(IDC_FILTER_COUNT, std::to_string(g_pIpFilterList.size()) + "个");
+      if (Protecting()) {
+        ExpireIpFilters();
+        SaveIpFilterList();
+      }
+      break;
+    }
+    case 1:
+      VendorServiceTimer1();
+      break;
+    case 2:
+      UpdateRelatedSoftware();
+      break;
+    case 3:
+      VendorServiceTimer3();
+      DailyHousekeeping();
+      break;
+    case 4:
+      VendorServiceTimer4();
+      UpdateRelatedSoftware();
+      break;
+    case 5:
+      ++g_llProtectSeconds;
+      ++g_nSecondsSinceStart;
+      SetItemText(IDC_PROTECT_TIME, ProtectTimeText(g_llProtectSeconds));
+      WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
+      break;
+    default:
+      break;
+  }
+}
+
+void CTavrickDlg::DailyHousekeeping() {
+  CheckNewVersion();
+}
+
+// ---- messages -------------------------------------------------------------------------------
+
+bool CTavrickDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == m_uTaskbarCreated && m_uTaskbarCreated != 0) {
+    m_tray.Add(m_tray.Current());
+    return true;
+  }
+  switch (message) {
+    case kAutoStartMessage:
+      m_bAutoStartPosted = false;
+      if (!Protecting() && (g_llProtectSeconds != 0 || g_bRebootUp)) m_control.StartCommand();
+      return true;
+    case kTrayCallbackMessage:
+      OnTrayNotify(lParam);
+      return true;
+    case WM_SHOWWINDOW:
+      OnShowWindow();
+      return false;  // default handling too
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) {
+        OnSysClose();
+        return true;
+      }
+      return false;
+    case WM_SIZE:
+      if (m_hStatusBar) SendMessageA(m_hStatusBar, WM_SIZE, 0, 0);
+      return false;
+    case WM_CTLCOLORSTATIC:
+      if (reinterpret_cast<HWND>(lParam) == Item(IDC_STATE)) {
+        HDC dc = reinterpret_cast<HDC>(wParam);
+        ::SetTextColor(dc, m_crStateText);
+        SetBkMode(dc, TRANSPARENT);
+        result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_BTNFACE));
+        return true;
+      }
+      return false;
+    case WM_PAINT:
+      if (!IsIconic(m_hWnd)) return false;
+      PaintMinimized();
+      return true;
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<LRESULT>(m_hIcon);
+      return true;
+    default:
+      return false;
+  }
 }

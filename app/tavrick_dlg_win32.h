@@ -1,18 +1,78 @@
 #pragma once
+// The main window: owner of the process-wide state, protection start and stop, the seven
+// timers, the tray icon and the face of the narrow panel.
 #include <windows.h>
 
-// The main window (dialog 102). For now it loads the configuration and shows its caption;
-// protection control, timers and the tray follow.
-class CTavrickDlg {
+#include <string>
+
+#include "app/protection_control.h"
+#include "app/tray_icon_win32.h"
+#include "app/working_windows_win32.h"
+#include "ui/custfrm_win32.h"
+#include "ui/prompt_win32.h"
+
+class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
  public:
-  explicit CTavrickDlg(HINSTANCE hInstance) : m_hInstance(hInstance) {}
-  INT_PTR DoModal();
+  explicit CTavrickDlg(HWND owner = nullptr);
+
+  // IProtectionPorts
+  void Show(const std::string& text) override;
+  bool Ask(const std::string& text) override;
+  bool Protecting() override;
+  bool ProbeDevice() override;
+  int InstallDriver() override;
+  int StartDriverFiltering() override;
+  void LoadListsIntoDriver() override;
+  int StopDriverSequence() override;
+  void MarkRunning() override;
+  void EnableButtons(bool enable) override;
+  void SetBusy(const std::string& text) override;
+  void SetStateFace(bool running, const std::string& label) override;
+  void SetTrayIcon(int iconId) override;
+  void CreateWorkingWindows() override;
+  void WaitPumping(int seconds) override;
+  void RebootServer() override;
+  long long ProtectSeconds() override;
+
+  void ExitProgram();
+  void ShowFromTray();
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int notifyCode) override;
+  void OnTimer(UINT_PTR id) override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
-  static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
-  BOOL OnInitDialog();
+  void OnShowWindow();
+  void OnTrayNotify(LPARAM mouseMessage);
+  void OnSysClose();
+  void ShowWorkingWindow(CDialog* window);
+  void OpenDialog(UINT templateId);
+  void OpenLink(const std::string& url);
+  void UpdateRelatedSoftware();
+  void SetStateColors(bool running);
+  void TimerDuty(int id);
+  void BuildLocalAddressList();
+  void PaintMinimized();
+  void SetStatusBarVersion(const std::string& version);
+  void DailyHousekeeping();
 
-  HINSTANCE m_hInstance;
-  HWND m_hWnd = nullptr;
-  HICON m_hIcon = nullptr;
+  HICON m_hIcon;
+  std::string m_strBusyText;
+  bool m_bBusy = false;
+  int m_nBusySeconds = 0;
+  COLORREF m_crStateText = RGB(255, 0, 0);
+  COLORREF m_crStartText = RGB(0, 0, 0);
+  bool m_bCheckingUsers = false;
+  bool m_bAutoStartPosted = false;
+  std::string m_strRunTray;  // runtray as read at start-up
+  std::string m_strAdLink;
+  HWND m_hStatusBar = nullptr;
+  UINT m_uTaskbarCreated = 0;
+  CTrayIcon m_tray;
+  CWorkingWindows m_windows;
+  CDialog* m_pShownLast = nullptr;
+  CWin32Prompt m_prompt;
+  CProtectionControl m_control;
 };

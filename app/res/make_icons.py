@@ -58,17 +58,76 @@ def ico(images):
     return header + entries + b"".join(b for _, b in blobs)
 
 
+def badge(size, fill, glyph):
+    """A round badge in the fill colour with a white glyph given as a predicate on (x, y) in 0..32."""
+    px = [[(0, 0, 0, 0)] * size for _ in range(size)]
+    s = size / 32.0
+    for y in range(size):
+        for x in range(size):
+            fx, fy = (x + 0.5) / s, (y + 0.5) / s
+            d = ((fx - 16) ** 2 + (fy - 16) ** 2) ** 0.5
+            if d <= 15:
+                px[y][x] = (255, 255, 255, 255) if glyph(fx, fy) else (fill if d < 13.8 else (40, 40, 40, 255))
+    return px
+
+
+def seg(x, y, x0, y0, x1, y1, w):
+    """Point (x, y) lies within w/2 of the segment (x0, y0)-(x1, y1)."""
+    dx, dy = x1 - x0, y1 - y0
+    t = max(0.0, min(1.0, ((x - x0) * dx + (y - y0) * dy) / float(dx * dx + dy * dy)))
+    return ((x - x0 - t * dx) ** 2 + (y - y0 - t * dy) ** 2) ** 0.5 <= w / 2.0
+
+
+def ring(x, y, cx, cy, r, w):
+    return abs(((x - cx) ** 2 + (y - cy) ** 2) ** 0.5 - r) <= w / 2.0
+
+
+GLYPHS = {
+    "play": lambda x, y: 11 <= x <= 23 and abs(y - 16) <= (23 - x) * 0.6,
+    "pause": lambda x, y: 9 <= y <= 23 and (10 <= x <= 14 or 18 <= x <= 22),
+    "block": lambda x, y: ring(x, y, 16, 16, 8, 3) or seg(x, y, 10, 10, 22, 22, 3),
+    "eye": lambda x, y: abs(y - 16) <= 6 * (1 - ((x - 16) / 10.0) ** 2) and 6 <= x <= 26
+    and not (((x - 16) ** 2 + (y - 16) ** 2) ** 0.5 <= 3.2 and ((x - 16) ** 2 + (y - 16) ** 2) ** 0.5 > 1.5),
+    "globe": lambda x, y: ring(x, y, 16, 16, 9, 2) or seg(x, y, 7, 16, 25, 16, 2) or seg(x, y, 16, 7, 16, 25, 2),
+    "bars": lambda x, y: y <= 24 and ((8 <= x <= 11 and y >= 17) or (14 <= x <= 17 and y >= 11) or (20 <= x <= 23 and y >= 7)),
+    "bell": lambda x, y: (9 <= y <= 21 and abs(x - 16) <= 3 + (y - 9) * 0.42) or (((x - 16) ** 2 + (y - 24) ** 2) ** 0.5 <= 2),
+    "antenna": lambda x, y: seg(x, y, 16, 14, 16, 26, 3) or ring(x, y, 16, 12, 4, 2) or ring(x, y, 16, 12, 8, 2) and y < 12,
+    "question": lambda x, y: (ring(x, y, 16, 12, 5, 3) and not (y > 12 and x < 16)) or seg(x, y, 16, 17, 16, 20, 3)
+    or ((x - 16) ** 2 + (y - 24.5) ** 2) <= 3,
+    "power": lambda x, y: (ring(x, y, 16, 17, 8, 3) and not (y < 13 and abs(x - 16) < 4)) or seg(x, y, 16, 6, 16, 16, 3),
+    "coin": lambda x, y: ring(x, y, 16, 16, 8, 2.5) or seg(x, y, 16, 10, 16, 22, 2.5),
+    "letter": lambda x, y: (9 <= x <= 23 and 10 <= y <= 22 and (x <= 10 or x >= 22 or y <= 11 or y >= 21))
+    or seg(x, y, 9, 10, 16, 17, 2) or seg(x, y, 23, 10, 16, 17, 2),
+    "star": lambda x, y: seg(x, y, 16, 7, 16, 25, 3) or seg(x, y, 8, 12, 24, 20, 3) or seg(x, y, 24, 12, 8, 20, 3),
+    "disk": lambda x, y: 9 <= x <= 23 and 8 <= y <= 24 and not (12 <= x <= 20 and 8 <= y <= 13),
+}
+
+WHITE = (255, 255, 255, 255)
 ICONS = {
-    "tavrick.ico": ((70, 110, 180, 255), (255, 255, 255, 255)),      # idle: blue shield
-    "protecting.ico": ((40, 160, 70, 255), (255, 255, 255, 255)),    # protecting: green shield
+    "tavrick.ico": lambda n: shield(n, (70, 110, 180, 255), WHITE),      # 128: idle
+    "protecting.ico": lambda n: shield(n, (40, 160, 70, 255), WHITE),    # 157: protecting
+    "start.ico": lambda n: badge(n, (40, 160, 70, 255), GLYPHS["play"]),        # 217
+    "stop.ico": lambda n: badge(n, (200, 60, 50, 255), GLYPHS["pause"]),        # 222
+    "ddos.ico": lambda n: badge(n, (210, 120, 30, 255), GLYPHS["block"]),       # 223
+    "monitor.ico": lambda n: badge(n, (50, 120, 200, 255), GLYPHS["eye"]),      # 224
+    "website.ico": lambda n: badge(n, (30, 150, 150, 255), GLYPHS["globe"]),    # 225
+    "resources.ico": lambda n: badge(n, (110, 80, 170, 255), GLYPHS["bars"]),   # 226
+    "alerts.ico": lambda n: badge(n, (220, 170, 20, 255), GLYPHS["bell"]),      # 227
+    "help.ico": lambda n: badge(n, (60, 130, 210, 255), GLYPHS["question"]),    # 229
+    "exit.ico": lambda n: badge(n, (120, 120, 120, 255), GLYPHS["power"]),      # 230
+    "credit.ico": lambda n: badge(n, (200, 150, 30, 255), GLYPHS["coin"]),      # 231
+    "question.ico": lambda n: badge(n, (70, 150, 90, 255), GLYPHS["letter"]),   # 232
+    "related.ico": lambda n: badge(n, (190, 70, 140, 255), GLYPHS["star"]),     # 234
+    "remote.ico": lambda n: badge(n, (40, 110, 160, 255), GLYPHS["antenna"]),   # 239
+    "save.ico": lambda n: badge(n, (60, 100, 170, 255), GLYPHS["disk"]),        # 241
 }
 
 
 def main():
     out = Path(sys.argv[1])
     out.mkdir(parents=True, exist_ok=True)
-    for name, (fill, mark) in ICONS.items():
-        data = ico([shield(32, fill, mark), shield(16, fill, mark)])
+    for name, draw in ICONS.items():
+        data = ico([draw(32), draw(16)])
         target = out / name
         if not target.exists() or target.read_bytes() != data:
             target.write_bytes(data)

@@ -1,0 +1,3 @@
+#pragma once
+// Restarts the server: takes the shutdown privilege and asks the system to reboot.
+void RebootThisServer();

@@ -1,0 +1,3 @@
+#include "update/version_state.h"
+
+std::string g_strLatestVersion;
