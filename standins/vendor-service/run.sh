@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Starts or stops the stand-in vendor service on 127.0.0.1.
+#   run.sh start DATA_DIR [PORT] [options]  background service; prints the port (0 = any free port)
+#   run.sh stop DATA_DIR                    stops the service whose pid is in DATA_DIR/service.pid
+#   run.sh DATA_DIR [PORT] [options]        foreground, until Ctrl+C
+# State: DATA_DIR/vendor.sqlite3. Pages: http://127.0.0.1:PORT/tavrick/admin/ (outbox),
+# /tavrick/user/index.jsp (remote operation).
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+
+case "${1:-}" in
+  start)
+    data=$2; port=${3:-8086}; shift; shift; [ $# -gt 0 ] && shift
+    mkdir -p "$data"
+    rm -f "$data/service.port"
+    python3 "$HERE/vendor_service.py" --data "$data" --port "$port" "$@" \
+      </dev/null >>"$data/service.log" 2>&1 &
+    pid=$!
+    for _ in $(seq 1 100); do
+      if [ -s "$data/service.port" ]; then cat "$data/service.port"; exit 0; fi
+      kill -0 "$pid" 2>/dev/null || break
+      sleep 0.1
+    done
+    echo "vendor service did not start; see $data/service.log" >&2
+    kill "$pid" 2>/dev/null || true
+    exit 1
+    ;;
+  stop)
+    data=$2
+    [ -f "$data/service.pid" ] || exit 0
+    pid=$(cat "$data/service.pid")
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+    rm -f "$data/service.pid" "$data/service.port"
+    ;;
+  ""|-h|--help)
+    sed -n '2,8p' "$0"; exit 2 ;;
+  *)
+    data=$1; port=${2:-8086}; shift; [ $# -gt 0 ] && shift
+    exec python3 "$HERE/vendor_service.py" --data "$data" --port "$port" "$@"
+    ;;
+esac
