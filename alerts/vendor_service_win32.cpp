@@ -1,0 +1,98 @@
+#include "alerts/vendor_service_win32.h"
+
+#include <winsock2.h>
+#include <windows.h>
+
+#include <cstring>
+#include <memory>
+
+#include "alerts/machine_id_win32.h"
+#include "alerts/service_host.h"
+#include "alerts/service_status.h"
+#include "alerts/status_mutex_win32.h"
+#include "alerts/wininet_http_win32.h"
+#include "common/clock.h"
+#include "common/crt_text.h"
+
+namespace {
+
+struct CVendorRuntime {
+  CVendorRuntime(const CSettings& settings, const CServiceHost& hostIn)
+      : host(hostIn), client(http, clock, lock, settings, host.BaseUrl()), service(client, threads, lock) {}
+  CServiceHost host;
+  CWinInetHttp http;
+  CSystemClock clock;
+  CWin32StatusLock lock;
+  CWin32Threads threads;
+  CServiceClient client;
+  CVendorService service;
+};
+
+std::unique_ptr<CVendorRuntime> g_pVendor;
+
+}  // namespace
+
+void VendorServiceInit(const CSettings& settings, const std::string& firstLocalIp) {
+  CreateStatusMutex();
+  g_pVendor = std::make_unique<CVendorRuntime>(settings, ServiceHostFromEnvironment());
+  g_strMachineId = ReadMachineId(firstLocalIp);
+  g_strAlertTitle = MakeAlertTitle(firstLocalIp);
+}
+
+bool ResolveServiceIp(uint32_t& ip) {
+  const std::string name = (g_pVendor ? g_pVendor->host : ServiceHostFromEnvironment()).strName;
+  const uint32_t dotted = InetAddr(name);
+  if (dotted != kInaddrNone && dotted != 0) {
+    ip = dotted;
+    return true;
+  }
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  const hostent* entry = gethostbyname(name.c_str());
+  const bool found = entry && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0];
+  if (found) std::memcpy(&ip, entry->h_addr_list[0], sizeof ip);
+  WSACleanup();
+  return found;
+}
+
+void VendorServiceStartupPolls() {
+  if (g_pVendor) g_pVendor->service.OnStartup();
+}
+
+CStatusFigures VendorServiceTimer0() { return g_pVendor ? g_pVendor->service.ReadFigures() : CStatusFigures{}; }
+
+void VendorServiceTimer1() {
+  if (g_pVendor) g_pVendor->service.OnTimer1();
+}
+
+void VendorServiceTimer3() {
+  if (g_pVendor) g_pVendor->service.OnTimer3();
+}
+
+void VendorServiceTimer4() {
+  if (g_pVendor) g_pVendor->service.OnTimer4();
+}
+
+std::vector<std::string> VendorSoftList() {
+  return g_pVendor ? g_pVendor->service.ReadSoftList() : std::vector<std::string>{};
+}
+
+void VendorServiceRemotePoll() {
+  if (g_pVendor) g_pVendor->service.StartRemotePoll();
+}
+
+void DispatchAlert(const std::string& message) {
+  if (g_pVendor) g_pVendor->client.DispatchAlert(message);
+}
+
+void SendMail(const std::string& address, const std::string& title, const std::string& message) {
+  if (g_pVendor) g_pVendor->client.SendMail(address, title, message);
+}
+
+void SendSms(const std::string& phone, const std::string& title, const std::string& message) {
+  if (g_pVendor) g_pVendor->client.SendSms(phone, title, message);
+}
+
+std::string ServiceUrl(const char* path) {
+  return (g_pVendor ? g_pVendor->host : ServiceHostFromEnvironment()).BaseUrl() + path;
+}

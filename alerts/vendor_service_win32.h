@@ -1,0 +1,34 @@
+#pragma once
+// The vendor service as the rest of the program uses it. The main window calls
+// VendorServiceInit once at start-up (after CreateStatusMutex and the configuration load),
+// then VendorServiceStartupPolls, and one function per timer duty.
+#include <cstdint>
+#include <string>
+
+#include "alerts/vendor_service.h"
+
+struct CSettings;
+
+// Host from TAVRICK_SERVICE_HOST or the build-time host; machine id and alert title.
+// settings must live as long as the process (the configuration the alerts read).
+void VendorServiceInit(const CSettings& settings, const std::string& firstLocalIp);
+
+// The host's IPv4 address in network order, so that its traffic is never blocked;
+// false when the name does not resolve.
+bool ResolveServiceIp(uint32_t& ip);
+
+void VendorServiceStartupPolls();          // SMS balance, e-mail days, related-software list
+CStatusFigures VendorServiceTimer0();       // 20 s: the figures to show ("条", "天")
+void VendorServiceTimer1();                // 600 s: e-mail days, related-software list
+void VendorServiceTimer3();                // 86,400 s: clock check
+void VendorServiceTimer4();                // 60 s: heartbeat, SMS balance
+std::vector<std::string> VendorSoftList();  // 30 s: the related-software box
+void VendorServiceRemotePoll();            // blocked-IP dialog timer 2, when fewer than 3 entries
+
+// Alerts: e-mail then SMS, on the calling thread.
+void DispatchAlert(const std::string& message);
+void SendMail(const std::string& address, const std::string& title, const std::string& message);
+void SendSms(const std::string& phone, const std::string& title, const std::string& message);
+
+// Full address of an endpoint path (browser pages, the version file).
+std::string ServiceUrl(const char* path);
