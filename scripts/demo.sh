@@ -25,6 +25,13 @@ source scripts/wine-harness.sh
 trap harness_stop EXIT
 harness_start demo
 
+# The stand-in vendor service beside the program (127.0.0.1 only), stopped by its pid at the end.
+VENDOR_DATA=$ROOT/$DEMO/vendor-service
+vendor_port=$(bash standins/vendor-service/run.sh start "$VENDOR_DATA" "${VENDOR_PORT:-0}")
+trap 'bash standins/vendor-service/run.sh stop "$VENDOR_DATA"; harness_stop' EXIT
+export TAVRICK_SERVICE_HOST=127.0.0.1:$vendor_port
+echo "demo: vendor service http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (outbox), /tavrick/user/index.jsp (remote operation)"
+
 (cd "$DEMO" && "$WINE64" tavrick.exe) &
 app_pid=$!
 if [ "$headless" = 1 ]; then
