@@ -130,6 +130,7 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrA(hWnd, DWLP_USER, 0);
     if (self->m_hWnd == hWnd) self->m_hWnd = nullptr;
+    self->PostNcDestroy();
   }
   return handled;
 }

@@ -48,6 +48,8 @@ class CDialog {
   virtual bool OnCommand(int id, int notifyCode);  // true = handled
   virtual void OnTimer(UINT_PTR) {}
   virtual void OnDestroy() {}
+  // After the window is gone; a self-owned dialog may delete itself here.
+  virtual void PostNcDestroy() {}
   // Any other message; set result and return true to handle it.
   virtual bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 

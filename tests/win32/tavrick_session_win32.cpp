@@ -1,0 +1,74 @@
+#include "tavrick_session_win32.h"
+
+#include "app/version.h"
+
+
+bool CTavrickSession::Start(const std::string& workDir, const std::string& words) {
+  if (!m_process.Start(TavrickExe(), words, workDir)) return false;
+  m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, 20000);
+  // Shown only once its initialisation (and the configuration load) is over.
+  const DWORD start = GetTickCount();
+  while (m_hMain && !IsWindowVisible(m_hMain) && GetTickCount() - start < 20000) Sleep(20);
+  return m_hMain != nullptr && IsWindowVisible(m_hMain);
+}
+
+void CTavrickSession::Click(int controlId) {
+  PostMessageA(m_hMain, WM_COMMAND, MAKEWPARAM(controlId, BN_CLICKED), 0);
+}
+
+void CTavrickSession::SysClose() { PostMessageA(m_hMain, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+std::string CTavrickSession::Label(int controlId) const {
+  char text[256] = {};
+  GetDlgItemTextA(m_hMain, controlId, text, sizeof(text));
+  return text;
+}
+
+bool CTavrickSession::WaitLabel(int controlId, const std::string& text, DWORD timeoutMs) const {
+  const DWORD start = GetTickCount();
+  do {
+    if (Label(controlId) == text) return true;
+    Sleep(50);
+  } while (GetTickCount() - start < timeoutMs);
+  return false;
+}
+
+HWND CTavrickSession::WaitBox(const std::string& caption, DWORD timeoutMs) const {
+  return WaitForWindow(m_process.Pid(), "#32770", caption, timeoutMs);
+}
+
+std::string CTavrickSession::Answer(const std::string& caption, int button, DWORD timeoutMs) {
+  HWND box = WaitBox(caption, timeoutMs);
+  if (!box) return "";
+  const std::string text = MessageBoxText(box);
+  AnswerMessageBox(box, button);
+  const DWORD start = GetTickCount();
+  while (IsWindow(box) && GetTickCount() - start < 5000) Sleep(20);
+  return text;
+}
+
+HWND CTavrickSession::FindWindowTitled(const std::string& caption) const {
+  return WaitForWindow(m_process.Pid(), "#32770", caption, 0);
+}
+
+TrayShield ShownTrayShield() {
+  HWND tray = FindWindowA(nullptr, "Wine System Tray");
+  if (!tray) return TrayShield::None;
+  RECT rc;
+  GetClientRect(tray, &rc);
+  POINT origin = {0, 0};
+  ClientToScreen(tray, &origin);
+  HDC screen = GetDC(nullptr);
+  int blue = 0, green = 0;
+  for (int y = 0; y < rc.bottom && y < 64; ++y) {
+    for (int x = 0; x < rc.right && x < 256; ++x) {
+      const COLORREF c = GetPixel(screen, origin.x + x, origin.y + y);
+      if (c == RGB(70, 110, 180)) ++blue;
+      if (c == RGB(40, 160, 70)) ++green;
+    }
+  }
+  ReleaseDC(nullptr, screen);
+  if (green > blue && green > 10) return TrayShield::Protecting;
+  if (blue > 10) return TrayShield::Idle;
+  return TrayShield::None;
+}
