@@ -17,6 +17,8 @@
 #include "app/startup.h"
 #include "app/version.h"
 #include "common/clock.h"
+#include "config/daily_log.h"
+#include "config/daily_log_win32.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "driver/driver_link.h"
@@ -411,6 +413,8 @@ void CTavrickDlg::TimerDuty(int n) {
 
 void CTavrickDlg::DailyHousekeeping() {
   CheckNewVersion();
+  CWin32LogFileSystem fs;
+  DeleteOldFiles(fs, LogCleanupFolder(ProgramFolder()), g_Settings.logday);
 }
 
 // ---- messages -------------------------------------------------------------------------------
