@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <memory>
 
-HANDLE g_hWatchFileMutex = nullptr;
 HMODULE g_hScriptLib = nullptr;
 
 const char kScriptLibraryName[] = "scriptviruslib.dll";

@@ -3,18 +3,16 @@
 // the signature library and sleeping.
 #include <windows.h>
 
+#include "app/process_mutexes_win32.h"  // g_hWatchFileMutex
 #include "webguard/script_checker.h"
 
-// Unnamed, not initially owned; created by the main window at start-up (the second of its
-// three mutexes) and waited for without time-out.
-extern HANDLE g_hWatchFileMutex;
 // The signature library; null when it could not be loaded.
 extern HMODULE g_hScriptLib;
 
 extern const char kScriptLibraryName[];    // "scriptviruslib.dll"
 extern const char kScriptLibraryExport[];  // "getscriptviruslib"
 
-// Creates g_hWatchFileMutex unless it exists already.
+// Creates g_hWatchFileMutex unless the main window has already done so.
 void CreateWatchFileMutex();
 
 // LoadLibraryA by bare name (the system's search order); FreeLibrary and null again.

@@ -1,0 +1,256 @@
+// The web directory watcher on real folder notices, the checker with the stand-in signature
+// library, the folder scan on real folders, and the hidden host wiring them together.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "app/process_state.h"
+#include "common/clock.h"
+#include "driver/driver_link.h"
+#include "scratch_dir_win32.h"
+#include "webguard/dir_watcher_win32.h"
+#include "webguard/webguard_host_win32.h"
+#include "webguard/webguard_ports_win32.h"
+
+namespace {
+
+const std::string kTypes[5] = {"asp", "asa", "aspx", "php", "jsp"};
+
+void WriteFile(const std::string& path, const std::string& text) {
+  const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h) << path;
+  DWORD written = 0;
+  ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+// Polls (pumping this thread's messages) until done() or the bound runs out.
+bool WaitFor(const std::function<bool()>& done, DWORD boundMs = 15000) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > boundMs) return false;
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    Sleep(20);
+  }
+  return true;
+}
+
+size_t PendingCount(CWatcherFileList& list) {
+  CWatchFileMutexLock lock;
+  CWatchListGuard guard(lock);
+  return list.size();
+}
+
+std::vector<std::string> PendingFiles(CWatcherFileList& list) {
+  CWatchFileMutexLock lock;
+  CWatchListGuard guard(lock);
+  std::vector<std::string> files;
+  for (const auto& f : list) files.push_back(f->strFile);
+  return files;
+}
+
+class Win32Webguard : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateWatchFileMutex();
+    g_bStopped = 0;
+  }
+  void TearDown() override {
+    watcher.Stop();
+    g_bStopped = 1;
+  }
+  void StartWatching() {
+    ASSERT_NE(nullptr, watcher.Start(dir.Path(), &list, kTypes, 5));
+    watcher.bEnabled = 1;
+    // The folder is open once the thread got that far; give its first read a moment.
+    ASSERT_TRUE(WaitFor([&] { return watcher.hDir != INVALID_HANDLE_VALUE; }));
+    Sleep(300);
+  }
+  // A file that always produces a record: proves the watcher was listening all along.
+  // Only the first notice of each read counts, so earlier changes get time to be read first.
+  void ExpectMarkerRecorded(const std::string& name) {
+    Sleep(500);
+    WriteFile(dir.File(name), "marker");
+    ASSERT_TRUE(WaitFor([&] { return PendingCount(list) > 0; }));
+    Sleep(500);  // any later notices of the same changes arrive meanwhile
+  }
+
+  CScratchDir dir;
+  CWatcherFileList list;
+  CDirWatcher watcher;
+};
+
+TEST_F(Win32Webguard, NewScriptInNewSubFolderIsRecordedOnce) {
+  StartWatching();
+  ASSERT_TRUE(CreateDirectoryA(dir.File("sub").c_str(), nullptr));
+  WriteFile(dir.File("sub\\shell.asp"), "<%eval request(\"x\")%>");
+  ASSERT_TRUE(WaitFor([&] { return PendingCount(list) > 0; }));
+  Sleep(500);
+  watcher.Stop();
+  ASSERT_EQ(1u, list.size());
+  EXPECT_EQ(dir.Path() + "\\sub\\shell.asp", list[0]->strFile);
+  EXPECT_EQ("增加", list[0]->strAction);
+  EXPECT_EQ(14u, list[0]->strTime.size());  // "%m.%d %H:%M:%S"
+  EXPECT_EQ('.', list[0]->strTime[2]);
+  EXPECT_EQ(0, list[0]->nState);
+}
+
+TEST_F(Win32Webguard, ModifyRenameDeleteAndOtherTypesAreNotRecorded) {
+  WriteFile(dir.File("x.asp"), "old");
+  StartWatching();
+  WriteFile(dir.File("x.asp"), "changed");
+  ASSERT_TRUE(MoveFileA(dir.File("x.asp").c_str(), dir.File("y.asp").c_str()));
+  ASSERT_TRUE(DeleteFileA(dir.File("y.asp").c_str()));
+  WriteFile(dir.File("page.html"), "html");
+  ExpectMarkerRecorded("z.php");
+  watcher.Stop();
+  EXPECT_EQ(std::vector<std::string>{dir.File("z.php")}, PendingFiles(list));
+}
+
+TEST_F(Win32Webguard, NothingIsRecordedAfterStop) {
+  StartWatching();
+  ExpectMarkerRecorded("a.asp");
+  watcher.Stop();
+  EXPECT_EQ(nullptr, watcher.hThread);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, watcher.hDir);
+  WriteFile(dir.File("b.asp"), "after");
+  Sleep(500);
+  EXPECT_EQ(std::vector<std::string>{dir.File("a.asp")}, PendingFiles(list));
+  // The folder was closed: it can be removed.
+  ASSERT_TRUE(DeleteFileA(dir.File("a.asp").c_str()));
+  ASSERT_TRUE(DeleteFileA(dir.File("b.asp").c_str()));
+}
+
+TEST_F(Win32Webguard, StopDoesNotWaitForTheListLock) {
+  StartWatching();
+  WaitForSingleObject(g_hWatchFileMutex, INFINITE);  // as the checker does for a whole batch
+  WriteFile(dir.File("held.asp"), "x");
+  Sleep(500);
+  watcher.Stop();  // returns although the watcher is waiting for the lock
+  ReleaseMutex(g_hWatchFileMutex);
+  EXPECT_TRUE(PendingFiles(list).empty());
+}
+
+TEST_F(Win32Webguard, DisabledWatcherRecordsNothingAndRestartWorks) {
+  StartWatching();
+  watcher.bEnabled = 0;
+  WriteFile(dir.File("off.asp"), "x");
+  Sleep(500);
+  EXPECT_TRUE(PendingFiles(list).empty());
+  watcher.Stop();
+  StartWatching();  // a new thread on the same watcher
+  ExpectMarkerRecorded("on.asp");
+  EXPECT_EQ(std::vector<std::string>{dir.File("on.asp")}, PendingFiles(list));
+}
+
+TEST_F(Win32Webguard, MissingFolderRecordsNothing) {
+  ASSERT_NE(nullptr, watcher.Start(dir.File("absent"), &list, kTypes, 5));
+  watcher.bEnabled = 1;
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watcher.hThread, 10000));  // ended by itself
+  watcher.Stop();
+  EXPECT_TRUE(list.empty());
+}
+
+// The folder scan and the checker with the real file system, library, lock and clock.
+class CRecordingView : public IWebGuardView {
+ public:
+  std::vector<std::string> files, types;
+  std::string folder;
+  int RowCount() override { return static_cast<int>(files.size()); }
+  void InsertRow(int, const std::string&, const std::string& file, const std::string& type,
+                 const std::string&) override {
+    files.push_back(file);
+    types.push_back(type);
+  }
+  bool AutoScroll() override { return false; }
+  void ScrollToRow(int) override {}
+  std::string FolderPath() override { return folder; }
+  void ShowMessage(const std::string&) override {}
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetProgressRange(int, int, int) override {}
+  void SetProgressPosition(int) override {}
+  void SetScanCaption(const std::string&) override {}
+  bool WindowExists() override { return true; }
+};
+
+struct CRealPorts {
+  CWin32WebFileSystem files;
+  CWin32ScriptLibrary library;
+  CSystemClock clock;
+  CWin32Sleeper sleeper;
+  CWatchFileMutexLock lock;
+  CWatcherFileList pending;
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, pending};
+};
+
+TEST_F(Win32Webguard, SignatureLibraryHandsOutItsList) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  std::vector<const char*> entries(kSignatureSlots, nullptr);
+  int count = 0;
+  ASSERT_TRUE(CWin32ScriptLibrary().FetchSignatures(entries.data(), &count));
+  EXPECT_GT(count, 100);
+  EXPECT_EQ(static_cast<size_t>(count), EffectiveSignatures(entries.data(), count).size());
+  FreeScriptLibrary();
+  EXPECT_FALSE(CWin32ScriptLibrary().FetchSignatures(entries.data(), &count));
+}
+
+TEST_F(Win32Webguard, ScanQueuesEveryFileAndCheckerMarksOnlyTheShell) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  ASSERT_TRUE(CreateDirectoryA(dir.File("up").c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(dir.File("up\\deep").c_str(), nullptr));
+  WriteFile(dir.File("index.php"), "<?php echo 'hello'; ?>\r\n");
+  WriteFile(dir.File("up\\x.php"), "<?php\r\n@eval($_POST['pass']);\r\n?>");
+  WriteFile(dir.File("up\\deep\\logo.gif"), "GIF89a");
+  WriteFile(dir.File("up\\deep\\note.txt"), "Execute(Request(\"a\")) \x1A after");
+  CRealPorts real;
+  CRecordingView view;
+  view.folder = dir.Path();
+  g_bScanning = 1;
+  ScanWebFolder(real.ports, view);
+  EXPECT_EQ(0, g_bScanning.load());
+  std::vector<std::string> queued = PendingFiles(real.pending);
+  std::sort(queued.begin(), queued.end());
+  EXPECT_EQ((std::vector<std::string>{dir.File("index.php"), dir.File("up\\deep\\logo.gif"),
+                                      dir.File("up\\deep\\note.txt"), dir.File("up\\x.php")}),
+            queued);
+  EXPECT_EQ("扫描", real.pending[0]->strAction);
+
+  CScriptChecker checker(real.ports);
+  checker.CheckPendingBatch(view);
+  std::sort(view.files.begin(), view.files.end());
+  EXPECT_EQ((std::vector<std::string>{dir.File("up\\deep\\note.txt"), dir.File("up\\x.php")}),
+            view.files);
+  EXPECT_EQ("可疑", view.types[0]);
+  EXPECT_TRUE(real.pending.empty());
+  FreeScriptLibrary();
+}
+
+TEST_F(Win32Webguard, HostStartsWatcherAndCheckerAndScans) {
+  g_Settings.watchfilepath = dir.Path();
+  g_Settings.watchfileon = "on";
+  g_Settings.watchfileext = {"asp", "", "", "php", ""};
+  WriteFile(dir.File("old.asp"), "<%execute request(\"c\")%>");
+  CWebGuardHost host;
+  ASSERT_TRUE(host.Create(nullptr));
+  EXPECT_TRUE(host.UploadProtecting());
+  EXPECT_NE(nullptr, g_hScriptLib);
+  host.ToggleFolderScan();
+  // The checker starts on the host's 5-second timer and reports the scanned shell.
+  ASSERT_TRUE(WaitFor([&] { return !host.Results()->Rows().empty(); }, 30000));
+  const auto rows = host.Results()->Rows();
+  EXPECT_EQ("0", rows[0].strId);
+  EXPECT_EQ(dir.File("old.asp"), rows[0].strFile);
+  EXPECT_EQ("可疑", rows[0].strType);
+  host.Destroy();
+  EXPECT_EQ(nullptr, g_hScriptLib);
+  EXPECT_EQ(0, g_bScanning.load());
+}
+
+}  // namespace
