@@ -393,7 +393,6 @@ void CTavrickDlg::TimerDuty(int n) {
       UpdateRelatedSoftware();
       break;
     case 3:
-      VendorServiceTimer3();
       DailyHousekeeping();
       break;
     case 4:
@@ -413,6 +412,7 @@ void CTavrickDlg::TimerDuty(int n) {
 
 void CTavrickDlg::DailyHousekeeping() {
   CheckNewVersion();
+  VendorServiceTimer3();  // clock check
   CWin32LogFileSystem fs;
   DeleteOldFiles(fs, LogCleanupFolder(ProgramFolder()), g_Settings.logday);
 }
