@@ -104,25 +104,21 @@ class VendorService:
             return False
 
     # --- relay ---------------------------------------------------------------------------------
-    def send_mail(self, p):
-        if not self._check_stamp("sendemil.do", p):
+    def _relay(self, endpoint, kind, p, recipient, title, message):
+        if not self._check_stamp(endpoint, p):
             return Response("refused")
         mac = machine_key(p.get("mac", ""))
-        row = self.store.relay("mail", mac, p.get("toemil", ""), p.get("title", ""), p.get("message", ""), self.now())
-        if row is None:
-            self.store.refuse("sendemil.do", mac, p.get("stamp", ""), "no mail days", self.now())
+        if self.store.relay(kind, mac, recipient, title, message, self.now()) is None:
+            reason = "no sms balance" if kind == "sms" else "no mail days"
+            self.store.refuse(endpoint, mac, p.get("stamp", ""), reason, self.now())
             return Response("refused")
         return Response("ok")
 
+    def send_mail(self, p):
+        return self._relay("sendemil.do", "mail", p, p.get("toemil", ""), p.get("title", ""), p.get("message", ""))
+
     def send_sms(self, p):
-        if not self._check_stamp("sendmsg.do", p):
-            return Response("refused")
-        mac = machine_key(p.get("mac", ""))
-        row = self.store.relay("sms", mac, p.get("phone", ""), "", p.get("message", ""), self.now())
-        if row is None:
-            self.store.refuse("sendmsg.do", mac, p.get("stamp", ""), "no sms balance", self.now())
-            return Response("refused")
-        return Response("ok")
+        return self._relay("sendmsg.do", "sms", p, p.get("phone", ""), "", p.get("message", ""))
 
     def heartbeat(self, p):
         if not self._check_stamp("heartaction.do", p):
