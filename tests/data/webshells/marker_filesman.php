@@ -1,0 +1,4 @@
+<?php
+$default_action = 'FilesMan';
+$color = "#df5";
+?>

