@@ -23,6 +23,7 @@
 #include "config/profile_store_win32.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
+#include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables_win32.h"
 #include "remote/reboot_win32.h"
 #include "update/upgrade_win32.h"
@@ -90,6 +91,7 @@ BOOL CTavrickDlg::OnInitDialog() {
   SetDevicePort(&Win32Device());
   UseSystemPortsForIpTables();
   g_tStartTime = CSystemClock().Now();
+  g_tLastBlockAlert = g_tStartTime;
 
   for (int id = 0; id < 7; ++id) SetTimer(kTimerBase + id, kTimerSeconds[id] * 1000);
 
@@ -140,8 +142,7 @@ void CTavrickDlg::BuildLocalAddressList() {
   }
   // Without a resolvable own name the loopback address stands first, so the alert title
   // and the ping rule still have an address to use.
-  if (g_saLocalIp.empty()) g_saLocalIp.push_back("127.0.0.1");
-  else g_saLocalIp.push_back("127.0.0.1");
+  g_saLocalIp.push_back("127.0.0.1");
   g_saLocalIp.push_back("0.0.0.0");
   g_saLocalIp.push_back("255.255.255.255");
 }

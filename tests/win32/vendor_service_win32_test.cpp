@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <fstream>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -20,20 +20,9 @@
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/settings.h"
+#include "vendor_standin_win32.h"
 
 namespace {
-
-// "http://127.0.0.1:PORT" of the running stand-in, from the port file beside the build's bin.
-std::string StandInBase() {
-  char exe[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe);
-  dir = dir.substr(0, dir.rfind('\\'));
-  std::ifstream file(dir + "\\..\\vendor-service\\service.port");
-  int port = 0;
-  file >> port;
-  return port > 0 ? "http://127.0.0.1:" + std::to_string(port) : std::string();
-}
 
 // Waits for work on other threads; the bound only keeps a broken run from hanging.
 bool Eventually(const std::function<bool()>& done) {
@@ -155,8 +144,12 @@ TEST_F(VendorServiceWin32, ServiceDownOrAnsweringGarbageSendsNothingKeepsFigures
   g_strSmsCount = "5";
   g_strMailDays = "6";
   // Nothing listens on port 1 here; the home page answers every request with HTML.
+  // The request threads outlive the loop: their clients must too, or a late thread would run
+  // on whatever object takes the same place afterwards.
+  std::vector<std::unique_ptr<CServiceClient>> brokenClients;
   for (const std::string& broken : {std::string("http://127.0.0.1:1"), base + "/tavrick/index.jsp?x="}) {
-    CServiceClient client(http, clock, lock, settings, broken);
+    brokenClients.push_back(std::make_unique<CServiceClient>(http, clock, lock, settings, broken));
+    CServiceClient& client = *brokenClients.back();
     CVendorService service(client, threads, lock);
     client.DispatchAlert("不应发送");
     service.OnTimer4();

@@ -1,0 +1,95 @@
+#include "ipblock/flood_blocking.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "common/crt_text.h"
+#include "config/ini_access.h"
+#include "ipblock/ip_display.h"
+#include "ipblock/ip_tables.h"
+
+int32_t g_nReportedRows = 0;
+std::string g_strBlockedIps;
+int64_t g_tLastBlockAlert = 0;
+const char kBlockAlertPrefix[] = "IP地址：";
+const char kBlockAlertSuffix[] = "被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!";
+
+int RoundMbLikePrintf(float mb) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.f", static_cast<double>(mb));
+  return std::atoi(text);
+}
+
+void CheckIpLimits(int count, int mb, const std::string& ipText, const std::string& portText,
+                   const std::string& label, const CSettings& settings, const AutoBlock& block) {
+  if (settings.sysiceipcount != 0 && count > settings.sysiceipcount) block(ipText, portText, label, 0);
+  if (settings.sysiceipmb != 0 && mb > settings.sysiceipmb) block(ipText, portText, label, 0);
+}
+
+bool CStatsWindow::Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings,
+                            const AutoBlock& block) {
+  if (!m_bWindowDue) return false;
+  m_bWindowDue = false;
+  // Take the window's figures and empty the tables in one step, so the statistics thread
+  // never counts into a half-cleared table; the blocks then run without the lock.
+  CIpStatTable inCopy, outCopy;
+  {
+    std::lock_guard<std::mutex> lock(g_IpStatsLock);
+    inCopy = in;
+    outCopy = out;
+    ClearIpStats(in);
+    ClearIpStats(out);
+  }
+  for (int i = 0; i < kIpStatSlots; ++i) {
+    CheckIpLimits(inCopy[i].nCount, 0, inCopy[i].szIp, "0", settings.sysicetimer, settings, block);
+    CheckIpLimits(0, RoundMbLikePrintf(outCopy[i].fMb), outCopy[i].szIp, "0", settings.sysicetimer, settings, block);
+  }
+  m_nWindowSeconds = 0;
+  return true;
+}
+
+void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& localIps,
+                     const std::function<int(const _CPingRule&)>& send, IProfileStore& store) {
+  auto write = [&](const char* key, const char* value) { WriteIni(store, kConfigFile, ini::kPing, key, value); };
+  if (settings.pingin && settings.pingout) {
+    send(MakePingRule("ICMP", 1));
+    write("pingin", "1");
+    write("pingout", "1");
+  } else if (settings.pingin) {
+    if (localIps.empty()) return;
+    send(MakePingRule("ICMP", InetAddr(localIps.front())));
+    write("pingin", "1");
+  } else if (settings.pingout) {
+    write("pingin", "0");
+    send(MakePingRule("ICMP", 0));
+    write("pingout", "1");
+  } else {
+    write("pingin", "0");
+    write("pingout", "0");
+    send(MakePingRule("0", 0));
+  }
+}
+
+void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
+                      const std::function<void(const std::string&)>& dispatch) {
+  if (g_nReportedRows < 0) g_nReportedRows = 0;
+  const int32_t n = static_cast<int32_t>(rows.size());
+  if (n <= g_nReportedRows) return;
+  const std::string firstNewType = rows[g_nReportedRows].strType;
+  for (int32_t i = g_nReportedRows; i < n; ++i) g_strBlockedIps += rows[i].strIp + ",";
+  g_nReportedRows = n;
+  if (now - g_tLastBlockAlert <= 60) return;
+  if (firstNewType != "0" || !ipfilterchk) return;
+  dispatch(kBlockAlertPrefix + g_strBlockedIps + kBlockAlertSuffix);
+  g_tLastBlockAlert = now;
+  g_strBlockedIps.clear();
+}
+
+std::vector<CBlockedRow> BlockedRowsFromTable() {
+  std::vector<CBlockedRow> rows;
+  for (const auto& entry : g_pIpFilterList) {
+    if (entry->strAction != "add") continue;
+    rows.push_back({IpToDisplay(InetNtoa(entry->dwIp)), std::to_string(entry->nType)});
+  }
+  return rows;
+}

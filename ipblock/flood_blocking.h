@@ -1,0 +1,64 @@
+#pragma once
+// Automatic flood blocking: the statistics window, the limit check, the ping rule and the
+// alert on automatic blocks. Everything runs in window timers on the user-interface thread.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "config/settings.h"
+#include "driver/driver_records.h"
+#include "traffic/ip_stats.h"
+
+class IProfileStore;
+
+// Blocks one address for all ports as an automatic (type 0) entry; the outcome is not used.
+using AutoBlock = std::function<void(const std::string& ipText, const std::string& portText,
+                                     const std::string& label, int type)>;
+
+// Rounds megabytes to a whole number exactly as the C format "%.f" prints it.
+int RoundMbLikePrintf(float mb);
+
+void CheckIpLimits(int count, int mb, const std::string& ipText, const std::string& portText,
+                   const std::string& label, const CSettings& settings, const AutoBlock& block);
+
+// The window clock of the chart page: the window ends every (delay + 6) x 10 s.
+class CStatsWindow {
+ public:
+  static int PeriodMs(int showDelayMs) { return (showDelayMs + 6) * 10000; }
+  void Reset() { m_nWindowSeconds = 0; m_bWindowDue = false; }
+  void OnSecond() { ++m_nWindowSeconds; }
+  void OnWindowEnd() { m_bWindowDue = true; }
+  int Seconds() const { return m_nWindowSeconds; }
+  bool Due() const { return m_bWindowDue; }
+  // The 3-second evaluation: when the window is due, checks every slot of both tables in
+  // table order, empties the tables and restarts the seconds. True when it evaluated.
+  bool Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings, const AutoBlock& block);
+
+ private:
+  int m_nWindowSeconds = 0;
+  bool m_bWindowDue = false;
+};
+
+// Sends the ICMP rule that matches pingin/pingout and writes both flags back.
+void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& localIps,
+                     const std::function<int(const _CPingRule&)>& send, IProfileStore& store);
+
+// One row of the blocked-IP list as the alert reads it.
+struct CBlockedRow {
+  std::string strIp;    // the address in list form
+  std::string strType;  // "0" for an automatic block
+};
+
+extern int32_t g_nReportedRows;
+extern std::string g_strBlockedIps;
+extern int64_t g_tLastBlockAlert;
+extern const char kBlockAlertPrefix[];  // "IP地址："
+extern const char kBlockAlertSuffix[];  // "被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!"
+
+// One pass of the automatic-block alert over the rows of the blocked-IP list.
+void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
+                      const std::function<void(const std::string&)>& dispatch);
+
+// Until the blocked-IP list exists, the table itself gives the rows in list order.
+std::vector<CBlockedRow> BlockedRowsFromTable();

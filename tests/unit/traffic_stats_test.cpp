@@ -1,0 +1,205 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "common/crt_text.h"
+#include "traffic/ip_stats.h"
+#include "traffic/packet_pipeline.h"
+
+namespace {
+
+std::string Ip(int i) { return "10.0.0." + std::to_string(i); }
+
+TEST(IpStats, ThirtyFirstAndThirtySecondAddressesReplaceSlotsZeroAndOne) {
+  CIpStatTable table = {};
+  for (int i = 1; i <= 30; ++i) CountIncoming(table, Ip(i));
+  EXPECT_EQ(1, table[0].bCursor);  // wrapped round to the oldest slot
+  CountIncoming(table, Ip(31));
+  CountIncoming(table, Ip(32));
+  EXPECT_STREQ("10.0.0.31", table[0].szIp);
+  EXPECT_STREQ("10.0.0.32", table[1].szIp);
+  EXPECT_STREQ("10.0.0.3", table[2].szIp);
+  EXPECT_EQ(1, table[2].bCursor);
+  CountIncoming(table, Ip(1));  // came back: starts again from 1
+  EXPECT_STREQ("10.0.0.1", table[2].szIp);
+  EXPECT_EQ(1, table[2].nCount);
+}
+
+TEST(IpStats, RepeatedAddressCountsUpInItsSlot) {
+  CIpStatTable table = {};
+  CountIncoming(table, "8.8.8.8");
+  CountIncoming(table, "1.1.1.1");
+  CountIncoming(table, "8.8.8.8");
+  EXPECT_EQ(2, table[0].nCount);
+  EXPECT_EQ(1, table[1].nCount);
+  EXPECT_EQ(0.0f, table[0].fMb);
+  EXPECT_EQ(1, table[2].bCursor);
+}
+
+TEST(IpStats, MegabytesAreMillionTwentyFourThousandBytes) {
+  CIpStatTable table = {};
+  CountOutgoing(table, "8.8.8.8", 1024000);
+  EXPECT_FLOAT_EQ(1.0f, table[0].fMb);
+  CountOutgoing(table, "8.8.8.8", 512000);
+  EXPECT_FLOAT_EQ(1.5f, table[0].fMb);
+  EXPECT_EQ(2, table[0].nCount);
+  CountOutgoing(table, "9.9.9.9", 0xFFFFFFFFu);  // size is unsigned
+  EXPECT_NEAR(4194.304, table[1].fMb, 0.01);
+}
+
+TEST(IpStats, SortIsStableAndDescending) {
+  _CIpStat records[4] = {};
+  const int counts[4] = {5, 9, 9, 1};
+  for (int i = 0; i < 4; ++i) {
+    std::snprintf(records[i].szIp, sizeof(records[i].szIp), "r%d", i);
+    records[i].nCount = counts[i];
+    records[i].fMb = static_cast<float>(4 - i);
+  }
+  SortIpStats(records, 4, 0);
+  EXPECT_STREQ("r1", records[0].szIp);
+  EXPECT_STREQ("r2", records[1].szIp);
+  EXPECT_STREQ("r0", records[2].szIp);
+  EXPECT_STREQ("r3", records[3].szIp);
+  SortIpStats(records, 4, 1);  // by megabytes: r0 4, r1 3, r2 2, r3 1
+  EXPECT_STREQ("r0", records[0].szIp);
+  EXPECT_STREQ("r3", records[3].szIp);
+}
+
+class NoLock : public IPacketLock {
+ public:
+  void Lock() override { ++locks; }
+  void Unlock() override { --locks; }
+  int locks = 0;
+};
+
+class PipelineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    buffer = std::make_unique<_CPacketSnapshot>();
+    buffer->Clear();
+    g_bRefill = true;
+    g_nListCursor = 0;
+    g_nStatsCursor = 0;
+    g_bMonitorShown = false;
+    ClearIpStats(g_IpInTable);
+    ClearIpStats(g_IpOutTable);
+    next = std::make_unique<_CPacketSnapshot>();
+    next->Clear();
+    pipeline = std::make_unique<CPacketPipeline>(
+        *buffer, lock,
+        [this](_CPacketSnapshot* out) {
+          ++fetches;
+          if (!driverAccepts) return false;
+          *out = *next;
+          return true;
+        },
+        [this] { return idle; });
+  }
+
+  void Put(int slot, const char* src, const char* dst, uint32_t size) {
+    _CPacketInfo info;
+    std::strcpy(info.szProtocol, "TCP");
+    info.dwSrcIP = InetAddr(src);
+    info.dwDstIP = InetAddr(dst);
+    info.dwSize = size;
+    next->SetSlot(slot, info);
+  }
+
+  std::unique_ptr<_CPacketSnapshot> buffer, next;
+  NoLock lock;
+  bool idle = true, driverAccepts = true;
+  int fetches = 0;
+  std::unique_ptr<CPacketPipeline> pipeline;
+  const std::vector<std::string> local{"192.0.2.10", "127.0.0.1"};
+};
+
+TEST_F(PipelineTest, StatisticsCountABatchFromItsStartAndAskForTheNext) {
+  for (int i = 5; i <= 9; ++i) Put(i, "203.0.113.7", "192.0.2.10", 60);
+  next->SetStart(5);
+  pipeline->ReaderStep();
+  EXPECT_EQ(1, fetches);
+  EXPECT_FALSE(g_bRefill);
+  for (int i = 0; i < 5; ++i) pipeline->StatsStep(local);
+  EXPECT_STREQ("203.0.113.7", g_IpInTable[0].szIp);
+  EXPECT_EQ(5, g_IpInTable[0].nCount);
+  EXPECT_FALSE(g_bRefill);
+  pipeline->StatsStep(local);  // slot 10 is empty: end of batch
+  EXPECT_TRUE(g_bRefill);
+  EXPECT_EQ(0, g_nStatsCursor);
+  EXPECT_EQ(0, lock.locks);
+}
+
+TEST_F(PipelineTest, OutgoingPacketsCountByDestinationWithBytes) {
+  Put(0, "192.0.2.10", "8.8.8.8", 1024000);
+  Put(1, "8.8.8.8", "192.0.2.10", 100);
+  pipeline->ReaderStep();
+  pipeline->StatsStep(local);
+  pipeline->StatsStep(local);
+  EXPECT_STREQ("8.8.8.8", g_IpOutTable[0].szIp);
+  EXPECT_FLOAT_EQ(1.0f, g_IpOutTable[0].fMb);
+  EXPECT_EQ(1, g_IpOutTable[0].nCount);
+  EXPECT_STREQ("8.8.8.8", g_IpInTable[0].szIp);
+  EXPECT_EQ(1, g_IpInTable[0].nCount);
+}
+
+TEST_F(PipelineTest, ReaderWaitsWhileTheDriverIsBusyOrTheBatchIsInUse) {
+  idle = false;
+  pipeline->ReaderStep();
+  EXPECT_EQ(0, fetches);
+  idle = true;
+  pipeline->ReaderStep();
+  pipeline->ReaderStep();  // the batch is not used up yet
+  EXPECT_EQ(1, fetches);
+}
+
+TEST_F(PipelineTest, RefusedReadKeepsTheCursorsAndTriesAgainLater) {
+  g_nStatsCursor = 7;
+  driverAccepts = false;
+  pipeline->ReaderStep();
+  EXPECT_EQ(7, g_nStatsCursor);
+  EXPECT_FALSE(g_bRefill);
+  pipeline->StatsStep(local);  // finds an empty slot and asks again
+  EXPECT_TRUE(g_bRefill);
+}
+
+TEST_F(PipelineTest, MalformedStartIndexNeverReachesPastTheBuffer) {
+  for (int32_t bad : {-1, -20000, 20000, 123456, INT32_MIN}) {
+    Put(0, "203.0.113.7", "192.0.2.10", 60);
+    next->SetStart(bad);
+    g_bRefill = true;
+    pipeline->ReaderStep();
+    pipeline->StatsStep(local);
+    EXPECT_TRUE(g_bRefill) << bad;
+    EXPECT_EQ(0, g_IpInTable[0].nCount) << bad;
+    g_bMonitorShown = true;
+    g_bRefill = true;
+    pipeline->ReaderStep();
+    int rows = 0;
+    pipeline->ListStep([&](const _CPacketInfo&) { ++rows; }, [] {}, false);
+    EXPECT_EQ(0, rows) << bad;
+    g_bMonitorShown = false;
+  }
+}
+
+TEST_F(PipelineTest, ListFeederTakesRecordsOnlyWhileTheMonitorIsShown) {
+  Put(0, "203.0.113.7", "192.0.2.10", 60);
+  Put(1, "203.0.113.8", "192.0.2.10", 60);
+  pipeline->ReaderStep();
+  int rows = 0, clears = 0;
+  auto sink = [&](const _CPacketInfo& info) {
+    ++rows;
+    EXPECT_EQ(60u, info.dwSize);
+  };
+  pipeline->ListStep(sink, [&] { ++clears; }, true);
+  EXPECT_EQ(0, rows);
+  EXPECT_EQ(1, clears);
+  g_bMonitorShown = true;
+  pipeline->ListStep(sink, [&] { ++clears; }, true);
+  EXPECT_EQ(1, rows);
+  // The slot the feeder took is empty for the statistics consumer: its batch ends there.
+  pipeline->StatsStep(local);
+  EXPECT_TRUE(g_bRefill);
+  EXPECT_EQ(0, g_IpInTable[0].nCount);
+}
+
+}  // namespace

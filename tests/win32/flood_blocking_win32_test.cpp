@@ -1,0 +1,102 @@
+// The road of one flood, end to end: the real program, the stand-in driver carrying injected
+// traffic, the stand-in vendor service receiving the alert.
+#include <gtest/gtest.h>
+
+#include "alerts/wininet_http_win32.h"
+#include "app/resource.h"
+#include "common/crt_text.h"
+#include "config/ini_access.h"
+#include "config/profile_store_win32.h"
+#include "scratch_dir_win32.h"
+#include "standin_driver_win32.h"
+#include "tavrick_session_win32.h"
+#include "vendor_standin_win32.h"
+
+namespace {
+
+const char kAttacker[] = "203.0.113.7";
+const char kFriend[] = "198.51.100.9";  // an exception: floods too, never blocked
+
+std::vector<CInjectPacket> Flood(const char* from, uint32_t count) {
+  CInjectPacket packet;
+  packet.nProtocol = 6;
+  packet.dwSrcIP = InetAddr(from);
+  packet.dwDstIP = InetAddr("192.0.2.200");
+  packet.wSrcPort = 40000;
+  packet.wDstPort = 80;
+  packet.dwSize = 60;
+  packet.dwCount = count;
+  return {packet};
+}
+
+bool DriverBlocks(const char* ip) {
+  CDriverCounters counters;
+  if (!ReadCounters(&counters)) return false;
+  for (const auto& entry : counters.blocked)
+    if (GetLe32(entry.data()) == InetAddr(ip) && GetLe32(entry.data() + 4) == 0) return true;
+  return false;
+}
+
+std::string BlockedList() {
+  CWin32ProfileStore store;
+  return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");
+}
+
+template <class Done>
+bool Within(DWORD timeoutMs, Done done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(250);
+  }
+  return true;
+}
+
+TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+  const std::string base = StandInBase();
+  ASSERT_FALSE(base.empty()) << "the stand-in vendor service is not running";
+  SetEnvironmentVariableA("TAVRICK_SERVICE_HOST", StandInHost().c_str());
+
+  CScratchDir dir;
+  CWin32ProfileStore store;
+  const std::string mail = "flood-" + std::to_string(GetTickCount()) + "@example.com";
+  WriteIni(store, kConfigFile, "sysice", "sysiceipcount", "100");
+  WriteIni(store, kConfigFile, "sysice", "onlinetime", "1");  // starts protection by itself
+  WriteIni(store, kConfigFile, "msg", "ipfilterchk", "1");
+  WriteIni(store, kConfigFile, "msg", "emil", mail);
+  WriteIni(store, kConfigFile, "ipouter", "ipouterlst", kFriend);
+
+  CTavrickSession app;
+  ASSERT_TRUE(app.Start(dir.Path()));
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  ASSERT_TRUE(InjectPackets(Flood(kAttacker, 300)));
+  ASSERT_TRUE(InjectPackets(Flood(kFriend, 300)));
+
+  // One statistics window (90 s at the default display delay) plus a 3-second tick.
+  ASSERT_TRUE(Within(120000, [] { return BlockedList().find(kAttacker) != std::string::npos; }))
+      << "blocked list: " << BlockedList();
+  EXPECT_EQ(std::string(kAttacker) + "|0|5分钟", BlockedList());
+  EXPECT_TRUE(DriverBlocks(kAttacker));
+  EXPECT_FALSE(DriverBlocks(kFriend));
+
+  uint32_t recorded = 0, dropped = 0;
+  ASSERT_TRUE(InjectPackets(Flood(kAttacker, 10), &recorded, &dropped));
+  EXPECT_EQ(10u, dropped);
+  ASSERT_TRUE(InjectPackets(Flood(kFriend, 10), &recorded, &dropped));
+  EXPECT_EQ(0u, dropped);
+
+  // The automatic-block alert goes out on the blocked-IP window's 40-second timer.
+  CWinInetHttp http;
+  std::string outbox;
+  EXPECT_TRUE(Within(60000, [&] {
+    outbox = http.FetchUrl(base + "/tavrick/admin/outbox.json?charset=gbk");
+    return outbox.find(mail) != std::string::npos;
+  })) << outbox.substr(0, 400);
+  // The alert lists addresses in list form, where a 0 octet shows as "*".
+  EXPECT_NE(std::string::npos, outbox.find("IP地址：203.*.113.7,被Tavrick屏蔽"));
+  EXPECT_EQ(std::string::npos, BlockedList().find(kFriend));
+}
+
+}  // namespace

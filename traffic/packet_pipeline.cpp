@@ -1,0 +1,84 @@
+#include "traffic/packet_pipeline.h"
+
+#include "common/crt_text.h"
+#include "traffic/ip_stats.h"
+
+std::atomic<bool> g_bRefill{true};
+std::atomic<int32_t> g_nListCursor{0};
+std::atomic<int32_t> g_nStatsCursor{0};
+std::atomic<int32_t> g_nShowDelay{3};
+std::atomic<bool> g_bMonitorShown{false};
+
+namespace {
+
+class CLockGuard {
+ public:
+  explicit CLockGuard(IPacketLock& lock) : m_lock(lock) { m_lock.Lock(); }
+  ~CLockGuard() { m_lock.Unlock(); }
+
+ private:
+  IPacketLock& m_lock;
+};
+
+}  // namespace
+
+void CPacketPipeline::ReaderStep() {
+  CLockGuard guard(m_lock);
+  if (!m_idle() || !g_bRefill) return;
+  g_bRefill = false;
+  if (!m_fetch(&m_buffer)) return;
+  // A start index outside the buffer would send both consumers past its end: such a batch
+  // counts as empty and the next one is fetched.
+  int32_t start = m_buffer.Start();
+  if (start < 0 || start >= kPacketSlots) start = kPacketSlots;
+  g_nListCursor = start;
+  g_nStatsCursor = start;
+}
+
+bool CPacketPipeline::SlotEndsBatch(int i, bool forList) const {
+  if (i < 0 || i >= kPacketSlots) return true;
+  if (m_buffer.SlotSize(i) == 0) return true;
+  return forList ? m_buffer.ListTaken(i) != 0 : m_buffer.StatsTaken(i) != 0;
+}
+
+void CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
+  CLockGuard guard(m_lock);
+  if (g_bRefill) return;
+  const int i = g_nStatsCursor;
+  if (SlotEndsBatch(i, false)) {
+    g_bRefill = true;
+    g_nStatsCursor = 0;
+    return;
+  }
+  const _CPacketInfo packet = m_buffer.Slot(i);
+  const std::string source = InetNtoa(packet.dwSrcIP);
+  bool leaves = false;
+  for (const std::string& own : localIps) leaves = leaves || own == source;
+  {
+    std::lock_guard<std::mutex> stats(g_IpStatsLock);
+    if (leaves) CountOutgoing(g_IpOutTable, InetNtoa(packet.dwDstIP), packet.dwSize);
+    else CountIncoming(g_IpInTable, source);
+  }
+  m_buffer.SetStatsTaken(i, 1);
+  g_nStatsCursor = i + 1;
+}
+
+void CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows) {
+  CLockGuard guard(m_lock);
+  if (!g_bMonitorShown) {
+    if (pageHasRows) clearPage();
+    return;
+  }
+  if (!m_idle() || g_bRefill) return;
+  const int i = g_nListCursor;
+  if (SlotEndsBatch(i, true)) {
+    g_nListCursor = 0;
+    g_bRefill = true;
+    return;
+  }
+  const _CPacketInfo copy = m_buffer.Slot(i);
+  m_buffer.ClearSlot(i);
+  m_buffer.SetListTaken(i, 1);
+  sink(copy);
+  g_nListCursor = i + 1;
+}
