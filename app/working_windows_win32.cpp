@@ -47,5 +47,8 @@ void CWorkingWindows::CreateAll(HWND mainWindow) {
   pIpFilterDlg = MadeWindow(std::make_unique<CBlockedIpHost>(mainWindow));
   pWatchfileDlg = MadeWindow(std::make_unique<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
   pSysInfoDlg = MadeWindow(std::make_unique<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
+  pWebGuard.reset();  // an earlier set's watcher stops before the new one starts
+  pWebGuard = std::make_unique<CWebGuardHost>();
+  pWebGuard->Create(mainWindow);
   g_tLastBlockAlert = LongAgo();
 }

@@ -4,6 +4,7 @@
 
 #include "ui/custfrm_win32.h"
 #include "ui/working_window_win32.h"
+#include "webguard/webguard_host_win32.h"
 
 // A dialog opened afresh on each use; it frees itself when closed.
 class CTransientDialog : public Ccustfrm {
@@ -22,6 +23,7 @@ struct CWorkingWindows {
   std::unique_ptr<CDialog> pIpFilterDlg;   // blocked IPs
   std::unique_ptr<CDialog> pWatchfileDlg;  // website protection
   std::unique_ptr<CDialog> pSysInfoDlg;    // system resources
+  std::unique_ptr<CWebGuardHost> pWebGuard;  // watcher, checker and scan behind the website window
 
   // Replaces any earlier set, so exactly one set is active.
   void CreateAll(HWND mainWindow);

@@ -6,10 +6,7 @@
 #include <string>
 #include <vector>
 
-struct CFolderEntry {
-  std::string strName;
-  bool bDirectory = false;
-};
+#include "common/folder_entry.h"
 
 // Files and folders of the logs, and the local wall clock that dates them. Times are local
 // wall-clock seconds counted like time() (so a day is always 86,400 of them).

@@ -32,14 +32,45 @@ trap 'bash standins/vendor-service/run.sh stop "$VENDOR_DATA"; harness_stop' EXI
 export TAVRICK_SERVICE_HOST=127.0.0.1:$vendor_port
 echo "demo: vendor service http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (outbox), /tavrick/user/index.jsp (remote operation)"
 
-(cd "$DEMO" && "$WINE64" tavrick.exe) &
+# A first configuration that shows the main job: flood blocking with an alert by e-mail.
+if [ ! -e "$DEMO/tavrick.cfg" ]; then
+  printf '[sysice]\r\nsysiceipcount=100\r\n[msg]\r\nipfilterchk=1\r\nemil=admin@example.com\r\n[ipouter]\r\nipouterlst=198.51.100.9\r\n' \
+    > "$DEMO/tavrick.cfg"
+fi
+
+# Presses the default button (Yes / OK) of the program's message boxes, for a headless run.
+answer_boxes() {
+  local end=$((SECONDS + $1)) id
+  while [ $SECONDS -lt $end ]; do
+    for id in $(xdotool search --name '^( 提示|tavrick)$' 2>/dev/null); do
+      xdotool key --window "$id" Return 2>/dev/null || true
+    done
+    sleep 1
+  done
+}
+
+# "rebootup" starts protection at once; the first start installs the stand-in driver.
+(cd "$DEMO" && "$WINE64" tavrick.exe rebootup) &
 app_pid=$!
 if [ "$headless" = 1 ]; then
-  sleep "${DEMO_SECONDS:-8}"
+  answer_boxes 15
+  echo "demo: flooding from 203.0.113.7 (500 packets) and from the exception 198.51.100.9"
+  (cd "$DEMO" && "$WINE64" trafficgen.exe flood 203.0.113.7 192.0.2.200 80 500 --rate 250 &&
+     "$WINE64" trafficgen.exe flood 198.51.100.9 192.0.2.200 80 500 --rate 250) >/dev/null || true
+  echo "demo: waiting for the statistics window to end (about 90 s)"
+  for i in $(seq 1 ${DEMO_SECONDS:-130}); do
+    grep -q '203.0.113.7' "$DEMO/tavrick.cfg" 2>/dev/null && break
+    sleep 1
+  done
+  sleep 22  # the main window refreshes its blocked count every 20 s
   import -window root "$DEMO/tavrick.png"
-  echo "demo: screenshot in $DEMO/tavrick.png"
+  echo "demo: blocked list in tavrick.cfg: $(grep -a ipfilterlst "$DEMO/tavrick.cfg" | iconv -f GBK -t UTF-8)"
+  echo "demo: driver: $(cd "$DEMO" && "$WINE64" trafficgen.exe stats 2>/dev/null | tr -d '\r' | head -3 | tr '\n' ' ')"
+  echo "demo: screenshot in $DEMO/tavrick.png; outbox at http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (while running)"
   kill "$app_pid" 2>/dev/null || true
 else
+  echo "demo: answer the install question with Yes; then flood from another terminal, for example"
+  echo "      (cd $DEMO && $WINE64 trafficgen.exe flood 203.0.113.7 192.0.2.200 80 500 --rate 250)"
   sleep 5
   import -window root "$DEMO/tavrick.png" || true
   echo "demo: screenshot in $DEMO/tavrick.png; close the Tavrick window to end the demo"

@@ -4,13 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "common/folder_entry.h"
+
 // A file of this many bytes or more is not read.
 constexpr uint64_t kScriptSizeLimit = 10240000;
-
-struct CFolderEntry {
-  std::string strName;
-  bool bDirectory = false;
-};
 
 // Files as the checker and the folder scan reach them.
 class IWebFileSystem {
