@@ -4,6 +4,8 @@
 #include <functional>
 #include <string>
 
+#include "common/lock_port.h"
+
 class IHttpPort {
  public:
   virtual ~IHttpPort() = default;
@@ -12,24 +14,8 @@ class IHttpPort {
 };
 
 // The lock that serialises the background requests and guards the status figures.
-class IStatusLock {
- public:
-  virtual ~IStatusLock() = default;
-  virtual void Lock() = 0;
-  virtual void Unlock() = 0;
-};
-
-// Holds the lock for one scope, so it is released on every path, exceptions included.
-class CStatusLockGuard {
- public:
-  explicit CStatusLockGuard(IStatusLock& lock) : m_lock(lock) { m_lock.Lock(); }
-  ~CStatusLockGuard() { m_lock.Unlock(); }
-  CStatusLockGuard(const CStatusLockGuard&) = delete;
-  CStatusLockGuard& operator=(const CStatusLockGuard&) = delete;
-
- private:
-  IStatusLock& m_lock;
-};
+using IStatusLock = ILockPort;
+using CStatusLockGuard = CLockPortGuard;
 
 // Starts a short-lived worker that is never joined.
 class IThreadStarter {

@@ -19,6 +19,12 @@ std::string ProtectTimeText(int64_t s) {
   return text;
 }
 
+std::string FormatProtectTime(int64_t& protectSeconds, int32_t& secondsSinceStart) {
+  ++protectSeconds;
+  ++secondsSinceStart;
+  return ProtectTimeText(protectSeconds);
+}
+
 void PickRelatedSoftware(const std::vector<std::string>& list, std::string& text, std::string& link) {
   text.clear();
   link.clear();

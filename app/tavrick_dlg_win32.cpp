@@ -401,9 +401,7 @@ void CTavrickDlg::TimerDuty(int n) {
       UpdateRelatedSoftware();
       break;
     case 5:
-      ++g_llProtectSeconds;
-      ++g_nSecondsSinceStart;
-      SetItemText(IDC_PROTECT_TIME, ProtectTimeText(g_llProtectSeconds));
+      SetItemText(IDC_PROTECT_TIME, FormatProtectTime(g_llProtectSeconds, g_nSecondsSinceStart));
       WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
       break;
     default:

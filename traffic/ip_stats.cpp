@@ -3,6 +3,8 @@
 #include <cstring>
 #include <utility>
 
+#include "traffic/packet_pipeline.h"
+
 CIpStatTable g_IpInTable = {};
 CIpStatTable g_IpOutTable = {};
 std::mutex g_IpStatsLock;
@@ -47,4 +49,11 @@ void SortIpStats(_CIpStat* records, int n, int mode) {
       if (later) std::swap(records[i], records[i + 1]);
     }
   }
+}
+
+void RefreshCache() {
+  g_bRefill = true;
+  std::lock_guard<std::mutex> lock(g_IpStatsLock);
+  ClearIpStats(g_IpInTable);
+  ClearIpStats(g_IpOutTable);
 }

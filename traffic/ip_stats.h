@@ -31,3 +31,6 @@ void CountOutgoing(CIpStatTable& table, const std::string& ipText, uint32_t size
 void ClearIpStats(CIpStatTable& table);
 // Stable descending bubble sort by count (mode 0) or megabytes (mode 1).
 void SortIpStats(_CIpStat* records, int n, int mode);
+
+// The "刷新缓存" button: fetch a fresh batch and start both tables from zero.
+void RefreshCache();

@@ -9,21 +9,8 @@ std::atomic<int32_t> g_nStatsCursor{0};
 std::atomic<int32_t> g_nShowDelay{3};
 std::atomic<bool> g_bMonitorShown{false};
 
-namespace {
-
-class CLockGuard {
- public:
-  explicit CLockGuard(IPacketLock& lock) : m_lock(lock) { m_lock.Lock(); }
-  ~CLockGuard() { m_lock.Unlock(); }
-
- private:
-  IPacketLock& m_lock;
-};
-
-}  // namespace
-
 void CPacketPipeline::ReaderStep() {
-  CLockGuard guard(m_lock);
+  CLockPortGuard guard(m_lock);
   if (!m_idle() || !g_bRefill) return;
   g_bRefill = false;
   if (!m_fetch(&m_buffer)) return;
@@ -42,7 +29,7 @@ bool CPacketPipeline::SlotEndsBatch(int i, bool forList) const {
 }
 
 void CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
-  CLockGuard guard(m_lock);
+  CLockPortGuard guard(m_lock);
   if (g_bRefill) return;
   const int i = g_nStatsCursor;
   if (SlotEndsBatch(i, false)) {
@@ -64,7 +51,7 @@ void CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
 }
 
 void CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows) {
-  CLockGuard guard(m_lock);
+  CLockPortGuard guard(m_lock);
   if (!g_bMonitorShown) {
     if (pageHasRows) clearPage();
     return;

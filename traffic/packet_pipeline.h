@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/lock_port.h"
 #include "driver/driver_records.h"
 
 extern std::atomic<bool> g_bRefill;        // the batch is used up: fetch a new one
@@ -16,12 +17,7 @@ extern std::atomic<int32_t> g_nStatsCursor;
 extern std::atomic<int32_t> g_nShowDelay;  // ms between two records for each consumer (1..60)
 extern std::atomic<bool> g_bMonitorShown;
 
-class IPacketLock {
- public:
-  virtual ~IPacketLock() = default;
-  virtual void Lock() = 0;
-  virtual void Unlock() = 0;
-};
+using IPacketLock = ILockPort;
 
 class CPacketPipeline {
  public:

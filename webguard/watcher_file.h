@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/lock_port.h"
+
 struct _CWatcherFile {
   std::string strFile;    // full path
   std::string strAction;  // kActionAdded (watcher) or kActionScanned (folder scan)
@@ -29,23 +31,8 @@ extern CWatcherFileList g_WatchFileList;
 extern std::atomic<int32_t> g_bScanning;
 
 // The lock around the pending-file list.
-class IWatchListLock {
- public:
-  virtual ~IWatchListLock() = default;
-  virtual void Lock() = 0;
-  virtual void Unlock() = 0;
-};
-
-class CWatchListGuard {
- public:
-  explicit CWatchListGuard(IWatchListLock& lock) : m_lock(lock) { m_lock.Lock(); }
-  ~CWatchListGuard() { m_lock.Unlock(); }
-  CWatchListGuard(const CWatchListGuard&) = delete;
-  CWatchListGuard& operator=(const CWatchListGuard&) = delete;
-
- private:
-  IWatchListLock& m_lock;
-};
+using IWatchListLock = ILockPort;
+using CWatchListGuard = CLockPortGuard;
 
 std::unique_ptr<_CWatcherFile> MakeWatcherFile(const std::string& path, const char* action,
                                                const std::string& time);

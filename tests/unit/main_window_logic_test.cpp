@@ -24,6 +24,14 @@ TEST(ProtectTimeText, EachRangeAndItsBoundaries) {
   EXPECT_EQ("0秒", ProtectTimeText(0));
 }
 
+TEST(FormatProtectTime, CountsTheSecondBeforeShowingIt) {
+  int64_t total = 90060;
+  int32_t sinceStart = 7;
+  EXPECT_EQ("1天1时1分1秒", FormatProtectTime(total, sinceStart));
+  EXPECT_EQ(90061, total);
+  EXPECT_EQ(8, sinceStart);
+}
+
 TEST(PickRelatedSoftware, LastTextAndLastLinkWin) {
   std::string text = "广告招商中", link = "old";
   PickRelatedSoftware({"text1", "link1", "text2", "link2"}, text, link);

@@ -65,6 +65,17 @@ TEST(IpStats, SortIsStableAndDescending) {
   EXPECT_STREQ("r3", records[3].szIp);
 }
 
+TEST(IpStats, RefreshCacheEmptiesBothTablesAndAsksForABatch) {
+  CountIncoming(g_IpInTable, "1.2.3.4");
+  CountOutgoing(g_IpOutTable, "5.6.7.8", 100);
+  g_bRefill = false;
+  RefreshCache();
+  EXPECT_TRUE(g_bRefill);
+  EXPECT_EQ(0, g_IpInTable[0].nCount);
+  EXPECT_STREQ("", g_IpOutTable[0].szIp);
+  EXPECT_EQ(0, g_IpInTable[1].bCursor);
+}
+
 class NoLock : public IPacketLock {
  public:
   void Lock() override { ++locks; }
