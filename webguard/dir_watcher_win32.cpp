@@ -1,6 +1,8 @@
 #include "webguard/dir_watcher_win32.h"
 
 #include <exception>
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "app/version.h"
@@ -12,7 +14,9 @@ const char kWatcherFailureMessage[] = "错误在这里！";
 
 namespace {
 
-constexpr DWORD kNoticeBufferSize = 552;
+// Room for many notices per read: a batch of uploads (a folder, an unpacked archive) arrives
+// as one read, and every added script in it must be seen.
+constexpr DWORD kNoticeBufferSize = 64 * 1024;
 constexpr DWORD kNotifyFilter = 0x17F;
 // Pause after a failed read so that a vanished folder does not keep a core busy.
 constexpr DWORD kRetryPauseMs = 100;
@@ -77,8 +81,9 @@ void CDirWatcher::Run() {
   while (WaitForSingleObject(m_hStop, 0) != WAIT_OBJECT_0) {
     try {
       std::fill(buffer.begin(), buffer.end(), 0);
-      if (ReadOnce(notices, kNoticeBufferSize)) {
-        HandleNotice(*notices);
+      DWORD bytes = 0;
+      if (ReadOnce(notices, kNoticeBufferSize, &bytes)) {
+        HandleNotices(reinterpret_cast<const uint8_t*>(buffer.data()), bytes);
       } else if (WaitForSingleObject(m_hStop, kRetryPauseMs) == WAIT_OBJECT_0) {
         break;
       }
@@ -90,11 +95,11 @@ void CDirWatcher::Run() {
 }
 
 // One read of the change notices; false when it failed, was cancelled or stop was asked.
-bool CDirWatcher::ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size) {
+bool CDirWatcher::ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size, DWORD* received) {
   OVERLAPPED overlapped{};
   overlapped.hEvent = m_hIoDone;
   ResetEvent(m_hIoDone);
-  DWORD bytes = 0;
+  DWORD& bytes = *received;
   if (!ReadDirectoryChangesW(hDir, buffer, size, TRUE, kNotifyFilter, nullptr, &overlapped,
                              nullptr)) {
     return false;
@@ -106,6 +111,19 @@ bool CDirWatcher::ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size) {
     return false;
   }
   return GetOverlappedResult(hDir, &overlapped, &bytes, FALSE) && bytes > 0;
+}
+
+// Every notice of the read, not just the first: a shell uploaded together with other files
+// must not slip through.
+void CDirWatcher::HandleNotices(const uint8_t* notices, DWORD bytes) {
+  DWORD offset = 0;
+  while (offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes) {
+    const auto* notice = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(notices + offset);
+    if (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) + notice->FileNameLength > bytes) break;
+    HandleNotice(*notice);
+    if (notice->NextEntryOffset == 0) break;
+    offset += notice->NextEntryOffset;
+  }
 }
 
 void CDirWatcher::HandleNotice(const FILE_NOTIFY_INFORMATION& notice) {

@@ -37,7 +37,8 @@ class CDirWatcher {
  private:
   static DWORD WINAPI ThreadMain(void* self);
   void Run();
-  bool ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size);
+  bool ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size, DWORD* received);
+  void HandleNotices(const uint8_t* notices, DWORD bytes);
   void HandleNotice(const FILE_NOTIFY_INFORMATION& notice);
 
   HANDLE m_hStop = nullptr;     // manual reset: set by Stop

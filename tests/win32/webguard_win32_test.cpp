@@ -71,7 +71,6 @@ class Win32Webguard : public ::testing::Test {
     Sleep(300);
   }
   // A file that always produces a record: proves the watcher was listening all along.
-  // Only the first notice of each read counts, so earlier changes get time to be read first.
   void ExpectMarkerRecorded(const std::string& name) {
     Sleep(500);
     WriteFile(dir.File(name), "marker");
@@ -97,6 +96,17 @@ TEST_F(Win32Webguard, NewScriptInNewSubFolderIsRecordedOnce) {
   EXPECT_EQ(14u, list[0]->strTime.size());  // "%m.%d %H:%M:%S"
   EXPECT_EQ('.', list[0]->strTime[2]);
   EXPECT_EQ(0, list[0]->nState);
+}
+
+TEST_F(Win32Webguard, ShellUploadedAmongOtherFilesIsRecorded) {
+  StartWatching();
+  // Written back to back, so their notices arrive together in one read.
+  for (const char* name : {"a.txt", "b.css", "c.js", "shell.php", "d.txt", "e.asp"})
+    WriteFile(dir.File(name), "<?php eval($_POST['x']); ?>");
+  ASSERT_TRUE(WaitFor([&] { return PendingCount(list) >= 2; }));
+  Sleep(500);
+  watcher.Stop();
+  EXPECT_EQ((std::vector<std::string>{dir.File("shell.php"), dir.File("e.asp")}), PendingFiles(list));
 }
 
 TEST_F(Win32Webguard, ModifyRenameDeleteAndOtherTypesAreNotRecorded) {
