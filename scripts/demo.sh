@@ -14,7 +14,7 @@ cmake --build build/x86_64 -j "$(nproc)"
 # The program runs from its own folder: its configuration and logs live beside it.
 DEMO=build/demo
 mkdir -p "$DEMO"
-cp build/x86_64/bin/tavrick.exe "$DEMO/"
+cp build/x86_64/bin/tavrick.exe build/x86_64/bin/trafficgen.exe "$DEMO/"
 for f in build/x86_64/bin/*.sys build/x86_64/bin/*.dll build/x86_64/bin/*.inf; do
   [ -e "$f" ] && cp "$f" "$DEMO/"
 done
