@@ -7,6 +7,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "common/clock.h"
 #include "common/crt_text.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
@@ -15,21 +16,11 @@
 namespace {
 
 std::unique_ptr<_CIPFilter> Block(const char* ip, const char* port) {
-  auto b = std::make_unique<_CIPFilter>();
-  b->dwIp = InetAddr(ip);
-  b->dwPort = PortFromText(port);
-  b->tExpire = 0;
-  b->strTime = "永远";
-  b->strAction = "add";
-  b->nType = 1;
-  return b;
+  CManualClock clock;
+  return CreateIpFilter(ip, port, "永远", 1, clock);  // never expires
 }
 
-std::unique_ptr<_CIPOuter> Outer(const char* ip) {
-  auto o = std::make_unique<_CIPOuter>();
-  o->dwIp = InetAddr(ip);
-  return o;
-}
+std::unique_ptr<_CIPOuter> Outer(const char* ip) { return CreateIpOuter(ip, "0"); }
 
 CInjectPacket Packet(const char* src, const char* dst, uint16_t dstPort, uint32_t count,
                      uint32_t protocol = 6) {
