@@ -53,10 +53,7 @@ int CountFrom(const std::vector<_CPacketInfo>& batch, const char* src) {
 class Win32DriverLink : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(EnsureDriverLoaded());
-    ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
-    g_hDevice = kInvalidDevice;
-    MarkStopped();
+    ASSERT_TRUE(FreshDriverAndClosedLink());
   }
   void TearDown() override {
     if (g_hDevice.load() != kInvalidDevice) StopDriverSequence();

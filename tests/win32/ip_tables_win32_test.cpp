@@ -56,10 +56,7 @@ std::string Saved(const char* section, const char* key) {
 class Win32IpTables : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(EnsureDriverLoaded());
-    ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
-    g_hDevice = kInvalidDevice;
-    MarkStopped();
+    ASSERT_TRUE(FreshDriverAndClosedLink());
     ResetTables();
     SetIpTablePorts(&m_store, &m_clock, [this](int ms) { m_pauses.push_back(ms); });
     ASSERT_EQ(kStartOk, StartDriverSequence(g_pIpOuterList, g_pIpFilterList, [](int) {}));

@@ -127,3 +127,10 @@ bool ResetDriver(uint32_t what) {
   DWORD got = 0;
   return Control(kIoctlReset, in, sizeof in, nullptr, 0, &got);
 }
+
+bool FreshDriverAndClosedLink() {
+  if (!EnsureDriverLoaded() || !ResetDriver(kResetPackets | kResetTables)) return false;
+  g_hDevice = kInvalidDevice;
+  MarkStopped();
+  return true;
+}

@@ -46,3 +46,5 @@ bool InjectPackets(const std::vector<CInjectPacket>& packets, uint32_t* recorded
                    uint32_t* dropped = nullptr);
 bool ReadCounters(CDriverCounters* counters);
 bool ResetDriver(uint32_t what);
+// A loaded driver with empty tables and ring, and the program's link closed and marked stopped.
+bool FreshDriverAndClosedLink();
