@@ -31,12 +31,15 @@ _harness_make_prefix() {
   echo "$HARNESS_PREFIX_VERSION" > "$stamp"
 }
 
-_harness_free_display() {
-  local n
-  for n in $(seq 91 140); do
-    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || { echo "$n"; return; }
+# The wineserver of this prefix: several harnesses (other checkouts) may run at once, so pick
+# the server whose environment names our prefix rather than the newest one.
+_harness_own_server() {
+  local p
+  for p in $(pgrep -f "^$WINESERVER" || true); do
+    if tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$p"; return
+    fi
   done
-  return 1
 }
 
 harness_start() {
@@ -45,16 +48,19 @@ harness_start() {
   export WINEARCH=win64 WINEDEBUG=${WINEDEBUG:--all} LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
   export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   if [ -z "${DISPLAY:-}" ]; then
-    local n; n=$(_harness_free_display)
-    Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    # Xvfb picks a free display itself and writes its number: no race with another harness.
+    local numfile; numfile=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$numfile" >/dev/null 2>&1 &
     _harness_xvfb_pid=$!
+    local i n=
+    for i in $(seq 1 100); do n=$(tr -dc 0-9 < "$numfile"); [ -n "$n" ] && break; sleep 0.1; done
+    rm -f "$numfile"
+    [ -n "$n" ] || { echo "harness: Xvfb did not start"; return 1; }
     export DISPLAY=":$n"
-    local i
-    for i in $(seq 1 50); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.1; done
   fi
   _harness_make_prefix
   "$WINESERVER" -p
-  _harness_server_pid=$(pgrep -n -f "^$WINESERVER -p" || true)
+  _harness_server_pid=$(_harness_own_server)
   # Start Wine's background services now, on /dev/null: started later by a test they would
   # inherit its output pipe and keep ctest waiting for the end of it.
   "$WINE64" wineboot -u </dev/null >/dev/null 2>&1 || true
