@@ -1,34 +1,86 @@
-"""HTTP front of the service: 127.0.0.1 only, one thread per request, an offline sweeper."""
+"""HTTP front of the service: 127.0.0.1 only, a bounded number of request threads, socket
+time-outs, checked Content-Length and Host, and an answer to every request; an upkeep
+thread sends the offline alerts and prunes old records."""
 import argparse
 import os
+import re
+import secrets
 import signal
+import socket
 import sys
 import threading
+import traceback
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from .service import VendorService
+from .service import STAMP_WINDOW, VendorService
 from .stamp import DEFAULT_KEY_FILE, StampKey
 from .store import Store
+from .web import Request
 
 BIND_ADDRESS = "127.0.0.1"  # never any other address
+MAX_BODY = 16384  # the pages' forms are a few hundred bytes
+HOST_HEADER = re.compile(r"(?:[A-Za-z0-9.-]{1,253}|\[[0-9A-Fa-f:.]{2,45}\])(?::[0-9]{1,5})?")
+BUSY = b"HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nbusy"
 
 
-def make_handler(service):
+def make_handler(service, request_timeout):
     class Handler(BaseHTTPRequestHandler):
-        protocol_version = "HTTP/1.0"
+        protocol_version = "HTTP/1.0"  # one request per connection: nothing idles on a thread
+        timeout = request_timeout  # every read and write on the socket
+
+        def _refuse(self, status, reason):
+            body = reason.encode("ascii")
+            self.send_response(status)
+            self.send_header("Content-Type", "text/plain; charset=utf-8")
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def _body(self):
+            """The POST body; None after answering a bad Content-Length."""
+            if self.headers.get("Transfer-Encoding"):
+                self._refuse(411, "send a Content-Length, not a transfer encoding")
+                return None
+            text = (self.headers.get("Content-Length") or "0").strip()
+            if not (text.isascii() and text.isdigit()):
+                self._refuse(400, "bad Content-Length")
+                return None
+            if int(text) > MAX_BODY:
+                self._refuse(413, "body longer than %d bytes" % MAX_BODY)
+                return None
+            body = self.rfile.read(int(text))
+            if len(body) != int(text):
+                self._refuse(400, "body shorter than its Content-Length")
+                return None
+            return body
 
         def _answer(self, method):
-            body = b""
-            if method == "POST":
-                length = int(self.headers.get("Content-Length") or 0)
-                body = self.rfile.read(min(length, 65536))
-            # The request line arrives as ISO-8859-1 text; its bytes are what the client sent.
-            raw_path = self.path.encode("iso-8859-1")
-            response = service.handle(method, raw_path, body, self.headers.get("Host") or BIND_ADDRESS)
+            try:
+                host = self.headers.get("Host") or "%s:%d" % self.server.server_address[:2]
+                if not HOST_HEADER.fullmatch(host):
+                    return self._refuse(400, "bad Host header")
+                body = b""
+                if method == "POST":
+                    body = self._body()
+                    if body is None:
+                        return
+                # The request line arrives as ISO-8859-1 text; its bytes are what the client sent.
+                request = Request(method, self.path.encode("iso-8859-1"), body, dict(self.headers.items()),
+                                  self.client_address[0], host)
+                response = service.handle(request)
+            except (socket.timeout, ConnectionError):
+                self.close_connection = True
+                return
+            except Exception:
+                sys.stderr.write("internal error\n" + traceback.format_exc())
+                return self._refuse(500, "internal error")
             self.send_response(response.status)
             self.send_header("Content-Type", response.content_type)
             self.send_header("Content-Length", str(len(response.body)))
             self.send_header("Cache-Control", "no-store")
+            self.send_header("X-Content-Type-Options", "nosniff")
+            for name, value in response.headers:
+                self.send_header(name, value)
             self.end_headers()
             self.wfile.write(response.body)
 
@@ -38,44 +90,96 @@ def make_handler(service):
         def do_POST(self):
             self._answer("POST")
 
+        def __getattr__(self, name):
+            # Any other method: 405 rather than the base class's 501.
+            if name.startswith("do_"):
+                return lambda: self._refuse(405, "method not allowed")
+            raise AttributeError(name)
+
         def log_message(self, fmt, *args):
-            sys.stderr.write("%s %s\n" % (self.log_date_time_string(), fmt % args))
+            line = fmt % args
+            sys.stderr.write("%s %s\n" % (self.log_date_time_string(), line[:300]))
 
     return Handler
 
 
-def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, **service_options):
-    """Serves until stopped; returns (server, service, sweeper stop event)."""
+class BoundedServer(ThreadingHTTPServer):
+    """One thread per connection, at most max_threads at once; beyond that a connection gets
+    503 at once instead of a thread."""
+    daemon_threads = True
+
+    def __init__(self, address, handler, max_threads):
+        super().__init__(address, handler)
+        self.slots = threading.BoundedSemaphore(max_threads)
+
+    def process_request(self, request, client_address):
+        if not self.slots.acquire(blocking=False):
+            try:
+                request.settimeout(1)
+                request.sendall(BUSY)
+            except OSError:
+                pass
+            self.shutdown_request(request)
+            return
+
+        def run():
+            try:
+                self.process_request_thread(request, client_address)
+            finally:
+                self.slots.release()
+        threading.Thread(target=run, daemon=True).start()
+
+
+def write_private(path, text):
+    """A file only the service's user can read, written whole."""
+    fd = os.open(path + ".tmp", os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+    with os.fdopen(fd, "w") as f:
+        f.write(text)
+    os.replace(path + ".tmp", path)
+
+
+def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, admin_password=None,
+          max_threads=32, request_timeout=10.0, **service_options):
+    """Serves until stopped; returns (server, service, upkeep stop event). The administrator
+    password (given, or made up here) is written to DATA_DIR/admin.password."""
     os.makedirs(data_dir, exist_ok=True)
+    password = admin_password or secrets.token_urlsafe(12)
+    write_private(os.path.join(data_dir, "admin.password"), password + "\n")
     store = Store(os.path.join(data_dir, "vendor.sqlite3"))
-    service = VendorService(store, StampKey.load(key_file),
-                            newsoft_dir=os.path.join(data_dir, "newsoft"), **service_options)
-    server = ThreadingHTTPServer((BIND_ADDRESS, port), make_handler(service))
-    server.daemon_threads = True
+    service = VendorService(store, StampKey.load(key_file), newsoft_dir=os.path.join(data_dir, "newsoft"),
+                            admin_password=password, **service_options)
+    server = BoundedServer((BIND_ADDRESS, port), make_handler(service, request_timeout), max_threads)
     stop = threading.Event()
 
-    def sweep():
+    def upkeep():
         while not stop.wait(sweep_interval):
             try:
-                service.sweep_offline()
-            except Exception as error:  # keep sweeping; one bad pass is not the end
-                sys.stderr.write("offline sweep failed: %r\n" % (error,))
+                service.upkeep()
+            except Exception as error:  # keep going; one bad pass is not the end
+                sys.stderr.write("upkeep failed: %r\n" % (error,))
 
-    threading.Thread(target=sweep, daemon=True).start()
+    threading.Thread(target=upkeep, daemon=True).start()
     return server, service, stop
 
 
 def main(argv=None):
     parser = argparse.ArgumentParser(description="Stand-in Tavrick vendor service on 127.0.0.1")
-    parser.add_argument("--data", required=True, help="folder for vendor.sqlite3, the pid and port files")
+    parser.add_argument("--data", required=True, help="folder for vendor.sqlite3, the pid, port and password files")
     parser.add_argument("--port", type=int, default=8086, help="0 picks a free port")
-    parser.add_argument("--stamp-window", type=int, default=300, help="seconds a stamp stays fresh")
+    parser.add_argument("--admin-password", help="password of the pages (default: made up at start);"
+                        " written to DATA_DIR/admin.password")
+    parser.add_argument("--stamp-window", type=int, default=STAMP_WINDOW, help="seconds a stamp stays fresh")
     parser.add_argument("--offline-after", type=int, default=180, help="seconds without heartbeat before the offline alert")
+    parser.add_argument("--heartbeat-keep", type=int, default=86400, help="seconds the heartbeat log is kept")
     parser.add_argument("--sweep-interval", type=float, default=10.0)
+    parser.add_argument("--max-threads", type=int, default=32, help="requests served at once")
+    parser.add_argument("--request-timeout", type=float, default=10.0, help="seconds a socket may stay silent")
     parser.add_argument("--version-text", default="2.30", help="body of /tavrick/version.txt")
     args = parser.parse_args(argv)
     server, service, stop = serve(args.data, args.port, sweep_interval=args.sweep_interval,
-                                  stamp_window=args.stamp_window, offline_after=args.offline_after,
+                                  admin_password=args.admin_password, max_threads=args.max_threads,
+                                  request_timeout=args.request_timeout, stamp_window=args.stamp_window,
+                                  offline_after=args.offline_after, heartbeat_keep=args.heartbeat_keep,
                                   version_text=args.version_text)
     pid_file = os.path.join(args.data, "service.pid")
     port_file = os.path.join(args.data, "service.port")
