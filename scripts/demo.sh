@@ -31,6 +31,7 @@ vendor_port=$(bash standins/vendor-service/run.sh start "$VENDOR_DATA" "${VENDOR
 trap 'bash standins/vendor-service/run.sh stop "$VENDOR_DATA"; harness_stop' EXIT
 export TAVRICK_SERVICE_HOST=127.0.0.1:$vendor_port
 echo "demo: vendor service http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (outbox), /tavrick/user/index.jsp (remote operation)"
+echo "demo: administrator password of those pages (new at each start): $(cat "$VENDOR_DATA/admin.password")"
 
 # A first configuration that shows the main job: flood blocking with an alert by e-mail.
 if [ ! -e "$DEMO/tavrick.cfg" ]; then
