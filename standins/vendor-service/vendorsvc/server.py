@@ -115,6 +115,13 @@ class BoundedServer(ThreadingHTTPServer):
     def process_request(self, request, client_address):
         if not self.slots.acquire(blocking=False):
             try:
+                # Take what already arrived, so that closing does not reset the connection
+                # before the client has read the answer.
+                request.setblocking(False)
+                request.recv(65536)
+            except OSError:
+                pass
+            try:
                 request.settimeout(1)
                 request.sendall(BUSY)
             except OSError:
@@ -124,10 +131,18 @@ class BoundedServer(ThreadingHTTPServer):
 
         def run():
             try:
-                self.process_request_thread(request, client_address)
+                self.finish_request(request, client_address)
+            except Exception:
+                self.handle_error(request, client_address)
             finally:
+                # Free before closing: a client that sees the close may connect again at once.
                 self.slots.release()
-        threading.Thread(target=run, daemon=True).start()
+                self.shutdown_request(request)
+        try:
+            threading.Thread(target=run, daemon=True).start()
+        except RuntimeError:  # no thread to be had
+            self.slots.release()
+            raise
 
 
 def write_private(path, text):
