@@ -50,6 +50,15 @@ answer_boxes() {
   done
 }
 
+# The first alert in the service's outbox (its listing needs the administrator password).
+outbox_alert() {
+  python3 -c 'import json, sys, urllib.request as u
+key = open(sys.argv[2]).read().strip()
+rows = json.load(u.urlopen(u.Request(sys.argv[1], headers={"Authorization": "Bearer " + key}), timeout=5))
+print(rows[0]["message"] if rows else "")' \
+    "http://$TAVRICK_SERVICE_HOST/tavrick/admin/outbox.json" "$VENDOR_DATA/admin.password" 2>/dev/null || true
+}
+
 # "rebootup" starts protection at once; the first start installs the stand-in driver.
 (cd "$DEMO" && "$WINE64" tavrick.exe rebootup) &
 app_pid=$!
@@ -63,9 +72,17 @@ if [ "$headless" = 1 ]; then
     grep -q '203.0.113.7' "$DEMO/tavrick.cfg" 2>/dev/null && break
     sleep 1
   done
-  sleep 22  # the main window refreshes its blocked count every 20 s
+  # The main window refreshes its blocked count every 20 s; the block alert goes out on the
+  # blocked-IP window's 40-second timer.
+  alert=
+  for i in $(seq 1 45); do
+    alert=$(outbox_alert)
+    [ -n "$alert" ] && [ "$i" -ge 22 ] && break
+    sleep 1
+  done
   import -window root "$DEMO/tavrick.png"
   echo "demo: blocked list in tavrick.cfg: $(grep -a ipfilterlst "$DEMO/tavrick.cfg" | iconv -f GBK -t UTF-8)"
+  echo "demo: alert in the service's outbox: ${alert:-none yet}"
   echo "demo: driver: $(cd "$DEMO" && "$WINE64" trafficgen.exe stats 2>/dev/null | tr -d '\r' | head -3 | tr '\n' ' ')"
   echo "demo: screenshot in $DEMO/tavrick.png; outbox at http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (while running)"
   kill "$app_pid" 2>/dev/null || true
