@@ -54,6 +54,11 @@ program_pid() {
 }
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
+# Ticks of each thread, in the order the threads were created (the main thread first).
+thread_ticks() {
+  local t
+  for t in $(ls "/proc/$1/task" | sort -n); do echo "$t $(awk '{ print $14 + $15 }' "/proc/$1/task/$t/stat" 2>/dev/null || echo 0)"; done
+}
 
 # measure FOLDER WORDS: starts the program, waits until it settles, prints its share of one core.
 measure() {
@@ -77,8 +82,12 @@ measure() {
   local hz before after
   hz=$(getconf CLK_TCK)
   before=$(cpu_ticks "$pid")
+  thread_ticks "$pid" > "$folder.threads0"
   sleep "$PERIOD"
   after=$(cpu_ticks "$pid")
+  thread_ticks "$pid" > "$folder.threads1"
+  echo "bench: $(basename "$folder"): ticks per thread in creation order ($(getconf CLK_TCK) a second):" \
+    "$(awk 'NR == FNR { t[$1] = $2; next } { printf "%d ", $2 - ($1 in t ? t[$1] : 0) }' "$folder.threads0" "$folder.threads1")" >&2
   kill "$app_pid" 2>/dev/null || true
   kill "$pid" 2>/dev/null || true
   wait "$app_pid" 2>/dev/null || true
