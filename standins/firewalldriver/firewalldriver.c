@@ -565,7 +565,7 @@ static BOOLEAN ReadTestMode(PUNICODE_STRING registryPath) {
   UNICODE_STRING name;
   HANDLE key;
   ULONG got = 0;
-  UCHAR buffer[sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG)];
+  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG) + 3) / 4]; /* aligned */
   PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
   BOOLEAN on = FALSE;
   if (!registryPath) return FALSE;
