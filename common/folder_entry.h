@@ -5,4 +5,5 @@
 struct CFolderEntry {
   std::string strName;
   bool bDirectory = false;
+  bool bReparsePoint = false;  // a junction or symbolic link: it may lead out of the folder
 };

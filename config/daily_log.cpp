@@ -70,6 +70,9 @@ void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days) {
   std::vector<CFolderEntry> entries;
   if (!fs.ListFolder(folder, entries)) return;
   for (const CFolderEntry& entry : entries) {
+    // A junction or link may point anywhere, the system folder included: neither entered
+    // nor deleted.
+    if (entry.bReparsePoint) continue;
     const std::string path = Join(folder, entry.strName);
     if (!entry.bDirectory) {
       if (FileAgeDays(fs, path) >= days) fs.RemoveFile(path);

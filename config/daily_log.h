@@ -39,7 +39,8 @@ void AppendLog(ILogFileSystem& fs, const std::string& text, const std::string& f
 int FileAgeDays(ILogFileSystem& fs, const std::string& path);
 
 // Deletes every file at least `days` old here and in every sub-folder whose name does not
-// begin with a dot. Unreadable folders and failed deletions are passed over.
+// begin with a dot. Junctions and symbolic links are left alone, so the walk never leaves the
+// folder. Unreadable folders and failed deletions are passed over.
 void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days);
 
 // The folder the daily clean-up works on: the program's folder, "\log\".

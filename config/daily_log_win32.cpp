@@ -49,6 +49,7 @@ bool CWin32LogFileSystem::ListFolder(const std::string& folder, std::vector<CFol
     CFolderEntry entry;
     entry.strName = data.cFileName;
     entry.bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.bReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     entries.push_back(entry);
   } while (FindNextFileA(h, &data));
   FindClose(h);

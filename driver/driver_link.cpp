@@ -1,5 +1,9 @@
 #include "driver/driver_link.h"
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
 const char kDeviceName[] = "\\\\.\\FIREWALLDRIVER";
 const char kDeviceGlobalName[] = "\\\\.\\Globals\\FIREWALLDRIVER";
 
@@ -17,11 +21,49 @@ namespace {
 
 IDevice* g_pDevicePort = nullptr;
 
+// Held for every request on g_hDevice and for closing it: the packet reader fetches from its
+// own thread, and the handle must not be closed (or its value reused) while a fetch is in the
+// driver. The user-interface thread waits here at most one fetch long.
+std::mutex g_deviceUse;
+
 bool DeviceOpen() { return g_hDevice.load() != kInvalidDevice && g_pDevicePort != nullptr; }
+
+// One request on the open device; false at once when it is not open.
+bool Request(uint32_t code, const void* in, uint32_t inSize, void* out, uint32_t outSize,
+             uint32_t* returned) {
+  std::lock_guard<std::mutex> use(g_deviceUse);
+  if (!DeviceOpen()) return false;
+  return g_pDevicePort->Control(g_hDevice.load(), code, in, inSize, out, outSize, returned);
+}
 
 bool Send(uint32_t code, const void* in, uint32_t inSize) {
   uint32_t returned = 0;
-  return g_pDevicePort->Control(g_hDevice.load(), code, in, inSize, nullptr, 0, &returned);
+  return Request(code, in, inSize, nullptr, 0, &returned);
+}
+
+// Closes the device this link opened; used when a start fails half-way.
+void CloseDevice() {
+  std::lock_guard<std::mutex> use(g_deviceUse);
+  const DeviceHandle h = g_hDevice.exchange(kInvalidDevice);
+  if (h != kInvalidDevice && g_pDevicePort != nullptr) g_pDevicePort->Close(h);
+}
+
+template <typename Entry>
+std::vector<Entry> CopyOf(const std::vector<std::unique_ptr<Entry>>& list) {
+  std::vector<Entry> copy;
+  copy.reserve(list.size());
+  for (const auto& e : list) copy.push_back(*e);
+  return copy;
+}
+
+bool Listed(const CIpOuterList& list, const _CIPOuter& entry) {
+  const CIpOuterWire wire = EncodeIpOuter(entry);
+  return std::any_of(list.begin(), list.end(), [&](const auto& e) { return EncodeIpOuter(*e) == wire; });
+}
+
+bool Listed(const CIpFilterList& list, const _CIPFilter& entry) {
+  const CIpFilterWire wire = EncodeIpFilter(entry);
+  return std::any_of(list.begin(), list.end(), [&](const auto& e) { return EncodeIpFilter(*e) == wire; });
 }
 
 // The packet reader fetches only while g_bDriverIdle is set, so it is cleared for the whole
@@ -49,7 +91,6 @@ int SendRemoving(uint32_t code, const void* in, uint32_t inSize) {
 }
 
 int SendFilterSwitch(uint32_t onOff) {
-  if (!DeviceOpen()) return 0;
   uint8_t in[4];
   PutLe32(in, onOff);
   return Send(kIoctlSet, in, sizeof in) ? 1 : 0;
@@ -95,6 +136,7 @@ bool OpenDevice() {
   if (g_pDevicePort == nullptr) return false;
   const DeviceHandle h = OpenEitherName();
   if (h == kInvalidDevice) return false;
+  std::lock_guard<std::mutex> use(g_deviceUse);
   g_hDevice = h;
   return true;
 }
@@ -132,11 +174,9 @@ int SetPingRule(const _CPingRule* rule) {
 
 int QueryDriverStatus(_CDriverStatus* status) {
   *status = _CDriverStatus{};
-  if (!DeviceOpen()) return 0;
   CDriverStatusWire out = EncodeDriverStatus(*status);
   uint32_t returned = 0;
-  if (!g_pDevicePort->Control(g_hDevice.load(), kIoctlQuery, nullptr, 0, out.data(),
-                              static_cast<uint32_t>(out.size()), &returned)) {
+  if (!Request(kIoctlQuery, nullptr, 0, out.data(), static_cast<uint32_t>(out.size()), &returned)) {
     return 0;
   }
   *status = DecodeDriverStatus(out.data());
@@ -144,19 +184,21 @@ int QueryDriverStatus(_CDriverStatus* status) {
 }
 
 int FetchPackets(_CPacketSnapshot* snapshot) {
-  if (!DeviceOpen()) return 0;
   uint8_t in[4];
   PutLe32(in, kFetchPackets);
   uint32_t returned = 0;
-  return g_pDevicePort->Control(g_hDevice.load(), kIoctlQuery, in, sizeof in,
-                                snapshot->bytes.data(),
-                                static_cast<uint32_t>(snapshot->bytes.size()), &returned)
-             ? 1
-             : 0;
+  auto& bytes = snapshot->bytes;
+  if (!Request(kIoctlQuery, in, sizeof in, bytes.data(), static_cast<uint32_t>(bytes.size()), &returned)) {
+    return 0;
+  }
+  // What the driver did not write still holds the last batch, which must not be read twice.
+  if (returned < bytes.size()) std::fill(bytes.begin() + returned, bytes.end(), 0);
+  return 1;
 }
 
-int StartDriverFiltering() {
-  if (!OpenDevice()) return kStartFailed;
+namespace {
+
+int CheckAndStartFiltering() {
   _CDriverStatus status;
   if (!QueryDriverStatus(&status)) return kStartFailed;
   if (status.nReady != 1) return kStartNeedsRestart;
@@ -165,19 +207,31 @@ int StartDriverFiltering() {
   return kStartOk;
 }
 
+}  // namespace
+
+int StartDriverFiltering() {
+  if (!OpenDevice()) return kStartFailed;
+  const int result = CheckAndStartFiltering();
+  if (result != kStartOk) CloseDevice();  // the next start opens it afresh
+  return result;
+}
+
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump) {
   // Each listed exception is removed and added again so the driver's table matches the list;
-  // failures change nothing in the lists and the next start tries again.
-  for (const auto& e : exceptions) {
-    RemoveException(e.get());
+  // failures change nothing in the lists and the next start tries again. The pump runs window
+  // handlers, which may change either table meanwhile: each pass walks a copy taken before it,
+  // and an entry that has left its table by the time of its turn is not sent.
+  for (const _CIPOuter& e : CopyOf(exceptions)) {
+    RemoveException(&e);
     pump(100);
   }
-  for (const auto& e : exceptions) {
-    if (AddException(e.get())) pump(200);
+  for (const _CIPOuter& e : CopyOf(exceptions)) {
+    if (Listed(exceptions, e) && AddException(&e)) pump(200);
   }
+  const std::vector<_CIPFilter> blocks = CopyOf(blocked);
   RemoveAllBlocks();
-  for (const auto& b : blocked) {
-    if (AddBlock(b.get())) pump(200);
+  for (const _CIPFilter& b : blocks) {
+    if (Listed(blocked, b) && AddBlock(&b)) pump(200);
   }
 }
 
@@ -191,10 +245,14 @@ int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blo
 
 int StopDriverSequence() {
   if (!SendFilterSwitch(kFilterStop)) return 0;
-  const DeviceHandle h = g_hDevice.load();
-  g_pDevicePort->Cancel(h);
-  if (!g_pDevicePort->Close(h)) return 0;
-  g_hDevice = kInvalidDevice;
+  {
+    std::lock_guard<std::mutex> use(g_deviceUse);  // a fetch in the driver ends first
+    const DeviceHandle h = g_hDevice.load();
+    if (h == kInvalidDevice) return 0;
+    g_pDevicePort->Cancel(h);
+    if (!g_pDevicePort->Close(h)) return 0;
+    g_hDevice = kInvalidDevice;
+  }
   MarkStopped();
   return 1;
 }

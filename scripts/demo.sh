@@ -59,6 +59,15 @@ print(rows[0]["message"] if rows else "")' \
     "http://$TAVRICK_SERVICE_HOST/tavrick/admin/outbox.json" "$VENDOR_DATA/admin.password" 2>/dev/null || true
 }
 
+# The traffic tool's requests exist only when the stand-in driver is loaded in test mode: the
+# demo registers the driver service with its TestMode value (not started), so the program's
+# first start still asks to install it and then loads it in test mode.
+if ! "$WINE64" sc query firewalldriver >/dev/null 2>&1; then
+  "$WINE64" sc create firewalldriver type= kernel start= demand \
+    binPath= "$("$WINE64" winepath -w "$ROOT/$DEMO/firewalldriver.sys" 2>/dev/null)" >/dev/null
+fi
+"$WINE64" reg add 'HKLM\System\CurrentControlSet\Services\firewalldriver' /v TestMode /t REG_DWORD /d 1 /f >/dev/null
+
 # "rebootup" starts protection at once; the first start installs the stand-in driver.
 (cd "$DEMO" && "$WINE64" tavrick.exe rebootup) &
 app_pid=$!

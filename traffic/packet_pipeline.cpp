@@ -1,5 +1,7 @@
 #include "traffic/packet_pipeline.h"
 
+#include <algorithm>
+
 #include "common/crt_text.h"
 #include "traffic/ip_stats.h"
 
@@ -9,17 +11,20 @@ std::atomic<int32_t> g_nStatsCursor{0};
 std::atomic<int32_t> g_nShowDelay{3};
 std::atomic<bool> g_bMonitorShown{false};
 
-void CPacketPipeline::ReaderStep() {
+bool CPacketPipeline::ReaderStep() {
   CLockPortGuard guard(m_lock);
-  if (!m_idle() || !g_bRefill) return;
-  g_bRefill = false;
-  if (!m_fetch(&m_buffer)) return;
+  if (!m_idle() || !g_bRefill) return false;
+  if (!m_fetch(&m_buffer)) return false;
+  // The consumers rely on fresh marks; a driver that leaves them alone must not stop them.
+  std::fill(m_buffer.bytes.begin() + kSnapshotListTakenOffset, m_buffer.bytes.end(), 0);
   // A start index outside the buffer would send both consumers past its end: such a batch
-  // counts as empty and the next one is fetched.
-  int32_t start = m_buffer.Start();
-  if (start < 0 || start >= kPacketSlots) start = kPacketSlots;
+  // counts as empty, like one without packets, and the next one is fetched.
+  const int32_t start = m_buffer.Start();
+  if (start < 0 || start >= kPacketSlots || m_buffer.SlotSize(start) == 0) return false;
+  g_bRefill = false;
   g_nListCursor = start;
   g_nStatsCursor = start;
+  return true;
 }
 
 bool CPacketPipeline::SlotEndsBatch(int i, bool forList) const {
@@ -28,14 +33,14 @@ bool CPacketPipeline::SlotEndsBatch(int i, bool forList) const {
   return forList ? m_buffer.ListTaken(i) != 0 : m_buffer.StatsTaken(i) != 0;
 }
 
-void CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
+bool CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
   CLockPortGuard guard(m_lock);
-  if (g_bRefill) return;
+  if (g_bRefill) return false;
   const int i = g_nStatsCursor;
   if (SlotEndsBatch(i, false)) {
     g_bRefill = true;
     g_nStatsCursor = 0;
-    return;
+    return false;
   }
   const _CPacketInfo packet = m_buffer.Slot(i);
   const std::string source = InetNtoa(packet.dwSrcIP);
@@ -48,24 +53,42 @@ void CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
   }
   m_buffer.SetStatsTaken(i, 1);
   g_nStatsCursor = i + 1;
+  return true;
 }
 
-void CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows) {
+bool CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows) {
   CLockPortGuard guard(m_lock);
   if (!g_bMonitorShown) {
     if (pageHasRows) clearPage();
-    return;
+    return false;
   }
-  if (!m_idle() || g_bRefill) return;
+  if (!m_idle() || g_bRefill) return false;
   const int i = g_nListCursor;
   if (SlotEndsBatch(i, true)) {
     g_nListCursor = 0;
     g_bRefill = true;
-    return;
+    return false;
   }
   const _CPacketInfo copy = m_buffer.Slot(i);
   m_buffer.ClearSlot(i);
   m_buffer.SetListTaken(i, 1);
   sink(copy);
   g_nListCursor = i + 1;
+  return true;
+}
+
+void ConsumerTurn(const std::function<bool()>& step, IPacketWaits& waits) {
+  bool took = false;
+  try {
+    took = step();
+  } catch (...) {
+    took = false;  // the record is lost, the thread goes on
+  }
+  if (took) {
+    waits.HoldFineTimer(true);
+    waits.Pause(g_nShowDelay.load());
+  } else {
+    waits.HoldFineTimer(false);
+    waits.WaitForBatch(kReaderPeriodMs);
+  }
 }

@@ -1,7 +1,9 @@
 #pragma once
 // The hand-over of captured packet batches between the reader, the list feeder and the
 // statistics consumer. Each thread repeats one step of this class; the steps do the work
-// under the packet lock and the threads do the waiting.
+// under the packet lock and the threads do the waiting: a consumer that took a record waits
+// the display delay, one that found nothing sleeps until the reader brings a batch that holds
+// packets, so a quiet server costs no processor time.
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -28,11 +30,14 @@ class CPacketPipeline {
   CPacketPipeline(_CPacketSnapshot& buffer, IPacketLock& lock, Fetch fetch, DriverIdle idle)
       : m_buffer(buffer), m_lock(lock), m_fetch(std::move(fetch)), m_idle(std::move(idle)) {}
 
-  void ReaderStep();
-  // Counts one record; localIps decides which packets leave the server.
-  void StatsStep(const std::vector<std::string>& localIps);
-  // Hands one record to the page while it is shown; clears the page when it is not.
-  void ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows);
+  // Fetches a batch when the last one is used up and the driver is idle. True when the new
+  // batch holds packets: the consumers are then woken. A refused or empty fetch leaves the
+  // batch used up, so the next step fetches again.
+  bool ReaderStep();
+  // Counts one record; localIps decides which packets leave the server. True when it did.
+  bool StatsStep(const std::vector<std::string>& localIps);
+  // Hands one record to the page while it is shown (true); clears the page when it is not.
+  bool ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows);
 
  private:
   bool SlotEndsBatch(int i, bool forList) const;
@@ -42,3 +47,20 @@ class CPacketPipeline {
   Fetch m_fetch;
   DriverIdle m_idle;
 };
+
+// How a consumer thread waits. While it is taking records it holds a fine system timer, so
+// that a wait of a few milliseconds lasts that long and not a whole timer tick.
+class IPacketWaits {
+ public:
+  virtual ~IPacketWaits() = default;
+  virtual void HoldFineTimer(bool hold) = 0;
+  virtual void Pause(int milliseconds) = 0;         // between two records
+  virtual void WaitForBatch(int milliseconds) = 0;  // until the reader signals, at most this long
+};
+
+// The longest a consumer sleeps without a signal: the reader's period.
+constexpr int kReaderPeriodMs = 1000;
+
+// One turn of a consumer thread: its step, then the wait the step calls for. An exception of
+// the step ends the turn, never the thread.
+void ConsumerTurn(const std::function<bool()>& step, IPacketWaits& waits);

@@ -32,7 +32,11 @@ struct CWork {
 template <typename Body>
 DWORD WINAPI WorkerMain(void* p) {
   std::unique_ptr<CWork<Body>> work(static_cast<CWork<Body>*>(p));
-  work->body(*work->view);
+  try {
+    work->body(*work->view);
+  } catch (...) {
+    // an exception ends this worker, never the program
+  }
   return 0;
 }
 

@@ -4,8 +4,9 @@
  * It creates \Device\FIREWALLDRIVER (opened from user mode as \\.\FIREWALLDRIVER) and keeps
  * an exception table, a blocked table and an ICMP rule. It sees no real network traffic:
  * packets are handed to it through an injection request, filtered by the tables and, when they
- * pass, recorded in a ring that the client fetches in batches. See README.md for every control
- * code and record.
+ * pass, recorded in a ring that the client fetches in batches. Only administrators and SYSTEM
+ * may open the device, and the injection, counter and reset requests exist only when the
+ * driver was loaded in test mode. See README.md for every control code and record.
  */
 #include <ddk/wdm.h>
 
@@ -26,6 +27,10 @@
 #define FW_MAX_EXCEPTIONS 1024
 #define FW_MAX_BLOCKED 4096
 #define FW_TAG 0x52445746 /* 'FWDR' */
+/* One injection request: at most this many records, each repeated at most FW_SLOTS times, so a
+ * request holds the table lock for a bounded time. */
+#define FW_MAX_INJECT_RECORDS 1024
+#define FW_MAX_INJECT_TOTAL 100000
 
 /* Records of the wire interface; all integers little-endian, addresses in network order. */
 typedef struct FW_OUTER {
@@ -135,6 +140,8 @@ typedef struct FW_STATE {
 
 static FW_STATE* g_state;
 static PDEVICE_OBJECT g_device;
+static BOOLEAN g_linkCreated;
+static BOOLEAN g_testMode; /* the test-only requests are answered */
 static UNICODE_STRING g_deviceName;
 static UNICODE_STRING g_linkName;
 
@@ -198,16 +205,15 @@ static BOOLEAN PingRefused(const FW_INJECT* p, BOOLEAN outgoing) {
   return !outgoing && p->dwDstIP == v;
 }
 
+/* Every byte of out is written: the text, then zeros (the whole field reaches user mode). */
 static void LocalTimeText(CHAR* out, SIZE_T size) {
   UCHAR info[48];
   ULONG got = 0;
   LARGE_INTEGER now, local;
   TIME_FIELDS tf;
+  Zero(out, size);
   Zero(info, sizeof info);
-  if (!NT_SUCCESS(ZwQuerySystemInformation(3, info, sizeof info, &got))) {
-    out[0] = 0;
-    return;
-  }
+  if (!NT_SUCCESS(ZwQuerySystemInformation(3, info, sizeof info, &got))) return;
   RtlCopyMemory(&now, info + 8, sizeof now);
   ExSystemTimeToLocalTime(&now, &local);
   RtlTimeToTimeFields(&local, &tf);
@@ -252,9 +258,21 @@ static void Record(const FW_INJECT* p, BOOLEAN outgoing, const CHAR* timeText) {
   ++g_state->recorded;
 }
 
+static BOOLEAN InjectWithinBounds(const FW_INJECT* packets, ULONG n) {
+  ULONG i, total = 0;
+  if (n > FW_MAX_INJECT_RECORDS) return FALSE;
+  for (i = 0; i < n; ++i) {
+    const ULONG count = packets[i].dwCount ? packets[i].dwCount : 1;
+    if (count > FW_SLOTS) return FALSE;
+    total += count;
+  }
+  return total <= FW_MAX_INJECT_TOTAL;
+}
+
 static NTSTATUS Inject(const FW_INJECT* packets, ULONG n, FW_INJECT_RESULT* result) {
   CHAR timeText[32];
   ULONG i, k;
+  if (!InjectWithinBounds(packets, n)) return STATUS_INVALID_PARAMETER;
   LocalTimeText(timeText, sizeof timeText);
   for (i = 0; i < n; ++i) {
     const FW_INJECT* p = &packets[i];
@@ -399,7 +417,13 @@ static ULONG ReadUlong(const void* p) {
   return v;
 }
 
+static BOOLEAN TestOnly(ULONG code) {
+  return code == IOCTL_FW_INJECT || code == IOCTL_FW_COUNTERS || code == IOCTL_FW_RESET;
+}
+
 static NTSTATUS Control(ULONG code, UCHAR* buf, ULONG inSize, ULONG outSize, ULONG_PTR* info) {
+  /* Outside test mode the driver knows only the program's requests. */
+  if (TestOnly(code) && !g_testMode) return STATUS_INVALID_DEVICE_REQUEST;
   switch (code) {
     case IOCTL_FW_SET:
       if (inSize == 4) {
@@ -485,7 +509,17 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR info) {
   return status;
 }
 
-static NTSTATUS NTAPI DispatchOpenClose(PDEVICE_OBJECT device, PIRP irp) {
+/* The device has no names below it: \\.\FIREWALLDRIVER\anything is refused. */
+static NTSTATUS NTAPI DispatchCreate(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  (void)device;
+  if (stack->FileObject && stack->FileObject->FileName.Length != 0) {
+    return Complete(irp, STATUS_OBJECT_PATH_NOT_FOUND, 0);
+  }
+  return Complete(irp, STATUS_SUCCESS, 0);
+}
+
+static NTSTATUS NTAPI DispatchClose(PDEVICE_OBJECT device, PIRP irp) {
   (void)device;
   return Complete(irp, STATUS_SUCCESS, 0);
 }
@@ -509,53 +543,117 @@ static NTSTATUS NTAPI DispatchControl(PDEVICE_OBJECT device, PIRP irp) {
   return Complete(irp, status, NT_SUCCESS(status) ? info : 0);
 }
 
+/* Deletes exactly what DriverEntry made: a link of the same name that another driver owns is
+ * left alone. */
 static VOID NTAPI Unload(PDRIVER_OBJECT driver) {
   (void)driver;
-  IoDeleteSymbolicLink(&g_linkName);
+  if (g_linkCreated) IoDeleteSymbolicLink(&g_linkName);
+  g_linkCreated = FALSE;
   if (g_device) IoDeleteDevice(g_device);
+  g_device = NULL;
   if (g_state) {
     if (g_state->ring) ExFreePoolWithTag(g_state->ring, FW_TAG);
     ExFreePoolWithTag(g_state, FW_TAG);
   }
-  g_device = NULL;
   g_state = NULL;
+}
+
+/* Test mode: the DWORD value TestMode, non-zero, under the driver's service key. The test
+ * harness and the demo set it; the installer never does. */
+static BOOLEAN ReadTestMode(PUNICODE_STRING registryPath) {
+  OBJECT_ATTRIBUTES attributes;
+  UNICODE_STRING name;
+  HANDLE key;
+  ULONG got = 0;
+  ULONG buffer[(sizeof(KEY_VALUE_PARTIAL_INFORMATION) + sizeof(ULONG) + 3) / 4]; /* aligned */
+  PKEY_VALUE_PARTIAL_INFORMATION value = (PKEY_VALUE_PARTIAL_INFORMATION)buffer;
+  BOOLEAN on = FALSE;
+  if (!registryPath) return FALSE;
+  InitializeObjectAttributes(&attributes, registryPath, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, NULL,
+                             NULL);
+  if (!NT_SUCCESS(ZwOpenKey(&key, KEY_QUERY_VALUE, &attributes))) return FALSE;
+  RtlInitUnicodeString(&name, L"TestMode");
+  Zero(buffer, sizeof buffer);
+  if (NT_SUCCESS(ZwQueryValueKey(key, &name, KeyValuePartialInformation, value, sizeof buffer, &got)) &&
+      value->Type == REG_DWORD && value->DataLength == sizeof(ULONG)) {
+    on = ReadUlong(value->Data) != 0;
+  }
+  ZwClose(key);
+  return on;
+}
+
+/* The device's security descriptor, self-relative: a protected DACL (nothing is inherited into
+ * it) that gives SYSTEM (S-1-5-18) and the Administrators group (S-1-5-32-544) all access and
+ * nobody else any, as the descriptor "D:P(A;;FA;;;SY)(A;;FA;;;BA)". */
+#define FW_ACE_SYSTEM_SIZE (8 + 12)
+#define FW_ACE_ADMINS_SIZE (8 + 16)
+#define FW_ACL_SIZE (8 + FW_ACE_SYSTEM_SIZE + FW_ACE_ADMINS_SIZE)
+#define FW_SD_SIZE (20 + FW_ACL_SIZE)
+static const UCHAR g_deviceSecurity[FW_SD_SIZE] = {
+    /* header: revision 1, control SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_SELF_RELATIVE,
+     * no owner, group or SACL, DACL at offset 20 */
+    1, 0, 0x04, 0x90, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 20, 0, 0, 0,
+    /* ACL: revision 2, size, two entries */
+    2, 0, FW_ACL_SIZE, 0, 2, 0, 0, 0,
+    /* allow FILE_ALL_ACCESS to S-1-5-18 */
+    0, 0, FW_ACE_SYSTEM_SIZE, 0, 0xFF, 0x01, 0x1F, 0x00, 1, 1, 0, 0, 0, 0, 0, 5, 18, 0, 0, 0,
+    /* allow FILE_ALL_ACCESS to S-1-5-32-544 */
+    0, 0, FW_ACE_ADMINS_SIZE, 0, 0xFF, 0x01, 0x1F, 0x00, 1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0,
+    0x20, 0x02, 0, 0};
+_Static_assert(FW_SD_SIZE == 72, "device security descriptor");
+_Static_assert(FILE_ALL_ACCESS == 0x1F01FF, "access mask in the descriptor");
+
+NTSYSAPI NTSTATUS NTAPI ObOpenObjectByPointer(PVOID object, ULONG attributes, PVOID accessState,
+                                              ACCESS_MASK access, PVOID type, KPROCESSOR_MODE mode,
+                                              PHANDLE handle);
+NTSYSAPI NTSTATUS NTAPI ZwSetSecurityObject(HANDLE handle, SECURITY_INFORMATION information,
+                                            PSECURITY_DESCRIPTOR descriptor);
+
+/* Replaces the default security of the new device object (anyone may open it) by ours. */
+static NTSTATUS ProtectDevice(PDEVICE_OBJECT device) {
+  HANDLE handle;
+  NTSTATUS status =
+      ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, NULL, WRITE_DAC, NULL, KernelMode, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  status = ZwSetSecurityObject(handle, DACL_SECURITY_INFORMATION, (PSECURITY_DESCRIPTOR)g_deviceSecurity);
+  ZwClose(handle);
+  return status;
 }
 
 NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING registryPath) {
   NTSTATUS status;
-  (void)registryPath;
+  g_testMode = ReadTestMode(registryPath);
   g_state = (FW_STATE*)ExAllocatePoolWithTag(NonPagedPool, sizeof(FW_STATE), FW_TAG);
   if (!g_state) return STATUS_INSUFFICIENT_RESOURCES;
   Zero(g_state, sizeof *g_state);
   g_state->ring =
       (FW_PACKET*)ExAllocatePoolWithTag(NonPagedPool, sizeof(FW_PACKET) * FW_SLOTS, FW_TAG);
   if (!g_state->ring) {
-    ExFreePoolWithTag(g_state, FW_TAG);
-    g_state = NULL;
+    Unload(driver);
     return STATUS_INSUFFICIENT_RESOURCES;
   }
+  Zero(g_state->ring, sizeof(FW_PACKET) * FW_SLOTS);
   KeInitializeMutex(&g_state->lock, 0);
 
   RtlInitUnicodeString(&g_deviceName, L"\\Device\\FIREWALLDRIVER");
   RtlInitUnicodeString(&g_linkName, L"\\DosDevices\\FIREWALLDRIVER");
-  status = IoCreateDevice(driver, 0, &g_deviceName, FW_DEVICE_TYPE, 0, FALSE, &g_device);
+  /* Secure open: the device's security applies to every open, also of names below it. */
+  status = IoCreateDevice(driver, 0, &g_deviceName, FW_DEVICE_TYPE, FILE_DEVICE_SECURE_OPEN, FALSE, &g_device);
   if (!NT_SUCCESS(status)) {
     g_device = NULL;
     Unload(driver);
     return status;
   }
-  status = IoCreateSymbolicLink(&g_linkName, &g_deviceName);
+  status = ProtectDevice(g_device);
+  if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&g_linkName, &g_deviceName);
   if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(g_device);
-    g_device = NULL;
-    ExFreePoolWithTag(g_state->ring, FW_TAG);
-    ExFreePoolWithTag(g_state, FW_TAG);
-    g_state = NULL;
+    Unload(driver);
     return status;
   }
-  driver->MajorFunction[IRP_MJ_CREATE] = DispatchOpenClose;
-  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchOpenClose;
-  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchOpenClose;
+  g_linkCreated = TRUE;
+  driver->MajorFunction[IRP_MJ_CREATE] = DispatchCreate;
+  driver->MajorFunction[IRP_MJ_CLOSE] = DispatchClose;
+  driver->MajorFunction[IRP_MJ_CLEANUP] = DispatchClose;
   driver->MajorFunction[IRP_MJ_DEVICE_CONTROL] = DispatchControl;
   driver->DriverUnload = Unload;
   return STATUS_SUCCESS;

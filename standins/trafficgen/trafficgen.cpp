@@ -10,6 +10,7 @@
 // options: --size BYTES (default 60), --rate PACKETS_PER_SECOND (0 = all at once, default),
 //          --udp (flood and reply only), --src-port N (default 40000)
 // Exit code: 0 done, 1 the driver refused or is not loaded, 2 usage.
+// The driver answers these requests only when it was loaded in test mode (see its README).
 #include <winsock2.h>
 #include <windows.h>
 
@@ -28,6 +29,7 @@ constexpr DWORD kIoctlCounters = 0x222024;
 constexpr DWORD kIoctlReset = 0x222028;
 constexpr size_t kInjectSize = 28;
 constexpr size_t kCountersHeader = 80;
+constexpr uint32_t kMaxRepeat = 20000;  // the driver's bound on one record's repeat count
 
 void Put32(uint8_t* at, uint32_t v) {
   for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -67,8 +69,8 @@ class Device {
   HANDLE m_h;
 };
 
-bool Inject(Device& dev, const Packet& p, uint32_t count, uint32_t* recorded,
-            uint32_t* dropped) {
+bool InjectOnce(Device& dev, const Packet& p, uint32_t count, uint32_t* recorded,
+                uint32_t* dropped) {
   uint8_t in[kInjectSize] = {};
   Put32(in, p.protocol);
   Put32(in + 4, p.src);
@@ -83,6 +85,16 @@ bool Inject(Device& dev, const Packet& p, uint32_t count, uint32_t* recorded,
   if (!dev.Control(kIoctlInject, in, sizeof in, out, sizeof out, &got)) return false;
   *recorded += Get32(out);
   *dropped += Get32(out + 4);
+  return true;
+}
+
+// Any count, in requests the driver accepts.
+bool Inject(Device& dev, const Packet& p, uint32_t count, uint32_t* recorded, uint32_t* dropped) {
+  while (count > 0) {
+    const uint32_t n = count < kMaxRepeat ? count : kMaxRepeat;
+    if (!InjectOnce(dev, p, n, recorded, dropped)) return false;
+    count -= n;
+  }
   return true;
 }
 

@@ -22,6 +22,7 @@ class CMemoryLogFiles : public ILogFileSystem {
   std::set<std::string> folders{"."};
   std::map<std::string, CFile> files;
   std::set<std::string> unreadableFolders;
+  std::set<std::string> links;  // junctions and symbolic links (reparse points)
   std::set<std::string> listed;
   bool failWrites = false;
   int64_t now = kMay3;
@@ -44,9 +45,9 @@ class CMemoryLogFiles : public ILogFileSystem {
     listed.insert(f);
     entries = {{".", true}, {"..", true}};
     for (const auto& d : folders)
-      if (Parent(d) == f && d != f) entries.push_back({d.substr(f.size() + 1), true});
+      if (Parent(d) == f && d != f) entries.push_back({d.substr(f.size() + 1), true, links.count(d) != 0});
     for (const auto& kv : files)
-      if (Parent(kv.first) == f) entries.push_back({kv.first.substr(f.size() + 1), false});
+      if (Parent(kv.first) == f) entries.push_back({kv.first.substr(f.size() + 1), false, links.count(kv.first) != 0});
     return true;
   }
   bool LastWriteLocal(const std::string& path, int64_t& seconds) override {
@@ -159,6 +160,20 @@ TEST(DeleteOldFiles, UnreadableFolderIsPassedOver) {
   EXPECT_EQ(1u, fs.files.size());
   EXPECT_EQ(1u, fs.files.count("log\\locked\\old.txt"));
   DeleteOldFiles(fs, "nowhere", 0);  // a missing folder is no error
+}
+
+TEST(DeleteOldFiles, JunctionsAndLinksAreNeitherEnteredNorDeleted) {
+  CMemoryLogFiles fs;
+  fs.AddFile("log\\old.txt", 500 * kDay);
+  fs.AddFile("log\\junction\\system.dll", 500 * kDay);  // what a junction to C:\Windows shows
+  fs.AddFile("log\\sub\\link.txt", 500 * kDay);
+  fs.links = {"log\\junction", "log\\sub\\link.txt"};
+  DeleteOldFiles(fs, "log", 0);
+  std::set<std::string> left;
+  for (const auto& kv : fs.files) left.insert(kv.first);
+  EXPECT_EQ((std::set<std::string>{"log\\junction\\system.dll", "log\\sub\\link.txt"}), left);
+  EXPECT_FALSE(fs.listed.count("log\\junction"));
+  EXPECT_TRUE(fs.listed.count("log\\sub"));
 }
 
 TEST(WatchLog, WrittenOnTheRowAfterTheThreshold) {

@@ -3,9 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/crt_text.h"
@@ -32,6 +38,12 @@ class CFakeDevice : public IDevice {
   // Flags seen while each request was in the driver.
   struct CFlags { int adding, removing, idle; };
   std::vector<CFlags> flagsDuring;
+  // A fetch: how many bytes the driver says it wrote, and what runs while it is in the driver.
+  uint32_t fetchReturns = 0;
+  std::function<void()> duringFetch;
+  std::atomic<int> fetchesInDriver{0};
+  std::atomic<bool> closedDuringFetch{false};
+  std::mutex lock;  // the packet reader's thread sends too
 
   DeviceHandle Open(const char* name) override {
     opened.push_back(name);
@@ -41,18 +53,32 @@ class CFakeDevice : public IDevice {
                uint32_t outSize, uint32_t* returned) override {
     EXPECT_EQ(static_cast<DeviceHandle>(0x44), h);
     const auto* p = static_cast<const uint8_t*>(in);
-    requests.push_back({code, std::vector<uint8_t>(p, p + inSize), outSize});
-    flagsDuring.push_back({g_bAdding.load(), g_bRemoving.load(), g_bDriverIdle.load()});
-    if (failAll || failRequests.count(requests.size() - 1)) return false;
+    const bool fetch = code == kIoctlQuery && inSize == 4;
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      requests.push_back({code, std::vector<uint8_t>(p, p + inSize), outSize});
+      flagsDuring.push_back({g_bAdding.load(), g_bRemoving.load(), g_bDriverIdle.load()});
+      if (failAll || failRequests.count(requests.size() - 1)) return false;
+    }
     if (code == kIoctlQuery && inSize == 0 && outSize == 8) {
       const auto w = EncodeDriverStatus(status);
       std::memcpy(out, w.data(), 8);
       *returned = 8;
     }
+    if (fetch) {
+      ++fetchesInDriver;
+      if (duringFetch) duringFetch();
+      *returned = fetchReturns;
+      --fetchesInDriver;
+    }
     return true;
   }
   bool Cancel(DeviceHandle) override { ++cancels; return true; }
-  bool Close(DeviceHandle) override { ++closes; return !failClose; }
+  bool Close(DeviceHandle) override {
+    if (fetchesInDriver > 0) closedDuringFetch = true;
+    ++closes;
+    return !failClose;
+  }
 };
 
 std::vector<uint8_t> Int32(uint32_t v) {
@@ -290,6 +316,118 @@ TEST_F(DriverLink, StartResults) {
   m_device.names.clear();
   g_hDevice = kInvalidDevice;
   EXPECT_EQ(kStartFailed, StartDriverSequence(outers, blocks, Pump()));
+}
+
+TEST_F(DriverLink, FailedStartClosesTheDeviceItOpened) {
+  CIpOuterList outers;
+  CIpFilterList blocks;
+  struct CCase {
+    _CDriverStatus status;
+    std::set<size_t> refused;  // request indexes of this start
+    int result;
+  };
+  const CCase cases[] = {{{0, 1}, {}, kStartDriverTooOld},
+                         {{1, 0}, {}, kStartNeedsRestart},
+                         {{1, 1}, {0}, kStartFailed},   // the query
+                         {{1, 1}, {1}, kStartFailed}};  // start filtering
+  for (const CCase& k : cases) {
+    m_device.status = k.status;
+    m_device.failRequests.clear();
+    for (size_t i : k.refused) m_device.failRequests.insert(m_device.requests.size() + i);
+    const size_t opens = m_device.opened.size();
+    const int closes = m_device.closes;
+    EXPECT_EQ(k.result, StartDriverSequence(outers, blocks, Pump()));
+    EXPECT_EQ(opens + 1, m_device.opened.size());
+    EXPECT_EQ(closes + 1, m_device.closes) << k.result;  // no handle left open
+    EXPECT_EQ(kInvalidDevice, g_hDevice.load());
+  }
+  // The next start opens the device once and keeps it.
+  m_device.status = {1, 1};
+  m_device.failRequests.clear();
+  const size_t opens = m_device.opened.size();
+  const int closes = m_device.closes;
+  EXPECT_EQ(kStartOk, StartDriverSequence(outers, blocks, Pump()));
+  EXPECT_EQ(opens + 1, m_device.opened.size());
+  EXPECT_EQ(closes, m_device.closes);
+  EXPECT_NE(kInvalidDevice, g_hDevice.load());
+}
+
+TEST_F(DriverLink, ListLoadSurvivesHandlersThatChangeTheTablesWhileItPumps) {
+  CIpOuterList outers;
+  outers.push_back(Outer("192.168.0.0"));
+  outers.push_back(Outer("8.8.8.8"));
+  CIpFilterList blocks;
+  blocks.push_back(Block("1.2.3.4", "80", 100));
+  blocks.push_back(Block("1.2.3.5", "80", 100));  // expires while the list loads
+  blocks.push_back(Block("1.2.3.6", "80", 100));
+  const CIpFilterWire expired = EncodeIpFilter(*blocks[1]);
+  const std::vector<CIpFilterWire> kept = {EncodeIpFilter(*blocks[0]), EncodeIpFilter(*blocks[2])};
+  const CIpOuterWire dropped = EncodeIpOuter(*outers[0]);
+  int pauses = 0;
+  // A timer handler run by the pump: drops an exception before the adds, then an entry of the
+  // blocked list, and grows that list so it moves in memory.
+  auto pump = [&](int) {
+    ++pauses;
+    if (pauses == 1) outers.erase(outers.begin());
+    if (pauses == 4) {  // after the first blocked entry
+      blocks.erase(blocks.begin() + 1);
+      for (int i = 0; i < 64; ++i) blocks.push_back(Block("9.9.9.9", "0", 0));
+    }
+  };
+  ASSERT_EQ(kStartOk, StartDriverSequence(outers, blocks, pump));
+  std::vector<std::vector<uint8_t>> removedOuters, addedOuters, addedBlocks;
+  for (const CRequest& r : m_device.requests) {
+    if (r.code == kIoctlRemove && r.in.size() == 8) removedOuters.push_back(r.in);
+    if (r.code == kIoctlSet && r.in.size() == 8) addedOuters.push_back(r.in);
+    if (r.code == kIoctlSet && r.in.size() == 28) addedBlocks.push_back(r.in);
+  }
+  EXPECT_EQ(2u, removedOuters.size());  // removing twice is harmless
+  ASSERT_EQ(1u, addedOuters.size());    // the dropped exception is not sent again
+  EXPECT_NE(Bytes(dropped), addedOuters[0]);
+  ASSERT_EQ(2u, addedBlocks.size());    // neither the expired entry nor the new ones
+  EXPECT_EQ(Bytes(kept[0]), addedBlocks[0]);
+  EXPECT_EQ(Bytes(kept[1]), addedBlocks[1]);
+  EXPECT_NE(Bytes(expired), addedBlocks[1]);
+}
+
+TEST_F(DriverLink, StopWaitsForAFetchInTheDriverBeforeClosing) {
+  CIpOuterList outers;
+  CIpFilterList blocks;
+  ASSERT_EQ(kStartOk, StartDriverSequence(outers, blocks, Pump()));
+  MarkRunning();
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  m_device.duringFetch = [&] {
+    entered.set_value();
+    released.wait();
+  };
+  static _CPacketSnapshot snap;
+  std::future<int> fetch = std::async(std::launch::async, [] { return FetchPackets(&snap); });
+  entered.get_future().wait();
+  std::future<int> stop = std::async(std::launch::async, [] { return StopDriverSequence(); });
+  // The stop may send its command, but the handle stays open while the fetch is in the driver.
+  const bool stoppedEarly = stop.wait_for(std::chrono::milliseconds(300)) == std::future_status::ready;
+  release.set_value();
+  EXPECT_EQ(1, fetch.get());
+  EXPECT_EQ(1, stop.get());
+  EXPECT_FALSE(stoppedEarly);
+  EXPECT_FALSE(m_device.closedDuringFetch);
+  EXPECT_EQ(1, m_device.closes);
+  EXPECT_EQ(kInvalidDevice, g_hDevice.load());
+  EXPECT_EQ(0, FetchPackets(&snap));  // and no fetch reaches the closed handle
+}
+
+TEST_F(DriverLink, FetchClearsWhatTheDriverDidNotWrite) {
+  ASSERT_TRUE(OpenDevice());
+  static _CPacketSnapshot snap;
+  snap.bytes.fill(0xAB);
+  m_device.fetchReturns = static_cast<uint32_t>(kSnapshotStartOffset);  // slots only
+  ASSERT_EQ(1, FetchPackets(&snap));
+  EXPECT_EQ(0xAB, snap.bytes[kSnapshotStartOffset - 1]);  // the driver's part stays as it is
+  for (size_t i = kSnapshotStartOffset; i < snap.bytes.size(); ++i) ASSERT_EQ(0, snap.bytes[i]) << i;
+  m_device.fetchReturns = 0;
+  ASSERT_EQ(1, FetchPackets(&snap));
+  for (size_t i = 0; i < snap.bytes.size(); ++i) ASSERT_EQ(0, snap.bytes[i]) << i;
 }
 
 TEST_F(DriverLink, WrappersReturnZeroWithoutRequestWhenNotOpen) {

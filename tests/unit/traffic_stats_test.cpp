@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "common/crt_text.h"
 #include "traffic/ip_stats.h"
@@ -154,6 +156,7 @@ TEST_F(PipelineTest, OutgoingPacketsCountByDestinationWithBytes) {
 }
 
 TEST_F(PipelineTest, ReaderWaitsWhileTheDriverIsBusyOrTheBatchIsInUse) {
+  Put(0, "203.0.113.7", "192.0.2.10", 60);
   idle = false;
   pipeline->ReaderStep();
   EXPECT_EQ(0, fetches);
@@ -163,14 +166,84 @@ TEST_F(PipelineTest, ReaderWaitsWhileTheDriverIsBusyOrTheBatchIsInUse) {
   EXPECT_EQ(1, fetches);
 }
 
-TEST_F(PipelineTest, RefusedReadKeepsTheCursorsAndTriesAgainLater) {
+TEST_F(PipelineTest, RefusedOrEmptyReadKeepsTheCursorsAndTriesAgainAtTheNextStep) {
   g_nStatsCursor = 7;
   driverAccepts = false;
-  pipeline->ReaderStep();
+  EXPECT_FALSE(pipeline->ReaderStep());
   EXPECT_EQ(7, g_nStatsCursor);
-  EXPECT_FALSE(g_bRefill);
-  pipeline->StatsStep(local);  // finds an empty slot and asks again
+  EXPECT_TRUE(g_bRefill);  // the consumers need not run to ask again
+  EXPECT_FALSE(pipeline->StatsStep(local));
+  driverAccepts = true;    // a quiet server: accepted, but no packets
+  EXPECT_FALSE(pipeline->ReaderStep());
   EXPECT_TRUE(g_bRefill);
+  EXPECT_FALSE(pipeline->StatsStep(local));
+  EXPECT_EQ(7, g_nStatsCursor);
+  Put(3, "203.0.113.7", "192.0.2.10", 60);
+  next->SetStart(3);
+  EXPECT_TRUE(pipeline->ReaderStep());  // a batch with packets wakes the consumers
+  EXPECT_EQ(3, fetches);
+  EXPECT_TRUE(pipeline->StatsStep(local));
+}
+
+TEST_F(PipelineTest, AcceptedReadClearsBothMarkArrays) {
+  // A driver that returns the slots but leaves the marks of the last batch in place.
+  for (int i = 0; i < 3; ++i) {
+    Put(i, "203.0.113.7", "192.0.2.10", 60);
+    next->SetListTaken(i, 1);
+    next->SetStatsTaken(i, 1);
+  }
+  next->SetListTaken(kPacketSlots - 1, 1);
+  next->SetStatsTaken(kPacketSlots - 1, 1);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  for (int i = 0; i < kPacketSlots; ++i) {
+    ASSERT_EQ(0u, buffer->ListTaken(i)) << i;
+    ASSERT_EQ(0u, buffer->StatsTaken(i)) << i;
+  }
+  int counted = 0;
+  while (pipeline->StatsStep(local)) ++counted;
+  EXPECT_EQ(3, counted);
+  EXPECT_EQ(3, g_IpInTable[0].nCount);
+}
+
+// Records what a consumer thread would do between its steps.
+class CRecordingWaits : public IPacketWaits {
+ public:
+  std::vector<std::string> log;
+  void HoldFineTimer(bool hold) override {
+    if (hold != held) log.push_back(hold ? "fine timer on" : "fine timer off");
+    held = hold;
+  }
+  void Pause(int ms) override { log.push_back("pause " + std::to_string(ms)); }
+  void WaitForBatch(int ms) override { log.push_back("wait for batch " + std::to_string(ms)); }
+  bool held = false;
+};
+
+TEST_F(PipelineTest, ConsumersPaceRecordsOnAFineTimerAndSleepWhileThereAreNone) {
+  CRecordingWaits waits;
+  auto stats = [this] { return pipeline->StatsStep(local); };
+  ConsumerTurn(stats, waits);  // nothing fetched yet
+  pipeline->ReaderStep();      // a quiet server
+  ConsumerTurn(stats, waits);
+  EXPECT_EQ((std::vector<std::string>{"wait for batch 1000", "wait for batch 1000"}), waits.log);
+
+  waits.log.clear();
+  g_nShowDelay = 7;
+  Put(0, "203.0.113.7", "192.0.2.10", 60);
+  Put(1, "203.0.113.7", "192.0.2.10", 60);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  for (int i = 0; i < 3; ++i) ConsumerTurn(stats, waits);
+  g_nShowDelay = 3;
+  EXPECT_EQ((std::vector<std::string>{"fine timer on", "pause 7", "pause 7", "fine timer off", "wait for batch 1000"}),
+            waits.log);
+  EXPECT_EQ(2, g_IpInTable[0].nCount);
+}
+
+TEST(ConsumerTurn, AFailingStepEndsItsTurnNotItsThread) {
+  CRecordingWaits waits;
+  waits.held = true;
+  ConsumerTurn([]() -> bool { throw std::bad_alloc(); }, waits);
+  ConsumerTurn([]() -> bool { throw std::runtime_error("page gone"); }, waits);
+  EXPECT_EQ((std::vector<std::string>{"fine timer off", "wait for batch 1000", "wait for batch 1000"}), waits.log);
 }
 
 TEST_F(PipelineTest, MalformedStartIndexNeverReachesPastTheBuffer) {

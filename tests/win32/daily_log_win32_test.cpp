@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <winioctl.h>
+
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "scratch_dir_win32.h"
 
@@ -45,6 +49,85 @@ bool MakeFile(const std::string& path, int64_t age) {
   WriteFile(h, "x", 1, &written, nullptr);
   CloseHandle(h);
   return Backdate(path, age);
+}
+
+// A junction (mount point) at link leading to the folder target.
+bool MakeMountPoint(const std::string& link, const std::string& target) {
+  char full[MAX_PATH] = {};
+  if (!GetFullPathNameA(target.c_str(), MAX_PATH, full, nullptr)) return false;
+  const std::string substitute = std::string("\\??\\") + full;
+  std::vector<WCHAR> names(2 * substitute.size() + 4, 0);  // substitute name, NUL, empty print name, NUL
+  const int n = MultiByteToWideChar(CP_ACP, 0, substitute.c_str(), -1, names.data(), static_cast<int>(names.size()));
+  if (n <= 0 || !CreateDirectoryA(link.c_str(), nullptr)) return false;
+  const WORD nameBytes = static_cast<WORD>((n - 1) * sizeof(WCHAR));
+  std::vector<BYTE> buffer(16 + names.size() * sizeof(WCHAR), 0);
+  const DWORD tag = IO_REPARSE_TAG_MOUNT_POINT;
+  const WORD dataLength = static_cast<WORD>(8 + nameBytes + 2 * sizeof(WCHAR));
+  const WORD header[6] = {dataLength, 0, 0, nameBytes, static_cast<WORD>(nameBytes + sizeof(WCHAR)), 0};
+  std::memcpy(buffer.data(), &tag, 4);
+  std::memcpy(buffer.data() + 4, header, sizeof header);
+  std::memcpy(buffer.data() + 16, names.data(), nameBytes);
+  HANDLE h = CreateFileA(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  DWORD returned = 0;
+  const bool ok = h != INVALID_HANDLE_VALUE &&
+                  DeviceIoControl(h, FSCTL_SET_REPARSE_POINT, buffer.data(), 8 + dataLength, nullptr, 0, &returned,
+                                  nullptr);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  if (!ok) RemoveDirectoryA(link.c_str());
+  return ok;
+}
+
+// Wine 8 makes neither junctions (FSCTL_SET_REPARSE_POINT is not supported) nor symbolic links
+// (CreateSymbolicLink reports success and makes nothing), but shows a Unix symbolic link to a
+// folder as a folder reparse point: under Wine that one stands in for the junction. Wine starts
+// Unix programs like Windows ones (without an exit code), which is how it is made.
+std::string WineUnixPath(const std::string& path) {
+  using UnixName = char*(CDECL*)(LPCWSTR);
+  const auto unixName = reinterpret_cast<UnixName>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+  if (unixName == nullptr) return "";
+  WCHAR wide[MAX_PATH] = {};
+  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+  char* name = unixName(wide);
+  const std::string result = name ? name : "";
+  if (name) HeapFree(GetProcessHeap(), 0, name);
+  return result;
+}
+
+bool RunUnixTool(const char* tool, std::string arguments) {
+  std::string command = std::string(tool) + " " + arguments;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  const std::string program = std::string("Z:\\bin\\") + tool;
+  if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    return false;
+  }
+  WaitForSingleObject(pi.hProcess, 10000);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  return true;
+}
+
+bool IsFolderLink(const std::string& path) {
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool MakeWineFolderLink(const std::string& link, const std::string& target) {
+  const std::string from = WineUnixPath(target), to = WineUnixPath(link);
+  if (from.empty() || to.empty() || !RunUnixTool("ln", "-s \"" + from + "\" \"" + to + "\"")) return false;
+  for (int i = 0; i < 100 && !IsFolderLink(link); ++i) Sleep(50);
+  return IsFolderLink(link);
+}
+
+// Removes the link only, never what it leads to.
+void RemoveFolderLink(const std::string& link) {
+  if (RemoveDirectoryA(link.c_str())) return;
+  const std::string path = WineUnixPath(link);
+  if (!path.empty()) RunUnixTool("rm", "\"" + path + "\"");
+  for (int i = 0; i < 100 && FileExists(link); ++i) Sleep(50);
 }
 
 TEST(Win32DailyLog, AppendsToTodaysFileInTheLogFolderCreatingIt) {
@@ -106,6 +189,30 @@ TEST(Win32DailyLog, CleanUpDeletesOldFilesAndSkipsDotFolders) {
   EXPECT_FALSE(FileExists(log + "\\vr2012_02_03.txt"));
   EXPECT_FALSE(FileExists(log + "\\2011\\new.txt"));
   EXPECT_TRUE(FileExists(log + "\\.keep\\old.txt"));
+}
+
+TEST(Win32DailyLog, CleanUpNeverFollowsAJunctionOutOfTheLogFolder) {
+  CScratchDir dir;
+  CWin32LogFileSystem fs;
+  const std::string log = dir.File("log"), elsewhere = dir.File("elsewhere");
+  ASSERT_TRUE(CreateDirectoryA(log.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(log + "\\vr2012_01_01.txt", 500 * kDay));
+  ASSERT_TRUE(MakeFile(elsewhere + "\\precious.dat", 500 * kDay));
+  const std::string junction = log + "\\junction";
+  ASSERT_TRUE(MakeMountPoint(junction, elsewhere) || MakeWineFolderLink(junction, elsewhere));
+  const DWORD attributes = GetFileAttributesA(junction.c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, attributes);
+  ASSERT_NE(0u, attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  ASSERT_TRUE(FileExists(junction + "\\precious.dat"));  // it does lead there
+
+  DeleteOldFiles(fs, LogCleanupFolder(dir.Path()), 0);
+  EXPECT_FALSE(FileExists(log + "\\vr2012_01_01.txt"));
+  EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
+  EXPECT_TRUE(FileExists(junction));
+  RemoveFolderLink(junction);
+  EXPECT_FALSE(FileExists(junction));
+  EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
 }
 
 }  // namespace

@@ -57,9 +57,57 @@ void RemoveDriverService() {
 
 bool EnsureDriverLoaded() {
   SetDevicePort(&Win32Device());
-  if (ProbeDevice()) return true;
-  const int result = InstallDriver();
-  return (result == 1 || result == 2) && ProbeDevice();
+  if (!ProbeDevice()) {
+    const int result = InstallDriver();
+    if ((result != 1 && result != 2) || !ProbeDevice()) return false;
+  }
+  if (DriverInTestMode()) return true;
+  return SetDriverTestMode(true) && RestartDriverService() && DriverInTestMode();
+}
+
+bool SetDriverTestMode(bool on) {
+  const std::string key = std::string("SYSTEM\\CurrentControlSet\\Services\\") + kDriverServiceName;
+  HKEY h = nullptr;
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &h, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const DWORD one = 1;
+  const LONG result = on ? RegSetValueExA(h, "TestMode", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one)
+                         : RegDeleteValueA(h, "TestMode");
+  RegCloseKey(h);
+  return result == ERROR_SUCCESS || (!on && result == ERROR_FILE_NOT_FOUND);
+}
+
+bool RestartDriverService() {
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager == nullptr) return false;
+  const SC_HANDLE service = OpenServiceA(manager, kDriverServiceName, SERVICE_ALL_ACCESS);
+  bool running = false;
+  if (service != nullptr) {
+    SERVICE_STATUS status{};
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    for (int i = 0; i < 100; ++i) {
+      if (!QueryServiceStatus(service, &status) || status.dwCurrentState == SERVICE_STOPPED) break;
+      Sleep(50);
+    }
+    for (int i = 0; i < 100 && !DeviceGone(); ++i) Sleep(50);
+    if (StartServiceA(service, 0, nullptr)) {
+      for (int i = 0; i < 100 && !running; ++i) {
+        running = QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_RUNNING && !DeviceGone();
+        if (!running) Sleep(50);
+      }
+    }
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return running;
+}
+
+bool DriverInTestMode() {
+  uint8_t out[kCountersHeader] = {};
+  DWORD got = 0;
+  return Control(kIoctlCounters, nullptr, 0, out, sizeof out, &got) && got == sizeof out;
 }
 
 bool InjectPackets(const std::vector<CInjectPacket>& packets, uint32_t* recorded,

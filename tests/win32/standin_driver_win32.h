@@ -38,8 +38,16 @@ struct CDriverCounters {
 
 // Stops and deletes the driver service when it exists, and waits until the device is gone.
 void RemoveDriverService();
-// Probes; installs through the program's InstallDriver when the device does not open.
+// Probes; installs through the program's InstallDriver when the device does not open; and
+// reloads the driver in test mode when it does not answer the test requests.
 bool EnsureDriverLoaded();
+// Sets (or removes) the TestMode value under the driver's service key; the driver reads it
+// when it is loaded.
+bool SetDriverTestMode(bool on);
+// Stops and starts the driver service and waits until the device opens again.
+bool RestartDriverService();
+// The driver answers the counters request: it was loaded in test mode.
+bool DriverInTestMode();
 
 // Through a handle of its own, so the program's g_hDevice is not touched.
 bool InjectPackets(const std::vector<CInjectPacket>& packets, uint32_t* recorded = nullptr,
