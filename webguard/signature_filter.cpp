@@ -27,14 +27,16 @@ constexpr uint8_t kRarity[256] = {
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 40,  //
 };
-// A gram shared by twice as many signatures costs this much rarity: each of them is compared
-// whenever the gram turns up.
+// A gram found in twice as many signatures costs this much rarity: it is likely ordinary code,
+// and every signature given it is compared whenever it turns up.
 constexpr int kSharingCost = 8;
 
 constexpr uint64_t kBitmapHash = 0x9E3779B97F4A7C15ull;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
 // Offsets inside a signature are kept in 16 bits: grams and check bytes come from its start.
 constexpr size_t kOffsetLimit = 65535 - 8;
+// Signatures whose grams are counted, at most.
+constexpr size_t kCountedSignatures = 16384;
 // Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
 constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384;
 
@@ -56,11 +58,11 @@ int BitLength(uint32_t n) {
   return bits;
 }
 
-// Counts of grams already given to signatures (grams never hold a zero byte, so 0 marks a free
-// cell).
+// Counts of grams (grams never hold a zero byte, so 0 marks a free cell).
 class CGramCounts {
  public:
-  explicit CGramCounts(size_t expected) : m_cells(size_t{1} << Log2Ceil(expected * 2 + 16)) {}
+  explicit CGramCounts(size_t expected)
+      : m_bits(Log2Ceil(expected * 2 + 16)), m_cells(size_t{1} << m_bits) {}
   uint32_t Count(uint32_t gram) const { return m_cells[Locate(gram)].count; }
   void Add(uint32_t gram) {
     Cell& cell = m_cells[Locate(gram)];
@@ -74,18 +76,20 @@ class CGramCounts {
   };
   size_t Locate(uint32_t gram) const {
     const size_t mask = m_cells.size() - 1;
-    size_t at = (gram * kCellHash) & mask;
+    size_t at = static_cast<uint32_t>(gram * kCellHash) >> (32 - m_bits);
     while (m_cells[at].gram != 0 && m_cells[at].gram != gram) at = (at + 1) & mask;
     return at;
   }
+  unsigned m_bits;
   std::vector<Cell> m_cells;
 };
 
 // The first offset of the stride grams a signature contributes: rare grams, little shared.
-size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& counts) {
+size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& counts, std::vector<int>* scores) {
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   const size_t grams = std::min(s.size(), kOffsetLimit) - CSignatureFilter::kGram + 1;
-  std::vector<int> score(grams);
+  std::vector<int>& score = *scores;
+  score.resize(grams);
   for (size_t j = 0; j < grams; ++j) {
     int rarity = 0;
     for (size_t k = 0; k < CSignatureFilter::kGram; ++k) rarity += kRarity[p[j + k]];
@@ -117,11 +121,22 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   m_start.assign(1, 0);
   std::vector<CCell> cells;
   cells.reserve(signatures.size() * m_stride);
-  CGramCounts counts(signatures.size() * m_stride);
+  // How many signatures each gram occurs in: a gram that many signatures share is ordinary
+  // code (a call or a superglobal they all begin with), which texts are full of. Counted on an
+  // even sample of a large set, which shows the shared grams as well.
+  const size_t step = signatures.size() / kCountedSignatures + 1;
+  size_t grams = 0;
+  for (size_t i = 0; i < signatures.size(); i += step) grams += std::min(signatures[i].size(), kOffsetLimit);
+  CGramCounts counts(grams);
+  for (size_t i = 0; i < signatures.size(); i += step) {
+    const auto* p = reinterpret_cast<const unsigned char*>(signatures[i].data());
+    for (size_t j = 0; j + kGram <= std::min(signatures[i].size(), kOffsetLimit); ++j) counts.Add(Load4(p + j));
+  }
+  std::vector<int> scores;
   for (const std::string& s : signatures) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
     const size_t length = std::min(s.size(), kOffsetLimit);
-    const size_t block = ChooseBlock(s, m_stride, counts);
+    const size_t block = ChooseBlock(s, m_stride, counts, &scores);
     for (size_t k = 0; k < m_stride; ++k) {
       CCell cell;
       cell.gram = Load4(p + block + k);
@@ -130,7 +145,6 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
       // The four bytes after the gram, or else the last four.
       cell.checkOffset = static_cast<uint16_t>(cell.offset + 2 * kGram <= length ? cell.offset + kGram : length - kGram);
       cell.check = Load4(p + cell.checkOffset);
-      counts.Add(cell.gram);
       cells.push_back(cell);
     }
     m_pool += s;
@@ -259,4 +273,12 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
 size_t CSignatureFilter::MemoryBytes() const {
   return m_bitmap.capacity() + m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
          m_start.capacity() * sizeof(uint32_t);
+}
+
+std::vector<std::string> CSignatureFilter::Signatures() const {
+  std::vector<std::string> signatures;
+  if (m_start.empty()) return signatures;
+  signatures.reserve(m_start.size() - 1);
+  for (size_t i = 0; i + 1 < m_start.size(); ++i) signatures.push_back(m_pool.substr(m_start[i], m_start[i + 1] - m_start[i]));
+  return signatures;
 }

@@ -25,6 +25,8 @@ class CSignatureFilter {
   Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt) const;
   size_t MemoryBytes() const;
   size_t Stride() const { return m_stride; }
+  // The signatures it was built from, in their order.
+  std::vector<std::string> Signatures() const;
 
  private:
   // One gram of one signature, in an open-addressed table keyed by the gram (0: free cell,

@@ -5,7 +5,6 @@
 #include <new>
 
 bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
-  std::vector<std::string> kept;
   size_t bytes = 0, shortest = SIZE_MAX, longest = 0;
   for (const std::string& s : signatures) {
     if (s.empty()) continue;
@@ -15,18 +14,23 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
   }
   if (bytes > m_byteLimit) return false;
   try {
+    std::vector<std::string> kept;
     kept.reserve(signatures.size());
     for (const std::string& s : signatures) {
       if (!s.empty()) kept.push_back(s);
     }
     // Built aside and swapped in, so a failure leaves the previous matcher working.
-    CSignatureAutomaton automaton;
-    automaton.Build(kept);
-    CSignatureFilter filter;
     const bool filtered = !kept.empty() && shortest >= CSignatureFilter::kGram;
-    if (filtered) filter.Build(kept);
-    m_automaton = std::move(automaton);
+    CSignatureFilter filter;
+    std::unique_ptr<CSignatureAutomaton> automaton;
+    if (filtered) {
+      filter.Build(kept);
+    } else {
+      automaton = std::make_unique<CSignatureAutomaton>();
+      automaton->Build(kept);
+    }
     m_filter = std::move(filter);
+    m_pAutomaton = std::move(automaton);
     m_bFiltered = filtered;
     m_maxLength = longest;
   } catch (const std::bad_alloc&) {
@@ -35,9 +39,22 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
   return true;
 }
 
+const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
+  if (!m_pAutomaton) {
+    try {
+      auto automaton = std::make_unique<CSignatureAutomaton>();
+      automaton->Build(m_filter.Signatures());
+      m_pAutomaton = std::move(automaton);
+    } catch (const std::bad_alloc&) {
+      return nullptr;
+    }
+  }
+  return m_pAutomaton.get();
+}
+
 bool CSignatureMatcher::Matches(const char* text, size_t size) const {
   if (Empty() || size == 0) return false;
-  if (!m_bFiltered) return m_automaton.Matches(text, size);
+  if (!m_bFiltered) return m_pAutomaton->Matches(text, size);
   size_t resume = 0;
   switch (m_filter.Scan(text, size, m_workAllowance, &resume)) {
     case CSignatureFilter::Outcome::kMatch:
@@ -47,11 +64,13 @@ bool CSignatureMatcher::Matches(const char* text, size_t size) const {
     case CSignatureFilter::Outcome::kTooMuchWork:
       break;
   }
-  return m_automaton.Matches(text + resume, size - resume);
+  if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Matches(text + resume, size - resume);
+  // Without memory for the automaton the filter goes on, slowly but as exactly.
+  return m_filter.Scan(text, size, SIZE_MAX / 2, &resume) == CSignatureFilter::Outcome::kMatch;
 }
 
 size_t CSignatureMatcher::MemoryBytes() const {
-  return m_filter.MemoryBytes() + m_automaton.MemoryBytes();
+  return m_filter.MemoryBytes() + (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
 }
 
 bool CMatchStream::Feed(const char* data, size_t size) {

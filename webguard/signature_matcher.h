@@ -3,11 +3,14 @@
 // begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
 // the second byte of a double-byte character.
 //
-// Sets whose signatures all have a few bytes go through a window filter (signature_filter.h);
+// Sets whose signatures all have a few bytes go through a gram filter (signature_filter.h);
 // sets with shorter signatures, and the rest of any text on which the filter would verify too
-// much, go through an Aho-Corasick automaton, so no text costs more than linear time.
+// much, go through an Aho-Corasick automaton, so no text costs more than linear time. For
+// filtered sets the automaton is built the first time a text needs it, so one matcher serves
+// one thread at a time.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -37,12 +40,15 @@ class CSignatureMatcher {
   void SetByteLimit(size_t limit) { m_byteLimit = limit; }
 
  private:
+  // The automaton of a filtered set, built on first need; null when memory ran out.
+  const CSignatureAutomaton* Automaton() const;
+
   bool m_bFiltered = false;
   size_t m_maxLength = 0;
   size_t m_workAllowance = kDefaultWorkAllowance;
   size_t m_byteLimit = kDefaultByteLimit;
   CSignatureFilter m_filter;
-  CSignatureAutomaton m_automaton;
+  mutable std::unique_ptr<CSignatureAutomaton> m_pAutomaton;
 };
 
 // Feeds a text to a matcher in pieces; a signature that straddles two pieces is found as in
