@@ -46,6 +46,7 @@ void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {
         if (file->strAction == kActionAdded) m_ports.sleeper.Sleep(kUploadSettleMs);
         if (m_ports.Stopped()) break;
         if (!IsScriptSuspicious(CWebFile{file->strFile, file->wstrFile})) continue;
+        if (m_ports.Stopped()) break;  // the row belongs to whoever checks the file next
         view.InsertRow(rows, std::to_string(rows), file->strFile, kSuspiciousType, file->strTime);
         const int total = view.RowCount();
         if (view.AutoScroll() && total > 0) view.ScrollToRow(total - 1);
