@@ -34,3 +34,14 @@ function(tavrick_subsystem)
     endif()
   endforeach()
 endfunction()
+
+# The stand-in signature library's list (standins/scriptviruslib/signatures.txt) as a table of
+# C strings, generated into the current build folder; out_var receives its path.
+function(tavrick_signature_table out_var)
+  set(source ${PROJECT_SOURCE_DIR}/standins/scriptviruslib)
+  set(table ${CMAKE_CURRENT_BINARY_DIR}/signatures.inc)
+  add_custom_command(OUTPUT ${table}
+    COMMAND python3 ${source}/make_signature_table.py ${source}/signatures.txt ${table}
+    DEPENDS ${source}/make_signature_table.py ${source}/signatures.txt)
+  set(${out_var} ${table} PARENT_SCOPE)
+endfunction()

@@ -1,13 +1,13 @@
 #include "webguard/dir_watcher_win32.h"
 
-#include <exception>
 #include <cstddef>
 #include <cstdint>
-#include <vector>
+#include <exception>
 
 #include "app/version.h"
 #include "common/clock.h"
-#include "webguard/watch_types.h"
+#include "config/daily_log.h"
+#include "config/daily_log_win32.h"
 #include "webguard/webguard_ports_win32.h"
 
 const char kWatcherFailureMessage[] = "错误在这里！";
@@ -17,9 +17,6 @@ namespace {
 // Room for many notices per read: a batch of uploads (a folder, an unpacked archive) arrives
 // as one read, and every added script in it must be seen.
 constexpr DWORD kNoticeBufferSize = 64 * 1024;
-constexpr DWORD kNotifyFilter = 0x17F;
-// Pause after a failed read so that a vanished folder does not keep a core busy.
-constexpr DWORD kRetryPauseMs = 100;
 
 void DispatchThreadMessages() {
   MSG msg;
@@ -29,11 +26,37 @@ void DispatchThreadMessages() {
   }
 }
 
+std::string AnsiName(const wchar_t* name, int units) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, name, units, nullptr, 0, nullptr, nullptr);
+  std::string text(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) WideCharToMultiByte(CP_ACP, 0, name, units, &text[0], length, nullptr, nullptr);
+  return text;
+}
+
+// Every notice of one read (a shell uploaded together with other files must not slip through).
+void ParseNotices(const uint8_t* bytes, DWORD size, std::vector<CNotice>* notices) {
+  DWORD offset = 0;
+  while (offset + sizeof(FILE_NOTIFY_INFORMATION) <= size) {
+    const auto* notice = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(bytes + offset);
+    if (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) + notice->FileNameLength > size) break;
+    const int units = static_cast<int>(notice->FileNameLength / sizeof(WCHAR));
+    CNotice parsed;
+    parsed.action = notice->Action;
+    // The whole name is converted: a cut name would point at no file.
+    parsed.strName = AnsiName(notice->FileName, units);
+    parsed.wstrName.assign(reinterpret_cast<const char16_t*>(notice->FileName), static_cast<size_t>(units));
+    notices->push_back(std::move(parsed));
+    if (notice->NextEntryOffset == 0) break;
+    offset += notice->NextEntryOffset;
+  }
+}
+
 }  // namespace
 
 CDirWatcher::CDirWatcher()
     : m_hStop(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-      m_hIoDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+      m_hIoDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+      m_buffer(kNoticeBufferSize / sizeof(DWORD)) {}
 
 CDirWatcher::~CDirWatcher() {
   Stop();
@@ -41,8 +64,8 @@ CDirWatcher::~CDirWatcher() {
   CloseHandle(m_hIoDone);
 }
 
-HANDLE CDirWatcher::Start(const std::string& path, CWatcherFileList* files,
-                          const std::string* types, int typeCount) {
+HANDLE CDirWatcher::Start(const std::string& path, CWatcherFileList* files, const std::string* types,
+                          int typeCount) {
   Stop();  // one thread per watcher
   CreateWatchFileMutex();
   strPath = path;
@@ -71,79 +94,76 @@ DWORD WINAPI CDirWatcher::ThreadMain(void* self) {
 }
 
 void CDirWatcher::Run() {
-  hDir = CreateFileA(strPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+  CWin32WebFileSystem files;
+  const std::u16string widePath = files.WidePath(strPath);
+  hDir = CreateFileW(reinterpret_cast<const wchar_t*>(widePath.c_str()), GENERIC_READ | GENERIC_WRITE,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
   if (hDir == INVALID_HANDLE_VALUE) return;
-  // DWORD-aligned, as the notices require.
-  std::vector<DWORD> buffer(kNoticeBufferSize / sizeof(DWORD));
-  auto* notices = reinterpret_cast<FILE_NOTIFY_INFORMATION*>(buffer.data());
-  while (WaitForSingleObject(m_hStop, 0) != WAIT_OBJECT_0) {
+  CSystemClock clock;
+  CWatchRounds rounds(*this, files, clock, [](const std::string& text) {
+    CWin32LogFileSystem logs;
+    AppendLog(logs, text, kLogFolder, kWatchLogPrefix);
+  });
+  CWatchTarget target;
+  target.folder = CWebFile{strPath, widePath};
+  target.pTypes = pTypes;
+  target.nTypes = nTypes;
+  target.pFiles = pFiles;
+  target.pEnabled = &bEnabled;
+  // A round that fails is reported and the watching goes on.
+  for (;;) {
     try {
-      std::fill(buffer.begin(), buffer.end(), 0);
-      DWORD bytes = 0;
-      if (ReadOnce(notices, kNoticeBufferSize, &bytes)) {
-        HandleNotices(reinterpret_cast<const uint8_t*>(buffer.data()), bytes);
-      } else if (WaitForSingleObject(m_hStop, kRetryPauseMs) == WAIT_OBJECT_0) {
-        break;
-      }
+      rounds.Run(target);
+      return;
     } catch (const std::exception&) {
+      // The read that was under way is dropped; the next round starts its own.
+      CancelIo(hDir);
+      DWORD bytes = 0;
+      GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);
       MessageBoxA(nullptr, kWatcherFailureMessage, kAppName, MB_OK);
     }
     DispatchThreadMessages();
+    if (WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return;
   }
 }
 
-// One read of the change notices; false when it failed, was cancelled or stop was asked.
-bool CDirWatcher::ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size, DWORD* received) {
-  OVERLAPPED overlapped{};
-  overlapped.hEvent = m_hIoDone;
+bool CDirWatcher::Arm() {
+  m_overlapped = OVERLAPPED{};
+  m_overlapped.hEvent = m_hIoDone;
   ResetEvent(m_hIoDone);
-  DWORD& bytes = *received;
-  if (!ReadDirectoryChangesW(hDir, buffer, size, TRUE, kNotifyFilter, nullptr, &overlapped,
-                             nullptr)) {
-    return false;
-  }
+  return ReadDirectoryChangesW(hDir, m_buffer.data(), kNoticeBufferSize, TRUE, kWatchNotifyFilter, nullptr,
+                               &m_overlapped, nullptr) != FALSE;
+}
+
+ReadOutcome CDirWatcher::Wait(std::vector<CNotice>* notices) {
   const HANDLE waits[2] = {m_hStop, m_hIoDone};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+  const DWORD got = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  DWORD bytes = 0;
+  if (got != WAIT_OBJECT_0 + 1) {
     CancelIo(hDir);
-    GetOverlappedResult(hDir, &overlapped, &bytes, TRUE);  // the buffer is ours again
-    return false;
+    GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);  // the buffer is ours again
+    return ReadOutcome::kStopped;
   }
-  return GetOverlappedResult(hDir, &overlapped, &bytes, FALSE) && bytes > 0;
+  DispatchThreadMessages();
+  if (!GetOverlappedResult(hDir, &m_overlapped, &bytes, FALSE)) {
+    return GetLastError() == ERROR_NOTIFY_ENUM_DIR ? ReadOutcome::kOverflow : ReadOutcome::kFailed;
+  }
+  // A successful read with nothing in it: the system's buffer overflowed and was dropped.
+  if (bytes == 0) return ReadOutcome::kOverflow;
+  ParseNotices(reinterpret_cast<const uint8_t*>(m_buffer.data()), bytes, notices);
+  return ReadOutcome::kNotices;
 }
 
-// Every notice of the read, not just the first: a shell uploaded together with other files
-// must not slip through.
-void CDirWatcher::HandleNotices(const uint8_t* notices, DWORD bytes) {
-  DWORD offset = 0;
-  while (offset + sizeof(FILE_NOTIFY_INFORMATION) <= bytes) {
-    const auto* notice = reinterpret_cast<const FILE_NOTIFY_INFORMATION*>(notices + offset);
-    if (offset + offsetof(FILE_NOTIFY_INFORMATION, FileName) + notice->FileNameLength > bytes) break;
-    HandleNotice(*notice);
-    if (notice->NextEntryOffset == 0) break;
-    offset += notice->NextEntryOffset;
-  }
+bool CDirWatcher::Pause(int milliseconds) {
+  return WaitForSingleObject(m_hStop, static_cast<DWORD>(milliseconds)) != WAIT_OBJECT_0;
 }
 
-void CDirWatcher::HandleNotice(const FILE_NOTIFY_INFORMATION& notice) {
-  CSystemClock clock;
-  const std::string time = FormatLocalTime(clock.Now(), kAddedTimeFormat);
-  const int units = static_cast<int>(notice.FileNameLength / sizeof(WCHAR));
-  // The whole name is converted: a cut name would point at no file.
-  const int length = WideCharToMultiByte(CP_ACP, 0, notice.FileName, units, nullptr, 0, nullptr, nullptr);
-  std::string name(static_cast<size_t>(length), '\0');
-  if (length > 0) {
-    WideCharToMultiByte(CP_ACP, 0, notice.FileName, units, &name[0], length, nullptr, nullptr);
-  }
-  const std::string full = strPath + "\\" + name;
-  if (!MatchesWatchType(full, pTypes, nTypes)) return;
-  if (notice.Action != FILE_ACTION_ADDED || !bEnabled || !pFiles) return;
-  auto record = MakeWatcherFile(full, kActionAdded, time);
+bool CDirWatcher::LockList() {
   // Stop wins over a mutex held by the checker for its whole batch.
   const HANDLE waits[2] = {m_hStop, g_hWatchFileMutex};
   const DWORD got = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-  if (got != WAIT_OBJECT_0 + 1 && got != WAIT_ABANDONED_0 + 1) return;
-  pFiles->push_back(std::move(record));
-  ReleaseMutex(g_hWatchFileMutex);
+  return got == WAIT_OBJECT_0 + 1 || got == WAIT_ABANDONED_0 + 1;
 }
+
+void CDirWatcher::UnlockList() { ReleaseMutex(g_hWatchFileMutex); }

@@ -1,17 +1,23 @@
 #pragma once
 // The web directory watcher: one thread reading the folder's change notices (whole sub-tree)
-// and queueing every added file of a monitored type for the content check.
+// and queueing every added, modified or renamed-in file of a monitored type for the content
+// check (webguard/watch_rounds.h holds the rules).
 #include <windows.h>
 
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "webguard/watch_rounds.h"
 #include "webguard/watcher_file.h"
 
 extern const char kWatcherFailureMessage[];  // "错误在这里！"
 
-class CDirWatcher {
+// Change notices asked of the system: file names (added, removed, renamed) and last writes.
+constexpr DWORD kWatchNotifyFilter = FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
+
+class CDirWatcher : private IDirectoryChanges {
  public:
   CDirWatcher();
   ~CDirWatcher();
@@ -37,10 +43,15 @@ class CDirWatcher {
  private:
   static DWORD WINAPI ThreadMain(void* self);
   void Run();
-  bool ReadOnce(FILE_NOTIFY_INFORMATION* buffer, DWORD size, DWORD* received);
-  void HandleNotices(const uint8_t* notices, DWORD bytes);
-  void HandleNotice(const FILE_NOTIFY_INFORMATION& notice);
 
-  HANDLE m_hStop = nullptr;     // manual reset: set by Stop
-  HANDLE m_hIoDone = nullptr;   // the overlapped read's event
+  bool Arm() override;
+  ReadOutcome Wait(std::vector<CNotice>* notices) override;
+  bool Pause(int milliseconds) override;
+  bool LockList() override;
+  void UnlockList() override;
+
+  HANDLE m_hStop = nullptr;    // manual reset: set by Stop
+  HANDLE m_hIoDone = nullptr;  // the overlapped read's event
+  OVERLAPPED m_overlapped{};
+  std::vector<DWORD> m_buffer;  // DWORD-aligned, as the notices require
 };

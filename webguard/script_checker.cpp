@@ -10,37 +10,61 @@ const char kSuspiciousType[] = "可疑";
 const char kScanCaption[] = "开始扫描";
 const char kNoScanFolderMessage[] = "请选择防护网站路径后再扫描!";
 const char kScanStartingStatus[] = "开始扫描文件请等待...";
+const char kLibraryMissingMessage[] = "特征库scriptviruslib.dll无法使用,网站文件未能检查!";
 
-bool CScriptChecker::IsScriptSuspicious(const std::string& path) {
-  const std::string content = ReadScriptText(m_ports.files, path);
-  if (content.empty() || !m_ports.library.Loaded()) return false;
+bool CScriptChecker::IsScriptSuspicious(const CWebFile& file) {
+  if (!m_ports.library.Loaded()) {
+    m_bLibraryFailed = true;
+    return false;
+  }
   m_entries.assign(kSignatureSlots, nullptr);
   int count = 0;
-  if (!m_ports.library.FetchSignatures(m_entries.data(), &count)) return false;
+  if (!m_ports.library.FetchSignatures(m_entries.data(), &count)) {
+    m_bLibraryFailed = true;
+    return false;
+  }
   m_signatures.Update(m_entries.data(), count);
-  return m_signatures.Matches(content);
+  // Every byte of the file, streamed through the matcher; reading ends at the first match.
+  CMatchStream stream(m_signatures.Matcher());
+  const bool opened = ReadScriptText(m_ports.files, file, [&](const std::string& text) {
+    return !stream.Feed(text.data(), text.size());
+  });
+  // A file that cannot be opened counts as a single blank.
+  if (!opened) return m_signatures.Matches(" ");
+  return stream.Found();
 }
 
 void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {
-  CWatchListGuard guard(m_ports.lock);
-  for (const auto& file : m_ports.pending) {
-    // One bad file must not stop the others, nor leave the list locked.
-    try {
-      const int rows = view.RowCount();
-      if (file->strAction == kActionAdded) m_ports.sleeper.Sleep(kUploadSettleMs);
-      if (!IsScriptSuspicious(file->strFile)) continue;
-      view.InsertRow(rows, std::to_string(rows), file->strFile, kSuspiciousType, file->strTime);
-      const int total = view.RowCount();
-      if (view.AutoScroll() && total > 0) view.ScrollToRow(total - 1);
-    } catch (...) {
+  {
+    CWatchListGuard guard(m_ports.lock);
+    size_t done = 0;
+    for (; done < m_ports.pending.size(); ++done) {
+      const auto& file = m_ports.pending[done];
+      // One bad file must not stop the others, nor leave the list locked.
+      try {
+        const int rows = view.RowCount();
+        if (file->strAction == kActionAdded) m_ports.sleeper.Sleep(kUploadSettleMs);
+        if (m_ports.Stopped()) break;
+        if (!IsScriptSuspicious(CWebFile{file->strFile, file->wstrFile})) continue;
+        if (m_ports.Stopped()) break;  // the row belongs to whoever checks the file next
+        view.InsertRow(rows, std::to_string(rows), file->strFile, kSuspiciousType, file->strTime);
+        const int total = view.RowCount();
+        if (view.AutoScroll() && total > 0) view.ScrollToRow(total - 1);
+      } catch (...) {
+      }
     }
+    m_ports.pending.erase(m_ports.pending.begin(), m_ports.pending.begin() + static_cast<std::ptrdiff_t>(done));
+    if (m_ports.pending.empty()) m_ports.pending.shrink_to_fit();
   }
-  m_ports.pending.clear();
-  m_ports.pending.shrink_to_fit();
+  // Told outside the lock: the message waits for the administrator.
+  if (m_bLibraryFailed && !m_bLibraryReported && !m_ports.Stopped()) {
+    m_bLibraryReported = true;
+    view.ShowMessage(kLibraryMissingMessage);
+  }
 }
 
 void CScriptChecker::RunFileChecker(IWebGuardView& view) {
-  while (!g_bStopped) {
+  while (!g_bStopped && !m_ports.Stopped()) {
     bool waiting = false;
     {
       CWatchListGuard guard(m_ports.lock);
@@ -65,27 +89,29 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
     return;
   }
   view.SetStatus(kScanStartingStatus);
-  std::vector<std::string> files;
-  ListFilesRecursive(ports.files, folder, &files);
+  std::vector<CWebFile> files;
+  ListFilesRecursive(ports.files, CWebFile{folder, ports.files.WidePath(folder)}, &files);
   const int count = static_cast<int>(files.size());
   view.SetProgressRange(0, 100, 1);
   const int width = ScanStepWidth(count);
   int position = 0;
   for (int i = 0; i < count; ++i) {
-    if (!g_bScanning || g_bStopped) break;
+    if (!g_bScanning || g_bStopped || ports.Stopped()) break;
     {
       CWatchListGuard guard(ports.lock);
-      if (!files[i].empty()) {
-        ports.pending.push_back(MakeWatcherFile(
-            files[i], kActionScanned, FormatLocalTime(ports.clock.Now(), kScannedTimeFormat)));
+      if (!files[i].strPath.empty()) {
+        ports.pending.push_back(MakeWatcherFile(files[i].strPath, kActionScanned,
+                                                FormatLocalTime(ports.clock.Now(), kScannedTimeFormat),
+                                                files[i].wstrPath));
       }
     }
     ports.sleeper.Sleep(kScanPauseMs);
-    view.SetStatus(files[i]);
+    view.SetStatus(files[i].strPath);
     view.SetCounter(ScanCounterText(count, i));
     if (i % width == 0) view.SetProgressPosition(position++);
   }
-  if (!view.WindowExists()) return;
+  // A scan whose owner went away leaves the flag and the controls to whoever owns them now.
+  if (ports.Stopped() || !view.WindowExists()) return;
   g_bScanning = 0;
   view.SetScanCaption(kScanCaption);
   view.SetStatus("");
@@ -93,18 +119,24 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
   view.SetProgressPosition(0);
 }
 
-void ListFilesRecursive(IWebFileSystem& files, const std::string& folder,
-                        std::vector<std::string>* list) {
-  std::string base = folder;
-  if (!EndsWithBackslash(base)) base += '\\';
+void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list) {
+  CWebFile base = folder;
+  if (!EndsWithBackslash(base.strPath)) base.strPath += '\\';
+  if (!base.wstrPath.empty() && base.wstrPath.back() != u'\\') base.wstrPath += u'\\';
   std::vector<CFolderEntry> entries;
-  if (!files.Enumerate(base + "*.*", &entries)) return;
+  if (!files.Enumerate(CWebFile{base.strPath + "*.*", base.wstrPath.empty() ? u"" : base.wstrPath + u"*.*"},
+                       &entries)) {
+    return;
+  }
   for (const CFolderEntry& entry : entries) {
     if (entry.strName == "." || entry.strName == "..") continue;
+    // Without the system's name of the entry, the ANSI path is all there is.
+    CWebFile path{base.strPath + entry.strName,
+                  base.wstrPath.empty() || entry.wstrName.empty() ? u"" : base.wstrPath + entry.wstrName};
     if (entry.bDirectory) {
-      ListFilesRecursive(files, base + entry.strName, list);
+      ListFilesRecursive(files, path, list);
     } else {
-      list->push_back(base + entry.strName);
+      list->push_back(std::move(path));
     }
   }
 }

@@ -1,5 +1,6 @@
 #pragma once
 // The content check of pending files and the whole-folder scan that queues files for it.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,6 +15,8 @@ extern const char kSuspiciousType[];  // "可疑"
 extern const char kScanCaption[];     // "开始扫描"
 extern const char kNoScanFolderMessage[];  // "请选择防护网站路径后再扫描!"
 extern const char kScanStartingStatus[];   // "开始扫描文件请等待..."
+// Shown once per checker when files cannot be checked for want of the signature library.
+extern const char kLibraryMissingMessage[];
 constexpr int kUploadSettleMs = 20000;
 constexpr int kScanPauseMs = 60;
 constexpr int kCheckerPauseMs = 30;
@@ -61,15 +64,24 @@ struct CWebGuardPorts {
   ISleeper& sleeper;
   IWatchListLock& lock;
   CWatcherFileList& pending;
+  // Set when the owner of the checker or scan goes away (a host's stop token): they end at
+  // their next look and touch neither its window nor the shared flags again.
+  const std::atomic<bool>* stop = nullptr;
+
+  bool Stopped() const { return stop && stop->load(); }
 };
 
 class CScriptChecker {
  public:
   explicit CScriptChecker(const CWebGuardPorts& ports) : m_ports(ports) {}
 
-  bool IsScriptSuspicious(const std::string& path);
+  bool IsScriptSuspicious(const CWebFile& file);
+  bool IsScriptSuspicious(const std::string& path) { return IsScriptSuspicious(CWebFile{path, {}}); }
   // One round of the checker: every pending file checked under the lock, then the list emptied.
+  // Stopped half way, it leaves the records not yet checked for the next checker.
   void CheckPendingBatch(IWebGuardView& view);
+  // Matcher limits, for tests.
+  CSignatureSet& Signatures() { return m_signatures; }
   // The checker thread's body: rounds 30 ms apart until protection is stopped.
   void RunFileChecker(IWebGuardView& view);
 
@@ -77,14 +89,16 @@ class CScriptChecker {
   CWebGuardPorts m_ports;
   CSignatureSet m_signatures;
   std::vector<const char*> m_entries;
+  bool m_bLibraryFailed = false;
+  bool m_bLibraryReported = false;
 };
 
 // The folder scan thread's body: queues every file below the window's folder for the checker.
 void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view);
 
-// Every file below the folder, depth first in the system's order.
-void ListFilesRecursive(IWebFileSystem& files, const std::string& folder,
-                        std::vector<std::string>* list);
+// Every file below the folder, depth first in the system's order. Paths carry the system's
+// UTF-16 names where the folder has a UTF-16 path.
+void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list);
 
 // The progress bar moves on every files/100+1-th file.
 inline int ScanStepWidth(int fileCount) { return fileCount / 100 + 1; }

@@ -1,42 +1,69 @@
 #pragma once
-// Finds whether any of a set of signatures occurs in a text, in one pass over the text
-// whatever the number of signatures (an Aho-Corasick automaton over the signature bytes).
-// A match counts only when it begins at a character start of GBK text: a lead byte
-// (0x81..0xFE) followed by another byte of the text forms one double-byte character, so a
-// signature never matches from the second byte of such a character.
+// Finds whether any of a set of signatures occurs in a text. A match counts only when it
+// begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
+// the second byte of a double-byte character.
+//
+// Sets whose signatures all have a few bytes go through a gram filter (signature_filter.h);
+// sets with shorter signatures, and the rest of any text on which the filter would verify too
+// much, go through an Aho-Corasick automaton, so no text costs more than linear time. For
+// filtered sets the automaton is built the first time a text needs it, so one matcher serves
+// one thread at a time.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
-inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
+#include "webguard/gbk_text.h"
+#include "webguard/signature_automaton.h"
+#include "webguard/signature_filter.h"
 
 class CSignatureMatcher {
  public:
+  // Work the filter may spend per text before the automaton takes over: this many
+  // verifications plus one per byte.
+  static constexpr size_t kDefaultWorkAllowance = 1 << 16;
+  // Signatures may hold this many bytes in all; a larger set is refused.
+  static constexpr size_t kDefaultByteLimit = size_t{16} << 20;
+
   // Empty signatures are ignored here; the caller has already cut the list at the first one.
-  void Build(const std::vector<std::string>& signatures);
+  // false, leaving the matcher as it was, when the set is larger than the byte limit or memory
+  // runs out.
+  bool Build(const std::vector<std::string>& signatures);
   bool Matches(const char* text, size_t size) const;
-  bool Empty() const { return m_nodeCount <= 1; }
+  bool Empty() const { return m_maxLength == 0; }
+  // The longest signature: a text read in pieces must carry this many bytes less one across.
+  size_t MaxLength() const { return m_maxLength; }
+  size_t MemoryBytes() const;
+
+  void SetWorkAllowance(size_t allowance) { m_workAllowance = allowance; }
+  void SetByteLimit(size_t limit) { m_byteLimit = limit; }
 
  private:
-  uint32_t Child(uint32_t node, unsigned char c) const;
-  uint32_t Step(uint32_t node, unsigned char c) const;
+  // The automaton of a filtered set, built on first need; null when memory ran out.
+  const CSignatureAutomaton* Automaton() const;
 
-  uint32_t m_nodeCount = 0;
-  // Edges of node n: m_edgeLabel/m_edgeTarget[m_edgeStart[n] .. m_edgeStart[n+1]), sorted by label.
-  std::vector<uint32_t> m_edgeStart;
-  std::vector<unsigned char> m_edgeLabel;
-  std::vector<uint32_t> m_edgeTarget;
-  std::vector<uint32_t> m_fail;
-  // Nodes with many children get a full 256-entry row (index into m_dense, or kNoRow);
-  // the root's row already folds in the failure transitions.
-  std::vector<uint32_t> m_denseRow;
-  std::vector<uint32_t> m_dense;
-  // m_outLength[n]: length of the longest signature ending at node n (0: none);
-  // m_outNext[n]: the next node on n's failure chain that ends a signature (0: none).
-  std::vector<uint32_t> m_outLength;
-  std::vector<uint32_t> m_outNext;
+  bool m_bFiltered = false;
   size_t m_maxLength = 0;
+  size_t m_workAllowance = kDefaultWorkAllowance;
+  size_t m_byteLimit = kDefaultByteLimit;
+  CSignatureFilter m_filter;
+  mutable std::unique_ptr<CSignatureAutomaton> m_pAutomaton;
+};
+
+// Feeds a text to a matcher in pieces; a signature that straddles two pieces is found as in
+// the whole text.
+class CMatchStream {
+ public:
+  explicit CMatchStream(const CSignatureMatcher& matcher) : m_matcher(matcher) {}
+  // Adds the next piece; true once a signature has been found (later pieces need not come).
+  bool Feed(const char* data, size_t size);
+  bool Found() const { return m_bFound; }
+
+ private:
+  const CSignatureMatcher& m_matcher;
+  std::string m_buffer;  // the carried end of the text so far, from a character start
+  bool m_bFound = false;
 };
 
 // The plain reference: one search per signature, in list order.

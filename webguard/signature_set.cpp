@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -29,8 +30,13 @@ bool CSignatureSet::SameAs(const char* const* entries, int count) const {
 
 bool CSignatureSet::Update(const char* const* entries, int count) {
   if (m_bBuilt && SameAs(entries, count)) return false;
-  m_signatures = EffectiveSignatures(entries, count);
-  m_matcher.Build(m_signatures);
+  try {
+    std::vector<std::string> signatures = EffectiveSignatures(entries, count);
+    if (!m_matcher.Build(signatures)) return false;
+    m_signatures = std::move(signatures);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
   m_bBuilt = true;
   return true;
 }

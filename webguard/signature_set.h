@@ -16,11 +16,15 @@ std::vector<std::string> EffectiveSignatures(const char* const* entries, int cou
 class CSignatureSet {
  public:
   // Takes the library's current list; true when it differed and the matcher was rebuilt.
+  // A rebuild that fails (a list beyond the matcher's limits, or no memory) keeps the previous
+  // list and matcher working, and is tried again with the next list handed out.
   bool Update(const char* const* entries, int count);
   bool Matches(const std::string& content) const {
     return m_matcher.Matches(content.data(), content.size());
   }
   const std::vector<std::string>& Signatures() const { return m_signatures; }
+  const CSignatureMatcher& Matcher() const { return m_matcher; }
+  void SetByteLimit(size_t limit) { m_matcher.SetByteLimit(limit); }
 
  private:
   bool SameAs(const char* const* entries, int count) const;

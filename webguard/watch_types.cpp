@@ -1,6 +1,6 @@
 #include "webguard/watch_types.h"
 
-#include "webguard/signature_matcher.h"
+#include "webguard/gbk_text.h"
 
 size_t FindLastSeparator(const std::string& path, char separator) {
   size_t found = std::string::npos;
@@ -11,10 +11,21 @@ size_t FindLastSeparator(const std::string& path, char separator) {
   return found;
 }
 
+size_t FindFirstSeparator(const std::string& path, char separator) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == separator) return i;
+    if (IsGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) ++i;
+  }
+  return std::string::npos;
+}
+
 bool ExtensionOfPath(const std::string& path, std::string* extension) {
   size_t slash = FindLastSeparator(path, '\\');
   if (slash == std::string::npos) slash = FindLastSeparator(path, '/');
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  // IIS runs "x.asp;.jpg" as ASP: what follows the first semicolon does not count.
+  const size_t semicolon = FindFirstSeparator(name, ';');
+  if (semicolon != std::string::npos) name.resize(semicolon);
   const size_t dot = FindLastSeparator(name, '.');
   std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
   if (ext.size() > kMaxExtensionLength) return false;

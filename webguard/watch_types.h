@@ -5,6 +5,7 @@
 // Position of the last separator byte that is a character of its own (not the trail byte of
 // a double-byte GBK character), or npos.
 size_t FindLastSeparator(const std::string& path, char separator);
+size_t FindFirstSeparator(const std::string& path, char separator);
 inline bool EndsWithBackslash(const std::string& path) {
   return !path.empty() && FindLastSeparator(path, '\\') == path.size() - 1;
 }
@@ -13,8 +14,8 @@ inline bool EndsWithBackslash(const std::string& path) {
 constexpr size_t kMaxExtensionLength = 29;
 
 // The text after the last "." of the last path part (after the last backslash, or else the
-// last forward slash); a name without "." is its own extension. false when it is longer
-// than kMaxExtensionLength.
+// last forward slash) up to its first ";"; a name without "." is its own extension. false when
+// it is longer than kMaxExtensionLength.
 bool ExtensionOfPath(const std::string& path, std::string* extension);
 
 // Lower case for ASCII letters only, leaving both bytes of double-byte GBK characters alone.

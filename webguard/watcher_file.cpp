@@ -11,13 +11,21 @@ CWatcherFileList g_WatchFileList;
 std::atomic<int32_t> g_bScanning{0};
 
 std::unique_ptr<_CWatcherFile> MakeWatcherFile(const std::string& path, const char* action,
-                                               const std::string& time) {
+                                               const std::string& time, const std::u16string& widePath) {
   auto file = std::make_unique<_CWatcherFile>();
   file->strFile = path;
+  file->wstrFile = widePath;
   file->strAction = action;
   file->strTime = time;
   file->nState = 0;
   return file;
+}
+
+bool IsPending(const CWatcherFileList& list, const std::string& path, const std::u16string& widePath) {
+  for (const auto& file : list) {
+    if (file->strFile == path && file->wstrFile == widePath) return true;
+  }
+  return false;
 }
 
 std::string FormatLocalTime(int64_t seconds, const char* format) {

@@ -10,7 +10,8 @@
 #include "common/lock_port.h"
 
 struct _CWatcherFile {
-  std::string strFile;    // full path
+  std::string strFile;      // full path in the ANSI code page, as the list shows it
+  std::u16string wstrFile;  // full path as the system named it, which the check opens; may be empty
   std::string strAction;  // kActionAdded (watcher) or kActionScanned (folder scan)
   std::string strTime;    // local time of the notice or of the queueing
   int32_t nState = 0;
@@ -35,7 +36,11 @@ using IWatchListLock = ILockPort;
 using CWatchListGuard = CLockPortGuard;
 
 std::unique_ptr<_CWatcherFile> MakeWatcherFile(const std::string& path, const char* action,
-                                               const std::string& time);
+                                               const std::string& time,
+                                               const std::u16string& widePath = std::u16string());
+
+// Whether the list already holds a record of this file that is still to be checked.
+bool IsPending(const CWatcherFileList& list, const std::string& path, const std::u16string& widePath);
 
 // Local time text of C time() seconds, in the given strftime format.
 std::string FormatLocalTime(int64_t seconds, const char* format);

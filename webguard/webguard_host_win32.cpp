@@ -11,21 +11,24 @@ namespace {
 
 const char kHostClass[] = "TavrickWebGuardHost";
 
-// The stateless Win32 ports shared by the checker and the scan threads for the whole process
-// (worker threads are never joined, so nothing they use may go away).
-CWebGuardPorts& Win32Ports() {
-  static CWin32WebFileSystem files;
-  static CWin32ScriptLibrary library;
-  static CSystemClock clock;
-  static CWin32Sleeper sleeper;
-  static CWatchFileMutexLock lock;
-  static CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList};
-  return ports;
-}
+// The ports of one worker thread, made on the user-interface thread when the worker starts:
+// its library reference keeps the signature library loaded, and its stop token tells it that
+// its host is gone.
+struct CWorkerPorts {
+  explicit CWorkerPorts(std::shared_ptr<std::atomic<bool>> token) : stop(std::move(token)) {}
+  std::shared_ptr<std::atomic<bool>> stop;
+  CWin32WebFileSystem files;
+  CWin32ScriptLibrary library;
+  CSystemClock clock;
+  CWin32Sleeper sleeper;
+  CWatchFileMutexLock lock;
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get()};
+};
 
 template <typename Body>
 struct CWork {
   std::shared_ptr<CWebGuardResults> view;
+  std::unique_ptr<CWorkerPorts> ports;
   Body body;
 };
 
@@ -33,17 +36,17 @@ template <typename Body>
 DWORD WINAPI WorkerMain(void* p) {
   std::unique_ptr<CWork<Body>> work(static_cast<CWork<Body>*>(p));
   try {
-    work->body(*work->view);
+    work->body(work->ports->ports, *work->view);
   } catch (...) {
     // an exception ends this worker, never the program
   }
   return 0;
 }
 
-// Runs body on a new thread that keeps view alive until it ends.
+// Runs body on a new thread that keeps view and its own ports alive until it ends.
 template <typename Body>
-void StartWorker(std::shared_ptr<CWebGuardResults> view, Body body) {
-  auto* work = new CWork<Body>{std::move(view), std::move(body)};
+void StartWorker(std::shared_ptr<CWebGuardResults> view, std::shared_ptr<std::atomic<bool>> stop, Body body) {
+  auto* work = new CWork<Body>{std::move(view), std::make_unique<CWorkerPorts>(std::move(stop)), std::move(body)};
   const HANDLE thread = CreateThread(nullptr, 0, WorkerMain<Body>, work, 0, nullptr);
   if (thread) {
     CloseHandle(thread);
@@ -127,6 +130,7 @@ bool CWebGuardHost::Create(HWND owner) {
   if (!m_hWnd) return false;
   CreateWatchFileMutex();
   LoadScriptLibrary();
+  m_pStop = std::make_shared<std::atomic<bool>>(false);
   m_pWatcher = std::make_unique<CDirWatcher>();
   m_pResults = std::make_shared<CWebGuardResults>(m_hWnd);
   m_pResults->SetFolder(g_Settings.watchfilepath);
@@ -138,6 +142,7 @@ bool CWebGuardHost::Create(HWND owner) {
 
 void CWebGuardHost::Destroy() {
   if (!m_hWnd) return;
+  if (m_pStop) *m_pStop = true;
   g_bScanning = 0;
   StopUploadProtection();
   m_pWatcher.reset();
@@ -170,15 +175,16 @@ void CWebGuardHost::ToggleFolderScan() {
   if (!m_pResults) return;
   g_bScanning = 1;
   m_pResults->SetFolder(g_Settings.watchfilepath);
-  StartWorker(m_pResults, [](CWebGuardResults& view) { ScanWebFolder(Win32Ports(), view); });
+  StartWorker(m_pResults, m_pStop,
+              [](const CWebGuardPorts& ports, CWebGuardResults& view) { ScanWebFolder(ports, view); });
 }
 
 void CWebGuardHost::StartCheckerOnce() {
   if (m_bCheckerStarted || !m_pResults) return;
   m_bCheckerStarted = true;
   // One checker per host, for as long as protection runs; it keeps its signature cache.
-  StartWorker(m_pResults, [](CWebGuardResults& view) {
-    CScriptChecker checker(Win32Ports());
+  StartWorker(m_pResults, m_pStop, [](const CWebGuardPorts& ports, CWebGuardResults& view) {
+    CScriptChecker checker(ports);
     checker.RunFileChecker(view);
   });
 }

@@ -5,6 +5,7 @@
 // later through the same IWebGuardView.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -47,6 +48,9 @@ class CWebGuardResults : public IWebGuardView {
   int m_nProgress = 0;
 };
 
+// Website protection for one protection run. Its interface is what the website protection
+// window builds on: create and destroy with protection, upload protection on and off, the
+// folder scan, and the result list.
 class CWebGuardHost {
  public:
   CWebGuardHost() = default;
@@ -57,7 +61,10 @@ class CWebGuardHost {
   // At protection start: loads the signature library, creates the hidden window with its
   // 5-second checker timer and starts the watcher when watchfileon is "on".
   bool Create(HWND owner);
-  // Clears the scan flag, stops the watcher, frees the library and destroys the window.
+  // Sets the stop token of the checker and scan started by this host (they end at their next
+  // look and leave the result list alone), clears the scan flag, stops the watcher, drops the
+  // host's reference to the library (each worker holds its own until it ends) and destroys
+  // the window.
   void Destroy();
 
   // Upload protection on the configured folder and type slots; false when not started.
@@ -66,19 +73,22 @@ class CWebGuardHost {
   bool UploadProtecting() const { return m_bUploadProtect; }
   // Starts a folder scan, or asks the running one to stop.
   void ToggleFolderScan();
+  // Starts the checker thread unless this host already did (the 5-second timer calls it).
+  void StartCheckerOnce();
+  bool CheckerStarted() const { return m_bCheckerStarted; }
 
   HWND Window() const { return m_hWnd; }
   CWebGuardResults* Results() { return m_pResults.get(); }
 
  private:
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-  void StartCheckerOnce();
 
   HWND m_hWnd = nullptr;
   bool m_bUploadProtect = false;
   bool m_bCheckerStarted = false;
   std::unique_ptr<CDirWatcher> m_pWatcher;
   std::shared_ptr<CWebGuardResults> m_pResults;
+  std::shared_ptr<std::atomic<bool>> m_pStop;
 };
 
 // The timer that starts the checker thread, and its period.

@@ -1,6 +1,5 @@
 #include "webguard/webguard_ports_win32.h"
 
-#include <cstdio>
 #include <memory>
 
 HMODULE g_hScriptLib = nullptr;
@@ -11,11 +10,20 @@ const char kScriptLibraryExport[] = "getscriptviruslib";
 namespace {
 
 using GetScriptVirusLib = int (*)(const char** list);
+constexpr UINT kGbkCodePage = 936;
 
-struct CFileCloser {
-  void operator()(FILE* f) const { std::fclose(f); }
+struct CHandleCloser {
+  void operator()(HANDLE h) const { CloseHandle(h); }
 };
-using CFilePtr = std::unique_ptr<FILE, CFileCloser>;
+
+std::string AnsiText(const wchar_t* text, int units) {
+  const int length = WideCharToMultiByte(CP_ACP, 0, text, units, nullptr, 0, nullptr, nullptr);
+  std::string converted(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) WideCharToMultiByte(CP_ACP, 0, text, units, &converted[0], length, nullptr, nullptr);
+  return converted;
+}
+
+const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const wchar_t*>(text.c_str()); }
 
 }  // namespace
 
@@ -36,40 +44,91 @@ void CWatchFileMutexLock::Lock() { WaitForSingleObject(g_hWatchFileMutex, INFINI
 
 void CWatchFileMutexLock::Unlock() { ReleaseMutex(g_hWatchFileMutex); }
 
-bool CWin32WebFileSystem::FileSize(const std::string& path, uint64_t* size) {
-  CFilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file || _fseeki64(file.get(), 0, SEEK_END) != 0) return false;
-  const long long end = _ftelli64(file.get());
-  if (end < 0) return false;
-  *size = static_cast<uint64_t>(end);
+bool CWin32WebFileSystem::ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) {
+  // Shared for writing and deleting: the uploader and the site keep working on the file.
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE opened =
+      file.wstrPath.empty()
+          ? CreateFileA(file.strPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                        nullptr)
+          : CreateFileW(Wide(file.wstrPath), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
+                        nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return false;
+  std::unique_ptr<void, CHandleCloser> handle(opened);
+  std::unique_ptr<char[]> buffer(new char[kReadPieceSize]);
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(opened, buffer.get(), static_cast<DWORD>(kReadPieceSize), &got, nullptr) || got == 0) break;
+    if (!sink(buffer.get(), got)) break;
+  }
   return true;
 }
 
-bool CWin32WebFileSystem::ReadRaw(const std::string& path, std::string* bytes) {
-  CFilePtr file(std::fopen(path.c_str(), "rb"));
-  if (!file) return false;
-  bytes->clear();
-  char buffer[65536];
-  size_t got = 0;
-  while ((got = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) bytes->append(buffer, got);
-  return !std::ferror(file.get());
-}
-
-bool CWin32WebFileSystem::Enumerate(const std::string& pattern, std::vector<CFolderEntry>* entries) {
-  WIN32_FIND_DATAA data{};
-  const HANDLE find = FindFirstFileA(pattern.c_str(), &data);
+bool CWin32WebFileSystem::Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) {
+  if (pattern.wstrPath.empty()) {
+    WIN32_FIND_DATAA data{};
+    const HANDLE find = FindFirstFileA(pattern.strPath.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return false;
+    do {
+      CFolderEntry entry;
+      entry.strName = data.cFileName;
+      entry.bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entries->push_back(std::move(entry));
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+    return true;
+  }
+  WIN32_FIND_DATAW data{};
+  const HANDLE find = FindFirstFileW(Wide(pattern.wstrPath), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
-    entries->push_back({data.cFileName, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileA(find, &data));
+    CFolderEntry entry;
+    entry.strName = AnsiText(data.cFileName, -1);
+    if (!entry.strName.empty() && entry.strName.back() == '\0') entry.strName.pop_back();
+    entry.wstrName = reinterpret_cast<const char16_t*>(data.cFileName);
+    entry.bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entries->push_back(std::move(entry));
+  } while (FindNextFileW(find, &data));
   FindClose(find);
   return true;
 }
 
+std::u16string CWin32WebFileSystem::WidePath(const std::string& path) {
+  const int units = MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
+  std::u16string wide(static_cast<size_t>(units > 0 ? units : 0), u'\0');
+  if (units > 0) {
+    MultiByteToWideChar(CP_ACP, 0, path.data(), static_cast<int>(path.size()), reinterpret_cast<wchar_t*>(&wide[0]),
+                        units);
+  }
+  return wide;
+}
+
+void CWin32WebFileSystem::AppendGbk(const char16_t* units, size_t count, std::string* out) {
+  const auto* text = reinterpret_cast<const wchar_t*>(units);
+  const int length = WideCharToMultiByte(kGbkCodePage, 0, text, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  const size_t at = out->size();
+  out->resize(at + static_cast<size_t>(length));
+  WideCharToMultiByte(kGbkCodePage, 0, text, static_cast<int>(count), &(*out)[at], length, nullptr, nullptr);
+}
+
+CWin32ScriptLibrary::CWin32ScriptLibrary() {
+  if (!g_hScriptLib) return;
+  // A reference of our own to the same module: it stays loaded until this port goes.
+  HMODULE module = nullptr;
+  if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(g_hScriptLib), &module)) {
+    m_hModule = module;
+  }
+}
+
+CWin32ScriptLibrary::~CWin32ScriptLibrary() {
+  if (m_hModule) FreeLibrary(m_hModule);
+}
+
 bool CWin32ScriptLibrary::FetchSignatures(const char** entries, int* count) {
-  if (!g_hScriptLib) return false;
+  if (!m_hModule) return false;
   const auto fetch = reinterpret_cast<GetScriptVirusLib>(
-      reinterpret_cast<void*>(GetProcAddress(g_hScriptLib, kScriptLibraryExport)));
+      reinterpret_cast<void*>(GetProcAddress(m_hModule, kScriptLibraryExport)));
   if (!fetch) return false;
   *count = fetch(entries);
   return true;

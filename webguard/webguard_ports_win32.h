@@ -6,7 +6,8 @@
 #include "app/process_mutexes_win32.h"  // g_hWatchFileMutex
 #include "webguard/script_checker.h"
 
-// The signature library; null when it could not be loaded.
+// The signature library as the website protection host loaded it; null when it could not be
+// loaded or the host is gone.
 extern HMODULE g_hScriptLib;
 
 extern const char kScriptLibraryName[];    // "scriptviruslib.dll"
@@ -25,18 +26,31 @@ class CWatchFileMutexLock : public IWatchListLock {
   void Unlock() override;
 };
 
+// Files through the UTF-16 file functions wherever a UTF-16 path is known, so names outside
+// the ANSI code page open too; text conversions through the system's code pages.
 class CWin32WebFileSystem : public IWebFileSystem {
  public:
-  bool FileSize(const std::string& path, uint64_t* size) override;
-  bool ReadRaw(const std::string& path, std::string* bytes) override;
-  bool Enumerate(const std::string& pattern, std::vector<CFolderEntry>* entries) override;
+  bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override;
+  bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override;
+  std::u16string WidePath(const std::string& path) override;
+  void AppendGbk(const char16_t* units, size_t count, std::string* out) override;
 };
 
-// Looks the export up in g_hScriptLib for every check.
+// The library as one checker uses it: it holds its own reference to the module that
+// g_hScriptLib named when it was made, so the library stays loaded while the checker runs,
+// whatever happens to the host. The export is looked up for every check.
 class CWin32ScriptLibrary : public IScriptLibrary {
  public:
-  bool Loaded() override { return g_hScriptLib != nullptr; }
+  CWin32ScriptLibrary();
+  ~CWin32ScriptLibrary() override;
+  CWin32ScriptLibrary(const CWin32ScriptLibrary&) = delete;
+  CWin32ScriptLibrary& operator=(const CWin32ScriptLibrary&) = delete;
+
+  bool Loaded() override { return m_hModule != nullptr; }
   bool FetchSignatures(const char** entries, int* count) override;
+
+ private:
+  HMODULE m_hModule = nullptr;
 };
 
 class CWin32Sleeper : public ISleeper {

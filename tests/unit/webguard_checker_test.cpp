@@ -13,6 +13,7 @@
 #include "driver/driver_link.h"
 #include "webguard/script_checker.h"
 #include "webguard/watch_types.h"
+#include "webguard/bench/posix_web_files.h"
 
 namespace {
 
@@ -74,30 +75,37 @@ TEST(WebguardExtensions, DoubleByteCharactersAreNotSplit) {
 
 class CFakeFiles : public IWebFileSystem {
  public:
-  std::map<std::string, std::string> files;
-  std::map<std::string, uint64_t> claimedSize;  // sizes without the bytes
-  std::set<std::string> failing;                // reading throws
+  std::map<std::string, std::string> files;        // by ANSI path
+  std::map<std::u16string, std::string> wideFiles;  // reachable only by their UTF-16 path
+  std::set<std::string> failing;                    // reading throws
   std::map<std::string, std::vector<CFolderEntry>> folders;  // pattern -> entries
+  size_t pieceSize = 5;  // small pieces, so that texts straddle them
 
-  bool FileSize(const std::string& path, uint64_t* size) override {
-    if (failing.count(path)) throw std::runtime_error("disk");
-    if (claimedSize.count(path)) { *size = claimedSize[path]; return true; }
-    auto it = files.find(path);
-    if (it == files.end()) return false;
-    *size = it->second.size();
+  bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override {
+    if (failing.count(file.strPath)) throw std::runtime_error("disk");
+    const std::string* bytes = nullptr;
+    if (!file.wstrPath.empty()) {
+      auto it = wideFiles.find(file.wstrPath);
+      if (it != wideFiles.end()) bytes = &it->second;
+    }
+    auto it = files.find(file.strPath);
+    if (!bytes && it != files.end()) bytes = &it->second;
+    if (!bytes) return false;
+    for (size_t at = 0; at < bytes->size(); at += pieceSize) {
+      if (!sink(bytes->data() + at, std::min(pieceSize, bytes->size() - at))) break;
+    }
     return true;
   }
-  bool ReadRaw(const std::string& path, std::string* bytes) override {
-    auto it = files.find(path);
-    if (it == files.end()) return false;
-    *bytes = it->second;
-    return true;
-  }
-  bool Enumerate(const std::string& pattern, std::vector<CFolderEntry>* entries) override {
-    auto it = folders.find(pattern);
+  bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override {
+    auto it = folders.find(pattern.strPath);
     if (it == folders.end()) return false;
     *entries = it->second;
     return true;
+  }
+  // ASCII paths widen byte for byte; "?" stands for a character the ANSI code page lacks.
+  std::u16string WidePath(const std::string& path) override { return std::u16string(path.begin(), path.end()); }
+  void AppendGbk(const char16_t* units, size_t count, std::string* out) override {
+    CPosixWebFiles().AppendGbk(units, count, out);
   }
 };
 
@@ -194,24 +202,79 @@ class WebguardChecker : public ::testing::Test {
 
 // ---- reading rules ----
 
-TEST_F(WebguardChecker, TextModeReading) {
-  files.files["crlf"] = "a\r\nb\rc\r";
-  EXPECT_EQ("a\nb\rc\r", ReadScriptText(files, "crlf"));
-  files.files["ctrlz"] = "visible\x1Ahidden";
-  EXPECT_EQ("visible", ReadScriptText(files, "ctrlz"));
-  files.files["nul"] = std::string("front\0back", 10);
-  EXPECT_EQ("front", ReadScriptText(files, "nul"));
-  files.files["empty"] = "";
-  EXPECT_EQ("", ReadScriptText(files, "empty"));
-  EXPECT_EQ(" ", ReadScriptText(files, "missing"));
+// A literal with its zero bytes.
+template <size_t N>
+std::string Bytes(const char (&literal)[N]) {
+  return std::string(literal, N - 1);
 }
 
-TEST_F(WebguardChecker, OversizedFileIsNotRead) {
-  files.files["big"] = "eval(";
-  files.claimedSize["big"] = kScriptSizeLimit;
-  EXPECT_EQ(" ", ReadScriptText(files, "big"));
-  files.claimedSize["big"] = kScriptSizeLimit - 1;
-  EXPECT_EQ("eval(", ReadScriptText(files, "big"));
+std::string Read(CFakeFiles& files, const std::string& path) { return ReadScriptText(files, CWebFile{path, {}}); }
+
+// UTF-16 text with its byte-order mark.
+std::string Utf16(const std::u16string& text, bool littleEndian) {
+  std::string bytes = littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+  for (char16_t unit : text) {
+    const char low = static_cast<char>(unit & 0xFF), high = static_cast<char>(unit >> 8);
+    bytes += littleEndian ? std::string{low, high} : std::string{high, low};
+  }
+  return bytes;
+}
+
+TEST_F(WebguardChecker, WholeContentIsReadWithCrLfFolded) {
+  // Every byte counts: zero and Ctrl-Z bytes no longer end the text.
+  files.files["crlf"] = "a\r\nb\rc\r";
+  EXPECT_EQ("a\nb\rc\r", Read(files, "crlf"));
+  files.files["ctrlz"] = "visible\x1Ahidden";
+  EXPECT_EQ("visible\x1Ahidden", Read(files, "ctrlz"));
+  files.files["nul"] = Bytes("front\0back");
+  EXPECT_EQ(Bytes("front\0back"), Read(files, "nul"));
+  // A CR LF pair split between two pieces is still one line end.
+  files.files["split"] = "abcd\r\nef\r\r\nx";
+  EXPECT_EQ("abcd\nef\r\nx", Read(files, "split"));
+  files.files["empty"] = "";
+  EXPECT_EQ("", Read(files, "empty"));
+  EXPECT_EQ(" ", Read(files, "missing"));
+}
+
+TEST_F(WebguardChecker, Utf16TextIsConvertedToGbk) {
+  // "<%eval 中文\r\n" in both byte orders; the second piece boundary splits a unit.
+  const std::u16string text = u"<%eval \u4E2D\u6587\r\n%>";
+  const std::string gbk = "<%eval \xD6\xD0\xCE\xC4\n%>";
+  files.files["le"] = Utf16(text, true);
+  files.files["be"] = Utf16(text, false);
+  EXPECT_EQ(gbk, Read(files, "le"));
+  EXPECT_EQ(gbk, Read(files, "be"));
+  // A pair of surrogates (outside GBK) becomes one "?", even cut between pieces.
+  files.pieceSize = 3;
+  files.files["pair"] = Utf16(u"a\U0001F600b", true);
+  EXPECT_EQ("a?b", Read(files, "pair"));
+  // No mark: the bytes as they are.
+  files.files["plain"] = "\xFFx\xFE";
+  EXPECT_EQ("\xFFx\xFE", Read(files, "plain"));
+  files.files["one"] = "\xFF";
+  EXPECT_EQ("\xFF", Read(files, "one"));
+}
+
+TEST_F(WebguardChecker, ShellsHiddenFromTheOldReadingAreFound) {
+  CScriptChecker checker(ports);
+  library.signatures = {"eval($_POST[", "cmd.exe", "\xD6\xD0\xCE\xC4"};
+  files.files["nul_first.php"] = Bytes("\0<?php eval($_POST['x']); ?>");
+  files.files["ctrlz_first.php"] = "\x1A<?php eval($_POST['x']); ?>";
+  files.files["gif.php"] = Bytes("GIF89a\x01\0\x01\0\0\0\0;<?php eval($_POST[1]);");
+  files.files["utf16.aspx"] = Utf16(u"<%@ Page %><% Run(\"cmd.exe\") %>", true);
+  files.files["utf16_gbk.asp"] = Utf16(u"' \u4E2D\u6587", false);
+  for (const char* name : {"nul_first.php", "ctrlz_first.php", "gif.php", "utf16.aspx", "utf16_gbk.asp"}) {
+    EXPECT_TRUE(checker.IsScriptSuspicious(name)) << name;
+  }
+  // Padding to 10 MB and more no longer hides anything: the file is streamed in pieces,
+  // and a signature across a piece boundary is found.
+  files.pieceSize = kReadPieceSize;
+  std::string padded(kReadPieceSize * 11 - 4, ' ');
+  padded += "cmd.exe";
+  files.files["padded.php"] = padded;
+  EXPECT_TRUE(checker.IsScriptSuspicious("padded.php"));
+  files.files["clean_big.php"] = std::string(kReadPieceSize * 11, 'x');
+  EXPECT_FALSE(checker.IsScriptSuspicious("clean_big.php"));
 }
 
 TEST_F(WebguardChecker, SuspiciousWhenContentHoldsAListedSignature) {
@@ -225,9 +288,23 @@ TEST_F(WebguardChecker, SuspiciousWhenContentHoldsAListedSignature) {
   EXPECT_TRUE(checker.IsScriptSuspicious("shell.php"));
   EXPECT_FALSE(checker.IsScriptSuspicious("clean.php"));
   EXPECT_FALSE(checker.IsScriptSuspicious("crlf.php"));
-  EXPECT_FALSE(checker.IsScriptSuspicious("late.asp"));
-  EXPECT_FALSE(checker.IsScriptSuspicious("ctrlz.asp"));
+  EXPECT_TRUE(checker.IsScriptSuspicious("late.asp"));
+  EXPECT_TRUE(checker.IsScriptSuspicious("ctrlz.asp"));
   EXPECT_EQ(5, library.calls);  // the library is asked once per check
+}
+
+TEST_F(WebguardChecker, FilesAreOpenedByTheirUtf16Path) {
+  CScriptChecker checker(ports);
+  library.signatures = {"system($_GET["};
+  // The ANSI form of the name (with "?") opens nothing; the UTF-16 path does.
+  files.wideFiles[u"C:\\w\\\u011F.php"] = "<?php system($_GET['c']);";
+  EXPECT_FALSE(checker.IsScriptSuspicious("C:\\w\\?.php"));
+  EXPECT_TRUE(checker.IsScriptSuspicious(CWebFile{"C:\\w\\?.php", u"C:\\w\\\u011F.php"}));
+  Queue("C:\\w\\?.php", kActionScanned);
+  pending.back()->wstrFile = u"C:\\w\\\u011F.php";
+  checker.CheckPendingBatch(view);
+  ASSERT_EQ(1u, view.rows.size());
+  EXPECT_EQ("C:\\w\\?.php", view.rows[0].file);  // the ANSI path is what the list shows
 }
 
 TEST_F(WebguardChecker, EmptyEntryEndsTheLibraryList) {
@@ -261,6 +338,42 @@ TEST_F(WebguardChecker, NothingIsSuspiciousWithoutLibraryOrContent) {
   library.exported = true;
   library.loaded = false;
   EXPECT_FALSE(checker.IsScriptSuspicious("x"));
+}
+
+TEST_F(WebguardChecker, MissingLibraryOrExportIsReportedOnce) {
+  CScriptChecker checker(ports);
+  library.signatures = {"x"};
+  files.files["a"] = "x";
+  Queue("a", kActionScanned);
+  checker.CheckPendingBatch(view);
+  EXPECT_TRUE(view.messages.empty());  // all well: nothing to tell
+  library.exported = false;
+  Queue("a", kActionScanned);
+  checker.CheckPendingBatch(view);
+  library.exported = true;
+  library.loaded = false;
+  Queue("a", kActionScanned);
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(std::vector<std::string>{"特征库scriptviruslib.dll无法使用,网站文件未能检查!"}, view.messages);
+  EXPECT_EQ(1u, view.rows.size());
+}
+
+TEST_F(WebguardChecker, FailedRebuildKeepsThePreviousMatcher) {
+  CScriptChecker checker(ports);
+  checker.Signatures().SetByteLimit(12);
+  files.files["a"] = "alpha";
+  files.files["b"] = "beta-gamma";
+  library.signatures = {"alp", "zzz"};
+  EXPECT_TRUE(checker.IsScriptSuspicious("a"));
+  // Thirteen bytes: refused, and the earlier set keeps working.
+  library.signatures = {"beta-", "gamma", "ttt"};
+  EXPECT_TRUE(checker.IsScriptSuspicious("a"));
+  EXPECT_FALSE(checker.IsScriptSuspicious("b"));
+  EXPECT_EQ((std::vector<std::string>{"alp", "zzz"}), checker.Signatures().Signatures());
+  // A list within the limit is taken again.
+  library.signatures = {"gamma"};
+  EXPECT_TRUE(checker.IsScriptSuspicious("b"));
+  EXPECT_FALSE(checker.IsScriptSuspicious("a"));
 }
 
 // ---- checker rounds ----
@@ -329,6 +442,28 @@ TEST_F(WebguardChecker, CheckerRunsRoundsUntilProtectionStops) {
   EXPECT_EQ(0, lock.depth);
 }
 
+TEST_F(WebguardChecker, StopTokenEndsTheCheckerAndLeavesTheRestForTheNext) {
+  std::atomic<bool> stop{false};
+  ports.stop = &stop;
+  CScriptChecker checker(ports);
+  library.signatures = {"x"};
+  files.files["a"] = "x";
+  files.files["b"] = "x";
+  Queue("a", kActionAdded);
+  Queue("b", kActionAdded);
+  sleeper.onSleep = [&](int n) {
+    if (n == 2) stop = true;  // the host goes during b's settle wait
+    if (n == 10) g_bStopped = 1;  // bound for a checker that would not stop
+  };
+  checker.RunFileChecker(view);
+  ASSERT_EQ(1u, view.rows.size());
+  EXPECT_EQ("a", view.rows[0].file);
+  ASSERT_EQ(1u, pending.size());  // b waits for the next checker
+  EXPECT_EQ("b", pending[0]->strFile);
+  EXPECT_EQ(3u, sleeper.sleeps.size());  // a's and b's settle waits, the pause, and no more rounds
+  EXPECT_EQ(0, lock.depth);
+}
+
 // ---- folder scan ----
 
 void AddFolder(CFakeFiles& files, const std::string& folder, int count, const std::string& sub = "") {
@@ -339,22 +474,52 @@ void AddFolder(CFakeFiles& files, const std::string& folder, int count, const st
   if (!sub.empty()) entries.push_back({sub, true});
 }
 
+std::vector<std::string> Paths(const std::vector<CWebFile>& files) {
+  std::vector<std::string> paths;
+  for (const CWebFile& f : files) paths.push_back(f.strPath);
+  return paths;
+}
+
 TEST_F(WebguardChecker, ListingIsDepthFirstInTheSystemsOrder) {
   files.folders["C:\\w\\*.*"] = {{".", true}, {"..", true}, {"a.php", false}, {"sub", true},
                                  {"z.asp", false}};
   files.folders["C:\\w\\sub\\*.*"] = {{"inner.jsp", false}, {"deeper", true}};
   files.folders["C:\\w\\sub\\deeper\\*.*"] = {{"x", false}};
-  std::vector<std::string> list;
-  ListFilesRecursive(files, "C:\\w\\", &list);
+  std::vector<CWebFile> list;
+  ListFilesRecursive(files, CWebFile{"C:\\w\\", {}}, &list);
   EXPECT_EQ((std::vector<std::string>{"C:\\w\\a.php", "C:\\w\\sub\\inner.jsp",
                                       "C:\\w\\sub\\deeper\\x", "C:\\w\\z.asp"}),
-            list);
+            Paths(list));
   list.clear();
-  ListFilesRecursive(files, "C:\\w", &list);
+  ListFilesRecursive(files, CWebFile{"C:\\w", {}}, &list);
   EXPECT_EQ(4u, list.size());
   list.clear();
-  ListFilesRecursive(files, "C:\\missing", &list);
+  ListFilesRecursive(files, CWebFile{"C:\\missing", {}}, &list);
   EXPECT_TRUE(list.empty());
+}
+
+TEST_F(WebguardChecker, ListingKeepsTheSystemsUtf16Names) {
+  CFolderEntry odd{"?.php", false, u"\u011F.php"};
+  CFolderEntry sub{"\xD6\xD0", true, u"\u4E2D"};
+  files.folders["C:\\w\\*.*"] = {odd, sub, {"ansi_only.php", false}};
+  files.folders["C:\\w\\\xD6\xD0\\*.*"] = {{"x.asp", false, u"x.asp"}};
+  std::vector<CWebFile> list;
+  ListFilesRecursive(files, CWebFile{"C:\\w", u"C:\\w"}, &list);
+  ASSERT_EQ(3u, list.size());
+  EXPECT_EQ("C:\\w\\?.php", list[0].strPath);
+  EXPECT_EQ(u"C:\\w\\\u011F.php", list[0].wstrPath);
+  EXPECT_EQ(u"C:\\w\\\u4E2D\\x.asp", list[1].wstrPath);
+  EXPECT_EQ(u"", list[2].wstrPath);  // no UTF-16 name given: opened by the ANSI path
+  // The scan queues both forms, and the checker opens the UTF-16 one.
+  files.wideFiles[u"C:\\w\\\u011F.php"] = "<?php eval($_POST[0]);";
+  library.signatures = {"eval($_POST["};
+  view.folder = "C:\\w";
+  ScanWebFolder(ports, view);
+  ASSERT_EQ(3u, pending.size());
+  EXPECT_EQ(u"C:\\w\\\u011F.php", pending[0]->wstrFile);
+  CScriptChecker(ports).CheckPendingBatch(view);
+  ASSERT_EQ(1u, view.rows.size());
+  EXPECT_EQ("C:\\w\\?.php", view.rows[0].file);
 }
 
 TEST_F(WebguardChecker, ScanQueuesEveryFileAndStepsTheProgressBar) {
@@ -407,6 +572,19 @@ TEST_F(WebguardChecker, ScanStopsWithProtection) {
   EXPECT_EQ(2u, pending.size());
   EXPECT_EQ(1, g_bScanning.load());  // left to the window's destruction
   EXPECT_EQ("停止扫描", view.caption);
+}
+
+TEST_F(WebguardChecker, ScanOfAGoneHostLeavesTheFlagAndControlsAlone) {
+  AddFolder(files, "C:\\w", 20);
+  view.folder = "C:\\w";
+  std::atomic<bool> stop{false};
+  ports.stop = &stop;
+  sleeper.onSleep = [&](int n) { if (n == 3) stop = true; };
+  ScanWebFolder(ports, view);
+  EXPECT_EQ(3u, pending.size());
+  EXPECT_EQ(1, g_bScanning.load());  // a newer host's scan may own it now
+  EXPECT_EQ("停止扫描", view.caption);
+  EXPECT_EQ((std::vector<int>{0, 1, 2}), view.positions);  // not put back to 0
 }
 
 TEST_F(WebguardChecker, ScanWithoutFolderAsksForOne) {

@@ -49,33 +49,101 @@ TEST(WebguardMatcher, OverlappingAndNestedSignatures) {
   EXPECT_TRUE(OnePass("eval($_POST[x])", {"eval($_POST[", "eval($_POST[x]"}));
 }
 
-TEST(WebguardMatcher, EqualsPerSignatureSearchOnRandomInputs) {
-  // Few distinct bytes, lead-range ones among them, so that matches, near misses and
-  // misaligned matches are all frequent.
-  const std::string alphabet = "ab\\\xB0\xA1\x81";
-  std::mt19937 random(20240714);
-  auto text = [&](size_t maxLength) {
-    std::string s(random() % (maxLength + 1), 'a');
+// Texts and signatures over few distinct bytes, lead-range ones among them, so that matches,
+// near misses and matches inside double-byte characters are all frequent.
+struct CRandomTexts {
+  std::mt19937 random{20240714};
+  std::string alphabet = "ab\\\xB0\xA1\x81";
+  std::string Text(size_t minLength, size_t maxLength) {
+    std::string s(minLength + random() % (maxLength - minLength + 1), 'a');
     for (char& c : s) c = alphabet[random() % alphabet.size()];
     return s;
-  };
+  }
+};
+
+// The matcher's answer for the whole text, and fed in random pieces, against the reference.
+void ExpectSameAnswers(const std::vector<std::string>& signatures, size_t shortest, size_t longest,
+                       size_t textLength, size_t workAllowance, int rounds) {
+  CRandomTexts gen;
   int matched = 0;
-  for (int round = 0; round < 3000; ++round) {
-    std::vector<std::string> signatures;
-    const int count = 1 + static_cast<int>(random() % 12);
-    for (int i = 0; i < count; ++i) {
-      std::string s = text(6);
-      if (s.empty()) s = "a";
-      signatures.push_back(s);
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<std::string> set = signatures;
+    const int count = 1 + static_cast<int>(gen.random() % 12);
+    for (int i = 0; i < count; ++i) set.push_back(gen.Text(shortest, longest));
+    CSignatureMatcher matcher;
+    ASSERT_TRUE(matcher.Build(set));
+    matcher.SetWorkAllowance(workAllowance);
+    std::string content = gen.Text(0, textLength);
+    // Mostly one of the signatures spliced in, often with a byte changed: matches, near misses
+    // and matches that begin inside a double-byte character.
+    if (gen.random() % 5 != 0) {
+      std::string s = set[gen.random() % set.size()];
+      if (gen.random() % 2) s[gen.random() % s.size()] = gen.alphabet[gen.random() % gen.alphabet.size()];
+      content.insert(gen.random() % (content.size() + 1), s);
     }
-    const std::string content = text(40);
-    const bool expected = AnySignatureOccurs(content.data(), content.size(), signatures);
+    const bool expected = AnySignatureOccurs(content.data(), content.size(), set);
     matched += expected;
-    ASSERT_EQ(expected, OnePass(content, signatures)) << "round " << round;
+    ASSERT_EQ(expected, matcher.Matches(content.data(), content.size())) << "round " << round;
+    CMatchStream stream(matcher);
+    for (size_t at = 0; at < content.size();) {
+      const size_t piece = std::min(content.size() - at, size_t{1} + gen.random() % 9);
+      stream.Feed(content.data() + at, piece);
+      at += piece;
+    }
+    ASSERT_EQ(expected, stream.Found()) << "pieces, round " << round;
   }
   // Both outcomes were exercised.
-  EXPECT_GT(matched, 300);
-  EXPECT_LT(matched, 2700);
+  EXPECT_GT(matched, rounds / 10);
+  EXPECT_LT(matched, rounds * 9 / 10);
+}
+
+TEST(WebguardMatcher, EqualsPerSignatureSearchOnRandomInputs) {
+  // Short signatures: the automaton alone.
+  ExpectSameAnswers({}, 1, 6, 40, CSignatureMatcher::kDefaultWorkAllowance, 3000);
+  // Four bytes and more: the window filter, sampling every 1 to 4 positions.
+  ExpectSameAnswers({}, 4, 9, 200, CSignatureMatcher::kDefaultWorkAllowance, 3000);
+  ExpectSameAnswers({"abab\xB0\xA1\xB0"}, 7, 12, 400, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+  // The filter giving up at once and anywhere: the automaton finishes from where it stopped.
+  ExpectSameAnswers({}, 4, 9, 200, 0, 2000);
+  ExpectSameAnswers({}, 5, 8, 400, 3, 2000);
+}
+
+TEST(WebguardMatcher, DegenerateTextHandsOverToTheAutomaton) {
+  // Every position of the text carries the window of thousands of signatures that all fail
+  // at their last byte; the filter stops verifying and the automaton answers in one pass.
+  std::vector<std::string> signatures;
+  for (int i = 0; i < 3000; ++i) signatures.push_back(std::string(5 + i % 40, 'a') + "b" + std::to_string(i));
+  CSignatureMatcher matcher;
+  ASSERT_TRUE(matcher.Build(signatures));
+  std::string text(2000000, 'a');
+  EXPECT_FALSE(matcher.Matches(text.data(), text.size()));
+  text += "b17";
+  EXPECT_TRUE(matcher.Matches(text.data(), text.size()));
+}
+
+TEST(WebguardMatcher, StreamCarriesDoubleByteCharactersAcrossPieces) {
+  CSignatureMatcher matcher;
+  ASSERT_TRUE(matcher.Build({"\xA1\xB0xyz", "bcd"}));
+  auto feed = [&](std::initializer_list<std::string> pieces) {
+    CMatchStream stream(matcher);
+    for (const std::string& p : pieces) stream.Feed(p.data(), p.size());
+    return stream.Found();
+  };
+  // B0 A1 | B0 78...: the signature would start on a trail byte.
+  EXPECT_FALSE(feed({"\xB0", "\xA1\xB0xyz"}));
+  EXPECT_TRUE(feed({"\xB0\xA1", "\xA1\xB0xyz"}));
+  // A lead byte ending a piece pairs with the next piece's first byte.
+  EXPECT_FALSE(feed({"a\x81", "bcd"}));
+  EXPECT_TRUE(feed({"a\x81", "xbcd"}));
+}
+
+TEST(WebguardMatcher, OversizedSetIsRefusedAndThePreviousKept) {
+  CSignatureMatcher matcher;
+  matcher.SetByteLimit(10);
+  ASSERT_TRUE(matcher.Build({"alpha", "beta"}));
+  EXPECT_FALSE(matcher.Build({"gamma", "delta!"}));
+  EXPECT_TRUE(matcher.Matches("xalphax", 7));
+  EXPECT_FALSE(matcher.Matches("gamma", 5));
 }
 
 TEST(WebguardMatcher, OneMatcherChecksManyTexts) {

@@ -53,6 +53,39 @@ std::vector<std::string> PendingFiles(CWatcherFileList& list) {
   return files;
 }
 
+// The folder scan and the checker with the real file system, library, lock and clock.
+class CRecordingView : public IWebGuardView {
+ public:
+  std::vector<std::string> files, types;
+  std::string folder;
+  int RowCount() override { return static_cast<int>(files.size()); }
+  void InsertRow(int, const std::string&, const std::string& file, const std::string& type,
+                 const std::string&) override {
+    files.push_back(file);
+    types.push_back(type);
+  }
+  bool AutoScroll() override { return false; }
+  void ScrollToRow(int) override {}
+  std::string FolderPath() override { return folder; }
+  void ShowMessage(const std::string&) override {}
+  void SetStatus(const std::string&) override {}
+  void SetCounter(const std::string&) override {}
+  void SetProgressRange(int, int, int) override {}
+  void SetProgressPosition(int) override {}
+  void SetScanCaption(const std::string&) override {}
+  bool WindowExists() override { return true; }
+};
+
+struct CRealPorts {
+  CWin32WebFileSystem files;
+  CWin32ScriptLibrary library;
+  CSystemClock clock;
+  CWin32Sleeper sleeper;
+  CWatchFileMutexLock lock;
+  CWatcherFileList pending;
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, pending};
+};
+
 class Win32Webguard : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -109,16 +142,87 @@ TEST_F(Win32Webguard, ShellUploadedAmongOtherFilesIsRecorded) {
   EXPECT_EQ((std::vector<std::string>{dir.File("shell.php"), dir.File("e.asp")}), PendingFiles(list));
 }
 
-TEST_F(Win32Webguard, ModifyRenameDeleteAndOtherTypesAreNotRecorded) {
+void WriteFileW(const std::wstring& path, const std::string& text) {
+  const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  DWORD written = 0;
+  ::WriteFile(h, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  CloseHandle(h);
+}
+
+std::wstring Wide(const std::string& ansi) {
+  const std::u16string wide = CWin32WebFileSystem().WidePath(ansi);
+  return std::wstring(wide.begin(), wide.end());
+}
+
+TEST_F(Win32Webguard, ModifiedAndRenamedInFilesAreRecordedOnce) {
   WriteFile(dir.File("x.asp"), "old");
+  WriteFile(dir.File("up.txt"), "<%execute request(\"c\")%>");
+  WriteFile(dir.File("gone.php"), "x");
   StartWatching();
-  WriteFile(dir.File("x.asp"), "changed");
-  ASSERT_TRUE(MoveFileA(dir.File("x.asp").c_str(), dir.File("y.asp").c_str()));
-  ASSERT_TRUE(DeleteFileA(dir.File("y.asp").c_str()));
+  // Appended to in several writes: one record.
+  const HANDLE h = CreateFileA(dir.File("x.asp").c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  for (const char* part : {"<%", "eval ", "request(\"x\")%>"}) {
+    DWORD written = 0;
+    ::WriteFile(h, part, static_cast<DWORD>(strlen(part)), &written, nullptr);
+    FlushFileBuffers(h);
+  }
+  CloseHandle(h);
+  ASSERT_TRUE(MoveFileA(dir.File("up.txt").c_str(), dir.File("up.asp").c_str()));
+  ASSERT_TRUE(DeleteFileA(dir.File("gone.php").c_str()));
   WriteFile(dir.File("page.html"), "html");
   ExpectMarkerRecorded("z.php");
   watcher.Stop();
-  EXPECT_EQ(std::vector<std::string>{dir.File("z.php")}, PendingFiles(list));
+  std::vector<std::string> files = PendingFiles(list);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{dir.File("up.asp"), dir.File("x.asp"), dir.File("z.php")}), files);
+}
+
+TEST_F(Win32Webguard, AttributeChangesAndSemicolonNames) {
+  WriteFile(dir.File("a.php"), "x");
+  StartWatching();
+  // Outside the notice filter: no record.
+  ASSERT_TRUE(SetFileAttributesA(dir.File("a.php").c_str(), FILE_ATTRIBUTE_READONLY));
+  // Run by IIS as ASP whatever follows the semicolon.
+  WriteFile(dir.File("x.asp;.jpg"), "<%eval request(\"x\")%>");
+  ExpectMarkerRecorded("m.jsp");
+  watcher.Stop();
+  SetFileAttributesA(dir.File("a.php").c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::vector<std::string> files = PendingFiles(list);
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ((std::vector<std::string>{dir.File("m.jsp"), dir.File("x.asp;.jpg")}), files);
+}
+
+TEST_F(Win32Webguard, NamesOutsideTheCodePageAreOpenedByTheirUtf16Path) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  const std::wstring folder = Wide(dir.Path());
+  StartWatching();
+  // "\u011F" has no GBK form: the ANSI name is "?.php", which opens nothing.
+  WriteFileW(folder + L"\\\u011F.php", "<?php system($_GET['c']); ?>");
+  ASSERT_TRUE(WaitFor([&] { return PendingCount(list) > 0; }));
+  Sleep(300);
+  watcher.Stop();
+  ASSERT_EQ(1u, list.size());
+  EXPECT_EQ(dir.File("?.php"), list[0]->strFile);
+  EXPECT_EQ(folder + L"\\\u011F.php", std::wstring(list[0]->wstrFile.begin(), list[0]->wstrFile.end()));
+  CRealPorts real;
+  real.pending = std::move(list);
+  for (auto& f : real.pending) f->strAction = kActionScanned;  // no upload wait here
+  CRecordingView view;
+  CScriptChecker checker(real.ports);
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(std::vector<std::string>{dir.File("?.php")}, view.files);
+  // The folder scan finds and opens it the same way.
+  view.folder = dir.Path();
+  g_bScanning = 1;
+  ScanWebFolder(real.ports, view);
+  ASSERT_EQ(1u, real.pending.size());
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ((std::vector<std::string>{dir.File("?.php"), dir.File("?.php")}), view.files);
+  FreeScriptLibrary();
 }
 
 TEST_F(Win32Webguard, NothingIsRecordedAfterStop) {
@@ -164,39 +268,6 @@ TEST_F(Win32Webguard, MissingFolderRecordsNothing) {
   watcher.Stop();
   EXPECT_TRUE(list.empty());
 }
-
-// The folder scan and the checker with the real file system, library, lock and clock.
-class CRecordingView : public IWebGuardView {
- public:
-  std::vector<std::string> files, types;
-  std::string folder;
-  int RowCount() override { return static_cast<int>(files.size()); }
-  void InsertRow(int, const std::string&, const std::string& file, const std::string& type,
-                 const std::string&) override {
-    files.push_back(file);
-    types.push_back(type);
-  }
-  bool AutoScroll() override { return false; }
-  void ScrollToRow(int) override {}
-  std::string FolderPath() override { return folder; }
-  void ShowMessage(const std::string&) override {}
-  void SetStatus(const std::string&) override {}
-  void SetCounter(const std::string&) override {}
-  void SetProgressRange(int, int, int) override {}
-  void SetProgressPosition(int) override {}
-  void SetScanCaption(const std::string&) override {}
-  bool WindowExists() override { return true; }
-};
-
-struct CRealPorts {
-  CWin32WebFileSystem files;
-  CWin32ScriptLibrary library;
-  CSystemClock clock;
-  CWin32Sleeper sleeper;
-  CWatchFileMutexLock lock;
-  CWatcherFileList pending;
-  CWebGuardPorts ports{files, library, clock, sleeper, lock, pending};
-};
 
 TEST_F(Win32Webguard, SignatureLibraryHandsOutItsList) {
   LoadScriptLibrary();
@@ -261,6 +332,30 @@ TEST_F(Win32Webguard, HostStartsWatcherAndCheckerAndScans) {
   host.Destroy();
   EXPECT_EQ(nullptr, g_hScriptLib);
   EXPECT_EQ(0, g_bScanning.load());
+}
+
+TEST_F(Win32Webguard, CheckerOfAGoneHostKeepsItsLibraryAndChecksNoMore) {
+  g_Settings.watchfilepath = dir.Path();
+  g_Settings.watchfileon = "off";
+  WriteFile(dir.File("s.php"), "<?php eval($_POST['x']); ?>");
+  CWebGuardHost host;
+  ASSERT_TRUE(host.Create(nullptr));
+  // With a file pending and the list held, the checker waits for the lock.
+  WaitForSingleObject(g_hWatchFileMutex, INFINITE);
+  g_WatchFileList.push_back(MakeWatcherFile(dir.File("s.php"), kActionScanned, "t"));
+  host.StartCheckerOnce();
+  Sleep(300);
+  host.Destroy();
+  EXPECT_EQ(nullptr, g_hScriptLib);
+  EXPECT_NE(nullptr, GetModuleHandleA(kScriptLibraryName));  // the checker's own reference
+  ReleaseMutex(g_hWatchFileMutex);
+  // It sees its host gone: the file stays for the next checker, and the library goes with it.
+  EXPECT_TRUE(WaitFor([] { return GetModuleHandleA(kScriptLibraryName) == nullptr; }));
+  EXPECT_EQ(1u, PendingCount(g_WatchFileList));
+  EXPECT_TRUE(host.Results()->Rows().empty());
+  CWatchFileMutexLock lock;
+  CWatchListGuard guard(lock);
+  g_WatchFileList.clear();
 }
 
 }  // namespace

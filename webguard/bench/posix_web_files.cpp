@@ -1,24 +1,47 @@
 #include "posix_web_files.h"
 
-#include <cstdio>
+#include <iconv.h>
+
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <memory>
 
-bool CPosixWebFiles::FileSize(const std::string& path, uint64_t* size) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error)) return false;
-  *size = std::filesystem::file_size(path, error);
-  return !error;
+bool CPosixWebFiles::ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) {
+  std::ifstream in(file.strPath, std::ios::binary);
+  if (!in) return false;
+  std::unique_ptr<char[]> buffer(new char[kReadPieceSize]);
+  while (in) {
+    in.read(buffer.get(), static_cast<std::streamsize>(kReadPieceSize));
+    const size_t got = static_cast<size_t>(in.gcount());
+    if (got == 0 || !sink(buffer.get(), got)) break;
+  }
+  return true;
 }
 
-bool CPosixWebFiles::ReadRaw(const std::string& path, std::string* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream out;
-  out << in.rdbuf();
-  *bytes = out.str();
-  return true;
+void CPosixWebFiles::AppendGbk(const char16_t* units, size_t count, std::string* out) {
+  const iconv_t convert = iconv_open("GBK", "UTF-16LE");
+  if (convert == reinterpret_cast<iconv_t>(-1)) return;
+  std::string input(reinterpret_cast<const char*>(units), count * 2);
+  char* in = &input[0];
+  size_t inLeft = input.size();
+  std::string buffer(count * 2 + 16, '\0');
+  while (inLeft > 0) {
+    char* target = &buffer[0];
+    size_t outLeft = buffer.size();
+    const size_t done = iconv(convert, &in, &inLeft, &target, &outLeft);
+    out->append(buffer.data(), buffer.size() - outLeft);
+    if (done == static_cast<size_t>(-1) && inLeft >= 2) {
+      // A character GBK cannot hold: one "?", for a surrogate pair too.
+      out->push_back('?');
+      const auto high = static_cast<unsigned char>(in[1]);
+      const size_t skip = high >= 0xD8 && high <= 0xDB && inLeft >= 4 ? 4 : 2;
+      in += skip;
+      inLeft -= skip;
+    } else if (done == static_cast<size_t>(-1)) {
+      break;
+    }
+  }
+  iconv_close(convert);
 }
 
 std::vector<std::string> FilesBelow(const std::string& path) {

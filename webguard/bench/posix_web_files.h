@@ -1,12 +1,14 @@
 #pragma once
-// Files for the native tools: the same port as the program's, on POSIX paths.
+// Files for the native tools and tests: the same port as the program's, on POSIX paths (the
+// ANSI path is used as it is), with glibc's iconv for the GBK conversion.
 #include "webguard/script_text.h"
 
 class CPosixWebFiles : public IWebFileSystem {
  public:
-  bool FileSize(const std::string& path, uint64_t* size) override;
-  bool ReadRaw(const std::string& path, std::string* bytes) override;
-  bool Enumerate(const std::string&, std::vector<CFolderEntry>*) override { return false; }
+  bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override;
+  bool Enumerate(const CWebFile&, std::vector<CFolderEntry>*) override { return false; }
+  std::u16string WidePath(const std::string&) override { return std::u16string(); }
+  void AppendGbk(const char16_t* units, size_t count, std::string* out) override;
 };
 
 // Every regular file below a folder (or the path itself when it is a file).

@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
         continue;
       }
       ++checked;
-      const std::string content = ReadScriptText(files, path);
+      const std::string content = ReadScriptText(files, CWebFile{path, {}});
       if (content.empty() || !set.Matches(content)) continue;
       ++suspicious;
       std::printf("suspicious %s\n", path.c_str());

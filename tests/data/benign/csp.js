@@ -1,0 +1,10 @@
+// Content security policy helper for the admin pages.
+function allowInline(policy) {
+  policy.add("script-src","unsafe");
+  policy.add("style-src", "unsafe");
+  return policy;
+}
+var data = JSON.parse(text);
+var fn = new Function("return 1");
+document.title = "Shell";
+$.post("/api/run", { cmd: $("#cmd").val() });

@@ -1,0 +1,193 @@
+// The web directory watcher's rounds against scripted change notices: which files are queued,
+// the order of re-arming and locking, and the rescan after lost notices.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <deque>
+#include <map>
+
+#include "common/clock.h"
+#include "config/settings.h"
+#include "webguard/script_checker.h"
+#include "webguard/watch_rounds.h"
+#include "webguard/watch_types.h"
+
+namespace {
+
+// Reads scripted as a list of outcomes; every call is recorded in order.
+class CScriptedChanges : public IDirectoryChanges {
+ public:
+  struct CRead {
+    ReadOutcome outcome;
+    std::vector<CNotice> notices;
+  };
+  std::deque<CRead> reads;
+  std::vector<std::string> calls;
+  int failingArms = 0;
+
+  bool Arm() override {
+    calls.push_back("arm");
+    if (failingArms > 0) {
+      --failingArms;
+      return false;
+    }
+    return true;
+  }
+  ReadOutcome Wait(std::vector<CNotice>* notices) override {
+    calls.push_back("wait");
+    if (reads.empty()) return ReadOutcome::kStopped;
+    CRead read = reads.front();
+    reads.pop_front();
+    *notices = read.notices;
+    return read.outcome;
+  }
+  bool Pause(int) override {
+    calls.push_back("pause");
+    return true;
+  }
+  bool LockList() override {
+    calls.push_back("lock");
+    return true;
+  }
+  void UnlockList() override { calls.push_back("unlock"); }
+};
+
+class CFolderFiles : public IWebFileSystem {
+ public:
+  std::map<std::string, std::vector<CFolderEntry>> folders;
+  bool ReadPieces(const CWebFile&, const std::function<bool(const char*, size_t)>&) override { return false; }
+  bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override {
+    auto it = folders.find(pattern.strPath);
+    if (it == folders.end()) return false;
+    *entries = it->second;
+    return true;
+  }
+  std::u16string WidePath(const std::string& path) override { return std::u16string(path.begin(), path.end()); }
+  void AppendGbk(const char16_t*, size_t, std::string*) override {}
+};
+
+CNotice Notice(uint32_t action, const std::string& name) {
+  CNotice n;
+  n.action = action;
+  n.strName = name;
+  n.wstrName = std::u16string(name.begin(), name.end());
+  return n;
+}
+
+class WebguardWatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("TZ", "UTC", 1);
+    tzset();
+    target.folder = CWebFile{"C:\\site", u"C:\\site"};
+    target.pTypes = types;
+    target.nTypes = kWatchTypeCount;
+    target.pFiles = &pending;
+    target.pEnabled = &enabled;
+  }
+  std::vector<std::string> Queued() {
+    std::vector<std::string> files;
+    for (const auto& f : pending) files.push_back(f->strFile);
+    return files;
+  }
+  void Run() {
+    CWatchRounds rounds(changes, files, clock, [this](const std::string& text) { logs.push_back(text); });
+    rounds.Run(target);
+  }
+
+  std::string types[kWatchTypeCount] = {"asp", "asa", "aspx", "php", "jsp"};
+  std::atomic<int32_t> enabled{1};
+  CWatcherFileList pending;
+  CWatchTarget target;
+  CScriptedChanges changes;
+  CFolderFiles files;
+  CManualClock clock{1700000000};  // 2023-11-14 22:13:20 UTC
+  std::vector<std::string> logs;
+};
+
+TEST_F(WebguardWatch, AddedModifiedAndRenamedInFilesAreQueuedOncePerRead) {
+  changes.reads.push_back({ReadOutcome::kNotices,
+                           {Notice(kNoticeAdded, "up\\a.php"), Notice(kNoticeModified, "up\\a.php"),
+                            Notice(kNoticeModified, "up\\a.php"), Notice(kNoticeModified, "index.php"),
+                            Notice(kNoticeRenamedOld, "x.txt"), Notice(kNoticeRenamedNew, "x.php"),
+                            Notice(kNoticeRenamedOld, "old.asp"), Notice(kNoticeRemoved, "gone.asp"),
+                            Notice(kNoticeModified, "style.css")}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\up\\a.php", "C:\\site\\index.php", "C:\\site\\x.php"}), Queued());
+  EXPECT_EQ("增加", pending[0]->strAction);
+  EXPECT_EQ("11.14 22:13:20", pending[0]->strTime);
+  EXPECT_EQ(u"C:\\site\\up\\a.php", pending[0]->wstrFile);
+}
+
+TEST_F(WebguardWatch, FileGoneAgainWithinTheReadIsNotQueued) {
+  changes.reads.push_back({ReadOutcome::kNotices,
+                           {Notice(kNoticeAdded, "tmp.php"), Notice(kNoticeModified, "tmp.php"),
+                            Notice(kNoticeRemoved, "tmp.php"), Notice(kNoticeAdded, "b.asp"),
+                            Notice(kNoticeRenamedOld, "b.asp"), Notice(kNoticeRenamedNew, "b.txt"),
+                            Notice(kNoticeRemoved, "c.jsp"), Notice(kNoticeAdded, "c.jsp")}});
+  Run();
+  EXPECT_EQ(std::vector<std::string>{"C:\\site\\c.jsp"}, Queued());
+}
+
+TEST_F(WebguardWatch, SemicolonNamesCountAsTheirScriptType) {
+  changes.reads.push_back({ReadOutcome::kNotices,
+                           {Notice(kNoticeAdded, "x.asp;.jpg"), Notice(kNoticeAdded, "y.php;1.png"),
+                            Notice(kNoticeAdded, "z.jpg;.asp"), Notice(kNoticeAdded, "w.gif")}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\x.asp;.jpg", "C:\\site\\y.php;1.png"}), Queued());
+}
+
+TEST_F(WebguardWatch, NextReadIsArmedBeforeTheListLockIsTaken) {
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "a.php")}});
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "b.php")}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"arm", "wait", "arm", "lock", "unlock", "wait", "arm", "lock", "unlock",
+                                      "wait"}),
+            changes.calls);
+  EXPECT_EQ(2u, pending.size());
+}
+
+TEST_F(WebguardWatch, FileStillWaitingForItsCheckIsNotQueuedTwice) {
+  pending.push_back(MakeWatcherFile("C:\\site\\a.php", kActionAdded, "t", u"C:\\site\\a.php"));
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeModified, "a.php"), Notice(kNoticeAdded, "b.php")}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\a.php", "C:\\site\\b.php"}), Queued());
+}
+
+TEST_F(WebguardWatch, LostNoticesQueueTheWatchedFilesAndAreLoggedOncePerRead) {
+  files.folders["C:\\site\\*.*"] = {{".", true}, {"index.php", false, u"index.php"}, {"logo.gif", false, u"logo.gif"},
+                                    {"up", true, u"up"}};
+  files.folders["C:\\site\\up\\*.*"] = {{"shell.asp", false, u"shell.asp"}};
+  changes.reads.push_back({ReadOutcome::kOverflow, {}});
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "later.php")}});
+  changes.reads.push_back({ReadOutcome::kOverflow, {}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\index.php", "C:\\site\\up\\shell.asp", "C:\\site\\later.php"}),
+            Queued());
+  EXPECT_EQ("扫描", pending[0]->strAction);  // checked at once, without the upload wait
+  EXPECT_EQ(u"C:\\site\\up\\shell.asp", pending[1]->wstrFile);
+  ASSERT_EQ(2u, logs.size());
+  EXPECT_EQ("-  C:\\site  变动过多,已重新扫描  23.11.14 22:13:20 \r\n ", logs[0]);
+}
+
+TEST_F(WebguardWatch, NothingIsQueuedWhileDisabledAndFailedReadsAreRetried) {
+  enabled = 0;
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "a.php")}});
+  changes.reads.push_back({ReadOutcome::kOverflow, {}});
+  Run();
+  EXPECT_TRUE(pending.empty());
+  EXPECT_TRUE(logs.empty());
+  enabled = 1;
+  changes.calls.clear();
+  changes.failingArms = 2;
+  changes.reads.push_back({ReadOutcome::kFailed, {}});
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "b.php")}});
+  Run();
+  EXPECT_EQ((std::vector<std::string>{"arm", "pause", "arm", "pause", "arm", "wait", "arm", "wait", "arm", "lock",
+                                      "unlock", "wait"}),
+            changes.calls);
+  EXPECT_EQ(std::vector<std::string>{"C:\\site\\b.php"}, Queued());
+}
+
+}  // namespace

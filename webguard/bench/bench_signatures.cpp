@@ -1,0 +1,64 @@
+#include "bench_signatures.h"
+
+#include <cstring>
+#include <random>
+
+namespace {
+
+const char* const kShipped[] = {
+#include "signatures.inc"
+};
+
+}  // namespace
+
+std::vector<std::string> ShippedSignatures() {
+  return std::vector<std::string>(std::begin(kShipped), std::end(kShipped));
+}
+
+std::vector<std::string> SyntheticSignatures(int count) {
+  std::mt19937 random(8);
+  auto word = [&](int minLength, int maxLength, const char* letters) {
+    std::string w(minLength + random() % (maxLength - minLength + 1), 'a');
+    const size_t n = std::strlen(letters);
+    for (char& c : w) c = letters[random() % n];
+    return w;
+  };
+  // The generator first drew 600 words and 10,000,000 bytes of PHP-like text from the same
+  // stream; they are drawn again (and dropped) so the set stays the one measured before.
+  std::vector<std::string> words;
+  for (int i = 0; i < 600; ++i) words.push_back(word(3, 10, "abcdefghijklmnopqrstuvwxyz"));
+  const char* keywords[] = {"function", "return", "if (", "else", "foreach (", "array(",
+                            "$this->", "echo ", "isset(", "public", "static", "new ",
+                            "null", "$_GET[", "$_POST[", "include ", "=> ", "->", "::",
+                            "eval(", "base64_decode(", "system(", "exec("};
+  size_t produced = 0;
+  while (produced < 10000000) {
+    std::string line(4 * (random() % 4), ' ');
+    const int tokens = 2 + random() % 9;
+    for (int t = 0; t < tokens; ++t) {
+      const unsigned pick = random() % 10;
+      if (pick < 3) {
+        line += keywords[random() % (sizeof keywords / sizeof keywords[0])];
+      } else if (pick < 6) {
+        line += "$" + words[random() % words.size()];
+      } else {
+        line += words[random() % words.size()];
+      }
+      line += ' ';
+    }
+    line += random() % 7 == 0 ? "// \xD6\xD0\xCE\xC4\xD7\xA2\xCA\xCD\n" : ";\n";
+    produced += line.size();
+  }
+
+  const char* prefixes[] = {"eval(", "$_POST[", "base64_decode(", "<?php ", "function ",
+                            "$this->", "array(", "echo ", "system(", "assert(", "gzinflate(",
+                            "exec(", "$_GET[", "include ", "\xD6\xD0\xCE\xC4"};
+  std::vector<std::string> signatures;
+  while (static_cast<int>(signatures.size()) < count) {
+    // Tails always hold a digit, which the generated code never does.
+    std::string tail = word(4, 18, "abcdefghijklmnopqrstuvwxyz_") + word(1, 2, "0123456789");
+    signatures.push_back(random() % 10 < 7 ? prefixes[random() % (sizeof prefixes / sizeof prefixes[0])] + tail
+                                           : tail);
+  }
+  return signatures;
+}

@@ -1,0 +1,284 @@
+#include "webguard/signature_filter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "webguard/gbk_text.h"
+
+namespace {
+
+// How rare each byte is in ordinary web scripts (about 2 x -log2 of its share, measured on the
+// PHP and JavaScript that Debian ships; double-byte text counts as common on Chinese sites).
+constexpr uint8_t kRarity[256] = {
+    40, 40, 40, 40, 40, 40, 40, 40, 40, 11, 11, 40, 40, 29, 40, 40,  //
+    40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40, 40,  //
+    5,  19, 15, 22, 14, 22, 17, 13, 12, 12, 14, 20, 12, 15, 12, 14,  //  !"#$%&'()*+,-./
+    14, 14, 16, 17, 19, 19, 19, 20, 20, 20, 15, 14, 19, 13, 16, 19,  // 0-9 :;<=>?
+    18, 17, 19, 17, 18, 16, 19, 22, 20, 17, 25, 24, 18, 17, 18, 17,  // @A-O
+    17, 24, 18, 17, 17, 20, 21, 19, 23, 23, 26, 17, 19, 17, 27, 13,  // P-Z [\]^_
+    21, 9,  13, 11, 12, 8,  12, 13, 13, 10, 18, 16, 11, 12, 9,  10,  // `a-o
+    12, 18, 9,  10, 8,  12, 14, 15, 16, 14, 18, 15, 19, 15, 29, 40,  // p-z {|}~
+    40, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
+    18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 40,  //
+};
+// A gram found in twice as many signatures costs this much rarity: it is likely ordinary code,
+// and every signature given it is compared whenever it turns up.
+constexpr int kSharingCost = 8;
+
+constexpr uint64_t kBitmapHash = 0x9E3779B97F4A7C15ull;
+constexpr uint32_t kCellHash = 0x85EBCA6Bu;
+// Offsets inside a signature are kept in 16 bits: grams and check bytes come from its start.
+constexpr size_t kOffsetLimit = 65535 - 8;
+// Signatures whose grams are counted, at most.
+constexpr size_t kCountedSignatures = 16384;
+// Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
+constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384;
+
+uint32_t Load4(const unsigned char* p) {
+  uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+unsigned Log2Ceil(size_t n) {
+  unsigned bits = 0;
+  while ((size_t{1} << bits) < n) ++bits;
+  return bits;
+}
+
+int BitLength(uint32_t n) {
+  int bits = 0;
+  for (; n; n >>= 1) ++bits;
+  return bits;
+}
+
+// Counts of grams (grams never hold a zero byte, so 0 marks a free cell).
+class CGramCounts {
+ public:
+  explicit CGramCounts(size_t expected)
+      : m_bits(Log2Ceil(expected * 2 + 16)), m_cells(size_t{1} << m_bits) {}
+  uint32_t Count(uint32_t gram) const { return m_cells[Locate(gram)].count; }
+  void Add(uint32_t gram) {
+    Cell& cell = m_cells[Locate(gram)];
+    cell.gram = gram;
+    ++cell.count;
+  }
+
+ private:
+  struct Cell {
+    uint32_t gram = 0, count = 0;
+  };
+  size_t Locate(uint32_t gram) const {
+    const size_t mask = m_cells.size() - 1;
+    size_t at = static_cast<uint32_t>(gram * kCellHash) >> (32 - m_bits);
+    while (m_cells[at].gram != 0 && m_cells[at].gram != gram) at = (at + 1) & mask;
+    return at;
+  }
+  unsigned m_bits;
+  std::vector<Cell> m_cells;
+};
+
+// The first offset of the stride grams a signature contributes: rare grams, little shared.
+size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& counts, std::vector<int>* scores) {
+  const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+  const size_t grams = std::min(s.size(), kOffsetLimit) - CSignatureFilter::kGram + 1;
+  std::vector<int>& score = *scores;
+  score.resize(grams);
+  for (size_t j = 0; j < grams; ++j) {
+    int rarity = 0;
+    for (size_t k = 0; k < CSignatureFilter::kGram; ++k) rarity += kRarity[p[j + k]];
+    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j)));
+  }
+  size_t best = 0;
+  int bestScore = 0;
+  for (size_t j = 0; j + stride <= grams; ++j) {
+    const int worst = *std::min_element(score.begin() + j, score.begin() + j + stride);
+    if (j == 0 || worst > bestScore) {
+      bestScore = worst;
+      best = j;
+    }
+  }
+  return best;
+}
+
+}  // namespace
+
+void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
+  size_t shortest = SIZE_MAX;
+  m_maxLength = 0;
+  for (const std::string& s : signatures) {
+    shortest = std::min(shortest, s.size());
+    m_maxLength = std::max(m_maxLength, s.size());
+  }
+  m_stride = signatures.empty() ? 1 : std::min(kMaxStride, shortest - kGram + 1);
+  m_pool.clear();
+  m_start.assign(1, 0);
+  std::vector<CCell> cells;
+  cells.reserve(signatures.size() * m_stride);
+  // How many signatures each gram occurs in: a gram that many signatures share is ordinary
+  // code (a call or a superglobal they all begin with), which texts are full of. Counted on an
+  // even sample of a large set, which shows the shared grams as well.
+  const size_t step = signatures.size() / kCountedSignatures + 1;
+  size_t grams = 0;
+  for (size_t i = 0; i < signatures.size(); i += step) grams += std::min(signatures[i].size(), kOffsetLimit);
+  CGramCounts counts(grams);
+  for (size_t i = 0; i < signatures.size(); i += step) {
+    const auto* p = reinterpret_cast<const unsigned char*>(signatures[i].data());
+    for (size_t j = 0; j + kGram <= std::min(signatures[i].size(), kOffsetLimit); ++j) counts.Add(Load4(p + j));
+  }
+  std::vector<int> scores;
+  for (const std::string& s : signatures) {
+    const auto* p = reinterpret_cast<const unsigned char*>(s.data());
+    const size_t length = std::min(s.size(), kOffsetLimit);
+    const size_t block = ChooseBlock(s, m_stride, counts, &scores);
+    for (size_t k = 0; k < m_stride; ++k) {
+      CCell cell;
+      cell.gram = Load4(p + block + k);
+      cell.signature = static_cast<uint32_t>(m_start.size() - 1);
+      cell.offset = static_cast<uint16_t>(block + k);
+      // The four bytes after the gram, or else the last four.
+      cell.checkOffset = static_cast<uint16_t>(cell.offset + 2 * kGram <= length ? cell.offset + kGram : length - kGram);
+      cell.check = Load4(p + cell.checkOffset);
+      cells.push_back(cell);
+    }
+    m_pool += s;
+    m_start.push_back(static_cast<uint32_t>(m_pool.size()));
+  }
+  // Equal grams side by side, by offset: their cells then sit together in the table.
+  std::sort(cells.begin(), cells.end(), [](const CCell& a, const CCell& b) {
+    if (a.gram != b.gram) return a.gram < b.gram;
+    if (a.offset != b.offset) return a.offset < b.offset;
+    return a.signature < b.signature;
+  });
+  size_t distinct = 0;
+  for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
+
+  m_table = distinct <= kBytes16Grams ? Table::kBytes16
+            : distinct <= kBits20Grams ? Table::kBits20
+                                       : Table::kBits24;
+  m_bitmap.assign(m_table == Table::kBytes16 ? size_t{1} << 16
+                  : m_table == Table::kBits20 ? size_t{1} << 17
+                                              : size_t{1} << 21,
+                  0);
+  const unsigned cellBits = std::max(4u, Log2Ceil(cells.size() * 2));
+  m_cellShift = 32 - cellBits;
+  m_cells.assign(size_t{1} << cellBits, CCell{});
+  for (const CCell& cell : cells) {
+    Mark(cell.gram);
+    Insert(cell);
+  }
+}
+
+void CSignatureFilter::Insert(const CCell& cell) {
+  const size_t mask = m_cells.size() - 1;
+  size_t at = (cell.gram * kCellHash) >> m_cellShift;
+  while (m_cells[at].gram != 0) at = (at + 1) & mask;
+  m_cells[at] = cell;
+}
+
+void CSignatureFilter::Mark(uint32_t gram) {
+  const uint64_t hash = gram * kBitmapHash;
+  switch (m_table) {
+    case Table::kBytes16:
+      m_bitmap[hash >> 48] = 1;
+      break;
+    case Table::kBits20:
+      m_bitmap[hash >> 47] |= static_cast<uint8_t>(1u << ((hash >> 44) & 7));
+      break;
+    case Table::kBits24:
+      m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
+      break;
+  }
+}
+
+template <CSignatureFilter::Table kTable>
+bool CSignatureFilter::Passes(uint32_t gram) const {
+  const uint64_t hash = gram * kBitmapHash;
+  if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
+  if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
+  return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;
+}
+
+template <CSignatureFilter::Table kTable>
+size_t CSignatureFilter::NextCandidate(const unsigned char* text, size_t at, size_t end) const {
+  const size_t stride = m_stride;
+  // Four samples per test: ordinary text passes rarely.
+  for (; at + 3 * stride < end; at += 4 * stride) {
+    if (Passes<kTable>(Load4(text + at)) | Passes<kTable>(Load4(text + at + stride)) |
+        Passes<kTable>(Load4(text + at + 2 * stride)) | Passes<kTable>(Load4(text + at + 3 * stride))) {
+      break;
+    }
+  }
+  for (; at < end; at += stride) {
+    if (Passes<kTable>(Load4(text + at))) return at;
+  }
+  return end;
+}
+
+template <CSignatureFilter::Table kTable>
+CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, size_t size,
+                                                     size_t workAllowance, size_t* resumeAt) const {
+  CGbkCharStarts starts(text, size);
+  size_t work = 0;
+  const size_t end = size - kGram + 1;  // sample positions whose gram fits
+  const size_t mask = m_cells.size() - 1;
+  for (size_t at = NextCandidate<kTable>(text, 0, end); at < end;
+       at = NextCandidate<kTable>(text, at + m_stride, end)) {
+    const uint32_t gram = Load4(text + at);
+    bool forgotten = false;
+    // Every cell of the probe run holding this gram.
+    for (size_t c = (gram * kCellHash) >> m_cellShift; m_cells[c].gram != 0; c = (c + 1) & mask) {
+      if (++work > workAllowance + at) {
+        *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
+        return Outcome::kTooMuchWork;
+      }
+      const CCell& cell = m_cells[c];
+      if (cell.gram != gram || cell.offset > at) continue;
+      const size_t from = at - cell.offset;
+      if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
+      const uint32_t begin = m_start[cell.signature];
+      const size_t length = m_start[cell.signature + 1] - begin;
+      if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
+      if (!forgotten) {
+        starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
+        forgotten = true;
+      }
+      if (starts.IsStart(from)) return Outcome::kMatch;
+    }
+  }
+  return Outcome::kNoMatch;
+}
+
+CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, size_t workAllowance,
+                                                 size_t* resumeAt) const {
+  if (m_start.size() <= 1 || size < kGram) return Outcome::kNoMatch;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  switch (m_table) {
+    case Table::kBytes16:
+      return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt);
+    case Table::kBits20:
+      return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt);
+    case Table::kBits24:
+      break;
+  }
+  return ScanWith<Table::kBits24>(bytes, size, workAllowance, resumeAt);
+}
+
+size_t CSignatureFilter::MemoryBytes() const {
+  return m_bitmap.capacity() + m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
+         m_start.capacity() * sizeof(uint32_t);
+}
+
+std::vector<std::string> CSignatureFilter::Signatures() const {
+  std::vector<std::string> signatures;
+  if (m_start.empty()) return signatures;
+  signatures.reserve(m_start.size() - 1);
+  for (size_t i = 0; i + 1 < m_start.size(); ++i) signatures.push_back(m_pool.substr(m_start[i], m_start[i + 1] - m_start[i]));
+  return signatures;
+}

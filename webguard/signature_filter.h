@@ -1,0 +1,62 @@
+#pragma once
+// The fast path of the signature matcher. The text is sampled every `stride` positions and the
+// four bytes at each sample are tested against a hashed bitmap. Every signature puts in the
+// bitmap the four-byte grams at `stride` consecutive offsets (the block rarest in ordinary web
+// scripts), so whichever way an occurrence falls, one sample lands on one of them. Only where the
+// bitmap answers yes is the gram looked up and the signatures that carry it compared in full.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CSignatureFilter {
+ public:
+  static constexpr size_t kGram = 4;
+  static constexpr size_t kMaxStride = 8;
+
+  enum class Outcome { kNoMatch, kMatch, kTooMuchWork };
+
+  // Every signature must be at least kGram bytes long.
+  void Build(const std::vector<std::string>& signatures);
+  // Scans a text that begins at a character start. kTooMuchWork: the text makes the filter
+  // verify far more than ordinary text does (hostile or degenerate input); *resumeAt is then a
+  // character start from which another method must finish the scan: every match beginning
+  // before it has been looked at.
+  Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt) const;
+  size_t MemoryBytes() const;
+  size_t Stride() const { return m_stride; }
+  // The signatures it was built from, in their order.
+  std::vector<std::string> Signatures() const;
+
+ private:
+  // One gram of one signature, in an open-addressed table keyed by the gram (0: free cell,
+  // since grams never hold a zero byte). Four more bytes of the signature let most chance
+  // occurrences of the gram be turned away without reading the signature itself.
+  struct CCell {
+    uint32_t gram = 0;
+    uint32_t signature = 0;
+    uint16_t offset = 0;       // of the gram inside the signature
+    uint16_t checkOffset = 0;  // of the check bytes inside the signature
+    uint32_t check = 0;
+  };
+  // Bitmap sizes: a byte per cell for small sets (no bit arithmetic), bits for large ones.
+  enum class Table { kBytes16, kBits20, kBits24 };
+
+  template <Table kTable>
+  bool Passes(uint32_t gram) const;
+  template <Table kTable>
+  size_t NextCandidate(const unsigned char* text, size_t at, size_t end) const;
+  template <Table kTable>
+  Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt) const;
+  void Mark(uint32_t gram);
+  void Insert(const CCell& cell);
+
+  Table m_table = Table::kBytes16;
+  size_t m_stride = 1;
+  size_t m_maxLength = 0;
+  std::vector<uint8_t> m_bitmap;
+  std::vector<CCell> m_cells;
+  unsigned m_cellShift = 31;
+  std::string m_pool;             // every signature, back to back
+  std::vector<uint32_t> m_start;  // signature i: m_pool[m_start[i] .. m_start[i + 1])
+};
