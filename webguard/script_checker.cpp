@@ -134,6 +134,8 @@ void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vect
     CWebFile path{base.strPath + entry.strName,
                   base.wstrPath.empty() || entry.wstrName.empty() ? u"" : base.wstrPath + entry.wstrName};
     if (entry.bDirectory) {
+      // A junction or link may lead out of the site, or back into it without end.
+      if (entry.bReparsePoint) continue;
       ListFilesRecursive(files, path, list);
     } else {
       list->push_back(std::move(path));

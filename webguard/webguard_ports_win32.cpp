@@ -73,6 +73,7 @@ bool CWin32WebFileSystem::Enumerate(const CWebFile& pattern, std::vector<CFolder
       CFolderEntry entry;
       entry.strName = data.cFileName;
       entry.bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      entry.bReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
       entries->push_back(std::move(entry));
     } while (FindNextFileA(find, &data));
     FindClose(find);
@@ -87,6 +88,7 @@ bool CWin32WebFileSystem::Enumerate(const CWebFile& pattern, std::vector<CFolder
     if (!entry.strName.empty() && entry.strName.back() == '\0') entry.strName.pop_back();
     entry.wstrName = reinterpret_cast<const char16_t*>(data.cFileName);
     entry.bDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    entry.bReparsePoint = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
     entries->push_back(std::move(entry));
   } while (FindNextFileW(find, &data));
   FindClose(find);

@@ -44,10 +44,15 @@ class CMemoryLogFiles : public ILogFileSystem {
     if (!folders.count(f) || unreadableFolders.count(f)) return false;
     listed.insert(f);
     entries = {{".", true}, {"..", true}};
+    auto add = [&](const std::string& path, bool directory) {
+      CFolderEntry entry(path.substr(f.size() + 1), directory);
+      entry.bReparsePoint = links.count(path) != 0;
+      entries.push_back(entry);
+    };
     for (const auto& d : folders)
-      if (Parent(d) == f && d != f) entries.push_back({d.substr(f.size() + 1), true, links.count(d) != 0});
+      if (Parent(d) == f && d != f) add(d, true);
     for (const auto& kv : files)
-      if (Parent(kv.first) == f) entries.push_back({kv.first.substr(f.size() + 1), false, links.count(kv.first) != 0});
+      if (Parent(kv.first) == f) add(kv.first, false);
     return true;
   }
   bool LastWriteLocal(const std::string& path, int64_t& seconds) override {

@@ -496,6 +496,14 @@ TEST_F(WebguardChecker, ListingIsDepthFirstInTheSystemsOrder) {
   list.clear();
   ListFilesRecursive(files, CWebFile{"C:\\missing", {}}, &list);
   EXPECT_TRUE(list.empty());
+  // A junction or link may lead out of the site or back into itself: it is never entered.
+  CFolderEntry link("loop", true);
+  link.bReparsePoint = true;
+  files.folders["C:\\w\\sub\\*.*"].push_back(link);
+  files.folders["C:\\w\\sub\\loop\\*.*"] = {{"outside.php", false}};
+  list.clear();
+  ListFilesRecursive(files, CWebFile{"C:\\w", {}}, &list);
+  EXPECT_EQ(4u, list.size());
 }
 
 TEST_F(WebguardChecker, ListingKeepsTheSystemsUtf16Names) {
