@@ -72,17 +72,6 @@ TEST(ConfigSafety, AnEmptyCutOrSectionlessFileIsRestoredFromTheGoodCopyAtStart) 
   }
 }
 
-// Polls the driver until it holds this many blocked entries, within a bound.
-bool WaitForBlockedEntries(size_t count, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  do {
-    CDriverCounters c;
-    if (ReadCounters(&c) && c.blocked.size() == count) return true;
-    Sleep(250);
-  } while (GetTickCount() - start < timeoutMs);
-  return false;
-}
-
 TEST(ConfigSafety, AListPastTenKilobytesSurvivesAProtectedStartWhole) {
   ASSERT_TRUE(EnsureDriverLoaded());
   ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
@@ -100,8 +89,11 @@ TEST(ConfigSafety, AListPastTenKilobytesSurvivesAProtectedStartWhole) {
   WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", list);
   CTavrickSession app;
   ASSERT_TRUE(app.Start(dir.Path(), "rebootup"));  // starts protection by itself
-  EXPECT_TRUE(WaitForBlockedEntries(kEntries, kEntries * 400 + 30000)) << "the driver did not get the whole list";
-  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  // Protection runs once the whole list is in the driver.
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", kEntries * 400 + 30000)) << app.Label(IDC_STATE);
+  CDriverCounters c;
+  ASSERT_TRUE(ReadCounters(&c));
+  EXPECT_EQ(static_cast<size_t>(kEntries), c.blocked.size());
   // The main window saves the list at its next 20-second tick while protecting.
   Sleep(21000);
   EXPECT_EQ(list, Raw("ipfilter", "ipfilterlst"));
