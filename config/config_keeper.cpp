@@ -123,6 +123,8 @@ ConfigDamage FindConfigDamage(bool exists, const std::string& file, const std::s
   bool blank = true;
   for (char c : file) blank = blank && IsBlank(c);
   if (blank) return ConfigDamage::kEmpty;
+  // Saved as Unicode by hand: the profile functions read it; it is not judged here.
+  if (file.compare(0, 2, "\xFF\xFE") == 0) return ConfigDamage::kNone;
   if (file.find('\0') != std::string::npos) return ConfigDamage::kCut;
   const CParsedProfile parsed = Parse(file);
   if (parsed.sections.empty()) return ConfigDamage::kNoSection;

@@ -32,7 +32,8 @@ enum class ConfigDamage { kNone, kMissing, kEmpty, kNoSection, kCut };
 // Why the file cannot be trusted next to this good copy (kNone: it can). Beyond missing, empty
 // (blanks only) and section-less, a file is cut when it holds a NUL byte, lacks a section or key
 // that the copy holds (the program never deletes keys), or ends without a line break in a value
-// that the copy's value for that key continues.
+// that the copy's value for that key continues. A file saved as UTF-16 (with its byte-order
+// mark) is taken as sound.
 ConfigDamage FindConfigDamage(bool exists, const std::string& file, const std::string& goodCopy);
 
 // A profile store over another one that keeps the good copy of one file up to date.

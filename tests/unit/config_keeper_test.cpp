@@ -100,6 +100,7 @@ TEST(ConfigDamage, WhatCountsAsDamaged) {
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, SavedFile("77", kList) + "[ping]\r\npingin=1\r\n", copy));
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, SavedFile("0", "1.2.3.4|0|永远"), copy));
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, "[SysIce]\nSysIceTimer = 1小时", "[sysice]\r\nsysicetimer=5分钟\r\n"));
+  EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, std::string("\xFF\xFE[\0s\0]\0", 8), copy));
   // Without a good copy only the plain cases can be told.
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, whole.substr(0, whole.size() - 20), ""));
 }
