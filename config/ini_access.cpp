@@ -7,13 +7,12 @@ const char kConfigFile[] = ".\\tavrick.cfg";
 
 std::string ReadIni(IProfileStore& store, const std::string& file, const std::string& section,
                     const std::string& key) {
-  std::string value = store.Get(file, section, key);
-  if (value.size() > kIniValueLimit) value.resize(kIniValueLimit);
-  return value;
+  return store.Get(file, section, key);
 }
 
 int WriteIni(IProfileStore& store, const std::string& file, const std::string& section,
              const std::string& key, const std::string& value) {
+  if (store.Get(file, section, key) == value && store.Has(file, section, key)) return 1;
   return store.Put(file, section, key, value) ? 1 : 0;
 }
 

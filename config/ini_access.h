@@ -6,10 +6,12 @@
 class IProfileStore;
 
 extern const char kConfigFile[];  // ".\tavrick.cfg"
-constexpr size_t kIniValueLimit = 9999;  // the read buffer holds 10,000 bytes with its NUL
 
+// The whole value, whatever its length; "" when the file, section or key is missing.
 std::string ReadIni(IProfileStore& store, const std::string& file, const std::string& section,
                     const std::string& key);
+// 1 when the key holds the value afterwards. A value that is already there is not written again:
+// every write rewrites the whole file, and each rewrite is a chance to lose it.
 int WriteIni(IProfileStore& store, const std::string& file, const std::string& section,
              const std::string& key, const std::string& value);
 

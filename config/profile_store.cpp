@@ -14,7 +14,6 @@ bool CMemoryProfileStore::Put(const std::string& file, const std::string& sectio
   return true;
 }
 
-bool CMemoryProfileStore::Has(const std::string& file, const std::string& section,
-                              const std::string& key) const {
+bool CMemoryProfileStore::Has(const std::string& file, const std::string& section, const std::string& key) {
   return m_values.count({file, section, key}) != 0;
 }

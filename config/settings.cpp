@@ -4,6 +4,7 @@
 
 #include "common/crt_text.h"
 #include "config/ini_access.h"
+#include "config/profile_store.h"
 
 const char* const g_szWatchTypes[kWatchTypeCount] = {"asp", "asa", "aspx", "php", "jsp"};
 
@@ -15,22 +16,16 @@ bool Flag(const std::string& value) { return value == "1"; }
 
 void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& s, CIpFilterList& filters,
                        CIpOuterList& exceptions) {
+  store.BeforeLoad(kConfigFile);
   auto read = [&](const char* section, const char* key) { return ReadIni(store, kConfigFile, section, key); };
-  std::vector<std::string> items, fields;
+  std::vector<std::string> fields;
 
   s.sysicetimer = IniString(read(ini::kSysice, "sysicetimer"), "5分钟");
   s.sysiceipcount = IniInt(read(ini::kSysice, "sysiceipcount"), s.sysiceipcount);
   s.sysiceipmb = IniInt(read(ini::kSysice, "sysiceipmb"), s.sysiceipmb);
 
-  SplitString(read(ini::kIpOuter, "ipouterlst"), ',', items);
-  for (const std::string& ip : items) exceptions.push_back(CreateIpOuter(ip, "0"));
-
-  SplitString(read(ini::kIpFilter, "ipfilterlst"), ',', items);
-  for (const std::string& item : items) {
-    SplitString(item, '|', fields);
-    if (fields.size() < 3) continue;
-    filters.push_back(CreateIpFilter(fields[0], fields[1], fields[2], 1, clock));
-  }
+  DecodeIpOuterList(read(ini::kIpOuter, "ipouterlst"), exceptions);
+  DecodeIpFilterList(read(ini::kIpFilter, "ipfilterlst"), clock, filters);
 
   s.watchfilepath = read(ini::kWatch, "watchfilepath");
   s.watchfileon = IniString(read(ini::kWatch, "watchfileon"), "off");
@@ -59,24 +54,7 @@ void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& s, CIpFil
 
   WriteIni(store, kConfigFile, ini::kSysice, "runtray", "0");
   WriteIni(store, kConfigFile, ini::kSysice, "onlinetime", "0");
-}
-
-std::string EncodeIpFilterList(const CIpFilterList& filters) {
-  std::string text;
-  for (const auto& f : filters) {
-    if (!text.empty()) text += ',';
-    text += InetNtoa(f->dwIp) + "|" + std::to_string(Ntohs(static_cast<uint16_t>(f->dwPort))) + "|" + f->strTime;
-  }
-  return text;
-}
-
-std::string EncodeIpOuterList(const CIpOuterList& exceptions) {
-  std::string text;
-  for (const auto& e : exceptions) {
-    if (!text.empty()) text += ',';
-    text += InetNtoa(e->dwIp);
-  }
-  return text;
+  store.AfterLoad(kConfigFile);
 }
 
 std::string EncodeWatchTypes(const std::array<std::string, kWatchTypeCount>& slots) {

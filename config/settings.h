@@ -4,7 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "ipblock/ip_entries.h"
+#include "common/ip_entries.h"
+#include "config/ip_lists.h"
 
 class IClock;
 class IProfileStore;
@@ -55,7 +56,4 @@ constexpr const char* kLog = "log";
 void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterList& filters,
                        CIpOuterList& exceptions);
 
-// The list encodings of the configuration file.
-std::string EncodeIpFilterList(const CIpFilterList& filters);
-std::string EncodeIpOuterList(const CIpOuterList& exceptions);
 std::string EncodeWatchTypes(const std::array<std::string, kWatchTypeCount>& slots);

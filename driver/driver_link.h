@@ -7,7 +7,7 @@
 
 #include "driver/device_port.h"
 #include "driver/driver_records.h"
-#include "ipblock/ip_entries.h"
+#include "common/ip_entries.h"
 
 extern const char kDeviceName[];         // "\\.\FIREWALLDRIVER"
 extern const char kDeviceGlobalName[];   // "\\.\Globals\FIREWALLDRIVER"

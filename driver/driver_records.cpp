@@ -29,7 +29,7 @@ CIpFilterWire EncodeIpFilter(const _CIPFilter& entry) {
   CIpFilterWire w{};
   PutLe32(&w[0], entry.dwIp);
   PutLe32(&w[4], entry.dwPort);
-  PutLe32(&w[8], 0);  // reserved: the program never sets it
+  PutLe32(&w[8], entry.dwReserved);  // kExactMatchMark or 0
   PutLe32(&w[12], static_cast<uint32_t>(entry.tExpire));
   PutLe32(&w[16], 0);  // host reference of the duration label
   PutLe32(&w[20], 0);  // host reference of the action word

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "ipblock/ip_entries.h"
+#include "common/ip_entries.h"
 
 // Device type 0x22, any access. Commands sharing a code are told apart by the input length.
 constexpr uint32_t kIoctlSet = 0x222008;         // 0x802, buffered: start/stop, add entry
@@ -75,7 +75,11 @@ void PutLe16(uint8_t* at, uint16_t value);
 uint32_t GetLe32(const uint8_t* at);
 uint16_t GetLe16(const uint8_t* at);
 
-// The two host reference slots of a blocked entry carry nothing the driver uses: they go as 0.
+// A blocked entry: address, port, reserved word, expiry, two host reference slots, type. The
+// reserved word (offset 8) carries kExactMatchMark (0x54435845, bytes "EXCT") for an entry the
+// driver must match exactly, 0 for one whose 0 octets are wildcards; automatic blocks are marked.
+// The two host reference slots carry nothing the driver uses: they go as 0.
+static_assert(kExactMatchMark == 0x54435845, "the driver knows the mark by this value");
 CIpFilterWire EncodeIpFilter(const _CIPFilter& entry);
 CIpOuterWire EncodeIpOuter(const _CIPOuter& entry);
 CDriverStatusWire EncodeDriverStatus(const _CDriverStatus& status);

@@ -89,7 +89,7 @@ std::vector<CBlockedRow> BlockedRowsFromTable() {
   std::vector<CBlockedRow> rows;
   for (const auto& entry : g_pIpFilterList) {
     if (entry->strAction != "add") continue;
-    rows.push_back({IpToDisplay(InetNtoa(entry->dwIp)), std::to_string(entry->nType)});
+    rows.push_back({BlockedIpToDisplay(*entry), std::to_string(entry->nType)});
   }
   return rows;
 }

@@ -1,5 +1,7 @@
 #include "ipblock/ip_display.h"
 
+#include "common/crt_text.h"
+
 namespace {
 
 std::string ReplaceAll(std::string text, const std::string& from, const std::string& to) {
@@ -21,3 +23,8 @@ std::string PortToDisplay(const std::string& text) { return !text.empty() && tex
 std::string DisplayToIp(const std::string& text) { return ReplaceAll(text, "*", "0"); }
 
 std::string DisplayToPort(const std::string& text) { return ReplaceAll(text, "*", "0"); }
+
+std::string BlockedIpToDisplay(const _CIPFilter& entry) {
+  const std::string dotted = InetNtoa(entry.dwIp);
+  return IsExactEntry(entry) ? dotted : IpToDisplay(dotted);
+}

@@ -17,6 +17,16 @@ namespace {
 
 constexpr int kExpiryPauseMs = 200;
 
+// After an entry left the driver, a twin with the same address and port (possible after
+// loading) would still be listed but no longer enforced: send it again.
+void ResendTwin(uint32_t ip, uint32_t port) {
+  for (const auto& f : g_pIpFilterList) {
+    if (f->dwIp != ip || f->dwPort != port) continue;
+    AddBlock(f.get());
+    return;
+  }
+}
+
 IProfileStore* g_pStore = nullptr;
 IClock* g_pClock = nullptr;
 PauseMilliseconds g_pause;
@@ -70,11 +80,22 @@ bool IsIpProtected(uint32_t ip) {
                      [&](const std::string& own) { return InetAddr(own) == ip; });
 }
 
+bool IsBlockProtected(const _CIPFilter& entry) {
+  const bool exact = IsExactEntry(entry);
+  for (const auto& e : g_pIpOuterList)
+    if (BlockMeetsPattern(entry.dwIp, exact, e->dwIp)) return true;
+  if (BlockCovers(entry.dwIp, exact, g_dwServiceIp)) return true;
+  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(), [&](const std::string& own) {
+    const uint32_t ip = InetAddr(own);
+    return ip != 0 && BlockCovers(entry.dwIp, exact, ip);
+  });
+}
+
 BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
                        int type) {
   std::unique_ptr<_CIPFilter> entry = CreateIpFilter(ipText, portText, label, type, *g_pClock);
   if (FindIpFilter(entry->dwIp, entry->dwPort)) return BlockIpOutcome::kDuplicate;
-  if (IsIpProtected(entry->dwIp)) return BlockIpOutcome::kProtected;
+  if (IsBlockProtected(*entry)) return BlockIpOutcome::kProtected;
   const bool added = CIpTableWriter::Apply(
       g_pIpFilterList, [&] { return AddBlock(entry.get()) != 0; },
       [&](CIpFilterList& list) { list.push_back(std::move(entry)); }, SaveIpFilterList);
@@ -85,9 +106,11 @@ bool ReleaseIpFilter(uint32_t ip, uint32_t port) {
   const CIpFilterList& list = g_pIpFilterList;
   for (size_t i = list.size(); i-- > 0;) {
     if (list[i]->dwIp != ip || list[i]->dwPort != port) continue;
-    return CIpTableWriter::Apply(
+    const bool released = CIpTableWriter::Apply(
         g_pIpFilterList, [&] { return RemoveBlock(list[i].get()) != 0; },
         [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
+    if (released) ResendTwin(ip, port);
+    return released;
   }
   return false;
 }
@@ -103,13 +126,15 @@ void ExpireIpFilters() {
   const CIpFilterList& list = g_pIpFilterList;
   for (size_t i = 0; i < list.size(); ++i) {
     const _CIPFilter* entry = list[i].get();
-    if (entry->tExpire == 0 || !(entry->tExpire < now)) continue;
+    if (entry->tExpire == 0 || !ExpiryPassed(entry->tExpire, now)) continue;
+    const uint32_t ip = entry->dwIp, port = entry->dwPort;
     // The entry that was sent is the one that goes: with a duplicate address and port earlier
     // in the table (possible after loading), that earlier entry keeps its own duration.
     const bool released = CIpTableWriter::Apply(
         g_pIpFilterList, [&] { return RemoveBlock(entry) != 0; },
         [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
     if (!released) continue;
+    ResendTwin(ip, port);
     if (g_pause) g_pause(kExpiryPauseMs);
     return;
   }

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config/settings.h"
-#include "ipblock/ip_entries.h"
+#include "common/ip_entries.h"
 #include "ipblock/ip_outcomes.h"
 
 class IClock;
@@ -64,15 +64,20 @@ bool FindIpFilter(uint32_t ip, uint32_t port);  // exact address and port
 bool IsIpFiltered(uint32_t ip);                 // exact address, any port
 // An exception covers it, it is the vendor service host, or it is one of the server's own.
 bool IsIpProtected(uint32_t ip);
+// The same protections measured against every address the entry would really block: an
+// exception sharing an address with it, or the service host or an own address inside it.
+bool IsBlockProtected(const _CIPFilter& entry);
 
 // The single add path for blocks by hand (type 1) and automatic ones (type 0).
 BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
                        int type);
-// The last entry with this address and port; false when none or the driver refused.
+// The last entry with this address and port; false when none or the driver refused. A twin left
+// in the table (same address and port) is sent to the driver again.
 bool ReleaseIpFilter(uint32_t ip, uint32_t port);
 bool ReleaseAllIpFilters();
-// One expiry step: releases at most the first entry whose time has passed, then pauses 200 ms.
-// The table is saved whenever the step released an entry.
+// One expiry step: releases at most the first entry whose time has passed (compared in the
+// record's 32-bit time), sends a twin left behind again, then pauses 200 ms. The table is saved
+// whenever the step released an entry.
 void ExpireIpFilters();
 
 AddIpOuterOutcome AddIpOuter(const std::string& ipText);

@@ -31,6 +31,7 @@
  * request holds the table lock for a bounded time. */
 #define FW_MAX_INJECT_RECORDS 1024
 #define FW_MAX_INJECT_TOTAL 100000
+#define FW_EXACT_MARK 0x54435845 /* reserved word of a blocked entry matched exactly ("EXCT") */
 
 /* Records of the wire interface; all integers little-endian, addresses in network order. */
 typedef struct FW_OUTER {
@@ -41,7 +42,7 @@ typedef struct FW_OUTER {
 typedef struct FW_FILTER {
   ULONG dwIp;
   ULONG dwPort; /* htons of the port in the low half; 0 = every port */
-  ULONG dwReserved;
+  ULONG dwReserved; /* FW_EXACT_MARK: the address is matched exactly, no octet wildcard */
   LONG tExpire;
   ULONG hostRef1;
   ULONG hostRef2;
@@ -155,11 +156,16 @@ static void Zero(void* p, SIZE_T n) { RtlZeroMemory(p, n); }
 
 static ULONG Octet(ULONG ip, int i) { return (ip >> (8 * i)) & 0xFF; }
 
-/* Blocked entries: an octet 0 stands for any value, port 0 for every port. */
+/* Blocked entries: an octet 0 stands for any value unless the entry is marked exact; port 0
+ * stands for every port. */
 static BOOLEAN BlockedMatches(const FW_FILTER* f, ULONG ip, USHORT hostPort) {
   int i;
-  for (i = 0; i < 4; ++i) {
-    if (Octet(f->dwIp, i) != 0 && Octet(f->dwIp, i) != Octet(ip, i)) return FALSE;
+  if (f->dwReserved == FW_EXACT_MARK) {
+    if (f->dwIp != ip) return FALSE;
+  } else {
+    for (i = 0; i < 4; ++i) {
+      if (Octet(f->dwIp, i) != 0 && Octet(f->dwIp, i) != Octet(ip, i)) return FALSE;
+    }
   }
   if ((f->dwPort & 0xFFFF) == 0) return TRUE;
   return (USHORT)(((f->dwPort & 0xFF) << 8) | ((f->dwPort >> 8) & 0xFF)) == hostPort;

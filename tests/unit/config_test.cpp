@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store.h"
 #include "config/settings.h"
+#include "driver/driver_records.h"
 
 namespace {
 
@@ -40,11 +43,47 @@ TEST(SplitString, KeepsEmptyMiddleFieldsButNotAnEmptyTail) {
   EXPECT_EQ((std::vector<std::string>{"1.2.3.4", "80", "24小时"}), Split("1.2.3.4|80|24小时", '|'));
 }
 
-TEST(ReadIni, CutsValuesTo9999Bytes) {
+TEST(ReadIni, ValuesOfAnyLengthRoundTrip) {
   CMemoryProfileStore store;
-  store.Put(kConfigFile, "ipouter", "ipouterlst", std::string(10005, 'x'));
-  EXPECT_EQ(9999u, ReadIni(store, kConfigFile, "ipouter", "ipouterlst").size());
+  std::string list;
+  while (list.size() < 100 * 1024) list += "203.0.113." + std::to_string(list.size() % 250) + "|0|24小时,";
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", list));
+  EXPECT_EQ(list, ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst"));
   EXPECT_EQ("", ReadIni(store, kConfigFile, "ipouter", "missing"));
+}
+
+// A reader with the habits of GetPrivateProfileStringA: copies what fits, NUL-terminated, and
+// returns size - 1 when the value was cut.
+std::function<size_t(char*, size_t)> ProfileLikeRead(const std::string& value, int* calls) {
+  return [value, calls](char* buffer, size_t size) -> size_t {
+    ++*calls;
+    const size_t n = value.size() < size - 1 ? value.size() : size - 1;
+    std::memcpy(buffer, value.data(), n);
+    buffer[n] = '\0';
+    return n;
+  };
+}
+
+TEST(ReadIni, TheGrowingBufferReadsWholeValues) {
+  for (size_t length : {size_t(0), size_t(9998), size_t(9999), size_t(10000), size_t(100 * 1024)}) {
+    std::string value(length, 'x');
+    for (size_t i = 0; i < length; i += 97) value[i] = static_cast<char>('a' + i % 26);
+    int calls = 0;
+    EXPECT_TRUE(value == ReadWholeValue(ProfileLikeRead(value, &calls))) << length;
+    EXPECT_LE(calls, 5) << length;
+  }
+}
+
+TEST(WriteIni, AValueThatIsAlreadyThereIsNotWrittenAgain) {
+  CMemoryProfileStore store;
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ping", "pingin", "0"));
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ping", "pingin", "0"));
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", ""));  // creates the key
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", ""));
+  EXPECT_EQ(2, store.m_nWrites);
+  EXPECT_TRUE(store.Has(kConfigFile, "ipfilter", "ipfilterlst"));
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ping", "pingin", "1"));
+  EXPECT_EQ(3, store.m_nWrites);
 }
 
 TEST(WriteIni, ReportsFailure) {
@@ -133,13 +172,30 @@ TEST_F(LoadConfigurationTest, UnknownLabelBlocksForOneSecond) {
   EXPECT_EQ("2分钟", filters[0]->strTime);
 }
 
-TEST_F(LoadConfigurationTest, ExceptionListKeepsEmptyMiddleItems) {
-  Set("ipouter", "ipouterlst", "192.168.0.0,,10.0.0.5");
+TEST_F(LoadConfigurationTest, ExceptionListSkipsEmptyAndMalformedItems) {
+  Set("ipouter", "ipouterlst", "192.168.0.0,, 10.0.0.5 ,10.1,8.8.8.8x,010.1.1.1,1.2.3.256,172.16");
   Load();
-  ASSERT_EQ(3u, exceptions.size());
+  ASSERT_EQ(2u, exceptions.size());
   EXPECT_EQ(InetAddr("192.168.0.0"), exceptions[0]->dwIp);
-  EXPECT_EQ(kInaddrNone, exceptions[1]->dwIp);  // built from an empty address text
-  EXPECT_EQ(0u, exceptions[2]->dwPort);
+  EXPECT_EQ(InetAddr("10.0.0.5"), exceptions[1]->dwIp);  // blanks trimmed
+  EXPECT_EQ(0u, exceptions[1]->dwPort);
+}
+
+TEST_F(LoadConfigurationTest, CutOrMalformedBlockedItemsNeverBecomeAnotherAddress) {
+  // inet_addr and atol would read each of these as some other address or port: 1.2.3 as
+  // 1.2.0.3 (a pattern!), 010 as 8, a leading blank as 0.0.0.0, 70000 as port 4464, "" as port 0.
+  Set("ipfilter", "ipfilterlst",
+      "1.2.3|0|永远,010.1.1.1|0|永远, 5.6.7.8|80|1小时,9.9.9.9|70000|永远,9.9.9.9||永远,9.9.9.9|8o|永远,"
+      "1.2.3.4.5|0|永远,1.2.3.4.|0|永远,-1.2.3.4|0|永远,7.7.7.7|+80|永远,6.6.6.6|0|永远,"
+      " 4.4.4.4 | 443 | 5分钟 |  0 ,0.0.0.0|0|永远,0.0.0.0|25|1小时,203.0.113.7|0|24小");
+  Load();
+  ASSERT_EQ(5u, filters.size()) << EncodeIpFilterList(filters);
+  EXPECT_EQ("5.6.7.8|80|1小时,6.6.6.6|0|永远,4.4.4.4|443|5分钟|0,0.0.0.0|25|1小时,203.0.113.7|0|24小",
+            EncodeIpFilterList(filters));
+  EXPECT_EQ(1800000000 + 300, filters[2]->tExpire);  // the trimmed label is a known one
+  EXPECT_TRUE(IsExactEntry(*filters[2]));
+  // A cut label is only a shorter block (one second), never another address.
+  EXPECT_EQ(1800000000 + 1, filters[4]->tExpire);
 }
 
 TEST_F(LoadConfigurationTest, WatchTypesArePositional) {
@@ -212,7 +268,8 @@ TEST(ListEncodings, RoundTripThroughTheLoader) {
   CIpOuterList exceptions;
   exceptions.push_back(CreateIpOuter("192.168.0.0", "0"));
   exceptions.push_back(CreateIpOuter("8.8.8.8", "0"));
-  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟", EncodeIpFilterList(filters));
+  // The automatic entry carries its type: the exact mark comes back with it.
+  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟|0", EncodeIpFilterList(filters));
   EXPECT_EQ("192.168.0.0,8.8.8.8", EncodeIpOuterList(exceptions));
   EXPECT_EQ("", EncodeIpFilterList({}));
   EXPECT_EQ("", EncodeIpOuterList({}));
@@ -227,6 +284,9 @@ TEST(ListEncodings, RoundTripThroughTheLoader) {
   EXPECT_EQ(EncodeIpFilterList(filters), EncodeIpFilterList(loadedFilters));
   EXPECT_EQ(EncodeIpOuterList(exceptions), EncodeIpOuterList(loadedExceptions));
   EXPECT_EQ(1, loadedFilters[1]->nType);  // loaded entries count as hand-made
+  EXPECT_TRUE(IsExactEntry(*loadedFilters[1]));
+  EXPECT_FALSE(IsExactEntry(*loadedFilters[0]));
+  EXPECT_EQ(EncodeIpFilter(*filters[1])[8], EncodeIpFilter(*loadedFilters[1])[8]);
 }
 
 TEST(ListEncodings, WatchTypesKeepEmptySlots) {

@@ -11,6 +11,7 @@
 #include "config/ini_access.h"
 #include "config/profile_store.h"
 #include "driver/driver_link.h"
+#include "ipblock/flood_blocking.h"
 #include "ipblock/ip_display.h"
 #include "ipblock/ip_pattern.h"
 
@@ -83,7 +84,7 @@ class IpTables : public ::testing::Test {
     LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
     m_store.m_nWrites = 0;
   }
-  // The driver's blocked table and the program's, as wire records in order.
+  // The driver's blocked table and the program's, as wire records (order aside).
   void ExpectDriverMirrorsTables() {
     std::vector<std::vector<uint8_t>> blocked, outers;
     for (const auto& f : g_pIpFilterList) {
@@ -94,8 +95,12 @@ class IpTables : public ::testing::Test {
       const auto w = EncodeIpOuter(*e);
       outers.emplace_back(w.begin(), w.end());
     }
-    EXPECT_EQ(blocked, m_device.blocked);
-    EXPECT_EQ(outers, m_device.exceptions);
+    auto sorted = [](std::vector<std::vector<uint8_t>> v) {
+      std::sort(v.begin(), v.end());
+      return v;
+    };
+    EXPECT_EQ(sorted(blocked), sorted(m_device.blocked));
+    EXPECT_EQ(sorted(outers), sorted(m_device.exceptions));
   }
 
   CTableDevice m_device;
@@ -190,7 +195,57 @@ TEST_F(IpTables, ServiceHostPlaceholderAndZeroOwnAddress) {
   // the address 0 is never protected through the own list.
   g_saLocalIp = {"0.0.0.0"};
   EXPECT_FALSE(IsIpProtected(0));
-  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "80", "1分钟", 1));
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "80", "1分钟", 0));
+  // By hand, 0.0.0.0 is the pattern of every address, the placeholder host's included.
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("0.0.0.0", "81", "1分钟", 1));
+}
+
+TEST_F(IpTables, AutomaticBlocksAreExactAndProtectionsSeeWhatAnEntryReallyBlocks) {
+  g_saLocalIp = {"61.1.1.1"};
+  g_dwServiceIp = InetAddr("61.2.2.2");
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("61.135.0.0"));  // the administrator's network
+  // By hand, 61.0.0.0 is the pattern 61.*.*.*, which covers the exception's network, the server
+  // and the service host: refused, and so is each narrower pattern still covering one of them.
+  for (const char* pattern : {"61.0.0.0", "0.0.0.0", "61.135.0.9", "61.0.0.1", "0.1.1.1", "61.2.0.0", "0.0.0.9"}) {
+    EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp(pattern, "0", "永远", 1)) << pattern;
+  }
+  // A flood from the forged source 61.0.0.0 blocks that one address, nothing around it.
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.0.0.0", "0", "5分钟", 0));
+  const auto sent = m_device.blocked.back();
+  EXPECT_EQ(kExactMatchMark, GetLe32(&sent[8]));
+  EXPECT_EQ("61.0.0.0|0|5分钟|0", SavedFilters());
+  EXPECT_EQ("61.0.0.0", BlockedRowsFromTable()[0].strIp);
+  for (const char* pattern : {"62.0.0.0", "61.3.0.0", "62.0.0.9", "61.136.0.0"}) {
+    EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp(pattern, "0", "永远", 1)) << pattern;
+  }
+  // The list shows the hand-made patterns with stars, the automatic entry with its zeros.
+  const std::vector<CBlockedRow> rows = BlockedRowsFromTable();
+  ASSERT_EQ(5u, rows.size());
+  EXPECT_EQ("61.0.0.0", rows[0].strIp);
+  EXPECT_EQ("62.*.*.*", rows[1].strIp);
+  EXPECT_EQ("62.*.*.9", rows[3].strIp);
+  // Exact automatic entries next to covered addresses are fine: only the address itself counts.
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("61.0.0.1", "0", "5分钟", 0));
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.135.7.7", "0", "5分钟", 0));
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.1.1.1", "0", "5分钟", 0));
+  ExpectDriverMirrorsTables();
+}
+
+TEST(BlockCoverage, ExactEntriesPatternsAndExceptions) {
+  const uint32_t entry = InetAddr("10.0.5.0");
+  EXPECT_TRUE(BlockCovers(entry, false, InetAddr("10.9.5.7")));
+  EXPECT_FALSE(BlockCovers(entry, false, InetAddr("10.9.6.7")));
+  EXPECT_FALSE(BlockCovers(entry, true, InetAddr("10.9.5.7")));
+  EXPECT_TRUE(BlockCovers(entry, true, entry));
+  // Exception 10.1.0.0 covers 10.1.*.*; the entry 10.*.5.* meets it at 10.1.5.x.
+  EXPECT_TRUE(BlockMeetsPattern(entry, false, InetAddr("10.1.0.0")));
+  EXPECT_FALSE(BlockMeetsPattern(InetAddr("11.0.5.0"), false, InetAddr("10.1.0.0")));
+  EXPECT_FALSE(BlockMeetsPattern(InetAddr("10.2.0.0"), false, InetAddr("10.1.0.0")));
+  // An exception whose first octet is 0 covers only itself.
+  EXPECT_TRUE(BlockMeetsPattern(InetAddr("0.0.0.0"), false, InetAddr("0.1.2.3")));
+  EXPECT_FALSE(BlockMeetsPattern(InetAddr("0.1.2.4"), false, InetAddr("0.1.2.3")));
+  EXPECT_FALSE(BlockMeetsPattern(InetAddr("0.1.2.3"), true, InetAddr("0.1.0.0")));
+  EXPECT_TRUE(BlockMeetsPattern(InetAddr("10.1.2.3"), true, InetAddr("10.1.0.0")));
 }
 
 TEST_F(IpTables, DriverRefusalLeavesTableAndFileUntouched) {
@@ -236,12 +291,18 @@ TEST_F(IpTables, ReleaseTakesTheLastMatchingEntryAndSaves) {
   Load("1.2.3.4|80|永远,7.7.7.7|0|1小时,1.2.3.4|80|1分钟", "");
   EXPECT_FALSE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("81")));
   EXPECT_EQ(0, m_device.requests);
+  LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, [](int) {});
+  m_device.requests = 0;
   EXPECT_TRUE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
   EXPECT_EQ(nullptr, ReleaseMessage(true));
   EXPECT_EQ("1.2.3.4|80|永远,7.7.7.7|0|1小时", SavedFilters());
+  // The driver knows one entry per address and port: the twin left listed goes in again.
+  EXPECT_EQ(2, m_device.requests);
+  ExpectDriverMirrorsTables();
   EXPECT_TRUE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
   EXPECT_EQ("7.7.7.7|0|1小时", SavedFilters());
-  EXPECT_EQ(2, m_device.requests);
+  EXPECT_EQ(3, m_device.requests);
+  ExpectDriverMirrorsTables();
 }
 
 TEST_F(IpTables, ReleaseAllEmptiesDriverTableAndFile) {
@@ -272,14 +333,14 @@ TEST_F(IpTables, ExpiryReleasesOneEntryPerStepInTableOrderAfterItsTime) {
 
   m_clock.Advance(1);
   ExpireIpFilters();
-  EXPECT_EQ("9.9.9.9|0|永远,2.2.2.2|0|1分钟,3.3.3.3|0|5分钟", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("9.9.9.9|0|永远,2.2.2.2|0|1分钟|0,3.3.3.3|0|5分钟|0", EncodeIpFilterList(g_pIpFilterList));
   EXPECT_EQ(std::vector<int>{200}, m_pauses);
   ExpireIpFilters();
-  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟|0", EncodeIpFilterList(g_pIpFilterList));
   ExpireIpFilters();  // nothing else is due
   EXPECT_EQ(2u, g_pIpFilterList.size());
   EXPECT_EQ((std::vector<int>{200, 200}), m_pauses);
-  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟", SavedFilters());
+  EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟|0", SavedFilters());
   ExpectDriverMirrorsTables();
 
   m_clock.Advance(int64_t(10) * 365 * 86400);  // forever entries stay forever
@@ -301,21 +362,42 @@ TEST_F(IpTables, ExpiryGoesOnToTheNextEntryWhenTheDriverRefuses) {
   const auto first = EncodeIpFilter(g_pIpFilterList[0]);
   m_device.refuseRecord.assign(first.begin(), first.end());
   ExpireIpFilters();
-  EXPECT_EQ("1.1.1.1|0|1分钟", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("1.1.1.1|0|1分钟|0", EncodeIpFilterList(g_pIpFilterList));
   EXPECT_EQ(std::vector<int>{200}, m_pauses);
 }
 
-TEST_F(IpTables, ExpiryRemovesTheEntryItSentNotAnEarlierDuplicate) {
+TEST_F(IpTables, ExpiryRemovesTheEntryItSentNotAnEarlierDuplicateAndSendsThatOneAgain) {
   Load("1.2.3.4|80|永远,1.2.3.4|80|1分钟", "");
+  LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, [](int) {});
   m_clock.Advance(61);
   ExpireIpFilters();
   EXPECT_EQ("1.2.3.4|80|永远", EncodeIpFilterList(g_pIpFilterList));
+  ExpectDriverMirrorsTables();  // still blocked in the driver, as the table says
+}
+
+TEST_F(IpTables, ExpiryKeepsWorkingPastTheYear2038) {
+  for (int64_t start : {(int64_t(1) << 31) - 30, int64_t(3000000000), (int64_t(1) << 32) - 30}) {
+    SCOPED_TRACE(start);
+    Reset();
+    m_device.blocked.clear();
+    m_clock.Set(start);
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "1分钟", 0));
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("198.51.100.1", "0", "1个月", 1));
+    m_clock.Advance(60);
+    ExpireIpFilters();
+    EXPECT_EQ(2u, g_pIpFilterList.size()) << "released before its minute was over";
+    m_clock.Advance(1);
+    ExpireIpFilters();
+    ExpireIpFilters();
+    EXPECT_EQ("198.51.100.1|0|1个月", EncodeIpFilterList(g_pIpFilterList));
+    ExpectDriverMirrorsTables();
+  }
 }
 
 TEST_F(IpTables, UnknownLabelBlocksForOneSecond) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("6.6.6.6", "22", "5 分钟", 0));
   EXPECT_EQ(m_clock.Now() + 1, g_pIpFilterList[0].tExpire);
-  EXPECT_EQ("6.6.6.6|22|5 分钟", SavedFilters());
+  EXPECT_EQ("6.6.6.6|22|5 分钟|0", SavedFilters());
   m_clock.Advance(1);
   ExpireIpFilters();
   EXPECT_EQ(1u, g_pIpFilterList.size());
@@ -358,7 +440,7 @@ TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.135.0.0", "443", "24小时", 0));
   ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("192.168.0.0"));
   ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("8.8.8.8"));
-  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟,61.135.0.0|443|24小时", SavedFilters());
+  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟|0,61.135.0.0|443|24小时|0", SavedFilters());
   EXPECT_EQ("192.168.0.0,8.8.8.8", SavedOuters());
   std::vector<std::vector<uint8_t>> driverBefore = m_device.blocked;
 
@@ -367,7 +449,7 @@ TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
   m_clock.Advance(1000);
   CSettings settings;
   LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
-  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟,61.135.0.0|443|24小时", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("10.0.0.0|0|永远,1.2.3.4|80|5分钟|0,61.135.0.0|443|24小时|0", EncodeIpFilterList(g_pIpFilterList));
   EXPECT_EQ("192.168.0.0,8.8.8.8", EncodeIpOuterList(g_pIpOuterList));
   for (const auto& f : g_pIpFilterList) EXPECT_EQ(1, f->nType);  // loaded entries count as by hand
   EXPECT_EQ(0, g_pIpFilterList[0].tExpire);

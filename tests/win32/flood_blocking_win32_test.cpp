@@ -76,7 +76,7 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   // One statistics window (90 s at the default display delay) plus a 3-second tick.
   ASSERT_TRUE(Within(120000, [] { return BlockedList().find(kAttacker) != std::string::npos; }))
       << "blocked list: " << BlockedList();
-  EXPECT_EQ(std::string(kAttacker) + "|0|5分钟", BlockedList());
+  EXPECT_EQ(std::string(kAttacker) + "|0|5分钟|0", BlockedList());  // automatic: matched exactly
   EXPECT_TRUE(DriverBlocks(kAttacker));
   EXPECT_FALSE(DriverBlocks(kFriend));
 
@@ -85,6 +85,9 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   EXPECT_EQ(10u, dropped);
   ASSERT_TRUE(InjectPackets(Flood(kFriend, 10), &recorded, &dropped));
   EXPECT_EQ(0u, dropped);
+  // Its 0 octet is no wildcard: the neighbours in 203.*.113.7 still get through.
+  ASSERT_TRUE(InjectPackets(Flood("203.9.113.7", 10), &recorded, &dropped));
+  EXPECT_EQ(0u, dropped);
 
   // The automatic-block alert goes out on the blocked-IP window's 40-second timer.
   std::string outbox;
@@ -92,8 +95,8 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
     outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
     return outbox.find(mail) != std::string::npos;
   })) << outbox.substr(0, 400);
-  // The alert lists addresses in list form, where a 0 octet shows as "*".
-  EXPECT_NE(std::string::npos, outbox.find("IP地址：203.*.113.7,被Tavrick屏蔽"));
+  // The alert lists addresses in list form: an automatic entry's 0 octet shows as "0".
+  EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.7,被Tavrick屏蔽"));
   EXPECT_EQ(std::string::npos, BlockedList().find(kFriend));
 }
 

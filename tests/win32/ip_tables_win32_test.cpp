@@ -77,7 +77,7 @@ class Win32IpTables : public ::testing::Test {
 TEST_F(Win32IpTables, BlockReleaseAndReleaseAllChangeTheDriverTableAsTheProgramsOwn) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 1));
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "0", "永远", 1));
-  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "1小时", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "1小时", 1));
   EXPECT_EQ(BlockIpOutcome::kDuplicate, BlockIp("1.2.3.4", "80", "永远", 1));
   ExpectDriverHoldsTheTables();
   EXPECT_EQ("1.2.3.4|80|5分钟,1.2.3.4|0|永远,10.0.0.0|0|1小时", Saved("ipfilter", "ipfilterlst"));
@@ -99,6 +99,36 @@ TEST_F(Win32IpTables, BlockReleaseAndReleaseAllChangeTheDriverTableAsThePrograms
   EXPECT_TRUE(g_pIpFilterList.empty());
   ExpectDriverHoldsTheTables();
   EXPECT_NE(std::string::npos, ReadWholeFile(m_dir.File("tavrick.cfg")).find("ipfilterlst=\r\n"));
+}
+
+TEST_F(Win32IpTables, AnAutomaticBlockStopsExactlyItsAddressInTheDriver) {
+  // A flood with the forged source 61.0.0.0: blocked, and only that address.
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.0.0.0", "0", "5分钟", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("62.0.0.0", "0", "5分钟", 1));  // by hand: a pattern
+  ExpectDriverHoldsTheTables();
+  auto dropped = [](const char* from) {
+    CInjectPacket p;
+    p.dwSrcIP = InetAddr(from);
+    p.dwDstIP = InetAddr("192.0.2.200");
+    p.wDstPort = 80;
+    uint32_t n = 99;
+    return InjectPackets({p}, nullptr, &n) ? n : 99u;
+  };
+  EXPECT_EQ(1u, dropped("61.0.0.0"));
+  EXPECT_EQ(0u, dropped("61.1.2.3"));
+  EXPECT_EQ(0u, dropped("61.0.0.1"));
+  EXPECT_EQ(1u, dropped("62.1.2.3"));
+  // The mark survives a restart of the program: saved with the type, loaded, sent again.
+  EXPECT_EQ("61.0.0.0|0|5分钟|0,62.0.0.0|0|5分钟", Saved("ipfilter", "ipfilterlst"));
+  ASSERT_EQ(1, StopDriverSequence());
+  ResetTables();
+  ASSERT_TRUE(ResetDriver(kResetTables));
+  CSettings settings;
+  LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+  ASSERT_EQ(kStartOk, StartDriverSequence(g_pIpOuterList, g_pIpFilterList, [](int) {}));
+  ExpectDriverHoldsTheTables();
+  EXPECT_EQ(1u, dropped("61.0.0.0"));
+  EXPECT_EQ(0u, dropped("61.1.2.3"));
 }
 
 TEST_F(Win32IpTables, ExceptionsChangeTheDriverTableAsTheProgramsOwn) {
@@ -124,6 +154,19 @@ TEST_F(Win32IpTables, ExpiryRemovesTheEntryFromTheDriver) {
   EXPECT_EQ(std::vector<int>{200}, m_pauses);
   ExpectDriverHoldsTheTables();
   EXPECT_EQ("4.4.4.4|0|永远", Saved("ipfilter", "ipfilterlst"));
+  // A twin loaded from the file stays enforced when the other one expires.
+  ASSERT_EQ(1, StopDriverSequence());
+  ResetTables();
+  CWin32ProfileStore store;
+  WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", "5.5.5.5|0|永远,5.5.5.5|0|1分钟");
+  CSettings settings;
+  LoadConfiguration(store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+  ASSERT_EQ(kStartOk, StartDriverSequence(g_pIpOuterList, g_pIpFilterList, [](int) {}));
+  MarkRunning();
+  m_clock.Advance(61);
+  ExpireIpFilters();
+  EXPECT_EQ("5.5.5.5|0|永远", EncodeIpFilterList(g_pIpFilterList));
+  ExpectDriverHoldsTheTables();
 }
 
 TEST_F(Win32IpTables, AfterStopEveryChangeIsRefusedAndNothingMoves) {

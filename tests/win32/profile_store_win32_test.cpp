@@ -35,12 +35,43 @@ TEST(Win32ProfileStore, MissingFileSectionAndKeyReadEmpty) {
   EXPECT_EQ("", ReadIni(store, kConfigFile, "ping", "pingin"));
 }
 
-TEST(Win32ProfileStore, LongValuesAreCutTo9999Bytes) {
+TEST(Win32ProfileStore, LongValuesComeBackWhole) {
   CScratchDir dir;
   CWin32ProfileStore store;
-  const std::string longValue(12000, '7');
-  WriteIni(store, kConfigFile, "ipouter", "ipouterlst", longValue);
-  EXPECT_EQ(std::string(9999, '7'), ReadIni(store, kConfigFile, "ipouter", "ipouterlst"));
+  for (size_t length : {size_t(9999), size_t(12000), size_t(100 * 1024)}) {
+    std::string value(length, '7');
+    for (size_t i = 0; i < length; i += 101) value[i] = static_cast<char>('a' + i % 26);
+    WriteIni(store, kConfigFile, "ipouter", "ipouterlst", value);
+    EXPECT_TRUE(value == ReadIni(store, kConfigFile, "ipouter", "ipouterlst")) << length;
+  }
+}
+
+TEST(Win32ProfileStore, UnchangedValuesLeaveTheFileAloneAndSavesKeepTheGoodCopy) {
+  CScratchDir dir;
+  CWin32ProfileStore store;
+  WriteIni(store, kConfigFile, "ping", "pingin", "0");
+  WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", "");
+  const std::string copy = ReadWholeFile(dir.File("tavrick.cfg.bak"));
+  EXPECT_EQ(ReadWholeFile(dir.File("tavrick.cfg")), copy);
+  EXPECT_NE(std::string::npos, copy.find("ipfilterlst=\r\n"));
+  // Make the file's time stand out, then write the same values again: nothing is rewritten.
+  HANDLE h = CreateFileA(dir.File("tavrick.cfg").c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                         nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  FILETIME old = {0x12345678, 0x01C00000};
+  ASSERT_TRUE(SetFileTime(h, nullptr, nullptr, &old));
+  CloseHandle(h);
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ping", "pingin", "0"));
+  EXPECT_EQ(1, WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", ""));
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  ASSERT_TRUE(GetFileAttributesExA(dir.File("tavrick.cfg").c_str(), GetFileExInfoStandard, &data));
+  EXPECT_EQ(old.dwLowDateTime, data.ftLastWriteTime.dwLowDateTime);
+  EXPECT_EQ(old.dwHighDateTime, data.ftLastWriteTime.dwHighDateTime);
+  // The protection time is written every second without a new copy each time.
+  WriteIni(store, kConfigFile, "sysice", "onlinetime", "1");
+  WriteIni(store, kConfigFile, "sysice", "onlinetime", "2");
+  EXPECT_NE(std::string::npos, ReadWholeFile(dir.File("tavrick.cfg.bak")).find("onlinetime=1\r\n"));
+  EXPECT_FALSE(FileExists(dir.File("tavrick.cfg.bak.tmp")));
 }
 
 TEST(Win32ProfileStore, LoadWithoutFileGivesDefaultsAndWritesOneShotMarkers) {

@@ -1,4 +1,4 @@
-#include "ipblock/ip_entries.h"
+#include "common/ip_entries.h"
 
 #include "common/clock.h"
 #include "common/crt_text.h"
@@ -24,12 +24,14 @@ std::unique_ptr<_CIPFilter> CreateIpFilter(const std::string& ipText, const std:
   entry->dwPort = PortFromText(portText);
   entry->strAction = "add";
   entry->nType = type;
+  if (type == 0) MarkExact(*entry);
   const int seconds = BlockSeconds(label);
   if (seconds == 0) {
     entry->tExpire = 0;
     entry->strTime = kForeverLabel;
   } else {
     entry->tExpire = static_cast<int32_t>(static_cast<uint32_t>(now + seconds));
+    if (entry->tExpire == 0) entry->tExpire = 1;  // one second later rather than never
     entry->strTime = label;
   }
   return entry;
@@ -40,4 +42,9 @@ std::unique_ptr<_CIPOuter> CreateIpOuter(const std::string& ipText, const std::s
   entry->dwIp = InetAddr(ipText);
   entry->dwPort = PortFromText(portText);
   return entry;
+}
+
+bool ExpiryPassed(int32_t tExpire, int64_t now) {
+  const uint32_t distance = static_cast<uint32_t>(tExpire) - static_cast<uint32_t>(now);
+  return static_cast<int32_t>(distance) < 0;
 }

@@ -1,0 +1,84 @@
+#include "config/ip_lists.h"
+
+#include <vector>
+
+#include "common/crt_text.h"
+#include "config/ini_access.h"
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const char* const blanks = " \t\r\n";
+  const size_t begin = text.find_first_not_of(blanks);
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
+}
+
+// Digits only, at most maxDigits of them, value at most maxValue; a leading zero only alone.
+bool PlainNumber(const std::string& text, size_t maxDigits, unsigned long maxValue, bool leadingZeros) {
+  if (text.empty() || text.size() > maxDigits) return false;
+  if (!leadingZeros && text.size() > 1 && text[0] == '0') return false;
+  unsigned long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return value <= maxValue;
+}
+
+// Four decimal parts: the one form inet_addr reads the way a person does (a.b.c and 010 do not).
+bool PlainDottedQuad(const std::string& text) {
+  std::vector<std::string> parts;
+  SplitString(text, '.', parts);
+  if (parts.size() != 4 || text.back() == '.') return false;
+  for (const std::string& part : parts)
+    if (!PlainNumber(part, 3, 255, false)) return false;
+  return true;
+}
+
+bool PlainPort(const std::string& text) { return PlainNumber(text, 5, 65535, true); }
+
+}  // namespace
+
+std::string EncodeIpFilterList(const CIpFilterList& filters) {
+  std::string text;
+  for (const auto& f : filters) {
+    if (!text.empty()) text += ',';
+    text += InetNtoa(f->dwIp) + "|" + std::to_string(Ntohs(static_cast<uint16_t>(f->dwPort))) + "|" + f->strTime;
+    if (IsExactEntry(*f)) text += "|0";
+  }
+  return text;
+}
+
+std::string EncodeIpOuterList(const CIpOuterList& exceptions) {
+  std::string text;
+  for (const auto& e : exceptions) {
+    if (!text.empty()) text += ',';
+    text += InetNtoa(e->dwIp);
+  }
+  return text;
+}
+
+void DecodeIpFilterList(const std::string& text, IClock& clock, CIpFilterList& filters) {
+  std::vector<std::string> items, fields;
+  SplitString(text, ',', items);
+  for (const std::string& item : items) {
+    SplitString(item, '|', fields);
+    if (fields.size() < 3) continue;
+    for (std::string& field : fields) field = Trim(field);
+    if (!PlainDottedQuad(fields[0]) || !PlainPort(fields[1])) continue;
+    auto entry = CreateIpFilter(fields[0], fields[1], fields[2], 1, clock);
+    if (entry->dwIp == 0 && entry->dwPort == 0) continue;
+    if (fields.size() > 3 && fields[3] == "0") MarkExact(*entry);
+    filters.push_back(std::move(entry));
+  }
+}
+
+void DecodeIpOuterList(const std::string& text, CIpOuterList& exceptions) {
+  std::vector<std::string> items;
+  SplitString(text, ',', items);
+  for (const std::string& item : items) {
+    const std::string ip = Trim(item);
+    if (PlainDottedQuad(ip)) exceptions.push_back(CreateIpOuter(ip, "0"));
+  }
+}
