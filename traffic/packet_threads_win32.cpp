@@ -1,12 +1,14 @@
 #include "traffic/packet_threads_win32.h"
 
 #include <atomic>
+#include <memory>
 
 #include "app/process_mutexes_win32.h"
 #include "app/version.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/packet_pipeline.h"
+#include "ui/window_post_win32.h"
 
 namespace {
 
@@ -40,17 +42,16 @@ DWORD WINAPI StatsThread(LPVOID) {
   }
 }
 
+// Reaches the page only by posting (ui/window_post_win32.h): it runs under the packet lock.
 DWORD WINAPI FeederThread(LPVOID) {
+  bool hasRows = false;  // rows handed to the page since it was last cleared
   for (;;) {
     while (g_bMonitorPaused) Sleep(static_cast<DWORD>(g_nShowDelay.load()));
-    HWND list = GetDlgItem(g_hPacketPage, 1010);
-    const bool hasRows = list && SendMessageA(list, 0x1004 /* LVM_GETITEMCOUNT */, 0, 0) > 0;
     g_pipeline.ListStep(
-        [](const _CPacketInfo& info) {
-          _CPacketInfo copy = info;
-          SendMessageA(g_hPacketPage, kPacketRowMessage, 0, reinterpret_cast<LPARAM>(&copy));
+        [&hasRows](const _CPacketInfo& info) {
+          hasRows = PostPayload(g_hPacketPage, kPacketRowMessage, std::make_unique<_CPacketInfo>(info)) || hasRows;
         },
-        [list] { SendMessageA(list, 0x1009 /* LVM_DELETEALLITEMS */, 0, 0); }, hasRows);
+        [&hasRows] { hasRows = !PostToWindow(g_hPacketPage, kPacketClearMessage); }, hasRows);
     Sleep(static_cast<DWORD>(g_nShowDelay.load()));
   }
 }
