@@ -60,11 +60,16 @@ std::string CWinInetHttp::FetchUrl(const std::string& url) {
     SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, m_bounds.nReceiveMs);
     if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return std::string();
 
+    // A read waits until its buffer is full, so each one asks only for what has arrived
+    // (the query waits at most the receive time-out for more).
     const ULONGLONG deadline = GetTickCount64() + m_bounds.nWholeAnswerMs;
     char piece[1024];
-    DWORD read = 0;
-    while (GetTickCount64() < deadline && InternetReadFile(request, piece, sizeof piece - 1, &read) && read > 0) {
-      if (!answer.Add(piece, read)) break;
+    DWORD available = 0, read = 0;
+    while (GetTickCount64() < deadline && InternetQueryDataAvailable(request, &available, 0, 0) && available > 0) {
+      if (!InternetReadFile(request, piece, available < sizeof piece - 1 ? available : sizeof piece - 1, &read) ||
+          read == 0 || !answer.Add(piece, read)) {
+        break;
+      }
     }
   } catch (...) {
     // What was read so far is the answer.

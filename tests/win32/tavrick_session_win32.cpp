@@ -72,3 +72,17 @@ TrayShield ShownTrayShield() {
   if (blue > 10) return TrayShield::Idle;
   return TrayShield::None;
 }
+
+int TrayIconCount() {
+  HWND tray = FindWindowA(nullptr, "Wine System Tray");
+  if (!tray || !IsWindowVisible(tray)) return 0;
+  int count = 0;
+  EnumChildWindows(
+      tray,
+      [](HWND child, LPARAM p) -> BOOL {
+        if (IsWindowVisible(child)) ++*reinterpret_cast<int*>(p);
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&count));
+  return count;
+}
