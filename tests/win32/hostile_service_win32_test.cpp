@@ -80,6 +80,13 @@ TEST(VendorRequestBounds, SilentTrickledAndEndlessAnswersEndInTimeAndAreAskedOnc
   EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
 }
 
+// A label's text without a message to the program (which may not be answering).
+std::string LabelText(HWND window, int id) {
+  char text[256] = {};
+  GetWindowTextA(GetDlgItem(window, id), text, sizeof text);
+  return text;
+}
+
 // The main window's round trip: a message sent to it and answered, in milliseconds (a window
 // that does not answer within two seconds counts as 2000).
 DWORD RoundTripMs(HWND window) {
@@ -111,17 +118,16 @@ TEST(HostileService, WindowKeepsAnsweringAndOnlyWebLinksFromTheServiceOpen) {
   // one round trip; a window waiting for the lock would miss them all.
   DWORD slowest = 0, slowInARow = 0, worstRun = 0;
   const DWORD start = GetTickCount();
-  while (GetTickCount() - start < 45000 && app.Label(IDC_RELATED_TEXT) == "广告招商中") {
+  while (GetTickCount() - start < 45000 && LabelText(app.Main(), IDC_RELATED_TEXT) == "广告招商中" && worstRun < 5) {
     const DWORD ms = RoundTripMs(app.Main());
     slowest = std::max(slowest, ms);
     slowInARow = ms > 200 ? slowInARow + 1 : 0;
     worstRun = std::max(worstRun, slowInARow);
     Sleep(50);
   }
-  EXPECT_LE(worstRun, 1u) << "slowest round trip " << slowest << " ms";
+  ASSERT_LE(worstRun, 1u) << "slowest round trip " << slowest << " ms";
   EXPECT_LT(slowest, 2000u);
-  const std::string text = app.Label(IDC_RELATED_TEXT);
-  ASSERT_NE("广告招商中", text) << "the related-software box was never refreshed";
+  ASSERT_NE("广告招商中", LabelText(app.Main(), IDC_RELATED_TEXT)) << "the related-software box was never refreshed";
   HWND label = GetDlgItem(app.Main(), IDC_RELATED_TEXT);
   const LRESULT length = SendMessageA(label, WM_GETTEXTLENGTH, 0, 0);
   EXPECT_GT(length, 60000);   // the endless answer, cut:
