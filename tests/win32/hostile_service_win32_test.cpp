@@ -28,18 +28,21 @@ struct CTimedFetch {
   bool ended = false;
 };
 
+struct CFetchJob {
+  CWinInetHttp* http;
+  std::string url, answer;
+};
+
+DWORD WINAPI RunFetch(void* p) {
+  auto* job = static_cast<CFetchJob*>(p);
+  job->answer = job->http->FetchUrl(job->url);
+  return 0;
+}
+
 CTimedFetch FetchWithin(CWinInetHttp& http, const std::string& url, DWORD limitMs) {
-  struct CJob {
-    CWinInetHttp* http;
-    std::string url, answer;
-  };
-  auto* job = new CJob{&http, url, ""};
+  auto* job = new CFetchJob{&http, url, ""};
   const DWORD start = GetTickCount();
-  HANDLE thread = CreateThread(nullptr, 0, [](void* p) -> DWORD {
-    auto* j = static_cast<CJob*>(p);
-    j->answer = j->http->FetchUrl(j->url);
-    return 0;
-  }, job, 0, nullptr);
+  HANDLE thread = CreateThread(nullptr, 0, RunFetch, job, 0, nullptr);
   CTimedFetch result;
   result.ended = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
   result.elapsedMs = GetTickCount() - start;

@@ -251,39 +251,20 @@ TEST_F(MainWindowTest, AlertAndRemoteDialogsOpenAndCloseTwiceUnderTheDebugHeap) 
   EXPECT_TRUE(app.Process().Running());
   DWORD_PTR result = 0;
   EXPECT_TRUE(SendMessageTimeoutA(app.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
-  std::pair<DWORD, int> alerts(app.Process().Pid(), 0);  // one dialog of the kind, however often opened
-  EnumWindows(
-      [](HWND w, LPARAM p) -> BOOL {
-        auto* counted = reinterpret_cast<std::pair<DWORD, int>*>(p);
-        DWORD pid = 0;
-        GetWindowThreadProcessId(w, &pid);
-        if (pid == counted->first && WindowCaption(w) == "即时提醒") ++counted->second;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&alerts));
-  EXPECT_EQ(1, alerts.second);
+  EXPECT_EQ(1u, WindowsOf(app.Process().Pid(), "#32770", "即时提醒").size());  // one of the kind, however often opened
 }
 
 TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuestion) {
   ASSERT_TRUE(app.Start(dir.Path()));
   const auto openMenu = [&] {
     PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
-    std::pair<DWORD, HWND> shown(app.Process().Pid(), nullptr);  // the visible pop-up menu
+    HWND shown = nullptr;  // the visible pop-up menu
     WaitFor([&] {
-      EnumWindows(
-          [](HWND w, LPARAM p) -> BOOL {
-            auto* found = reinterpret_cast<std::pair<DWORD, HWND>*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(w, &pid);
-            char cls[16] = {};
-            GetClassNameA(w, cls, sizeof cls);
-            if (pid == found->first && lstrcmpA(cls, "#32768") == 0 && IsWindowVisible(w)) found->second = w;
-            return found->second == nullptr;
-          },
-          reinterpret_cast<LPARAM>(&shown));
-      return shown.second != nullptr;
+      for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
+        if (IsWindowVisible(menu)) shown = menu;
+      return shown != nullptr;
     }, 5000);
-    return shown.second;
+    return shown;
   };
   CWin32ProfileStore store;
   // Shown: "还原" is greyed, so choosing it does nothing (it would write runtray=0).

@@ -73,16 +73,17 @@ TrayShield ShownTrayShield() {
   return TrayShield::None;
 }
 
+namespace {
+BOOL CALLBACK CountVisible(HWND child, LPARAM count) {
+  if (IsWindowVisible(child)) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+}  // namespace
+
 int TrayIconCount() {
   HWND tray = FindWindowA(nullptr, "Wine System Tray");
   if (!tray || !IsWindowVisible(tray)) return 0;
   int count = 0;
-  EnumChildWindows(
-      tray,
-      [](HWND child, LPARAM p) -> BOOL {
-        if (IsWindowVisible(child)) ++*reinterpret_cast<int*>(p);
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&count));
+  EnumChildWindows(tray, CountVisible, reinterpret_cast<LPARAM>(&count));
   return count;
 }
