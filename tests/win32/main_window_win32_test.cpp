@@ -1,6 +1,7 @@
 // The real main window under wine64, with and without the stand-in driver.
 #include <windows.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -33,6 +34,30 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
   }
   return true;
 }
+
+// Ends the crash debugger that Wine starts for a program of the test that failed (with the
+// heap trace on, it would write for minutes and keep the test's output open).
+class CCrashDebuggerReaper {
+ public:
+  explicit CCrashDebuggerReaper(CChildProcess& child) : m_child(child) {}
+  ~CCrashDebuggerReaper() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != m_child.Pid() || lstrcmpiA(entry.szExeFile, "winedbg.exe") != 0) continue;
+      if (HANDLE debugger = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)) {
+        TerminateProcess(debugger, 1);
+        CloseHandle(debugger);
+      }
+    }
+    CloseHandle(snapshot);
+  }
+
+ private:
+  CChildProcess& m_child;
+};
 
 // A menu key, as the menu's own loop reads it from the program's queue.
 void MenuKey(HWND menu, WPARAM key) {
@@ -231,6 +256,7 @@ TEST_F(MainWindowTest, AlertAndRemoteDialogsOpenAndCloseTwiceUnderTheDebugHeap) 
   SetEnvironmentVariableA("WINEDEBUG", "trace+heap");
   const bool started = app.Start(dir.Path());
   SetEnvironmentVariableA("WINEDEBUG", previous[0] ? previous : nullptr);
+  const CCrashDebuggerReaper reaper(app.Process());
   ASSERT_TRUE(started);
   StartProtectionByHand();
   for (int round = 0; round < 2; ++round) {
