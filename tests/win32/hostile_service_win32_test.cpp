@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -128,6 +129,7 @@ TEST(HostileService, WindowKeepsAnsweringAndOnlyWebLinksFromTheServiceOpen) {
     worstRun = std::max(worstRun, slowInARow);
     Sleep(50);
   }
+  std::printf("slowest round trip of the main window: %lu ms\n", static_cast<unsigned long>(slowest));
   ASSERT_LE(worstRun, 1u) << "slowest round trip " << slowest << " ms";
   EXPECT_LT(slowest, 2000u);
   ASSERT_NE("广告招商中", LabelText(app.Main(), IDC_RELATED_TEXT)) << "the related-software box was never refreshed";
