@@ -27,7 +27,7 @@ std::string CServiceClient::GetStamp() { return GetStamp(Rad()); }
 
 std::string CServiceClient::GetStamp(const std::string& rad) {
   const std::string answer = TrimAnswer(m_http.FetchUrl(Url(service_path::kTimeStamp) + Param("?rad=", rad)));
-  if (!IsUsableTimeStamp(answer)) return std::string();
+  if (answer.size() > kMaxTimeTextBytes || !IsUsableTimeStamp(answer)) return std::string();
   return CStampCoder::Encode(answer);
 }
 
@@ -50,15 +50,18 @@ void CServiceClient::DispatchAlert(const std::string& message) {
   if (!m_settings.strPhone.empty()) SendSms(m_settings.strPhone, g_strAlertTitle, message);
 }
 
-void CServiceClient::Heartbeat() {
+CServiceContact CServiceClient::Contact() const {
+  return CServiceContact{m_settings.strPhone, m_settings.strEmail, m_settings.downchk};
+}
+
+void CServiceClient::Heartbeat(const CServiceContact& contact) {
   const std::string rad = Rad();
   CStatusLockGuard hold(m_lock);
   const std::string stamp = GetStamp(rad);
   if (stamp.empty()) return;
   m_http.FetchUrl(Url(service_path::kHeartbeat) + Param("?stamp=", stamp) + Param("&rad=", rad) +
-                  Param("&mac=", g_strMachineId) + Param("&v=", g_strVersion) +
-                  Param("&phone=", m_settings.strPhone) + Param("&mail=", m_settings.strEmail) +
-                  Param("&isdownmsg=", m_settings.downchk ? "1" : "0"));
+                  Param("&mac=", g_strMachineId) + Param("&v=", g_strVersion) + Param("&phone=", contact.strPhone) +
+                  Param("&mail=", contact.strEmail) + Param("&isdownmsg=", contact.bOfflineAlert ? "1" : "0"));
 }
 
 void CServiceClient::PollFigure(const char* path, std::string& figure) {

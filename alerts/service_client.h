@@ -8,6 +8,18 @@
 class IClock;
 struct CSettings;
 
+// The longest time text the service may answer; a longer one gives no stamp.
+constexpr size_t kMaxTimeTextBytes = 30;
+
+// Where the service is to send the offline alert: copied from the settings on the
+// user-interface thread (which alone changes them) when a heartbeat is started, so the
+// request thread never reads the live settings.
+struct CServiceContact {
+  std::string strPhone;
+  std::string strEmail;
+  bool bOfflineAlert = false;  // downchk
+};
+
 class CServiceClient {
  public:
   // baseUrl: "http://host[:port]", the endpoint paths follow it.
@@ -17,7 +29,8 @@ class CServiceClient {
   std::string FetchUrl(const std::string& url) { return m_http.FetchUrl(url); }
   // The current time's low 32 bits in signed decimal.
   std::string Rad() const;
-  // The service's time text raised to the public key; "" when the service gave no usable time.
+  // The service's time text raised to the public key; "" when the service gave no usable time
+  // (not a positive number, or longer than kMaxTimeTextBytes).
   std::string GetStamp();
   // With a time taken earlier (the background requests take it before waiting for the lock).
   std::string GetStamp(const std::string& rad);
@@ -29,8 +42,11 @@ class CServiceClient {
   // E-mail first, then SMS, each only when its address is set; both carry g_strAlertTitle.
   void DispatchAlert(const std::string& message);
 
+  // The settings' contact values now; call it on the thread that changes the settings.
+  CServiceContact Contact() const;
+
   // Background requests: each takes the status lock for its whole run.
-  void Heartbeat();
+  void Heartbeat(const CServiceContact& contact);
   void PollSmsCount();
   void PollMailDays();
   void CheckClock();

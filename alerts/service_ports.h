@@ -13,8 +13,13 @@ class IHttpPort {
   virtual std::string FetchUrl(const std::string& url) = 0;
 };
 
-// The lock that serialises the background requests and guards the status figures.
-using IStatusLock = ILockPort;
+// The lock that serialises the background requests and guards the status figures. Request
+// threads hold it across their HTTP requests, so the user-interface thread only ever tries it
+// and skips its refresh while it is busy.
+class IStatusLock : public ILockPort {
+ public:
+  virtual bool TryLock() = 0;  // at once: true when it is now held
+};
 using CStatusLockGuard = CLockPortGuard;
 
 // Starts a short-lived worker that is never joined.

@@ -17,7 +17,10 @@ std::string CStampCoder::Encode(const std::string& text, const std::string& modu
   n.FromText(modulus, 10);
   e.FromText(exponent, 10);
   m.FromBytes(text);
-  std::string stamp = m.PowMod(e, n).ToText(16);
+  const CLongNumber power = m.PowMod(e, n);
+  // A text or key too long for the numbers gives no stamp rather than a wrong one.
+  if (power.Overflowed()) return std::string();
+  std::string stamp = power.ToText(16);
   for (char& ch : stamp) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   return stamp;
 }

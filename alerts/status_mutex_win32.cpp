@@ -11,6 +11,11 @@ HANDLE CreateStatusMutex() {
 
 void CWin32StatusLock::Lock() { WaitForSingleObject(g_hStatusMutex, INFINITE); }
 
+bool CWin32StatusLock::TryLock() {
+  const DWORD got = WaitForSingleObject(g_hStatusMutex, 0);
+  return got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+}
+
 void CWin32StatusLock::Unlock() { ReleaseMutex(g_hStatusMutex); }
 
 namespace {

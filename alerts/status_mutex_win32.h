@@ -8,10 +8,12 @@
 extern HANDLE g_hStatusMutex;
 HANDLE CreateStatusMutex();
 
-// Waits without limit for g_hStatusMutex; the same thread releases it.
+// Request threads wait for g_hStatusMutex without limit (their requests are bounded); the
+// user-interface thread only tries it. The same thread releases it.
 class CWin32StatusLock : public IStatusLock {
  public:
   void Lock() override;
+  bool TryLock() override;
   void Unlock() override;
 };
 

@@ -23,11 +23,13 @@ class CVendorService {
   void OnTimer3();       // 86,400 s: clock check
   void OnTimer4();       // 60 s: heartbeat and SMS balance
   void StartRemotePoll();  // one remote command poll
-  CStatusFigures ReadFigures();    // timer 0 (20 s)
-  std::vector<std::string> ReadSoftList();  // the related-software box (30 s)
+  // For the user-interface thread: false, and nothing read, while a request holds the lock.
+  bool TryReadFigures(CStatusFigures& figures);        // timer 0 (20 s)
+  bool TryReadSoftList(std::vector<std::string>& list);  // the related-software box (30 s)
 
  private:
   void Start(void (CServiceClient::*request)());
+  void Run(std::function<void(CServiceClient&)> request);
 
   CServiceClient& m_client;
   IThreadStarter& m_threads;

@@ -59,7 +59,7 @@ void VendorServiceStartupPolls() {
   if (g_pVendor) g_pVendor->service.OnStartup();
 }
 
-CStatusFigures VendorServiceTimer0() { return g_pVendor ? g_pVendor->service.ReadFigures() : CStatusFigures{}; }
+bool VendorServiceTimer0(CStatusFigures& figures) { return g_pVendor && g_pVendor->service.TryReadFigures(figures); }
 
 void VendorServiceTimer1() {
   if (g_pVendor) g_pVendor->service.OnTimer1();
@@ -73,9 +73,7 @@ void VendorServiceTimer4() {
   if (g_pVendor) g_pVendor->service.OnTimer4();
 }
 
-std::vector<std::string> VendorSoftList() {
-  return g_pVendor ? g_pVendor->service.ReadSoftList() : std::vector<std::string>{};
-}
+bool VendorSoftList(std::vector<std::string>& list) { return g_pVendor && g_pVendor->service.TryReadSoftList(list); }
 
 void VendorServiceRemotePoll() {
   if (g_pVendor) g_pVendor->service.StartRemotePoll();

@@ -18,11 +18,13 @@ void VendorServiceInit(const CSettings& settings, const std::string& firstLocalI
 bool ResolveServiceIp(uint32_t& ip);
 
 void VendorServiceStartupPolls();          // SMS balance, e-mail days, related-software list
-CStatusFigures VendorServiceTimer0();       // 20 s: the figures to show ("条", "天")
+// The user-interface thread never waits for the status lock: while a request holds it these
+// two give false and the caller keeps what it shows.
+bool VendorServiceTimer0(CStatusFigures& figures);  // 20 s: the figures to show ("条", "天")
 void VendorServiceTimer1();                // 600 s: e-mail days, related-software list
 void VendorServiceTimer3();                // 86,400 s: clock check
 void VendorServiceTimer4();                // 60 s: heartbeat, SMS balance
-std::vector<std::string> VendorSoftList();  // 30 s: the related-software box
+bool VendorSoftList(std::vector<std::string>& list);  // 30 s: the related-software box
 void VendorServiceRemotePoll();            // blocked-IP dialog timer 2, when fewer than 3 entries
 
 // Alerts: e-mail then SMS, on the calling thread.

@@ -1,8 +1,13 @@
 #pragma once
-// The one transport to the vendor service: WinINet GET, body read as text.
+// The one transport to the vendor service: WinINet GET, body read as text, within bounds.
+#include "alerts/http_bounds.h"
 #include "alerts/service_ports.h"
 
 class CWinInetHttp : public IHttpPort {
  public:
+  explicit CWinInetHttp(const CHttpBounds& bounds = kServiceHttpBounds) : m_bounds(bounds) {}
   std::string FetchUrl(const std::string& url) override;
+
+ private:
+  CHttpBounds m_bounds;
 };

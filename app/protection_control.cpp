@@ -1,5 +1,6 @@
 #include "app/protection_control.h"
 
+#include "app/startup.h"
 #include "driver/driver_install.h"
 #include "driver/driver_link.h"
 
@@ -20,11 +21,75 @@ const char kLoadingBusy[] = "正在加载配置";
 const char kStoppingBusy[] = "正在停止防火墙";
 const char kStateRunning[] = "启动";
 const char kStateStopped[] = "停止";
+const char kExitQuestion[] = "是否真的要停止防护吗?";
 }  // namespace startmsg
 
 namespace msg = startmsg;
 
+// Marks a command as running for its whole extent, exceptions included.
+class CProtectionControl::CCommandScope {
+ public:
+  explicit CCommandScope(CProtectionControl& control) : m_control(control) { m_control.m_bCommandRunning = true; }
+  ~CCommandScope() { m_control.m_bCommandRunning = false; }
+  CCommandScope(const CCommandScope&) = delete;
+  CCommandScope& operator=(const CCommandScope&) = delete;
+
+ private:
+  CProtectionControl& m_control;
+};
+
 void CProtectionControl::StartCommand() {
+  if (m_bCommandRunning || m_bExiting) return;
+  {
+    CCommandScope scope(*this);
+    RunStart();
+  }
+  AfterCommand();
+}
+
+void CProtectionControl::StopCommand() {
+  if (m_bCommandRunning || m_bExiting) return;
+  {
+    CCommandScope scope(*this);
+    RunStop();
+  }
+  AfterCommand();
+}
+
+void CProtectionControl::ExitCommand() {
+  if (m_bCommandRunning || m_bExiting) return;
+  {
+    CCommandScope scope(*this);
+    if (m_ports.Ask(msg::kExitQuestion)) {
+      m_bExiting = true;
+      StopProtection();  // its result does not matter: the process ends either way
+      m_ports.EndProcess();
+    }
+  }
+  AfterCommand();
+}
+
+bool CProtectionControl::AutoStartDue() {
+  return !m_bExiting && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
+}
+
+void CProtectionControl::AutoStart() {
+  if (m_bCommandRunning) {
+    m_bAutoStartAsked = true;
+    return;
+  }
+  if (!AutoStartDue()) return;
+  g_bRebootUp = false;  // the command word asks for one automatic start, not one per show
+  StartCommand();
+}
+
+void CProtectionControl::AfterCommand() {
+  if (!m_bAutoStartAsked) return;
+  m_bAutoStartAsked = false;
+  AutoStart();
+}
+
+void CProtectionControl::RunStart() {
   if (m_ports.Protecting()) {
     m_ports.Show(msg::kAlreadyRunning);
     return;
@@ -79,7 +144,7 @@ int CProtectionControl::StartProtection() {
   return kStartOk;
 }
 
-void CProtectionControl::StopCommand() {
+void CProtectionControl::RunStop() {
   if (!m_ports.Protecting()) {
     m_ports.Show(msg::kAlreadyStopped);
     return;

@@ -1,6 +1,12 @@
 #pragma once
-// Starting and stopping protection from the main window: the decisions, the questions and
-// the messages. The window supplies the ports; the driver link does the work.
+// Starting, stopping and exit from the main window: the decisions, the questions, the messages
+// and the command guard. The window supplies the ports; the driver link does the work.
+//
+// Command guard: the start, stop and exit commands process window messages while they run
+// (questions, paced loading, the stop's wait), so a click, a tray command or an automatic
+// start can arrive in the middle of one. While one command runs no other command begins; an
+// automatic start asked for meanwhile is checked again once the command has ended; after a
+// confirmed exit nothing starts any more.
 #include <string>
 
 #include "ui/prompt.h"
@@ -21,6 +27,7 @@ extern const char kLoadingBusy[];       // "正在加载配置"
 extern const char kStoppingBusy[];      // "正在停止防火墙"
 extern const char kStateRunning[];      // "启动"
 extern const char kStateStopped[];      // "停止"
+extern const char kExitQuestion[];      // "是否真的要停止防护吗?"
 }  // namespace startmsg
 
 class IProtectionPorts : public IPrompt {
@@ -40,6 +47,9 @@ class IProtectionPorts : public IPrompt {
   virtual void WaitPumping(int seconds) = 0;
   virtual void RebootServer() = 0;
   virtual long long ProtectSeconds() = 0;
+  // The end of the exit command: tray icon removed, timers killed, markers written, process
+  // ended. Returns only in tests.
+  virtual void EndProcess() = 0;
 };
 
 constexpr int kTrayIconStopped = 128;
@@ -48,11 +58,26 @@ constexpr int kTrayIconRunning = 157;
 class CProtectionControl {
  public:
   explicit CProtectionControl(IProtectionPorts& ports) : m_ports(ports) {}
-  void StartCommand();  // button "启动防护" and the automatic start
+  void StartCommand();  // button "启动防护"
   void StopCommand();   // button "暂停防护"
+  void ExitCommand();   // button "退出软件" and the tray menu's "退出"
+  // The window was shown or hidden: protection starts by itself when it does not run and the
+  // protection time is not zero or the command word was "rebootup" (which counts once).
+  void AutoStart();
+  bool AutoStartDue();
+  bool CommandRunning() const { return m_bCommandRunning; }
+
   int StartProtection();
   int StopProtection();
 
  private:
+  class CCommandScope;
+  void RunStart();
+  void RunStop();
+  void AfterCommand();
+
   IProtectionPorts& m_ports;
+  bool m_bCommandRunning = false;
+  bool m_bAutoStartAsked = false;  // asked while a command ran
+  bool m_bExiting = false;
 };

@@ -11,8 +11,11 @@ bool g_bRebootUp = false;
 bool InitInstance(const std::string& commandLine, IStartupPorts& ports) {
   try {
     const std::string words = commandLine;
-    // A self-restart starts while the old copy is still ending: it must not be refused.
-    if (words != "reboot" && ports.InstanceMutexAlreadyExists()) {
+    const bool otherCopy = ports.CreateInstanceMutex();
+    // A self-restart starts while the old copy is still ending: it is not refused, but it
+    // holds the name too, so one copy per machine still holds once the old copy is gone.
+    if (otherCopy && words != "reboot") {
+      ports.CloseInstanceMutex();
       ports.ShowMessage(kAlreadyRunningText);
       return false;
     }

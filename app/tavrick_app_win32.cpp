@@ -11,14 +11,14 @@ int CTavrickApp::Run(const std::string& commandLine) {
   return 0;
 }
 
-bool CTavrickApp::InstanceMutexAlreadyExists() {
-  HANDLE h = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
-  if (h && GetLastError() == ERROR_ALREADY_EXISTS) {
-    CloseHandle(h);
-    return true;
-  }
-  m_hInstanceMutex = h;
-  return false;
+bool CTavrickApp::CreateInstanceMutex() {
+  m_hInstanceMutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+  return m_hInstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+void CTavrickApp::CloseInstanceMutex() {
+  if (m_hInstanceMutex) CloseHandle(m_hInstanceMutex);
+  m_hInstanceMutex = nullptr;
 }
 
 void CTavrickApp::ShowMessage(const std::string& text) { AppMessageBox(nullptr, text); }

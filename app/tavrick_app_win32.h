@@ -11,7 +11,8 @@ class CTavrickApp : public IStartupPorts {
   explicit CTavrickApp(HINSTANCE hInstance) : m_hInstance(hInstance) {}
   int Run(const std::string& commandLine);  // process exit code
 
-  bool InstanceMutexAlreadyExists() override;
+  bool CreateInstanceMutex() override;
+  void CloseInstanceMutex() override;
   void ShowMessage(const std::string& text) override;
   void EnableControlHosting() override;
   void RunMainDialog() override;

@@ -2,7 +2,6 @@
 
 #include <winsock2.h>
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,7 +13,6 @@
 #include "app/process_state.h"
 #include "app/protect_time.h"
 #include "app/resource.h"
-#include "app/startup.h"
 #include "app/version.h"
 #include "common/clock.h"
 #include "config/daily_log.h"
@@ -26,6 +24,8 @@
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables_win32.h"
 #include "remote/reboot_win32.h"
+#include "ui/message_pump_win32.h"
+#include "ui/web_link_win32.h"
 #include "update/upgrade_win32.h"
 #include "update/version_state.h"
 
@@ -36,7 +36,6 @@ constexpr int kTimerSeconds[7] = {20, 600, 30, 86400, 60, 1, 1};
 constexpr UINT kAutoStartMessage = WM_APP + 1;
 
 const char kStartFirstText[] = "请先启动防火墙!";
-const char kExitQuestion[] = "是否真的要停止防护吗?";
 const char kTrayQuestion[] = "最小化到右下角托盘吗?";
 const char kStatusBarPrefix[] = "当前软件最新版本:";
 
@@ -74,7 +73,6 @@ BOOL CTavrickDlg::OnInitDialog() {
   SetWindowTextA(m_hWnd, kVersionTag);
   SendMessageA(m_hWnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageA(m_hWnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
-  m_uTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
 
   m_strBusyText.clear();
   m_bBusy = false;
@@ -181,7 +179,9 @@ void CTavrickDlg::SetTrayIcon(int iconId) { m_tray.SetIcon(iconId); }
 
 void CTavrickDlg::UpdateRelatedSoftware() {
   std::string text;
-  PickRelatedSoftware(VendorSoftList(), text, m_strAdLink);
+  std::vector<std::string> list;
+  if (!VendorSoftList(list)) return;  // a request holds the list: keep the box as it is
+  PickRelatedSoftware(list, text, m_strAdLink);
   SetItemText(IDC_RELATED_TEXT, text);
 }
 
@@ -220,6 +220,14 @@ void CTavrickDlg::WaitPumping(int seconds) {
 
 void CTavrickDlg::RebootServer() { RebootThisServer(); }
 
+void CTavrickDlg::EndProcess() {
+  m_tray.Remove();
+  for (int id = 0; id < 6; ++id) KillTimer(kTimerBase + id);
+  WriteConfig("sysice", "runtray", "0");
+  WriteConfig("sysice", "onlinetime", "0");
+  TerminateProcess(GetCurrentProcess(), 0);
+}
+
 // ---- commands -------------------------------------------------------------------------------
 
 bool CTavrickDlg::OnCommand(int id, int notifyCode) {
@@ -243,10 +251,10 @@ bool CTavrickDlg::OnCommand(int id, int notifyCode) {
       ShowWorkingWindow(m_windows.pSysInfoDlg.get());
       return true;
     case IDC_ALERTS:
-      OpenDialog(IDD_ALERTS);
+      OpenDialog(m_alertsDialog);
       return true;
     case IDC_REMOTE:
-      OpenDialog(IDD_REMOTE);
+      OpenDialog(m_remoteDialog);
       return true;
     case IDC_HELP_CENTER:
       OpenLink(ServiceUrl("/tavrick/index.jsp"));
@@ -262,7 +270,7 @@ bool CTavrickDlg::OnCommand(int id, int notifyCode) {
       return true;
     case IDC_EXIT:
     case ID_TRAY_EXIT:
-      ExitProgram();
+      m_control.ExitCommand();
       return true;
     case ID_TRAY_RESTORE:
       ShowFromTray();
@@ -283,29 +291,18 @@ void CTavrickDlg::ShowWorkingWindow(CDialog* window) {
   window->ShowWindow(SW_SHOWNORMAL);
 }
 
-void CTavrickDlg::OpenDialog(UINT templateId) {
+void CTavrickDlg::OpenDialog(CDialogSlot& slot) {
   if (!Protecting()) {
     Show(kStartFirstText);
     return;
   }
   if (m_pShownLast && m_pShownLast->Hwnd()) SendMessageA(m_pShownLast->Hwnd(), WM_CLOSE, 0, 0);
   m_pShownLast = nullptr;
-  CTransientDialog::Open(templateId, m_hWnd);
+  slot.Open(m_hWnd);
 }
 
-void CTavrickDlg::OpenLink(const std::string& url) {
-  ShellExecuteA(m_hWnd, "open", url.c_str(), nullptr, nullptr, SW_SHOWNORMAL);  // failures stay silent
-}
-
-void CTavrickDlg::ExitProgram() {
-  if (!Ask(kExitQuestion)) return;
-  m_control.StopProtection();
-  m_tray.Remove();
-  for (int id = 0; id < 6; ++id) KillTimer(kTimerBase + id);
-  WriteConfig("sysice", "runtray", "0");
-  WriteConfig("sysice", "onlinetime", "0");
-  TerminateProcess(GetCurrentProcess(), 0);
-}
+// Only web addresses: the related-software link comes from the service; failures stay silent.
+void CTavrickDlg::OpenLink(const std::string& url) { OpenWebLink(m_hWnd, url); }
 
 void CTavrickDlg::ShowFromTray() {
   ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
@@ -341,8 +338,9 @@ void CTavrickDlg::OnShowWindow() {
   GetWindowRect(m_hWnd, &mine);
   SetWindowPos(m_hWnd, nullptr, work.right - (mine.right - mine.left), work.bottom - (mine.bottom - mine.top), 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-  // Runs after the show completes, exactly like a click on the start button.
-  if (!Protecting() && (g_llProtectSeconds != 0 || g_bRebootUp) && !m_bAutoStartPosted) {
+  // Runs after the show completes, exactly like a click on the start button (the command
+  // guard holds it back while another command runs).
+  if (m_control.AutoStartDue() && !m_bAutoStartPosted) {
     m_bAutoStartPosted = true;
     PostMessageA(m_hWnd, kAutoStartMessage, 0, 0);
   }
@@ -377,9 +375,11 @@ void CTavrickDlg::OnTimer(UINT_PTR id) {
 void CTavrickDlg::TimerDuty(int n) {
   switch (n) {
     case 0: {
-      const CStatusFigures figures = VendorServiceTimer0();
-      SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
-      SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
+      CStatusFigures figures;
+      if (VendorServiceTimer0(figures)) {  // a request holds the lock: the labels stay as they are
+        SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
+        SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
+      }
       SetItemText(IDC_FILTER_COUNT, std::to_string(g_pIpFilterList.size()) + "个");
       if (Protecting()) {
         ExpireIpFilters();
@@ -419,14 +419,11 @@ void CTavrickDlg::DailyHousekeeping() {
 // ---- messages -------------------------------------------------------------------------------
 
 bool CTavrickDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  if (message == m_uTaskbarCreated && m_uTaskbarCreated != 0) {
-    m_tray.Add(m_tray.Current());
-    return true;
-  }
+  if (m_tray.OnShellRestart(message)) return true;
   switch (message) {
     case kAutoStartMessage:
       m_bAutoStartPosted = false;
-      if (!Protecting() && (g_llProtectSeconds != 0 || g_bRebootUp)) m_control.StartCommand();
+      m_control.AutoStart();
       return true;
     case kTrayCallbackMessage:
       OnTrayNotify(lParam);

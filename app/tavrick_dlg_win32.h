@@ -33,8 +33,8 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void WaitPumping(int seconds) override;
   void RebootServer() override;
   long long ProtectSeconds() override;
+  void EndProcess() override;
 
-  void ExitProgram();
   void ShowFromTray();
 
  protected:
@@ -48,7 +48,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void OnTrayNotify(LPARAM mouseMessage);
   void OnSysClose();
   void ShowWorkingWindow(CDialog* window);
-  void OpenDialog(UINT templateId);
+  void OpenDialog(CDialogSlot& slot);
   void OpenLink(const std::string& url);
   void UpdateRelatedSoftware();
   void SetStateColors(bool running);
@@ -69,10 +69,11 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   std::string m_strRunTray;  // runtray as read at start-up
   std::string m_strAdLink;
   HWND m_hStatusBar = nullptr;
-  UINT m_uTaskbarCreated = 0;
   CTrayIcon m_tray;
   CWorkingWindows m_windows;
   CDialog* m_pShownLast = nullptr;
+  CDialogSlot m_alertsDialog{MakeAlertsDialog};
+  CDialogSlot m_remoteDialog{MakeRemoteDialog};
   CWin32Prompt m_prompt;
   CProtectionControl m_control;
 };

@@ -5,10 +5,33 @@
 #include "ui/dialog_win32.h"
 
 namespace {
+
 HICON LoadSmallIcon(int id) {
   return static_cast<HICON>(LoadImageA(ResourceModule(), MAKEINTRESOURCEA(id), IMAGE_ICON, 16, 16, LR_SHARED));
 }
+
+// Looked up at run time: the filter functions exist from Windows Vista (plain) and Windows 7
+// (per window) on.
+using FilterExFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
+using FilterFn = BOOL(WINAPI*)(UINT, DWORD);
+constexpr DWORD kFilterAllow = 1;  // MSGFLT_ALLOW and MSGFLT_ADD
+
+template <typename Fn>
+Fn User32Function(const char* name) {
+  const HMODULE user32 = GetModuleHandleA("user32");
+  return user32 ? reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(user32, name))) : nullptr;
+}
+
 }  // namespace
+
+bool AllowMessageFromShell(HWND window, UINT message) {
+  if (message == 0) return false;
+  if (const auto perWindow = User32Function<FilterExFn>("ChangeWindowMessageFilterEx"))
+    return perWindow(window, message, kFilterAllow, nullptr) != FALSE;
+  if (const auto processWide = User32Function<FilterFn>("ChangeWindowMessageFilter"))
+    return processWide(message, kFilterAllow) != FALSE;
+  return true;
+}
 
 void CTrayIcon::Init(HWND owner, HICON idForTray, const char* tip) {
   std::memset(&m_data, 0, sizeof(m_data));
@@ -18,6 +41,8 @@ void CTrayIcon::Init(HWND owner, HICON idForTray, const char* tip) {
   m_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
   m_data.uCallbackMessage = kTrayCallbackMessage;
   lstrcpynA(m_data.szTip, tip, sizeof(m_data.szTip));
+  m_uTaskbarCreated = RegisterWindowMessageA("TaskbarCreated");
+  m_bRestartAllowed = AllowMessageFromShell(owner, m_uTaskbarCreated);
 }
 
 void CTrayIcon::Add(int iconId) {
@@ -34,3 +59,9 @@ void CTrayIcon::SetIcon(int iconId) {
 }
 
 void CTrayIcon::Remove() { Shell_NotifyIconA(NIM_DELETE, &m_data); }
+
+bool CTrayIcon::OnShellRestart(UINT message) {
+  if (message == 0 || message != m_uTaskbarCreated) return false;
+  Add(m_nIconId);
+  return true;
+}

@@ -7,25 +7,12 @@
 
 #include <ctime>
 
-void CTransientDialog::Open(UINT templateId, HWND owner) {
-  auto* dialog = new CTransientDialog(templateId, owner);
-  if (!dialog->Create()) {
-    delete dialog;
-    return;
-  }
-  dialog->ShowWindow(SW_SHOWNORMAL);
-}
-
-bool CTransientDialog::OnMessage(UINT message, WPARAM, LPARAM, LRESULT& result) {
-  if (message != WM_CLOSE) return false;
-  Destroy();
-  result = 0;
-  return true;
-}
+DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_ALERTS, owner); }
+DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_REMOTE, owner); }
 
 namespace {
 
-std::unique_ptr<CDialog> MadeWindow(std::unique_ptr<CDialog> window) {
+DialogPtr<> MadeWindow(DialogPtr<> window) {
   window->Create();
   return window;
 }
@@ -43,10 +30,10 @@ int64_t LongAgo() {
 }  // namespace
 
 void CWorkingWindows::CreateAll(HWND mainWindow) {
-  pWatchMainDlg = MadeWindow(std::make_unique<CTrafficMonitorHost>(mainWindow));
-  pIpFilterDlg = MadeWindow(std::make_unique<CBlockedIpHost>(mainWindow));
-  pWatchfileDlg = MadeWindow(std::make_unique<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
-  pSysInfoDlg = MadeWindow(std::make_unique<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
+  pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
+  pIpFilterDlg = MadeWindow(MakeDialog<CBlockedIpHost>(mainWindow));
+  pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
+  pSysInfoDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
   pWebGuard.reset();  // an earlier set's watcher stops before the new one starts
   pWebGuard = std::make_unique<CWebGuardHost>();
   pWebGuard->Create(mainWindow);

@@ -3,26 +3,20 @@
 #include <memory>
 
 #include "ui/custfrm_win32.h"
+#include "ui/modeless_dialog_win32.h"
 #include "ui/working_window_win32.h"
 #include "webguard/webguard_host_win32.h"
 
-// A dialog opened afresh on each use; it frees itself when closed.
-class CTransientDialog : public Ccustfrm {
- public:
-  using Ccustfrm::Ccustfrm;
-  static void Open(UINT templateId, HWND owner);
-
- protected:
-  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
-  void PostNcDestroy() override { delete this; }
-};
+// The factories of the dialogs opened afresh on each use, one per kind (for CDialogSlot).
+DialogPtr<> MakeAlertsDialog(HWND owner);  // "即时提醒"
+DialogPtr<> MakeRemoteDialog(HWND owner);  // "远程操作"
 
 // The four working windows, in creation order.
 struct CWorkingWindows {
-  std::unique_ptr<CDialog> pWatchMainDlg;  // traffic monitor
-  std::unique_ptr<CDialog> pIpFilterDlg;   // blocked IPs
-  std::unique_ptr<CDialog> pWatchfileDlg;  // website protection
-  std::unique_ptr<CDialog> pSysInfoDlg;    // system resources
+  DialogPtr<> pWatchMainDlg;  // traffic monitor
+  DialogPtr<> pIpFilterDlg;   // blocked IPs
+  DialogPtr<> pWatchfileDlg;  // website protection
+  DialogPtr<> pSysInfoDlg;    // system resources
   std::unique_ptr<CWebGuardHost> pWebGuard;  // watcher, checker and scan behind the website window
 
   // Replaces any earlier set, so exactly one set is active.

@@ -60,15 +60,6 @@ CWin32Device& Win32Device() {
   return device;
 }
 
-void PumpMessagesAndWait(int milliseconds) {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-  Sleep(static_cast<DWORD>(milliseconds));
-}
-
 int GetSystemBits() {
   SYSTEM_INFO info{};
   const HMODULE kernel = GetModuleHandleA("kernel32");

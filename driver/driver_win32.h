@@ -18,9 +18,6 @@ class CWin32Device : public IDevice {
 // The one device object of the process; the main window hands it to SetDevicePort.
 CWin32Device& Win32Device();
 
-// Processes the pending messages of this thread, then sleeps; the pacing of the load steps.
-void PumpMessagesAndWait(int milliseconds);
-
 // 64 or 32, from GetNativeSystemInfo looked up in kernel32 (GetSystemInfo without it).
 int GetSystemBits();
 

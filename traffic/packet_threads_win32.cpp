@@ -3,12 +3,14 @@
 #include <mmsystem.h>
 
 #include <atomic>
+#include <memory>
 
 #include "app/process_mutexes_win32.h"
 #include "app/version.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/packet_pipeline.h"
+#include "ui/window_post_win32.h"
 
 namespace {
 
@@ -76,17 +78,18 @@ DWORD WINAPI StatsThread(LPVOID) {
   for (;;) ConsumerTurn([] { return g_pipeline.StatsStep(g_saLocalIp); }, g_statsWaits);
 }
 
+// Rows handed to the page since it was last cleared; the feeder thread alone touches it.
+bool g_bPageHasRows = false;
+
+// Reaches the page only by posting (ui/window_post_win32.h): it runs under the packet lock.
 bool FeederStep() {
   if (g_bMonitorPaused) return false;  // paused: the feeder takes nothing
-  const HWND page = g_hPacketPage.load();
-  HWND list = GetDlgItem(page, 1010);
-  const bool hasRows = list && SendMessageA(list, 0x1004 /* LVM_GETITEMCOUNT */, 0, 0) > 0;
   return g_pipeline.ListStep(
-      [page](const _CPacketInfo& info) {
-        _CPacketInfo copy = info;
-        SendMessageA(page, kPacketRowMessage, 0, reinterpret_cast<LPARAM>(&copy));
+      [](const _CPacketInfo& info) {
+        g_bPageHasRows = PostPayload(g_hPacketPage, kPacketRowMessage, std::make_unique<_CPacketInfo>(info)) ||
+                         g_bPageHasRows;
       },
-      [list] { SendMessageA(list, 0x1009 /* LVM_DELETEALLITEMS */, 0, 0); }, hasRows);
+      [] { g_bPageHasRows = !PostToWindow(g_hPacketPage, kPacketClearMessage); }, g_bPageHasRows);
 }
 
 DWORD WINAPI FeederThread(LPVOID) {

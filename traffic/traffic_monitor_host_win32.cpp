@@ -7,6 +7,7 @@
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"
 #include "traffic/packet_threads_win32.h"
+#include "ui/window_post_win32.h"
 
 namespace {
 enum : UINT_PTR { kRankingTimer = 1, kWindowEndTimer = 2, kSecondTimer = 3 };
@@ -49,3 +50,15 @@ void CTrafficMonitorHost::OnTimer(UINT_PTR id) {
       break;
   }
 }
+
+// Until the packet list page exists, this window is the page: posted rows are taken and freed.
+bool CTrafficMonitorHost::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  if (message == kPacketRowMessage) {
+    TakePayload<_CPacketInfo>(lParam);
+    return true;
+  }
+  if (message == kPacketClearMessage) return true;
+  return CWorkingWindow::OnMessage(message, wParam, lParam, result);
+}
+
+void CTrafficMonitorHost::OnDestroy() { DropQueuedPayloads<_CPacketInfo>(m_hWnd, kPacketRowMessage); }

@@ -12,6 +12,8 @@ class CTrafficMonitorHost : public CWorkingWindow {
  protected:
   BOOL OnInitDialog() override;
   void OnTimer(UINT_PTR id) override;
+  void OnDestroy() override;
+  bool OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
 
  private:
   CStatsWindow m_window;

@@ -2,41 +2,26 @@
 
 #include <vector>
 
+#include "ui/handler_guard.h"
+#include "ui/message_pump_win32.h"
+
 namespace {
-
 HINSTANCE g_hResourceModule = nullptr;
-
-// Translates and dispatches one message, giving the owning dialog its say first.
-void RouteMessage(MSG& msg) {
-  HWND root = msg.hwnd ? GetAncestor(msg.hwnd, GA_ROOT) : nullptr;
-  CDialog* dialog = root ? CDialog::FromWindow(root) : nullptr;
-  if (dialog) {
-    if (dialog->PreTranslateMessage(&msg)) return;
-    if (IsDialogMessageA(root, &msg)) return;
-  }
-  TranslateMessage(&msg);
-  DispatchMessageA(&msg);
-}
-
 }  // namespace
 
 void SetResourceModule(HINSTANCE module) { g_hResourceModule = module; }
 HINSTANCE ResourceModule() { return g_hResourceModule ? g_hResourceModule : GetModuleHandleA(nullptr); }
 
-void PumpPendingMessages() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    if (msg.message == WM_QUIT) {
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      return;
-    }
-    RouteMessage(msg);
-  }
-}
-
 CDialog::CDialog(UINT templateId, HWND owner) : m_hOwner(owner), m_nTemplateId(templateId) {}
 
-CDialog::~CDialog() { Destroy(); }
+CDialog::~CDialog() {
+  // Deleted directly (a modal dialog on the caller's stack): the window is detached before it
+  // goes, so no handler of a half-destroyed object can run.
+  if (m_hWnd && IsWindow(m_hWnd)) {
+    SetWindowLongPtrA(m_hWnd, DWLP_USER, 0);
+    DestroyWindow(m_hWnd);
+  }
+}
 
 CDialog* CDialog::FromWindow(HWND hWnd) {
   if (!hWnd) return nullptr;
@@ -48,32 +33,25 @@ CDialog* CDialog::FromWindow(HWND hWnd) {
 }
 
 bool CDialog::Create() {
+  m_bWindowGone = false;
+  m_bFinished = false;
   m_hWnd = CreateDialogParamA(ResourceModule(), MAKEINTRESOURCEA(m_nTemplateId), m_hOwner, DialogProc,
                               reinterpret_cast<LPARAM>(this));
   return m_hWnd != nullptr;
 }
 
 INT_PTR CDialog::DoModal() {
-  m_bModal = true;
   m_bEndModal = false;
   if (!Create()) return -1;
-  const bool ownerWasEnabled = m_hOwner && IsWindowEnabled(m_hOwner);
-  if (ownerWasEnabled) EnableWindow(m_hOwner, FALSE);
+  const HWND owner = m_hOwner;
+  const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+  if (ownerWasEnabled) EnableWindow(owner, FALSE);
   ::ShowWindow(m_hWnd, SW_SHOW);
-  MSG msg;
-  while (!m_bEndModal) {
-    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-    if (got == 0) {  // WM_QUIT: end the loop and hand the quit on
-      PostQuitMessage(static_cast<int>(msg.wParam));
-      break;
-    }
-    if (got == -1) break;
-    RouteMessage(msg);
-  }
-  if (ownerWasEnabled) EnableWindow(m_hOwner, TRUE);
+  RunMessageLoop([this] { return m_bEndModal || !m_hWnd; });
+  if (ownerWasEnabled) EnableWindow(owner, TRUE);
+  const INT_PTR result = m_nModalResult;
   Destroy();
-  m_bModal = false;
-  return m_nModalResult;
+  return result;
 }
 
 void CDialog::EndModal(INT_PTR result) {
@@ -83,8 +61,29 @@ void CDialog::EndModal(INT_PTR result) {
 }
 
 void CDialog::Destroy() {
-  if (m_hWnd && IsWindow(m_hWnd)) DestroyWindow(m_hWnd);
-  m_hWnd = nullptr;
+  const HWND window = m_hWnd;
+  if (window && IsWindow(window)) DestroyWindow(window);
+  // Nothing may follow: a self-owned dialog can be gone by now.
+}
+
+void CDialog::DeleteWhenIdle() {
+  m_bDeletePending = true;
+  ++m_nRunning;  // the destroy below must not free the object under this frame
+  Destroy();
+  --m_nRunning;
+  AfterHandler();
+}
+
+void CDialog::AfterHandler() {
+  if (m_nRunning != 0) return;
+  if (m_bDeletePending) {
+    if (m_bWindowGone || !m_hWnd) delete this;
+    return;
+  }
+  if (m_bWindowGone && !m_bFinished) {
+    m_bFinished = true;
+    PostNcDestroy();  // may free the object
+  }
 }
 
 void CDialog::SetItemText(int id, const std::string& text) { SetDlgItemTextA(m_hWnd, id, text.c_str()); }
@@ -126,16 +125,20 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     self = reinterpret_cast<CDialog*>(GetWindowLongPtrA(hWnd, DWLP_USER));
   }
   if (!self) return FALSE;
-  INT_PTR handled = self->Dispatch(message, wParam, lParam);
+  ++self->m_nRunning;
+  INT_PTR handled = FALSE;
+  RunGuarded([&] { handled = self->Dispatch(hWnd, message, wParam, lParam); });
   if (message == WM_NCDESTROY) {
     SetWindowLongPtrA(hWnd, DWLP_USER, 0);
     if (self->m_hWnd == hWnd) self->m_hWnd = nullptr;
-    self->PostNcDestroy();
+    self->m_bWindowGone = true;
   }
+  --self->m_nRunning;
+  self->AfterHandler();  // may free self: nothing below touches it
   return handled;
 }
 
-INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
+INT_PTR CDialog::Dispatch(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       return OnInitDialog();
@@ -168,7 +171,8 @@ INT_PTR CDialog::Dispatch(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_VKEYTOITEM: case WM_CHARTOITEM: case WM_QUERYDRAGICON:
       return static_cast<INT_PTR>(result);
     default:
-      SetWindowLongPtrA(m_hWnd, DWLP_MSGRESULT, result);
+      // The window's own handle: the handler may have destroyed the window meanwhile.
+      if (IsWindow(hWnd)) SetWindowLongPtrA(hWnd, DWLP_MSGRESULT, result);
       return TRUE;
   }
 }

@@ -5,6 +5,8 @@
 #include "app/process_state.h"
 #include "app/version.h"
 #include "common/clock.h"
+#include "ui/handler_guard.h"
+#include "ui/window_post_win32.h"
 #include "webguard/webguard_ports_win32.h"
 
 namespace {
@@ -99,8 +101,9 @@ std::string CWebGuardResults::FolderPath() {
   return m_strFolder;
 }
 
+// Called on the scan thread: the message box is the host window's to show.
 void CWebGuardResults::ShowMessage(const std::string& text) {
-  MessageBoxA(IsWindow(m_hWnd) ? m_hWnd : nullptr, text.c_str(), kAppName, MB_OK);
+  PostPayload(m_hWnd, kWebGuardMessage, std::make_unique<std::string>(text));
 }
 
 void CWebGuardResults::SetStatus(const std::string& text) {
@@ -195,9 +198,18 @@ LRESULT CALLBACK CWebGuardHost::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, L
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
   }
   auto* host = reinterpret_cast<CWebGuardHost*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
-  if (msg == WM_TIMER && wParam == kCheckerStartTimer && host) {
-    host->StartCheckerOnce();
-    return 0;
-  }
-  return DefWindowProcA(hwnd, msg, wParam, lParam);
+  bool handled = false;
+  RunGuarded([&] {
+    if (msg == WM_TIMER && wParam == kCheckerStartTimer && host) {
+      host->StartCheckerOnce();
+      handled = true;
+    } else if (msg == kWebGuardMessage) {
+      const std::unique_ptr<std::string> text = TakePayload<std::string>(lParam);
+      handled = true;
+      MessageBoxA(hwnd, text->c_str(), kAppName, MB_OK);
+    } else if (msg == WM_DESTROY) {
+      DropQueuedPayloads<std::string>(hwnd, kWebGuardMessage);
+    }
+  });
+  return handled ? 0 : DefWindowProcA(hwnd, msg, wParam, lParam);
 }

@@ -91,6 +91,9 @@ class CWebGuardHost {
   std::shared_ptr<std::atomic<bool>> m_pStop;
 };
 
+// Posted by the scan thread: a message for the user (lParam owns a std::string).
+constexpr UINT kWebGuardMessage = WM_APP + 1;
+
 // The timer that starts the checker thread, and its period.
 constexpr UINT_PTR kCheckerStartTimer = 3;
 constexpr UINT kCheckerStartPeriodMs = 5000;

@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <stdexcept>
 #include <vector>
 
 #include "app/protect_time.h"
 #include "app/protection_control.h"
+#include "app/startup.h"
 #include "driver/driver_install.h"
 #include "driver/driver_link.h"
 #include "ui/anchor_layout.h"
+#include "ui/handler_guard.h"
 #include "ui/keyboard_rule.h"
+#include "ui/web_link.h"
 
 namespace {
 
@@ -100,12 +105,33 @@ TEST(KeyboardRule, EscapeAndEnterNeverReachTheDialog) {
   EXPECT_FALSE(SwallowDialogKey(0x0111, 13));  // nor WM_COMMAND of control 13
 }
 
+TEST(WebLink, OnlyHttpAndHttpsAddressesOpen) {
+  for (const char* url : {"http://vendor.example/tavrick/index.jsp#credit", "HTTPS://x", "http://软件.cn/下载"})
+    EXPECT_TRUE(IsWebLink(url)) << url;
+  for (const char* url : {"C:\\Windows\\system32\\cmd.exe", "\\\\server\\share\\run.exe", "file:///C:/x.exe",
+                          "calc", "", "http://", "https:/x", "ftp://x", "javascript:alert(1)",
+                          " http://x", "http://x y", "http://x\tcmd", "mailto:a@b.c", "shell:startup"})
+    EXPECT_FALSE(IsWebLink(url)) << url;
+}
+
+TEST(HandlerGuard, AThrowingHandlerIsContained) {
+  int ran = 0;
+  EXPECT_TRUE(RunGuarded([&] { ++ran; }));
+  EXPECT_FALSE(RunGuarded([&] {
+    ++ran;
+    throw std::runtime_error("x");
+  }));
+  EXPECT_FALSE(RunGuarded([] { throw 42; }));
+  EXPECT_EQ(2, ran);
+}
+
 // Records what the start and stop commands do, in order.
 class FakeProtection : public IProtectionPorts {
  public:
   void Show(const std::string& text) override { log.push_back("show:" + text); }
   bool Ask(const std::string& text) override {
     log.push_back("ask:" + text);
+    if (duringQuestion) duringQuestion();
     return answer;
   }
   bool Protecting() override { return protecting; }
@@ -118,9 +144,13 @@ class FakeProtection : public IProtectionPorts {
     log.push_back("filter");
     return startResult;
   }
-  void LoadListsIntoDriver() override { log.push_back("load"); }
+  void LoadListsIntoDriver() override {
+    log.push_back("load");
+    if (duringWait) duringWait();
+  }
   int StopDriverSequence() override {
     log.push_back("stopdriver");
+    if (stopResult == 1) protecting = false;  // marked stopped before the wait
     return stopResult;
   }
   void MarkRunning() override {
@@ -134,14 +164,20 @@ class FakeProtection : public IProtectionPorts {
   }
   void SetTrayIcon(int icon) override { log.push_back("tray:" + std::to_string(icon)); }
   void CreateWorkingWindows() override { log.push_back("windows"); }
-  void WaitPumping(int seconds) override { log.push_back("wait:" + std::to_string(seconds)); }
+  void WaitPumping(int seconds) override {
+    log.push_back("wait:" + std::to_string(seconds));
+    if (duringWait) duringWait();
+  }
   void RebootServer() override { log.push_back("reboot"); }
   long long ProtectSeconds() override { return protectSeconds; }
+  void EndProcess() override { log.push_back("end"); }
 
   bool answer = true, protecting = false, probe = true;
   int installResult = kInstalledAlready, startResult = kStartOk, stopResult = 1;
   long long protectSeconds = 0;
   std::vector<std::string> log;
+  // What arrives while a command processes messages (list load, stop wait, a question).
+  std::function<void()> duringWait, duringQuestion;
 };
 
 using Log = std::vector<std::string>;
@@ -231,6 +267,105 @@ TEST(ProtectionControl, StopFailuresAndStoppedState) {
   failing.stopResult = 0;
   CProtectionControl(failing).StopCommand();
   EXPECT_EQ((Log{"stopdriver", "show:防火墙停止失败!"}), failing.log);
+}
+
+// ---- command guard -------------------------------------------------------------------------
+
+size_t Count(const Log& log, const std::string& entry) {
+  size_t n = 0;
+  for (const std::string& e : log) n += e == entry;
+  return n;
+}
+
+class CommandGuard : public ::testing::Test {
+ protected:
+  void SetUp() override { g_bRebootUp = false; }
+  void TearDown() override { g_bRebootUp = false; }
+  // Everything a click, the tray menu or a show of the window can ask for meanwhile.
+  void EverythingArrives() {
+    control.AutoStart();
+    control.StartCommand();
+    control.StopCommand();
+    control.ExitCommand();
+  }
+  FakeProtection ports;
+  CProtectionControl control{ports};
+};
+
+TEST_F(CommandGuard, NothingBeginsDuringTheStopWaitAndTheAutoStartIsCheckedAfter) {
+  ports.protecting = true;
+  ports.protectSeconds = 100;
+  ports.duringWait = [this] {
+    EXPECT_TRUE(control.CommandRunning());
+    EverythingArrives();
+  };
+  control.StopCommand();
+  // The stop ran to its end undisturbed, then the automatic start asked for during the wait
+  // ran (quietly: the protection time carries over); face, tray and flag agree.
+  const Log expected{"stopdriver", "disable", "busy:正在停止防火墙", "wait:10", "busy:", "enable", "tray:128",
+                     "face-stopped:停止", "show:防火墙停止成功!", "install", "filter", "disable", "busy:正在加载配置",
+                     "load", "windows", "busy:", "enable", "tray:157", "face-running:启动", "running"};
+  EXPECT_EQ(expected, ports.log);
+  EXPECT_TRUE(ports.protecting);
+  EXPECT_FALSE(control.CommandRunning());
+}
+
+TEST_F(CommandGuard, TheListLoadOpensTheDeviceOnce) {
+  ports.duringWait = [this] { EverythingArrives(); };
+  control.StartCommand();
+  EXPECT_EQ(1u, Count(ports.log, "filter"));
+  EXPECT_EQ("show:防火墙启动成功!", ports.log.back());  // the re-check found protection running
+}
+
+TEST_F(CommandGuard, AfterAConfirmedExitNothingStartsAgain) {
+  ports.protecting = true;
+  ports.protectSeconds = 100;
+  ports.duringQuestion = [this] { EverythingArrives(); };
+  ports.duringWait = [this] { EverythingArrives(); };
+  control.ExitCommand();
+  control.AutoStart();
+  control.StartCommand();
+  EXPECT_EQ((Log{"ask:是否真的要停止防护吗?", "stopdriver", "disable", "busy:正在停止防火墙", "wait:10", "busy:",
+                 "enable", "tray:128", "end"}),
+            ports.log);
+  EXPECT_FALSE(ports.protecting);
+}
+
+TEST_F(CommandGuard, ExitAnsweredNoLeavesEverythingAndReleasesTheGuard) {
+  ports.protecting = true;
+  ports.answer = false;
+  control.ExitCommand();
+  EXPECT_EQ((Log{"ask:是否真的要停止防护吗?"}), ports.log);
+  ports.log.clear();
+  control.StopCommand();
+  EXPECT_EQ(1u, Count(ports.log, "stopdriver"));
+}
+
+TEST_F(CommandGuard, AFailingCommandReleasesTheGuard) {
+  ports.protecting = true;
+  ports.duringWait = [] { throw std::runtime_error("handler failed"); };
+  EXPECT_THROW(control.StopCommand(), std::runtime_error);
+  EXPECT_FALSE(control.CommandRunning());
+  ports.duringWait = nullptr;
+  ports.protecting = true;
+  ports.log.clear();
+  control.StopCommand();
+  EXPECT_EQ("show:防火墙停止成功!", ports.log.back());
+}
+
+TEST_F(CommandGuard, RebootUpStartsOnceWhileCarriedTimeStartsOnEveryShow) {
+  g_bRebootUp = true;
+  ports.probe = false;
+  ports.answer = false;  // the installation question is answered No: protection stays off
+  control.AutoStart();
+  EXPECT_EQ(1u, ports.log.size());
+  EXPECT_FALSE(g_bRebootUp);
+  control.AutoStart();  // a later hide and show
+  EXPECT_EQ(1u, ports.log.size());
+  ports.protectSeconds = 5;
+  control.AutoStart();
+  control.AutoStart();
+  EXPECT_EQ(3u, ports.log.size());
 }
 
 }  // namespace

@@ -2,12 +2,14 @@
 // the status lock and the duties started by the main window's timers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "alerts/http_bounds.h"
 #include "alerts/machine_id.h"
 #include "alerts/service_answers.h"
 #include "alerts/service_client.h"
@@ -39,12 +41,30 @@ class CFakeHttp : public IHttpPort {
 
 class CFakeLock : public IStatusLock {
  public:
-  int held = 0, locks = 0;
+  int held = 0, locks = 0, tries = 0;
+  bool busy = false;  // another thread holds it
   void Lock() override {
     ++held;
     ++locks;
   }
+  bool TryLock() override {
+    ++tries;
+    if (busy) return false;
+    ++held;
+    return true;
+  }
   void Unlock() override { --held; }
+};
+
+// Keeps the work for later, as a thread that has not been scheduled yet.
+class CLaterThreads : public IThreadStarter {
+ public:
+  std::vector<std::function<void()>> pending;
+  void Start(std::function<void()> work) override { pending.push_back(std::move(work)); }
+  void RunAll() {
+    for (auto& work : pending) work();
+    pending.clear();
+  }
 };
 
 class CInlineThreads : public IThreadStarter {
@@ -119,12 +139,12 @@ TEST_F(ServiceClientTest, HeartbeatCarriesRadContactsAndOfflineSwitch) {
   settings.strPhone = "139";
   settings.strEmail = "a@b.c";
   settings.downchk = true;
-  client.Heartbeat();
+  client.Heartbeat(client.Contact());
   EXPECT_EQ(std::string("http://svc/tavrick/heartaction.do?stamp=") + kStampOf1700000000 +
                 "&rad=1700000000&mac=00155D012A0B%0A&v=2.36&phone=139&mail=a@b.c&isdownmsg=1",
             Last());
   settings.downchk = false;
-  client.Heartbeat();
+  client.Heartbeat(client.Contact());
   EXPECT_EQ("&isdownmsg=0", Last().substr(Last().size() - 12));
 }
 
@@ -164,7 +184,7 @@ TEST_F(ServiceClientTest, NoUsableTimeStampSendsNothingSigned) {
     Answer("/tavrick/timestamp.jsp", answer);
     http.urls.clear();
     client.DispatchAlert("m");
-    client.Heartbeat();
+    client.Heartbeat(client.Contact());
     client.PollSmsCount();
     client.PollMailDays();
     for (const std::string& url : http.urls)
@@ -235,7 +255,7 @@ TEST_F(ServiceClientTest, SplittingKeepsInnerEmptiesAndDropsOneTrailingEmpty) {
 TEST_F(ServiceClientTest, BackgroundRequestsHoldTheLockWhileFetchingAndAlwaysRelease) {
   std::vector<int> heldDuringFetch;
   http.onFetch = [&] { heldDuringFetch.push_back(lock.held); };
-  client.Heartbeat();
+  client.Heartbeat(client.Contact());
   client.PollSmsCount();
   client.PollMailDays();
   client.CheckClock();
@@ -263,7 +283,9 @@ TEST_F(ServiceClientTest, FailingRequestOnItsThreadLeavesTheLockFreeAndFiguresKe
   http.onFetch = nullptr;
   Answer("/tavrick/getmsgcount.jsp", "42");
   service.OnTimer4();
-  EXPECT_EQ("42", service.ReadFigures().strSmsCount);
+  CStatusFigures figures;
+  ASSERT_TRUE(service.TryReadFigures(figures));
+  EXPECT_EQ("42", figures.strSmsCount);
   EXPECT_EQ(0, lock.held);
 }
 
@@ -288,6 +310,79 @@ TEST_F(ServiceClientTest, EachTimerDutyStartsItsOwnRequests) {
   service.StartRemotePoll();
   EXPECT_EQ((std::vector<std::string>{"user/code.jsp"}), paths());
   EXPECT_EQ(9, threads.started);
+}
+
+// --- bounds -----------------------------------------------------------------------------
+
+TEST_F(ServiceClientTest, TimeTextOverThirtyBytesGivesNoStampAndSendsNothing) {
+  settings.strEmail = "a@b.c";
+  const std::string thirty(30, '7');
+  Answer("/tavrick/timestamp.jsp", thirty);
+  EXPECT_EQ(CStampCoder::Encode(thirty), client.GetStamp());
+  for (const std::string& answer : {thirty + "7", std::string(141, '9'), std::string(100000, '1')}) {
+    Answer("/tavrick/timestamp.jsp", answer);
+    http.urls.clear();
+    EXPECT_EQ("", client.GetStamp());
+    client.DispatchAlert("m");
+    client.Heartbeat(client.Contact());
+    EXPECT_EQ(3u, http.urls.size()) << answer.size();  // the three time requests only
+  }
+  EXPECT_EQ("", CStampCoder::Encode(std::string(141, '9')));  // too long for the numbers: no stamp
+}
+
+TEST_F(ServiceClientTest, BusyLockSkipsTheWindowsRefreshInsteadOfWaiting) {
+  CInlineThreads threads;
+  CVendorService service(client, threads, lock);
+  g_strSmsCount = "8";
+  g_saSoftList = {"t", "l"};
+  lock.busy = true;
+  CStatusFigures figures{"old", "old", ""};
+  std::vector<std::string> list{"old"};
+  EXPECT_FALSE(service.TryReadFigures(figures));
+  EXPECT_FALSE(service.TryReadSoftList(list));
+  EXPECT_EQ("old", figures.strSmsCount);
+  EXPECT_EQ(std::vector<std::string>{"old"}, list);
+  EXPECT_EQ(0, lock.locks);  // never waited
+  lock.busy = false;
+  EXPECT_TRUE(service.TryReadFigures(figures));
+  EXPECT_TRUE(service.TryReadSoftList(list));
+  EXPECT_EQ("8", figures.strSmsCount);
+  EXPECT_EQ((std::vector<std::string>{"t", "l"}), list);
+  EXPECT_EQ(0, lock.held);
+}
+
+TEST_F(ServiceClientTest, HeartbeatSendsTheContactAsItWasWhenTheTimerStartedIt) {
+  CLaterThreads threads;
+  CVendorService service(client, threads, lock);
+  settings.strPhone = "139";
+  settings.strEmail = "a@b.c";
+  settings.downchk = true;
+  service.OnTimer4();
+  settings.strPhone = "changed";  // the settings change before the thread runs
+  settings.strEmail.clear();
+  settings.downchk = false;
+  threads.RunAll();
+  const auto heartbeat = std::find_if(http.urls.begin(), http.urls.end(),
+                                      [](const std::string& url) { return url.find("/heartaction.do?") != std::string::npos; });
+  ASSERT_NE(http.urls.end(), heartbeat);
+  EXPECT_NE(std::string::npos, heartbeat->find("&phone=139&mail=a@b.c&isdownmsg=1"));
+}
+
+TEST(AnswerCollector, CutsAtTheCapAndReadsEachPieceAsText) {
+  CAnswerCollector answer(kServiceHttpBounds.nMaxAnswerBytes);
+  EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
+  const std::string piece(1023, 'x');
+  int pieces = 0;
+  while (answer.Add(piece.data(), piece.size())) ++pieces;
+  EXPECT_EQ(64, pieces);  // the 65th piece fills it
+  EXPECT_EQ(65536u, answer.Text().size());
+  EXPECT_FALSE(answer.Add("more", 4));
+  EXPECT_EQ(65536u, answer.Text().size());
+
+  CAnswerCollector text(100);
+  EXPECT_TRUE(text.Add("12\0garbage", 10));  // a piece counts up to its first zero byte
+  EXPECT_TRUE(text.Add("34", 2));
+  EXPECT_EQ("1234", text.Text());
 }
 
 // --- host, machine id, escaping ------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "common/crt_text.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
+#include "ui/message_pump_win32.h"
 #include "standin_driver_win32.h"
 
 namespace {

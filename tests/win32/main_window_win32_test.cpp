@@ -1,5 +1,12 @@
 // The real main window under wine64, with and without the stand-in driver.
+#include <windows.h>
+#include <shellapi.h>
+#include <tlhelp32.h>
+
 #include <gtest/gtest.h>
+
+#include <functional>
+#include <utility>
 
 #include "app/resource.h"
 #include "app/version.h"
@@ -17,6 +24,46 @@ const char* const kWorkingWindows[] = {"监视数据", "被屏蔽IP列表", "网
 std::string Config(const char* section, const char* key) {
   CWin32ProfileStore store;
   return ReadIni(store, kConfigFile, section, key);
+}
+
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(50);
+  }
+  return true;
+}
+
+// Ends the crash debugger that Wine starts for a program of the test that failed (with the
+// heap trace on, it would write for minutes and keep the test's output open).
+class CCrashDebuggerReaper {
+ public:
+  explicit CCrashDebuggerReaper(CChildProcess& child) : m_child(child) {}
+  ~CCrashDebuggerReaper() {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return;
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+      if (entry.th32ParentProcessID != m_child.Pid() || lstrcmpiA(entry.szExeFile, "winedbg.exe") != 0) continue;
+      if (HANDLE debugger = OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID)) {
+        TerminateProcess(debugger, 1);
+        CloseHandle(debugger);
+      }
+    }
+    CloseHandle(snapshot);
+  }
+
+ private:
+  CChildProcess& m_child;
+};
+
+// A menu key, as the menu's own loop reads it from the program's queue.
+void MenuKey(HWND menu, WPARAM key) {
+  PostMessageA(menu, WM_KEYDOWN, key, 0);
+  PostMessageA(menu, WM_KEYUP, key, 0);
+  Sleep(100);
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -154,14 +201,140 @@ TEST_F(MainWindowTest, CloseAsksAndHidesToTheTray) {
 }
 
 TEST_F(MainWindowTest, EscapeAndEnterDoNotCloseTheWindow) {
+  RemoveDriverService();  // so that a press of the default button "启动防护" would ask at once
   ASSERT_TRUE(app.Start(dir.Path()));
   for (WPARAM key : {WPARAM(VK_ESCAPE), WPARAM(VK_RETURN)}) {
     PostMessageA(app.Main(), WM_KEYDOWN, key, 0);
     PostMessageA(GetDlgItem(app.Main(), IDC_STOP), WM_KEYDOWN, key, 0);
   }
-  EXPECT_EQ(nullptr, app.WaitBox(kAppName, 1000)) << "Enter must not press the default button";
+  EXPECT_EQ(nullptr, app.WaitBox(kQuestion, 1000)) << "Enter must not press the default button";
+  EXPECT_EQ(nullptr, app.WaitBox(kAppName, 0));
   EXPECT_TRUE(app.Process().Running());
   EXPECT_TRUE(IsWindowVisible(app.Main()));
+}
+
+TEST_F(MainWindowTest, HidingDuringTheStopWaitEndsWithLabelTrayAndDriverAgreeing) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  ASSERT_TRUE(app.Start(dir.Path()));
+  StartProtectionByHand();
+  ASSERT_TRUE(app.WaitLabel(IDC_PROTECT_TIME, "1秒", 5000));  // a protection time to carry over
+  app.Click(IDC_STOP);
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "正在停止防火墙:1秒", 5000)) << app.Label(IDC_STATE);
+  app.SysClose();  // hidden to the tray while the stop waits: that asks for an automatic start
+  app.Answer(kQuestion, IDYES);
+  EXPECT_EQ("防火墙停止成功!", app.Answer(kAppName, IDOK, 20000));
+  // The automatic start waited for the stop to end, then ran (quietly: the time carries over).
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 15000)) << app.Label(IDC_STATE);
+  EXPECT_EQ(nullptr, app.WaitBox(kAppName, 1000));
+  CDriverCounters counters;
+  ASSERT_TRUE(ReadCounters(&counters));
+  EXPECT_EQ(1u, counters.dwFiltering);
+  EXPECT_EQ(TrayShield::Protecting, ShownTrayShield());
+  EXPECT_TRUE(IsWindowEnabled(GetDlgItem(app.Main(), IDC_START)));
+}
+
+TEST_F(MainWindowTest, RebootUpStartsOnceAndALaterShowDoesNotAskAgain) {
+  RemoveDriverService();
+  ASSERT_TRUE(app.Start(dir.Path(), "rebootup"));
+  // The automatic start asks to install the driver; No leaves protection off (time stays 0).
+  EXPECT_NE("", app.Answer(kQuestion, IDNO, 10000));
+  app.SysClose();
+  app.Answer(kQuestion, IDYES);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000));
+  PostMessageA(app.Main(), WM_USER + 2, 0, WM_LBUTTONDBLCLK);  // shown again from the tray
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000));
+  EXPECT_EQ(nullptr, app.WaitBox(kQuestion, 2000)) << "protection started again unasked";
+  EXPECT_EQ("关闭", app.Label(IDC_STATE));
+}
+
+TEST_F(MainWindowTest, AlertAndRemoteDialogsOpenAndCloseTwiceUnderTheDebugHeap) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  // Wine's checking heap: with its heap trace channel on, the whole heap is validated at every
+  // allocation and free, and a write to a freed block stops the program at the next one.
+  char previous[256] = {};
+  GetEnvironmentVariableA("WINEDEBUG", previous, sizeof previous);
+  SetEnvironmentVariableA("WINEDEBUG", "trace+heap");
+  const bool started = app.Start(dir.Path());
+  SetEnvironmentVariableA("WINEDEBUG", previous[0] ? previous : nullptr);
+  const CCrashDebuggerReaper reaper(app.Process());
+  ASSERT_TRUE(started);
+  StartProtectionByHand();
+  for (int round = 0; round < 2; ++round) {
+    for (const auto& dialog : {std::make_pair(IDC_ALERTS, "即时提醒"), std::make_pair(IDC_REMOTE, "远程操作")}) {
+      app.Click(dialog.first);
+      HWND window = WaitForWindow(app.Process().Pid(), "#32770", dialog.second, 10000);
+      ASSERT_NE(nullptr, window) << dialog.second;
+      ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+      PostMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // the title bar's close button
+      ASSERT_TRUE(WaitFor([&] { return !IsWindow(window); }, 10000)) << dialog.second;
+    }
+  }
+  // Still alive and answering; the heap survives more work (the clicks allocate and free).
+  for (int i = 0; i < 3; ++i) {
+    app.Click(IDC_ALERTS);
+    ASSERT_NE(nullptr, WaitForWindow(app.Process().Pid(), "#32770", "即时提醒", 10000));
+  }
+  EXPECT_TRUE(app.Process().Running());
+  DWORD_PTR result = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(app.Main(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result));
+  EXPECT_EQ(1u, WindowsOf(app.Process().Pid(), "#32770", "即时提醒").size());  // one of the kind, however often opened
+}
+
+TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuestion) {
+  ASSERT_TRUE(app.Start(dir.Path()));
+  const auto openMenu = [&] {
+    PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
+    HWND shown = nullptr;  // the visible pop-up menu
+    WaitFor([&] {
+      for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
+        if (IsWindowVisible(menu)) shown = menu;
+      return shown != nullptr;
+    }, 5000);
+    return shown;
+  };
+  CWin32ProfileStore store;
+  // Shown: "还原" is greyed, so choosing it does nothing (it would write runtray=0).
+  WriteIni(store, kConfigFile, "sysice", "runtray", "1");
+  HWND menu = openMenu();
+  ASSERT_NE(nullptr, menu);
+  MenuKey(menu, VK_DOWN);
+  MenuKey(menu, VK_RETURN);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(menu); }, 5000));
+  Sleep(300);
+  EXPECT_EQ("1", Config("sysice", "runtray"));
+  // The item after the separator is "退出": it asks first; No keeps everything.
+  menu = openMenu();
+  ASSERT_NE(nullptr, menu);
+  MenuKey(menu, VK_DOWN);
+  MenuKey(menu, VK_DOWN);
+  MenuKey(menu, VK_RETURN);
+  EXPECT_EQ("是否真的要停止防护吗?", app.Answer(kQuestion, IDNO));
+  EXPECT_TRUE(app.Process().Running());
+  // Hidden: "还原" shows the window again.
+  app.SysClose();
+  app.Answer(kQuestion, IDYES);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000));
+  menu = openMenu();
+  ASSERT_NE(nullptr, menu);
+  MenuKey(menu, VK_DOWN);
+  MenuKey(menu, VK_RETURN);
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000));
+  EXPECT_EQ("0", Config("sysice", "runtray"));
+}
+
+TEST_F(MainWindowTest, TheShellRestartNoticeKeepsOneIconInItsState) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  ASSERT_TRUE(app.Start(dir.Path()));
+  StartProtectionByHand();
+  ASSERT_TRUE(WaitFor([] { return TrayIconCount() == 1; }, 5000));
+  // Wine cannot hand the icon's id to another process, so the loss itself is shown in
+  // TrayIcon.TheShellRestartNoticeIsLetThroughAndReAddsTheIcon; here the program answers the
+  // notice with the icon of its current state, once.
+  PostMessageA(app.Main(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  Sleep(500);
+  EXPECT_EQ(1, TrayIconCount());
+  EXPECT_EQ(TrayShield::Protecting, ShownTrayShield());
+  EXPECT_TRUE(app.Process().Running());
 }
 
 }  // namespace

@@ -50,6 +50,7 @@ struct FindRequest {
   const std::string* className;
   const std::string* caption;
   HWND found;
+  std::vector<HWND>* all;  // every match when set, else only the first
 };
 
 BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM param) {
@@ -62,7 +63,9 @@ BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM param) {
   if (!request->className->empty() && *request->className != cls) return TRUE;
   if (!request->caption->empty() && *request->caption != WindowCaption(hWnd)) return TRUE;
   request->found = hWnd;
-  return FALSE;
+  if (!request->all) return FALSE;
+  request->all->push_back(hWnd);
+  return TRUE;
 }
 
 }  // namespace
@@ -70,12 +73,19 @@ BOOL CALLBACK MatchWindow(HWND hWnd, LPARAM param) {
 HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& caption, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   do {
-    FindRequest request = {pid, &className, &caption, nullptr};
+    FindRequest request = {pid, &className, &caption, nullptr, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&request));
     if (request.found) return request.found;
     Sleep(50);
   } while (GetTickCount() - start < timeoutMs);
   return nullptr;
+}
+
+std::vector<HWND> WindowsOf(DWORD pid, const std::string& className, const std::string& caption) {
+  std::vector<HWND> all;
+  FindRequest request = {pid, &className, &caption, nullptr, &all};
+  EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&request));
+  return all;
 }
 
 std::string WindowCaption(HWND window) {

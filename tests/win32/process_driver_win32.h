@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 class CChildProcess {
  public:
@@ -29,6 +30,9 @@ std::string TavrickExe();
 // A visible or hidden top-level window of the process with this class ("" = any) and caption
 // ("" = any), polled until the timeout; nullptr when none appeared.
 HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& caption, DWORD timeoutMs);
+
+// Every top-level window of the process with this class and caption ("" = any), now.
+std::vector<HWND> WindowsOf(DWORD pid, const std::string& className, const std::string& caption);
 
 // Text of a standard message box (its static control 0xFFFF) and its caption.
 std::string MessageBoxText(HWND box);

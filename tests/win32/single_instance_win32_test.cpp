@@ -56,6 +56,26 @@ TEST_F(SingleInstanceTest, RebootStartsASecondCopy) {
   EXPECT_EQ(nullptr, WaitForWindow(second.Pid(), "#32770", kAppName, 0)) << "the restarted copy was refused";
 }
 
+TEST_F(SingleInstanceTest, TheRestartedCopyHoldsTheNameOnceTheOldCopyIsGone) {
+  CChildProcess restarted;
+  ASSERT_TRUE(restarted.Start(TavrickExe(), "reboot", dir.Path()));
+  ASSERT_NE(nullptr, WaitForWindow(restarted.Pid(), "#32770", kVersionTag, kWindowWait));
+  HANDLE old = OpenProcess(PROCESS_TERMINATE, FALSE, first.Pid());  // the old copy ends
+  ASSERT_NE(nullptr, old);
+  EXPECT_TRUE(TerminateProcess(old, 0));
+  CloseHandle(old);
+  ASSERT_TRUE(first.WaitExit(10000));
+  // A normal start now meets the restarted copy and is refused.
+  CChildProcess third;
+  ASSERT_TRUE(third.Start(TavrickExe(), "", dir.Path()));
+  HWND box = WaitForWindow(third.Pid(), "#32770", kAppName, kWindowWait);
+  ASSERT_NE(nullptr, box) << "a second copy ran beside the restarted one";
+  EXPECT_EQ("已经运行一个程序,不能重复运行!", MessageBoxText(box));
+  AnswerMessageBox(box, IDOK);
+  EXPECT_TRUE(third.WaitExit(10000));
+  EXPECT_TRUE(restarted.Running());
+}
+
 TEST_F(SingleInstanceTest, StartLoadsTheConfigurationAndResetsTheMarkers) {
   CWin32ProfileStore store;
   EXPECT_EQ("0", ReadIni(store, kConfigFile, "sysice", "runtray"));

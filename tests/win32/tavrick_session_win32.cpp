@@ -72,3 +72,18 @@ TrayShield ShownTrayShield() {
   if (blue > 10) return TrayShield::Idle;
   return TrayShield::None;
 }
+
+namespace {
+BOOL CALLBACK CountVisible(HWND child, LPARAM count) {
+  if (IsWindowVisible(child)) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+}  // namespace
+
+int TrayIconCount() {
+  HWND tray = FindWindowA(nullptr, "Wine System Tray");
+  if (!tray || !IsWindowVisible(tray)) return 0;
+  int count = 0;
+  EnumChildWindows(tray, CountVisible, reinterpret_cast<LPARAM>(&count));
+  return count;
+}

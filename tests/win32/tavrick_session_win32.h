@@ -33,3 +33,5 @@ class CTavrickSession {
 // the protecting one a green shield.
 enum class TrayShield { None, Idle, Protecting };
 TrayShield ShownTrayShield();
+// Icons the notification area shows (each is a child window of Wine's tray).
+int TrayIconCount();

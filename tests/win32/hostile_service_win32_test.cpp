@@ -1,0 +1,151 @@
+// A vendor service that answers slowly, not at all, or without end (it is reached over plain
+// HTTP): the requests stay bounded, nothing is sent twice, the main window keeps answering,
+// and a link from the service opens only when it is a web address.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+
+#include "alerts/http_bounds.h"
+#include "alerts/wininet_http_win32.h"
+#include "app/resource.h"
+#include "app/version.h"
+#include "scratch_dir_win32.h"
+#include "standin_driver_win32.h"
+#include "tavrick_session_win32.h"
+#include "test_http_server_win32.h"
+
+namespace {
+
+using Mode = CTestHttpServer::Mode;
+
+// Runs one fetch on a thread of its own, so a fetch that never ends cannot hang the test.
+struct CTimedFetch {
+  std::string answer;
+  DWORD elapsedMs = 0;
+  bool ended = false;
+};
+
+struct CFetchJob {
+  CWinInetHttp* http;
+  std::string url, answer;
+};
+
+DWORD WINAPI RunFetch(void* p) {
+  auto* job = static_cast<CFetchJob*>(p);
+  job->answer = job->http->FetchUrl(job->url);
+  return 0;
+}
+
+CTimedFetch FetchWithin(CWinInetHttp& http, const std::string& url, DWORD limitMs) {
+  auto* job = new CFetchJob{&http, url, ""};
+  const DWORD start = GetTickCount();
+  HANDLE thread = CreateThread(nullptr, 0, RunFetch, job, 0, nullptr);
+  CTimedFetch result;
+  result.ended = WaitForSingleObject(thread, limitMs) == WAIT_OBJECT_0;
+  result.elapsedMs = GetTickCount() - start;
+  CloseHandle(thread);
+  if (result.ended) {
+    result.answer = job->answer;
+    delete job;  // a fetch still running keeps its job (the test fails anyway)
+  }
+  return result;
+}
+
+TEST(VendorRequestBounds, SilentTrickledAndEndlessAnswersEndInTimeAndAreAskedOnce) {
+  CTestHttpServer server;
+  server.Route("/silent", Mode::Silent);
+  server.Route("/trickle", Mode::Trickle, "12");
+  server.Route("/endless", Mode::Endless, "head,");
+  // Short bounds of the same kind as the program's, so the test takes seconds.
+  CWinInetHttp http(CHttpBounds{1000, 1000, 1000, 3000, 64 * 1024});
+
+  const CTimedFetch silent = FetchWithin(http, server.Base() + "/silent?rad=1", 15000);
+  ASSERT_TRUE(silent.ended) << "no receive time-out";
+  EXPECT_EQ("", silent.answer);
+  EXPECT_LT(silent.elapsedMs, 5000u);
+
+  const CTimedFetch trickle = FetchWithin(http, server.Base() + "/trickle", 15000);
+  ASSERT_TRUE(trickle.ended) << "no bound on the whole answer";
+  EXPECT_LT(trickle.elapsedMs, 6000u);
+  EXPECT_EQ(0u, trickle.answer.find("127")) << trickle.answer;  // what came so far is the answer
+
+  const CTimedFetch endless = FetchWithin(http, server.Base() + "/endless", 15000);
+  ASSERT_TRUE(endless.ended) << "no cap on the answer";
+  EXPECT_EQ(65536u, endless.answer.size());
+  EXPECT_EQ(0u, endless.answer.find("head,xxx"));
+
+  EXPECT_EQ(1u, server.CountRequests("/silent"));
+  EXPECT_EQ(1u, server.CountRequests("/trickle"));
+  EXPECT_EQ(1u, server.CountRequests("/endless"));
+  EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
+}
+
+// A label's text without a message to the program (which may not be answering).
+std::string LabelText(HWND window, int id) {
+  char text[256] = {};
+  GetWindowTextA(GetDlgItem(window, id), text, sizeof text);
+  return text;
+}
+
+// The main window's round trip: a message sent to it and answered, in milliseconds (a window
+// that does not answer within two seconds counts as 2000).
+DWORD RoundTripMs(HWND window) {
+  const DWORD start = GetTickCount();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result)) return 2000;
+  return GetTickCount() - start;
+}
+
+TEST(HostileService, WindowKeepsAnsweringAndOnlyWebLinksFromTheServiceOpen) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  CScratchDir dir;
+  // A link that would run a local program: the batch file leaves a mark when it runs.
+  const std::string batch = dir.File("mark.bat");
+  std::ofstream(batch) << "@echo ran> \"" << dir.File("ran.txt") << "\"\r\n";
+  CTestHttpServer server;
+  server.Route("/tavrick/timestamp.jsp", Mode::Silent);                         // holds every signed request
+  server.Route("/tavrick/mysoft.jsp", Mode::Endless, "推荐软件," + batch + ",");  // never ends
+  ASSERT_EQ(0, _putenv_s("TAVRICK_SERVICE_HOST", server.Host().c_str()));
+  CTavrickSession app;
+  const bool started = app.Start(dir.Path());
+  _putenv_s("TAVRICK_SERVICE_HOST", "");
+  ASSERT_TRUE(started);
+  app.Click(IDC_START);
+  EXPECT_EQ("防火墙启动成功!", app.Answer(kAppName, IDOK, 30000));
+
+  // Through the first status refresh (20 s) and the first related-software refresh (30 s),
+  // while the start-up requests hold the status lock. A slow moment of the machine may delay
+  // one round trip; a window waiting for the lock would miss them all.
+  DWORD slowest = 0, slowInARow = 0, worstRun = 0;
+  const DWORD start = GetTickCount();
+  while (GetTickCount() - start < 45000 && LabelText(app.Main(), IDC_RELATED_TEXT) == "广告招商中" && worstRun < 5) {
+    const DWORD ms = RoundTripMs(app.Main());
+    slowest = std::max(slowest, ms);
+    slowInARow = ms > 200 ? slowInARow + 1 : 0;
+    worstRun = std::max(worstRun, slowInARow);
+    Sleep(50);
+  }
+  std::printf("slowest round trip of the main window: %lu ms\n", static_cast<unsigned long>(slowest));
+  ASSERT_LE(worstRun, 1u) << "slowest round trip " << slowest << " ms";
+  EXPECT_LT(slowest, 2000u);
+  ASSERT_NE("广告招商中", LabelText(app.Main(), IDC_RELATED_TEXT)) << "the related-software box was never refreshed";
+  HWND label = GetDlgItem(app.Main(), IDC_RELATED_TEXT);
+  const LRESULT length = SendMessageA(label, WM_GETTEXTLENGTH, 0, 0);
+  EXPECT_GT(length, 60000);   // the endless answer, cut:
+  EXPECT_LE(length, 65536);   // at 64 KiB
+
+  app.Click(IDC_RELATED_LINK);  // the link is the batch file
+  Sleep(3000);
+  EXPECT_FALSE(FileExists(dir.File("ran.txt"))) << "a local program was run from a service link";
+  EXPECT_LT(RoundTripMs(app.Main()), 2000u);
+
+  // Each start-up request went out once: no retry of a request that timed out.
+  EXPECT_EQ(2u, server.CountRequests("/tavrick/timestamp.jsp"));  // SMS balance and e-mail days
+  EXPECT_EQ(1u, server.CountRequests("/tavrick/mysoft.jsp"));
+}
+
+}  // namespace

@@ -1,0 +1,5 @@
+#pragma once
+// Dialog templates of the framework tests (test_dialogs.rc, linked into the test program).
+#define IDD_TEST_FORM 9001
+#define IDC_TEST_FIRST 9002
+#define IDC_TEST_SECOND 9003
