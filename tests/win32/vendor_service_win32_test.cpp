@@ -72,7 +72,6 @@ class VendorServiceWin32 : public ::testing::Test {
   std::string SetFigures(const std::string& sms, const std::string& days) {
     return StandInAdmin("/tavrick/admin/account", "mac=" + macKey + "&sms=" + sms + "&days=" + days).body;
   }
-  CStatusFigures Figures(CVendorService& service) { return service.ReadFigures(); }
 
   std::string base, mac, macKey;
   CWinInetHttp http;
@@ -143,7 +142,7 @@ TEST_F(VendorServiceWin32, StartUpAndTimerDutiesFillTheFiguresAndRecordTheHeartb
 TEST_F(VendorServiceWin32, RemoteRequestEnteredOnThePageReachesTheCommandList) {
   // The service hands a request only to a poll from the address the machine's heartbeats come from.
   CServiceClient client(http, clock, lock, settings, base);
-  client.Heartbeat();
+  client.Heartbeat(client.Contact());
   const StandInAnswer page =
       StandInAdmin("/tavrick/user/index.jsp", "mac=" + macKey + "&password=secret%20one&release=1");
   ASSERT_EQ(200u, page.status) << page.body;
