@@ -18,6 +18,13 @@ namespace {
 // a sent message waits for that thread, so the window exists and its start-up is over.
 constexpr UINT kShowStatusMessage = WM_APP + 21;
 constexpr UINT kRemoveTrayMessage = WM_APP + 22;
+constexpr UINT kHandOverMessage = WM_APP + 23;  // wParam: the updater's suspended thread
+
+// Lets the updater run and ends the program.
+void HandOver(HANDLE updaterThread) {
+  ResumeThread(updaterThread);
+  TerminateProcess(GetCurrentProcess(), 0);
+}
 
 CUpgradeWindow g_window;
 HWND g_hNotice = nullptr;
@@ -32,6 +39,7 @@ LRESULT CALLBACK NoticeProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     g_window.removeTrayIcon();
     return 0;
   }
+  if (message == kHandOverMessage) HandOver(reinterpret_cast<HANDLE>(wParam));
   return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
@@ -73,10 +81,11 @@ class CWin32UpgradePorts : public IUpgradePorts {
 
   void RemoveTrayIcon() override { SendMessageA(g_hNotice, kRemoveTrayMessage, 0, 0); }
 
+  // The end comes on the main window's thread, between two of its messages, so never in the
+  // middle of its writing the configuration file.
   void RunUpdaterAndEnd() override {
-    ResumeThread(m_updater.hThread);
-    CloseHandles();
-    TerminateProcess(GetCurrentProcess(), 0);
+    SendMessageA(g_hNotice, kHandOverMessage, reinterpret_cast<WPARAM>(m_updater.hThread), 0);
+    HandOver(m_updater.hThread);  // only without the window
   }
 
   void ShowStatus(const std::string& text) override {
