@@ -79,7 +79,6 @@ BOOL CTavrickDlg::OnInitDialog() {
   m_nBusySeconds = 0;
   SetStateColors(false);
   EnableButtons(true);
-  StartUpgradeCheck();
 
   m_tray.Init(m_hWnd, m_hIcon, kVersionTag);
   m_tray.Add(kTrayIconStopped);
@@ -111,6 +110,9 @@ BOOL CTavrickDlg::OnInitDialog() {
   SendMessageA(m_hStatusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
   SendMessageA(m_hStatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(CommonDialogFont()), TRUE);
   SetStatusBarVersion(g_strLatestVersion);
+  // Once the status bar and the tray icon exist: the check may report on the one and remove the other.
+  StartUpgradeCheck({kVersionNumber, kBuildBits, [this](const std::string& text) { SetStatusBarText(text); },
+                     [this] { m_tray.Remove(); }});
 
   StageDriverFiles();
   uint32_t serviceIp = 0;
@@ -119,8 +121,9 @@ BOOL CTavrickDlg::OnInitDialog() {
   return TRUE;
 }
 
-void CTavrickDlg::SetStatusBarVersion(const std::string& version) {
-  const std::string text = kStatusBarPrefix + version;
+void CTavrickDlg::SetStatusBarVersion(const std::string& version) { SetStatusBarText(kStatusBarPrefix + version); }
+
+void CTavrickDlg::SetStatusBarText(const std::string& text) {
   SendMessageA(m_hStatusBar, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));
 }
 

@@ -56,6 +56,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void BuildLocalAddressList();
   void PaintMinimized();
   void SetStatusBarVersion(const std::string& version);
+  void SetStatusBarText(const std::string& text);
   void DailyHousekeeping();
 
   HICON m_hIcon;

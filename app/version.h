@@ -8,5 +8,7 @@ constexpr int kBuildBits = 32;
 #define TAVRICK_VERSION_TAG "Tavrickx86_v2.30"
 #endif
 constexpr const char* kVersionTag = TAVRICK_VERSION_TAG;
-constexpr const char* kVersionNumber = "2.36";  // the caption tag keeps its own number
+// "2.36"; the caption tag keeps its own number. Defined alone in version.cpp, so that the update
+// tests can link the same program under a newer number.
+extern const char kVersionNumber[];
 constexpr const char* kAppName = "tavrick";  // message box title: the executable's name

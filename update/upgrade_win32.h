@@ -1,4 +1,19 @@
 #pragma once
-// Version checks against the vendor service's version file.
-void StartUpgradeCheck();  // at start-up, on a thread of its own
-void CheckNewVersion();    // once a day
+// Version checks against the vendor service's version file, for the main window.
+#include <functional>
+#include <string>
+
+struct CUpgradeWindow {
+  std::string strVersion;  // the program's own version number
+  int nBuildBits = 32;     // width of this build
+  // Both run on the main window's thread.
+  std::function<void(const std::string&)> setStatusText;
+  std::function<void()> removeTrayIcon;
+};
+
+// At start-up, on the main window's thread: the start-up check runs on a thread of its own and
+// hands over to the updater when a newer version (or the system's width) asks for it.
+void StartUpgradeCheck(const CUpgradeWindow& window);
+
+// Once a day, on the main window's thread: a newer version only shows on the status bar.
+void CheckNewVersion();

@@ -3,6 +3,8 @@
 #   run.sh start DATA_DIR [PORT] [options]  background service; prints the port (0 = any free port)
 #   run.sh stop DATA_DIR                    stops the service whose pid is in DATA_DIR/service.pid
 #   run.sh DATA_DIR [PORT] [options]        foreground, until Ctrl+C
+#   run.sh publish DATA_DIR x86|x64 VERSION publishes the files in DATA_DIR/newsoft/<arch>/ as the
+#                                           new build; VERSION becomes the version file ("2.40,...")
 # State: DATA_DIR/vendor.sqlite3. Pages: http://127.0.0.1:PORT/tavrick/admin/ (outbox),
 # /tavrick/user/index.jsp (remote operation).
 set -euo pipefail
@@ -34,8 +36,12 @@ case "${1:-}" in
     kill -9 "$pid" 2>/dev/null || true
     rm -f "$data/service.pid" "$data/service.port"
     ;;
+  publish)
+    shift
+    exec python3 "$HERE/vendor_service.py" publish "$@"
+    ;;
   ""|-h|--help)
-    sed -n '2,8p' "$0"; exit 2 ;;
+    sed -n '2,10p' "$0"; exit 2 ;;
   *)
     data=$1; port=${2:-8086}; shift; [ $# -gt 0 ] && shift
     exec python3 "$HERE/vendor_service.py" --data "$data" --port "$port" "$@"

@@ -8,13 +8,9 @@
 
 namespace {
 
-// A file the fixture's service writes beside the test programs' folder.
-std::string ServiceFile(const char* name) {
-  char exe[MAX_PATH] = {};
-  GetModuleFileNameA(nullptr, exe, MAX_PATH);
-  std::string dir(exe);
-  dir = dir.substr(0, dir.rfind('\\'));
-  std::ifstream file(dir + "\\..\\vendor-service\\" + name);
+// A file the fixture's service writes into its data folder.
+std::string ServiceFile(const char* folder, const char* name) {
+  std::ifstream file(StandInData(folder) + "\\" + name);
   std::string first;
   file >> first;
   return first;
@@ -22,19 +18,26 @@ std::string ServiceFile(const char* name) {
 
 }  // namespace
 
-std::string StandInHost() {
-  const int port = std::atoi(ServiceFile("service.port").c_str());
+std::string StandInData(const char* folder) {
+  char exe[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, exe, MAX_PATH);
+  std::string dir(exe);
+  return dir.substr(0, dir.rfind('\\')) + "\\..\\" + folder;
+}
+
+std::string StandInHost(const char* folder) {
+  const int port = std::atoi(ServiceFile(folder, "service.port").c_str());
   return port > 0 ? "127.0.0.1:" + std::to_string(port) : std::string();
 }
 
-std::string StandInBase() {
-  const std::string host = StandInHost();
+std::string StandInBase(const char* folder) {
+  const std::string host = StandInHost(folder);
   return host.empty() ? host : "http://" + host;
 }
 
-StandInAnswer StandInAdmin(const std::string& path, const std::string& form) {
+StandInAnswer StandInAdmin(const std::string& path, const std::string& form, const char* folder) {
   StandInAnswer answer;
-  const std::string host = StandInHost();
+  const std::string host = StandInHost(folder);
   if (host.empty()) return answer;
   const INTERNET_PORT port = static_cast<INTERNET_PORT>(std::atoi(host.substr(host.find(':') + 1).c_str()));
   HINTERNET session = InternetOpenA("tavrick-tests", INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
@@ -44,7 +47,7 @@ StandInAnswer StandInAdmin(const std::string& path, const std::string& form) {
                                                     nullptr, nullptr, nullptr,
                                                     INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_RELOAD, 0)
                                  : nullptr;
-  std::string headers = "Authorization: Bearer " + ServiceFile("admin.password") + "\r\n";
+  std::string headers = "Authorization: Bearer " + ServiceFile(folder, "admin.password") + "\r\n";
   if (!form.empty()) headers += "Content-Type: application/x-www-form-urlencoded\r\n";
   if (request && HttpSendRequestA(request, headers.c_str(), static_cast<DWORD>(headers.size()),
                                   const_cast<char*>(form.data()), static_cast<DWORD>(form.size()))) {

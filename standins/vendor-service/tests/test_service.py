@@ -1,6 +1,8 @@
 """What the program asks of the service: stamps (fresh, once), relay into the outbox,
 figures, heartbeats with the offline alert, and the upkeep of old records."""
+import hashlib
 import json
+import os
 import unittest
 
 from support import BEARER, KEY, MAC, NOW, ServiceCase, gbk_query
@@ -174,3 +176,34 @@ class HeartbeatTest(ServiceCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class UpdatesTest(ServiceCase):
+    def test_published_builds_list_version_size_and_digest_per_width(self):
+        newsoft = os.path.join(self.dir, "newsoft")
+        self.service.newsoft_dir = newsoft
+        for arch, program in (("x86", b"MZ32" * 1000), ("x64", b"MZ64" * 999)):
+            os.makedirs(os.path.join(newsoft, arch))
+            with open(os.path.join(newsoft, arch, "tavrick.exe"), "wb") as f:
+                f.write(program)
+        self.assertEqual("2.30", self.get("/tavrick/version.txt"))  # nothing published yet
+        self.assertEqual(401, self.admin("/tavrick/admin/publish", headers={}, arch="x64", version="2.40").status)
+
+        answer = self.admin("/tavrick/admin/publish", arch="x86", version="2.40,a,b")
+        self.assertEqual(200, answer.status)
+        self.assertEqual("2.40,a,b", self.get("/tavrick/version.txt"))
+        self.admin("/tavrick/admin/publish", arch="x64", version="2.41")
+        x64 = self.get("/tavrick/newsoft/x64/manifest.txt")
+        self.assertEqual("version 2.41\r\nfile tavrick.exe 3996 %s\r\n" % hashlib.sha256(b"MZ64" * 999).hexdigest(), x64)
+        self.assertIn("version 2.40\r\nfile tavrick.exe 4000 ", self.get("/tavrick/newsoft/x86/manifest.txt"))
+        self.assertEqual("2.41", self.get("/tavrick/version.txt"))
+        self.assertEqual(b"MZ64" * 999, self.service.handle("GET", b"/tavrick/newsoft/x64/tavrick.exe").body)
+        self.assertEqual("manifest.txt\r\ntavrick.exe", self.get("/tavrick/newsoft/x64/"))
+
+        # Refused: another width, a version that is no number, a second line, an odd file name.
+        for arch, version in (("x65", "2.42"), ("x64", "new"), ("x64", "2.42\r\n3"), ("x64", ",2.42")):
+            self.assertEqual(400, self.admin("/tavrick/admin/publish", arch=arch, version=version).status, version)
+        with open(os.path.join(newsoft, "x64", "a b.dll"), "wb") as f:
+            f.write(b"x")
+        self.assertEqual(400, self.admin("/tavrick/admin/publish", arch="x64", version="2.42").status)
+        self.assertEqual("2.41", self.get("/tavrick/version.txt"))

@@ -1,0 +1,169 @@
+#include "updater_ports_win32.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+#include <wininet.h>
+
+#include <ctime>
+#include <vector>
+
+namespace {
+
+constexpr char kRecordFile[] = "upgrade.ini";
+constexpr char kRecordSection[] = "upgrade";
+
+// Long form, so that an 8.3 name and its long name compare equal.
+std::string LongPath(const std::string& path) {
+  char buffer[MAX_PATH] = {};
+  const DWORD n = GetLongPathNameA(path.c_str(), buffer, MAX_PATH);
+  return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
+}
+
+struct CInternetHandle {
+  HINTERNET h;
+  ~CInternetHandle() {
+    if (h) InternetCloseHandle(h);
+  }
+};
+
+}  // namespace
+
+std::string OwnFolder() {
+  char path[MAX_PATH] = {};
+  const DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string full(path, n);
+  const size_t slash = full.find_last_of('\\');
+  return slash == std::string::npos ? "." : full.substr(0, slash);
+}
+
+bool CWin32UpdaterPorts::Download(const std::string& url, uint64_t limit, std::string& body) {
+  body.clear();
+  CInternetHandle session{InternetOpenA("tavrick-upgrade", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
+  if (!session.h) return false;
+  CInternetHandle request{InternetOpenUrlA(session.h, url.c_str(), nullptr, 0,
+                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                                               INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
+                                           0)};
+  if (!request.h) return false;
+  DWORD status = 0, size = sizeof status;
+  if (!HttpQueryInfoA(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
+      status != 200)
+    return false;
+  std::vector<char> chunk(64 * 1024);
+  for (;;) {
+    DWORD read = 0;
+    if (!InternetReadFile(request.h, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) return false;
+    if (read == 0) return true;
+    if (body.size() + read > limit) return false;
+    body.append(chunk.data(), read);
+  }
+}
+
+bool CWin32UpdaterPorts::Exists(const std::string& name) {
+  const DWORD attributes = GetFileAttributesA(Path(name).c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CWin32UpdaterPorts::Write(const std::string& name, const std::string& bytes) {
+  HANDLE file = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  size_t done = 0;
+  bool ok = true;
+  while (ok && done < bytes.size()) {
+    DWORD written = 0;
+    const DWORD part = static_cast<DWORD>(bytes.size() - done > (1u << 20) ? (1u << 20) : bytes.size() - done);
+    ok = ::WriteFile(file, bytes.data() + done, part, &written, nullptr) && written == part;
+    done += written;
+  }
+  ok = FlushFileBuffers(file) && ok;
+  CloseHandle(file);
+  return ok;
+}
+
+bool CWin32UpdaterPorts::Copy(const std::string& from, const std::string& to) {
+  return ::CopyFileA(Path(from).c_str(), Path(to).c_str(), FALSE) != FALSE;
+}
+
+bool CWin32UpdaterPorts::Move(const std::string& from, const std::string& to) {
+  return MoveFileExA(Path(from).c_str(), Path(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool CWin32UpdaterPorts::Remove(const std::string& name) { return ::DeleteFileA(Path(name).c_str()) != FALSE; }
+
+bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
+  const std::string folder = Path(name);
+  CreateDirectoryA(folder.c_str(), nullptr);
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ::DeleteFileA((folder + "\\" + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+  }
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A process whose image is this folder's tavrick.exe.
+bool CWin32UpdaterPorts::ProgramRuns() {
+  const std::string program = LongPath(Path(kProgramName));
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  bool runs = false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more && !runs; more = Process32Next(snapshot, &entry)) {
+    if (lstrcmpiA(entry.szExeFile, kProgramName) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    char image[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    runs = QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(LongPath(image).c_str(), program.c_str()) == 0 &&
+           WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return runs;
+}
+
+bool CWin32UpdaterPorts::WaitProgramEnded(int seconds) {
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+  while (ProgramRuns()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(200);
+  }
+  return true;
+}
+
+bool CWin32UpdaterPorts::StartProgram(int watchSeconds) {
+  const std::string program = Path(kProgramName);
+  std::string commandLine = "\"" + program + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  // The current folder is the one the old program ran in: its configuration is there.
+  if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return false;
+  bool up = true;
+  if (watchSeconds > 0 && WaitForSingleObject(info.hProcess, static_cast<DWORD>(watchSeconds) * 1000) == WAIT_OBJECT_0) {
+    DWORD code = 1;
+    up = GetExitCodeProcess(info.hProcess, &code) && code == 0;
+  }
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return up;
+}
+
+std::string CWin32UpdaterPorts::RecordValue(const std::string& key) {
+  char value[1024] = {};
+  GetPrivateProfileStringA(kRecordSection, key.c_str(), "", value, sizeof value, Path(kRecordFile).c_str());
+  return value;
+}
+
+void CWin32UpdaterPorts::SetRecordValue(const std::string& key, const std::string& value) {
+  WritePrivateProfileStringA(kRecordSection, key.c_str(), value.c_str(), Path(kRecordFile).c_str());
+}
+
+int64_t CWin32UpdaterPorts::Now() { return static_cast<int64_t>(std::time(nullptr)); }

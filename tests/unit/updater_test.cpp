@@ -1,0 +1,230 @@
+// The updater: its command line, the published file list, the digest, and what it leaves
+// behind when a download, a check, the replacement or the new build fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "build_manifest.h"
+#include "sha256.h"
+#include "updater.h"
+
+namespace {
+
+const std::string kFolder = "http://svc/tavrick/newsoft/x64/";
+const std::string kCommand = "upgrade.exe " + kFolder + ",a,b";
+
+std::string FileLine(const std::string& name, const std::string& bytes) {
+  return "file " + name + " " + std::to_string(bytes.size()) + " " + Sha256Hex(bytes) + "\n";
+}
+
+// A program folder in memory, a service in memory and the program's processes as flags.
+class CFakeUpdaterPorts : public IUpdaterPorts {
+ public:
+  std::map<std::string, std::string> files, served, record;
+  std::set<std::string> failMoves;
+  bool oldEnds = true, newComesUp = true, programRunning = true;
+  int starts = 0;
+  std::string startedBytes;  // the program file as it was when last started
+
+  bool Download(const std::string& url, uint64_t limit, std::string& body) override {
+    const auto it = served.find(url);
+    if (it == served.end() || it->second.size() > limit) return false;
+    body = it->second;
+    return true;
+  }
+  bool Exists(const std::string& name) override { return files.count(name) != 0; }
+  bool Write(const std::string& name, const std::string& bytes) override {
+    files[name] = bytes;
+    return true;
+  }
+  bool Copy(const std::string& from, const std::string& to) override {
+    if (!files.count(from)) return false;
+    files[to] = files[from];
+    return true;
+  }
+  bool Move(const std::string& from, const std::string& to) override {
+    if (!files.count(from) || failMoves.count(to)) return false;
+    files[to] = files[from];
+    files.erase(from);
+    return true;
+  }
+  bool Remove(const std::string& name) override { return files.erase(name) != 0; }
+  bool EmptyFolder(const std::string& name) override {
+    for (auto it = files.begin(); it != files.end();) it = it->first.rfind(name + "\\", 0) == 0 ? files.erase(it) : ++it;
+    return true;
+  }
+  bool WaitProgramEnded(int) override {
+    if (oldEnds) programRunning = false;
+    return !programRunning;
+  }
+  bool StartProgram(int watchSeconds) override {
+    ++starts;
+    startedBytes = files["tavrick.exe"];
+    programRunning = watchSeconds == 0 || newComesUp;
+    return programRunning;
+  }
+  std::string RecordValue(const std::string& key) override { return record[key]; }
+  void SetRecordValue(const std::string& key, const std::string& value) override { record[key] = value; }
+  int64_t Now() override { return 1700000000; }
+};
+
+struct UpdaterCase : ::testing::Test {
+  void SetUp() override {
+    ports = CFakeUpdaterPorts();
+    ports.files = {{"tavrick.exe", "old program"}, {"tavrick.cfg", "[sysice]"}, {"log\\2024-1-1.log", "x"}};
+    ports.record = {{"version", "2.40"}, {"from", "2.36"}, {"bits", "64"}};
+    Publish("2.40", "new program", "new library");
+  }
+  void Publish(const std::string& version, const std::string& program, const std::string& library) {
+    ports.served[kFolder + "tavrick.exe"] = program;
+    ports.served[kFolder + "helper.dll"] = library;
+    ports.served[kFolder + "manifest.txt"] =
+        "version " + version + "\r\n" + FileLine("tavrick.exe", program) + FileLine("helper.dll", library);
+  }
+  // The old program is where it was, untouched, and was started again.
+  void ExpectOldKept(const std::string& reason) {
+    EXPECT_EQ("failed", ports.record["result"]);
+    EXPECT_EQ(reason, ports.record["reason"]);
+    EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+    EXPECT_EQ(0u, ports.files.count("helper.dll"));
+    EXPECT_EQ(1, ports.starts);
+    EXPECT_EQ("old program", ports.startedBytes);
+  }
+  CFakeUpdaterPorts ports;
+  CUpdater updater{ports};
+};
+
+TEST(Updater, CommandLineAndDigest) {
+  EXPECT_EQ(kFolder + ",a,b", CommandArguments(kCommand));
+  EXPECT_EQ(kFolder + ",", CommandArguments("\"C:\\p q\\upgrade.exe\" " + kFolder + ","));
+  EXPECT_EQ("", CommandArguments("upgrade.exe"));
+  EXPECT_EQ(kFolder, BuildFolderOf(kFolder + ",a b,c"));
+  EXPECT_EQ("http://h:81/tavrick/newsoft/x86/", BuildFolderOf("http://h:81/tavrick/newsoft/x86/,"));
+  for (const char* bad : {"", "https://h/tavrick/newsoft/x64/,", "http://h/tavrick/newsoft/x65/,",
+                          "http://h/tavrick/newsoft/x64/../,", "http://h /tavrick/newsoft/x64/,", "file://c/tavrick/newsoft/x64/"}) {
+    EXPECT_EQ("", BuildFolderOf(bad)) << bad;
+  }
+
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", Sha256Hex(""));
+  EXPECT_EQ("ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad", Sha256Hex("abc"));
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1",
+            Sha256Hex("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"));
+  CSha256 pieces;  // fed in odd pieces across block borders
+  const std::string million(1000000, 'a');
+  for (size_t at = 0; at < million.size(); at += 777) pieces.Update(million.data() + at, std::min<size_t>(777, million.size() - at));
+  EXPECT_EQ("cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0", pieces.HexDigest());
+}
+
+TEST(Updater, ManifestIsReadStrictly) {
+  const std::string program = FileLine("tavrick.exe", "p");
+  CBuildManifest manifest;
+  std::string reason;
+  ASSERT_TRUE(ParseManifest("version 2.40\n" + program + "\n" + FileLine("Scriptviruslib.dll", "s"), manifest, reason));
+  EXPECT_EQ("2.40", manifest.strVersion);
+  ASSERT_EQ(2u, manifest.files.size());
+  EXPECT_EQ(1u, manifest.files[0].nSize);
+
+  const std::string digest(64, 'a');
+  for (const std::string& bad : std::vector<std::string>{
+           program,                                                          // no version
+           "version 2.40\n",                                                 // no program
+           "version 2.40\nversion 2.41\n" + program,                         // two versions
+           "version x\n" + program,                                          // no number
+           "version 2.40\n" + program + program,                             // the same file twice
+           "version 2.40\n" + program + "file TAVRICK.EXE 1 " + digest,       // ... in another case
+           "version 2.40\n" + program + "file tavrick.cfg 1 " + digest,       // the configuration
+           "version 2.40\n" + program + "file upgrade.ini 1 " + digest,       // the record
+           "version 2.40\n" + program + "file ..\\x.exe 1 " + digest,         // a path
+           "version 2.40\n" + program + "file log 1 " + digest,               // the log folder
+           "version 2.40\n" + program + "file nul.txt 1 " + digest,           // a device
+           "version 2.40\n" + program + "file a.dll 1 " + std::string(64, 'A'),  // upper-case digest
+           "version 2.40\n" + program + "file a.dll 99999999999999 " + digest,   // too big
+           "version 2.40\n" + program + "file a.dll 1 " + digest + " more",      // more words
+           "version 2.40\n" + program + "rm -rf\n",                              // anything else
+           "version 2.40\n" + program + std::string(kMaxManifestBytes, '\n'),    // too long
+       }) {
+    EXPECT_FALSE(ParseManifest(bad, manifest, reason)) << bad;
+    EXPECT_FALSE(reason.empty());
+  }
+}
+
+TEST_F(UpdaterCase, InstallsWithRollbackCopyAndKeepsConfiguration) {
+  EXPECT_EQ(0, updater.Run(kCommand));
+  EXPECT_EQ("new program", ports.files["tavrick.exe"]);
+  EXPECT_EQ("new library", ports.files["helper.dll"]);
+  EXPECT_EQ("old program", ports.files["upgrade.old\\tavrick.exe"]);
+  EXPECT_EQ(0u, ports.files.count("upgrade.old\\helper.dll"));
+  EXPECT_EQ("[sysice]", ports.files["tavrick.cfg"]);
+  EXPECT_EQ("x", ports.files["log\\2024-1-1.log"]);
+  EXPECT_EQ(0u, ports.files.count("upgrade.new\\tavrick.exe"));
+  EXPECT_EQ(1, ports.starts);
+  EXPECT_EQ("new program", ports.startedBytes);
+  EXPECT_EQ("installed", ports.record["result"]);
+  EXPECT_EQ(kCommand, ports.record["commandline"]);
+}
+
+TEST_F(UpdaterCase, BadDownloadsKeepTheOldProgram) {
+  ports.served[kFolder + "helper.dll"] = "new libr";  // cut short
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("大小不符: helper.dll");
+
+  SetUp();
+  ports.served[kFolder + "helper.dll"] = "new librarY";  // same size, other bytes
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("摘要不符: helper.dll");
+
+  SetUp();
+  ports.served[kFolder + "helper.dll"] = "new library and more";  // longer than published
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("下载失败: helper.dll");
+
+  SetUp();
+  ports.served.erase(kFolder + "manifest.txt");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("下载文件清单失败");
+
+  SetUp();
+  Publish("2.30", "new program", "new library");  // not what the program handed over for
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("新版本目录是2.30版,不是2.40版");
+
+  SetUp();
+  ports.record.erase("version");
+  Publish("2.30", "new program", "new library");  // older than the program
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("新版本目录是旧版本2.30");
+
+  SetUp();
+  EXPECT_EQ(1, updater.Run("upgrade.exe http://elsewhere/x.exe,"));
+  ExpectOldKept("命令行不是新版本目录");
+}
+
+TEST_F(UpdaterCase, FailedReplacementOrNewBuildRollsBack) {
+  ports.failMoves = {"helper.dll"};  // the program file is already replaced when this fails
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("无法替换: helper.dll");
+
+  SetUp();
+  ports.files["helper.dll"] = "old library";
+  ports.newComesUp = false;
+  EXPECT_EQ(1, updater.Run(kCommand));
+  EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+  EXPECT_EQ("old library", ports.files["helper.dll"]);
+  EXPECT_EQ(2, ports.starts);  // the new build, then the old program again
+  EXPECT_EQ("old program", ports.startedBytes);
+  EXPECT_EQ("新程序无法运行,已恢复旧程序", ports.record["reason"]);
+
+  // An old program that never ends is neither replaced nor started a second time.
+  SetUp();
+  ports.oldEnds = false;
+  EXPECT_EQ(1, updater.Run(kCommand));
+  EXPECT_EQ("旧程序没有退出", ports.record["reason"]);
+  EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+  EXPECT_EQ(0, ports.starts);
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+// Hand-over to the updater under wine64: the real program in a folder of its own, the real
+// upgrade.exe beside it, and builds published on the update tests' stand-in service.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/version.h"
+#include "config/profile_store_win32.h"
+#include "process_driver_win32.h"
+#include "scratch_dir_win32.h"
+#include "vendor_standin_win32.h"
+
+namespace {
+
+bool Within(DWORD timeoutMs, const std::function<bool()>& done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(200);
+  }
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+// Processes started from one file, found by their image path: the updater starts the program
+// again, so the test did not start it itself.
+std::vector<DWORD> ProcessesOf(const std::string& image) {
+  std::vector<DWORD> pids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    char path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameA(process, 0, path, &size) && lstrcmpiA(path, image.c_str()) == 0 &&
+        WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+      pids.push_back(entry.th32ProcessID);
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return pids;
+}
+
+std::string StatusBarText(HWND main) {
+  HWND bar = FindWindowExA(main, nullptr, "msctls_statusbar32", nullptr);
+  char text[256] = {};
+  DWORD_PTR result = 0;
+  if (bar) SendMessageTimeoutA(bar, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000, &result);
+  return text;
+}
+
+class UpgradeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(StandInHost(kUpgradeStandInFolder).empty()) << "the update tests' stand-in service is not running";
+    SetEnvironmentVariableA("TAVRICK_SERVICE_HOST", StandInHost(kUpgradeStandInFolder).c_str());
+    m_strOld = ReadWholeFile(TavrickExe());
+    ASSERT_TRUE(CopyFileA(TavrickExe().c_str(), Program().c_str(), FALSE));
+    ASSERT_TRUE(CreateDirectoryA(dir.File("log").c_str(), nullptr));
+    ASSERT_TRUE(WriteWholeFile(dir.File("log\\kept.log"), "website log"));
+    CWin32ProfileStore store;
+    store.Put(dir.File("tavrick.cfg"), "ipfilter", "ipfilterlst", "198.51.100.9|0|永远");
+  }
+  void TearDown() override {
+    // Whatever the updater started from this folder ends with the test.
+    for (const std::string& image : {Program(), dir.File("upgrade.exe")}) {
+      for (DWORD pid : ProcessesOf(image)) {
+        HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+        if (!process) continue;
+        TerminateProcess(process, 99);
+        WaitForSingleObject(process, 5000);
+        CloseHandle(process);
+      }
+    }
+  }
+
+  std::string Program() const { return dir.File("tavrick.exe"); }
+  void AddUpdater() { ASSERT_TRUE(CopyFileA((ExeDir() + "\\upgrade.exe").c_str(), dir.File("upgrade.exe").c_str(), FALSE)); }
+  std::string Record(const char* key) {
+    CWin32ProfileStore store;
+    return store.Get(dir.File("upgrade.ini"), "upgrade", key);
+  }
+
+  // The x64 build on the service: `program` as tavrick.exe, and the version file.
+  void Publish(const std::string& program, const std::string& versionText) {
+    const std::string folder = StandInData(kUpgradeStandInFolder) + "\\newsoft";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\x64").c_str(), nullptr);
+    ASSERT_TRUE(WriteWholeFile(folder + "\\x64\\tavrick.exe", program));
+    const StandInAnswer answer =
+        StandInAdmin("/tavrick/admin/publish", "arch=x64&version=" + versionText, kUpgradeStandInFolder);
+    ASSERT_EQ(200u, answer.status) << answer.body;
+  }
+  // The served file changes after publishing, as a broken transfer or a bad mirror would.
+  void Corrupt(const std::string& bytes) {
+    ASSERT_TRUE(WriteWholeFile(StandInData(kUpgradeStandInFolder) + "\\newsoft\\x64\\tavrick.exe", bytes));
+  }
+
+  // Starts the old program, which hands over and ends; returns the program the updater brought up.
+  DWORD HandOverAndFindSuccessor(HWND& main) {
+    CChildProcess old;
+    EXPECT_TRUE(old.Start(Program(), "", dir.Path()));
+    EXPECT_TRUE(old.WaitExit(30000)) << "the program did not hand over";
+    EXPECT_EQ(0u, old.ExitCode());
+    DWORD pid = 0;
+    EXPECT_TRUE(Within(60000, [&] {
+      for (DWORD p : ProcessesOf(Program()))
+        if (p != old.Pid()) pid = p;
+      return pid != 0;
+    })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
+    main = pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
+    EXPECT_NE(nullptr, main);
+    return pid;
+  }
+
+  CScratchDir dir;
+  std::string m_strOld;
+};
+
+TEST_F(UpgradeTest, NewerVersionIsHandedOverAndTheNewBuildComesUpWithTheOldConfiguration) {
+  AddUpdater();
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  ASSERT_FALSE(next.empty());
+  Publish(next, "2.40,a,b");
+
+  HWND main = nullptr;
+  const DWORD pid = HandOverAndFindSuccessor(main);
+  ASSERT_NE(nullptr, main);
+  EXPECT_EQ("upgrade.exe " + StandInBase(kUpgradeStandInFolder) + "/tavrick/newsoft/x64/,a,b", Record("commandline"));
+  ASSERT_TRUE(Within(20000, [&] { return Record("result") == "installed"; })) << Record("result") << Record("reason");
+  EXPECT_TRUE(Within(10000, [&] { return StatusBarText(main) == "当前软件最新版本:2.40"; })) << StatusBarText(main);
+  EXPECT_TRUE(ReadWholeFile(Program()) == next);
+  EXPECT_TRUE(ReadWholeFile(dir.File("upgrade.old\\tavrick.exe")) == m_strOld);
+  CWin32ProfileStore store;
+  EXPECT_EQ("198.51.100.9|0|永远", store.Get(dir.File("tavrick.cfg"), "ipfilter", "ipfilterlst"));
+  EXPECT_EQ("website log", ReadWholeFile(dir.File("log\\kept.log")));
+  EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+}
+
+TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSecondHandOver) {
+  AddUpdater();
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  ASSERT_FALSE(next.empty());
+  std::string flipped = next;
+  flipped[flipped.size() / 2] ^= 0x5A;
+  const struct {
+    std::string served;
+    const char* reason;
+  } cases[] = {{next.substr(0, next.size() / 2), "大小不符: tavrick.exe"}, {flipped, "摘要不符: tavrick.exe"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    DeleteFileA(dir.File("upgrade.ini").c_str());
+    Publish(next, "2.40");
+    Corrupt(c.served);
+
+    HWND main = nullptr;
+    const DWORD pid = HandOverAndFindSuccessor(main);
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ("failed", Record("result"));
+    EXPECT_EQ(c.reason, Record("reason"));
+    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    // The old program sees the recorded hand-over, says so, and stays.
+    EXPECT_TRUE(Within(20000, [&] { return StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
+        << StatusBarText(main);
+    const std::string time = Record("time");
+    Sleep(2000);
+    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+    EXPECT_EQ(time, Record("time"));
+    EXPECT_TRUE(ProcessesOf(dir.File("upgrade.exe")).empty());
+    TearDown();
+  }
+}
+
+TEST_F(UpgradeTest, WithoutTheUpdaterTheProgramKeepsRunningAndSaysSo) {
+  Publish(ReadWholeFile(ExeDir() + "\\tavrick_next.exe"), "2.40");
+  CChildProcess app;
+  ASSERT_TRUE(app.Start(Program(), "", dir.Path()));
+  HWND main = WaitForWindow(app.Pid(), "#32770", kVersionTag, 30000);
+  ASSERT_NE(nullptr, main);
+  EXPECT_TRUE(Within(20000, [&] { return StatusBarText(main) == "无法启动upgrade.exe,最新版本:2.40"; }))
+      << StatusBarText(main);
+  Sleep(1000);
+  EXPECT_TRUE(app.Running());
+  EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
+}
+
+}  // namespace

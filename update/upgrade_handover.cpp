@@ -1,0 +1,89 @@
+#include "update/upgrade_handover.h"
+
+#include <cstdlib>
+
+#include "alerts/service_host.h"
+#include "update/version_check.h"
+
+namespace {
+
+constexpr char kSection[] = "upgrade";
+
+// What goes into the profile file: no line breaks or other control bytes, bounded.
+std::string RecordText(const std::string& text) {
+  std::string out;
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && out.size() < 64) out += c;
+  return out;
+}
+
+}  // namespace
+
+CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file) {
+  CUpgradeRecord record;
+  record.strVersion = store.Get(file, kSection, "version");
+  record.nBits = std::atoi(store.Get(file, kSection, "bits").c_str());
+  record.strFrom = store.Get(file, kSection, "from");
+  record.tTime = std::strtoll(store.Get(file, kSection, "time").c_str(), nullptr, 10);
+  record.strResult = store.Get(file, kSection, "result");
+  record.strReason = store.Get(file, kSection, "reason");
+  return record;
+}
+
+bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUpgradeRecord& record) {
+  bool ok = true;
+  const std::pair<const char*, std::string> values[] = {
+      {"version", RecordText(record.strVersion)}, {"bits", std::to_string(record.nBits)},
+      {"from", RecordText(record.strFrom)},       {"time", std::to_string(record.tTime)},
+      {"result", RecordText(record.strResult)},   {"reason", RecordText(record.strReason)}};
+  for (const auto& value : values) ok = store.Put(file, kSection, value.first, value.second) && ok;
+  return ok;
+}
+
+bool HandedOverRecently(const CUpgradeRecord& record, const std::string& latest, int bits, int64_t now) {
+  const int64_t age = now - record.tTime;
+  return !record.strVersion.empty() && VersionNumber(record.strVersion) == VersionNumber(latest) &&
+         record.nBits == bits && age < kHandOverRetrySeconds && age > -kHandOverRetrySeconds;
+}
+
+std::string UpgradeFailedText(const std::string& latest) { return "升级到" + latest + "失败," + kNewVersionSuffix; }
+
+std::string UpdaterMissingText(const std::string& latest) { return "无法启动upgrade.exe,最新版本:" + latest; }
+
+CUpgradeDecision DecideUpgrade(const std::string& answer, const std::string& baseUrl, const std::string& ownVersion,
+                               int buildBits, int systemBits) {
+  CUpgradeDecision decision;
+  if (answer.empty()) return decision;
+  const std::vector<std::string> fields = VersionFields(answer);
+  decision.strLatest = LatestVersion(fields);
+  if (!(VersionNumber(decision.strLatest) > 0)) return decision;
+  decision.bUpgrade = VersionNumber(ownVersion) < VersionNumber(decision.strLatest) || buildBits != systemBits;
+  if (decision.bUpgrade) decision.strArguments = UpdaterArguments(baseUrl, systemBits, fields);
+  return decision;
+}
+
+EUpgradeOutcome CUpgradeCheck::Run() {
+  const int bits = m_ports.SystemBits();
+  const std::string answer = m_http.FetchUrl(m_strBase + service_path::kVersionFile);
+  const CUpgradeDecision decision = DecideUpgrade(answer, m_strBase, m_strOwn, m_nBuildBits, bits);
+  if (!decision.bUpgrade) return EUpgradeOutcome::NoUpgrade;
+  const std::string latest = RecordText(decision.strLatest);
+  const int64_t now = m_ports.Now();
+  if (HandedOverRecently(m_ports.ReadRecord(), latest, bits, now)) {
+    m_ports.ShowStatus(UpgradeFailedText(latest));
+    return EUpgradeOutcome::RecentlyHandedOver;
+  }
+  if (!m_ports.PrepareUpdater("upgrade.exe " + decision.strArguments)) {
+    m_ports.ShowStatus(UpdaterMissingText(latest));
+    return EUpgradeOutcome::UpdaterMissing;
+  }
+  // Without the record the next start could not know of this hand-over: do not make it.
+  if (!m_ports.WriteRecord({latest, bits, m_strOwn, now, "started", ""})) {
+    m_ports.CancelUpdater();
+    m_ports.ShowStatus(UpgradeFailedText(latest));
+    return EUpgradeOutcome::NotRecorded;
+  }
+  m_ports.RemoveTrayIcon();
+  m_ports.RunUpdaterAndEnd();
+  return EUpgradeOutcome::HandedOver;
+}

@@ -1,0 +1,47 @@
+#include "update/version_check.h"
+
+#include <cstdlib>
+
+#include "alerts/service_answers.h"
+#include "alerts/service_host.h"
+
+double VersionNumber(const std::string& text) { return std::atof(text.c_str()); }
+
+std::vector<std::string> VersionFields(const std::string& answer) {
+  std::vector<std::string> fields;
+  SplitAnswer(answer, fields);
+  return fields;
+}
+
+std::string LatestVersion(const std::vector<std::string>& fields) { return fields.empty() ? "0" : fields[0]; }
+
+std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const std::vector<std::string>& fields) {
+  std::string arguments = baseUrl + (systemBits == 64 ? service_path::kNewSoft64 : service_path::kNewSoft32) + ",";
+  for (size_t i = 1; i < fields.size(); ++i) arguments += (i > 1 ? "," : "") + fields[i];
+  return arguments;
+}
+
+std::string JoinedLines(const std::string& body) {
+  std::string text;
+  size_t start = 0;
+  while (start < body.size()) {
+    size_t end = body.find('\n', start);
+    if (end == std::string::npos) end = body.size();
+    std::string line = body.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    text += " " + line;
+    start = end + 1;
+  }
+  return text;
+}
+
+std::string DailyVersionCheck(IHttpPort& http, const std::string& baseUrl, const std::string& ownVersion,
+                              int64_t now, std::string& latestVersion) {
+  const std::string rad = std::to_string(static_cast<int32_t>(now));
+  const std::string answer = JoinedLines(http.FetchUrl(baseUrl + service_path::kVersionFile + "?rad=" + rad));
+  if (answer.empty()) return "";
+  const std::string latest = LatestVersion(VersionFields(answer));
+  if (!(VersionNumber(ownVersion) < VersionNumber(latest))) return "";
+  latestVersion = latest;
+  return kNewVersionPrefix + latest + kNewVersionSuffix;
+}

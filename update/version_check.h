@@ -1,0 +1,32 @@
+#pragma once
+// The vendor service's version file, "latest,field,field,...": field 0 is the newest version,
+// compared as a number; the further fields are the updater's and go to it unchanged.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "alerts/service_ports.h"
+
+constexpr const char kNewVersionPrefix[] = "当前版本:";
+constexpr const char kNewVersionSuffix[] = "请下载最新版本";
+
+// The C library's atof: "2.4" is above "2.36", and text that is no number reads as 0.
+double VersionNumber(const std::string& text);
+
+// Cut at every ","; empty pieces are kept except the last one. The answer is not trimmed.
+std::vector<std::string> VersionFields(const std::string& answer);
+
+// Field 0, or "0" when there is none.
+std::string LatestVersion(const std::vector<std::string>& fields);
+
+// The new-build folder for the system's width, ",", and fields 1 to the last joined with ","
+// (a lone version field leaves a single "," at the end).
+std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const std::vector<std::string>& fields);
+
+// The body as read line by line, each line after one blank: "2.40\r\n" gives " 2.40".
+std::string JoinedLines(const std::string& body);
+
+// The daily check: asks for the version file with "?rad=<now>"; when it names a version newer
+// than ownVersion, latestVersion takes it and the status bar text is returned; "" otherwise.
+std::string DailyVersionCheck(IHttpPort& http, const std::string& baseUrl, const std::string& ownVersion,
+                              int64_t now, std::string& latestVersion);
