@@ -59,6 +59,12 @@ std::string CWinInetHttp::FetchUrl(const std::string& url) {
     SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, m_bounds.nSendMs);
     SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, m_bounds.nReceiveMs);
     if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) return std::string();
+    // An error page is no answer: its text ("404 Not Found") could read as a figure or a version.
+    DWORD status = 0, statusSize = sizeof status;
+    if (!HttpQueryInfoA(request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &statusSize, nullptr) ||
+        status < 200 || status > 299) {
+      return std::string();
+    }
 
     // A read waits until its buffer is full, so each one asks only for what has arrived
     // (the query waits at most the receive time-out for more).

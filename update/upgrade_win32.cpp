@@ -19,6 +19,12 @@ namespace {
 constexpr UINT kShowStatusMessage = WM_APP + 21;
 constexpr UINT kRemoveTrayMessage = WM_APP + 22;
 constexpr UINT kHandOverMessage = WM_APP + 23;  // wParam: the updater's suspended thread
+constexpr UINT kNewVersionMessage = WM_APP + 24;  // lParam: CVersionNotice
+
+struct CVersionNotice {
+  std::string strText;
+  std::string strLatest;
+};
 
 // Lets the updater run and ends the program.
 void HandOver(HANDLE updaterThread) {
@@ -33,6 +39,12 @@ std::string g_strBaseUrl;
 LRESULT CALLBACK NoticeProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kShowStatusMessage && g_window.setStatusText) {
     g_window.setStatusText(*reinterpret_cast<const std::string*>(lParam));
+    return 0;
+  }
+  if (message == kNewVersionMessage) {
+    const auto& notice = *reinterpret_cast<const CVersionNotice*>(lParam);
+    g_strLatestVersion = notice.strLatest;
+    if (g_window.setStatusText) g_window.setStatusText(notice.strText);
     return 0;
   }
   if (message == kRemoveTrayMessage && g_window.removeTrayIcon) {
@@ -115,6 +127,20 @@ DWORD WINAPI UpgradeThread(LPVOID) {
   return 0;
 }
 
+// The daily check asks the service off the window's thread; the result goes back to it.
+DWORD WINAPI DailyCheckThread(LPVOID) {
+  try {
+    CWinInetHttp http;
+    CVersionNotice notice;
+    notice.strText = DailyVersionCheck(http, g_strBaseUrl, g_window.strVersion,
+                                       static_cast<int64_t>(std::time(nullptr)), notice.strLatest);
+    if (!notice.strText.empty()) SendMessageA(g_hNotice, kNewVersionMessage, 0, reinterpret_cast<LPARAM>(&notice));
+  } catch (...) {
+    // A failed check changes nothing.
+  }
+  return 0;
+}
+
 }  // namespace
 
 void StartUpgradeCheck(const CUpgradeWindow& window) {
@@ -126,8 +152,6 @@ void StartUpgradeCheck(const CUpgradeWindow& window) {
 }
 
 void CheckNewVersion() {
-  CWinInetHttp http;
-  const std::string text =
-      DailyVersionCheck(http, g_strBaseUrl, g_window.strVersion, static_cast<int64_t>(std::time(nullptr)), g_strLatestVersion);
-  if (!text.empty() && g_window.setStatusText) g_window.setStatusText(text);
+  HANDLE thread = CreateThread(nullptr, 0, DailyCheckThread, nullptr, 0, nullptr);
+  if (thread) CloseHandle(thread);
 }

@@ -15,5 +15,6 @@ struct CUpgradeWindow {
 // hands over to the updater when a newer version (or the system's width) asks for it.
 void StartUpgradeCheck(const CUpgradeWindow& window);
 
-// Once a day, on the main window's thread: a newer version only shows on the status bar.
+// Once a day, on the main window's thread: asks on a thread of its own; a newer version only
+// shows on the status bar.
 void CheckNewVersion();

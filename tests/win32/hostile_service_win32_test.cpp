@@ -78,6 +78,9 @@ TEST(VendorRequestBounds, SilentTrickledAndEndlessAnswersEndInTimeAndAreAskedOnc
   EXPECT_EQ(65536u, endless.answer.size());
   EXPECT_EQ(0u, endless.answer.find("head,xxx"));
 
+  // An error page is no answer, whatever its text says (a "404" must not read as a version).
+  EXPECT_EQ("", http.FetchUrl(server.Base() + "/tavrick/version.txt"));
+
   EXPECT_EQ(1u, server.CountRequests("/silent"));
   EXPECT_EQ(1u, server.CountRequests("/trickle"));
   EXPECT_EQ(1u, server.CountRequests("/endless"));

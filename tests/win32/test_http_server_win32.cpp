@@ -90,13 +90,15 @@ void CTestHttpServer::Serve(SOCKET client) {
   const size_t begin = request.find(' ') + 1;
   const std::string target = request.substr(begin, request.find(' ', begin) - begin);
   CRoute route{Mode::Text, "404"};
+  bool known = false;
   {
     std::lock_guard<std::mutex> hold(m_lock);
     m_requests.push_back(target);
     const auto it = m_routes.find(target.substr(0, target.find('?')));
-    if (it != m_routes.end()) route = it->second;
+    known = it != m_routes.end();
+    if (known) route = it->second;
   }
-  const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nConnection: close\r\n";
+  const std::string head = std::string(known ? "HTTP/1.0 200 OK" : "HTTP/1.0 404 Not Found") + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
   switch (route.mode) {
     case Mode::Text:
       SendAll(client, head + "Content-Length: " + std::to_string(route.text.size()) + "\r\n\r\n" + route.text);

@@ -22,7 +22,7 @@ class CTestHttpServer {
   CTestHttpServer(const CTestHttpServer&) = delete;
   CTestHttpServer& operator=(const CTestHttpServer&) = delete;
 
-  // How the path (the target up to "?") answers; unknown paths answer "404".
+  // How the path (the target up to "?") answers; unknown paths answer status 404 with the text "404".
   void Route(const std::string& path, Mode mode, const std::string& text = "");
   std::string Host() const { return "127.0.0.1:" + std::to_string(m_nPort); }
   std::string Base() const { return "http://" + Host(); }
