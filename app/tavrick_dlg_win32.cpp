@@ -21,6 +21,7 @@
 #include "config/profile_store_win32.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
+#include "ipblock/blocked_list.h"
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables_win32.h"
 #include "remote/reboot_win32.h"
@@ -383,7 +384,7 @@ void CTavrickDlg::TimerDuty(int n) {
         SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
         SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
       }
-      SetItemText(IDC_FILTER_COUNT, std::to_string(g_pIpFilterList.size()) + "个");
+      SetItemText(IDC_FILTER_COUNT, g_strFilterCount + "个");  // kept by the blocked-IP list
       if (Protecting()) {
         ExpireIpFilters();
         SaveIpFilterList();

@@ -1,7 +1,7 @@
 #include "app/working_windows_win32.h"
 
 #include "app/resource.h"
-#include "ipblock/blocked_ip_host_win32.h"
+#include "ipblock/ipfilter_dlg_win32.h"
 #include "ipblock/flood_blocking.h"
 #include "traffic/traffic_monitor_host_win32.h"
 
@@ -31,7 +31,7 @@ int64_t LongAgo() {
 
 void CWorkingWindows::CreateAll(HWND mainWindow) {
   pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
-  pIpFilterDlg = MadeWindow(MakeDialog<CBlockedIpHost>(mainWindow));
+  pIpFilterDlg = MadeWindow(MakeDialog<Cipfilterdlg>(mainWindow));
   pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
   pSysInfoDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
   pWebGuard.reset();  // an earlier set's watcher stops before the new one starts

@@ -1,9 +1,16 @@
 #include "common/ip_entries.h"
 
+#include <atomic>
+
 #include "common/clock.h"
 #include "common/crt_text.h"
 
 const char kForeverLabel[] = "永远";
+
+uint64_t NextEntrySerial() {
+  static std::atomic<uint64_t> serial{0};
+  return ++serial;
+}
 
 const CBlockTime g_BlockTimes[8] = {
     {"1分钟", 60},        {"5分钟", 300},     {"10分钟", 600},        {"30分钟", 1800},

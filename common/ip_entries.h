@@ -9,6 +9,10 @@
 
 class IClock;
 
+// A number that grows with every blocked entry made in this process; lists use it to tell an
+// entry from a later one (the alert's count of the rows it has looked at).
+uint64_t NextEntrySerial();
+
 // The reserved word of a blocked entry: entries carrying this mark block exactly their address;
 // without it a 0 octet stands for any value 0-255. Automatic blocks carry it, so a counted
 // address such as 61.0.0.0 never turns into the pattern 61.*.*.*. The bytes spell "EXCT".
@@ -23,6 +27,7 @@ struct _CIPFilter {
   std::string strTime;      // duration label
   std::string strAction;    // always "add"
   int32_t nType = 1;        // 1 = by hand or loaded, 0 = automatic
+  uint64_t nSerial = NextEntrySerial();  // order of creation; not part of the driver record
 };
 
 // An address (or pattern) that is never blocked.

@@ -5,10 +5,9 @@
 
 #include "common/crt_text.h"
 #include "config/ini_access.h"
-#include "ipblock/ip_display.h"
-#include "ipblock/ip_tables.h"
 
 int32_t g_nReportedRows = 0;
+uint64_t g_nReportedSerial = 0;
 std::string g_strBlockedIps;
 int64_t g_tLastBlockAlert = 0;
 const char kBlockAlertPrefix[] = "IP地址：";
@@ -70,26 +69,50 @@ void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& 
   }
 }
 
+void SaveBlockSettings(CSettings& settings, const std::string& label, int count, int mb, IProfileStore& store) {
+  settings.sysicetimer = label;
+  settings.sysiceipcount = count;
+  settings.sysiceipmb = mb;
+  WriteIni(store, kConfigFile, ini::kSysice, "sysicetimer", label);
+  WriteIni(store, kConfigFile, ini::kSysice, "sysiceipcount", std::to_string(count));
+  WriteIni(store, kConfigFile, ini::kSysice, "sysiceipmb", std::to_string(mb));
+}
+
+namespace {
+
+void LookedAt(const std::vector<CBlockedRow>& rows) {
+  g_nReportedRows = static_cast<int32_t>(rows.size());
+  if (!rows.empty() && rows.back().nSerial > g_nReportedSerial) g_nReportedSerial = rows.back().nSerial;
+}
+
+}  // namespace
+
 void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
                       const std::function<void(const std::string&)>& dispatch) {
   if (g_nReportedRows < 0) g_nReportedRows = 0;
   const int32_t n = static_cast<int32_t>(rows.size());
+  if (!ipfilterchk) {
+    // Switched off: nothing piles up to be sent in one go when the switch comes back on.
+    g_strBlockedIps.clear();
+    if (n > g_nReportedRows) LookedAt(rows);
+    return;
+  }
   if (n <= g_nReportedRows) return;
   const std::string firstNewType = rows[g_nReportedRows].strType;
   for (int32_t i = g_nReportedRows; i < n; ++i) g_strBlockedIps += rows[i].strIp + ",";
-  g_nReportedRows = n;
+  LookedAt(rows);
   if (now - g_tLastBlockAlert <= 60) return;
-  if (firstNewType != "0" || !ipfilterchk) return;
+  if (firstNewType != "0") return;
   dispatch(kBlockAlertPrefix + g_strBlockedIps + kBlockAlertSuffix);
   g_tLastBlockAlert = now;
   g_strBlockedIps.clear();
 }
 
-std::vector<CBlockedRow> BlockedRowsFromTable() {
-  std::vector<CBlockedRow> rows;
-  for (const auto& entry : g_pIpFilterList) {
-    if (entry->strAction != "add") continue;
-    rows.push_back({BlockedIpToDisplay(*entry), std::to_string(entry->nType)});
-  }
-  return rows;
+void MarkRowsReported(const std::vector<CBlockedRow>& rows) { LookedAt(rows); }
+
+void RebaseReportedRows(const std::vector<CBlockedRow>& rows) {
+  int32_t seen = 0;
+  for (const CBlockedRow& row : rows)
+    if (row.nSerial <= g_nReportedSerial) ++seen;
+  g_nReportedRows = seen;
 }

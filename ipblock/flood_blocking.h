@@ -44,21 +44,33 @@ class CStatsWindow {
 void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& localIps,
                      const std::function<int(const _CPingRule&)>& send, IProfileStore& store);
 
+// sysicetimer, sysiceipcount and sysiceipmb as the blocked-IP dialog saves them (after its
+// digit checks), written to section "sysice"; the caller shows "保存完毕!".
+void SaveBlockSettings(CSettings& settings, const std::string& label, int count, int mb, IProfileStore& store);
+
 // One row of the blocked-IP list as the alert reads it.
 struct CBlockedRow {
   std::string strIp;    // the address in list form
   std::string strType;  // "0" for an automatic block
+  uint64_t nSerial = 0;  // the entry's creation serial (rows stand in table order)
 };
 
+// How many rows of the list the alert has looked at. The rows are in table order, which is the
+// order of creation, so the count is kept as the serial of the newest row looked at too: a row
+// below it that expires or is released lowers the count at the next rebuild, and later rows are
+// never taken for rows already seen.
 extern int32_t g_nReportedRows;
+extern uint64_t g_nReportedSerial;
 extern std::string g_strBlockedIps;
 extern int64_t g_tLastBlockAlert;
 extern const char kBlockAlertPrefix[];  // "IP地址："
 extern const char kBlockAlertSuffix[];  // "被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!"
 
-// One pass of the automatic-block alert over the rows of the blocked-IP list.
+// One pass of the automatic-block alert over the rows of the blocked-IP list. While the alert
+// switch is off, new rows count as looked at and nothing waits to be sent.
 void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
                       const std::function<void(const std::string&)>& dispatch);
-
-// Until the blocked-IP list exists, the table itself gives the rows in list order.
-std::vector<CBlockedRow> BlockedRowsFromTable();
+// Every row listed now counts as looked at (protection start, releases by hand).
+void MarkRowsReported(const std::vector<CBlockedRow>& rows);
+// After a rebuild: the count becomes the number of rows looked at that are still listed.
+void RebaseReportedRows(const std::vector<CBlockedRow>& rows);

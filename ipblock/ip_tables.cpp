@@ -81,6 +81,10 @@ bool IsIpProtected(uint32_t ip) {
 }
 
 bool IsBlockProtected(const _CIPFilter& entry) {
+  // A port-only block (address 0.0.0.0 with a port, the manual block's "指定PORT" alone)
+  // closes one port of this server to everybody on purpose: it is checked as the one value
+  // it names, not as a pattern covering the server itself.
+  if (entry.dwIp == 0 && entry.dwPort != 0) return IsIpProtected(0);
   const bool exact = IsExactEntry(entry);
   for (const auto& e : g_pIpOuterList)
     if (BlockMeetsPattern(entry.dwIp, exact, e->dwIp)) return true;

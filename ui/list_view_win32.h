@@ -18,6 +18,14 @@ class CListView {
   int Selected() const;  // -1 when none
   void DeleteRow(int row);
   void Clear();
+  // Rows at a position, whole rebuilds, and the selection by row.
+  int InsertRow(int at, const std::vector<std::string>& cells);
+  void DeleteColumns();
+  void SetRedraw(bool redraw);
+  int ClientWidth() const;
+  void EnsureVisible(int row);
+  int SelectionMark() const;  // -1 when none
+  void SelectOnly(int row);   // selects and focuses this row alone; -1 selects none
 
  private:
   HWND m_hList = nullptr;

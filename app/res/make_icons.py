@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Draws the program's icons as .ico files (32x32 and 16x16, 32-bit with alpha).
+"""Draws the program's icons as .ico files (32x32 and 16x16, 32-bit with alpha) and its
+bitmaps as .bmp files.
 
 Usage: make_icons.py OUTPUT_DIR
 Icons are drawn from simple shapes so no binary art lives in the repository.
@@ -100,6 +101,8 @@ GLYPHS = {
     or seg(x, y, 9, 10, 16, 17, 2) or seg(x, y, 23, 10, 16, 17, 2),
     "star": lambda x, y: seg(x, y, 16, 7, 16, 25, 3) or seg(x, y, 8, 12, 24, 20, 3) or seg(x, y, 24, 12, 8, 20, 3),
     "disk": lambda x, y: 9 <= x <= 23 and 8 <= y <= 24 and not (12 <= x <= 20 and 8 <= y <= 13),
+    "plus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4) or seg(x, y, 16, 9, 16, 23, 4),
+    "minus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4),
 }
 
 WHITE = (255, 255, 255, 255)
@@ -120,6 +123,35 @@ ICONS = {
     "related.ico": lambda n: badge(n, (190, 70, 140, 255), GLYPHS["star"]),     # 234
     "remote.ico": lambda n: badge(n, (40, 110, 160, 255), GLYPHS["antenna"]),   # 239
     "save.ico": lambda n: badge(n, (60, 100, 170, 255), GLYPHS["disk"]),        # 241
+    "outer_delete.ico": lambda n: badge(n, (200, 60, 50, 255), GLYPHS["minus"]),  # 242
+    "outer_add.ico": lambda n: badge(n, (40, 160, 70, 255), GLYPHS["plus"]),      # 243
+}
+
+
+def chain_bitmap(size):
+    """8-bit bitmap of two linked rings (address and port both given) on the light grey that
+    LR_LOADMAP3DCOLORS turns into the button face."""
+    palette = [(192, 192, 192), (40, 90, 170), (255, 255, 255)]
+    rows = []
+    for y in range(size):
+        row = []
+        for x in range(size):
+            fx, fy = (x + 0.5) * 24.0 / size, (y + 0.5) * 24.0 / size
+            left = ring(fx, fy, 8.5, 12, 5.5, 2.6)
+            right = ring(fx, fy, 15.5, 12, 5.5, 2.6)
+            row.append(1 if left or right else 0)
+        rows.append(row)
+    stride = (size + 3) // 4 * 4
+    pixels = b"".join(bytes(r) + bytes(stride - size) for r in reversed(rows))
+    colours = b"".join(struct.pack("BBBB", b, g, r, 0) for (r, g, b) in palette + [(0, 0, 0)] * (256 - len(palette)))
+    info = struct.pack("<IiiHHIIiiII", 40, size, size, 1, 8, 0, len(pixels), 2835, 2835, 256, 0)
+    offset = 14 + len(info) + len(colours)
+    header = struct.pack("<2sIHHI", b"BM", offset + len(pixels), 0, 0, offset)
+    return header + info + colours + pixels
+
+
+BITMAPS = {
+    "ip_and_port.bmp": lambda: chain_bitmap(24),  # 251
 }
 
 
@@ -128,6 +160,11 @@ def main():
     out.mkdir(parents=True, exist_ok=True)
     for name, draw in ICONS.items():
         data = ico([draw(32), draw(16)])
+        target = out / name
+        if not target.exists() or target.read_bytes() != data:
+            target.write_bytes(data)
+    for name, draw in BITMAPS.items():
+        data = draw()
         target = out / name
         if not target.exists() or target.read_bytes() != data:
             target.write_bytes(data)

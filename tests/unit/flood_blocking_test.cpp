@@ -133,6 +133,7 @@ class BlockAlertTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_nReportedRows = 0;
+    g_nReportedSerial = 0;
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 1000;
   }
@@ -167,12 +168,15 @@ TEST_F(BlockAlertTest, ManualFirstRowOrSwitchOffHoldsTheAlertBack) {
   EXPECT_TRUE(sent.empty());
   EXPECT_EQ("1.1.1.1,2.2.2.2,", g_strBlockedIps);
   rows.push_back({"3.3.3.3", "0"});
+  // Switched off: what waited and what came meanwhile is dropped, not sent later in one go.
   Pass(5001, false);
   EXPECT_TRUE(sent.empty());
+  EXPECT_EQ("", g_strBlockedIps);
+  EXPECT_EQ(3, g_nReportedRows);
   rows.push_back({"4.4.4.4", "0"});
   Pass(5002);
   ASSERT_EQ(1u, sent.size());
-  EXPECT_NE(std::string::npos, sent[0].find("1.1.1.1,2.2.2.2,3.3.3.3,4.4.4.4,"));
+  EXPECT_NE(std::string::npos, sent[0].find("：4.4.4.4,被"));
 }
 
 TEST_F(BlockAlertTest, NegativeOrStaleRowCountsRecover) {

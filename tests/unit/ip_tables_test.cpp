@@ -11,47 +11,13 @@
 #include "config/ini_access.h"
 #include "config/profile_store.h"
 #include "driver/driver_link.h"
+#include "ipblock/blocked_list.h"
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_display.h"
 #include "ipblock/ip_pattern.h"
+#include "table_device_fake.h"
 
 namespace {
-
-constexpr DeviceHandle kHandle = 0x51;
-
-// A driver with a blocked table and an exception table, as the stand-in keeps them: adding an
-// entry that is there replaces it, removing one that is not there succeeds.
-class CTableDevice : public IDevice {
- public:
-  std::vector<std::vector<uint8_t>> blocked, exceptions;
-  bool refuse = false;
-  std::vector<uint8_t> refuseRecord;  // refuses only requests carrying exactly these bytes
-  int requests = 0;
-
-  DeviceHandle Open(const char*) override { return kHandle; }
-  bool Cancel(DeviceHandle) override { return true; }
-  bool Close(DeviceHandle) override { return true; }
-  bool Control(DeviceHandle, uint32_t code, const void* in, uint32_t inSize, void*, uint32_t,
-               uint32_t*) override {
-    ++requests;
-    const auto* p = static_cast<const uint8_t*>(in);
-    std::vector<uint8_t> record(p, p + inSize);
-    if (refuse || record == refuseRecord) return false;
-    auto& table = inSize == kIpFilterSize ? blocked : exceptions;
-    // The driver tells entries apart by address and port.
-    auto same = [&](const std::vector<uint8_t>& r) { return std::equal(r.begin(), r.begin() + 8, p); };
-    auto it = inSize >= 8 ? std::find_if(table.begin(), table.end(), same) : table.end();
-    if (code == kIoctlSet) {
-      if (it != table.end()) *it = record;
-      else table.push_back(record);
-    } else if (code == kIoctlRemove && inSize == 4) {
-      blocked.clear();
-    } else if (code == kIoctlRemove && it != table.end()) {
-      table.erase(it);
-    }
-    return true;
-  }
-};
 
 class IpTables : public ::testing::Test {
  protected:
@@ -196,8 +162,12 @@ TEST_F(IpTables, ServiceHostPlaceholderAndZeroOwnAddress) {
   g_saLocalIp = {"0.0.0.0"};
   EXPECT_FALSE(IsIpProtected(0));
   EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "80", "1分钟", 0));
-  // By hand, 0.0.0.0 is the pattern of every address, the placeholder host's included.
-  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("0.0.0.0", "81", "1分钟", 1));
+  // By hand, 0.0.0.0 for all ports is the pattern of every address, the placeholder host's
+  // included; with a port it closes that port to everybody, which the manual block offers.
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("0.0.0.0", "0", "1分钟", 1));
+  g_saLocalIp = {"10.1.1.1"};
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "3389", "1分钟", 1));
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("10.0.0.0", "3389", "1分钟", 1));
 }
 
 TEST_F(IpTables, AutomaticBlocksAreExactAndProtectionsSeeWhatAnEntryReallyBlocks) {

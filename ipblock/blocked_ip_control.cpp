@@ -1,0 +1,186 @@
+#include "ipblock/blocked_ip_control.h"
+
+#include <climits>
+
+#include "ipblock/flood_blocking.h"
+#include "ipblock/ip_outcomes.h"
+#include "ipblock/ip_tables.h"
+#include "ipblock/remote_command_hook.h"
+
+namespace ipfiltermsg {
+const char kPortNotNumber[] = "port值必须是数字!";
+const char kAllZero[] = "ip地址和port不能全为0,请输入IP和port值!";
+const char kChooseRelease[] = "请选择要解除的IP!";
+const char kCountNotNumber[] = "访问次数必须输入数字";
+const char kMbNotNumber[] = "被下载 流量必须输入数字";
+const char kSaved[] = "保存完毕!";
+}  // namespace ipfiltermsg
+
+namespace {
+constexpr int kHighestPort = 65535;
+}  // namespace
+
+bool ParseDigits(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  long long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    if (number <= INT_MAX) number = number * 10 + (c - '0');
+  }
+  *value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
+  return true;
+}
+
+void CBlockedIpControl::Init() {
+  m_strSelKey.clear();
+  m_bAutoScroll = true;
+  Rebuild();
+  std::vector<std::string> labels;
+  for (const CBlockTime& t : g_BlockTimes) labels.push_back(t.szLabel);
+  m_view.FillDurations(labels);
+  const CSettings& settings = *m_services.pSettings;
+  m_view.CheckDuration(settings.sysicetimer);
+  m_view.SetLimitTexts(std::to_string(settings.sysiceipcount),
+                       std::to_string(static_cast<unsigned>(settings.sysiceipmb)));
+  m_view.SetPingBan(settings.pingin);
+  // Whatever is listed when protection starts (the loaded list among it) is no flood to report.
+  MarkRowsReported(AlertRows(m_rows));
+  m_view.ZeroAddress();
+  m_view.ZeroPort();
+  for (BlockedField f : {BlockedField::kAddress, BlockedField::kPort, BlockedField::kDuration, BlockedField::kAdd})
+    m_view.Enable(f, false);
+  m_view.ShowPicture(false);
+  m_view.SetAutoScroll(true);
+}
+
+void CBlockedIpControl::Rebuild() {
+  m_rows = BuildBlockedRows(g_pIpFilterList);
+  g_strFilterCount = std::to_string(g_pIpFilterList.size());
+  m_view.ShowRows(m_rows, m_bAutoScroll);
+  m_view.SelectRow(FindRowByKey(m_rows, m_strSelKey));
+  RebaseReportedRows(AlertRows(m_rows));
+}
+
+void CBlockedIpControl::ManualBlock() {
+  m_nRowsBeforeAdd = static_cast<int>(m_rows.size());
+  const std::string address = m_view.AddressText();
+  const std::string portText = m_view.PortText();
+  const std::string label = m_view.ManualDuration();
+  int port = 0;
+  // A port past 65535 would become another port in the record: refused like any non-number.
+  if (!ParseDigits(portText, &port) || port > kHighestPort) {
+    m_view.Show(ipfiltermsg::kPortNotNumber);
+    m_view.Focus(BlockedField::kPort);
+    return;
+  }
+  if (address == "0.0.0.0" && port == 0) {
+    m_view.Show(ipfiltermsg::kAllZero);
+    m_view.Focus(BlockedField::kAddress);
+    return;
+  }
+  // The decimal value, so "0080" is port 80 in the list, its key and its release as well.
+  const BlockIpOutcome outcome = BlockIp(address, std::to_string(port), label, 1);
+  if (outcome != BlockIpOutcome::kAdded) {
+    m_view.Show(MessageOf(outcome));
+    return;
+  }
+  const CBlockedListRow row = MakeBlockedRow(*g_pIpFilterList.Entries().back(), m_nRowsBeforeAdd);
+  m_rows.insert(m_rows.begin() + m_nRowsBeforeAdd, row);
+  m_view.InsertRow(m_nRowsBeforeAdd, row);
+  m_view.ZeroAddress();
+  m_view.ZeroPort();
+}
+
+void CBlockedIpControl::ReleaseSelected() {
+  const int selected = m_view.SelectedRow();
+  if (selected < 0 || selected >= static_cast<int>(m_rows.size())) {
+    m_view.Show(ipfiltermsg::kChooseRelease);
+    return;
+  }
+  const CBlockedListRow row = m_rows[selected];
+  if (!ReleaseIpFilter(row.dwIp, row.dwPort)) {
+    m_view.Show(ReleaseMessage(false));
+    return;
+  }
+  m_rows.erase(m_rows.begin() + selected);
+  m_view.DeleteRow(selected);
+  m_view.FocusList();
+  m_view.SelectRow(selected > 0 ? selected - 1 : -1);
+  MarkRowsReported(AlertRows(m_rows));
+}
+
+void CBlockedIpControl::ListEmptied() {
+  m_rows.clear();
+  m_view.DeleteAllRows();
+  MarkRowsReported({});
+}
+
+void CBlockedIpControl::ReleaseAll() {
+  const bool released = ReleaseAllIpFilters();
+  if (released) ListEmptied();
+  m_view.Show(ReleaseAllMessage(released));
+}
+
+void CBlockedIpControl::SaveSettings() {
+  int count = 0, mb = 0;
+  if (!ParseDigits(m_view.CountText(), &count)) {
+    m_view.Show(ipfiltermsg::kCountNotNumber);
+    m_view.Focus(BlockedField::kCount);
+    return;
+  }
+  if (!ParseDigits(m_view.MbText(), &mb)) {
+    m_view.Show(ipfiltermsg::kMbNotNumber);
+    m_view.Focus(BlockedField::kMb);
+    return;
+  }
+  CSettings& settings = *m_services.pSettings;
+  settings.pingin = settings.pingout = m_view.PingBan();
+  SaveBlockSettings(settings, m_view.CheckedDuration(), count, mb, *m_services.pStore);
+  m_view.Show(ipfiltermsg::kSaved);
+  ApplyPing();
+}
+
+void CBlockedIpControl::ManualChoiceChanged() {
+  const bool address = m_view.AddressChosen(), port = m_view.PortChosen();
+  m_view.Enable(BlockedField::kAddress, address);
+  if (!address) m_view.ZeroAddress();
+  m_view.Enable(BlockedField::kPort, port);
+  if (!port) m_view.ZeroPort();
+  m_view.Enable(BlockedField::kDuration, address || port);
+  m_view.Enable(BlockedField::kAdd, address || port);
+  m_view.ShowPicture(address && port);
+}
+
+void CBlockedIpControl::AutoScrollChanged() { m_bAutoScroll = m_view.AutoScroll(); }
+
+void CBlockedIpControl::RowClicked() {
+  const int mark = m_view.SelectionMark();
+  if (mark >= 0 && mark < static_cast<int>(m_rows.size())) m_strSelKey = m_rows[mark].strKey;
+}
+
+void CBlockedIpControl::EnterPressed(BlockedField field) {
+  if (field == BlockedField::kAddress || field == BlockedField::kPort) ManualBlock();
+  else if (field == BlockedField::kCount) SaveSettings();
+}
+
+void CBlockedIpControl::ApplyPing() {
+  ApplyPingPolicy(*m_services.pSettings, g_saLocalIp, m_services.sendPingRule, *m_services.pStore);
+}
+
+void CBlockedIpControl::OnTimer(int timer) {
+  switch (timer) {
+    case 0:
+      Rebuild();
+      ApplyPing();
+      break;
+    case 1:
+      ReportBlockedIps(AlertRows(m_rows), m_services.now(), m_services.pSettings->ipfilterchk,
+                       m_services.dispatchAlert);
+      break;
+    case 2:
+      if (RunRemoteCommandCheck()) ListEmptied();
+      break;
+    default:
+      break;
+  }
+}

@@ -1,0 +1,15 @@
+#include "ipblock/remote_command_hook.h"
+
+namespace {
+RemoteCommandCheck& Check() {
+  static RemoteCommandCheck check;
+  return check;
+}
+}  // namespace
+
+void SetRemoteCommandCheck(RemoteCommandCheck check) { Check() = std::move(check); }
+
+bool RunRemoteCommandCheck() {
+  const RemoteCommandCheck check = Check();  // a copy: the check may replace itself
+  return check ? check() : false;
+}
