@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "alerts/vendor_service_win32.h"
@@ -19,8 +20,11 @@ constexpr UINT kRearmMs = 518400000;  // six days
 
 struct Column {
   const char* title;
-  int width;  // 0: what the others leave of the table's width
+  int width;  // 0: what the others leave of the table's width, at least kMinRestWidth
 };
+// With the dialog font the table is about 300 pixels wide, which would leave the total
+// column a sliver; it keeps room for "9999.99G" and the table scrolls instead.
+constexpr int kMinRestWidth = 70;
 constexpr Column kColumns[] = {{"ID", 30}, {"盘符", 70}, {"总容量", 0}, {"可用空间", 90}, {"可用比例", 90}};
 
 std::string Percent(const char* format, int value) {
@@ -65,7 +69,7 @@ void CSYSINFODLG::FillDiskTable() {
     LVCOLUMNA lvc = {};
     lvc.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH;
     lvc.fmt = LVCFMT_LEFT;
-    lvc.cx = c.width ? c.width : client.right - 280;
+    lvc.cx = c.width ? c.width : std::max<int>(client.right - 280, kMinRestWidth);
     lvc.pszText = const_cast<char*>(c.title);
     SendMessageA(list, LVM_INSERTCOLUMNA, column++, reinterpret_cast<LPARAM>(&lvc));
   }
