@@ -94,3 +94,10 @@
 #define IDC_IPO_ADDRESS 1046
 #define IDC_IPO_ADD 1054
 #define IDC_IPO_DELETE 1055
+
+// System resource window (dialog 158)
+#define IDC_SYSINFO_DISKS 1059
+#define IDC_SYSINFO_CPU_BAR 1075
+#define IDC_SYSINFO_MEM_BAR 1076
+#define IDC_SYSINFO_CPU_TEXT 1077
+#define IDC_SYSINFO_MEM_TEXT 1078

@@ -16,6 +16,8 @@ using FilterExFn = BOOL(WINAPI*)(HWND, UINT, DWORD, void*);
 using FilterFn = BOOL(WINAPI*)(UINT, DWORD);
 constexpr DWORD kFilterAllow = 1;  // MSGFLT_ALLOW and MSGFLT_ADD
 
+CTrayIcon* g_pProgramTrayIcon = nullptr;
+
 template <typename Fn>
 Fn User32Function(const char* name) {
   const HMODULE user32 = GetModuleHandleA("user32");
@@ -33,7 +35,20 @@ bool AllowMessageFromShell(HWND window, UINT message) {
   return true;
 }
 
+CTrayIcon::~CTrayIcon() {
+  if (g_pProgramTrayIcon == this) g_pProgramTrayIcon = nullptr;
+}
+
+void RemoveProgramTrayIcon() {
+  if (g_pProgramTrayIcon) g_pProgramTrayIcon->Remove();
+}
+
+void RestoreProgramTrayIcon() {
+  if (g_pProgramTrayIcon) g_pProgramTrayIcon->Add(g_pProgramTrayIcon->Current());
+}
+
 void CTrayIcon::Init(HWND owner, HICON idForTray, const char* tip) {
+  g_pProgramTrayIcon = this;
   std::memset(&m_data, 0, sizeof(m_data));
   m_data.cbSize = NOTIFYICONDATAA_V2_SIZE;  // the 488-byte form
   m_data.hWnd = owner;

@@ -7,6 +7,10 @@ constexpr UINT kTrayCallbackMessage = WM_USER + 2;  // 0x402
 
 class CTrayIcon {
  public:
+  CTrayIcon() = default;
+  ~CTrayIcon();
+  CTrayIcon(const CTrayIcon&) = delete;
+  CTrayIcon& operator=(const CTrayIcon&) = delete;
   // Also registers the shell's "TaskbarCreated" message and lets it through the message
   // filter: run elevated, the program would otherwise never hear that the shell restarted.
   void Init(HWND owner, HICON idForTray, const char* tip);
@@ -27,6 +31,11 @@ class CTrayIcon {
   UINT m_uTaskbarCreated = 0;
   bool m_bRestartAllowed = false;
 };
+
+// The icon of the last CTrayIcon initialised (the main window's): the self-restart takes it
+// away before the new copy starts and brings it back when none could start.
+void RemoveProgramTrayIcon();
+void RestoreProgramTrayIcon();
 
 // Lets a message from less privileged processes (the shell) reach the window; true when it
 // can arrive. Systems without a message filter need nothing.

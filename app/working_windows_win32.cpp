@@ -2,10 +2,8 @@
 
 #include "app/resource.h"
 #include "ipblock/ipfilter_dlg_win32.h"
-#include "ipblock/flood_blocking.h"
+#include "resources/sysinfo_dlg_win32.h"
 #include "traffic/traffic_monitor_host_win32.h"
-
-#include <ctime>
 
 DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_ALERTS, owner); }
 DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_REMOTE, owner); }
@@ -17,25 +15,14 @@ DialogPtr<> MadeWindow(DialogPtr<> window) {
   return window;
 }
 
-// So that the first automatic-block alert after a start is not held back by the spacing.
-int64_t LongAgo() {
-  std::tm day = {};
-  day.tm_year = 76;
-  day.tm_mon = 10;
-  day.tm_mday = 15;
-  day.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&day));
-}
-
 }  // namespace
 
 void CWorkingWindows::CreateAll(HWND mainWindow) {
   pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
   pIpFilterDlg = MadeWindow(MakeDialog<Cipfilterdlg>(mainWindow));
   pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
-  pSysInfoDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
+  pSysInfoDlg = MadeWindow(MakeDialog<CSYSINFODLG>());  // no parent; resets the block alert spacing
   pWebGuard.reset();  // an earlier set's watcher stops before the new one starts
   pWebGuard = std::make_unique<CWebGuardHost>();
   pWebGuard->Create(mainWindow);
-  g_tLastBlockAlert = LongAgo();
 }
