@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Runs Tavrick under wine64 and leaves a screenshot in build/demo/tavrick.png.
-# With a desktop (DISPLAY set) the program stays until you close it; headless, it runs on
-# a private Xvfb screen for DEMO_SECONDS (default 8), is photographed and closed.
+# The whole system as an administrator meets it, under wine64 with the stand-in driver,
+# libraries and vendor service: install, start protection, ordinary traffic and a flood, the
+# automatic block and its alert, a web shell upload caught, a remote release-all from the
+# service's page, a low-disk alert; a screenshot of every window and a one-page summary
+# (build/demo/summary.html). With a desktop (DISPLAY set) it runs there; otherwise on a private
+# Xvfb screen. The program's questions are answered as an administrator would (Yes / OK).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -9,97 +12,204 @@ cd "$ROOT"
 bash scripts/setup.sh
 cmake -S . -B build/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
-cmake --build build/x86_64 -j "$(nproc)"
+# Only what the demo needs: the program, the stand-ins it installs with, the traffic tool and
+# the demo's remote control.
+targets=(tavrick firewalldriver setupdriver scriptviruslib upgrade trafficgen democtl)
+cmake --build build/x86_64 -j "$(nproc)" --target "${targets[@]}"
+BIN=$ROOT/build/x86_64/bin
 
-# The program runs from its own folder: its configuration and logs live beside it.
-DEMO=build/demo
-mkdir -p "$DEMO"
-cp build/x86_64/bin/tavrick.exe build/x86_64/bin/trafficgen.exe "$DEMO/"
-for f in build/x86_64/bin/*.sys build/x86_64/bin/*.dll build/x86_64/bin/*.inf; do
-  [ -e "$f" ] && cp "$f" "$DEMO/"
-done
+DEMO=$ROOT/build/demo
+rm -rf "$DEMO"
+mkdir -p "$DEMO/shots" "$DEMO/www/upload"
+APP=$DEMO/app
+STEPS=$DEMO/steps.tsv
+: > "$STEPS"
 
-headless=0
-[ -z "${DISPLAY:-}" ] && headless=1
 source scripts/wine-harness.sh
-trap harness_stop EXIT
+VENDOR_DATA=$DEMO/vendor-service
+LOWDISK=$DEMO/lowdisk
+cleanup() {
+  bash standins/vendor-service/run.sh stop "$VENDOR_DATA" >/dev/null 2>&1 || true
+  harness_stop
+  if mountpoint -q "$LOWDISK" 2>/dev/null; then umount "$LOWDISK" || true; fi
+}
+trap cleanup EXIT
+trap "exit 143" TERM INT  # so that a stopped run still ends what it started
 harness_start demo
+CTL() { "$WINE64" "$BIN/democtl.exe" "$@" 2>/dev/null | tr -d '\r'; }
+winpath() { "$WINE64" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 
-# The stand-in vendor service beside the program (127.0.0.1 only), stopped by its pid at the end.
-VENDOR_DATA=$ROOT/$DEMO/vendor-service
+# One line per step: title, result (ok / missing / skipped), evidence, screenshot.
+step() {
+  printf '%s\t%s\t%s\t%s\n' "$1" "$2" "$(printf '%s' "$3" | tr '\t\n' ' \r')" "${4:-}" >> "$STEPS"
+  echo "demo: [$2] $1"
+  [ -z "$3" ] || printf '%s\n' "$3" | sed 's/^/        /' | head -12
+}
+
+# A photo of one of the program's windows, brought to the front at the screen's top left.
+shot() { # file caption
+  local rect
+  rect=$(CTL show "$2") || { echo ""; return; }
+  set -- "$1" $rect
+  [ $# -eq 5 ] || { echo ""; return; }
+  import -window root -crop "${4}x${5}+${2}+${3}" +repage "$DEMO/shots/$1" 2>/dev/null && echo "shots/$1"
+}
+
+# Waits up to $1 seconds for the command in the remaining arguments to succeed.
+wait_for() {
+  local end=$((SECONDS + $1)); shift
+  until "$@"; do [ $SECONDS -lt $end ] || return 1; sleep 2; done
+}
+
+# ---- the vendor service --------------------------------------------------------------------
 vendor_port=$(bash standins/vendor-service/run.sh start "$VENDOR_DATA" "${VENDOR_PORT:-0}")
-trap 'bash standins/vendor-service/run.sh stop "$VENDOR_DATA"; harness_stop' EXIT
 export TAVRICK_SERVICE_HOST=127.0.0.1:$vendor_port
-echo "demo: vendor service http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (outbox), /tavrick/user/index.jsp (remote operation)"
+SERVICE=http://$TAVRICK_SERVICE_HOST/tavrick
+echo "demo: vendor service $SERVICE/admin/ (outbox), $SERVICE/user/index.jsp (remote operation)"
 echo "demo: administrator password of those pages (new at each start): $(cat "$VENDOR_DATA/admin.password")"
+SVC() { python3 demo/service.py "$SERVICE" "$VENDOR_DATA/admin.password" "$@"; }
+outbox() { SVC outbox || true; }
+outbox_has() { outbox | grep -q -- "$1"; }
 
-# A first configuration that shows the main job: flood blocking with an alert by e-mail.
-if [ ! -e "$DEMO/tavrick.cfg" ]; then
-  printf '[sysice]\r\nsysiceipcount=100\r\n[msg]\r\nipfilterchk=1\r\nemil=admin@example.com\r\n[ipouter]\r\nipouterlst=198.51.100.9\r\n' \
-    > "$DEMO/tavrick.cfg"
+# ---- a nearly full disk, for the low-disk alert ----------------------------------------------
+# An 8 MB memory disk with 3 MB free, seen by the program as the fixed disk D:.
+lowdisk=
+mkdir -p "$LOWDISK"
+if mount -t tmpfs -o size=8m tavrick-demo "$LOWDISK" 2>/dev/null; then
+  head -c $((5 * 1024 * 1024)) /dev/zero > "$LOWDISK/filler.bin"
+  ln -sfn "$LOWDISK" "$WINEPREFIX/dosdevices/d:"
+  "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d hd /f >/dev/null 2>&1
+  lowdisk=D:
 fi
 
-# Presses the default button (Yes / OK) of the program's message boxes, for a headless run.
-answer_boxes() {
-  local end=$((SECONDS + $1)) id
-  while [ $SECONDS -lt $end ]; do
-    for id in $(xdotool search --name '^( 提示|tavrick)$' 2>/dev/null); do
-      xdotool key --window "$id" Return 2>/dev/null || true
-    done
-    sleep 1
-  done
-}
+# ---- installation ----------------------------------------------------------------------------
+mkdir -p "$APP"
+for f in tavrick.exe upgrade.exe setupdriver.dll scriptviruslib.dll firewalldriver.sys netsf.inf netsf_m.inf; do
+  cp "$BIN/$f" "$APP/"
+done
+digest=$(printf '%s' 'demo-remote' | md5sum | cut -d' ' -f1)
+WWW_WIN=$(winpath "$DEMO/www")
+printf '%s\r\n' '[sysice]' 'sysiceipcount=100' 'sysicetimer=1小时' \
+  '[ipouter]' 'ipouterlst=198.51.100.9' \
+  '[ipwatchfile]' 'watchfileon=on' "watchfilepath=$WWW_WIN" 'watchfileext=asp,asa,aspx,php,jsp' \
+  '[msg]' 'ipfilterchk=1' 'wormchk=1' 'diskchk=1' 'emil=admin@example.com' \
+  '[remote]' "remotepassw=$digest" | iconv -f UTF-8 -t GBK > "$APP/tavrick.cfg"
+printf '<html><body>demo site</body></html>\n' > "$DEMO/www/index.html"
+step "安装 (install)" ok "$(cd "$APP" && ls | tr '\n' ' ')
+configuration: flood limit 100 packets/minute, exception 198.51.100.9, web folder $WWW_WIN,
+alerts by e-mail for blocks, uploads and disks, remote password set"
 
-# The first alert in the service's outbox (its listing needs the administrator password).
-outbox_alert() {
-  python3 -c 'import json, sys, urllib.request as u
-key = open(sys.argv[2]).read().strip()
-rows = json.load(u.urlopen(u.Request(sys.argv[1], headers={"Authorization": "Bearer " + key}), timeout=5))
-print(rows[0]["message"] if rows else "")' \
-    "http://$TAVRICK_SERVICE_HOST/tavrick/admin/outbox.json" "$VENDOR_DATA/admin.password" 2>/dev/null || true
-}
-
-# The traffic tool's requests exist only when the stand-in driver is loaded in test mode: the
-# demo registers the driver service with its TestMode value (not started), so the program's
-# first start still asks to install it and then loads it in test mode.
+# The traffic tool's requests exist only when the stand-in driver runs in test mode: register
+# the driver service with that value (not started); the program's own install path starts it.
 if ! "$WINE64" sc query firewalldriver >/dev/null 2>&1; then
-  "$WINE64" sc create firewalldriver type= kernel start= demand \
-    binPath= "$("$WINE64" winepath -w "$ROOT/$DEMO/firewalldriver.sys" 2>/dev/null)" >/dev/null
+  "$WINE64" sc create firewalldriver type= kernel start= demand binPath= "$(winpath "$APP/firewalldriver.sys")" >/dev/null
 fi
 "$WINE64" reg add 'HKLM\System\CurrentControlSet\Services\firewalldriver' /v TestMode /t REG_DWORD /d 1 /f >/dev/null
+TG() { (cd "$APP" && "$WINE64" "$BIN/trafficgen.exe" "$@" 2>/dev/null | tr -d '\r'); }
 
-# "rebootup" starts protection at once; the first start installs the stand-in driver.
-(cd "$DEMO" && "$WINE64" tavrick.exe rebootup) &
-app_pid=$!
-if [ "$headless" = 1 ]; then
-  answer_boxes 15
-  echo "demo: flooding from 203.0.113.7 (500 packets) and from the exception 198.51.100.9"
-  (cd "$DEMO" && "$WINE64" trafficgen.exe flood 203.0.113.7 192.0.2.200 80 500 --rate 250 &&
-     "$WINE64" trafficgen.exe flood 198.51.100.9 192.0.2.200 80 500 --rate 250) >/dev/null || true
-  echo "demo: waiting for the statistics window to end (about 90 s)"
-  for i in $(seq 1 ${DEMO_SECONDS:-130}); do
-    grep -q '203.0.113.7' "$DEMO/tavrick.cfg" 2>/dev/null && break
-    sleep 1
-  done
-  # The main window refreshes its blocked count every 20 s; the block alert goes out on the
-  # blocked-IP window's 40-second timer.
-  alert=
-  for i in $(seq 1 45); do
-    alert=$(outbox_alert)
-    [ -n "$alert" ] && [ "$i" -ge 22 ] && break
-    sleep 1
-  done
-  import -window root "$DEMO/tavrick.png"
-  echo "demo: blocked list in tavrick.cfg: $(grep -a ipfilterlst "$DEMO/tavrick.cfg" | iconv -f GBK -t UTF-8)"
-  echo "demo: alert in the service's outbox: ${alert:-none yet}"
-  echo "demo: driver: $(cd "$DEMO" && "$WINE64" trafficgen.exe stats 2>/dev/null | tr -d '\r' | head -3 | tr '\n' ' ')"
-  echo "demo: screenshot in $DEMO/tavrick.png; outbox at http://$TAVRICK_SERVICE_HOST/tavrick/admin/ (while running)"
-  kill "$app_pid" 2>/dev/null || true
+# ---- start and protection --------------------------------------------------------------------
+(cd "$APP" && exec "$WINE64" tavrick.exe) >/dev/null 2>&1 &
+CTL wait Tavrick 60 || { step "启动程序 (start)" missing "no main window within 60 s"; exit 1; }
+sleep 2
+step "启动程序 (start)" ok "state: $(CTL text Tavrick 1109)" "$(shot main-stopped.png Tavrick)"
+CTL click Tavrick 1003 || true
+answers=$(CTL answer 90 2 || true)
+if grep -q '防火墙启动成功' <<<"$answers"; then result=ok; else result=missing; fi
+step "启动防护 (protection, driver installed by the program)" $result "$answers
+state: $(CTL text Tavrick 1109)" "$(shot main-protecting.png Tavrick)"
+
+# ---- ordinary traffic, then a flood -----------------------------------------------------------
+TG flood 192.0.2.10 192.0.2.200 80 40 --rate 40 >/dev/null || true
+TG reply 192.0.2.200 192.0.2.10 80 40 --rate 40 >/dev/null || true
+TG ping-in 192.0.2.11 192.0.2.200 5 >/dev/null || true
+step "正常访问 (ordinary traffic)" ok "40 requests from 192.0.2.10 with replies, 5 pings from 192.0.2.11
+$(TG stats | head -4)"
+echo "demo: flooding from 203.0.113.7 (500 packets) and from the exception 198.51.100.9"
+TG flood 203.0.113.7 192.0.2.200 80 500 --rate 250 >/dev/null || true
+TG flood 198.51.100.9 192.0.2.200 80 500 --rate 250 >/dev/null || true
+blocked_in_cfg() { iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" 2>/dev/null | grep -q '^ipfilterlst=.*203\.0\.113\.7'; }
+echo "demo: waiting for the end of the statistics window (about 90 s)"
+if wait_for 150 blocked_in_cfg; then result=ok; else result=missing; fi
+CTL click Tavrick 1011 || true
+# The window rebuilds its list every 20 s.
+listed() { CTL list 被屏蔽IP列表 1034 10 | grep -q -- "$1"; }
+not_listed() { ! listed "$1"; }
+wait_for 30 listed 203.0.113.7 || true
+step "自动屏蔽 (flood blocked, exception spared)" $result "tavrick.cfg: $(iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" | grep '^ipfilterlst' | tr -d '\r')
+blocked list:
+$(CTL list 被屏蔽IP列表 1034 10)
+driver:
+$(TG stats | head -12)" "$(shot blocked-ip.png 被屏蔽IP列表)"
+CTL click 被屏蔽IP列表 1049 || true
+sleep 2
+step "例外IP (exception list)" ok "$(CTL list 添加例外IP 1051 10)" "$(shot exceptions.png 添加例外IP)"
+CTL hide 添加例外IP || true
+CTL hide 被屏蔽IP列表 || true
+if wait_for 60 outbox_has 203.0.113.7; then result=ok; else result=missing; fi
+step "屏蔽提醒 (block alert in the service's outbox)" $result "$(outbox | grep -- 203.0.113.7 | head -3)"
+
+# ---- the remote release-all is asked for now: the program polls every two minutes ------------
+machine=$(SVC machine || true)
+remote_answer=$(SVC release "$machine" demo-remote || true)
+echo "demo: remote release-all for machine $machine: ${remote_answer:-refused}"
+
+# ---- monitoring ------------------------------------------------------------------------------
+CTL click Tavrick 1010 || true
+sleep 3
+step "流量监视 (traffic monitor)" ok "" "$(shot monitor.png 监视数据)"
+CTL hide 监视数据 || true
+
+# ---- a web shell upload ----------------------------------------------------------------------
+printf '<?php @eval($_POST["c"]); ?>\n' > "$DEMO/www/upload/avatar.php"
+echo "demo: a web shell uploaded as upload/avatar.php"
+if wait_for 90 outbox_has 可疑文件增加; then result=ok; else result=missing; fi
+CTL click Tavrick 1004 || true
+sleep 2
+step "网站保护 (web shell caught)" $result "alert: $(outbox | grep -- 可疑文件增加 | head -2)
+log: $(cat "$APP"/log/*.txt 2>/dev/null | iconv -f GBK -t UTF-8 2>/dev/null | grep -i avatar | head -3)" \
+  "$(shot website.png 网站保护配置)"
+CTL hide 网站保护配置 || true
+
+# ---- the other windows -----------------------------------------------------------------------
+CTL click Tavrick 1017 || true
+sleep 2
+step "即时提醒 (alert settings)" ok "" "$(shot alerts.png 即时提醒)"
+CTL hide 即时提醒 || true
+CTL click Tavrick 1071 || true
+sleep 2
+step "远程操作 (remote operation settings)" ok "" "$(shot remote.png 远程操作)"
+CTL hide 远程操作 || true
+
+# ---- resources and the low-disk alert ----------------------------------------------------------
+if [ -n "$lowdisk" ]; then
+  echo "demo: waiting for the first resource check (two minutes after protection started)"
+  if wait_for 200 outbox_has 空间不足; then result=ok; else result=missing; fi
+  evidence="alert: $(outbox | grep -- 空间不足 | head -2)"
 else
-  echo "demo: answer the install question with Yes; then flood from another terminal, for example"
-  echo "      (cd $DEMO && $WINE64 trafficgen.exe flood 203.0.113.7 192.0.2.200 80 500 --rate 250)"
-  sleep 5
-  import -window root "$DEMO/tavrick.png" || true
-  echo "demo: screenshot in $DEMO/tavrick.png; close the Tavrick window to end the demo"
-  wait "$app_pid" || true
+  result=skipped
+  evidence="no memory disk could be mounted here (needs root): no disk is nearly full"
 fi
+CTL click Tavrick 1076 || true
+sleep 3
+step "系统资源 (resources, low-disk alert)" $result "$evidence
+disks:
+$(CTL list 系统资源情况 1059 12)" "$(shot resources.png 系统资源情况)"
+CTL hide 系统资源情况 || true
+
+# ---- the remote release-all arrives ----------------------------------------------------------
+released() { ! iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" 2>/dev/null | grep -q '^ipfilterlst=..*'; }
+echo "demo: waiting for the program's remote command poll (up to four minutes)"
+if [ -n "$remote_answer" ] && wait_for 270 released; then result=ok; else result=missing; fi
+CTL click Tavrick 1011 || true
+wait_for 30 not_listed 203.0.113.7 || true
+step "远程解除 (remote release-all from the service page)" $result "service: ${remote_answer:-the request was refused}
+tavrick.cfg: $(iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" | grep '^ipfilterlst' | tr -d '\r')
+driver:
+$(TG stats | head -12)" "$(shot blocked-ip-released.png 被屏蔽IP列表)"
+CTL hide 被屏蔽IP列表 || true
+step "结束 (end)" ok "outbox:
+$(outbox)" "$(shot main-end.png Tavrick)"
+
+python3 demo/summary.py "$STEPS" "$DEMO/summary.html"
+missing=$(cut -f2 "$STEPS" | grep -c '^missing$' || true)
+echo "demo: summary in $DEMO/summary.html ($missing step(s) without their evidence)"

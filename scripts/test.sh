@@ -35,6 +35,7 @@ ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== Win32 tests under wine64"
 source scripts/wine-harness.sh
 trap harness_stop EXIT
+trap "exit 143" TERM INT  # so that a stopped run still ends what it started
 harness_start tests
 win32_total=$(ctest --test-dir build/x86_64 -N | sed -n 's/^Total Tests: //p')
 if [ "${win32_total:-0}" -eq 0 ]; then echo "no Win32 test found"; exit 1; fi
