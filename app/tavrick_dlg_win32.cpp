@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "alerts/alert_conditions_win32.h"
 #include "alerts/service_status.h"
 #include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
@@ -84,6 +85,7 @@ BOOL CTavrickDlg::OnInitDialog() {
   m_tray.Add(kTrayIconStopped);
 
   BuildLocalAddressList();
+  FillAdminBaselineFromSystem();
   std::memset(&g_PacketBuffer, 0, sizeof(g_PacketBuffer));
   SetDevicePort(&Win32Device());
   UseSystemPortsForIpTables();
@@ -382,6 +384,7 @@ void CTavrickDlg::TimerDuty(int n) {
       if (VendorServiceTimer0(figures)) {  // a request holds the lock: the labels stay as they are
         SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
         SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
+        m_strClockSkew = figures.strClockSkew;  // for the daily clock alert, read without waiting
       }
       SetItemText(IDC_FILTER_COUNT, std::to_string(g_pIpFilterList.size()) + "个");
       if (Protecting()) {
@@ -395,6 +398,7 @@ void CTavrickDlg::TimerDuty(int n) {
       break;
     case 2:
       UpdateRelatedSoftware();
+      CheckNewAdminNow(m_bCheckingUsers);
       break;
     case 3:
       DailyHousekeeping();
@@ -415,6 +419,7 @@ void CTavrickDlg::TimerDuty(int n) {
 void CTavrickDlg::DailyHousekeeping() {
   CheckNewVersion();
   VendorServiceTimer3();  // clock check
+  CheckClockAlertNow(m_strClockSkew);
   CWin32LogFileSystem fs;
   DeleteOldFiles(fs, LogCleanupFolder(ProgramFolder()), g_Settings.logday);
 }

@@ -4,6 +4,7 @@
 #include "ipblock/blocked_ip_host_win32.h"
 #include "ipblock/flood_blocking.h"
 #include "traffic/traffic_monitor_host_win32.h"
+#include "webguard/watchfile_dlg_win32.h"
 
 #include <ctime>
 
@@ -32,10 +33,8 @@ int64_t LongAgo() {
 void CWorkingWindows::CreateAll(HWND mainWindow) {
   pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
   pIpFilterDlg = MadeWindow(MakeDialog<CBlockedIpHost>(mainWindow));
-  pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
+  pWatchfileDlg.reset();  // an earlier set's watcher and library go before the new ones come
+  pWatchfileDlg = MadeWindow(MakeDialog<CWatchfileDlg>(mainWindow));
   pSysInfoDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent
-  pWebGuard.reset();  // an earlier set's watcher stops before the new one starts
-  pWebGuard = std::make_unique<CWebGuardHost>();
-  pWebGuard->Create(mainWindow);
   g_tLastBlockAlert = LongAgo();
 }

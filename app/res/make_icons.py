@@ -100,6 +100,8 @@ GLYPHS = {
     or seg(x, y, 9, 10, 16, 17, 2) or seg(x, y, 23, 10, 16, 17, 2),
     "star": lambda x, y: seg(x, y, 16, 7, 16, 25, 3) or seg(x, y, 8, 12, 24, 20, 3) or seg(x, y, 24, 12, 8, 20, 3),
     "disk": lambda x, y: 9 <= x <= 23 and 8 <= y <= 24 and not (12 <= x <= 20 and 8 <= y <= 13),
+    "lens": lambda x, y: ring(x, y, 14, 14, 5.5, 2.5) or seg(x, y, 18, 18, 24, 24, 3.5),
+    "cross": lambda x, y: seg(x, y, 10, 10, 22, 22, 3.5) or seg(x, y, 22, 10, 10, 22, 3.5),
 }
 
 WHITE = (255, 255, 255, 255)
@@ -120,6 +122,8 @@ ICONS = {
     "related.ico": lambda n: badge(n, (190, 70, 140, 255), GLYPHS["star"]),     # 234
     "remote.ico": lambda n: badge(n, (40, 110, 160, 255), GLYPHS["antenna"]),   # 239
     "save.ico": lambda n: badge(n, (60, 100, 170, 255), GLYPHS["disk"]),        # 241
+    "scan.ico": lambda n: badge(n, (230, 140, 20, 255), GLYPHS["lens"]),        # 265: the scan blinking
+    "clear.ico": lambda n: badge(n, (150, 150, 150, 255), GLYPHS["cross"]),     # 3200: clear the result list
 }
 
 

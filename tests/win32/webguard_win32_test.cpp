@@ -1,5 +1,6 @@
 // The web directory watcher on real folder notices, the checker with the stand-in signature
-// library, the folder scan on real folders, and the hidden host wiring them together.
+// library, the folder scan on real folders, and the guard that wires them together for the
+// website protection window.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +12,7 @@
 #include "driver/driver_link.h"
 #include "scratch_dir_win32.h"
 #include "webguard/dir_watcher_win32.h"
-#include "webguard/webguard_host_win32.h"
+#include "webguard/web_guard_win32.h"
 #include "webguard/webguard_ports_win32.h"
 
 namespace {
@@ -313,46 +314,52 @@ TEST_F(Win32Webguard, ScanQueuesEveryFileAndCheckerMarksOnlyTheShell) {
   FreeScriptLibrary();
 }
 
-TEST_F(Win32Webguard, HostStartsWatcherAndCheckerAndScans) {
+TEST_F(Win32Webguard, GuardStartsWatcherAndCheckerAndScans) {
   g_Settings.watchfilepath = dir.Path();
-  g_Settings.watchfileon = "on";
   g_Settings.watchfileext = {"asp", "", "", "php", ""};
   WriteFile(dir.File("old.asp"), "<%execute request(\"c\")%>");
-  CWebGuardHost host;
-  ASSERT_TRUE(host.Create(nullptr));
-  EXPECT_TRUE(host.UploadProtecting());
+  // The window the results go to: a scan ends its run only while its window exists.
+  const HWND window = CreateWindowA("STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  CWebGuard guard;
+  ASSERT_TRUE(guard.Create(window));
+  EXPECT_TRUE(guard.StartUploadProtection());
+  EXPECT_TRUE(guard.UploadProtecting());
   EXPECT_NE(nullptr, g_hScriptLib);
-  host.ToggleFolderScan();
-  // The checker starts on the host's 5-second timer and reports the scanned shell.
-  ASSERT_TRUE(WaitFor([&] { return !host.Results()->Rows().empty(); }, 30000));
-  const auto rows = host.Results()->Rows();
+  guard.ToggleFolderScan(dir.Path());
+  EXPECT_EQ(1, g_bScanning.load());
+  guard.StartCheckerOnce();
+  EXPECT_TRUE(guard.CheckerStarted());
+  ASSERT_TRUE(WaitFor([&] { return !guard.Results()->Rows().empty(); }, 30000));
+  const auto rows = guard.Results()->Rows();
   EXPECT_EQ("0", rows[0].strId);
   EXPECT_EQ(dir.File("old.asp"), rows[0].strFile);
   EXPECT_EQ("可疑", rows[0].strType);
-  host.Destroy();
+  ASSERT_TRUE(WaitFor([] { return g_bScanning == 0; }));  // the scan ends by itself
+  guard.Destroy();
+  EXPECT_FALSE(guard.UploadProtecting());
   EXPECT_EQ(nullptr, g_hScriptLib);
   EXPECT_EQ(0, g_bScanning.load());
+  DestroyWindow(window);
 }
 
-TEST_F(Win32Webguard, CheckerOfAGoneHostKeepsItsLibraryAndChecksNoMore) {
+TEST_F(Win32Webguard, CheckerOfAGoneGuardKeepsItsLibraryAndChecksNoMore) {
   g_Settings.watchfilepath = dir.Path();
-  g_Settings.watchfileon = "off";
   WriteFile(dir.File("s.php"), "<?php eval($_POST['x']); ?>");
-  CWebGuardHost host;
-  ASSERT_TRUE(host.Create(nullptr));
+  CWebGuard webGuard;
+  ASSERT_TRUE(webGuard.Create(nullptr));
   // With a file pending and the list held, the checker waits for the lock.
   WaitForSingleObject(g_hWatchFileMutex, INFINITE);
   g_WatchFileList.push_back(MakeWatcherFile(dir.File("s.php"), kActionScanned, "t"));
-  host.StartCheckerOnce();
+  webGuard.StartCheckerOnce();
   Sleep(300);
-  host.Destroy();
+  webGuard.Destroy();
   EXPECT_EQ(nullptr, g_hScriptLib);
   EXPECT_NE(nullptr, GetModuleHandleA(kScriptLibraryName));  // the checker's own reference
   ReleaseMutex(g_hWatchFileMutex);
-  // It sees its host gone: the file stays for the next checker, and the library goes with it.
+  // It sees its guard gone: the file stays for the next checker, and the library goes with it.
   EXPECT_TRUE(WaitFor([] { return GetModuleHandleA(kScriptLibraryName) == nullptr; }));
   EXPECT_EQ(1u, PendingCount(g_WatchFileList));
-  EXPECT_TRUE(host.Results()->Rows().empty());
+  EXPECT_TRUE(webGuard.Results()->Rows().empty());
   CWatchFileMutexLock lock;
   CWatchListGuard guard(lock);
   g_WatchFileList.clear();
