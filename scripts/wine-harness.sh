@@ -7,7 +7,7 @@
 HARNESS_ROOT=${HARNESS_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}
 WINE64=/usr/lib/wine/wine64
 WINESERVER=/usr/lib/wine/wineserver64
-HARNESS_PREFIX_VERSION=1
+HARNESS_PREFIX_VERSION=2
 _harness_xvfb_pid=
 _harness_server_pid=
 
@@ -19,9 +19,11 @@ _harness_make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   "$WINE64" wineboot -i >/dev/null 2>&1
+  # An outline font: Wine draws the embedded 12-pixel bitmaps of WenQuanYi Zen Hei with rows
+  # missing, so the dialogs' 12-pixel "宋体" came out unreadable.
   local font
   for font in SimSun 宋体 Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Liberation Sans"; do
-    _harness_reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d 'WenQuanYi Zen Hei'
+    _harness_reg 'HKCU\Software\Wine\Fonts\Replacements' /v "$font" /d 'WenQuanYi Micro Hei'
   done
   # Without a window manager every hide or destroy stalls for 2 s unless windows are unmanaged.
   _harness_reg 'HKCU\Software\Wine\X11 Driver' /v Managed /d N

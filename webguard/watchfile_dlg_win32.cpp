@@ -30,6 +30,18 @@ IProfileStore& Config() {
   return store;
 }
 
+// A themed progress bar keeps the theme's colour; without a theme it takes its own. A theme
+// class list that names no class leaves the control without one (an empty one is not honoured
+// everywhere).
+void DropTheme(HWND control) {
+  using SetWindowThemeFunction = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+  static const HMODULE uxtheme = LoadLibraryA("uxtheme.dll");
+  if (!uxtheme) return;
+  const auto setTheme =
+      reinterpret_cast<SetWindowThemeFunction>(reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")));
+  if (setTheme) setTheme(control, L" ", L" ");
+}
+
 int CALLBACK PreselectFolder(HWND window, UINT message, LPARAM, LPARAM start) {
   if (message == BFFM_INITIALIZED && start) SendMessageA(window, BFFM_SETSELECTIONA, TRUE, start);
   return 0;
@@ -53,7 +65,8 @@ BOOL CWatchfileDlg::OnInitDialog() {
   RECT client = {};
   GetClientRect(m_list.Hwnd(), &client);
   m_list.AddColumn("ID", 30);
-  m_list.AddColumn("文件名", client.right - kListRoomForOtherColumns);
+  // The rest of the width, less a vertical scroll bar, so that a long list scrolls only down.
+  m_list.AddColumn("文件名", client.right - kListRoomForOtherColumns - GetSystemMetrics(SM_CXVSCROLL));
   m_list.AddColumn("类型", 50);
   m_list.AddColumn("时间", 110);
   SetItemText(IDC_WF_PATH, g_Settings.watchfilepath);
@@ -68,6 +81,7 @@ BOOL CWatchfileDlg::OnInitDialog() {
   IconButton(IDC_WF_HELP).SetIcon(IDI_HELP);
   IconButton(IDC_WF_CLEAR).SetIcon(IDI_CLEAR_LIST);
   RefreshCaptions();
+  DropTheme(Item(IDC_WF_PROGRESS));
   SendMessageA(Item(IDC_WF_PROGRESS), PBM_SETRANGE32, 0, 100);
   SendMessageA(Item(IDC_WF_PROGRESS), PBM_SETSTEP, 1, 0);
   SendMessageA(Item(IDC_WF_PROGRESS), PBM_SETBARCOLOR, 0, kProgressColour);

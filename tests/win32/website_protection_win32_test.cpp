@@ -103,6 +103,33 @@ std::string JsonText(const std::string& text) {
   return out;
 }
 
+BOOL CALLBACK MatchChildText(HWND child, LPARAM request) {
+  auto* wanted = reinterpret_cast<std::pair<const std::string*, bool>*>(request);
+  char text[256] = {};
+  GetWindowTextA(child, text, sizeof text);
+  if (*wanted->first == text) wanted->second = true;
+  return TRUE;
+}
+
+bool HasChildText(HWND window, const std::string& text) {
+  std::pair<const std::string*, bool> request(&text, false);
+  EnumChildWindows(window, MatchChildText, reinterpret_cast<LPARAM>(&request));
+  return request.second;
+}
+
+// Whether the control shows this colour on the screen (it must be visible and uncovered).
+bool ShowsColour(HWND control, COLORREF colour) {
+  RECT rc;
+  GetClientRect(control, &rc);
+  POINT origin = {0, 0};
+  ClientToScreen(control, &origin);
+  HDC screen = GetDC(nullptr);
+  int found = 0;
+  for (int x = 0; x < rc.right; x += 2) found += GetPixel(screen, origin.x + x, origin.y + rc.bottom / 2) == colour;
+  ReleaseDC(nullptr, screen);
+  return found > 3;
+}
+
 size_t Count(const std::string& text, const std::string& part) {
   size_t n = 0;
   for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
@@ -187,6 +214,19 @@ TEST_F(WebsiteProtectionWindow, StartedOnAnUploadIsListedAndAlertedOnceAndTheSwi
   for (int id : {IDC_WF_ASP, IDC_WF_PHP, IDC_WF_BROWSE, IDC_WF_LOG_LIMIT}) EXPECT_TRUE(Enabled(id)) << id;
   EXPECT_FALSE(Enabled(IDC_WF_PATH));
 
+  // The folder picker asks with its prompt; cancelled, it changes nothing.
+  Press(window, IDC_WF_BROWSE);
+  HWND picker = nullptr;
+  ASSERT_TRUE(Within(10000, [&] {
+    for (HWND w : WindowsOf(app.Process().Pid(), "#32770", ""))
+      if (GetWindow(w, GW_OWNER) == window && IsWindowVisible(w)) picker = w;
+    return picker != nullptr;
+  }));
+  EXPECT_TRUE(HasChildText(picker, "请选择文件夹:"));
+  PostMessageA(picker, WM_COMMAND, IDCANCEL, 0);
+  ASSERT_TRUE(Within(5000, [&] { return !IsWindow(picker); }));
+  EXPECT_EQ(site, ItemText(window, IDC_WF_PATH));
+
   // On again: no type, then a log limit with a letter, then an empty one are refused.
   Check(IDC_WF_PHP, false);
   Press(window, IDC_WF_PROTECT);
@@ -255,7 +295,7 @@ TEST_F(WebsiteScanLongScenario, FiveThousandFilesListExactlyThePlantedShellsAndT
   // While it runs: answers within moments, counts, names the file and moves the bar.
   DWORD slowest = 0;
   int progress = 0;
-  bool counted = false, named = false;
+  bool counted = false, named = false, green = false;
   while (ItemText(window, IDC_WF_SCAN) == "停止扫描" && GetTickCount() - started < 500000) {
     const DWORD before = GetTickCount();
     DWORD_PTR answer = 0;
@@ -264,6 +304,7 @@ TEST_F(WebsiteScanLongScenario, FiveThousandFilesListExactlyThePlantedShellsAndT
     progress = std::max(progress, static_cast<int>(SendMessageA(GetDlgItem(window, IDC_WF_PROGRESS), PBM_GETPOS, 0, 0)));
     counted = counted || ItemText(window, IDC_WF_COUNTER).rfind("共:5000\r\n查:", 0) == 0;
     named = named || ItemText(window, IDC_WF_STATUS).rfind(site + "\\d", 0) == 0;
+    green = green || ShowsColour(GetDlgItem(window, IDC_WF_PROGRESS), RGB(108, 175, 0));
     Sleep(1000);
   }
   const DWORD seconds = (GetTickCount() - started) / 1000;
@@ -275,6 +316,7 @@ TEST_F(WebsiteScanLongScenario, FiveThousandFilesListExactlyThePlantedShellsAndT
   EXPECT_GE(progress, 95);
   EXPECT_TRUE(counted);
   EXPECT_TRUE(named);
+  EXPECT_TRUE(green);  // the bar's own colour, whatever the theme
   EXPECT_EQ("", ItemText(window, IDC_WF_COUNTER));
   EXPECT_EQ(0, SendMessageA(GetDlgItem(window, IDC_WF_PROGRESS), PBM_GETPOS, 0, 0));
 
