@@ -1,5 +1,7 @@
 #include "webguard/guard_results.h"
 
+#include <algorithm>
+
 namespace {
 
 // One scan's view: everything goes to the results, its face changes only while not called off.
@@ -37,9 +39,10 @@ std::vector<CGuardResults::CRow> CGuardResults::RowsFrom(size_t first) {
   return std::vector<CRow>(m_rows.begin() + static_cast<std::ptrdiff_t>(first), m_rows.end());
 }
 
-void CGuardResults::Clear() {
+void CGuardResults::RemoveFirst(size_t count) {
   std::lock_guard<std::mutex> guard(m_lock);
-  m_rows.clear();
+  m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(std::min(count, m_rows.size())));
+  for (size_t i = 0; i < m_rows.size(); ++i) m_rows[i].strId = std::to_string(i);
 }
 
 void CGuardResults::SetFolder(const std::string& folder) {

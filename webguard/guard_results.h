@@ -40,7 +40,9 @@ class CGuardResults : public IWebGuardView {
   // For the window's thread.
   std::vector<CRow> Rows();
   std::vector<CRow> RowsFrom(size_t first);
-  void Clear();
+  // Drops the first `count` rows (those the window showed or logged); rows added since stay,
+  // numbered again from 0.
+  void RemoveFirst(size_t count);
   void SetFolder(const std::string& folder);
   void SetAutoScroll(bool on) { m_bAutoScroll = on; }
   CScanFace Face();

@@ -175,10 +175,13 @@ void CWatchfileDlg::PickFolder() {
   if (SUCCEEDED(com)) CoUninitialize();
 }
 
-void CWatchfileDlg::ClearResults() {
-  if (m_guard.Results()) m_guard.Results()->Clear();
+// Empties the list of the rows it shows (or the log took); rows the checker added meanwhile
+// stay and are shown at once, so none goes unseen.
+void CWatchfileDlg::ClearResults(size_t rows) {
+  if (m_guard.Results()) m_guard.Results()->RemoveFirst(rows);
   m_list.Clear();
   m_nAlertedRows = 0;
+  ShowResults();
 }
 
 // The results as the workers left them: new rows, the scan's line, counter and progress.
@@ -209,7 +212,7 @@ void CWatchfileDlg::DumpLog() {
   for (const CGuardResults::CRow& row : rows) cells.push_back({row.strId, row.strFile, row.strType, row.strTime});
   CWin32LogFileSystem files;
   AppendLog(files, WatchLogText(cells), kLogFolder, kWatchLogPrefix);
-  ClearResults();
+  ClearResults(rows.size());
 }
 
 void CWatchfileDlg::UploadAlert() {
@@ -244,7 +247,7 @@ bool CWatchfileDlg::OnCommand(int id, int notifyCode) {
       PickFolder();
       return true;
     case IDC_WF_CLEAR:
-      ClearResults();
+      ClearResults(static_cast<size_t>(m_list.Count()));
       return true;
     case IDC_WF_AUTOSCROLL:
       m_bAutoScroll = IsChecked(IDC_WF_AUTOSCROLL);

@@ -34,7 +34,7 @@ class CWatchfileDlg : public CWorkingWindow {
   void ToggleUploadProtection();
   void ToggleFolderScan();
   void PickFolder();
-  void ClearResults();
+  void ClearResults(size_t rows);
   void RefreshCaptions();
   void SetButtonFace(int id, const char* caption, int icon, int& shownIcon);
   void ShowResults();

@@ -71,15 +71,24 @@ TEST_F(GuardResults, RowsAreNumberedByTheListAndTheWindowIsAskedOnceUntilItLooks
   results.InsertRow(1, "1", "b.php", "可疑", "t2");
   EXPECT_EQ(1, changes);
   results.Seen();
-  results.Clear();
+  results.RemoveFirst(2);
   // The checker read 2 before the list was emptied: the row is the first of the new list.
   results.InsertRow(2, "2", "c.php", "可疑", "t3");
   EXPECT_EQ(2, changes);
-  const auto rows = results.Rows();
+  auto rows = results.Rows();
   ASSERT_EQ(1u, rows.size());
   EXPECT_EQ("0", rows[0].strId);
   EXPECT_EQ("c.php", rows[0].strFile);
   EXPECT_TRUE(results.RowsFrom(1).empty());
+  // Emptying what the window showed keeps a row added meanwhile, numbered again.
+  results.InsertRow(1, "1", "d.php", "可疑", "t4");
+  results.RemoveFirst(1);
+  rows = results.Rows();
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_EQ("0", rows[0].strId);
+  EXPECT_EQ("d.php", rows[0].strFile);
+  results.RemoveFirst(5);
+  EXPECT_EQ(0, results.RowCount());
   results.ShowMessage("x");
   EXPECT_EQ(std::vector<std::string>{"x"}, messages);
 }
