@@ -207,6 +207,8 @@ void CWatchfileDlg::DumpLog() {
   if (!results) return;
   const std::vector<CGuardResults::CRow> rows = results->Rows();
   if (!WatchLogDue(rows.size(), g_Settings.watchfilelogcount)) return;
+  // Rows found since the last alert tick would leave the list unalerted: they go now.
+  UploadAlert(rows);
   std::vector<std::vector<std::string>> cells;
   cells.reserve(rows.size());
   for (const CGuardResults::CRow& row : rows) cells.push_back({row.strId, row.strFile, row.strType, row.strTime});
@@ -215,12 +217,11 @@ void CWatchfileDlg::DumpLog() {
   ClearResults(rows.size());
 }
 
-void CWatchfileDlg::UploadAlert() {
-  CGuardResults* results = m_guard.Results();
-  if (!results) return;
-  std::vector<CResultRowView> rows;
-  for (const CGuardResults::CRow& row : results->Rows()) rows.push_back({row.strFile, row.strType});
-  CheckUploadAlert(g_Settings, rows, m_nAlertedRows, BackgroundAlertSender());
+void CWatchfileDlg::UploadAlert(const std::vector<CGuardResults::CRow>& rows) {
+  std::vector<CResultRowView> views;
+  views.reserve(rows.size());
+  for (const CGuardResults::CRow& row : rows) views.push_back({row.strFile, row.strType});
+  CheckUploadAlert(g_Settings, views, m_nAlertedRows, BackgroundAlertSender());
 }
 
 void CWatchfileDlg::Blink() {
@@ -264,7 +265,7 @@ bool CWatchfileDlg::OnCommand(int id, int notifyCode) {
 void CWatchfileDlg::OnTimer(UINT_PTR id) {
   switch (id) {
     case kUploadAlertTimer:
-      UploadAlert();
+      if (m_guard.Results()) UploadAlert(m_guard.Results()->Rows());
       break;
     case kLogDumpTimer:
       DumpLog();

@@ -6,6 +6,7 @@
 // checker's start.
 #include <array>
 #include <cstdint>
+#include <vector>
 
 #include "ui/list_view_win32.h"
 #include "ui/working_window_win32.h"
@@ -41,7 +42,7 @@ class CWatchfileDlg : public CWorkingWindow {
   void EnableInputs(bool enable);
   void SaveSettings();
   void DumpLog();
-  void UploadAlert();
+  void UploadAlert(const std::vector<CGuardResults::CRow>& rows);
   void Blink();
   std::array<bool, 5> TypeBoxes() const;
 
