@@ -29,6 +29,7 @@
 #include "ui/web_link_win32.h"
 #include "update/upgrade_win32.h"
 #include "update/version_state.h"
+#include "webguard/webguard_ports_win32.h"
 
 namespace {
 
@@ -210,7 +211,11 @@ bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
 int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
 int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }
 void CTavrickDlg::LoadListsIntoDriver() { ::LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, PumpMessagesAndWait); }
-int CTavrickDlg::StopDriverSequence() { return ::StopDriverSequence(); }
+int CTavrickDlg::StopDriverSequence() {
+  const int stopped = ::StopDriverSequence();
+  WakeWatchFileChecker();  // an idle website checker sees the stop now
+  return stopped;
+}
 void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
 long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
 

@@ -32,7 +32,8 @@ struct CWorkerPorts {
   CSystemClock clock;
   CWin32Sleeper sleeper;
   CWatchFileMutexLock lock;
-  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get()};
+  CWatchFileWake wake;
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake};
 };
 
 template <typename Body>
@@ -84,6 +85,7 @@ void CWebGuard::Destroy() {
   if (!m_bCreated) return;
   m_bCreated = false;
   *m_pStop = true;
+  WakeWatchFileChecker();  // an idle checker sees the token now
   if (m_pScan) *m_pScan = true;
   m_pScan.reset();
   g_bScanning = 0;

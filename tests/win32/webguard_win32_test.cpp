@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -100,6 +101,20 @@ class CQuietWindow : public IGuardWindow {
 class CNoPause : public ISleeper {
  public:
   void Sleep(int) override {}
+};
+
+// The watch-list mutex, counting how often it is taken.
+class CCountingLock : public IWatchListLock {
+ public:
+  std::atomic<int> taken{0};
+  void Lock() override {
+    ++taken;
+    m_inner.Lock();
+  }
+  void Unlock() override { m_inner.Unlock(); }
+
+ private:
+  CWatchFileMutexLock m_inner;
 };
 
 struct CCheckerRun {
@@ -457,6 +472,51 @@ TEST_F(Win32Webguard, FiveThousandFileScanListsExactlyThePlantedShells) {
   }
   EXPECT_EQ(planted.size(), rows.size());
   EXPECT_EQ(planted, listed);
+}
+
+// An idle checker sleeps on the wake event instead of looking every 30 ms; the watcher's queued
+// upload wakes it at once, and so does a stop.
+TEST_F(Win32Webguard, IdleCheckerSleepsUntilTheWatcherQueuesAFileOrItIsStopped) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  StartWatching();
+  CWin32WebFileSystem files;
+  CWin32ScriptLibrary library;
+  CSystemClock clock;
+  CNoPause noSettle;  // the upload's 20-second settle wait is not what is measured here
+  CCountingLock lock;
+  CWatchFileWake wake;
+  std::atomic<bool> stop{false};
+  CWebGuardPorts ports{files, library, clock, noSettle, lock, list, &stop, &wake};
+  CGuardResults results(std::make_unique<CQuietWindow>());
+  CCheckerRun run{&ports, &results};
+  const HANDLE checker = CreateThread(nullptr, 0, RunChecker, &run, 0, nullptr);
+  ASSERT_NE(nullptr, checker);
+
+  Sleep(1000);
+  EXPECT_LE(lock.taken.load(), 2);  // one look, then asleep (a 30 ms poll would look 30 times)
+  // The idle wait is 5 s: a row much sooner than that came from the watcher's signal.
+  // Whole when it appears (moved in from a type not watched): no settle wait is needed.
+  WriteFile(dir.File("up.txt"), "<?php eval($_POST['x']); ?>");
+  const DWORD written = GetTickCount();
+  ASSERT_TRUE(MoveFileA(dir.File("up.txt").c_str(), dir.File("up.php").c_str()));
+  ASSERT_TRUE(WaitFor([&] { return results.RowCount() == 1; }, 10000))
+      << "looks " << lock.taken.load() << ", pending " << PendingCount(list);
+  const DWORD latency = GetTickCount() - written;
+  EXPECT_LT(latency, 3500u);
+  EXPECT_EQ(dir.File("up.php"), results.Rows()[0].strFile);
+
+  Sleep(200);
+  const DWORD stopped = GetTickCount();
+  stop = true;
+  WakeWatchFileChecker();
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(checker, 10000));
+  const DWORD ended = GetTickCount() - stopped;
+  EXPECT_LT(ended, 2000u);
+  std::printf("row %lu ms after the upload, checker ended %lu ms after the stop\n",
+              static_cast<unsigned long>(latency), static_cast<unsigned long>(ended));
+  CloseHandle(checker);
+  FreeScriptLibrary();
 }
 
 }  // namespace

@@ -206,6 +206,8 @@ TEST_F(WebsiteProtectionWindow, StartedOnAnUploadIsListedAndAlertedOnceAndTheSwi
   outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
   EXPECT_EQ(1u, Count(outbox, mail)) << outbox.substr(0, 600);
   EXPECT_EQ(1u, Count(outbox, expected)) << outbox.substr(0, 600);
+  Press(window, IDC_WF_CLEAR);
+  EXPECT_TRUE(Within(5000, [&] { return Rows().empty(); }));
 
   // Off: saved, fields open again.
   Press(window, IDC_WF_PROTECT);
