@@ -49,7 +49,7 @@ std::string EscapeQueryValue(const std::string& value) {
   for (char c : value) {
     const unsigned char byte = static_cast<unsigned char>(c);
     const bool special = byte < 0x20 || byte == 0x7F || c == '&' || c == '#' || c == '%' || c == '+' ||
-                         c == '=' || c == '?' || c == ' ';
+                         c == '=' || c == '?' || c == ' ' || c == '\\';
     if (special) {
       out += '%';
       out += kHex[byte >> 4];

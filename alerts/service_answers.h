@@ -26,6 +26,7 @@ std::string ClockSkewMinutes(int64_t now, const std::string& serviceTime);
 void SplitAnswer(const std::string& text, std::vector<std::string>& list);
 
 // A value as it goes into the query: the bytes that would cut or forge parameters
-// ("&", "#", "%", "+", "=", "?", blank) and control bytes become %XX; everything else,
-// GBK text included, stays as raw bytes.
+// ("&", "#", "%", "+", "=", "?", blank), control bytes and the backslash (which WinINet would
+// turn into "/", in file paths and in the trail byte of GBK characters alike) become %XX;
+// everything else, GBK text included, stays as raw bytes.
 std::string EscapeQueryValue(const std::string& value);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "alerts/alert_conditions_win32.h"
 #include "alerts/service_status.h"
 #include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
@@ -29,6 +30,7 @@
 #include "ui/web_link_win32.h"
 #include "update/upgrade_win32.h"
 #include "update/version_state.h"
+#include "webguard/webguard_ports_win32.h"
 
 namespace {
 
@@ -85,6 +87,7 @@ BOOL CTavrickDlg::OnInitDialog() {
   m_tray.Add(kTrayIconStopped);
 
   BuildLocalAddressList();
+  FillAdminBaselineFromSystem();
   std::memset(&g_PacketBuffer, 0, sizeof(g_PacketBuffer));
   SetDevicePort(&Win32Device());
   UseSystemPortsForIpTables();
@@ -209,7 +212,11 @@ bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
 int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
 int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }
 void CTavrickDlg::LoadListsIntoDriver() { ::LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, PumpMessagesAndWait); }
-int CTavrickDlg::StopDriverSequence() { return ::StopDriverSequence(); }
+int CTavrickDlg::StopDriverSequence() {
+  const int stopped = ::StopDriverSequence();
+  WakeWatchFileChecker();  // an idle website checker sees the stop now
+  return stopped;
+}
 void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
 long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
 
@@ -383,6 +390,7 @@ void CTavrickDlg::TimerDuty(int n) {
       if (VendorServiceTimer0(figures)) {  // a request holds the lock: the labels stay as they are
         SetItemText(IDC_SMS_COUNT, figures.strSmsCount + "条");
         SetItemText(IDC_MAIL_DAYS, figures.strMailDays + "天");
+        m_strClockSkew = figures.strClockSkew;  // for the daily clock alert, read without waiting
       }
       SetItemText(IDC_FILTER_COUNT, g_strFilterCount + "个");  // kept by the blocked-IP list
       if (Protecting()) {
@@ -396,6 +404,7 @@ void CTavrickDlg::TimerDuty(int n) {
       break;
     case 2:
       UpdateRelatedSoftware();
+      CheckNewAdminNow(m_bCheckingUsers);
       break;
     case 3:
       DailyHousekeeping();
@@ -416,6 +425,7 @@ void CTavrickDlg::TimerDuty(int n) {
 void CTavrickDlg::DailyHousekeeping() {
   CheckNewVersion();
   VendorServiceTimer3();  // clock check
+  CheckClockAlertNow(m_strClockSkew);
   CWin32LogFileSystem fs;
   DeleteOldFiles(fs, LogCleanupFolder(ProgramFolder()), g_Settings.logday);
 }

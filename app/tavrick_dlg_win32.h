@@ -66,6 +66,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   COLORREF m_crStateText = RGB(255, 0, 0);
   COLORREF m_crStartText = RGB(0, 0, 0);
   bool m_bCheckingUsers = false;
+  std::string m_strClockSkew;  // the clock skew the vendor service last showed (timer 0)
   bool m_bAutoStartPosted = false;
   std::string m_strRunTray;  // runtray as read at start-up
   std::string m_strAdLink;

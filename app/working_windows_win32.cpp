@@ -4,6 +4,7 @@
 #include "ipblock/ipfilter_dlg_win32.h"
 #include "resources/sysinfo_dlg_win32.h"
 #include "traffic/traffic_monitor_host_win32.h"
+#include "webguard/watchfile_dlg_win32.h"
 
 DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_ALERTS, owner); }
 DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_REMOTE, owner); }
@@ -20,9 +21,7 @@ DialogPtr<> MadeWindow(DialogPtr<> window) {
 void CWorkingWindows::CreateAll(HWND mainWindow) {
   pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
   pIpFilterDlg = MadeWindow(MakeDialog<Cipfilterdlg>(mainWindow));
-  pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
+  pWatchfileDlg.reset();  // an earlier set's watcher and library go before the new ones come
+  pWatchfileDlg = MadeWindow(MakeDialog<CWatchfileDlg>(mainWindow));
   pSysInfoDlg = MadeWindow(MakeDialog<CSYSINFODLG>());  // no parent; resets the block alert spacing
-  pWebGuard.reset();  // an earlier set's watcher stops before the new one starts
-  pWebGuard = std::make_unique<CWebGuardHost>();
-  pWebGuard->Create(mainWindow);
 }

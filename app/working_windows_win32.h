@@ -5,7 +5,6 @@
 #include "ui/custfrm_win32.h"
 #include "ui/modeless_dialog_win32.h"
 #include "ui/working_window_win32.h"
-#include "webguard/webguard_host_win32.h"
 
 // The factories of the dialogs opened afresh on each use, one per kind (for CDialogSlot).
 DialogPtr<> MakeAlertsDialog(HWND owner);  // "即时提醒"
@@ -17,7 +16,6 @@ struct CWorkingWindows {
   DialogPtr<> pIpFilterDlg;   // blocked IPs
   DialogPtr<> pWatchfileDlg;  // website protection
   DialogPtr<> pSysInfoDlg;    // system resources
-  std::unique_ptr<CWebGuardHost> pWebGuard;  // watcher, checker and scan behind the website window
 
   // Replaces any earlier set, so exactly one set is active.
   void CreateAll(HWND mainWindow);

@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools binutils-mingw-w64
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  wine wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei locales file
+  wine wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei locales file
   python3
   # The windows' 12-pixel "宋体": WenQuanYi Zen Hei comes out garbled at that size under Wine.
   fonts-wqy-microhei

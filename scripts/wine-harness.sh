@@ -19,6 +19,8 @@ _harness_make_prefix() {
   rm -rf "$WINEPREFIX"
   mkdir -p "$WINEPREFIX"
   "$WINE64" wineboot -i >/dev/null 2>&1
+  # An outline font: Wine draws the embedded 12-pixel bitmaps of WenQuanYi Zen Hei with rows
+  # missing, so the dialogs' 12-pixel "宋体" came out unreadable.
   local font
   # WenQuanYi Micro Hei draws CJK cleanly at the windows' 12-pixel font; Zen Hei does not.
   for font in SimSun 宋体 Tahoma "MS Shell Dlg" "MS Shell Dlg 2" "Liberation Sans"; do

@@ -166,4 +166,8 @@ bool CDirWatcher::LockList() {
   return got == WAIT_OBJECT_0 + 1 || got == WAIT_ABANDONED_0 + 1;
 }
 
-void CDirWatcher::UnlockList() { ReleaseMutex(g_hWatchFileMutex); }
+// Called once the round's files are queued: the checker wakes for them.
+void CDirWatcher::UnlockList() {
+  ReleaseMutex(g_hWatchFileMutex);
+  WakeWatchFileChecker();
+}

@@ -65,13 +65,18 @@ void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {
 
 void CScriptChecker::RunFileChecker(IWebGuardView& view) {
   while (!g_bStopped && !m_ports.Stopped()) {
+    if (m_ports.wake) m_ports.wake->Arm();
     bool waiting = false;
     {
       CWatchListGuard guard(m_ports.lock);
       waiting = !m_ports.pending.empty();
     }
     if (waiting) CheckPendingBatch(view);
-    m_ports.sleeper.Sleep(kCheckerPauseMs);
+    if (waiting || !m_ports.wake) {
+      m_ports.sleeper.Sleep(kCheckerPauseMs);
+    } else {
+      m_ports.wake->Wait(kCheckerIdleWaitMs);
+    }
   }
 }
 
@@ -105,6 +110,7 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
                                                 files[i].wstrPath));
       }
     }
+    ports.Wake();
     ports.sleeper.Sleep(kScanPauseMs);
     view.SetStatus(files[i].strPath);
     view.SetCounter(ScanCounterText(count, i));

@@ -20,6 +20,9 @@ extern const char kLibraryMissingMessage[];
 constexpr int kUploadSettleMs = 20000;
 constexpr int kScanPauseMs = 60;
 constexpr int kCheckerPauseMs = 30;
+// An idle checker with a wake signal waits for it this long at most, so a missed signal costs
+// a few seconds, not a file.
+constexpr int kCheckerIdleWaitMs = 5000;
 
 // The signature library: the list it hands out for one check.
 class IScriptLibrary {
@@ -34,6 +37,19 @@ class ISleeper {
  public:
   virtual ~ISleeper() = default;
   virtual void Sleep(int milliseconds) = 0;
+};
+
+// What an idle checker sleeps on: the producers signal it once they have queued a file, and
+// so does whatever stops the checker.
+class IWakeSignal {
+ public:
+  virtual ~IWakeSignal() = default;
+  // Forgets earlier signals; called before the checker looks at the list, so a file queued
+  // after the look still wakes it.
+  virtual void Arm() = 0;
+  virtual void Signal() = 0;
+  // Returns when signalled or after the time.
+  virtual void Wait(int maxMilliseconds) = 0;
 };
 
 // The website protection window as the checker and the scan see it: its result list, its
@@ -67,8 +83,13 @@ struct CWebGuardPorts {
   // Set when the owner of the checker or scan goes away (a host's stop token): they end at
   // their next look and touch neither its window nor the shared flags again.
   const std::atomic<bool>* stop = nullptr;
+  // Without one, an idle checker looks again every 30 ms.
+  IWakeSignal* wake = nullptr;
 
   bool Stopped() const { return stop && stop->load(); }
+  void Wake() const {
+    if (wake) wake->Signal();
+  }
 };
 
 class CScriptChecker {
@@ -82,7 +103,8 @@ class CScriptChecker {
   void CheckPendingBatch(IWebGuardView& view);
   // Matcher limits, for tests.
   CSignatureSet& Signatures() { return m_signatures; }
-  // The checker thread's body: rounds 30 ms apart until protection is stopped.
+  // The checker thread's body until protection is stopped: rounds 30 ms apart while files come,
+  // asleep on the wake signal while none is waiting.
   void RunFileChecker(IWebGuardView& view);
 
  private:

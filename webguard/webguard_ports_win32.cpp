@@ -40,6 +40,28 @@ void FreeScriptLibrary() {
   g_hScriptLib = nullptr;
 }
 
+HANDLE WatchFileWakeEvent() {
+  static const HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
+void WakeWatchFileChecker() {
+  if (const HANDLE event = WatchFileWakeEvent()) SetEvent(event);
+}
+
+void CWatchFileWake::Arm() {
+  if (const HANDLE event = WatchFileWakeEvent()) ResetEvent(event);
+}
+
+void CWatchFileWake::Wait(int maxMilliseconds) {
+  const HANDLE event = WatchFileWakeEvent();
+  if (event) {
+    WaitForSingleObject(event, static_cast<DWORD>(maxMilliseconds));
+  } else {
+    Sleep(kCheckerPauseMs);  // no event: the checker polls as it did without one
+  }
+}
+
 void CWatchFileMutexLock::Lock() { WaitForSingleObject(g_hWatchFileMutex, INFINITE); }
 
 void CWatchFileMutexLock::Unlock() { ReleaseMutex(g_hWatchFileMutex); }

@@ -53,6 +53,18 @@ class CWin32ScriptLibrary : public IScriptLibrary {
   HMODULE m_hModule = nullptr;
 };
 
+// The checker's wake signal: one manual-reset event for the process, signalled by the watcher
+// and the folder scan when they have queued a file, and by whatever stops the checkers (the
+// window's end, protection stop), so an idle checker sleeps without polling.
+void WakeWatchFileChecker();
+
+class CWatchFileWake : public IWakeSignal {
+ public:
+  void Arm() override;
+  void Signal() override { WakeWatchFileChecker(); }
+  void Wait(int maxMilliseconds) override;
+};
+
 class CWin32Sleeper : public ISleeper {
  public:
   void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }

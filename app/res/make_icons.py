@@ -103,6 +103,8 @@ GLYPHS = {
     "disk": lambda x, y: 9 <= x <= 23 and 8 <= y <= 24 and not (12 <= x <= 20 and 8 <= y <= 13),
     "plus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4) or seg(x, y, 16, 9, 16, 23, 4),
     "minus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4),
+    "lens": lambda x, y: ring(x, y, 14, 14, 5.5, 2.5) or seg(x, y, 18, 18, 24, 24, 3.5),
+    "cross": lambda x, y: seg(x, y, 10, 10, 22, 22, 3.5) or seg(x, y, 22, 10, 10, 22, 3.5),
 }
 
 WHITE = (255, 255, 255, 255)
@@ -125,6 +127,8 @@ ICONS = {
     "save.ico": lambda n: badge(n, (60, 100, 170, 255), GLYPHS["disk"]),        # 241
     "outer_delete.ico": lambda n: badge(n, (200, 60, 50, 255), GLYPHS["minus"]),  # 242
     "outer_add.ico": lambda n: badge(n, (40, 160, 70, 255), GLYPHS["plus"]),      # 243
+    "scan.ico": lambda n: badge(n, (230, 140, 20, 255), GLYPHS["lens"]),        # 265: the scan blinking
+    "clear.ico": lambda n: badge(n, (150, 150, 150, 255), GLYPHS["cross"]),     # 3200: clear the result list
 }
 
 

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <set>
 #include <stdexcept>
@@ -478,6 +479,48 @@ std::vector<std::string> Paths(const std::vector<CWebFile>& files) {
   std::vector<std::string> paths;
   for (const CWebFile& f : files) paths.push_back(f.strPath);
   return paths;
+}
+
+// What the checker sleeps on when idle, and what the producers signal.
+class CFakeWake : public IWakeSignal {
+ public:
+  std::vector<std::string> calls;  // "arm", "signal", "wait <ms>", in order
+  std::function<void(int)> onWait;  // gets the number of waits so far
+  int waits = 0;
+  void Arm() override { calls.push_back("arm"); }
+  void Signal() override { calls.push_back("signal"); }
+  void Wait(int ms) override {
+    calls.push_back("wait " + std::to_string(ms));
+    if (onWait) onWait(++waits);
+  }
+};
+
+TEST_F(WebguardChecker, IdleCheckerSleepsOnTheWakeSignalAndProducersSignalIt) {
+  CFakeWake wake;
+  ports.wake = &wake;
+  CScriptChecker checker(ports);
+  library.signatures = {"x"};
+  files.files["a"] = "x";
+  // Idle twice, then a file arrives (its producer signals), then protection stops.
+  wake.onWait = [&](int n) {
+    if (n == 2) Queue("a", kActionScanned);
+    if (n == 3) g_bStopped = 1;
+  };
+  checker.RunFileChecker(view);
+  ASSERT_EQ(1u, view.rows.size());
+  const std::string idle = "wait " + std::to_string(kCheckerIdleWaitMs);
+  // Armed before every look; the round with a file pauses 30 ms as before, idle rounds never poll.
+  EXPECT_EQ((std::vector<std::string>{"arm", idle, "arm", idle, "arm", "arm", idle}), wake.calls);
+  EXPECT_EQ(std::vector<int>{kCheckerPauseMs}, sleeper.sleeps);
+
+  // The folder scan signals once per queued file.
+  wake.calls.clear();
+  g_bStopped = 0;
+  AddFolder(files, "C:\\w", 3);
+  view.folder = "C:\\w";
+  ScanWebFolder(ports, view);
+  EXPECT_EQ(3u, pending.size());
+  EXPECT_EQ(std::vector<std::string>(3, "signal"), wake.calls);
 }
 
 TEST_F(WebguardChecker, ListingIsDepthFirstInTheSystemsOrder) {

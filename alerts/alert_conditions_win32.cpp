@@ -1,0 +1,45 @@
+#include "alerts/alert_conditions_win32.h"
+
+#include "alerts/service_status.h"
+#include "alerts/status_mutex_win32.h"
+#include "alerts/vendor_service_win32.h"
+#include "app/process_state.h"
+#include "common/local_users_win32.h"
+
+CAdminBaseline g_aAdminUsers;
+
+namespace {
+
+class CBackgroundAlertSender : public IAlertSender {
+ public:
+  void Send(const CAlert& alert) override {
+    m_threads.Start([alert] {
+      if (!alert.strEmail.empty()) SendMail(alert.strEmail, g_strAlertTitle, alert.strMailText);
+      if (!alert.strPhone.empty()) SendSms(alert.strPhone, g_strAlertTitle, alert.strSmsText);
+    });
+  }
+
+ private:
+  CWin32Threads m_threads;
+};
+
+}  // namespace
+
+IAlertSender& BackgroundAlertSender() {
+  static CBackgroundAlertSender sender;
+  return sender;
+}
+
+void FillAdminBaselineFromSystem() {
+  CWin32LocalUsers users;
+  FillAdminBaseline(g_aAdminUsers, users);
+}
+
+void CheckNewAdminNow(bool& checking) {
+  CWin32LocalUsers users;
+  CheckNewAdmin(checking, g_aAdminUsers, g_Settings, g_saLocalIp, users, BackgroundAlertSender());
+}
+
+void CheckClockAlertNow(const std::string& clockSkew) {
+  CheckClockAlert(g_Settings, clockSkew, g_saLocalIp, BackgroundAlertSender());
+}

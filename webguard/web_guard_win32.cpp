@@ -1,0 +1,138 @@
+#include "webguard/web_guard_win32.h"
+
+#include "app/process_state.h"
+#include "common/clock.h"
+#include "ui/window_post_win32.h"
+#include "webguard/webguard_ports_win32.h"
+
+namespace {
+
+// The window as the results reach it: posts to a handle that is checked first.
+class CPostingWindow : public IGuardWindow {
+ public:
+  explicit CPostingWindow(HWND window) : m_hWnd(window) {}
+  void Changed() override { PostToWindow(m_hWnd, kGuardChangedMessage); }
+  void Message(const std::string& text) override {
+    PostPayload(m_hWnd, kGuardTextMessage, std::make_unique<std::string>(text));
+  }
+  bool Exists() override { return IsWindow(m_hWnd) != FALSE; }
+
+ private:
+  HWND m_hWnd;
+};
+
+// The ports of one worker thread, made on the user-interface thread when the worker starts:
+// its library reference keeps the signature library loaded, and its stop token tells it that
+// its owner is gone (or, for a scan, that it was called off).
+struct CWorkerPorts {
+  explicit CWorkerPorts(std::shared_ptr<std::atomic<bool>> token) : stop(std::move(token)) {}
+  std::shared_ptr<std::atomic<bool>> stop;
+  CWin32WebFileSystem files;
+  CWin32ScriptLibrary library;
+  CSystemClock clock;
+  CWin32Sleeper sleeper;
+  CWatchFileMutexLock lock;
+  CWatchFileWake wake;
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake};
+};
+
+template <typename Body>
+struct CWork {
+  std::shared_ptr<CGuardResults> results;
+  std::unique_ptr<CWorkerPorts> ports;
+  Body body;
+};
+
+template <typename Body>
+DWORD WINAPI WorkerMain(void* p) {
+  std::unique_ptr<CWork<Body>> work(static_cast<CWork<Body>*>(p));
+  try {
+    work->body(work->ports->ports, *work->results);
+  } catch (...) {
+    // an exception ends this worker, never the program
+  }
+  return 0;
+}
+
+// Runs body on a new thread that keeps the results and its own ports alive until it ends.
+template <typename Body>
+void StartWorker(std::shared_ptr<CGuardResults> results, std::shared_ptr<std::atomic<bool>> stop, Body body) {
+  auto* work = new CWork<Body>{std::move(results), std::make_unique<CWorkerPorts>(std::move(stop)), std::move(body)};
+  const HANDLE thread = CreateThread(nullptr, 0, WorkerMain<Body>, work, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+  } else {
+    delete work;
+  }
+}
+
+}  // namespace
+
+bool CWebGuard::Create(HWND window) {
+  if (m_bCreated) return true;
+  CreateWatchFileMutex();
+  LoadScriptLibrary();
+  m_pStop = std::make_shared<std::atomic<bool>>(false);
+  m_pWatcher = std::make_unique<CDirWatcher>();
+  m_pResults = std::make_shared<CGuardResults>(std::make_unique<CPostingWindow>(window));
+  m_bCheckerStarted = false;
+  m_bUploadProtect = false;
+  m_bCreated = true;
+  return true;
+}
+
+void CWebGuard::Destroy() {
+  if (!m_bCreated) return;
+  m_bCreated = false;
+  *m_pStop = true;
+  WakeWatchFileChecker();  // an idle checker sees the token now
+  if (m_pScan) *m_pScan = true;
+  m_pScan.reset();
+  g_bScanning = 0;
+  StopUploadProtection();
+  m_pWatcher.reset();
+  FreeScriptLibrary();
+}
+
+bool CWebGuard::StartUploadProtection() {
+  if (!m_pWatcher || g_Settings.watchfilepath.empty()) return false;
+  m_pWatcher->Start(g_Settings.watchfilepath, &g_WatchFileList, g_Settings.watchfileext.data(), kWatchTypeCount);
+  m_pWatcher->bEnabled = 1;
+  for (int32_t& flag : m_pWatcher->bCompanion) flag = 1;
+  m_bUploadProtect = true;
+  return true;
+}
+
+void CWebGuard::StopUploadProtection() {
+  if (m_pWatcher) m_pWatcher->Stop();
+  m_bUploadProtect = false;
+}
+
+void CWebGuard::ToggleFolderScan(const std::string& folder) {
+  if (!m_pResults) return;
+  if (g_bScanning) {
+    g_bScanning = 0;
+    m_pResults->CallOff(m_pScan);
+    m_pScan.reset();
+    return;
+  }
+  g_bScanning = 1;
+  m_pResults->SetFolder(folder);
+  // The scan ends on its own token: set when it is called off or when this side goes.
+  m_pScan = std::make_shared<std::atomic<bool>>(false);
+  std::shared_ptr<std::atomic<bool>> stop = m_pScan;
+  StartWorker(m_pResults, stop, [stop](const CWebGuardPorts& ports, CGuardResults& results) {
+    const std::unique_ptr<IWebGuardView> view = results.ScanView(stop);
+    ScanWebFolder(ports, *view);
+  });
+}
+
+void CWebGuard::StartCheckerOnce() {
+  if (m_bCheckerStarted || !m_pResults) return;
+  m_bCheckerStarted = true;
+  // One checker per window, for as long as protection runs; it keeps its signature cache.
+  StartWorker(m_pResults, m_pStop, [](const CWebGuardPorts& ports, CGuardResults& results) {
+    CScriptChecker checker(ports);
+    checker.RunFileChecker(results);
+  });
+}
