@@ -3,7 +3,7 @@
 #include "app/resource.h"
 #include "ipblock/blocked_ip_host_win32.h"
 #include "ipblock/flood_blocking.h"
-#include "traffic/traffic_monitor_host_win32.h"
+#include "traffic/watch_main_dlg_win32.h"
 
 #include <ctime>
 
@@ -30,7 +30,7 @@ int64_t LongAgo() {
 }  // namespace
 
 void CWorkingWindows::CreateAll(HWND mainWindow) {
-  pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
+  pWatchMainDlg = MadeWindow(MakeDialog<CWatchMainDlg>(mainWindow));
   pIpFilterDlg = MadeWindow(MakeDialog<CBlockedIpHost>(mainWindow));
   pWatchfileDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_WATCHFILE, mainWindow));
   pSysInfoDlg = MadeWindow(MakeDialog<CWorkingWindow>(IDD_SYSINFO, nullptr));  // no parent

@@ -100,6 +100,8 @@ GLYPHS = {
     or seg(x, y, 9, 10, 16, 17, 2) or seg(x, y, 23, 10, 16, 17, 2),
     "star": lambda x, y: seg(x, y, 16, 7, 16, 25, 3) or seg(x, y, 8, 12, 24, 20, 3) or seg(x, y, 24, 12, 8, 20, 3),
     "disk": lambda x, y: 9 <= x <= 23 and 8 <= y <= 24 and not (12 <= x <= 20 and 8 <= y <= 13),
+    "refresh": lambda x, y: (ring(x, y, 16, 16, 7, 3) and not (x > 16 and y < 16))
+    or (15 <= x <= 22 and abs(y - 9) <= (22 - x) * 0.7),
 }
 
 WHITE = (255, 255, 255, 255)
@@ -120,6 +122,7 @@ ICONS = {
     "related.ico": lambda n: badge(n, (190, 70, 140, 255), GLYPHS["star"]),     # 234
     "remote.ico": lambda n: badge(n, (40, 110, 160, 255), GLYPHS["antenna"]),   # 239
     "save.ico": lambda n: badge(n, (60, 100, 170, 255), GLYPHS["disk"]),        # 241
+    "refresh.ico": lambda n: badge(n, (40, 140, 110, 255), GLYPHS["refresh"]),  # 261
 }
 
 
