@@ -28,6 +28,18 @@ void FillBlack(HDC dc, int left, int top, int right, int bottom) {
   FillRect(dc, &rc, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
 }
 
+// A memory image: its bitmap is put back out of the context before either goes.
+void FreeImage(HDC& dc, HBITMAP& bitmap, HGDIOBJ& previous) {
+  if (dc) {
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+  }
+  if (bitmap) DeleteObject(bitmap);
+  dc = nullptr;
+  bitmap = nullptr;
+  previous = nullptr;
+}
+
 }  // namespace
 
 CLineChartCtrl::CLineChartCtrl() { RegisterChartClass(); }
@@ -87,27 +99,9 @@ bool CLineChartCtrl::AddSeries(COLORREF color) {
   return true;
 }
 
-void CLineChartCtrl::FreeChartImage() {
-  if (m_dcChart) {
-    SelectObject(m_dcChart, m_bmChartOld);
-    DeleteDC(m_dcChart);
-  }
-  if (m_bmChart) DeleteObject(m_bmChart);
-  m_dcChart = nullptr;
-  m_bmChart = nullptr;
-  m_bmChartOld = nullptr;
-}
+void CLineChartCtrl::FreeChartImage() { FreeImage(m_dcChart, m_bmChart, m_bmChartOld); }
 
-void CLineChartCtrl::FreeBackImage() {
-  if (m_dcBack) {
-    SelectObject(m_dcBack, m_bmBackOld);
-    DeleteDC(m_dcBack);
-  }
-  if (m_bmBack) DeleteObject(m_bmBack);
-  m_dcBack = nullptr;
-  m_bmBack = nullptr;
-  m_bmBackOld = nullptr;
-}
+void CLineChartCtrl::FreeBackImage() { FreeImage(m_dcBack, m_bmBack, m_bmBackOld); }
 
 void CLineChartCtrl::Reset() {
   m_model.MarkFirst();

@@ -26,14 +26,7 @@ std::string Config(const char* section, const char* key) {
   return ReadIni(store, kConfigFile, section, key);
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
+const auto WaitFor = &WaitUntil;
 
 // Ends the crash debugger that Wine starts for a program of the test that failed (with the
 // heap trace on, it would write for minutes and keep the test's output open).

@@ -39,34 +39,33 @@ constexpr size_t kTextSize = 512;
 
 }  // namespace
 
-int RemoteListCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
-
-std::string RemoteListText(HWND list, int row, int column) {
-  CRemoteBuffer block(list, kTextAt + kTextSize);
+// Sends a message whose record (at the start of the block) names a text buffer in the block,
+// and reads the text back. A message that reports failure by returning 0 gives "<none>".
+template <class Record>
+std::string RemoteText(HWND window, UINT message, WPARAM wParam, Record record, bool zeroFails) {
+  CRemoteBuffer block(window, kTextAt + kTextSize);
   if (!block.Ok()) return "<no access>";
-  LVITEMA item = {};
-  item.iSubItem = column;
-  item.pszText = block.At(kTextAt);
-  item.cchTextMax = kTextSize;
-  block.Write(0, &item, sizeof item);
-  SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(block.At(0)));
+  record.pszText = block.At(kTextAt);
+  record.cchTextMax = kTextSize;
+  block.Write(0, &record, sizeof record);
+  if (!SendMessageA(window, message, wParam, reinterpret_cast<LPARAM>(block.At(0))) && zeroFails) return "<none>";
   char text[kTextSize] = {};
   block.Read(kTextAt, text, sizeof text - 1);
   return text;
 }
 
+int RemoteListCount(HWND list) { return static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0)); }
+
+std::string RemoteListText(HWND list, int row, int column) {
+  LVITEMA item = {};
+  item.iSubItem = column;
+  return RemoteText(list, LVM_GETITEMTEXTA, row, item, false);  // answers the text's length
+}
+
 std::string RemoteColumnTitle(HWND list, int column) {
-  CRemoteBuffer block(list, kTextAt + kTextSize);
-  if (!block.Ok()) return "<no access>";
   LVCOLUMNA col = {};
   col.mask = LVCF_TEXT;
-  col.pszText = block.At(kTextAt);
-  col.cchTextMax = kTextSize;
-  block.Write(0, &col, sizeof col);
-  if (!SendMessageA(list, LVM_GETCOLUMNA, column, reinterpret_cast<LPARAM>(block.At(0)))) return "<none>";
-  char text[kTextSize] = {};
-  block.Read(kTextAt, text, sizeof text - 1);
-  return text;
+  return RemoteText(list, LVM_GETCOLUMNA, column, col, true);
 }
 
 RECT RemoteListRowRect(HWND list, int row) {

@@ -209,36 +209,25 @@ TEST(PacketPage, EveryPostedRowIsFreedOnceWhetherShownHiddenFilteredOrStillQueue
 const char kServer[] = "192.0.2.200";
 const char kOwn[] = "127.0.0.1";  // always among the program's own addresses
 
-CInjectPacket Arriving(const char* from, uint32_t count, uint32_t size = 60) {
+CInjectPacket Injected(const char* from, const char* to, uint16_t fromPort, uint16_t toPort, uint32_t count,
+                       uint32_t size, bool outgoing) {
   CInjectPacket p;
   p.dwSrcIP = InetAddr(from);
-  p.dwDstIP = InetAddr(kServer);
-  p.wSrcPort = 40000;
-  p.wDstPort = 80;
+  p.dwDstIP = InetAddr(to);
+  p.wSrcPort = fromPort;
+  p.wDstPort = toPort;
   p.dwSize = size;
   p.dwCount = count;
+  p.bOutgoing = outgoing;
   return p;
+}
+
+CInjectPacket Arriving(const char* from, uint32_t count, uint32_t size = 60) {
+  return Injected(from, kServer, 40000, 80, count, size, false);
 }
 
 CInjectPacket Leaving(const char* to, uint32_t count, uint32_t size = 60) {
-  CInjectPacket p;
-  p.dwSrcIP = InetAddr(kOwn);
-  p.dwDstIP = InetAddr(to);
-  p.wSrcPort = 80;
-  p.wDstPort = 40000;
-  p.dwSize = size;
-  p.dwCount = count;
-  p.bOutgoing = true;
-  return p;
-}
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
+  return Injected(kOwn, to, 80, 40000, count, size, true);
 }
 
 std::string ItemText(HWND dialog, int id) {
@@ -255,7 +244,7 @@ std::vector<std::string> ColumnOf(HWND list, int column) {
 
 // The list reaches `rows` rows and keeps them for a second (nothing more trickles in).
 bool SettlesAt(HWND list, int rows, DWORD timeoutMs) {
-  if (!WaitFor([&] { return RemoteListCount(list) >= rows; }, timeoutMs)) return false;
+  if (!WaitUntil([&] { return RemoteListCount(list) >= rows; }, timeoutMs)) return false;
   Sleep(1000);
   return RemoteListCount(list) == rows;
 }
@@ -296,7 +285,7 @@ class TrafficMonitorTest : public ::testing::Test {
     packets = GetDlgItem(dataPage, IDC_WATCH_PACKETS);
     ranking = GetDlgItem(drawPage, IDC_DRAW_RANKING);
     app.Click(IDC_MONITOR);
-    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(monitor) != FALSE; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(monitor) != FALSE; }, 5000));
   }
 
   void Press(HWND dialog, int id) { PostMessageA(GetDlgItem(dialog, id), BM_CLICK, 0, 0); }
@@ -306,13 +295,13 @@ class TrafficMonitorTest : public ::testing::Test {
     const RECT rc = RemoteTabItemRect(tab, item);
     PostClick(tab, (rc.left + rc.right) / 2, (rc.top + rc.bottom) / 2);
     HWND shown = item == 0 ? dataPage : drawPage;
-    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(shown) != FALSE; }, 5000)) << "tab " << item;
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(shown) != FALSE; }, 5000)) << "tab " << item;
   }
 
   // A statistics window with at least this many seconds left (it lasts 90 s at the default delay).
   void WaitForWindowRoom(int seconds) {
     if (WindowSeconds(drawPage) <= 90 - seconds) return;
-    ASSERT_TRUE(WaitFor([&] { return WindowSeconds(drawPage) < 5; }, 95000)) << WindowSeconds(drawPage);
+    ASSERT_TRUE(WaitUntil([&] { return WindowSeconds(drawPage) < 5; }, 95000)) << WindowSeconds(drawPage);
   }
 
   // The row of the ranking list that holds this address, -1 when none does.
@@ -323,7 +312,7 @@ class TrafficMonitorTest : public ::testing::Test {
   }
 
   bool RankShows(const std::string& ip, const std::string& value, DWORD timeoutMs) {
-    return WaitFor([&] {
+    return WaitUntil([&] {
       const int row = RankRowOf(ip);
       return row >= 0 && RemoteListText(ranking, row, 2) == value;
     }, timeoutMs);
@@ -358,12 +347,12 @@ TEST_F(TrafficMonitorTest, FiltersCapPauseRankingAndReopening) {
   EXPECT_EQ("60", RemoteListText(packets, 0, 6));
   EXPECT_EQ(19u, RemoteListText(packets, 0, 7).size());  // "YYYY-MM-DD hh:mm:ss"
   Press(monitor, IDC_WATCH_LEAVING);
-  ASSERT_TRUE(WaitFor([&] { return RemoteListCount(packets) == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteListCount(packets) == 0; }, 5000));
   ASSERT_TRUE(InjectPackets(mix));
   ASSERT_TRUE(SettlesAt(packets, 3, 10000)) << RemoteListCount(packets);
   for (const std::string& source : ColumnOf(packets, 2)) EXPECT_EQ(kOwn, source);
   Press(monitor, IDC_WATCH_ALL);
-  ASSERT_TRUE(WaitFor([&] { return RemoteListCount(packets) == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteListCount(packets) == 0; }, 5000));
   ASSERT_TRUE(InjectPackets(mix));
   ASSERT_TRUE(SettlesAt(packets, 7, 10000)) << RemoteListCount(packets);
 
@@ -372,13 +361,13 @@ TEST_F(TrafficMonitorTest, FiltersCapPauseRankingAndReopening) {
   SendMessageA(slider, TBM_SETPOS, TRUE, 1);
   PostMessageA(monitor, WM_HSCROLL, MAKEWPARAM(TB_ENDTRACK, 0), reinterpret_cast<LPARAM>(slider));
   Press(monitor, IDC_WATCH_ALL);
-  ASSERT_TRUE(WaitFor([&] { return RemoteListCount(packets) == 0; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteListCount(packets) == 0; }, 5000));
   // Paced so that each batch is listed before the next (the list takes at most a row a ms).
   CChildProcess traffic;
   ASSERT_TRUE(traffic.Start(ExeDir() + "\\trafficgen.exe", "flood 203.0.113.12 192.0.2.200 80 5003 --rate 500", ""));
   int most = 0;
   const DWORD capStart = GetTickCount();
-  ASSERT_TRUE(WaitFor([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     const int n = RemoteListCount(packets);
     most = std::max(most, n);
     return most > 4900 && n == 2;
@@ -392,12 +381,12 @@ TEST_F(TrafficMonitorTest, FiltersCapPauseRankingAndReopening) {
 
   // "停止监视" freezes the list; "开始监视" resumes with packets that come afterwards.
   Press(monitor, IDC_WATCH_PAUSE);
-  ASSERT_TRUE(WaitFor([&] { return ItemText(monitor, IDC_WATCH_PAUSE) == "开始监视"; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return ItemText(monitor, IDC_WATCH_PAUSE) == "开始监视"; }, 5000));
   ASSERT_TRUE(InjectPackets({Arriving("203.0.113.13", 20)}));
   Sleep(2500);
   EXPECT_EQ(2, RemoteListCount(packets));
   Press(monitor, IDC_WATCH_PAUSE);
-  ASSERT_TRUE(WaitFor([&] { return ItemText(monitor, IDC_WATCH_PAUSE) == "停止监视"; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return ItemText(monitor, IDC_WATCH_PAUSE) == "停止监视"; }, 5000));
   ASSERT_TRUE(InjectPackets({Arriving("203.0.113.14", 6)}));
   ASSERT_TRUE(SettlesAt(packets, 8, 10000)) << RemoteListCount(packets);
   EXPECT_EQ("203.0.113.14", RemoteListText(packets, 7, 2));
@@ -411,37 +400,37 @@ TEST_F(TrafficMonitorTest, FiltersCapPauseRankingAndReopening) {
   ASSERT_TRUE(InjectPackets({Leaving("198.51.100.20", 10, 102400), Leaving("198.51.100.21", 5),
                              Arriving("203.0.113.77", 300)}));
   Press(drawPage, IDC_DRAW_BY_MB);
-  ASSERT_TRUE(WaitFor([&] { return RemoteColumnTitle(ranking, 2) == "MB"; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteColumnTitle(ranking, 2) == "MB"; }, 5000));
   EXPECT_TRUE(RankShows("198.51.100.20", "1.0000", 8000)) << RemoteListText(ranking, 0, 1);
   EXPECT_EQ(0, RankRowOf("198.51.100.20"));
   EXPECT_TRUE(RankShows("198.51.100.21", "0.0003", 1000));
   EXPECT_EQ("", RemoteListText(ranking, 29, 1));  // empty slots are listed too
   EXPECT_EQ("0.0000", RemoteListText(ranking, 29, 2));
-  EXPECT_TRUE(WaitFor([&] { return ItemText(drawPage, IDC_DRAW_RANK_GROUP).rfind("MB/1分钟统计用:", 0) == 0; }, 2000));
+  EXPECT_TRUE(WaitUntil([&] { return ItemText(drawPage, IDC_DRAW_RANK_GROUP).rfind("MB/1分钟统计用:", 0) == 0; }, 2000));
   Press(drawPage, IDC_DRAW_BY_COUNT);
-  ASSERT_TRUE(WaitFor([&] { return RemoteColumnTitle(ranking, 2) == "次数"; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteColumnTitle(ranking, 2) == "次数"; }, 5000));
   EXPECT_TRUE(RankShows("203.0.113.77", "300", 5000)) << "every packet counts while the list takes them too";
   // The chart draws the top address (series 0, red) right of its scale.
   HWND chart = GetDlgItem(drawPage, IDC_DRAW_CHART);
   RECT rc;
   GetClientRect(chart, &rc);
-  EXPECT_TRUE(WaitFor([&] { return PixelsOf(chart, RGB(255, 0, 0), 60, 0, rc.right, rc.bottom) > 0; }, 10000));
+  EXPECT_TRUE(WaitUntil([&] { return PixelsOf(chart, RGB(255, 0, 0), 60, 0, rc.right, rc.bottom) > 0; }, 10000));
   // A click on a row keeps its address selected through the rebuilds, wherever it moves.
   const RECT top = RemoteListRowRect(ranking, 0);
   PostClick(ranking, (top.left + top.right) / 2, (top.top + top.bottom) / 2);
   ASSERT_TRUE(InjectPackets({Arriving("203.0.113.78", 500)}));
   EXPECT_TRUE(RankShows("203.0.113.78", "500", 8000));
-  EXPECT_TRUE(WaitFor([&] { return RemoteSelectedRow(ranking) == 1; }, 4000)) << RemoteSelectedRow(ranking);
+  EXPECT_TRUE(WaitUntil([&] { return RemoteSelectedRow(ranking) == 1; }, 4000)) << RemoteSelectedRow(ranking);
   EXPECT_EQ("203.0.113.77", RemoteListText(ranking, 1, 1));
 
   // Closing empties the packet list; reopening starts it empty while the ranking counts on.
   PostMessageA(monitor, WM_SYSCOMMAND, SC_CLOSE, 0);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(monitor); }, 5000));
-  ASSERT_TRUE(WaitFor([&] { return RemoteListCount(packets) == 0; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(monitor); }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return RemoteListCount(packets) == 0; }, 3000));
   ASSERT_TRUE(InjectPackets({Arriving("203.0.113.77", 100)}));
   Sleep(1500);
   app.Click(IDC_MONITOR);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(monitor) != FALSE; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(monitor) != FALSE; }, 5000));
   EXPECT_TRUE(RankShows("203.0.113.77", "400", 8000));
   EXPECT_EQ(0, RemoteListCount(packets));
 }
