@@ -276,13 +276,17 @@ TEST_F(MainWindowTest, AlertAndRemoteDialogsOpenAndCloseTwiceUnderTheDebugHeap) 
 TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuestion) {
   ASSERT_TRUE(app.Start(dir.Path()));
   const auto openMenu = [&] {
-    PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
     HWND shown = nullptr;  // the visible pop-up menu
-    WaitFor([&] {
-      for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
-        if (IsWindowVisible(menu)) shown = menu;
-      return shown != nullptr;
-    }, 5000);
+    // Right after another program of the session went away, Wine now and then drops a pop-up
+    // menu of a hidden window before it shows: the icon is clicked again, as a person would.
+    for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+      PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
+      WaitFor([&] {
+        for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
+          if (IsWindowVisible(menu)) shown = menu;
+        return shown != nullptr;
+      }, 3000);
+    }
     return shown;
   };
   CWin32ProfileStore store;
