@@ -3,7 +3,7 @@
 #include "app/resource.h"
 #include "ipblock/ipfilter_dlg_win32.h"
 #include "resources/sysinfo_dlg_win32.h"
-#include "traffic/traffic_monitor_host_win32.h"
+#include "traffic/watch_main_dlg_win32.h"
 #include "webguard/watchfile_dlg_win32.h"
 
 DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_ALERTS, owner); }
@@ -19,7 +19,7 @@ DialogPtr<> MadeWindow(DialogPtr<> window) {
 }  // namespace
 
 void CWorkingWindows::CreateAll(HWND mainWindow) {
-  pWatchMainDlg = MadeWindow(MakeDialog<CTrafficMonitorHost>(mainWindow));
+  pWatchMainDlg = MadeWindow(MakeDialog<CWatchMainDlg>(mainWindow));
   pIpFilterDlg = MadeWindow(MakeDialog<Cipfilterdlg>(mainWindow));
   pWatchfileDlg.reset();  // an earlier set's watcher and library go before the new ones come
   pWatchfileDlg = MadeWindow(MakeDialog<CWatchfileDlg>(mainWindow));

@@ -14,6 +14,7 @@ std::atomic<bool> g_bMonitorShown{false};
 bool CPacketPipeline::ReaderStep() {
   CLockPortGuard guard(m_lock);
   if (!m_idle() || !g_bRefill) return false;
+  m_bBatchListable = false;  // whatever the fetch leaves in the buffer is no batch of packets yet
   if (!m_fetch(&m_buffer)) return false;
   // The consumers rely on fresh marks; a driver that leaves them alone must not stop them.
   std::fill(m_buffer.bytes.begin() + kSnapshotListTakenOffset, m_buffer.bytes.end(), 0);
@@ -24,6 +25,7 @@ bool CPacketPipeline::ReaderStep() {
   g_bRefill = false;
   g_nListCursor = start;
   g_nStatsCursor = start;
+  m_bBatchListable = true;
   return true;
 }
 
@@ -62,15 +64,13 @@ bool CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>
     if (pageHasRows) clearPage();
     return false;
   }
-  if (!m_idle() || g_bRefill) return false;
+  // Only the statistics consumer ends a batch: the list neither clears the slots it takes nor
+  // asks for the next batch, so counting (and automatic blocking) never depends on whether the
+  // monitor is shown. The list takes the batch up to its end until the reader replaces it.
+  if (!m_idle() || !m_bBatchListable) return false;
   const int i = g_nListCursor;
-  if (SlotEndsBatch(i, true)) {
-    g_nListCursor = 0;
-    g_bRefill = true;
-    return false;
-  }
+  if (SlotEndsBatch(i, true)) return false;
   const _CPacketInfo copy = m_buffer.Slot(i);
-  m_buffer.ClearSlot(i);
   m_buffer.SetListTaken(i, 1);
   sink(copy);
   g_nListCursor = i + 1;

@@ -36,7 +36,8 @@ class CPacketPipeline {
   bool ReaderStep();
   // Counts one record; localIps decides which packets leave the server. True when it did.
   bool StatsStep(const std::vector<std::string>& localIps);
-  // Hands one record to the page while it is shown (true); clears the page when it is not.
+  // Hands one record of the batch to the page while it is shown (true); clears the page when
+  // it is not. It never ends a batch: the statistics consumer does.
   bool ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows);
 
  private:
@@ -46,6 +47,7 @@ class CPacketPipeline {
   IPacketLock& m_lock;
   Fetch m_fetch;
   DriverIdle m_idle;
+  bool m_bBatchListable = false;  // the buffer holds the last accepted batch with packets
 };
 
 // How a consumer thread waits. While it is taking records it holds a fine system timer, so

@@ -12,6 +12,8 @@
 #include "traffic/packet_pipeline.h"
 #include "ui/window_post_win32.h"
 
+std::atomic<long> CPacketRow::s_nInFlight{0};
+
 namespace {
 
 class CPacketMutexLock : public IPacketLock {
@@ -86,7 +88,7 @@ bool FeederStep() {
   if (g_bMonitorPaused) return false;  // paused: the feeder takes nothing
   return g_pipeline.ListStep(
       [](const _CPacketInfo& info) {
-        g_bPageHasRows = PostPayload(g_hPacketPage, kPacketRowMessage, std::make_unique<_CPacketInfo>(info)) ||
+        g_bPageHasRows = PostPayload(g_hPacketPage, kPacketRowMessage, std::make_unique<CPacketRow>(info)) ||
                          g_bPageHasRows;
       },
       [] { g_bPageHasRows = !PostToWindow(g_hPacketPage, kPacketClearMessage); }, g_bPageHasRows);

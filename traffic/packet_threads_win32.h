@@ -1,8 +1,27 @@
 #pragma once
 #include <windows.h>
 
-// Posted to the packet page. The row's _CPacketInfo is the page's to free (TakePayload).
-constexpr UINT kPacketRowMessage = WM_USER + 1;    // 0x401: lParam owns one _CPacketInfo
+#include <atomic>
+
+#include "driver/driver_records.h"
+
+// One captured packet on its way from the list feeder to the packet page. The rows not yet
+// freed are counted: a row lost or freed twice shows in the count.
+struct CPacketRow {
+  explicit CPacketRow(const _CPacketInfo& packet) : info(packet) { ++s_nInFlight; }
+  ~CPacketRow() { --s_nInFlight; }
+  CPacketRow(const CPacketRow&) = delete;
+  CPacketRow& operator=(const CPacketRow&) = delete;
+  static long InFlight() { return s_nInFlight.load(); }
+
+  _CPacketInfo info;
+
+ private:
+  static std::atomic<long> s_nInFlight;
+};
+
+// Posted to the packet page. The row is the page's to free (TakePayload<CPacketRow>).
+constexpr UINT kPacketRowMessage = WM_USER + 1;    // 0x401: lParam owns one CPacketRow
 constexpr UINT kPacketClearMessage = WM_USER + 3;  // empty the packet list
 
 // Starts the reader, statistics and list feeder threads (once per process; they never end).

@@ -105,6 +105,8 @@ GLYPHS = {
     "minus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4),
     "lens": lambda x, y: ring(x, y, 14, 14, 5.5, 2.5) or seg(x, y, 18, 18, 24, 24, 3.5),
     "cross": lambda x, y: seg(x, y, 10, 10, 22, 22, 3.5) or seg(x, y, 22, 10, 10, 22, 3.5),
+    "refresh": lambda x, y: (ring(x, y, 16, 16, 7, 3) and not (x > 16 and y < 16))
+    or (15 <= x <= 22 and abs(y - 9) <= (22 - x) * 0.7),
 }
 
 WHITE = (255, 255, 255, 255)
@@ -129,6 +131,7 @@ ICONS = {
     "outer_add.ico": lambda n: badge(n, (40, 160, 70, 255), GLYPHS["plus"]),      # 243
     "scan.ico": lambda n: badge(n, (230, 140, 20, 255), GLYPHS["lens"]),        # 265: the scan blinking
     "clear.ico": lambda n: badge(n, (150, 150, 150, 255), GLYPHS["cross"]),     # 3200: clear the result list
+    "refresh.ico": lambda n: badge(n, (40, 140, 110, 255), GLYPHS["refresh"]),  # 261
 }
 
 

@@ -280,10 +280,47 @@ TEST_F(PipelineTest, ListFeederTakesRecordsOnlyWhileTheMonitorIsShown) {
   g_bMonitorShown = true;
   pipeline->ListStep(sink, [&] { ++clears; }, true);
   EXPECT_EQ(1, rows);
-  // The slot the feeder took is empty for the statistics consumer: its batch ends there.
-  pipeline->StatsStep(local);
+  // The slot the feeder took still counts for the statistics consumer.
+  EXPECT_TRUE(pipeline->StatsStep(local));
+  EXPECT_FALSE(g_bRefill);
+  EXPECT_EQ(1, g_IpInTable[0].nCount);
+  g_bMonitorShown = false;
+}
+
+// Whichever consumer runs ahead, the statistics count the whole batch and the list shows it.
+TEST_F(PipelineTest, TheListNeverEndsABatchForTheStatisticsAndFinishesItsOwn) {
+  for (int i = 0; i < 3; ++i) Put(i, "203.0.113.7", "192.0.2.10", 60);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  g_bMonitorShown = true;
+  int rows = 0;
+  auto sink = [&](const _CPacketInfo&) { ++rows; };
+  // The list runs ahead to the end of the batch: it waits there and asks for nothing.
+  for (int i = 0; i < 5; ++i) pipeline->ListStep(sink, [] {}, true);
+  EXPECT_EQ(3, rows);
+  EXPECT_FALSE(g_bRefill);
+  int counted = 0;
+  while (pipeline->StatsStep(local)) ++counted;
+  EXPECT_EQ(3, counted);
+  EXPECT_TRUE(g_bRefill);  // the statistics ended the batch
+  // Next batch: the statistics run ahead and end it; the list still takes it to its end.
+  Put(3, "203.0.113.8", "192.0.2.10", 60);
+  Put(4, "203.0.113.8", "192.0.2.10", 60);
+  next->SetStart(3);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  while (pipeline->StatsStep(local)) {
+  }
   EXPECT_TRUE(g_bRefill);
-  EXPECT_EQ(0, g_IpInTable[0].nCount);
+  EXPECT_EQ(2, g_IpInTable[1].nCount);
+  rows = 0;
+  while (pipeline->ListStep(sink, [] {}, true)) {
+  }
+  EXPECT_EQ(2, rows);
+  // Until the reader replaces the batch; a refused fetch leaves nothing to list.
+  driverAccepts = false;
+  pipeline->ReaderStep();
+  g_nListCursor = 3;
+  EXPECT_FALSE(pipeline->ListStep(sink, [] {}, true));
+  g_bMonitorShown = false;
 }
 
 }  // namespace

@@ -83,6 +83,10 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   EXPECT_EQ(loaded + "," + kAttacker + "|0|5分钟|0", BlockedList());  // automatic: matched exactly
   EXPECT_TRUE(DriverBlocks(kAttacker));
   EXPECT_FALSE(DriverBlocks(kFriend));
+  // The statistics window runs on the traffic monitor's chart page, which was never shown.
+  const HWND monitor = app.FindWindowTitled("监视数据");
+  ASSERT_NE(nullptr, monitor);
+  EXPECT_FALSE(IsWindowVisible(monitor));
 
   uint32_t recorded = 0, dropped = 0;
   ASSERT_TRUE(InjectPackets(Flood(kAttacker, 10), &recorded, &dropped));

@@ -26,14 +26,7 @@ std::string Config(const char* section, const char* key) {
   return ReadIni(store, kConfigFile, section, key);
 }
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
+const auto WaitFor = &WaitUntil;
 
 // Ends the crash debugger that Wine starts for a program of the test that failed (with the
 // heap trace on, it would write for minutes and keep the test's output open).
@@ -283,13 +276,17 @@ TEST_F(MainWindowTest, AlertAndRemoteDialogsOpenAndCloseTwiceUnderTheDebugHeap) 
 TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuestion) {
   ASSERT_TRUE(app.Start(dir.Path()));
   const auto openMenu = [&] {
-    PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
     HWND shown = nullptr;  // the visible pop-up menu
-    WaitFor([&] {
-      for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
-        if (IsWindowVisible(menu)) shown = menu;
-      return shown != nullptr;
-    }, 5000);
+    // Right after another program of the session went away, Wine now and then drops a pop-up
+    // menu of a hidden window before it shows: the icon is clicked again, as a person would.
+    for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
+      PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
+      WaitFor([&] {
+        for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
+          if (IsWindowVisible(menu)) shown = menu;
+        return shown != nullptr;
+      }, 3000);
+    }
     return shown;
   };
   CWin32ProfileStore store;
