@@ -147,7 +147,7 @@ class RemoteOperationTest : public ::testing::Test {
 TEST_F(RemoteOperationTest, PasswordSetInTheWindowThenReleaseAllFromThePage) {
   StartProtecting();
   app.Click(IDC_REMOTE);
-  HWND window = app.FindWindowTitled("远程操作");
+  HWND window = WaitForWindow(app.Process().Pid(), "#32770", "远程操作", 5000);
   ASSERT_NE(nullptr, window);
   char address[256] = {};
   GetDlgItemTextA(window, IDC_REMOTE_ADDRESS, address, sizeof(address));
@@ -200,6 +200,8 @@ TEST_F(RemoteOperationTest, AWrongPasswordChangesNothingAndTheRebootGoesThroughT
   EXPECT_EQ(std::string::npos, lower.find("c:\\windows\\")) << log;
   EXPECT_EQ(std::string::npos, lower.find("tavrick_hooked.exe")) << log;
   EXPECT_EQ(std::string::npos, lower.find("explorer.exe")) << log;
+  // This test is an ordinary program of the same administrator: the real reboot would end it.
+  EXPECT_NE(std::string::npos, log.find("end " + std::to_string(GetCurrentProcessId()) + " ")) << log;
   EXPECT_TRUE(app.Process().Running());
   EXPECT_EQ(3, Rows());  // release was not asked for
   EXPECT_EQ(3u, DriverBlocks());
