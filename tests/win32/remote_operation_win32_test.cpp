@@ -208,3 +208,66 @@ TEST_F(RemoteOperationTest, AWrongPasswordChangesNothingAndTheRebootGoesThroughT
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RemoteOperationTest, AlertWindowShowsTheBalanceChecksTheChannelsAndSaves) {
+  ASSERT_EQ("25,30", StandInAdmin("/tavrick/admin/account", "mac=" + mac + "&sms=25&days=30").body);
+  {
+    CWin32ProfileStore store;
+    WriteIni(store, kConfigFile, "msg", "ipfilterchk", "1");
+    WriteIni(store, kConfigFile, "msg", "emil", "old@example.com");
+  }
+  StartProtecting();
+  app.Click(IDC_ALERTS);
+  HWND window = WaitForWindow(app.Process().Pid(), "#32770", "即时提醒", 5000);
+  ASSERT_NE(nullptr, window);
+  auto text = [&](int id) {
+    char value[256] = {};
+    GetDlgItemTextA(window, id, value, sizeof(value));
+    return std::string(value);
+  };
+  auto checked = [&](int id) { return IsDlgButtonChecked(window, id) == BST_CHECKED; };
+  auto click = [&](int id) {
+    const bool before = checked(id);
+    PostMessageA(GetDlgItem(window, id), BM_CLICK, 0, 0);
+    WaitFor([&] { return checked(id) != before; }, 3000);
+  };
+  auto save = [&] {
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MSG_SAVE, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_MSG_SAVE)));
+    return app.Answer(kAppName, IDOK);
+  };
+  auto readOnly = [&](int id) { return (GetWindowLongA(GetDlgItem(window, id), GWL_STYLE) & ES_READONLY) != 0; };
+
+  EXPECT_TRUE(WaitFor([&] { return text(IDC_MSG_SMS_COUNT) == "共25条"; }, 5000)) << text(IDC_MSG_SMS_COUNT);
+  EXPECT_TRUE(checked(IDC_MSG_IPFILTER));
+  EXPECT_FALSE(checked(IDC_MSG_CPU));
+  EXPECT_TRUE(checked(IDC_MSG_EMAIL_ON));
+  EXPECT_EQ("old@example.com", text(IDC_MSG_EMAIL));
+  EXPECT_FALSE(checked(IDC_MSG_SMS_ON));
+  EXPECT_TRUE(readOnly(IDC_MSG_PHONE));
+
+  click(IDC_MSG_CPU);
+  click(IDC_MSG_SMS_ON);
+  EXPECT_FALSE(readOnly(IDC_MSG_PHONE));
+  SetDlgItemTextA(window, IDC_MSG_PHONE, "1380013800");
+  EXPECT_EQ("您输入的移动电话格式错误!", save());
+  EXPECT_EQ("1", Config("msg", "cpuchk"));  // the switches are saved before the addresses
+  EXPECT_EQ("", Config("msg", "phone"));
+  SetDlgItemTextA(window, IDC_MSG_PHONE, "13800138000");
+  EXPECT_EQ("保存成功!", save());
+  EXPECT_EQ("13800138000", Config("msg", "phone"));
+  EXPECT_EQ("old@example.com", Config("msg", "emil"));
+
+  click(IDC_MSG_EMAIL_ON);  // unticked: emptied and locked; the save writes no address
+  EXPECT_EQ("", text(IDC_MSG_EMAIL));
+  EXPECT_TRUE(readOnly(IDC_MSG_EMAIL));
+  EXPECT_EQ("保存成功!", save());
+  EXPECT_EQ("", Config("msg", "emil"));
+  EXPECT_TRUE(IsWindow(window));
+  PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MSG_CLOSE, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }, 5000));
+}
+
+}  // namespace
