@@ -25,7 +25,7 @@
 #include "ipblock/blocked_list.h"
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables_win32.h"
-#include "remote/reboot_win32.h"
+#include "remote/remote_operation_win32.h"
 #include "ui/message_pump_win32.h"
 #include "ui/web_link_win32.h"
 #include "update/upgrade_win32.h"
@@ -106,6 +106,7 @@ BOOL CTavrickDlg::OnInitDialog() {
   CreateProcessMutexes();
   VendorServiceInit(g_Settings, g_saLocalIp.front());
   VendorServiceStartupPolls();
+  InstallRemoteCommandCheck();
 
   g_strLatestVersion = kVersionNumber;
   m_hStatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, nullptr,
@@ -229,7 +230,8 @@ void CTavrickDlg::WaitPumping(int seconds) {
   for (int i = 0; i < seconds; ++i) PumpMessagesAndWait(1000);
 }
 
-void CTavrickDlg::RebootServer() { RebootThisServer(); }
+// The driver's restart question: administrators' programs end first, as for a remote reboot.
+void CTavrickDlg::RebootServer() { RemoteReboot(); }
 
 void CTavrickDlg::EndProcess() {
   m_tray.Remove();

@@ -1,13 +1,15 @@
 #include "app/working_windows_win32.h"
 
+#include "alerts/msg_dlg_win32.h"
 #include "app/resource.h"
 #include "ipblock/ipfilter_dlg_win32.h"
+#include "remote/remote_dlg_win32.h"
 #include "resources/sysinfo_dlg_win32.h"
 #include "traffic/watch_main_dlg_win32.h"
 #include "webguard/watchfile_dlg_win32.h"
 
-DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_ALERTS, owner); }
-DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CModelessDialog>(IDD_REMOTE, owner); }
+DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CMSGDLG>(owner); }
+DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CREMOTE>(owner); }
 
 namespace {
 

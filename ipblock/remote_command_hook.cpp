@@ -5,6 +5,7 @@ RemoteCommandCheck& Check() {
   static RemoteCommandCheck check;
   return check;
 }
+unsigned g_nRemoteCommandPeriodMs = kRemoteCommandPeriodMs;
 }  // namespace
 
 void SetRemoteCommandCheck(RemoteCommandCheck check) { Check() = std::move(check); }
@@ -13,3 +14,7 @@ bool RunRemoteCommandCheck() {
   const RemoteCommandCheck check = Check();  // a copy: the check may replace itself
   return check ? check() : false;
 }
+
+void SetRemoteCommandPeriodMs(unsigned milliseconds) { g_nRemoteCommandPeriodMs = milliseconds; }
+
+unsigned RemoteCommandPeriodMs() { return g_nRemoteCommandPeriodMs; }

@@ -14,3 +14,9 @@ using RemoteCommandCheck = std::function<bool()>;
 void SetRemoteCommandCheck(RemoteCommandCheck check);
 // Runs the check when one is set; false when none is or it released nothing.
 bool RunRemoteCommandCheck();
+
+// Period of the window's timer that runs the check: 120 s. Only a test build shortens it,
+// before start-up.
+constexpr unsigned kRemoteCommandPeriodMs = 120 * 1000;
+void SetRemoteCommandPeriodMs(unsigned milliseconds);
+unsigned RemoteCommandPeriodMs();

@@ -10,7 +10,8 @@
 class CTavrickSession {
  public:
   // Starts the program in workDir (where its configuration lives) and waits for its window.
-  bool Start(const std::string& workDir, const std::string& words = "");
+  // exe: another build of the program (the hooked test build); tavrick.exe when empty.
+  bool Start(const std::string& workDir, const std::string& words = "", const std::string& exe = "");
   HWND Main() const { return m_hMain; }
   CChildProcess& Process() { return m_process; }
 

@@ -6,14 +6,21 @@
 //                                   day, so the self-restart is due at the first display tick
 //                                   after protection has run a second. The hook leaves the
 //                                   environment, so the restarted copy runs without it.
+//   TAVRICK_HOOK_REMOTE_MS=<ms>     period of the remote command check (blocked-IP window)
+//   TAVRICK_HOOK_REMOTE_PORTS=<file> the remote reboot lists the real processes and accounts
+//                                   but ends nothing and does not reboot: it appends
+//                                   "end <id> <path>" per process it would end, then "reboot"
 #include <windows.h>
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/process_state.h"
 #include "app/tavrick_app_win32.h"
+#include "ipblock/remote_command_hook.h"
+#include "remote/remote_operation_win32.h"
 #include "resources/resource_ports_win32.h"
 
 namespace {
@@ -50,7 +57,55 @@ class CFourOClock : public IResourceClock {
   IResourceClock& m_real;
 };
 
+void Record(const std::string& file, const std::string& line) {
+  if (FILE* out = std::fopen(file.c_str(), "a")) {
+    std::fputs((line + "\n").c_str(), out);
+    std::fclose(out);
+  }
+}
+
+// The real process list, paths and owners; ending a process only writes it down.
+class CRecordingProcesses : public ISystemProcesses {
+ public:
+  CRecordingProcesses(ISystemProcesses& real, std::string file) : m_real(real), m_file(std::move(file)) {}
+  bool ListProcessIds(std::vector<uint32_t>* ids) override { return m_real.ListProcessIds(ids); }
+  uint32_t OwnProcessId() override { return m_real.OwnProcessId(); }
+  std::string OwnExecutablePath() override { return m_real.OwnExecutablePath(); }
+  std::string WindowsFolder() override { return m_real.WindowsFolder(); }
+  uint32_t ShellProcessId() override { return m_real.ShellProcessId(); }
+  std::string ProcessPath(uint32_t id) override { return m_real.ProcessPath(id); }
+  std::string ProcessOwner(uint32_t id) override { return m_real.ProcessOwner(id); }
+  void Terminate(uint32_t id) override { Record(m_file, "end " + std::to_string(id) + " " + ProcessPath(id)); }
+
+ private:
+  ISystemProcesses& m_real;
+  std::string m_file;
+};
+
+class CRecordingReboot : public IServerReboot {
+ public:
+  explicit CRecordingReboot(std::string file) : m_file(std::move(file)) {}
+  void RebootServer() override { Record(m_file, "reboot"); }
+
+ private:
+  std::string m_file;
+};
+
+void InstallRemoteHooks() {
+  const int periodMs = std::atoi(Hook("TAVRICK_HOOK_REMOTE_MS").c_str());
+  if (periodMs > 0) SetRemoteCommandPeriodMs(static_cast<unsigned>(periodMs));
+  const std::string file = Hook("TAVRICK_HOOK_REMOTE_PORTS");
+  if (file.empty()) return;
+  static CRemoteSystemPorts ports = SystemRemotePorts();
+  static CRecordingProcesses processes(*ports.pProcesses, file);
+  static CRecordingReboot reboot(file);
+  ports.pProcesses = &processes;
+  ports.pReboot = &reboot;
+  SetRemoteSystemPorts(ports);
+}
+
 void InstallHooks() {
+  InstallRemoteHooks();
   static CResourcePorts ports = SystemResourcePorts();
   const std::string low = Hook("TAVRICK_HOOK_LOW_DISK");
   if (!low.empty()) {

@@ -1,0 +1,23 @@
+#pragma once
+// "即时提醒" (dialog 164): the eight alert switches, the e-mail and SMS channels and the SMS
+// balance. Opened afresh by the main window while protection runs; closing destroys it.
+#include "ui/modeless_dialog_win32.h"
+#include "ui/prompt_win32.h"
+
+class CMSGDLG : public CModelessDialog {
+ public:
+  explicit CMSGDLG(HWND owner);
+
+ protected:
+  BOOL OnInitDialog() override;
+  bool OnCommand(int id, int notifyCode) override;
+  void OnTimer(UINT_PTR id) override;
+  void OnDestroy() override;
+
+ private:
+  void RefreshBalance();
+  void ChannelToggled(int box, int field);
+  void Save();
+
+  CWin32Prompt m_prompt;
+};

@@ -1,0 +1,24 @@
+#include "remote/remote_settings.h"
+
+#include "alerts/service_answers.h"
+#include "config/ini_access.h"
+#include "remote/md5.h"
+
+namespace remotemsg {
+const char kNotEnabled[] = "必须选择开启远程操作,否则远程不起作用!";
+const char kTooShort[] = "密码长度必须由6位数字或英文字符组成!";
+const char kMismatch[] = "两次密码不一致!";
+const char kSaved[] = "保存成功!";
+}  // namespace remotemsg
+
+CRemoteSaveResult SaveRemotePassword(bool enabled, const std::string& password, const std::string& repeated,
+                                     CSettings& settings, IProfileStore& store) {
+  if (!enabled) return {remotemsg::kNotEnabled, RemoteField::kEnable};
+  const std::string trimmed = TrimAnswer(password);
+  if (trimmed.size() < kMinRemotePasswordBytes) return {remotemsg::kTooShort, RemoteField::kPassword};
+  if (password != repeated) return {remotemsg::kMismatch, RemoteField::kNone};
+  const std::string digest = MD5Text(trimmed);
+  WriteIni(store, kConfigFile, ini::kRemote, "remotepassw", digest);
+  settings.remotepassw = digest;  // a failed write is not detected; memory takes it in any case
+  return {remotemsg::kSaved, RemoteField::kNone};
+}
