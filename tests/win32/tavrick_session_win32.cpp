@@ -3,8 +3,8 @@
 #include "app/version.h"
 
 
-bool CTavrickSession::Start(const std::string& workDir, const std::string& words) {
-  if (!m_process.Start(TavrickExe(), words, workDir)) return false;
+bool CTavrickSession::Start(const std::string& workDir, const std::string& words, const std::string& exePath) {
+  if (!m_process.Start(exePath.empty() ? TavrickExe() : exePath, words, workDir)) return false;
   m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, 20000);
   // Shown only once its initialisation (and the configuration load) is over.
   const DWORD start = GetTickCount();

@@ -9,8 +9,9 @@
 
 class CTavrickSession {
  public:
-  // Starts the program in workDir (where its configuration lives) and waits for its window.
-  bool Start(const std::string& workDir, const std::string& words = "");
+  // Starts the program in workDir (where its configuration lives) and waits for its window;
+  // exePath "" is the build's tavrick.exe.
+  bool Start(const std::string& workDir, const std::string& words = "", const std::string& exePath = "");
   HWND Main() const { return m_hMain; }
   CChildProcess& Process() { return m_process; }
 
