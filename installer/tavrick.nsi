@@ -152,7 +152,7 @@ Function ${prefix}ClearFolder
   System::Call 'kernel32::GetFileAttributesW(w r0) i .r1'
   ${If} $1 != -1
     IntOp $1 $1 & 0x410   ; FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT
-    ${If} $1 == 0x10
+    ${If} $1 = 0x10
       Delete "$0\*.*"
       RMDir "$0"
     ${EndIf}
