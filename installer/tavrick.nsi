@@ -27,6 +27,7 @@ ManifestDPIAware true
 !define DRIVER_KEY "SYSTEM\CurrentControlSet\Services\firewalldriver"
 !define IDC_EXIT 1008            ; the main window's "退出软件" button
 !define EXIT_QUESTION_CAPTION " 提示"
+!define INSTANCE_MUTEX "tavrick"  ; the program's single-instance mutex
 !define WAIT_EXIT_STEPS 120      ; half seconds
 
 Var DriverOurs
@@ -71,47 +72,52 @@ FunctionEnd
 ; Asks a running Tavrick to stop protection and exit through its own exit command: the program asks
 ; "是否真的要停止防护吗?", stops filtering, closes the driver and ends. Interactively the administrator
 ; answers; a silent run answers Yes itself, since whoever ran it asked for the program to go.
-; Nothing is ever terminated: $0 is 1 when the program is still there after the wait, else 0.
+; Nothing is ever terminated: $0 is 1 when a Tavrick still runs after the wait (its instance mutex
+; is there: one whose window was not found, or one busy with a command), else 0.
 Function ${prefix}StopProgram
   Call ${prefix}FindMainWindow
-  ${If} $0 == 0
-    Return
+  ${If} $0 != 0
+    DetailPrint "正在停止防护并退出${APP}..."
+    ${IfNot} ${Silent}
+      MessageBox MB_OK|MB_ICONINFORMATION "${APP}正在运行,需要先停止防护并退出。$\r$\n请在${APP}询问“是否真的要停止防护吗?”时选择“是”。"
+    ${EndIf}
+    Call ${prefix}FindMainWindow
+    StrCpy $1 $0
   ${EndIf}
-  DetailPrint "正在停止防护并退出${APP}..."
-  ${IfNot} ${Silent}
-    MessageBox MB_OK|MB_ICONINFORMATION "${APP}正在运行,需要先停止防护并退出。$\r$\n请在${APP}询问“是否真的要停止防护吗?”时选择“是”。"
-  ${EndIf}
-  Call ${prefix}FindMainWindow
-  StrCpy $1 $0
-  ${If} $1 != 0
+  ${If} $0 != 0
     ; Posted: the program's question runs inside the command, which must not hold us up.
     System::Call 'user32::PostMessageW(p r1, i ${WM_COMMAND}, p ${IDC_EXIT}, p 0)'
-  ${EndIf}
-  StrCpy $2 0
-  ${DoWhile} $2 < ${WAIT_EXIT_STEPS}
-    IsWindow $1 0 gone
-    ${If} ${Silent}
-      ; The program's own question, owned by its main window.
-      FindWindow $3 "#32770" "${EXIT_QUESTION_CAPTION}"
-      ${If} $3 != 0
-        System::Call 'user32::GetWindow(p r3, i 4) p .r4'   ; GW_OWNER
-        ${If} $4 == $1
-          System::Call 'user32::PostMessageW(p r3, i ${WM_COMMAND}, p 6, p 0)'   ; IDYES
+    StrCpy $2 0
+    ${DoWhile} $2 < ${WAIT_EXIT_STEPS}
+      System::Call 'user32::IsWindow(p r1) i .r3'
+      ${IfThen} $3 = 0 ${|} ${Break} ${|}
+      ${If} ${Silent}
+        ; The program's own question, owned by its main window.
+        FindWindow $3 "#32770" "${EXIT_QUESTION_CAPTION}"
+        ${If} $3 != 0
+          System::Call 'user32::GetWindow(p r3, i 4) p .r4'   ; GW_OWNER
+          ${If} $4 == $1
+            System::Call 'user32::PostMessageW(p r3, i ${WM_COMMAND}, p 6, p 0)'   ; IDYES
+          ${EndIf}
         ${EndIf}
       ${EndIf}
+      Sleep 500
+      IntOp $2 $2 + 1
+    ${Loop}
+  ${EndIf}
+  ; The process ends right after its window; its instance mutex goes with it.
+  StrCpy $2 0
+  ${Do}
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r3'
+    ${If} $3 = 0
+      StrCpy $0 0
+      Return
     ${EndIf}
+    System::Call 'kernel32::CloseHandle(p r3)'
     Sleep 500
     IntOp $2 $2 + 1
-  ${Loop}
-  Call ${prefix}FindMainWindow
-  ${If} $0 != 0
-    StrCpy $0 1
-    Return
-  ${EndIf}
-  gone:
-  ; The process ends right after its window; give it a moment to let go of its files.
-  Sleep 1000
-  StrCpy $0 0
+  ${LoopUntil} $2 >= 10
+  StrCpy $0 1
 FunctionEnd
 
 ; DriverOurs = 1 when the driver service exists and its driver file is this folder's;

@@ -119,6 +119,18 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
   CreateDirectoryA((inst + "\\upgrade.old").c_str(), nullptr);  // the updater's rollback copy
   WriteWholeFile(inst + "\\upgrade.old\\tavrick.exe", "old");
   WriteWholeFile(inst + "\\upgrade.ini", "[upgrade]\r\n");
+  {
+    // A Tavrick that cannot be asked (no window of this build: only its instance mutex) keeps
+    // everything in place. Run in place (_?=), the uninstaller's exit code comes back.
+    const HANDLE running = CreateMutexA(nullptr, FALSE, "tavrick");
+    CChildProcess refused;
+    ASSERT_TRUE(refused.Start(inst + "\\uninst.exe", "/S _?=" + inst, dir.Path()));
+    ASSERT_TRUE(refused.WaitExit(30000));
+    CloseHandle(running);
+    EXPECT_EQ(2u, refused.ExitCode());
+    for (const char* name : kProgramFiles) EXPECT_TRUE(FileExists(inst + "\\" + name)) << name;
+    EXPECT_NE("", UninstallValue("InstallLocation"));
+  }
   ASSERT_TRUE(Uninstall(""));
   for (const char* name : kProgramFiles) EXPECT_FALSE(FileExists(inst + "\\" + name)) << name;
   EXPECT_FALSE(FileExists(inst + "\\upgrade.old"));
