@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <string>
 
 #include "app/resource.h"
@@ -22,15 +21,6 @@ namespace {
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tavrick";
 const char* const kProgramFiles[] = {"tavrick.exe", "upgrade.exe",        "setupdriver.dll", "scriptviruslib.dll",
                                      "firewalldriver.sys", "netsf.inf", "netsf_m.inf",     "uninst.exe"};
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
   const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -78,7 +68,7 @@ class InstallerTest : public ::testing::Test {
   bool Uninstall(const std::string& words) {
     CChildProcess uninstall;
     if (!uninstall.Start(inst + "\\uninst.exe", "/S" + words, dir.Path())) return false;
-    return WaitFor([&] { return !FileExists(inst + "\\uninst.exe"); }, 40000);
+    return WaitUntil([&] { return !FileExists(inst + "\\uninst.exe"); }, 40000);
   }
 
   CScratchDir dir;
@@ -144,7 +134,7 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
   // Told to, it takes the configuration and logs as well, and the folder with them.
   ASSERT_EQ(0u, Install());
   ASSERT_TRUE(Uninstall(" /PURGE"));
-  EXPECT_TRUE(WaitFor([&] { return !FileExists(inst); }, 5000)) << "folder left behind";
+  EXPECT_TRUE(WaitUntil([&] { return !FileExists(inst); }, 5000)) << "folder left behind";
 }
 
 TEST_F(InstallerTest, UninstallStopsProtectionThroughTheProgramFirst) {
@@ -167,7 +157,7 @@ TEST_F(InstallerTest, UninstallStopsProtectionThroughTheProgramFirst) {
   EXPECT_TRUE(app.Process().WaitExit(5000));
   EXPECT_EQ(0u, app.Process().ExitCode()) << "ended through its own exit command";
   EXPECT_FALSE(DriverServiceExists());
-  EXPECT_TRUE(WaitFor([] { return !ProbeDevice(); }, 5000)) << "driver still loaded";
+  EXPECT_TRUE(WaitUntil([] { return !ProbeDevice(); }, 5000)) << "driver still loaded";
   for (const char* name : kProgramFiles) EXPECT_FALSE(FileExists(inst + "\\" + name)) << name;
   const std::string cfg = ReadWholeFile(inst + "\\tavrick.cfg");
   EXPECT_NE(std::string::npos, cfg.find("onlinetime=0")) << "an orderly exit: no automatic start next time";

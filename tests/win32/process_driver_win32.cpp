@@ -101,3 +101,12 @@ std::string MessageBoxText(HWND box) {
 }
 
 void AnswerMessageBox(HWND box, int commandId) { PostMessageA(box, WM_COMMAND, MAKEWPARAM(commandId, BN_CLICKED), 0); }
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}

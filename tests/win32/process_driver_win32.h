@@ -3,6 +3,7 @@
 // read and answer its message boxes. Every wait is bounded.
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,3 +41,6 @@ std::string WindowCaption(HWND window);
 
 // Presses a message box button by command id (IDOK, IDYES, IDNO...).
 void AnswerMessageBox(HWND box, int commandId);
+
+// Polls done every 100 ms until it holds (true) or the timeout passes (false).
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
