@@ -25,6 +25,9 @@ done
 # Both shipping binaries must exist with the right PE kind.
 file build/i686/bin/tavrick.exe | grep -q 'PE32 executable' || { echo "i686 tavrick.exe missing or not PE32"; exit 1; }
 file build/x86_64/bin/tavrick.exe | grep -q 'PE32+ executable' || { echo "x86_64 tavrick.exe missing or not PE32+"; exit 1; }
+# So must both installers (NSIS).
+file build/i686/bin/tavrick-setup-x86.exe | grep -q 'PE32 executable' || { echo "i686 installer missing or not PE32"; exit 1; }
+file build/x86_64/bin/tavrick-setup-x64.exe | grep -q 'PE32+ executable' || { echo "x86_64 installer missing or not PE32+"; exit 1; }
 
 echo "== native unit tests"
 ctest --test-dir build/native --output-on-failure -j "$JOBS"
