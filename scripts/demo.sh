@@ -12,9 +12,9 @@ cd "$ROOT"
 bash scripts/setup.sh
 cmake -S . -B build/x86_64 -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake >/dev/null
-# Only what the demo needs: the program, the stand-ins it installs with, the traffic tool and
-# the demo's remote control.
-targets=(tavrick firewalldriver setupdriver scriptviruslib upgrade trafficgen democtl)
+# Only what the demo needs: the installer (the program with the stand-ins it installs with), the
+# traffic tool and the demo's remote control.
+targets=(installer trafficgen democtl)
 cmake --build build/x86_64 -j "$(nproc)" --target "${targets[@]}"
 BIN=$ROOT/build/x86_64/bin
 
@@ -84,9 +84,6 @@ fi
 
 # ---- installation ----------------------------------------------------------------------------
 mkdir -p "$APP"
-for f in tavrick.exe upgrade.exe setupdriver.dll scriptviruslib.dll firewalldriver.sys netsf.inf netsf_m.inf; do
-  cp "$BIN/$f" "$APP/"
-done
 digest=$(printf '%s' 'demo-remote' | md5sum | cut -d' ' -f1)
 WWW_WIN=$(winpath "$DEMO/www")
 printf '%s\r\n' '[sysice]' 'sysiceipcount=100' 'sysicetimer=1小时' \
@@ -95,7 +92,16 @@ printf '%s\r\n' '[sysice]' 'sysiceipcount=100' 'sysicetimer=1小时' \
   '[msg]' 'ipfilterchk=1' 'wormchk=1' 'diskchk=1' 'emil=admin@example.com' \
   '[remote]' "remotepassw=$digest" | iconv -f UTF-8 -t GBK > "$APP/tavrick.cfg"
 printf '<html><body>demo site</body></html>\n' > "$DEMO/www/index.html"
-step "安装 (install)" ok "$(cd "$APP" && ls | tr '\n' ' ')
+# The administrator's configuration is there before the install, which keeps it.
+cfg_before=$(md5sum < "$APP/tavrick.cfg")
+if "$WINE64" "$BIN/tavrick-setup-x64.exe" /S "/D=$(winpath "$APP")" >/dev/null 2>&1 && [ -e "$APP/tavrick.exe" ]; then
+  result=ok
+else
+  result=missing
+fi
+[ "$(md5sum < "$APP/tavrick.cfg")" = "$cfg_before" ] && kept="kept" || kept="REPLACED"
+step "安装 (install: tavrick-setup-x64.exe /S)" $result "$(cd "$APP" && ls | tr '\n' ' ')
+the administrator's tavrick.cfg was $kept by the installer
 configuration: flood limit 100 packets/minute, exception 198.51.100.9, web folder $WWW_WIN,
 alerts by e-mail for blocks, uploads and disks, remote password set"
 
