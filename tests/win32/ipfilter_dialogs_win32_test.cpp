@@ -12,6 +12,7 @@
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
+#include "process_driver_win32.h"
 #include "remote_list_view_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
@@ -22,15 +23,6 @@ namespace {
 const char kLoaded[] = "1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远,4.4.4.4|0|永远,5.5.5.5|0|永远";
 const int kRadios[] = {IDC_IPF_1MIN,    IDC_IPF_5MIN,   IDC_IPF_10MIN,  IDC_IPF_1HOUR,
                        IDC_IPF_24HOURS, IDC_IPF_1MONTH, IDC_IPF_FOREVER};
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(50);
-  }
-  return true;
-}
 
 std::string Config(const char* section, const char* key) {
   CWin32ProfileStore store;
@@ -70,7 +62,7 @@ class IpFilterWindowTest : public ::testing::Test {
     app.Click(IDC_DDOS);
     window = app.FindWindowTitled("被屏蔽IP列表");
     ASSERT_NE(nullptr, window);
-    ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(window) != FALSE; }, 5000));
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(window) != FALSE; }, 5000));
   }
   void TearDown() override { ResetDriver(kResetPackets | kResetTables); }
 
@@ -85,7 +77,7 @@ class IpFilterWindowTest : public ::testing::Test {
   void Toggle(int id) {
     const bool before = Checked(id);
     PostMessageA(Control(id), BM_CLICK, 0, 0);
-    WaitFor([&] { return Checked(id) != before; }, 3000);
+    WaitUntil([&] { return Checked(id) != before; }, 3000);
   }
   // A push button of the window; what it shows is read with Box().
   void Press(int id) { PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), reinterpret_cast<LPARAM>(Control(id))); }
@@ -128,7 +120,7 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   SendMessageA(Control(IDC_IPF_DURATION), CB_SETCURSEL, 5, 0);  // "24小时": nothing expires meanwhile
   SetText(IDC_IPF_PORT, "3389");
   Press(IDC_IPF_ADD);
-  ASSERT_TRUE(WaitFor([&] { return List().Count() == 6; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return List().Count() == 6; }, 5000));
   EXPECT_EQ("*.*.*.*", List().Text(5, 1));
   EXPECT_EQ("3389", List().Text(5, 2));
   EXPECT_TRUE(DriverHolds(0, Htons(3389)));
@@ -152,14 +144,14 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   EXPECT_EQ("添加失败!导致原因:此IP已在例外中,已经屏蔽IP,加入IP是本地IP。", Box());
   SetAddress(0, 1, 2, 3);
   Press(IDC_IPF_ADD);
-  ASSERT_TRUE(WaitFor([&] { return List().Count() == 7; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return List().Count() == 7; }, 5000));
   EXPECT_EQ("*.1.2.3", List().Text(6, 1));
 
   // Releasing row 3 selects row 2.
   ASSERT_TRUE(List().Click(3));
-  ASSERT_TRUE(WaitFor([&] { return List().Selected() == 3; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return List().Selected() == 3; }, 3000));
   Press(IDC_IPF_RELEASE);
-  ASSERT_TRUE(WaitFor([&] { return List().Count() == 6; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return List().Count() == 6; }, 5000));
   EXPECT_EQ(2, List().Selected());
   EXPECT_EQ("1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远,5.5.5.5|0|永远,0.0.0.0|3389|24小时,0.1.2.3|0|24小时",
             Config("ipfilter", "ipfilterlst"));
@@ -167,7 +159,7 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   // A clicked row stays selected through the 20-second rebuild; the rebuild resets a widened
   // hidden column, which tells when it has come.
   ASSERT_TRUE(List().Click(1));
-  ASSERT_TRUE(WaitFor([&] { return List().Selected() == 1; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return List().Selected() == 1; }, 3000));
   SendMessageA(Control(IDC_IPF_LIST), LVM_SETCOLUMNWIDTH, 4, 40);
 
   // Meanwhile the exception window: its messages, and one window shown again.
@@ -181,7 +173,7 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   };
   CRemoteListView exceptions(GetDlgItem(outer, IDC_IPO_LIST));
   addException(192, 168, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return exceptions.Count() == 1; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return exceptions.Count() == 1; }, 5000));
   EXPECT_EQ("192.168.*.*", exceptions.Text(0, 1));
   addException(192, 168, 1, 5);
   EXPECT_EQ("例外中已存在IP!", Box());
@@ -191,13 +183,13 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   EXPECT_EQ("请选择要删除的IP!", Box());
   EXPECT_EQ("192.168.0.0", Config("ipouter", "ipouterlst"));
   PostMessageA(outer, WM_CLOSE, 0, 0);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(outer); }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindowVisible(outer); }, 3000));
   Press(IDC_IPF_OUTER);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(outer) != FALSE; }, 3000));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(outer) != FALSE; }, 3000));
   EXPECT_EQ(1u, WindowsOf(app.Process().Pid(), "#32770", "添加例外IP").size());
   EXPECT_EQ(1, exceptions.Count());
 
-  ASSERT_TRUE(WaitFor([&] { return SendMessageA(Control(IDC_IPF_LIST), LVM_GETCOLUMNWIDTH, 4, 0) == 0; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return SendMessageA(Control(IDC_IPF_LIST), LVM_GETCOLUMNWIDTH, 4, 0) == 0; }, 30000));
   EXPECT_EQ((std::vector<std::string>{"0", "1", "2", "3", "4", "5"}), List().Column(0));
   EXPECT_EQ(1, List().Selected());
   EXPECT_EQ("2.2.2.20", List().Text(1, 4));

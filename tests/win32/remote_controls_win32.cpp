@@ -4,35 +4,9 @@
 
 #include <cstring>
 
+#include "remote_buffer_win32.h"
+
 namespace {
-
-// A block of memory in the process that owns a window, freed on scope exit.
-class CRemoteBuffer {
- public:
-  CRemoteBuffer(HWND window, size_t size) : m_size(size) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    m_hProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
-    if (m_hProcess) m_pBase = VirtualAllocEx(m_hProcess, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
-  }
-  ~CRemoteBuffer() {
-    if (m_pBase) VirtualFreeEx(m_hProcess, m_pBase, 0, MEM_RELEASE);
-    if (m_hProcess) CloseHandle(m_hProcess);
-  }
-  bool Ok() const { return m_pBase != nullptr; }
-  char* At(size_t offset) const { return static_cast<char*>(m_pBase) + offset; }
-  bool Write(size_t offset, const void* data, size_t size) const {
-    return WriteProcessMemory(m_hProcess, At(offset), data, size, nullptr) != FALSE;
-  }
-  bool Read(size_t offset, void* data, size_t size) const {
-    return ReadProcessMemory(m_hProcess, At(offset), data, size, nullptr) != FALSE;
-  }
-
- private:
-  HANDLE m_hProcess = nullptr;
-  void* m_pBase = nullptr;
-  size_t m_size;
-};
 
 constexpr size_t kTextAt = 512;  // the text buffer follows the record in the block
 constexpr size_t kTextSize = 512;

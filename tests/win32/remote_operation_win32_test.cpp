@@ -26,6 +26,7 @@
 #include "config/settings.h"
 #include "remote/md5.h"
 #include "remote/remote_settings.h"
+#include "process_driver_win32.h"
 #include "remote_list_view_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
@@ -36,15 +37,6 @@ namespace {
 
 const char kLoaded[] = "1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远";
 const char kPortsLog[] = "remote-ports.log";
-
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
 
 std::string Config(const char* section, const char* key) {
   CWin32ProfileStore store;
@@ -108,7 +100,7 @@ class RemoteOperationTest : public ::testing::Test {
     app.Click(IDC_DDOS);
     blocked = app.FindWindowTitled("被屏蔽IP列表");
     ASSERT_NE(nullptr, blocked);
-    ASSERT_TRUE(WaitFor([&] { return Rows() == 3 && DriverBlocks() == 3; }, 10000));
+    ASSERT_TRUE(WaitUntil([&] { return Rows() == 3 && DriverBlocks() == 3; }, 10000));
   }
   int Rows() const { return CRemoteListView(GetDlgItem(blocked, IDC_IPF_LIST)).Count(); }
 
@@ -169,7 +161,7 @@ TEST_F(RemoteOperationTest, PasswordSetInTheWindowThenReleaseAllFromThePage) {
 
   Request("secret%20one", false, true);
   // Polled on one tick, carried out on the next.
-  EXPECT_TRUE(WaitFor([&] { return Rows() == 0 && DriverBlocks() == 0 && Config("ipfilter", "ipfilterlst").empty(); },
+  EXPECT_TRUE(WaitUntil([&] { return Rows() == 0 && DriverBlocks() == 0 && Config("ipfilter", "ipfilterlst").empty(); },
                       20000))
       << Rows() << " rows, " << DriverBlocks() << " in the driver";
   EXPECT_EQ("", PortsLog());  // nothing asked for a reboot
@@ -182,7 +174,7 @@ TEST_F(RemoteOperationTest, AWrongPasswordChangesNothingAndTheRebootGoesThroughT
   }
   StartProtecting();
   Request("secret%20two", true, true);
-  ASSERT_TRUE(WaitFor([&] { return Taken(); }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return Taken(); }, 20000));
   Sleep(3500);  // two more ticks: the request was checked and dropped
   EXPECT_EQ(3, Rows());
   EXPECT_EQ(3u, DriverBlocks());
@@ -190,7 +182,7 @@ TEST_F(RemoteOperationTest, AWrongPasswordChangesNothingAndTheRebootGoesThroughT
   EXPECT_EQ("", PortsLog());
 
   Request("%20secret%20one%20", true, false);  // blanks around it: trimmed before hashing
-  ASSERT_TRUE(WaitFor([&] { return PortsLog().find("reboot") != std::string::npos; }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return PortsLog().find("reboot") != std::string::npos; }, 20000));
   const std::string log = PortsLog();
   EXPECT_EQ(log.size() - std::strlen("reboot\n"), log.rfind("reboot\n")) << log;  // the reboot comes last
   // Never this program, the shell, nor the system's and Wine's own processes.
@@ -231,7 +223,7 @@ TEST_F(RemoteOperationTest, AlertWindowShowsTheBalanceChecksTheChannelsAndSaves)
   auto click = [&](int id) {
     const bool before = checked(id);
     PostMessageA(GetDlgItem(window, id), BM_CLICK, 0, 0);
-    WaitFor([&] { return checked(id) != before; }, 3000);
+    WaitUntil([&] { return checked(id) != before; }, 3000);
   };
   auto save = [&] {
     PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MSG_SAVE, BN_CLICKED),
@@ -240,7 +232,7 @@ TEST_F(RemoteOperationTest, AlertWindowShowsTheBalanceChecksTheChannelsAndSaves)
   };
   auto readOnly = [&](int id) { return (GetWindowLongA(GetDlgItem(window, id), GWL_STYLE) & ES_READONLY) != 0; };
 
-  EXPECT_TRUE(WaitFor([&] { return text(IDC_MSG_SMS_COUNT) == "共25条"; }, 5000)) << text(IDC_MSG_SMS_COUNT);
+  EXPECT_TRUE(WaitUntil([&] { return text(IDC_MSG_SMS_COUNT) == "共25条"; }, 5000)) << text(IDC_MSG_SMS_COUNT);
   EXPECT_TRUE(checked(IDC_MSG_IPFILTER));
   EXPECT_FALSE(checked(IDC_MSG_CPU));
   EXPECT_TRUE(checked(IDC_MSG_EMAIL_ON));
@@ -267,7 +259,7 @@ TEST_F(RemoteOperationTest, AlertWindowShowsTheBalanceChecksTheChannelsAndSaves)
   EXPECT_EQ("", Config("msg", "emil"));
   EXPECT_TRUE(IsWindow(window));
   PostMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_MSG_CLOSE, BN_CLICKED), 0);
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(window); }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }, 5000));
 }
 
 }  // namespace

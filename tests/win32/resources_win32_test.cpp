@@ -25,15 +25,6 @@ namespace {
 
 const char kResourceCaption[] = "系统资源情况";
 
-bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
-
 std::string Text(HWND window, int id) {
   char text[256] = {};
   GetDlgItemTextA(window, id, text, sizeof(text));
@@ -72,7 +63,7 @@ class ResourceProgramTest : public ::testing::Test {
     ASSERT_TRUE(program.Start(exe, "", dir.Path()));
     main = WaitForWindow(program.Pid(), "#32770", kVersionTag, 20000);
     ASSERT_NE(nullptr, main);
-    ASSERT_TRUE(WaitFor([&] { return Text(main, IDC_STATE) == "启动"; }, 30000)) << Text(main, IDC_STATE);
+    ASSERT_TRUE(WaitUntil([&] { return Text(main, IDC_STATE) == "启动"; }, 30000)) << Text(main, IDC_STATE);
     resources = WaitForWindow(program.Pid(), "#32770", kResourceCaption, 5000);
     ASSERT_NE(nullptr, resources);
   }
@@ -129,10 +120,10 @@ TEST_F(ResourceProgramTest, TheWindowShowsBothBarsAndTheFixedDisksWithTheirTotal
   StartProtecting(TavrickExe());
   EXPECT_FALSE(IsWindowVisible(resources));
   PostMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_RESOURCES, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(resources) != FALSE; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(resources) != FALSE; }, 5000));
 
   // The captions turn into figures at the first 2-second tick.
-  ASSERT_TRUE(WaitFor([&] { return Text(resources, IDC_SYSINFO_MEM_TEXT).rfind("内存使用率:", 0) == 0; }, 8000))
+  ASSERT_TRUE(WaitUntil([&] { return Text(resources, IDC_SYSINFO_MEM_TEXT).rfind("内存使用率:", 0) == 0; }, 8000))
       << Text(resources, IDC_SYSINFO_MEM_TEXT);
   const std::string cpu = Text(resources, IDC_SYSINFO_CPU_TEXT);
   EXPECT_EQ(0u, cpu.rfind("CPU使用率:", 0)) << cpu;
@@ -200,7 +191,7 @@ TEST_F(ResourceProgramTest, AFullDiskSendsOneAlertToTheService) {
     for (size_t at = outbox.find(mail); at != std::string::npos; at = outbox.find(mail, at + 1)) ++count;
     return std::make_pair(count, outbox);
   };
-  ASSERT_TRUE(WaitFor([&] { return alerts().first > 0; }, 30000));
+  ASSERT_TRUE(WaitUntil([&] { return alerts().first > 0; }, 30000));
   EXPECT_NE(std::string::npos, alerts().second.find("服务器C:空间不足,请清理!"));
   Sleep(4000);  // four more checks and table refreshes
   EXPECT_EQ(1u, alerts().first);
@@ -243,7 +234,7 @@ TEST_F(ResourceProgramTest, TheDailyRestartStartsACopyWithRebootThatKeepsOneCopy
   EXPECT_EQ(0u, program.ExitCode());
 
   HWND copy = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (copy = FindWindowA("#32770", kVersionTag)) != nullptr; }, 20000));
+  ASSERT_TRUE(WaitUntil([&] { return (copy = FindWindowA("#32770", kVersionTag)) != nullptr; }, 20000));
   DWORD pid = 0;
   GetWindowThreadProcessId(copy, &pid);
   // Ended with the test, however it ends.
@@ -258,7 +249,7 @@ TEST_F(ResourceProgramTest, TheDailyRestartStartsACopyWithRebootThatKeepsOneCopy
   EXPECT_EQ("\"" + HookedExe() + "\" reboot", CommandLineOf(pid));
   // The protection time carries over: the copy protects again by itself, and does not restart
   // once more (the hook is gone from its environment).
-  EXPECT_TRUE(WaitFor([&] { return Text(copy, IDC_STATE) == "启动"; }, 30000)) << Text(copy, IDC_STATE);
+  EXPECT_TRUE(WaitUntil([&] { return Text(copy, IDC_STATE) == "启动"; }, 30000)) << Text(copy, IDC_STATE);
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(process.get(), 5000));
 
   // It holds the name: a normal start is refused.
