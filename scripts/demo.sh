@@ -20,7 +20,7 @@ BIN=$ROOT/build/x86_64/bin
 
 DEMO=$ROOT/build/demo
 rm -rf "$DEMO"
-mkdir -p "$DEMO/shots" "$DEMO/www/upload"
+mkdir -p "$DEMO/shots" "$DEMO/www"
 APP=$DEMO/app
 STEPS=$DEMO/steps.tsv
 : > "$STEPS"
@@ -68,7 +68,7 @@ SERVICE=http://$TAVRICK_SERVICE_HOST/tavrick
 echo "demo: vendor service $SERVICE/admin/ (outbox), $SERVICE/user/index.jsp (remote operation)"
 echo "demo: administrator password of those pages (new at each start): $(cat "$VENDOR_DATA/admin.password")"
 SVC() { python3 demo/service.py "$SERVICE" "$VENDOR_DATA/admin.password" "$@"; }
-outbox() { SVC outbox || true; }
+outbox() { SVC outbox || { sleep 2; SVC outbox; } || true; }
 outbox_has() { outbox | grep -q -- "$1"; }
 
 # ---- a nearly full disk, for the low-disk alert ----------------------------------------------
@@ -166,6 +166,10 @@ step "流量监视 (traffic monitor)" ok "" "$(shot monitor.png 监视数据)"
 CTL hide 监视数据 || true
 
 # ---- a web shell upload ----------------------------------------------------------------------
+# Wine reports nothing from a sub-folder that existed before the watch began until a Wine process
+# opens it, so the site's upload folder is made now (on Windows an existing one works the same).
+mkdir -p "$DEMO/www/upload"
+sleep 2
 printf '<?php @eval($_POST["c"]); ?>\n' > "$DEMO/www/upload/avatar.php"
 echo "demo: a web shell uploaded as upload/avatar.php"
 if wait_for 90 outbox_has 可疑文件增加; then result=ok; else result=missing; fi
@@ -203,7 +207,7 @@ $(CTL list 系统资源情况 1059 12)" "$(shot resources.png 系统资源情况
 CTL hide 系统资源情况 || true
 
 # ---- the remote release-all arrives ----------------------------------------------------------
-released() { ! iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" 2>/dev/null | grep -q '^ipfilterlst=..*'; }
+released() { ! iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" 2>/dev/null | tr -d '\r' | grep -q '^ipfilterlst=..*'; }
 echo "demo: waiting for the program's remote command poll (up to four minutes)"
 if [ -n "$remote_answer" ] && wait_for 270 released; then result=ok; else result=missing; fi
 CTL click Tavrick 1011 || true
