@@ -161,8 +161,12 @@ echo "demo: remote release-all for machine $machine: ${remote_answer:-refused}"
 
 # ---- monitoring ------------------------------------------------------------------------------
 CTL click Tavrick 1010 || true
-sleep 3
-step "流量监视 (traffic monitor)" ok "" "$(shot monitor.png 监视数据)"
+# The packet list shows what passes while it is open.
+TG flood 192.0.2.10 192.0.2.200 80 60 --rate 20 >/dev/null &
+tg_pid=$!
+sleep 4
+step "流量监视 (traffic monitor)" ok "60 requests from 192.0.2.10 while the window is open" "$(shot monitor.png 监视数据)"
+wait "$tg_pid" || true
 CTL hide 监视数据 || true
 
 # ---- a web shell upload ----------------------------------------------------------------------
