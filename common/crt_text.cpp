@@ -108,3 +108,13 @@ uint32_t PortFromText(const char* text) {
   return Htons(static_cast<uint16_t>(static_cast<uint32_t>(CAtol(text))));
 }
 
+bool ParseDigits(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  long long number = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    if (number <= INT_MAX) number = number * 10 + (c - '0');
+  }
+  *value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
+  return true;
+}

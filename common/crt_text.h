@@ -28,3 +28,6 @@ inline uint16_t Ntohs(uint16_t net) { return Htons(net); }
 uint32_t PortFromText(const char* text);
 inline uint32_t PortFromText(const std::string& text) { return PortFromText(text.c_str()); }
 
+// A text of decimal digits only (not empty), and its value; values beyond the int range
+// stop at its limit (the dialogs' number fields).
+bool ParseDigits(const std::string& text, int* value);

@@ -1,7 +1,6 @@
 #include "ipblock/blocked_ip_control.h"
 
-#include <climits>
-
+#include "common/crt_text.h"
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_outcomes.h"
 #include "ipblock/ip_tables.h"
@@ -19,17 +18,6 @@ const char kSaved[] = "保存完毕!";
 namespace {
 constexpr int kHighestPort = 65535;
 }  // namespace
-
-bool ParseDigits(const std::string& text, int* value) {
-  if (text.empty()) return false;
-  long long number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    if (number <= INT_MAX) number = number * 10 + (c - '0');
-  }
-  *value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
-  return true;
-}
 
 void CBlockedIpControl::Init() {
   m_strSelKey.clear();

@@ -108,7 +108,3 @@ class CBlockedIpControl {
   bool m_bAutoScroll = true;
   int m_nRowsBeforeAdd = 0;
 };
-
-// A text of decimal digits only (not empty), and its value; values beyond the int range
-// stop at its limit.
-bool ParseDigits(const std::string& text, int* value);

@@ -1,7 +1,7 @@
 #include "webguard/watchfile_form.h"
 
-#include <climits>
 
+#include "common/crt_text.h"
 #include "webguard/script_checker.h"
 #include "webguard/watch_types.h"
 
@@ -28,17 +28,6 @@ std::array<bool, kWatchTypeCount> BoxesFromTypeSlots(const CTypeSlots& slots) {
   return checked;
 }
 
-bool ParseLogLimit(const std::string& text, int* value) {
-  if (text.empty()) return false;
-  long long number = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    if (number <= INT_MAX) number = number * 10 + (c - '0');
-  }
-  *value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
-  return true;
-}
-
 CSwitchOnCheck CheckSwitchOn(const std::string& folder, const std::array<bool, kWatchTypeCount>& checked,
                              const std::string& logLimit) {
   CSwitchOnCheck check;
@@ -51,7 +40,7 @@ CSwitchOnCheck CheckSwitchOn(const std::string& folder, const std::array<bool, k
   for (bool on : checked) any = any || on;
   if (!any) {
     check.strMessage = kNoWatchTypeMessage;
-  } else if (!ParseLogLimit(logLimit, &check.nLogLimit)) {
+  } else if (!ParseDigits(logLimit, &check.nLogLimit)) {
     check.strMessage = kLogLimitNotNumberMessage;
     check.bFocusLogLimit = true;
   }

@@ -34,9 +34,6 @@ struct CSwitchOnCheck {
 CSwitchOnCheck CheckSwitchOn(const std::string& folder, const std::array<bool, kWatchTypeCount>& checked,
                              const std::string& logLimit);
 
-// A log limit of digits only, as a number (a value beyond the 32-bit range counts as its largest).
-bool ParseLogLimit(const std::string& text, int* value);
-
 // The switch shows what it would do: "停止防护" while upload protection runs.
 inline const char* ProtectCaption(bool protecting) { return protecting ? kStopProtectCaption : kStartProtectCaption; }
 const char* ScanButtonCaption(bool scanning);

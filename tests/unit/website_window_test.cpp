@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "webguard/guard_results.h"
+#include "common/crt_text.h"
 #include "webguard/watchfile_form.h"
 
 namespace {
@@ -28,7 +29,7 @@ TEST(WebsiteWindowForm, SwitchOnNeedsAFolderATypeAndADigitsOnlyLogLimit) {
   EXPECT_EQ((CTypeSlots{"asp", "", "aspx", "", "jsp"}), ok.slots);
   EXPECT_EQ("asp,,aspx,,jsp", EncodeWatchTypes(ok.slots));
   int value = 0;
-  ASSERT_TRUE(ParseLogLimit("99999999999999999999", &value));
+  ASSERT_TRUE(ParseDigits("99999999999999999999", &value));
   EXPECT_EQ(INT_MAX, value);
 }
 

@@ -44,3 +44,17 @@ void AnswerMessageBox(HWND box, int commandId);
 
 // Polls `done` every 50 ms until it holds (true) or the timeout has passed (false).
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+// An environment word for the programs a test starts, gone again with the test.
+class CEnvironmentWord {
+ public:
+  CEnvironmentWord(const char* name, const std::string& value) : m_name(name) {
+    SetEnvironmentVariableA(name, value.c_str());
+  }
+  ~CEnvironmentWord() { SetEnvironmentVariableA(m_name, nullptr); }
+  CEnvironmentWord(const CEnvironmentWord&) = delete;
+  CEnvironmentWord& operator=(const CEnvironmentWord&) = delete;
+
+ private:
+  const char* m_name;
+};

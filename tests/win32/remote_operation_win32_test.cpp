@@ -65,17 +65,6 @@ std::string ProgramMachineId() {
   return ReadMachineId(first);
 }
 
-class CEnvironmentWord {
- public:
-  CEnvironmentWord(const char* name, const std::string& value) : m_name(name) {
-    SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~CEnvironmentWord() { SetEnvironmentVariableA(m_name, nullptr); }
-
- private:
-  const char* m_name;
-};
-
 class RemoteOperationTest : public ::testing::Test {
  protected:
   void SetUp() override {

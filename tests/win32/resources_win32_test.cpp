@@ -37,18 +37,6 @@ std::string ClassOf(HWND window) {
   return name;
 }
 
-// An environment word for the programs the test starts, gone again with the test.
-class CEnvironmentWord {
- public:
-  CEnvironmentWord(const char* name, const std::string& value) : m_name(name) {
-    SetEnvironmentVariableA(name, value.c_str());
-  }
-  ~CEnvironmentWord() { SetEnvironmentVariableA(m_name, nullptr); }
-
- private:
-  const char* m_name;
-};
-
 std::string HookedExe() { return ExeDir() + "\\tavrick_hooked.exe"; }
 
 // The program in a scratch folder whose configuration starts protection by itself.
