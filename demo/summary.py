@@ -16,7 +16,7 @@ img{border:1px solid #999;max-width:100%}"""
 
 def main(steps_file, out_file):
     rows = []
-    with open(steps_file, encoding="utf-8", errors="replace") as steps:
+    with open(steps_file, encoding="utf-8", errors="replace", newline="\n") as steps:
         for line in steps:
             fields = line.rstrip("\n").split("\t") + ["", "", "", ""]
             rows.append(fields[:4])
