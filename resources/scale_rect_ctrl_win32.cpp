@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "ui/dialog_win32.h"
+#include "ui/subclass_win32.h"
 
 const char kScaleRectClass[] = "MYSCALERECTCTRL";
 
@@ -37,17 +38,12 @@ void CScalerectctrl::Attach(HWND control) {
   Detach();
   if (!control) return;
   m_hWnd = control;
-  SetPropA(m_hWnd, kSelfProperty, this);
-  m_pOldProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CScalerectctrl::WindowProc)));
+  m_pOldProc = SubclassControl(m_hWnd, kSelfProperty, this, &CScalerectctrl::WindowProc);
 }
 
 void CScalerectctrl::Detach() {
   if (!m_hWnd) return;
-  if (IsWindow(m_hWnd)) {
-    SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pOldProc));
-    RemovePropA(m_hWnd, kSelfProperty);
-  }
+  UnsubclassControl(m_hWnd, kSelfProperty, m_pOldProc);
   m_hWnd = nullptr;
   m_pOldProc = nullptr;
 }

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "ui/subclass_win32.h"
+
 const char kLineChartClass[] = "LINE_CHART_CTRL";
 
 namespace {
@@ -57,18 +59,13 @@ bool CLineChartCtrl::Attach(HWND control) {
   if (!control || !GetClassNameA(control, cls, sizeof cls) || lstrcmpiA(cls, kLineChartClass) != 0) return false;
   Detach();
   m_hWnd = control;
-  SetPropA(control, kChartProperty, this);
-  m_pOldProc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrA(control, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CLineChartCtrl::ChartProc)));
+  m_pOldProc = SubclassControl(control, kChartProperty, this, &CLineChartCtrl::ChartProc);
   return true;
 }
 
 void CLineChartCtrl::Detach() {
   if (!m_hWnd) return;
-  if (IsWindow(m_hWnd)) {
-    SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pOldProc));
-    RemovePropA(m_hWnd, kChartProperty);
-  }
+  UnsubclassControl(m_hWnd, kChartProperty, m_pOldProc);
   m_hWnd = nullptr;
   m_pOldProc = nullptr;
 }
