@@ -45,6 +45,10 @@ answer_boxes() {
   for id in $(xdotool search --name '^( 提示|tavrick)$' 2>/dev/null); do
     xdotool key --window "$id" Return 2>/dev/null || true
   done
+  # The box closes on the key press, so xdotool's own release finds no window and fails; the
+  # server then repeats the held key 25 times a second into whichever window has the focus,
+  # and the program spends the measuring period handling key strokes.
+  xdotool keyup Return 2>/dev/null || true
 }
 
 # The Linux process that runs tavrick.exe from the given folder.
