@@ -5,8 +5,12 @@
 // a value is read exactly as written or not at all.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <random>
 #include <string>
@@ -15,6 +19,7 @@
 #include "alerts/alert_conditions.h"
 #include "alerts/service_answers.h"
 #include "alerts/service_host.h"
+#include "build_manifest.h"
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
@@ -351,6 +356,35 @@ TEST(HostileInput, UpgradeRecordNumbers) {
     const bool recent = HandedOverRecently(record, "2.40", record.nBits, 1700000000);
     if (recent) {
       ASSERT_LT(std::llabs(record.tTime - 1700000000), 86400) << time;
+    }
+  }
+}
+
+// The updater's file list comes from the network: what it accepts is written the same way back.
+TEST(HostileInput, UpdaterManifest) {
+  CHostile h;
+  const std::string digest(64, 'a');
+  const std::string valid =
+      "version 2.40\r\nfile tavrick.exe 1234567 " + digest + "\nfile setupdriver.dll 99 " + digest + "\n";
+  for (int i = 0; i < 2000; ++i) {
+    const std::string text = i % 100 == 0 ? valid + std::string(100000, 'f') : h.Mutate(valid);
+    CBuildManifest manifest;
+    std::string reason;
+    if (!ParseManifest(text, manifest, reason)) {
+      ASSERT_FALSE(reason.empty());
+      continue;
+    }
+    std::string again = "version " + manifest.strVersion + "\n";
+    for (const CBuildFile& file : manifest.files) {
+      ASSERT_TRUE(IsReplaceableName(file.strName) && file.nSize <= kMaxFileBytes) << text;
+      again += "file " + file.strName + " " + std::to_string(file.nSize) + " " + file.strSha256 + "\n";
+    }
+    CBuildManifest reread;
+    ASSERT_TRUE(ParseManifest(again, reread, reason)) << text;
+    ASSERT_EQ(manifest.files.size(), reread.files.size());
+    for (size_t k = 0; k < manifest.files.size(); ++k) {
+      ASSERT_EQ(manifest.files[k].nSize, reread.files[k].nSize) << text;
+      ASSERT_EQ(manifest.files[k].strSha256, reread.files[k].strSha256) << text;
     }
   }
 }
