@@ -1,5 +1,6 @@
 #include "alerts/service_answers.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "common/crt_text.h"
@@ -19,14 +20,25 @@ int32_t AnswerNumber(const std::string& text) { return CAtoi(text.c_str()); }
 
 bool IsUsableTimeStamp(const std::string& trimmed) { return AnswerNumber(trimmed) > 0; }
 
+bool IsPlainNumber(const std::string& trimmed) {
+  const size_t digits = !trimmed.empty() && trimmed[0] == '-' ? 1 : 0;
+  if (trimmed.size() <= digits || trimmed.size() - digits > 10 ||
+      trimmed.find_first_not_of("0123456789", digits) != std::string::npos)
+    return false;
+  // Ten digits may still pass the int range, where the number would stop at its limit.
+  const int32_t number = AnswerNumber(trimmed);
+  return (number != INT32_MAX && number != INT32_MIN) || std::to_string(number) == trimmed;
+}
+
 bool IsValidFigure(const std::string& trimmed) {
-  if (trimmed.empty()) return false;
+  if (!IsPlainNumber(trimmed)) return false;
   const int32_t number = AnswerNumber(trimmed);
   if (number == -1) return false;
   return number != 0 || trimmed == "0";
 }
 
 std::string ClockSkewMinutes(int64_t now, const std::string& serviceTime) {
+  if (!IsPlainNumber(serviceTime) || AnswerNumber(serviceTime) <= 0) return std::string();
   const int64_t difference = std::llabs(now - static_cast<int64_t>(AnswerNumber(serviceTime)));
   const int64_t minutes = difference / 60;
   return minutes >= 3 ? std::to_string(minutes) : std::string();

@@ -13,12 +13,16 @@ int32_t AnswerNumber(const std::string& text);
 // A time stamp answer is usable when its number is above zero.
 bool IsUsableTimeStamp(const std::string& trimmed);
 
-// A balance or day figure is kept when it is non-empty, its number is not -1, and its number
-// is not 0 unless the text is exactly "0".
+// Whether the whole text is one decimal number within int ("-" and digits only); an error
+// page or a cut answer that merely begins with digits is none.
+bool IsPlainNumber(const std::string& trimmed);
+
+// A balance or day figure is kept when it is a plain number, not -1, and not 0 unless the
+// text is exactly "0".
 bool IsValidFigure(const std::string& trimmed);
 
-// Whole minutes between the local clock and the service's time; only skews of 3 minutes or
-// more count, so the result is "" below that.
+// Whole minutes between the local clock and the service's time, a plain number above 0; only
+// skews of 3 minutes or more count, so the result is "" below that and for any other answer.
 std::string ClockSkewMinutes(int64_t now, const std::string& serviceTime);
 
 // The list is emptied and refilled with the pieces between commas; the piece after the last

@@ -66,7 +66,8 @@ void DecodeIpFilterList(const std::string& text, IClock& clock, CIpFilterList& f
     SplitString(item, '|', fields);
     if (fields.size() < 3) continue;
     for (std::string& field : fields) field = Trim(field);
-    if (!PlainDottedQuad(fields[0]) || !PlainPort(fields[1])) continue;
+    // Without its duration an item was cut or damaged (and would be written back as one).
+    if (!PlainDottedQuad(fields[0]) || !PlainPort(fields[1]) || fields[2].empty()) continue;
     auto entry = CreateIpFilter(fields[0], fields[1], fields[2], 1, clock);
     if (entry->dwIp == 0 && entry->dwPort == 0) continue;
     if (fields.size() > 3 && fields[3] == "0") MarkExact(*entry);

@@ -12,8 +12,8 @@ std::string EncodeIpFilterList(const CIpFilterList& filters);
 // Dotted addresses joined by ",".
 std::string EncodeIpOuterList(const CIpOuterList& exceptions);
 
-// Load rules, item by item: blanks around every field are trimmed; an item needs three fields
-// (more are ignored, except that a fourth "0" marks the entry exact); the address must be plain
+// Load rules, item by item: blanks around every field are trimmed; an item needs three fields,
+// the third not empty (more are ignored, except that a fourth "0" marks the entry exact); the address must be plain
 // dotted decimal (four parts 0-255, no leading zeros) and the port plain decimal up to 65535,
 // so a cut or malformed item is skipped instead of turning into another address or port; and
 // address 0.0.0.0 with port 0, which would block every host, is skipped. Loaded entries are

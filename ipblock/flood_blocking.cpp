@@ -21,8 +21,10 @@ int RoundMbLikePrintf(float mb) {
 
 void CheckIpLimits(int count, int mb, const std::string& ipText, const std::string& portText,
                    const std::string& label, const CSettings& settings, const AutoBlock& block) {
-  if (settings.sysiceipcount != 0 && count > settings.sysiceipcount) block(ipText, portText, label, 0);
-  if (settings.sysiceipmb != 0 && mb > settings.sysiceipmb) block(ipText, portText, label, 0);
+  // 0 is no limit; so is a negative one (only a damaged or hand-edited file holds one), which
+  // would otherwise block every address that sent anything.
+  if (settings.sysiceipcount > 0 && count > settings.sysiceipcount) block(ipText, portText, label, 0);
+  if (settings.sysiceipmb > 0 && mb > settings.sysiceipmb) block(ipText, portText, label, 0);
 }
 
 bool CStatsWindow::Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings,

@@ -19,6 +19,7 @@ using AutoBlock = std::function<void(const std::string& ipText, const std::strin
 // Rounds megabytes to a whole number exactly as the C format "%.f" prints it.
 int RoundMbLikePrintf(float mb);
 
+// A limit of 0 or less is no limit; a count above a positive limit blocks.
 void CheckIpLimits(int count, int mb, const std::string& ipText, const std::string& portText,
                    const std::string& label, const CSettings& settings, const AutoBlock& block);
 

@@ -28,6 +28,7 @@ bool RestartDue(int32_t secondsSinceStart, int localHour) { return secondsSinceS
 int64_t LocalTimeFromText(const char* text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (std::sscanf(text, "%d-%d-%d %d:%d:%d", &year, &month, &day, &hour, &minute, &second) != 6) return -1;
+  if (year < 1900 || year > 9999) return -1;  // tm_year counts from 1900 in an int
   std::tm local = {};
   local.tm_year = year - 1900;
   local.tm_mon = month - 1;
@@ -36,7 +37,13 @@ int64_t LocalTimeFromText(const char* text) {
   local.tm_min = minute;
   local.tm_sec = second;
   local.tm_isdst = -1;
-  return static_cast<int64_t>(std::mktime(&local));
+  const std::time_t moment = std::mktime(&local);
+  // mktime carries fields out of their range over ("2024-2-30" becomes 1 March): such a text
+  // names no moment.
+  if (moment == static_cast<std::time_t>(-1) || local.tm_year != year - 1900 || local.tm_mon != month - 1 ||
+      local.tm_mday != day || local.tm_hour != hour || local.tm_min != minute || local.tm_sec != second)
+    return -1;
+  return static_cast<int64_t>(moment);
 }
 
 void CResourceWatch::Reset() {

@@ -26,7 +26,8 @@ extern int64_t g_tLastResourceCheck;
 // The program restarts itself at the first 4 o'clock hour after a full day of protection.
 bool RestartDue(int32_t secondsSinceStart, int localHour);
 
-// A local time written "Y-M-D h:m:s", in seconds since 1970; -1 when it is not one.
+// A local time written "Y-M-D h:m:s", in seconds since 1970; -1 when it is not one (a field
+// out of its range, a year before 1900 or after 9999).
 int64_t LocalTimeFromText(const char* text);
 
 class CResourceWatch {

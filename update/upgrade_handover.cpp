@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "alerts/service_host.h"
+#include "common/crt_text.h"
 #include "update/version_check.h"
 
 namespace {
@@ -22,7 +23,9 @@ std::string RecordText(const std::string& text) {
 CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file) {
   CUpgradeRecord record;
   record.strVersion = store.Get(file, kSection, "version");
-  record.nBits = std::atoi(store.Get(file, kSection, "bits").c_str());
+  // As the Windows C runtime reads it (a number beyond int stops at its limit), so that a
+  // damaged width never wraps around to a real one.
+  record.nBits = CAtoi(store.Get(file, kSection, "bits").c_str());
   record.strFrom = store.Get(file, kSection, "from");
   record.tTime = std::strtoll(store.Get(file, kSection, "time").c_str(), nullptr, 10);
   record.strResult = store.Get(file, kSection, "result");
@@ -41,9 +44,9 @@ bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUp
 }
 
 bool HandedOverRecently(const CUpgradeRecord& record, const std::string& latest, int bits, int64_t now) {
-  const int64_t age = now - record.tTime;
+  // Compared without a subtraction from the record's time, which may hold any 64-bit number.
   return !record.strVersion.empty() && VersionNumber(record.strVersion) == VersionNumber(latest) &&
-         record.nBits == bits && age < kHandOverRetrySeconds && age > -kHandOverRetrySeconds;
+         record.nBits == bits && record.tTime > now - kHandOverRetrySeconds && record.tTime < now + kHandOverRetrySeconds;
 }
 
 std::string UpgradeFailedText(const std::string& latest) { return "升级到" + latest + "失败," + kNewVersionSuffix; }

@@ -1,11 +1,26 @@
 #include "update/version_check.h"
 
+#include <cctype>
+#include <cmath>
 #include <cstdlib>
 
 #include "alerts/service_answers.h"
 #include "alerts/service_host.h"
 
-double VersionNumber(const std::string& text) { return std::atof(text.c_str()); }
+double VersionNumber(const std::string& text) {
+  // Only the plain decimal form is read: the C libraries disagree on exponents, hexadecimal
+  // and "inf", and a garbage answer must not become a version above every other.
+  size_t end = 0;
+  while (end < text.size() && std::isspace(static_cast<unsigned char>(text[end]))) ++end;
+  if (end < text.size() && (text[end] == '+' || text[end] == '-')) ++end;
+  const size_t digits = end;
+  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+  if (end < text.size() && text[end] == '.') ++end;
+  while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+  if (text.find_first_of("0123456789", digits) >= end) return 0;
+  const double value = std::strtod(text.substr(0, end).c_str(), nullptr);
+  return std::isfinite(value) ? value : 0;
+}
 
 std::vector<std::string> VersionFields(const std::string& answer) {
   std::vector<std::string> fields;

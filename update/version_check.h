@@ -10,7 +10,9 @@
 constexpr const char kNewVersionPrefix[] = "当前版本:";
 constexpr const char kNewVersionSuffix[] = "请下载最新版本";
 
-// The C library's atof: "2.4" is above "2.36", and text that is no number reads as 0.
+// The C library's atof of the leading plain decimal number (blanks, sign, digits, one point):
+// "2.4" is above "2.36"; text that is no such number, or one too large for a double, reads as 0
+// (exponents, hexadecimal and "inf" are not read).
 double VersionNumber(const std::string& text);
 
 // Cut at every ","; empty pieces are kept except the last one. The answer is not trimmed.

@@ -31,10 +31,13 @@ void CPosixWebFiles::AppendGbk(const char16_t* units, size_t count, std::string*
     const size_t done = iconv(convert, &in, &inLeft, &target, &outLeft);
     out->append(buffer.data(), buffer.size() - outLeft);
     if (done == static_cast<size_t>(-1) && inLeft >= 2) {
-      // A character GBK cannot hold: one "?", for a surrogate pair too.
+      // A character GBK cannot hold: one "?", for a surrogate pair too; a surrogate without
+      // its other half is one character of its own, as the system's conversion reads it.
       out->push_back('?');
       const auto high = static_cast<unsigned char>(in[1]);
-      const size_t skip = high >= 0xD8 && high <= 0xDB && inLeft >= 4 ? 4 : 2;
+      const bool pair = high >= 0xD8 && high <= 0xDB && inLeft >= 4 &&
+                        static_cast<unsigned char>(in[3]) >= 0xDC && static_cast<unsigned char>(in[3]) <= 0xDF;
+      const size_t skip = pair ? 4 : 2;
       in += skip;
       inLeft -= skip;
     } else if (done == static_cast<size_t>(-1)) {
