@@ -79,6 +79,7 @@ if mount -t tmpfs -o size=8m tavrick-demo "$LOWDISK" 2>/dev/null; then
   head -c $((5 * 1024 * 1024)) /dev/zero > "$LOWDISK/filler.bin"
   ln -sfn "$LOWDISK" "$WINEPREFIX/dosdevices/d:"
   "$WINE64" reg add 'HKLM\Software\Wine\Drives' /v d: /d hd /f >/dev/null 2>&1
+  harness_restart_wine  # a new prefix would not show D: before its next session
   lowdisk=D:
 fi
 
@@ -198,7 +199,7 @@ CTL hide 远程操作 || true
 if [ -n "$lowdisk" ]; then
   echo "demo: waiting for the first resource check (two minutes after protection started)"
   if wait_for 200 outbox_has 空间不足; then result=ok; else result=missing; fi
-  evidence="alert: $(outbox | grep -- 空间不足 | head -2)"
+  evidence="alert: $(outbox | grep -- 空间不足 | head -2 || true)"
 else
   result=skipped
   evidence="no memory disk could be mounted here (needs root): no disk is nearly full"

@@ -1,6 +1,7 @@
 # Wine harness, sourced by the test and demo scripts.
 #   harness_start NAME   dedicated 64-bit prefix build/wine-NAME (code page 936, CJK fonts,
 #                        unmanaged windows), Xvfb when there is no display, kept-alive wineserver
+#   harness_restart_wine ends this prefix's Wine session and begins it again (drive letters)
 #   harness_stop         ends exactly what harness_start started
 # Everything runs as the x86_64 build: this kernel cannot execute 32-bit code.
 
@@ -62,21 +63,37 @@ harness_start() {
     export DISPLAY=":$n"
   fi
   _harness_make_prefix
+  _harness_wine_up
+  export TAVRICK_WINE_READY=1
+  echo "harness: prefix $WINEPREFIX, display $DISPLAY"
+}
+
+_harness_wine_up() {
   "$WINESERVER" -p
   _harness_server_pid=$(_harness_own_server)
   # Start Wine's background services now, on /dev/null: started later by a test they would
   # inherit its output pipe and keep ctest waiting for the end of it.
   "$WINE64" wineboot -u </dev/null >/dev/null 2>&1 || true
-  export TAVRICK_WINE_READY=1
-  echo "harness: prefix $WINEPREFIX, display $DISPLAY"
 }
 
-harness_stop() {
+_harness_wine_down() {
   if [ -n "${WINEPREFIX:-}" ]; then
     "$WINESERVER" -k >/dev/null 2>&1 || true
     "$WINESERVER" -w >/dev/null 2>&1 || true
   fi
   if [ -n "$_harness_server_pid" ]; then kill "$_harness_server_pid" 2>/dev/null || true; fi
+  _harness_server_pid=
+}
+
+# Wine's mount manager reads the drive letters (dosdevices) only when a session begins: a script
+# that maps a drive after harness_start begins the session again (same prefix and display).
+harness_restart_wine() {
+  _harness_wine_down
+  _harness_wine_up
+}
+
+harness_stop() {
+  _harness_wine_down
   if [ -n "$_harness_xvfb_pid" ]; then
     kill "$_harness_xvfb_pid" 2>/dev/null || true
     wait "$_harness_xvfb_pid" 2>/dev/null || true
