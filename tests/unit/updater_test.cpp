@@ -140,6 +140,11 @@ TEST(Updater, ManifestIsReadStrictly) {
            "version 2.40\n" + program + "file upgrade.ini 1 " + digest,       // the record
            "version 2.40\n" + program + "file ..\\x.exe 1 " + digest,         // a path
            "version 2.40\n" + program + "file log 1 " + digest,               // the log folder
+           "version 2.40\n" + program + "file LOG 1 " + digest,               // ... in another case
+           "version 2.40\n" + program + "file log.1 1 " + digest,             // ... or named like it
+           "version 2.40\n" + program + "file tavrick.cfg.bak 1 " + digest,   // the configuration's copies
+           "version 2.40\n" + program + "file tavrick.cfg.bak.tmp 1 " + digest,
+           "version 2.40\n" + program + "file Tavrick.CFG.damaged 1 " + digest,
            "version 2.40\n" + program + "file nul.txt 1 " + digest,           // a device
            "version 2.40\n" + program + "file a.dll 1 " + std::string(64, 'A'),  // upper-case digest
            "version 2.40\n" + program + "file a.dll 99999999999999 " + digest,   // too big
