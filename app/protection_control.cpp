@@ -39,7 +39,7 @@ class CProtectionControl::CCommandScope {
 };
 
 void CProtectionControl::StartCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     RunStart();
@@ -48,7 +48,7 @@ void CProtectionControl::StartCommand() {
 }
 
 void CProtectionControl::StopCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     RunStop();
@@ -57,7 +57,7 @@ void CProtectionControl::StopCommand() {
 }
 
 void CProtectionControl::ExitCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     if (m_ports.Ask(msg::kExitQuestion)) {
@@ -70,7 +70,7 @@ void CProtectionControl::ExitCommand() {
 }
 
 bool CProtectionControl::AutoStartDue() {
-  return !m_bExiting && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
+  return !Closing() && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
 }
 
 void CProtectionControl::AutoStart() {
@@ -83,7 +83,39 @@ void CProtectionControl::AutoStart() {
   StartCommand();
 }
 
+void CProtectionControl::EndForSuccessor(EndForSuccessorFn end, std::function<void()> refused) {
+  if (Closing()) {
+    if (refused) refused();
+    return;
+  }
+  if (m_bCommandRunning) {
+    if (m_pendingRefused) m_pendingRefused();  // one end at a time: the later one stands
+    m_pendingEnd = std::move(end);
+    m_pendingRefused = std::move(refused);
+    return;
+  }
+  RunEnd(end);
+}
+
+void CProtectionControl::RunEnd(const EndForSuccessorFn& end) {
+  const bool resume = m_ports.Protecting() || AutoStartDue();
+  m_bEnding = true;
+  m_ports.WriteCarryOver(resume);
+  if (!end(resume)) m_bEnding = false;
+}
+
 void CProtectionControl::AfterCommand() {
+  if (m_pendingEnd) {
+    EndForSuccessorFn end = std::move(m_pendingEnd);
+    std::function<void()> refused = std::move(m_pendingRefused);
+    m_pendingEnd = nullptr;
+    m_pendingRefused = nullptr;
+    if (Closing()) {
+      if (refused) refused();
+    } else {
+      RunEnd(end);
+    }
+  }
   if (!m_bAutoStartAsked) return;
   m_bAutoStartAsked = false;
   AutoStart();
