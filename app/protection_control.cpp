@@ -63,6 +63,7 @@ void CProtectionControl::ExitCommand() {
     if (m_ports.Ask(msg::kExitQuestion)) {
       m_bExiting = true;
       StopProtection();  // its result does not matter: the process ends either way
+      RefusePendingEnd();  // no successor after a confirmed exit
       m_ports.EndProcess();
     }
   }
@@ -89,7 +90,7 @@ void CProtectionControl::EndForSuccessor(EndForSuccessorFn end, std::function<vo
     return;
   }
   if (m_bCommandRunning) {
-    if (m_pendingRefused) m_pendingRefused();  // one end at a time: the later one stands
+    RefusePendingEnd();  // one end at a time: the later one stands
     m_pendingEnd = std::move(end);
     m_pendingRefused = std::move(refused);
     return;
@@ -104,15 +105,21 @@ void CProtectionControl::RunEnd(const EndForSuccessorFn& end) {
   if (!end(resume)) m_bEnding = false;
 }
 
+void CProtectionControl::RefusePendingEnd() {
+  std::function<void()> refused = std::move(m_pendingRefused);
+  m_pendingEnd = nullptr;
+  m_pendingRefused = nullptr;
+  if (refused) refused();
+}
+
 void CProtectionControl::AfterCommand() {
   if (m_pendingEnd) {
-    EndForSuccessorFn end = std::move(m_pendingEnd);
-    std::function<void()> refused = std::move(m_pendingRefused);
-    m_pendingEnd = nullptr;
-    m_pendingRefused = nullptr;
     if (Closing()) {
-      if (refused) refused();
+      RefusePendingEnd();
     } else {
+      EndForSuccessorFn end = std::move(m_pendingEnd);
+      m_pendingEnd = nullptr;
+      m_pendingRefused = nullptr;
       RunEnd(end);
     }
   }

@@ -89,6 +89,7 @@ class CProtectionControl {
   void RunStop();
   void AfterCommand();
   void RunEnd(const EndForSuccessorFn& end);
+  void RefusePendingEnd();
   bool Closing() const { return m_bExiting || m_bEnding; }
 
   IProtectionPorts& m_ports;

@@ -429,6 +429,7 @@ TEST_F(CommandGuard, AfterAConfirmedExitNoSuccessorStarts) {
   control.ExitCommand();
   EXPECT_EQ(0u, Count(ports.log, "successor:protect"));
   EXPECT_EQ(1u, Count(ports.log, "refused"));
+  EXPECT_EQ("end", ports.log.back());  // refused before the process ended
   ports.log.clear();
   control.EndForSuccessor(successor.End(), successor.Refused());
   EXPECT_EQ((Log{"refused"}), ports.log);
