@@ -325,4 +325,21 @@ TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
       << StatusBarText(main);
 }
 
+TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
+  AddUpdater();
+  HANDLE first = CreateMutexA(nullptr, TRUE, "Global\\tavrick-upgrade");  // an updater at work
+  ASSERT_NE(nullptr, first);
+  CChildProcess second;
+  ASSERT_TRUE(second.Start(dir.File("upgrade.exe"), "http://127.0.0.1:9/elsewhere/,", dir.Path()));
+  EXPECT_FALSE(second.WaitExit(3000)) << "the second updater quit at once";
+  EXPECT_EQ("", Record("result"));
+  ReleaseMutex(first);
+  CloseHandle(first);
+  ASSERT_TRUE(second.WaitExit(30000));
+  EXPECT_EQ(1u, second.ExitCode());
+  EXPECT_EQ("命令行不是新版本目录", Record("reason"));
+  // It brought the program back up.
+  EXPECT_TRUE(Within(30000, [&] { return ProcessesOf(Program()).size() == 1; }));
+}
+
 }  // namespace
