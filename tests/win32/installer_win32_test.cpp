@@ -106,10 +106,10 @@ bool DriverServiceExists() {
 class InstallerTest : public ::testing::Test {
  protected:
   // The installer runs to its end in this process's sight; its exit code comes back.
-  DWORD Install() {
+  DWORD Install(DWORD timeoutMs = 30000) {
     CChildProcess setup;
     if (!setup.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /D=" + inst, dir.Path())) return 0xFFFF;
-    if (!setup.WaitExit(30000)) return 0xFFFE;
+    if (!setup.WaitExit(timeoutMs)) return 0xFFFE;
     return setup.ExitCode();
   }
 
@@ -229,7 +229,7 @@ TEST_F(InstallerTest, ASilentRunAnswersNoOtherQuestionAndChangesNothing) {
   EXPECT_TRUE(FileExists(LogonStartLink()));
 
   // A reinstall meanwhile leaves it alone as well.
-  EXPECT_EQ(2u, Install());
+  EXPECT_EQ(2u, Install(120000));  // it waits for the program as long as the uninstaller
   EXPECT_EQ(-1, busy.answer);
   busy.Answer(IDNO);
   EXPECT_TRUE(WaitUntil([&] { return busy.answer == IDNO; }, 5000));
