@@ -39,7 +39,7 @@ class CProtectionControl::CCommandScope {
 };
 
 void CProtectionControl::StartCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     RunStart();
@@ -48,7 +48,7 @@ void CProtectionControl::StartCommand() {
 }
 
 void CProtectionControl::StopCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     RunStop();
@@ -57,12 +57,13 @@ void CProtectionControl::StopCommand() {
 }
 
 void CProtectionControl::ExitCommand() {
-  if (m_bCommandRunning || m_bExiting) return;
+  if (m_bCommandRunning || Closing()) return;
   {
     CCommandScope scope(*this);
     if (m_ports.Ask(msg::kExitQuestion)) {
       m_bExiting = true;
       StopProtection();  // its result does not matter: the process ends either way
+      RefusePendingEnd();  // no successor after a confirmed exit
       m_ports.EndProcess();
     }
   }
@@ -70,7 +71,7 @@ void CProtectionControl::ExitCommand() {
 }
 
 bool CProtectionControl::AutoStartDue() {
-  return !m_bExiting && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
+  return !Closing() && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
 }
 
 void CProtectionControl::AutoStart() {
@@ -83,7 +84,45 @@ void CProtectionControl::AutoStart() {
   StartCommand();
 }
 
+void CProtectionControl::EndForSuccessor(EndForSuccessorFn end, std::function<void()> refused) {
+  if (Closing()) {
+    if (refused) refused();
+    return;
+  }
+  if (m_bCommandRunning) {
+    RefusePendingEnd();  // one end at a time: the later one stands
+    m_pendingEnd = std::move(end);
+    m_pendingRefused = std::move(refused);
+    return;
+  }
+  RunEnd(end);
+}
+
+void CProtectionControl::RunEnd(const EndForSuccessorFn& end) {
+  const bool resume = m_ports.Protecting() || AutoStartDue();
+  m_bEnding = true;
+  m_ports.WriteCarryOver(resume);
+  if (!end(resume)) m_bEnding = false;
+}
+
+void CProtectionControl::RefusePendingEnd() {
+  std::function<void()> refused = std::move(m_pendingRefused);
+  m_pendingEnd = nullptr;
+  m_pendingRefused = nullptr;
+  if (refused) refused();
+}
+
 void CProtectionControl::AfterCommand() {
+  if (m_pendingEnd) {
+    if (Closing()) {
+      RefusePendingEnd();
+    } else {
+      EndForSuccessorFn end = std::move(m_pendingEnd);
+      m_pendingEnd = nullptr;
+      m_pendingRefused = nullptr;
+      RunEnd(end);
+    }
+  }
   if (!m_bAutoStartAsked) return;
   m_bAutoStartAsked = false;
   AutoStart();

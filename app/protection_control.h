@@ -7,6 +7,7 @@
 // start can arrive in the middle of one. While one command runs no other command begins; an
 // automatic start asked for meanwhile is checked again once the command has ended; after a
 // confirmed exit nothing starts any more.
+#include <functional>
 #include <string>
 
 #include "ui/prompt.h"
@@ -47,6 +48,10 @@ class IProtectionPorts : public IPrompt {
   virtual void WaitPumping(int seconds) = 0;
   virtual void RebootServer() = 0;
   virtual long long ProtectSeconds() = 0;
+  // Before the program ends for a successor: when protection runs or an automatic start is
+  // due, the protection time goes to the configuration now (the load set it to 0), so the
+  // successor starts protecting by itself.
+  virtual void WriteCarryOver(bool resume) = 0;
   // The end of the exit command: tray icon removed, timers killed, markers written, process
   // ended. Returns only in tests.
   virtual void EndProcess() = 0;
@@ -67,6 +72,14 @@ class CProtectionControl {
   bool AutoStartDue();
   bool CommandRunning() const { return m_bCommandRunning; }
 
+  // The program ends for a successor (the updater with a new build, a fresh copy of itself).
+  // `end` runs on the window's thread once no command runs (at once when none does), after the
+  // carry-over is written; it is told whether protection must resume and returns false when
+  // the program goes on after all. After a confirmed exit, or while another end runs, `refused`
+  // runs instead. Nothing starts any more once an end runs.
+  using EndForSuccessorFn = std::function<bool(bool resume)>;
+  void EndForSuccessor(EndForSuccessorFn end, std::function<void()> refused);
+
   int StartProtection();
   int StopProtection();
 
@@ -75,8 +88,14 @@ class CProtectionControl {
   void RunStart();
   void RunStop();
   void AfterCommand();
+  void RunEnd(const EndForSuccessorFn& end);
+  void RefusePendingEnd();
+  bool Closing() const { return m_bExiting || m_bEnding; }
 
   IProtectionPorts& m_ports;
+  EndForSuccessorFn m_pendingEnd;  // asked for while a command ran
+  std::function<void()> m_pendingRefused;
+  bool m_bEnding = false;
   bool m_bCommandRunning = false;
   bool m_bAutoStartAsked = false;  // asked while a command ran
   bool m_bExiting = false;

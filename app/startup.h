@@ -2,27 +2,40 @@
 // Start-up of the process: one copy per machine, the restart words, then the main window.
 #include <string>
 
-extern const char kInstanceMutexName[];  // "tavrick"
+// "Global\tavrick": one name for the whole machine, so administrators in two remote desktop
+// sessions never get two copies driving one driver and one configuration. The installer and the
+// updater look for the program under the same name.
+extern const char kInstanceMutexName[];
 extern const char kAlreadyRunningText[];  // "已经运行一个程序,不能重复运行!"
 extern const char kStartupFailedText[];   // "工程异常!"
+
+// Exit code of a copy whose start-up failed (its window could not be made, or start-up threw),
+// so that whoever started it (the updater) sees the failure.
+constexpr int kStartupFailedExitCode = 3;
 
 // What start-up needs from the system.
 class IStartupPorts {
  public:
   virtual ~IStartupPorts() = default;
-  // Creates (or opens) the machine-wide mutex and keeps the handle for the life of the
-  // process; true only when the name was already taken (any other failure counts as "no
+  // Creates (or opens) the machine-wide mutex of that name and keeps the handle for the life of
+  // the process; true only when the name was already taken (any other failure counts as "no
   // other copy").
-  virtual bool CreateInstanceMutex() = 0;
+  virtual bool CreateInstanceMutex(const std::string& name) = 0;
   // Lets the handle go again: a refused start, before it says so.
   virtual void CloseInstanceMutex() = 0;
+  // An update was cut off while it replaced files (the updater died): hands the folder to the
+  // updater, which puts the old files back and starts the old program. True when this copy must
+  // end now for that.
+  virtual bool HandInterruptedUpdateToUpdater() = 0;
   virtual void ShowMessage(const std::string& text) = 0;
   virtual void EnableControlHosting() = 0;
-  virtual void RunMainDialog() = 0;  // modal, for the whole working life of the program
+  // Modal, for the whole working life of the program; false when the window could not be made.
+  virtual bool RunMainDialog() = 0;
 };
 
 // Set by the command word "rebootup"; the main window clears it with the first automatic start.
 extern bool g_bRebootUp;
 
-// The instance initialisation; always false, so the process ends after it.
-bool InitInstance(const std::string& commandLine, IStartupPorts& ports);
+// The instance initialisation; always false, so the process ends after it. The process's exit
+// code goes to *exitCode: 0, or kStartupFailedExitCode.
+bool InitInstance(const std::string& commandLine, IStartupPorts& ports, int* exitCode = nullptr);

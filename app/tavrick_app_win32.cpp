@@ -4,15 +4,17 @@
 
 #include "app/tavrick_dlg_win32.h"
 #include "app/version.h"
+#include "update/upgrade_win32.h"
 #include "ui/prompt_win32.h"
 
 int CTavrickApp::Run(const std::string& commandLine) {
-  InitInstance(commandLine, *this);
-  return 0;
+  int exitCode = 0;
+  InitInstance(commandLine, *this, &exitCode);
+  return exitCode;
 }
 
-bool CTavrickApp::CreateInstanceMutex() {
-  m_hInstanceMutex = CreateMutexA(nullptr, FALSE, kInstanceMutexName);
+bool CTavrickApp::CreateInstanceMutex(const std::string& name) {
+  m_hInstanceMutex = CreateMutexA(nullptr, FALSE, name.c_str());
   return m_hInstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
@@ -20,6 +22,8 @@ void CTavrickApp::CloseInstanceMutex() {
   if (m_hInstanceMutex) CloseHandle(m_hInstanceMutex);
   m_hInstanceMutex = nullptr;
 }
+
+bool CTavrickApp::HandInterruptedUpdateToUpdater() { return ::HandInterruptedUpdateToUpdater(); }
 
 void CTavrickApp::ShowMessage(const std::string& text) { AppMessageBox(nullptr, text); }
 
@@ -29,8 +33,8 @@ void CTavrickApp::EnableControlHosting() {
   InitCommonControlsEx(&icc);
 }
 
-void CTavrickApp::RunMainDialog() {
+bool CTavrickApp::RunMainDialog() {
   SetResourceModule(m_hInstance);
   CTavrickDlg dlg;
-  dlg.DoModal();
+  return dlg.DoModal() != -1;
 }

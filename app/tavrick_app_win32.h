@@ -11,11 +11,12 @@ class CTavrickApp : public IStartupPorts {
   explicit CTavrickApp(HINSTANCE hInstance) : m_hInstance(hInstance) {}
   int Run(const std::string& commandLine);  // process exit code
 
-  bool CreateInstanceMutex() override;
+  bool CreateInstanceMutex(const std::string& name) override;
   void CloseInstanceMutex() override;
+  bool HandInterruptedUpdateToUpdater() override;
   void ShowMessage(const std::string& text) override;
   void EnableControlHosting() override;
-  void RunMainDialog() override;
+  bool RunMainDialog() override;
 
  private:
   HINSTANCE m_hInstance;

@@ -26,6 +26,7 @@
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables_win32.h"
 #include "remote/remote_operation_win32.h"
+#include "remote/restart_program_win32.h"
 #include "ui/message_pump_win32.h"
 #include "ui/web_link_win32.h"
 #include "update/upgrade_win32.h"
@@ -107,6 +108,10 @@ BOOL CTavrickDlg::OnInitDialog() {
   VendorServiceInit(g_Settings, g_saLocalIp.front());
   VendorServiceStartupPolls();
   InstallRemoteCommandCheck();
+  // Hand-overs and self-restarts end the program through the command guard.
+  SetProgramEndGuard([this](CProtectionControl::EndForSuccessorFn end, std::function<void()> refused) {
+    m_control.EndForSuccessor(std::move(end), std::move(refused));
+  });
 
   g_strLatestVersion = kVersionNumber;
   m_hStatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, nullptr,
@@ -220,6 +225,10 @@ int CTavrickDlg::StopDriverSequence() {
 }
 void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
 long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
+
+void CTavrickDlg::WriteCarryOver(bool resume) {
+  if (resume) WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
+}
 
 void CTavrickDlg::CreateWorkingWindows() {
   m_pShownLast = nullptr;

@@ -33,6 +33,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void WaitPumping(int seconds) override;
   void RebootServer() override;
   long long ProtectSeconds() override;
+  void WriteCarryOver(bool resume) override;
   void EndProcess() override;
 
   void ShowFromTray();

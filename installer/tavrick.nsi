@@ -10,6 +10,8 @@
 ; and removes what was installed; the administrator's configuration and logs stay unless the
 ; component "删除配置和日志" is chosen (or /PURGE is given).
 ; Switches: /S silent, /D=<folder> target folder (installer); /S, /PURGE (uninstaller).
+; Exit code 2 (installer and uninstaller): a Tavrick still ran after the wait (busy with a
+; command or a question of its own, which is never answered for it) and nothing was changed.
 
 Unicode true
 Target ${TARGET}
@@ -27,7 +29,9 @@ ManifestDPIAware true
 !define DRIVER_KEY "SYSTEM\CurrentControlSet\Services\firewalldriver"
 !define IDC_EXIT 1008            ; the main window's "退出软件" button
 !define EXIT_QUESTION_CAPTION " 提示"
-!define INSTANCE_MUTEX "tavrick"  ; the program's single-instance mutex
+!define EXIT_QUESTION_TEXT "是否真的要停止防护吗?"  ; the only question a silent run answers
+!define INSTANCE_MUTEX "Global\tavrick"  ; the program's single-instance mutex, one per machine
+!define STARTUP_LINK "$SMSTARTUP\${APP}.lnk"  ; the installing administrator's logon start
 !define WAIT_EXIT_STEPS 120      ; half seconds
 
 Var DriverOurs
@@ -46,6 +50,7 @@ ShowInstDetails show
 ShowUninstDetails show
 
 !define MUI_ABORTWARNING
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
@@ -71,7 +76,9 @@ FunctionEnd
 
 ; Asks a running Tavrick to stop protection and exit through its own exit command: the program asks
 ; "是否真的要停止防护吗?", stops filtering, closes the driver and ends. Interactively the administrator
-; answers; a silent run answers Yes itself, since whoever ran it asked for the program to go.
+; answers; a silent run answers Yes itself, since whoever ran it asked for the program to go, but
+; only to a box whose text is that question: any other question of the program (the server restart
+; question above all) is left to the administrator, and the program then still runs after the wait.
 ; Nothing is ever terminated: $0 is 1 when a Tavrick still runs after the wait (its instance mutex
 ; is there: one whose window was not found, or one busy with a command), else 0.
 Function ${prefix}StopProgram
@@ -92,12 +99,15 @@ Function ${prefix}StopProgram
       System::Call 'user32::IsWindow(p r1) i .r3'
       ${IfThen} $3 = 0 ${|} ${Break} ${|}
       ${If} ${Silent}
-        ; The program's own question, owned by its main window.
+        ; The program's own exit question, owned by its main window, and nothing else.
         FindWindow $3 "#32770" "${EXIT_QUESTION_CAPTION}"
         ${If} $3 != 0
           System::Call 'user32::GetWindow(p r3, i 4) p .r4'   ; GW_OWNER
           ${If} $4 == $1
-            System::Call 'user32::PostMessageW(p r3, i ${WM_COMMAND}, p 6, p 0)'   ; IDYES
+            System::Call 'user32::GetDlgItemTextW(p r3, i 0xFFFF, w .r5, i ${NSIS_MAX_STRLEN}) i'   ; the box's text
+            ${If} $5 S== "${EXIT_QUESTION_TEXT}"
+              System::Call 'user32::PostMessageW(p r3, i ${WM_COMMAND}, p 6, p 0)'   ; IDYES
+            ${EndIf}
           ${EndIf}
         ${EndIf}
       ${EndIf}
@@ -216,6 +226,22 @@ Section "${APP}" SecProgram
   WriteRegDWORD HKLM "${UNINST_KEY}" "NoRepair" 1
 SectionEnd
 
+; Ticked by default (a silent install takes it): Tavrick starts when the administrator who installs
+; it logs on, so protection carried over from before a server restart resumes by itself then (not
+; before: nothing runs until that logon). The link starts it in its own folder.
+Section "登录时自动启动${APP}" SecStartup
+  SetShellVarContext current
+  SetOutPath "$INSTDIR"
+  CreateShortCut "${STARTUP_LINK}" "$INSTDIR\tavrick.exe"
+SectionEnd
+
+LangString DESC_Program ${LANG_SIMPCHINESE} "程序、驱动、升级程序和快捷方式。"
+LangString DESC_Startup ${LANG_SIMPCHINESE} "您登录服务器时自动启动${APP};服务器重启前正在防护的,登录后自动恢复防护。"
+!insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_Program)
+  !insertmacro MUI_DESCRIPTION_TEXT ${SecStartup} $(DESC_Startup)
+!insertmacro MUI_FUNCTION_DESCRIPTION_END
+
 ; ---- uninstaller -----------------------------------------------------------------------------
 
 Section "un.${APP}" SecUnProgram
@@ -257,6 +283,8 @@ Section "un.${APP}" SecUnProgram
   Push "$INSTDIR\upgrade.old"
   Call un.ClearFolder
 
+  SetShellVarContext current
+  Delete "${STARTUP_LINK}"
   SetShellVarContext all
   Delete "$SMPROGRAMS\${APP}\${APP}.lnk"
   Delete "$SMPROGRAMS\${APP}\卸载${APP}.lnk"

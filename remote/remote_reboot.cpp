@@ -24,6 +24,7 @@ bool IsSparedProcess(const CProcessFacts& process, const CSparedProcesses& spare
   if (process.nId == 0 || process.nId == spared.nOwnId) return true;
   if (spared.nShellId != 0 && process.nId == spared.nShellId) return true;
   if (process.strPath.empty()) return true;
+  if (process.nSessionId == 0 || process.nSessionId == kUnknownSession) return true;
   const std::string path = Lower(process.strPath);
   if (!spared.strOwnPath.empty() && path == Lower(spared.strOwnPath)) return true;
   if (path.find("explorer.exe") != std::string::npos) return true;
@@ -40,7 +41,7 @@ int KillGroupProcesses(const std::string& group, ISystemProcesses& processes, IL
   GetGroupUsers(users, group, &members);
   if (members.empty()) return 1;
   for (uint32_t id : ids) {
-    if (IsSparedProcess(CProcessFacts{id, processes.ProcessPath(id)}, spared)) continue;
+    if (IsSparedProcess(CProcessFacts{id, processes.ProcessPath(id), processes.ProcessSessionId(id)}, spared)) continue;
     const std::string owner = processes.ProcessOwner(id);
     if (owner.empty()) continue;
     for (const _userstruct& member : members) {

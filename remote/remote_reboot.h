@@ -9,7 +9,10 @@
 //     "explorer.exe";
 //   - the system's and Wine's processes: every executable inside the Windows folder
 //     (system32, SysWOW64 and Wine's own programs live there), and process 0;
-//   - a process whose executable cannot be read: it cannot be told apart from the above.
+//   - services: every process of session 0, whatever account runs it (a database or FTP server
+//     ended abruptly risks its data; the forced reboot that follows stops services in order);
+//   - a process whose executable or session cannot be read: it cannot be told apart from the
+//     above.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -27,6 +30,8 @@ class ISystemProcesses {
   virtual uint32_t ShellProcessId() = 0;    // the desktop shell's process, 0 when none
   // Full path of the process's executable, "" when it cannot be read.
   virtual std::string ProcessPath(uint32_t id) = 0;
+  // The process's logon session (0: services), kUnknownSession when it cannot be read.
+  virtual uint32_t ProcessSessionId(uint32_t id) = 0;
   // Account name (without domain) of the process's owner, "" when it cannot be read.
   virtual std::string ProcessOwner(uint32_t id) = 0;
   virtual void Terminate(uint32_t id) = 0;  // exit code 0; failures are not reported
@@ -38,9 +43,12 @@ class IServerReboot {
   virtual void RebootServer() = 0;  // the shutdown privilege, then a forced reboot
 };
 
+constexpr uint32_t kUnknownSession = 0xFFFFFFFFu;
+
 struct CProcessFacts {
   uint32_t nId = 0;
   std::string strPath;
+  uint32_t nSessionId = kUnknownSession;
 };
 struct CSparedProcesses {
   uint32_t nOwnId = 0;

@@ -15,11 +15,15 @@ std::string RestartCommandLine(const std::string& ownPath) {
 bool RestartProgram(IProcessPorts& ports) {
   const std::string commandLine = RestartCommandLine(ports.OwnExecutablePath());
   if (commandLine.empty()) return false;
-  ports.RemoveTrayIcon();
-  if (!ports.StartProgram(commandLine)) {
-    ports.RestoreTrayIcon();
-    return false;
-  }
-  ports.EndOwnProcess();
+  IProcessPorts* process = &ports;  // the ports live as long as the program
+  ports.EndWhenAllowed([process, commandLine] {
+    process->RemoveTrayIcon();
+    if (!process->StartProgram(commandLine)) {
+      process->RestoreTrayIcon();
+      return false;
+    }
+    process->EndOwnProcess();
+    return true;
+  });
   return true;
 }

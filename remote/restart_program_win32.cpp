@@ -4,6 +4,20 @@
 
 #include <vector>
 
+namespace {
+ProgramEndGuard g_programEndGuard;
+}  // namespace
+
+void SetProgramEndGuard(ProgramEndGuard guard) { g_programEndGuard = std::move(guard); }
+
+void EndProgramForSuccessor(std::function<bool(bool resume)> end, std::function<void()> refused) {
+  if (g_programEndGuard) {
+    g_programEndGuard(std::move(end), std::move(refused));
+  } else {
+    end(false);
+  }
+}
+
 std::string CWin32ProcessPorts::OwnExecutablePath() {
   // Grows the buffer while the name is cut (the program may sit below a long path).
   for (DWORD size = MAX_PATH; size <= 32768; size *= 2) {
@@ -38,4 +52,9 @@ void CWin32ProcessPorts::RemoveTrayIcon() {
 
 void CWin32ProcessPorts::RestoreTrayIcon() {
   if (m_restoreTrayIcon) m_restoreTrayIcon();
+}
+
+// The fresh copy finds the carried-over protection time in the configuration.
+void CWin32ProcessPorts::EndWhenAllowed(std::function<bool()> end) {
+  EndProgramForSuccessor([end](bool) { return end(); }, nullptr);
 }

@@ -6,6 +6,15 @@
 
 #include "remote/restart_program.h"
 
+// The main window's command guard, which every end of the program for a successor passes
+// through (the window sets it at start-up; without it an end runs at once). The end is told
+// whether protection must resume and returns false when the program goes on after all;
+// `refused` runs instead after a confirmed exit. Window thread only.
+using ProgramEndGuard =
+    std::function<void(std::function<bool(bool resume)> end, std::function<void()> refused)>;
+void SetProgramEndGuard(ProgramEndGuard guard);
+void EndProgramForSuccessor(std::function<bool(bool resume)> end, std::function<void()> refused);
+
 class CWin32ProcessPorts : public IProcessPorts {
  public:
   CWin32ProcessPorts(std::function<void()> removeTrayIcon, std::function<void()> restoreTrayIcon)
@@ -16,6 +25,7 @@ class CWin32ProcessPorts : public IProcessPorts {
   void EndOwnProcess() override;
   void RemoveTrayIcon() override;
   void RestoreTrayIcon() override;
+  void EndWhenAllowed(std::function<bool()> end) override;
 
  private:
   std::function<void()> m_removeTrayIcon;

@@ -59,6 +59,11 @@ std::string CWin32SystemProcesses::ProcessPath(uint32_t id) {
   return length > 0 && length < MAX_PATH ? std::string(path, length) : std::string();
 }
 
+uint32_t CWin32SystemProcesses::ProcessSessionId(uint32_t id) {
+  DWORD session = 0;
+  return ProcessIdToSessionId(id, &session) ? session : kUnknownSession;
+}
+
 std::string CWin32SystemProcesses::ProcessOwner(uint32_t id) { return GetProcessOwner(id); }
 
 void CWin32SystemProcesses::Terminate(uint32_t id) {

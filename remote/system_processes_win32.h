@@ -12,6 +12,7 @@ class CWin32SystemProcesses : public ISystemProcesses {
   std::string WindowsFolder() override;
   uint32_t ShellProcessId() override;
   std::string ProcessPath(uint32_t id) override;
+  uint32_t ProcessSessionId(uint32_t id) override;
   std::string ProcessOwner(uint32_t id) override;
   void Terminate(uint32_t id) override;
 };

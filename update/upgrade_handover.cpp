@@ -33,6 +33,19 @@ CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file) 
   return record;
 }
 
+bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion) {
+  if (store.Get(file, kSection, "result") != kResultStarting) return false;
+  return store.Put(file, kSection, "confirmed", RecordText(ownVersion));
+}
+
+bool UpdateInterrupted(IProfileStore& store, const std::string& file) {
+  return store.Get(file, kSection, "result") == kResultInstalling;
+}
+
+bool WriteProtectCarryOver(IProfileStore& store, const std::string& file, bool resume) {
+  return store.Put(file, kSection, "protect", resume ? "1" : "0");
+}
+
 bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUpgradeRecord& record) {
   bool ok = true;
   const std::pair<const char*, std::string> values[] = {

@@ -25,7 +25,21 @@ struct CUpgradeRecord {
   std::string strReason;
 };
 
+// The updater's states in "result" (it writes them; see standins/upgrade/updater.h).
+constexpr const char kResultInstalling[] = "installing";  // files half replaced
+constexpr const char kResultStarting[] = "starting";      // the new build is starting: it confirms
+
 CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file);
+
+// A start by the updater after a replacement: the record says "starting", and this copy writes
+// "confirmed" (its version) once its window stands, so the updater keeps it. True when written.
+bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion);
+
+// An update was cut off while files were replaced (and no updater is at work on it).
+bool UpdateInterrupted(IProfileStore& store, const std::string& file);
+
+// At the hand-over's end, on the window's thread: whether the successor must start protecting.
+bool WriteProtectCarryOver(IProfileStore& store, const std::string& file, bool resume);
 bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUpgradeRecord& record);
 
 // The same version and width was handed over to less than a day ago (either way of the clock).

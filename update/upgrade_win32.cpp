@@ -3,11 +3,13 @@
 #include <windows.h>
 
 #include <ctime>
+#include <memory>
 
 #include "alerts/service_host.h"
 #include "alerts/wininet_http_win32.h"
 #include "config/profile_store_win32.h"
 #include "driver/driver_win32.h"
+#include "remote/restart_program_win32.h"
 #include "update/upgrade_handover.h"
 #include "update/version_check.h"
 #include "update/version_state.h"
@@ -18,7 +20,7 @@ namespace {
 // a sent message waits for that thread, so the window exists and its start-up is over.
 constexpr UINT kShowStatusMessage = WM_APP + 21;
 constexpr UINT kRemoveTrayMessage = WM_APP + 22;
-constexpr UINT kHandOverMessage = WM_APP + 23;  // wParam: the updater's suspended thread
+constexpr UINT kHandOverMessage = WM_APP + 23;  // lParam: the suspended updater, handed over
 constexpr UINT kNewVersionMessage = WM_APP + 24;  // lParam: CVersionNotice
 
 struct CVersionNotice {
@@ -26,11 +28,16 @@ struct CVersionNotice {
   std::string strLatest;
 };
 
-// Lets the updater run and ends the program.
-void HandOver(HANDLE updaterThread) {
-  ResumeThread(updaterThread);
-  TerminateProcess(GetCurrentProcess(), 0);
-}
+std::string RecordPath() { return ProgramFolder() + "\\" + kUpgradeRecordFile; }
+
+// The updater created suspended; whoever holds it last closes its handles.
+struct CSuspendedUpdater {
+  PROCESS_INFORMATION info = {};
+  ~CSuspendedUpdater() {
+    if (info.hThread) CloseHandle(info.hThread);
+    if (info.hProcess) CloseHandle(info.hProcess);
+  }
+};
 
 CUpgradeWindow g_window;
 HWND g_hNotice = nullptr;
@@ -51,7 +58,22 @@ LRESULT CALLBACK NoticeProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
     g_window.removeTrayIcon();
     return 0;
   }
-  if (message == kHandOverMessage) HandOver(reinterpret_cast<HANDLE>(wParam));
+  if (message == kHandOverMessage) {
+    std::shared_ptr<CSuspendedUpdater> updater(reinterpret_cast<CSuspendedUpdater*>(lParam));
+    // Through the command guard: never inside a start, stop or exit, never after a confirmed
+    // exit; the carry-over is in the configuration before the updater runs.
+    EndProgramForSuccessor(
+        [updater](bool resume) {
+          CWin32ProfileStore store;
+          WriteProtectCarryOver(store, RecordPath(), resume);
+          if (g_window.removeTrayIcon) g_window.removeTrayIcon();
+          ResumeThread(updater->info.hThread);
+          TerminateProcess(GetCurrentProcess(), 0);
+          return true;
+        },
+        [updater] { TerminateProcess(updater->info.hProcess, 1); });
+    return 0;
+  }
   return DefWindowProcA(hWnd, message, wParam, lParam);
 }
 
@@ -91,13 +113,16 @@ class CWin32UpgradePorts : public IUpgradePorts {
     CloseHandles();
   }
 
-  void RemoveTrayIcon() override { SendMessageA(g_hNotice, kRemoveTrayMessage, 0, 0); }
+  // The icon goes with the end itself, which may wait for a running command.
+  void RemoveTrayIcon() override {}
 
   // The end comes on the main window's thread, between two of its messages, so never in the
-  // middle of its writing the configuration file.
+  // middle of its writing the configuration file; the window's thread now holds the updater.
   void RunUpdaterAndEnd() override {
-    SendMessageA(g_hNotice, kHandOverMessage, reinterpret_cast<WPARAM>(m_updater.hThread), 0);
-    HandOver(m_updater.hThread);  // only without the window
+    auto* updater = new CSuspendedUpdater;
+    updater->info = m_updater;
+    m_updater = PROCESS_INFORMATION{};
+    SendMessageA(g_hNotice, kHandOverMessage, 0, reinterpret_cast<LPARAM>(updater));
   }
 
   void ShowStatus(const std::string& text) override {
@@ -105,7 +130,6 @@ class CWin32UpgradePorts : public IUpgradePorts {
   }
 
  private:
-  static std::string RecordPath() { return ProgramFolder() + "\\" + kUpgradeRecordFile; }
   void CloseHandles() {
     CloseHandle(m_updater.hThread);
     CloseHandle(m_updater.hProcess);
@@ -145,6 +169,10 @@ DWORD WINAPI DailyCheckThread(LPVOID) {
 
 void StartUpgradeCheck(const CUpgradeWindow& window) {
   g_window = window;
+  {
+    CWin32ProfileStore store;
+    ConfirmUpdatedStart(store, RecordPath(), window.strVersion);
+  }
   g_strBaseUrl = ServiceHostFromEnvironment().BaseUrl();
   g_hNotice = CreateNoticeWindow();
   HANDLE thread = CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
@@ -154,4 +182,24 @@ void StartUpgradeCheck(const CUpgradeWindow& window) {
 void CheckNewVersion() {
   HANDLE thread = CreateThread(nullptr, 0, DailyCheckThread, nullptr, 0, nullptr);
   if (thread) CloseHandle(thread);
+}
+
+bool HandInterruptedUpdateToUpdater() {
+  CWin32ProfileStore store;
+  if (!UpdateInterrupted(store, RecordPath())) return false;
+  // An updater at work holds this name; it restores by itself if it must.
+  if (HANDLE busy = OpenMutexA(SYNCHRONIZE, FALSE, "Global\\tavrick-upgrade")) {
+    CloseHandle(busy);
+    return false;
+  }
+  const std::string updater = ProgramFolder() + "\\upgrade.exe";
+  std::string line = "upgrade.exe restore";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(updater.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
+    return false;
+  CloseHandle(info.hThread);
+  CloseHandle(info.hProcess);
+  return true;
 }

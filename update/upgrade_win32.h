@@ -18,3 +18,8 @@ void StartUpgradeCheck(const CUpgradeWindow& window);
 // Once a day, on the main window's thread: asks on a thread of its own; a newer version only
 // shows on the status bar.
 void CheckNewVersion();
+
+// At start-up, before the main window: an update cut off while it replaced files is handed to
+// the updater ("upgrade.exe restore"), which puts the old build back and starts it. True when
+// the updater was started and this copy must end.
+bool HandInterruptedUpdateToUpdater();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <sstream>
 
 namespace {
@@ -46,7 +47,12 @@ bool IsReplaceableName(const std::string& name) {
     if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '_' && c != '-') return false;
   }
   const std::string lower = Lower(name);
-  static const char* const kKept[] = {"tavrick.cfg", "upgrade.ini", "upgrade.exe", "log", "upgrade.new", "upgrade.old"};
+  // The configuration with its copies ("tavrick.cfg.bak", ".bak.tmp", ".damaged") and the log
+  // folder with anything named like it belong to the administrator, whatever comes after.
+  static const char* const kKeptPrefixes[] = {"tavrick.cfg", "log"};
+  for (const char* kept : kKeptPrefixes)
+    if (lower.compare(0, std::strlen(kept), kept) == 0) return false;
+  static const char* const kKept[] = {"upgrade.ini", "upgrade.exe", "upgrade.new", "upgrade.old"};
   for (const char* kept : kKept)
     if (lower == kept) return false;
   return !IsDeviceName(lower.substr(0, lower.find('.')));

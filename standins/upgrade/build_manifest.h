@@ -25,8 +25,9 @@ struct CBuildManifest {
 };
 
 // A plain file name the updater may write beside the program: letters, digits, "._-", at most
-// 64 characters, not hidden, no device name, and none of the files it must keep (configuration,
-// the hand-over record, the updater itself) or its own folders.
+// 64 characters, not hidden, no device name, and none of the files it must keep (any name
+// beginning with "tavrick.cfg" or "log", the hand-over record, the updater itself) or its own
+// folders.
 bool IsReplaceableName(const std::string& name);
 
 // false with a reason (for the record) when the text is not a usable manifest: unknown lines,

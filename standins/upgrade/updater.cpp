@@ -1,10 +1,13 @@
 #include "updater.h"
 
 #include <cstdlib>
+#include <sstream>
 
 #include "sha256.h"
 
 namespace {
+
+constexpr char kInstalling[] = "installing";
 
 std::string InFolder(const char* folder, const std::string& name) { return std::string(folder) + "\\" + name; }
 
@@ -18,6 +21,16 @@ std::string Printable(const std::string& text) {
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Names kept in the record, separated by blanks; only names the updater could have written.
+std::vector<std::string> RecordedNames(const std::string& text) {
+  std::vector<std::string> names;
+  std::istringstream words(text);
+  std::string name;
+  while (words >> name)
+    if (IsReplaceableName(name)) names.push_back(name);
+  return names;
 }
 
 }  // namespace
@@ -43,8 +56,16 @@ std::string BuildFolderOf(const std::string& arguments) {
 }
 
 int CUpdater::Run(const std::string& commandLine) {
+  const std::string arguments = CommandArguments(commandLine);
+  // Files half replaced by an updater that died: the old build comes back before anything else.
+  if (m_ports.RecordValue("result") == kInstalling) {
+    const int recovered = RecoverInterrupted(arguments == kRestoreWord);
+    if (recovered >= 0) return recovered;
+  } else if (arguments == kRestoreWord) {
+    return 1;  // nothing to restore (another updater did it)
+  }
   m_ports.SetRecordValue("commandline", Printable(commandLine));
-  const std::string folderUrl = BuildFolderOf(CommandArguments(commandLine));
+  const std::string folderUrl = BuildFolderOf(arguments);
   if (folderUrl.empty()) return Finish(false, "命令行不是新版本目录");
   CBuildManifest manifest;
   std::string reason;
@@ -52,7 +73,24 @@ int CUpdater::Run(const std::string& commandLine) {
   if (!m_ports.WaitProgramEnded(kProgramEndSeconds)) return Finish(false, "旧程序没有退出");
   if (!Install(manifest, reason)) return Finish(false, reason);
   m_ports.EmptyFolder(kStagingFolder);
-  return Finish(true, "");
+  m_ports.SetRecordValue("result", "installed");
+  m_ports.SetRecordValue("reason", "");
+  m_ports.SetRecordValue("finished", std::to_string(m_ports.Now()));
+  return 0;
+}
+
+int CUpdater::GiveUpWaiting() { return Finish(false, "另一个升级程序没有结束"); }
+
+// Puts the recorded old files back. The exit code when this run ends here (only restoring, or
+// the restore failed, or the program never ended); -1 when the folder is whole again and an
+// update may follow.
+int CUpdater::RecoverInterrupted(bool onlyRestore) {
+  if (!m_ports.WaitProgramEnded(kProgramEndSeconds)) return 2;
+  std::string failed;
+  if (!RestoreRecorded(failed)) return Finish(false, "升级中断,恢复旧程序失败: " + failed);
+  if (onlyRestore) return Finish(false, "升级中断,已恢复旧程序");
+  m_ports.SetRecordValue("result", "failed");
+  return -1;
 }
 
 // Every file lands in the staging folder only after its size and digest matched.
@@ -110,44 +148,68 @@ bool CUpdater::Install(const CBuildManifest& manifest, std::string& reason) {
     reason = "无法建立目录upgrade.old";
     return false;
   }
-  m_hadFile.assign(manifest.files.size(), false);
-  for (size_t i = 0; i < manifest.files.size(); ++i) {
-    const std::string& name = manifest.files[i].strName;
-    if (!m_ports.Exists(name)) continue;
+  std::string withCopy, without;
+  for (const CBuildFile& file : manifest.files) {
+    const std::string& name = file.strName;
+    if (!m_ports.Exists(name)) {
+      without += name + " ";
+      continue;
+    }
     if (!m_ports.Copy(name, InFolder(kRollbackFolder, name))) {
       reason = "无法备份: " + name;
       return false;
     }
-    m_hadFile[i] = true;
+    withCopy += name + " ";
   }
-  for (size_t i = 0; i < manifest.files.size(); ++i) {
-    const std::string& name = manifest.files[i].strName;
-    if (!m_ports.Move(InFolder(kStagingFolder, name), name)) {
-      Restore(manifest, i + 1);
-      reason = "无法替换: " + name;
+  // From here on the folder may hold old and new files mixed until the record moves on: whoever
+  // starts next and finds "installing" puts the old ones back.
+  m_ports.SetRecordValue("old", withCopy);
+  m_ports.SetRecordValue("new", without);
+  m_ports.SetRecordValue("result", kInstalling);
+  std::string failed;
+  for (const CBuildFile& file : manifest.files) {
+    if (!m_ports.Move(InFolder(kStagingFolder, file.strName), file.strName)) {
+      reason = "无法替换: " + file.strName;
+      if (!RestoreRecorded(failed)) reason += ",恢复旧程序失败: " + failed;
       return false;
     }
   }
-  if (!m_ports.StartProgram(kNewProgramWatchSeconds)) {
+  m_ports.SetRecordValue("confirmed", "");
+  m_ports.SetRecordValue("result", "starting");
+  if (!m_ports.StartProgram(ProgramWords(), kNewProgramConfirmSeconds)) {
     // Whatever the new build did, it has ended: the old files can go back.
-    m_ports.WaitProgramEnded(kProgramEndSeconds);
-    Restore(manifest, manifest.files.size());
-    reason = "新程序无法运行,已恢复旧程序";
+    m_ports.SetRecordValue("result", kInstalling);
+    if (!m_ports.WaitProgramEnded(kProgramEndSeconds)) {
+      reason = "新程序无法运行,也没有退出";
+      return false;
+    }
+    reason = RestoreRecorded(failed) ? "新程序无法运行,已恢复旧程序" : "新程序无法运行,恢复旧程序失败: " + failed;
     return false;
   }
   return true;
 }
 
-void CUpdater::Restore(const CBuildManifest& manifest, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const std::string& name = manifest.files[i].strName;
-    if (m_hadFile[i]) {
-      m_ports.Copy(InFolder(kRollbackFolder, name), name);
-    } else {
-      m_ports.Remove(name);
+// Puts back what the record lists; false with the first name that could not be restored.
+bool CUpdater::RestoreRecorded(std::string& failed) {
+  bool ok = true;
+  for (const std::string& name : RecordedNames(m_ports.RecordValue("old"))) {
+    if (!m_ports.Copy(InFolder(kRollbackFolder, name), name) && ok) {
+      failed = name;
+      ok = false;
     }
   }
+  for (const std::string& name : RecordedNames(m_ports.RecordValue("new"))) {
+    if (!m_ports.Remove(name) && ok) {
+      failed = name;
+      ok = false;
+    }
+  }
+  return ok;
 }
+
+// The program protected (or was about to) when it handed over: whichever build comes up
+// starts protecting by itself.
+std::string CUpdater::ProgramWords() { return m_ports.RecordValue("protect") == "1" ? "rebootup" : ""; }
 
 // The record is complete before any program starts, so the program reads the outcome.
 int CUpdater::Finish(bool installed, const std::string& reason) {
@@ -156,6 +218,6 @@ int CUpdater::Finish(bool installed, const std::string& reason) {
   m_ports.SetRecordValue("finished", std::to_string(m_ports.Now()));
   if (installed) return 0;
   // The old program stays in place; bring it back up unless it never ended.
-  if (m_ports.WaitProgramEnded(kProgramEndSeconds)) m_ports.StartProgram(0);
+  if (m_ports.WaitProgramEnded(kProgramEndSeconds)) m_ports.StartProgram(ProgramWords(), 0);
   return 1;
 }

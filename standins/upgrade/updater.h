@@ -2,6 +2,14 @@
 // The updater's work, apart from the system: fetch the build a folder of the vendor service
 // publishes, check every file's size and digest, wait for the program to end, put the new files
 // in place with a rollback copy of the old ones, and bring a program back up in every case.
+//
+// The hand-over record ("upgrade.ini") tells every later start where an update stands:
+//   result "installing"  files are being replaced (set before the first move; "old" and "new"
+//                        list the names with and without a rollback copy in upgrade.old\)
+//   result "starting"    every file is in place and the new build is starting; it writes
+//                        "confirmed" once its window exists
+//   result "installed" / "failed" with "reason" and "finished"
+// An updater or a program that finds "installing" at its start restores the old files first.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,21 +20,24 @@ class IUpdaterPorts {
  public:
   virtual ~IUpdaterPorts() = default;
   // GET: true with the body when the service answered 200 and the transfer ended normally
-  // within `limit` bytes.
+  // within `limit` bytes, the connection and receive time-outs and the transfer's deadline.
   virtual bool Download(const std::string& url, uint64_t limit, std::string& body) = 0;
   // Files by name inside the program's folder ("tavrick.exe", "upgrade.new\\tavrick.exe").
   virtual bool Exists(const std::string& name) = 0;
   virtual bool Write(const std::string& name, const std::string& bytes) = 0;
   virtual bool Copy(const std::string& from, const std::string& to) = 0;  // replaces `to`
   virtual bool Move(const std::string& from, const std::string& to) = 0;  // replaces `to`
-  virtual bool Remove(const std::string& name) = 0;
+  virtual bool Remove(const std::string& name) = 0;  // true also when it was not there
   virtual bool EmptyFolder(const std::string& name) = 0;  // created when missing
-  // Waits until no copy of the program from this folder runs; false if one still does.
+  // Waits until no copy of the program runs and takes its single-instance name, so that none
+  // starts while files are replaced; false if one still runs after `seconds`.
   virtual bool WaitProgramEnded(int seconds) = 0;
-  // Starts the program without words; true when it came up: still running after watchSeconds,
-  // or ended by itself with exit code 0 (a program that hands over again ends that way).
-  virtual bool StartProgram(int watchSeconds) = 0;
-  // The hand-over record beside the program (the program writes version, bits, from, time).
+  // Lets the name go and starts the program with these command words. With confirmSeconds 0
+  // true when it was created. Otherwise true only when it confirmed its start in the record
+  // ("confirmed") within that time; a copy that did not is ended, and false.
+  virtual bool StartProgram(const std::string& words, int confirmSeconds) = 0;
+  // The hand-over record beside the program (the program writes version, bits, from, time,
+  // protect).
   virtual std::string RecordValue(const std::string& key) = 0;
   virtual void SetRecordValue(const std::string& key, const std::string& value) = 0;
   virtual int64_t Now() = 0;
@@ -34,8 +45,10 @@ class IUpdaterPorts {
 
 constexpr const char kStagingFolder[] = "upgrade.new";
 constexpr const char kRollbackFolder[] = "upgrade.old";
+constexpr const char kRestoreWord[] = "restore";  // "upgrade.exe restore": put the old build back
 constexpr int kProgramEndSeconds = 60;  // the program ends itself right after the hand-over
-constexpr int kNewProgramWatchSeconds = 5;
+constexpr int kNewProgramConfirmSeconds = 60;
+constexpr int kOtherUpdaterWaitSeconds = 600;  // a second updater waits this long for the first
 
 // The text after the program's own name and one blank ("upgrade.exe A,B" gives "A,B"); a quoted
 // name counts as one word.
@@ -50,14 +63,17 @@ class CUpdater {
   explicit CUpdater(IUpdaterPorts& ports) : m_ports(ports) {}
   // 0 when the new build runs; 1 when the old program was kept (and started again).
   int Run(const std::string& commandLine);
+  // Another updater held the folder too long: this one gives up and brings the program back.
+  int GiveUpWaiting();
 
  private:
   bool Fetch(const std::string& folderUrl, CBuildManifest& manifest, std::string& reason);
   bool CheckVersion(const CBuildManifest& manifest, std::string& reason);
   bool Install(const CBuildManifest& manifest, std::string& reason);
-  void Restore(const CBuildManifest& manifest, size_t count);
+  bool RestoreRecorded(std::string& failed);
+  int RecoverInterrupted(bool onlyRestore);
+  std::string ProgramWords();
   int Finish(bool installed, const std::string& reason);
 
   IUpdaterPorts& m_ports;
-  std::vector<bool> m_hadFile;  // per manifest file: an old copy exists in the rollback folder
 };

@@ -19,6 +19,17 @@ std::string LongPath(const std::string& path) {
   return n > 0 && n < MAX_PATH ? std::string(buffer, n) : path;
 }
 
+constexpr DWORD kConnectMs = 15000;
+constexpr DWORD kSendMs = 15000;
+constexpr DWORD kReceiveMs = 30000;  // for the answer to begin, and between two of its pieces
+
+// Two minutes, and one more second for every 16 KB the file may hold.
+ULONGLONG TransferDeadlineMs(uint64_t limit) { return 120000 + limit / 16; }
+
+void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
+  InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds);
+}
+
 struct CInternetHandle {
   HINTERNET h;
   ~CInternetHandle() {
@@ -36,24 +47,52 @@ std::string OwnFolder() {
   return slash == std::string::npos ? "." : full.substr(0, slash);
 }
 
+// Opened step by step: only a request handle takes the time-outs before the request goes out.
+// Each read asks only for what has arrived (a synchronous read waits until its buffer is full),
+// and the whole transfer has a deadline that grows with the file's size, so a silent or
+// trickling server never holds the program's return up for long.
 bool CWin32UpdaterPorts::Download(const std::string& url, uint64_t limit, std::string& body) {
   body.clear();
+  URL_COMPONENTSA parts = {};
+  parts.dwStructSize = sizeof parts;
+  parts.dwHostNameLength = 1;
+  parts.dwUrlPathLength = 1;
+  parts.dwExtraInfoLength = 1;
+  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) || !parts.lpszHostName ||
+      parts.nScheme != INTERNET_SCHEME_HTTP)
+    return false;
+  const std::string host(parts.lpszHostName, parts.dwHostNameLength);
+  std::string object = parts.lpszUrlPath ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : std::string("/");
+  if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+
   CInternetHandle session{InternetOpenA("tavrick-upgrade", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
   if (!session.h) return false;
-  CInternetHandle request{InternetOpenUrlA(session.h, url.c_str(), nullptr, 0,
+  SetTimeout(session.h, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectMs);
+  CInternetHandle connection{
+      InternetConnectA(session.h, host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
+  if (!connection.h) return false;
+  CInternetHandle request{HttpOpenRequestA(connection.h, "GET", object.c_str(), nullptr, nullptr, nullptr,
                                            INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                                                INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
                                            0)};
   if (!request.h) return false;
+  SetTimeout(request.h, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectMs);
+  SetTimeout(request.h, INTERNET_OPTION_SEND_TIMEOUT, kSendMs);
+  SetTimeout(request.h, INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveMs);
+  if (!HttpSendRequestA(request.h, nullptr, 0, nullptr, 0)) return false;
   DWORD status = 0, size = sizeof status;
   if (!HttpQueryInfoA(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
       status != 200)
     return false;
+  const ULONGLONG deadline = GetTickCount64() + TransferDeadlineMs(limit);
   std::vector<char> chunk(64 * 1024);
   for (;;) {
-    DWORD read = 0;
-    if (!InternetReadFile(request.h, chunk.data(), static_cast<DWORD>(chunk.size()), &read)) return false;
-    if (read == 0) return true;
+    if (GetTickCount64() >= deadline) return false;
+    DWORD available = 0, read = 0;
+    if (!InternetQueryDataAvailable(request.h, &available, 0, 0)) return false;
+    if (available == 0) return true;  // the transfer ended
+    if (available > chunk.size()) available = static_cast<DWORD>(chunk.size());
+    if (!InternetReadFile(request.h, chunk.data(), available, &read) || read == 0) return false;
     if (body.size() + read > limit) return false;
     body.append(chunk.data(), read);
   }
@@ -89,7 +128,9 @@ bool CWin32UpdaterPorts::Move(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) != FALSE;
 }
 
-bool CWin32UpdaterPorts::Remove(const std::string& name) { return ::DeleteFileA(Path(name).c_str()) != FALSE; }
+bool CWin32UpdaterPorts::Remove(const std::string& name) {
+  return ::DeleteFileA(Path(name).c_str()) != FALSE || GetLastError() == ERROR_FILE_NOT_FOUND;
+}
 
 bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
   const std::string folder = Path(name);
@@ -128,28 +169,56 @@ bool CWin32UpdaterPorts::ProgramRuns() {
   return runs;
 }
 
+// The program's single-instance name: while the updater holds it no copy starts normally.
+bool CWin32UpdaterPorts::TakeProgramName() {
+  if (m_hProgramName) return true;
+  HANDLE name = CreateMutexA(nullptr, FALSE, kProgramMutexName);
+  if (!name) return false;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(name);
+    return false;
+  }
+  m_hProgramName = name;
+  return true;
+}
+
+void CWin32UpdaterPorts::ReleaseProgramName() {
+  if (m_hProgramName) CloseHandle(m_hProgramName);
+  m_hProgramName = nullptr;
+}
+
 bool CWin32UpdaterPorts::WaitProgramEnded(int seconds) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-  while (ProgramRuns()) {
+  while (ProgramRuns() || !TakeProgramName()) {
     if (GetTickCount64() >= deadline) return false;
     Sleep(200);
   }
   return true;
 }
 
-bool CWin32UpdaterPorts::StartProgram(int watchSeconds) {
+bool CWin32UpdaterPorts::StartProgram(const std::string& words, int confirmSeconds) {
+  ReleaseProgramName();
   const std::string program = Path(kProgramName);
-  std::string commandLine = "\"" + program + "\"";
+  std::string commandLine = "\"" + program + "\"" + (words.empty() ? "" : " " + words);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info = {};
   // The current folder is the one the old program ran in: its configuration is there.
   if (!CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info))
     return false;
-  bool up = true;
-  if (watchSeconds > 0 && WaitForSingleObject(info.hProcess, static_cast<DWORD>(watchSeconds) * 1000) == WAIT_OBJECT_0) {
-    DWORD code = 1;
-    up = GetExitCodeProcess(info.hProcess, &code) && code == 0;
+  bool up = confirmSeconds <= 0;
+  const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(confirmSeconds) * 1000;
+  while (!up) {
+    if (!RecordValue("confirmed").empty()) {
+      up = true;
+    } else if (WaitForSingleObject(info.hProcess, 200) == WAIT_OBJECT_0) {
+      break;  // ended before its window stood
+    } else if (GetTickCount64() >= deadline) {
+      // Hung in its start (a message box nobody answers): it goes, so the old files can return.
+      TerminateProcess(info.hProcess, 1);
+      WaitForSingleObject(info.hProcess, 10000);
+      break;
+    }
   }
   CloseHandle(info.hThread);
   CloseHandle(info.hProcess);
@@ -157,9 +226,10 @@ bool CWin32UpdaterPorts::StartProgram(int watchSeconds) {
 }
 
 std::string CWin32UpdaterPorts::RecordValue(const std::string& key) {
-  char value[1024] = {};
-  GetPrivateProfileStringA(kRecordSection, key.c_str(), "", value, sizeof value, Path(kRecordFile).c_str());
-  return value;
+  std::vector<char> value(8192);
+  GetPrivateProfileStringA(kRecordSection, key.c_str(), "", value.data(), static_cast<DWORD>(value.size()),
+                           Path(kRecordFile).c_str());
+  return value.data();
 }
 
 void CWin32UpdaterPorts::SetRecordValue(const std::string& key, const std::string& value) {

@@ -1,11 +1,19 @@
 #pragma once
 // The updater's ports on Win32: WinINet, the files of the folder upgrade.exe sits in, the
 // program's processes, and the hand-over record "upgrade.ini" there.
+#include <windows.h>
+
 #include "updater.h"
+
+constexpr const char kProgramMutexName[] = "Global\\tavrick";        // the program's single-instance name
+constexpr const char kUpdaterMutexName[] = "Global\\tavrick-upgrade";  // one updater at a time
 
 class CWin32UpdaterPorts : public IUpdaterPorts {
  public:
   explicit CWin32UpdaterPorts(const std::string& folder) : m_strFolder(folder) {}
+  ~CWin32UpdaterPorts() override { ReleaseProgramName(); }
+  CWin32UpdaterPorts(const CWin32UpdaterPorts&) = delete;
+  CWin32UpdaterPorts& operator=(const CWin32UpdaterPorts&) = delete;
   bool Download(const std::string& url, uint64_t limit, std::string& body) override;
   bool Exists(const std::string& name) override;
   bool Write(const std::string& name, const std::string& bytes) override;
@@ -14,7 +22,7 @@ class CWin32UpdaterPorts : public IUpdaterPorts {
   bool Remove(const std::string& name) override;
   bool EmptyFolder(const std::string& name) override;
   bool WaitProgramEnded(int seconds) override;
-  bool StartProgram(int watchSeconds) override;
+  bool StartProgram(const std::string& words, int confirmSeconds) override;
   std::string RecordValue(const std::string& key) override;
   void SetRecordValue(const std::string& key, const std::string& value) override;
   int64_t Now() override;
@@ -22,8 +30,11 @@ class CWin32UpdaterPorts : public IUpdaterPorts {
  private:
   std::string Path(const std::string& name) const { return m_strFolder + "\\" + name; }
   bool ProgramRuns();
+  bool TakeProgramName();
+  void ReleaseProgramName();
 
   std::string m_strFolder;
+  HANDLE m_hProgramName = nullptr;
 };
 
 // The folder of the running executable.

@@ -170,6 +170,7 @@ class FakeProtection : public IProtectionPorts {
   }
   void RebootServer() override { log.push_back("reboot"); }
   long long ProtectSeconds() override { return protectSeconds; }
+  void WriteCarryOver(bool resume) override { log.push_back(resume ? "carry:resume" : "carry:none"); }
   void EndProcess() override { log.push_back("end"); }
 
   bool answer = true, protecting = false, probe = true;
@@ -366,6 +367,82 @@ TEST_F(CommandGuard, RebootUpStartsOnceWhileCarriedTimeStartsOnEveryShow) {
   control.AutoStart();
   control.AutoStart();
   EXPECT_EQ(3u, ports.log.size());
+}
+
+// A hand-over to the updater or the daily self-restart, as the window's thread runs it.
+struct CSuccessorEnd {
+  Log* log;
+  bool ends = true;
+  CProtectionControl::EndForSuccessorFn End() {
+    return [this](bool resume) {
+      log->push_back(resume ? "successor:protect" : "successor:idle");
+      return ends;
+    };
+  }
+  std::function<void()> Refused() {
+    return [this] { log->push_back("refused"); };
+  }
+};
+
+TEST_F(CommandGuard, AnEndForASuccessorWaitsForTheRunningStartAndCarriesProtectionOver) {
+  CSuccessorEnd successor{&ports.log};
+  ports.duringWait = [&] {
+    control.EndForSuccessor(successor.End(), successor.Refused());
+    EXPECT_EQ("load", ports.log.back());  // nothing ends inside the list load
+  };
+  control.StartCommand();
+  // The start ran whole (face, running mark, message), then the carry-over, then the end.
+  const Log tail{"face-running:启动", "running", "show:防火墙启动成功!", "carry:resume", "successor:protect"};
+  ASSERT_GE(ports.log.size(), tail.size());
+  EXPECT_EQ(tail, Log(ports.log.end() - tail.size(), ports.log.end()));
+  // Ending, nothing starts or stops any more.
+  ports.log.clear();
+  control.StopCommand();
+  control.AutoStart();
+  EXPECT_TRUE(ports.log.empty());
+}
+
+TEST_F(CommandGuard, AnAutomaticStartThatIsDueCarriesOverBeforeItRan) {
+  // The configuration load set the file's time to 0; the window has not started protection yet.
+  CSuccessorEnd successor{&ports.log};
+  ports.protectSeconds = 100;
+  control.EndForSuccessor(successor.End(), successor.Refused());
+  EXPECT_EQ((Log{"carry:resume", "successor:protect"}), ports.log);
+
+  CProtectionControl idle{ports};
+  ports.protectSeconds = 0;
+  ports.log.clear();
+  idle.EndForSuccessor(successor.End(), successor.Refused());
+  EXPECT_EQ((Log{"carry:none", "successor:idle"}), ports.log);
+
+  g_bRebootUp = true;  // started with "rebootup", the start not yet run
+  CProtectionControl asked{ports};
+  ports.log.clear();
+  asked.EndForSuccessor(successor.End(), successor.Refused());
+  EXPECT_EQ((Log{"carry:resume", "successor:protect"}), ports.log);
+}
+
+TEST_F(CommandGuard, AfterAConfirmedExitNoSuccessorStarts) {
+  CSuccessorEnd successor{&ports.log};
+  ports.protecting = true;
+  ports.duringWait = [&] { control.EndForSuccessor(successor.End(), successor.Refused()); };
+  control.ExitCommand();
+  EXPECT_EQ(0u, Count(ports.log, "successor:protect"));
+  EXPECT_EQ(1u, Count(ports.log, "refused"));
+  EXPECT_EQ("end", ports.log.back());  // refused before the process ended
+  ports.log.clear();
+  control.EndForSuccessor(successor.End(), successor.Refused());
+  EXPECT_EQ((Log{"refused"}), ports.log);
+}
+
+TEST_F(CommandGuard, AnEndThatCouldNotHappenLeavesTheProgramWorking) {
+  CSuccessorEnd successor{&ports.log};
+  successor.ends = false;  // no fresh copy could be started
+  ports.protecting = true;
+  control.EndForSuccessor(successor.End(), successor.Refused());
+  ports.log.clear();
+  control.StopCommand();
+  EXPECT_EQ("show:防火墙停止成功!", ports.log.back());
 }
 
 }  // namespace

@@ -125,6 +125,7 @@ class CFakeProcesses : public ISystemProcesses {
  public:
   struct CProcess {
     std::string strPath, strOwner;
+    uint32_t nSession = 1;
   };
   bool ListProcessIds(std::vector<uint32_t>* ids) override {
     for (const auto& entry : table) ids->push_back(entry.first);
@@ -136,6 +137,7 @@ class CFakeProcesses : public ISystemProcesses {
   uint32_t ShellProcessId() override { return 30; }
   std::string ProcessPath(uint32_t id) override { return table[id].strPath; }
   std::string ProcessOwner(uint32_t id) override { return table[id].strOwner; }
+  uint32_t ProcessSessionId(uint32_t id) override { return table[id].nSession; }
   void Terminate(uint32_t id) override { steps->push_back("end " + std::to_string(id)); }
 
   std::map<uint32_t, CProcess> table;
@@ -174,12 +176,15 @@ TEST(RemoteReboot, EndsAdministratorsProcessesButSparesItselfTheShellAndTheSyste
       {60, {"C:\\Apps\\web.exe", "guest"}},                      // not an administrator
       {61, {"C:\\Apps\\svc.exe", "ADMIN"}},                      // names compare exactly
       {62, {"C:\\Apps\\gone.exe", ""}},
+      {70, {"C:\\MySQL\\bin\\mysqld.exe", "admin", 0}},           // a service, run by an administrator
+      {71, {"C:\\FTP\\ftpd.exe", "Admin2", kUnknownSession}},       // its session cannot be read
+      {72, {"C:\\Apps\\editor.exe", "Admin2", 2}},                  // another administrator's desktop
   };
   CFakeUsers users;
   CFakeReboot reboot;
   reboot.steps = &steps;
   RemoteReboot(processes, users, reboot);
-  EXPECT_EQ((std::vector<std::string>{"end 50", "end 51", "reboot"}), steps);
+  EXPECT_EQ((std::vector<std::string>{"end 50", "end 51", "end 72", "reboot"}), steps);
 
   steps.clear();
   processes.listable = false;  // no process list: no reboot either

@@ -15,9 +15,17 @@ class CRecordingProcess : public IProcessPorts {
   void EndOwnProcess() override { steps.push_back("end"); }
   void RemoveTrayIcon() override { steps.push_back("remove icon"); }
   void RestoreTrayIcon() override { steps.push_back("restore icon"); }
+  void EndWhenAllowed(std::function<bool()> end) override {
+    steps.push_back("wait for commands");
+    if (commandsAllow) ended = end();
+    else pending = end;
+  }
 
   std::string path = "C:\\Program Files\\Tavrick\\tavrick.EXE";
   bool starts = true;
+  bool commandsAllow = true;
+  bool ended = false;
+  std::function<bool()> pending;
   std::vector<std::string> steps;
 };
 
@@ -25,17 +33,19 @@ TEST(RestartProgram, StartsAQuotedCopyWithRebootThenEndsThisOne) {
   CRecordingProcess process;
   EXPECT_TRUE(RestartProgram(process));
   const std::vector<std::string> expected = {
-      "remove icon", "start \"C:\\Program Files\\Tavrick\\tavrick.exe\" reboot", "end"};
+      "wait for commands", "remove icon", "start \"C:\\Program Files\\Tavrick\\tavrick.exe\" reboot", "end"};
   EXPECT_EQ(expected, process.steps);
+  EXPECT_TRUE(process.ended);
   EXPECT_EQ("\"D:\\t\\next.exe\" reboot", RestartCommandLine("D:\\t\\next"));
 }
 
 TEST(RestartProgram, WithoutANewCopyThisOneKeepsRunningWithItsIcon) {
   CRecordingProcess process;
   process.starts = false;
-  EXPECT_FALSE(RestartProgram(process));
+  EXPECT_TRUE(RestartProgram(process));
   EXPECT_EQ("restore icon", process.steps.back());
-  EXPECT_EQ(3u, process.steps.size());
+  EXPECT_EQ(4u, process.steps.size());
+  EXPECT_FALSE(process.ended);  // this copy goes on
 
   CRecordingProcess unknown;
   unknown.path = "";
@@ -43,6 +53,16 @@ TEST(RestartProgram, WithoutANewCopyThisOneKeepsRunningWithItsIcon) {
   unknown.path = "tavrick.exe";  // no folder
   EXPECT_FALSE(RestartProgram(unknown));
   EXPECT_TRUE(unknown.steps.empty());
+}
+
+TEST(RestartProgram, NothingHappensWhileACommandRunsAndTheEndWaitsForIt) {
+  CRecordingProcess process;
+  process.commandsAllow = false;
+  EXPECT_TRUE(RestartProgram(process));
+  EXPECT_EQ(std::vector<std::string>{"wait for commands"}, process.steps);
+  ASSERT_TRUE(process.pending);
+  EXPECT_TRUE(process.pending());  // the command is over
+  EXPECT_EQ("end", process.steps.back());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -25,10 +26,12 @@ std::string FileLine(const std::string& name, const std::string& bytes) {
 class CFakeUpdaterPorts : public IUpdaterPorts {
  public:
   std::map<std::string, std::string> files, served, record;
-  std::set<std::string> failMoves;
+  std::set<std::string> failMoves, failCopies;
   bool oldEnds = true, newComesUp = true, programRunning = true;
   int starts = 0;
+  int movesBeforeDeath = -1;  // the updater is killed at this move (an exception ends the run)
   std::string startedBytes;  // the program file as it was when last started
+  std::string startedWords;
 
   bool Download(const std::string& url, uint64_t limit, std::string& body) override {
     const auto it = served.find(url);
@@ -42,17 +45,22 @@ class CFakeUpdaterPorts : public IUpdaterPorts {
     return true;
   }
   bool Copy(const std::string& from, const std::string& to) override {
-    if (!files.count(from)) return false;
+    if (!files.count(from) || failCopies.count(to)) return false;
     files[to] = files[from];
     return true;
   }
   bool Move(const std::string& from, const std::string& to) override {
+    if (movesBeforeDeath == 0) throw std::runtime_error("killed");
+    if (movesBeforeDeath > 0) --movesBeforeDeath;
     if (!files.count(from) || failMoves.count(to)) return false;
     files[to] = files[from];
     files.erase(from);
     return true;
   }
-  bool Remove(const std::string& name) override { return files.erase(name) != 0; }
+  bool Remove(const std::string& name) override {
+    files.erase(name);
+    return true;
+  }
   bool EmptyFolder(const std::string& name) override {
     for (auto it = files.begin(); it != files.end();) it = it->first.rfind(name + "\\", 0) == 0 ? files.erase(it) : ++it;
     return true;
@@ -61,10 +69,11 @@ class CFakeUpdaterPorts : public IUpdaterPorts {
     if (oldEnds) programRunning = false;
     return !programRunning;
   }
-  bool StartProgram(int watchSeconds) override {
+  bool StartProgram(const std::string& words, int confirmSeconds) override {
     ++starts;
     startedBytes = files["tavrick.exe"];
-    programRunning = watchSeconds == 0 || newComesUp;
+    startedWords = words;
+    programRunning = confirmSeconds == 0 || newComesUp;
     return programRunning;
   }
   std::string RecordValue(const std::string& key) override { return record[key]; }
@@ -140,6 +149,11 @@ TEST(Updater, ManifestIsReadStrictly) {
            "version 2.40\n" + program + "file upgrade.ini 1 " + digest,       // the record
            "version 2.40\n" + program + "file ..\\x.exe 1 " + digest,         // a path
            "version 2.40\n" + program + "file log 1 " + digest,               // the log folder
+           "version 2.40\n" + program + "file LOG 1 " + digest,               // ... in another case
+           "version 2.40\n" + program + "file log.1 1 " + digest,             // ... or named like it
+           "version 2.40\n" + program + "file tavrick.cfg.bak 1 " + digest,   // the configuration's copies
+           "version 2.40\n" + program + "file tavrick.cfg.bak.tmp 1 " + digest,
+           "version 2.40\n" + program + "file Tavrick.CFG.damaged 1 " + digest,
            "version 2.40\n" + program + "file nul.txt 1 " + digest,           // a device
            "version 2.40\n" + program + "file a.dll 1 " + std::string(64, 'A'),  // upper-case digest
            "version 2.40\n" + program + "file a.dll 99999999999999 " + digest,   // too big
@@ -217,6 +231,16 @@ TEST_F(UpdaterCase, FailedReplacementOrNewBuildRollsBack) {
   EXPECT_EQ(2, ports.starts);  // the new build, then the old program again
   EXPECT_EQ("old program", ports.startedBytes);
   EXPECT_EQ("新程序无法运行,已恢复旧程序", ports.record["reason"]);
+  EXPECT_EQ("failed", ports.record["result"]);
+
+  // A restore that fails is recorded as failed, never as a restore.
+  SetUp();
+  ports.files["helper.dll"] = "old library";
+  ports.newComesUp = false;
+  ports.failCopies = {"helper.dll"};
+  EXPECT_EQ(1, updater.Run(kCommand));
+  EXPECT_EQ("failed", ports.record["result"]);
+  EXPECT_EQ("新程序无法运行,恢复旧程序失败: helper.dll", ports.record["reason"]);
 
   // An old program that never ends is neither replaced nor started a second time.
   SetUp();
@@ -225,6 +249,81 @@ TEST_F(UpdaterCase, FailedReplacementOrNewBuildRollsBack) {
   EXPECT_EQ("旧程序没有退出", ports.record["reason"]);
   EXPECT_EQ("old program", ports.files["tavrick.exe"]);
   EXPECT_EQ(0, ports.starts);
+}
+
+TEST_F(UpdaterCase, KilledInsideTheMoveLoopTheNextStartPutsTheOldBuildBack) {
+  ports.files["helper.dll"] = "old library";
+  ports.files["tavrick.exe"] = "old program";
+  ports.served[kFolder + "extra.dll"] = "extra";
+  ports.served[kFolder + "manifest.txt"] += FileLine("extra.dll", "extra");
+  ports.movesBeforeDeath = 2;  // tavrick.exe and helper.dll are new, extra.dll not yet there
+  EXPECT_THROW(updater.Run(kCommand), std::runtime_error);
+  ASSERT_EQ("installing", ports.record["result"]);
+  EXPECT_EQ("new program", ports.files["tavrick.exe"]);
+  EXPECT_EQ(0, ports.starts);
+
+  // The program started next hands the folder to the updater: the old build, whole.
+  ports.movesBeforeDeath = -1;
+  ports.programRunning = true;
+  EXPECT_EQ(1, CUpdater(ports).Run("upgrade.exe restore"));
+  EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+  EXPECT_EQ("old library", ports.files["helper.dll"]);
+  EXPECT_EQ(0u, ports.files.count("extra.dll"));
+  EXPECT_EQ("failed", ports.record["result"]);
+  EXPECT_EQ("升级中断,已恢复旧程序", ports.record["reason"]);
+  EXPECT_EQ(1, ports.starts);
+  EXPECT_EQ("old program", ports.startedBytes);
+
+  // Nothing left to restore: a second "restore" changes nothing and starts nothing.
+  EXPECT_EQ(1, CUpdater(ports).Run("upgrade.exe restore"));
+  EXPECT_EQ(1, ports.starts);
+}
+
+TEST_F(UpdaterCase, AnUpdaterThatFindsAnInterruptedInstallRestoresBeforeItsOwnUpdate) {
+  ports.movesBeforeDeath = 1;
+  EXPECT_THROW(updater.Run(kCommand), std::runtime_error);
+  ports.movesBeforeDeath = -1;
+  ports.failMoves = {"helper.dll"};  // its own update fails too: the old build is still whole
+  EXPECT_EQ(1, CUpdater(ports).Run(kCommand));
+  EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+  EXPECT_EQ(0u, ports.files.count("helper.dll"));
+  EXPECT_EQ("无法替换: helper.dll", ports.record["reason"]);
+
+  ports.failMoves.clear();
+  ports.movesBeforeDeath = 1;
+  EXPECT_THROW(CUpdater(ports).Run(kCommand), std::runtime_error);
+  ports.movesBeforeDeath = -1;
+  EXPECT_EQ(0, CUpdater(ports).Run(kCommand));
+  EXPECT_EQ("new program", ports.files["tavrick.exe"]);
+  EXPECT_EQ("installed", ports.record["result"]);
+}
+
+TEST_F(UpdaterCase, ProtectionCarriesOverToWhicheverBuildComesUp) {
+  ports.record["protect"] = "1";
+  EXPECT_EQ(0, updater.Run(kCommand));
+  EXPECT_EQ("new program", ports.startedBytes);
+  EXPECT_EQ("rebootup", ports.startedWords);
+
+  SetUp();
+  ports.record["protect"] = "1";
+  ports.newComesUp = false;
+  EXPECT_EQ(1, updater.Run(kCommand));
+  EXPECT_EQ("old program", ports.startedBytes);
+  EXPECT_EQ("rebootup", ports.startedWords);
+
+  SetUp();
+  ports.served.erase(kFolder + "manifest.txt");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  EXPECT_EQ("", ports.startedWords);  // it did not protect: it does not start to
+}
+
+TEST_F(UpdaterCase, GivingUpOnAnotherUpdaterBringsTheProgramBack) {
+  ports.record["protect"] = "1";
+  EXPECT_EQ(1, updater.GiveUpWaiting());
+  EXPECT_EQ("failed", ports.record["result"]);
+  EXPECT_EQ("另一个升级程序没有结束", ports.record["reason"]);
+  EXPECT_EQ(1, ports.starts);
+  EXPECT_EQ("rebootup", ports.startedWords);
 }
 
 }  // namespace

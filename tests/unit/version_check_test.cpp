@@ -144,6 +144,25 @@ TEST(VersionFile, RecordSurvivesTheProfileFileAndCarriesNoLineBreaks) {
   EXPECT_FALSE(WriteUpgradeRecord(store, "u.ini", read));
 }
 
+TEST(VersionFile, TheUpdatersStatesAsTheProgramReadsThem) {
+  CMemoryProfileStore store;
+  // Started by the updater after a replacement: the start is confirmed, once the record asks.
+  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40"));
+  EXPECT_EQ("", store.Get("u.ini", "upgrade", "confirmed"));
+  store.Put("u.ini", "upgrade", "result", "starting");
+  EXPECT_TRUE(ConfirmUpdatedStart(store, "u.ini", "2.40\r\n"));
+  EXPECT_EQ("2.40", store.Get("u.ini", "upgrade", "confirmed"));
+  EXPECT_FALSE(UpdateInterrupted(store, "u.ini"));
+  store.Put("u.ini", "upgrade", "result", "installing");
+  EXPECT_TRUE(UpdateInterrupted(store, "u.ini"));
+  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40"));  // half-replaced files never count as up
+
+  EXPECT_TRUE(WriteProtectCarryOver(store, "u.ini", true));
+  EXPECT_EQ("1", store.Get("u.ini", "upgrade", "protect"));
+  EXPECT_TRUE(WriteProtectCarryOver(store, "u.ini", false));
+  EXPECT_EQ("0", store.Get("u.ini", "upgrade", "protect"));
+}
+
 TEST(VersionFile, DailyCheckOnlyNamesANewerVersion) {
   EXPECT_EQ(" 2.40", JoinedLines("2.40"));
   EXPECT_EQ(" 2.40,a b", JoinedLines("2.40,a\r\nb\n"));

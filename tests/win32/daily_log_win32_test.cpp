@@ -78,58 +78,6 @@ bool MakeMountPoint(const std::string& link, const std::string& target) {
   return ok;
 }
 
-// Wine 8 makes neither junctions (FSCTL_SET_REPARSE_POINT is not supported) nor symbolic links
-// (CreateSymbolicLink reports success and makes nothing), but shows a Unix symbolic link to a
-// folder as a folder reparse point: under Wine that one stands in for the junction. Wine starts
-// Unix programs like Windows ones (without an exit code), which is how it is made.
-std::string WineUnixPath(const std::string& path) {
-  using UnixName = char*(CDECL*)(LPCWSTR);
-  const auto unixName = reinterpret_cast<UnixName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-  if (unixName == nullptr) return "";
-  WCHAR wide[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
-  char* name = unixName(wide);
-  const std::string result = name ? name : "";
-  if (name) HeapFree(GetProcessHeap(), 0, name);
-  return result;
-}
-
-bool RunUnixTool(const char* tool, std::string arguments) {
-  std::string command = std::string(tool) + " " + arguments;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi = {};
-  const std::string program = std::string("Z:\\bin\\") + tool;
-  if (!CreateProcessA(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-    return false;
-  }
-  WaitForSingleObject(pi.hProcess, 10000);
-  CloseHandle(pi.hProcess);
-  CloseHandle(pi.hThread);
-  return true;
-}
-
-bool IsFolderLink(const std::string& path) {
-  const DWORD attributes = GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-bool MakeWineFolderLink(const std::string& link, const std::string& target) {
-  const std::string from = WineUnixPath(target), to = WineUnixPath(link);
-  if (from.empty() || to.empty() || !RunUnixTool("ln", "-s \"" + from + "\" \"" + to + "\"")) return false;
-  for (int i = 0; i < 100 && !IsFolderLink(link); ++i) Sleep(50);
-  return IsFolderLink(link);
-}
-
-// Removes the link only, never what it leads to.
-void RemoveFolderLink(const std::string& link) {
-  if (RemoveDirectoryA(link.c_str())) return;
-  const std::string path = WineUnixPath(link);
-  if (!path.empty()) RunUnixTool("rm", "\"" + path + "\"");
-  for (int i = 0; i < 100 && FileExists(link); ++i) Sleep(50);
-}
-
 TEST(Win32DailyLog, AppendsToTodaysFileInTheLogFolderCreatingIt) {
   CScratchDir dir;
   CWin32LogFileSystem fs;

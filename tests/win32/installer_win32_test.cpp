@@ -44,6 +44,56 @@ std::string StartMenuLink(const char* name) {
   return std::string(programs) + "\\Tavrick\\" + name;
 }
 
+// The link in the installing administrator's own Startup folder.
+std::string LogonStartLink() {
+  char startup[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_STARTUP, nullptr, 0, startup);
+  return std::string(startup) + "\\Tavrick.lnk";
+}
+
+// Stands in for a Tavrick busy with its server restart question: a main window with the
+// program's caption, holding the program's name, and the question owned by it.
+class CBusyProgram {
+ public:
+  CBusyProgram() : m_hName(CreateMutexA(nullptr, FALSE, "Global\\tavrick")) {
+    m_hThread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+  }
+  ~CBusyProgram() {
+    Answer(IDNO);
+    WaitForSingleObject(m_hThread, 10000);
+    CloseHandle(m_hThread);
+    CloseHandle(m_hName);
+  }
+  HWND Box() const { return FindWindowA("#32770", " 提示"); }
+  void Answer(int button) {
+    if (HWND box = Box()) AnswerMessageBox(box, button);
+  }
+  volatile LONG answer = -1;  // what the question returned; -1 while it is open
+
+ private:
+  static DWORD WINAPI Run(LPVOID self) {
+    auto* busy = static_cast<CBusyProgram*>(self);
+    HWND main = CreateWindowExA(0, "#32770", kVersionTag, WS_OVERLAPPED, 0, 0, 200, 100, nullptr, nullptr, nullptr, nullptr);
+    busy->answer = MessageBoxA(main, "您必须重启服务器才能使用Tavrick?", " 提示", MB_YESNO);
+    DestroyWindow(main);
+    return 0;
+  }
+  HANDLE m_hName;
+  HANDLE m_hThread;
+};
+
+bool CreateForeignDriverService(const std::string& imagePath) {
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+  if (manager == nullptr) return false;
+  const SC_HANDLE service =
+      CreateServiceA(manager, kDriverServiceName, "another installation's driver", SERVICE_ALL_ACCESS,
+                     SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE, imagePath.c_str(), nullptr,
+                     nullptr, nullptr, nullptr, nullptr);
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return service != nullptr;
+}
+
 bool DriverServiceExists() {
   const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
   if (manager == nullptr) return false;
@@ -56,10 +106,10 @@ bool DriverServiceExists() {
 class InstallerTest : public ::testing::Test {
  protected:
   // The installer runs to its end in this process's sight; its exit code comes back.
-  DWORD Install() {
+  DWORD Install(DWORD timeoutMs = 30000) {
     CChildProcess setup;
     if (!setup.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /D=" + inst, dir.Path())) return 0xFFFF;
-    if (!setup.WaitExit(30000)) return 0xFFFE;
+    if (!setup.WaitExit(timeoutMs)) return 0xFFFE;
     return setup.ExitCode();
   }
 
@@ -112,7 +162,7 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
   {
     // A Tavrick that cannot be asked (no window of this build: only its instance mutex) keeps
     // everything in place. Run in place (_?=), the uninstaller's exit code comes back.
-    const HANDLE running = CreateMutexA(nullptr, FALSE, "tavrick");
+    const HANDLE running = CreateMutexA(nullptr, FALSE, "Global\\tavrick");
     CChildProcess refused;
     ASSERT_TRUE(refused.Start(inst + "\\uninst.exe", "/S _?=" + inst, dir.Path()));
     ASSERT_TRUE(refused.WaitExit(30000));
@@ -163,6 +213,58 @@ TEST_F(InstallerTest, UninstallStopsProtectionThroughTheProgramFirst) {
   EXPECT_NE(std::string::npos, cfg.find("onlinetime=0")) << "an orderly exit: no automatic start next time";
   EXPECT_FALSE(FileExists(inst + "\\tavrick.cfg.damaged")) << "the default configuration loads as it is";
   SetEnvironmentVariableA("TAVRICK_SERVICE_HOST", nullptr);
+}
+
+TEST_F(InstallerTest, ASilentRunAnswersNoOtherQuestionAndChangesNothing) {
+  ASSERT_EQ(0u, Install());
+  CBusyProgram busy;
+  ASSERT_TRUE(WaitUntil([&] { return busy.Box() != nullptr; }, 10000));
+  CChildProcess uninstall;
+  ASSERT_TRUE(uninstall.Start(inst + "\\uninst.exe", "/S _?=" + inst, dir.Path()));
+  ASSERT_TRUE(uninstall.WaitExit(120000));
+  EXPECT_EQ(2u, uninstall.ExitCode());
+  EXPECT_EQ(-1, busy.answer) << "the restart question was answered for the administrator";
+  EXPECT_NE(nullptr, busy.Box());
+  for (const char* name : kProgramFiles) EXPECT_TRUE(FileExists(inst + "\\" + name)) << name;
+  EXPECT_TRUE(FileExists(LogonStartLink()));
+
+  // A reinstall meanwhile leaves it alone as well.
+  EXPECT_EQ(2u, Install(120000));  // it waits for the program as long as the uninstaller
+  EXPECT_EQ(-1, busy.answer);
+  busy.Answer(IDNO);
+  EXPECT_TRUE(WaitUntil([&] { return busy.answer == IDNO; }, 5000));
+}
+
+TEST_F(InstallerTest, StartsAtTheAdministratorsLogonUntilUninstalled) {
+  DeleteFileA(LogonStartLink().c_str());
+  ASSERT_EQ(0u, Install());
+  ASSERT_TRUE(FileExists(LogonStartLink()));
+  const std::string link = ReadWholeFile(LogonStartLink());
+  EXPECT_NE(std::string::npos, link.find("tavrick.exe")) << "the link starts the installed program";
+  ASSERT_TRUE(Uninstall(""));
+  EXPECT_FALSE(FileExists(LogonStartLink()));
+}
+
+TEST_F(InstallerTest, AnotherFoldersDriverAndLinkedFoldersSurviveTheUninstall) {
+  RemoveDriverService();
+  const std::string other = dir.Path() + "\\Other";
+  ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
+  ASSERT_TRUE(CreateForeignDriverService(other + "\\firewalldriver.sys"));
+  ASSERT_EQ(0u, Install());
+
+  // log and upgrade.old lead elsewhere: what is there is not the uninstaller's to delete.
+  const std::string outside = dir.Path() + "\\outside";
+  ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+  WriteWholeFile(outside + "\\keep.txt", "mine");
+  ASSERT_TRUE(MakeWineFolderLink(inst + "\\log", outside));
+  ASSERT_TRUE(MakeWineFolderLink(inst + "\\upgrade.old", outside));
+  ASSERT_TRUE(Uninstall(" /PURGE"));
+  EXPECT_EQ("mine", ReadWholeFile(outside + "\\keep.txt"));
+  EXPECT_TRUE(DriverServiceExists()) << "another installation's driver service was removed";
+  for (const char* name : kProgramFiles) EXPECT_FALSE(FileExists(inst + "\\" + name)) << name;
+  RemoveFolderLink(inst + "\\log");
+  RemoveFolderLink(inst + "\\upgrade.old");
+  RemoveDriverService();
 }
 
 }  // namespace

@@ -18,3 +18,10 @@ class CScratchDir {
 
 std::string ReadWholeFile(const std::string& path);
 bool FileExists(const std::string& path);
+
+// Wine 8 makes neither junctions nor symbolic links, but shows a Unix symbolic link to a folder
+// as a folder reparse point: under Wine that one stands in for a junction.
+bool MakeWineFolderLink(const std::string& link, const std::string& target);
+bool IsFolderLink(const std::string& path);
+// Removes the link only, never what it leads to.
+void RemoveFolderLink(const std::string& link);

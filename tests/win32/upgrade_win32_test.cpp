@@ -9,10 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "app/resource.h"
 #include "app/version.h"
+#include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "process_driver_win32.h"
 #include "scratch_dir_win32.h"
+#include "standin_driver_win32.h"
 #include "vendor_standin_win32.h"
 
 namespace {
@@ -64,6 +67,14 @@ std::string StatusBarText(HWND main) {
   return text;
 }
 
+std::string Label(HWND main, int id) {
+  char text[256] = {};
+  DWORD_PTR result = 0;
+  if (HWND item = GetDlgItem(main, id))
+    SendMessageTimeoutA(item, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000, &result);
+  return text;
+}
+
 class UpgradeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,6 +101,26 @@ class UpgradeTest : public ::testing::Test {
   }
 
   std::string Program() const { return dir.File("tavrick.exe"); }
+  // What the program needs beside it to start protection with the loaded stand-in driver.
+  void AddDriverPackage() {
+    for (const char* name : {"setupdriver.dll", "scriptviruslib.dll", "firewalldriver.sys", "netsf.inf", "netsf_m.inf"})
+      ASSERT_TRUE(CopyFileA((ExeDir() + "\\" + name).c_str(), dir.File(name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(EnsureDriverLoaded());
+    ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+  }
+  // Protection ran before this start: the program starts it again by itself.
+  void SetProtectTime(const char* seconds) {
+    CWin32ProfileStore store;
+    WriteIni(store, dir.File("tavrick.cfg"), "sysice", "onlinetime", seconds);
+  }
+  // The successor protects: its state label, and the driver filtering with its blocked entry.
+  void ExpectProtecting(HWND main) {
+    EXPECT_TRUE(Within(40000, [&] { return Label(main, IDC_STATE) == "启动"; })) << Label(main, IDC_STATE);
+    CDriverCounters counters;
+    ASSERT_TRUE(ReadCounters(&counters));
+    EXPECT_EQ(1u, counters.dwFiltering);
+    EXPECT_EQ(1u, counters.blocked.size());
+  }
   void AddUpdater() { ASSERT_TRUE(CopyFileA((ExeDir() + "\\upgrade.exe").c_str(), dir.File("upgrade.exe").c_str(), FALSE)); }
   std::string Record(const char* key) {
     CWin32ProfileStore store;
@@ -197,6 +228,118 @@ TEST_F(UpgradeTest, WithoutTheUpdaterTheProgramKeepsRunningAndSaysSo) {
   Sleep(1000);
   EXPECT_TRUE(app.Running());
   EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
+}
+
+TEST_F(UpgradeTest, ProtectionCarriesOverToTheNewBuildWhichFiltersWithoutAQuestion) {
+  AddUpdater();
+  AddDriverPackage();
+  SetProtectTime("100");
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  Publish(next, "2.40");
+
+  HWND main = nullptr;
+  HandOverAndFindSuccessor(main);
+  ASSERT_NE(nullptr, main);
+  ExpectProtecting(main);
+  EXPECT_TRUE(ReadWholeFile(Program()) == next);
+  EXPECT_EQ("1", Record("protect"));
+  EXPECT_EQ("2.40", Record("confirmed"));  // the new build said it is up
+  EXPECT_TRUE(Within(10000, [&] { return Record("result") == "installed"; })) << Record("result");
+}
+
+TEST_F(UpgradeTest, AfterAFailedInstallTheOldBuildComesBackProtecting) {
+  AddUpdater();
+  AddDriverPackage();
+  SetProtectTime("100");
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  Publish(next, "2.40");
+  Corrupt(next.substr(0, next.size() / 2));
+
+  HWND main = nullptr;
+  HandOverAndFindSuccessor(main);
+  ASSERT_NE(nullptr, main);
+  ExpectProtecting(main);
+  EXPECT_EQ("failed", Record("result"));
+  EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+}
+
+// A "build" that runs but never comes up as the program (it never confirms its start): the
+// updater ends it after its bound and puts the old program back.
+TEST_F(UpgradeTest, ANewBuildThatNeverConfirmsItsStartIsRolledBack) {
+  AddUpdater();
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, MAX_PATH);
+  const std::string stranger = ReadWholeFile(std::string(system) + "\\notepad.exe");
+  ASSERT_FALSE(stranger.empty());
+  Publish(stranger, "2.40");
+
+  CChildProcess old;
+  ASSERT_TRUE(old.Start(Program(), "", dir.Path()));
+  ASSERT_TRUE(old.WaitExit(30000)) << "the program did not hand over";
+  ASSERT_TRUE(Within(150000, [&] { return Record("result") == "failed"; })) << Record("result") << Record("reason");
+  EXPECT_EQ("新程序无法运行,已恢复旧程序", Record("reason"));
+  EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+  DWORD pid = 0;
+  EXPECT_TRUE(Within(30000, [&] {
+    const std::vector<DWORD> running = ProcessesOf(Program());
+    pid = running.size() == 1 ? running[0] : 0;
+    return pid != 0;
+  }));
+  EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the old program is not back";
+}
+
+// The folder as an updater leaves it when it is killed inside its move loop: the new program
+// and one new library in place, the old program in upgrade.old, the record saying "installing".
+TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
+  AddUpdater();
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  ASSERT_TRUE(CreateDirectoryA(dir.File("upgrade.old").c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(Program().c_str(), dir.File("upgrade.old\\tavrick.exe").c_str(), FALSE));
+  ASSERT_TRUE(WriteWholeFile(Program(), next));
+  ASSERT_TRUE(WriteWholeFile(dir.File("helper.dll"), "new library"));
+  CWin32ProfileStore store;
+  const std::string record = dir.File("upgrade.ini");
+  for (const auto& value : std::vector<std::pair<const char*, std::string>>{
+           {"version", "2.40"}, {"bits", "64"}, {"from", kVersionNumber},
+           {"time", std::to_string(static_cast<long long>(time(nullptr)))}, {"old", "tavrick.exe "},
+           {"new", "helper.dll "}, {"result", "installing"}})
+    ASSERT_TRUE(store.Put(record, "upgrade", value.first, value.second));
+
+  CChildProcess mixed;
+  ASSERT_TRUE(mixed.Start(Program(), "", dir.Path()));
+  ASSERT_TRUE(mixed.WaitExit(30000)) << "the half-updated program ran";
+  ASSERT_TRUE(Within(60000, [&] { return Record("result") == "failed"; })) << Record("result");
+  EXPECT_EQ("升级中断,已恢复旧程序", Record("reason"));
+  EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+  EXPECT_FALSE(FileExists(dir.File("helper.dll")));
+  DWORD pid = 0;
+  EXPECT_TRUE(Within(30000, [&] {
+    const std::vector<DWORD> running = ProcessesOf(Program());
+    pid = running.size() == 1 ? running[0] : 0;
+    return pid != 0;
+  }));
+  HWND main = pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
+  ASSERT_NE(nullptr, main) << "the old program is not back";
+  EXPECT_TRUE(Within(10000, [&] { return StatusBarText(main).find(kVersionNumber) != std::string::npos ||
+                                         StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
+      << StatusBarText(main);
+}
+
+TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
+  AddUpdater();
+  HANDLE first = CreateMutexA(nullptr, TRUE, "Global\\tavrick-upgrade");  // an updater at work
+  ASSERT_NE(nullptr, first);
+  CChildProcess second;
+  ASSERT_TRUE(second.Start(dir.File("upgrade.exe"), "http://127.0.0.1:9/elsewhere/,", dir.Path()));
+  EXPECT_FALSE(second.WaitExit(3000)) << "the second updater quit at once";
+  EXPECT_EQ("", Record("result"));
+  ReleaseMutex(first);
+  CloseHandle(first);
+  ASSERT_TRUE(second.WaitExit(30000));
+  EXPECT_EQ(1u, second.ExitCode());
+  EXPECT_EQ("命令行不是新版本目录", Record("reason"));
+  // It brought the program back up.
+  EXPECT_TRUE(Within(30000, [&] { return ProcessesOf(Program()).size() == 1; }));
 }
 
 }  // namespace

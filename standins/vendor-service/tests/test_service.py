@@ -207,3 +207,12 @@ class UpdatesTest(ServiceCase):
             f.write(b"x")
         self.assertEqual(400, self.admin("/tavrick/admin/publish", arch="x64", version="2.42").status)
         self.assertEqual("2.41", self.get("/tavrick/version.txt"))
+        os.remove(os.path.join(newsoft, "x64", "a b.dll"))
+        # Refused: the administrator's configuration, its copies and the log folder's name.
+        for kept in ("tavrick.cfg", "tavrick.cfg.bak", "Tavrick.CFG.damaged", "log", "LOG.txt",
+                     "upgrade.ini"):
+            with open(os.path.join(newsoft, "x64", kept), "wb") as f:
+                f.write(b"x")
+            self.assertEqual(400, self.admin("/tavrick/admin/publish", arch="x64", version="2.42").status, kept)
+            os.remove(os.path.join(newsoft, "x64", kept))
+        self.assertEqual("2.41", self.get("/tavrick/version.txt"))

@@ -14,6 +14,10 @@ MANIFEST = "manifest.txt"
 VERSION_FILE = "version.txt"
 VERSION = re.compile(r"[0-9]{1,4}(\.[0-9]{1,4})?")
 FILE_NAME = re.compile(r"[A-Za-z0-9_-][A-Za-z0-9._-]{0,63}")
+# The administrator's files beside the program, which no build may bring: the configuration and
+# its copies, the log folder, the updater's record and the updater itself (compared lower-case).
+KEPT_PREFIXES = ("tavrick.cfg", "log")
+KEPT_NAMES = ("upgrade.ini", "upgrade.exe", "upgrade.new", "upgrade.old")
 
 
 def write_whole(path, data):
@@ -44,6 +48,8 @@ def publish(newsoft_dir, arch, version_text):
             continue
         if not FILE_NAME.fullmatch(name):
             raise ValueError("file name not allowed in a build: %r" % name)
+        if name.lower().startswith(KEPT_PREFIXES) or name.lower() in KEPT_NAMES:
+            raise ValueError("a build may not replace %r" % name)
         digest = hashlib.sha256()
         with open(path, "rb") as f:
             for block in iter(lambda: f.read(1 << 20), b""):

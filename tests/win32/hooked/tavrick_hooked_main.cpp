@@ -74,6 +74,7 @@ class CRecordingProcesses : public ISystemProcesses {
   std::string WindowsFolder() override { return m_real.WindowsFolder(); }
   uint32_t ShellProcessId() override { return m_real.ShellProcessId(); }
   std::string ProcessPath(uint32_t id) override { return m_real.ProcessPath(id); }
+  uint32_t ProcessSessionId(uint32_t id) override { return m_real.ProcessSessionId(id); }
   std::string ProcessOwner(uint32_t id) override { return m_real.ProcessOwner(id); }
   void Terminate(uint32_t id) override { Record(m_file, "end " + std::to_string(id) + " " + ProcessPath(id)); }
 
