@@ -43,6 +43,7 @@ class CSignatureMatcher {
   size_t MemoryBytes() const;
 
   void SetWorkAllowance(size_t allowance) { m_workAllowance = allowance; }
+  size_t WorkAllowance() const { return m_workAllowance; }
   void SetByteLimit(size_t limit) { m_byteLimit = limit; }
   size_t ByteLimit() const { return m_byteLimit; }
 

@@ -66,6 +66,7 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
     }
     for (int v = 0; v < kViews; ++v) {
       views[v].matcher.SetByteLimit(m_views[v].matcher.ByteLimit());
+      views[v].matcher.SetWorkAllowance(m_views[v].matcher.WorkAllowance());
       if (!views[v].matcher.Build(patterns[v])) return false;
       views[v].useStart.reserve(uses[v].size() + 1);
       views[v].useStart.push_back(0);
@@ -89,6 +90,10 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
 
 void CSignatureRules::SetByteLimit(size_t limit) {
   for (CView& view : m_views) view.matcher.SetByteLimit(limit);
+}
+
+void CSignatureRules::SetWorkAllowance(size_t allowance) {
+  for (CView& view : m_views) view.matcher.SetWorkAllowance(allowance);
 }
 
 size_t CSignatureRules::MemoryBytesWithAutomata() const {

@@ -41,6 +41,8 @@ class CSignatureRules {
   bool Build(const std::vector<std::string>& entries);
   // Limit of each view's matcher.
   void SetByteLimit(size_t limit);
+  // Filter work per text before the automaton takes over (see CSignatureMatcher), for tests.
+  void SetWorkAllowance(size_t allowance);
   const CSignatureMatcher& Matcher(View view) const { return m_views[view].matcher; }
   // Entries that can match (malformed extended ones left out).
   size_t UsableEntries() const { return m_usable; }
