@@ -34,8 +34,10 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     bool split = !shortOnes.empty() && !single;
     if (split) {
       shortSet.Build(shortOnes, shortIds, &unkeyed);
-      // Those no key pair took go to the filter with the long ones, which needs a few bytes.
+      // Those no key pair took go to the filter with the long ones, which needs a few bytes;
+      // worth it when the key pairs take them all, or spare the automaton the whole set.
       for (size_t i : unkeyed) split &= shortOnes[i].size() >= CSignatureFilter::kGram;
+      split &= unkeyed.empty() || shortest < CSignatureFilter::kGram;
     }
     if (!split) shortSet = CShortSignatures();
     if (split) {

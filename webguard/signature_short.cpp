@@ -48,20 +48,21 @@ void CShortSignatures::Build(const std::vector<std::string>& signatures, const s
       // Signatures too short for the filter are keyed first: only a pair can take them.
       bool tooShortLeft = false;
       for (size_t i = 0; i < signatures.size(); ++i) tooShortLeft |= !keyed[i] && signatures[i].size() < CSignatureFilter::kGram;
-      std::vector<Pair> candidates;
+      // How many of the signatures still to key hold each pair.
+      std::vector<uint32_t> count(size_t{1} << 16, 0);
       for (size_t i = 0; i < signatures.size(); ++i) {
         if (keyed[i] || (tooShortLeft && signatures[i].size() >= CSignatureFilter::kGram)) continue;
-        for (size_t at = 0; at + 1 < signatures[i].size(); ++at) candidates.push_back(PairAt(signatures[i], at));
+        for (size_t at = 0; at + 1 < signatures[i].size(); ++at) {
+          if (FindPair(signatures[i], PairAt(signatures[i], at)) == at) ++count[PairAt(signatures[i], at)];
+        }
       }
-      int bestScore = -1;
+      uint64_t bestScore = 0;
       Pair best = 0;
-      for (Pair pair : candidates) {
-        int count = 0;
-        for (size_t i = 0; i < signatures.size(); ++i) count += !keyed[i] && FindPair(signatures[i], pair) != std::string::npos;
-        const int score = count * 128 + PairRarity(pair);
-        if (score > bestScore) {
+      for (size_t pair = 0; pair < count.size(); ++pair) {
+        const uint64_t score = uint64_t{count[pair]} * 128 + static_cast<uint64_t>(PairRarity(static_cast<Pair>(pair)));
+        if (count[pair] > 0 && score > bestScore) {
           bestScore = score;
-          best = pair;
+          best = static_cast<Pair>(pair);
         }
       }
       keys.push_back(best);
