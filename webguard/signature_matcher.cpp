@@ -14,24 +14,57 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
   }
   if (bytes > m_byteLimit) return false;
   try {
-    std::vector<std::string> kept;
+    std::vector<std::string> kept, shortOnes, longOnes;
+    std::vector<uint32_t> shortIds, longIds;
     kept.reserve(signatures.size());
+    bool single = false;  // a one-byte signature: it has no pair to key it
     for (const std::string& s : signatures) {
-      if (!s.empty()) kept.push_back(s);
+      if (s.empty()) continue;
+      const uint32_t id = static_cast<uint32_t>(kept.size());
+      kept.push_back(s);
+      single |= s.size() == 1;
+      if (s.size() < CShortSignatures::kShortBelow) {
+        shortOnes.push_back(s);
+        shortIds.push_back(id);
+      }
     }
     // Built aside and swapped in, so a failure leaves the previous matcher working.
-    const bool filtered = !kept.empty() && shortest >= CSignatureFilter::kGram;
+    CShortSignatures shortSet;
+    std::vector<size_t> unkeyed;
+    bool split = !shortOnes.empty() && !single;
+    if (split) {
+      shortSet.Build(shortOnes, shortIds, &unkeyed);
+      // Those no key pair took go to the filter with the long ones, which needs a few bytes;
+      // worth it when the key pairs take them all, or spare the automaton the whole set.
+      for (size_t i : unkeyed) split &= shortOnes[i].size() >= CSignatureFilter::kGram;
+      split &= unkeyed.empty() || shortest < CSignatureFilter::kGram;
+    }
+    if (!split) shortSet = CShortSignatures();
+    if (split) {
+      std::vector<bool> inFilter(kept.size(), false);
+      for (size_t i : unkeyed) inFilter[shortIds[i]] = true;
+      for (uint32_t id = 0; id < kept.size(); ++id) {
+        if (kept[id].size() < CShortSignatures::kShortBelow && !inFilter[id]) continue;
+        longOnes.push_back(kept[id]);
+        longIds.push_back(id);
+      }
+    }
+    const bool filtered = split ? !longOnes.empty() : !kept.empty() && shortest >= CSignatureFilter::kGram;
     CSignatureFilter filter;
     std::unique_ptr<CSignatureAutomaton> automaton;
     if (filtered) {
-      filter.Build(kept);
-    } else {
+      filter.Build(split ? longOnes : kept);
+    } else if (!split) {
       automaton = std::make_unique<CSignatureAutomaton>();
       automaton->Build(kept);
     }
     m_filter = std::move(filter);
+    m_short = std::move(shortSet);
+    m_filterIds = std::move(longIds);
     m_pAutomaton = std::move(automaton);
     m_bFiltered = filtered;
+    m_bShort = split;
+    m_count = kept.size();
     m_maxLength = longest;
   } catch (const std::bad_alloc&) {
     return false;
@@ -42,8 +75,16 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
 const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
   if (!m_pAutomaton) {
     try {
+      std::vector<std::string> all = m_filter.Signatures();
+      if (m_bShort) {
+        all.resize(m_count);
+        for (size_t i = m_filterIds.size(); i-- > 0;) {
+          if (m_filterIds[i] != i) all[m_filterIds[i]] = std::move(all[i]);
+        }
+        m_short.CopyTo(&all);
+      }
       auto automaton = std::make_unique<CSignatureAutomaton>();
-      automaton->Build(m_filter.Signatures());
+      automaton->Build(all);
       m_pAutomaton = std::move(automaton);
     } catch (const std::bad_alloc&) {
       return nullptr;
@@ -52,25 +93,63 @@ const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
   return m_pAutomaton.get();
 }
 
+namespace {
+
+class CFirstMatch : public IMatchSink {
+ public:
+  bool OnMatch(uint32_t) override { return true; }
+};
+
+// Tells the filter's findings under the matcher's numbers.
+class CRenumberingSink : public IMatchSink {
+ public:
+  CRenumberingSink(IMatchSink& sink, const std::vector<uint32_t>& ids) : m_sink(sink), m_ids(ids) {}
+  bool OnMatch(uint32_t signature) override { return m_sink.OnMatch(m_ids[signature]); }
+
+ private:
+  IMatchSink& m_sink;
+  const std::vector<uint32_t>& m_ids;
+};
+
+}  // namespace
+
 bool CSignatureMatcher::Matches(const char* text, size_t size) const {
+  CFirstMatch first;
+  return Scan(text, size, CharStarts::kGbk, first);
+}
+
+bool CSignatureMatcher::Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const {
+  using Outcome = CSignatureFilter::Outcome;
   if (Empty() || size == 0) return false;
-  if (!m_bFiltered) return m_pAutomaton->Matches(text, size);
-  size_t resume = 0;
-  switch (m_filter.Scan(text, size, m_workAllowance, &resume)) {
-    case CSignatureFilter::Outcome::kMatch:
-      return true;
-    case CSignatureFilter::Outcome::kNoMatch:
-      return false;
-    case CSignatureFilter::Outcome::kTooMuchWork:
-      break;
-  }
-  if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Matches(text + resume, size - resume);
-  // Without memory for the automaton the filter goes on, slowly but as exactly.
-  return m_filter.Scan(text, size, SIZE_MAX / 2, &resume) == CSignatureFilter::Outcome::kMatch;
+  if (!m_bFiltered && !m_bShort) return m_pAutomaton->Scan(text, size, rule, sink);
+  // Each path looks at the whole text; where one gives up, the automaton finishes from there.
+  size_t resume = size;
+  CRenumberingSink renumbered(sink, m_filterIds);
+  IMatchSink& filterSink = m_bShort ? static_cast<IMatchSink&>(renumbered) : sink;
+  auto run = [&](size_t allowance) {
+    size_t at = size;
+    if (m_bShort) {
+      const Outcome outcome = m_short.Scan(text, size, allowance, &at, rule, sink);
+      if (outcome == Outcome::kMatch) return true;
+      if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
+    }
+    if (m_bFiltered) {
+      const Outcome outcome = m_filter.Scan(text, size, allowance, &at, rule, filterSink);
+      if (outcome == Outcome::kMatch) return true;
+      if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
+    }
+    return false;
+  };
+  if (run(m_workAllowance)) return true;
+  if (resume == size) return false;
+  if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Scan(text + resume, size - resume, rule, sink);
+  // Without memory for the automaton the paths go on, slowly but as exactly.
+  return run(SIZE_MAX / 2);
 }
 
 size_t CSignatureMatcher::MemoryBytes() const {
-  return m_filter.MemoryBytes() + (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
+  return m_filter.MemoryBytes() + m_short.MemoryBytes() + m_filterIds.capacity() * sizeof(uint32_t) +
+         (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
 }
 
 bool CMatchStream::Feed(const char* data, size_t size) {
@@ -82,19 +161,24 @@ bool CMatchStream::Feed(const char* data, size_t size) {
     m_buffer.clear();
     return true;
   }
-  // Keep what a signature begun here could still need (and always the last byte, which may
-  // lead a character that the next piece completes), from a character start: step back over
-  // double-byte text to a byte that cannot lead, after which a character starts.
-  const size_t keep = std::max<size_t>(1, m_matcher.MaxLength() - 1);
-  if (m_buffer.size() <= keep) return false;
-  const size_t wanted = m_buffer.size() - keep;
-  size_t from = wanted;
-  while (from > 0 && IsGbkLeadByte(bytes[from - 1])) --from;
-  while (from + GbkCharLength(bytes, m_buffer.size(), from) <= wanted) {
-    from += GbkCharLength(bytes, m_buffer.size(), from);
-  }
-  m_buffer.erase(0, from);
+  // Keep what a signature begun here could still need.
+  const size_t longest = m_matcher.MaxLength();
+  m_buffer.erase(0, CarryFrom(bytes, m_buffer.size(), longest > 0 ? longest - 1 : 0, CharStarts::kGbk));
   return false;
+}
+
+size_t CarryFrom(const unsigned char* text, size_t size, size_t keep, CharStarts rule) {
+  // Always the last byte, which may lead a character that the next piece completes.
+  keep = std::max<size_t>(1, keep);
+  if (size <= keep) return 0;
+  const size_t wanted = size - keep;
+  if (rule == CharStarts::kEveryByte) return wanted;
+  // From a character start: step back over double-byte text to a byte that cannot lead, after
+  // which a character starts.
+  size_t from = wanted;
+  while (from > 0 && IsGbkLeadByte(text[from - 1])) --from;
+  while (from + GbkCharLength(text, size, from) <= wanted) from += GbkCharLength(text, size, from);
+  return from;
 }
 
 bool OccursAtCharStart(const char* text, size_t size, const std::string& signature) {

@@ -3,11 +3,13 @@
 // begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
 // the second byte of a double-byte character.
 //
-// Sets whose signatures all have a few bytes go through a gram filter (signature_filter.h);
-// sets with shorter signatures, and the rest of any text on which the filter would verify too
-// much, go through an Aho-Corasick automaton, so no text costs more than linear time. For
-// filtered sets the automaton is built the first time a text needs it, so one matcher serves
-// one thread at a time.
+// Signatures of 8 bytes and more go through a gram filter (signature_filter.h), shorter ones
+// through their rarest bytes (signature_short.h), so a few short signatures do not slow the
+// whole set down; a set whose short signatures need too many key bytes goes through the filter
+// alone when every signature has a few bytes. Other sets, and the rest of any text on which the
+// filter or the key bytes would verify too much, go through an Aho-Corasick automaton, so no
+// text costs more than linear time. The automaton of a filtered set is built the first time a
+// text needs it, so one matcher serves one thread at a time.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "webguard/gbk_text.h"
 #include "webguard/signature_automaton.h"
 #include "webguard/signature_filter.h"
+#include "webguard/signature_short.h"
 
 class CSignatureMatcher {
  public:
@@ -31,20 +34,32 @@ class CSignatureMatcher {
   // runs out.
   bool Build(const std::vector<std::string>& signatures);
   bool Matches(const char* text, size_t size) const;
+  // Tells the sink of the signatures occurring in the text (at character starts by the rule;
+  // a signature may be told several times) until it stops the scan; true when it did.
+  // Signatures are numbered by their position in the list built from, empty ones left out.
+  bool Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const;
+  // Builds the automaton now if it is built only on need (to measure all the memory in use).
+  void BuildAutomaton() const { Automaton(); }
   bool Empty() const { return m_maxLength == 0; }
   // The longest signature: a text read in pieces must carry this many bytes less one across.
   size_t MaxLength() const { return m_maxLength; }
   size_t MemoryBytes() const;
 
   void SetWorkAllowance(size_t allowance) { m_workAllowance = allowance; }
+  size_t WorkAllowance() const { return m_workAllowance; }
   void SetByteLimit(size_t limit) { m_byteLimit = limit; }
+  size_t ByteLimit() const { return m_byteLimit; }
 
  private:
   // The automaton of a filtered set, built on first need; null when memory ran out.
   const CSignatureAutomaton* Automaton() const;
 
-  bool m_bFiltered = false;
+  bool m_bFiltered = false;  // the filter holds the (long) signatures
+  bool m_bShort = false;     // m_short holds the short ones
+  size_t m_count = 0;
   size_t m_maxLength = 0;
+  std::vector<uint32_t> m_filterIds;  // with m_bShort: the number of the filter's signature i
+  CShortSignatures m_short;
   size_t m_workAllowance = kDefaultWorkAllowance;
   size_t m_byteLimit = kDefaultByteLimit;
   CSignatureFilter m_filter;
@@ -65,6 +80,10 @@ class CMatchStream {
   std::string m_buffer;  // the carried end of the text so far, from a character start
   bool m_bFound = false;
 };
+
+// Where a text read in pieces may be cut after a scan: keeping from there keeps the last keep
+// bytes (at least one) and starts at a character start by the rule.
+size_t CarryFrom(const unsigned char* text, size_t size, size_t keep, CharStarts rule);
 
 // The plain reference: one search per signature, in list order.
 bool OccursAtCharStart(const char* text, size_t size, const std::string& signature);

@@ -1,0 +1,251 @@
+#include "webguard/text_normaliser.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+// Sixteen bytes at a time on x86-64 (SSE2 is always there; SSSE3 is asked at run time).
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <tmmintrin.h>
+#define TAVRICK_PACKED_BLOCKS 1
+#endif
+
+namespace {
+
+// What the main loop does with a byte: its value is also how many view bytes it adds, so the
+// common bytes (kept or dropped) need no branch.
+enum : unsigned char { kDrop = 0, kKeep = 1, kQuote = 2, kSlash = 3 };
+
+constexpr std::array<unsigned char, 256> MakeClasses() {
+  std::array<unsigned char, 256> classes{};
+  for (int c = 0; c < 256; ++c) classes[c] = kKeep;
+  for (int c : {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20}) classes[c] = kDrop;
+  classes['"'] = classes['\''] = kQuote;
+  classes['/'] = kSlash;
+  return classes;
+}
+
+constexpr std::array<unsigned char, 256> MakeLower() {
+  std::array<unsigned char, 256> lower{};
+  for (int c = 0; c < 256; ++c) lower[c] = static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  return lower;
+}
+
+constexpr std::array<unsigned char, 256> kClass = MakeClasses();
+constexpr std::array<unsigned char, 256> kLower = MakeLower();
+
+bool IsJoinOperator(char c) { return c == '.' || c == '+' || c == '&'; }
+bool IsQuote(char c) { return c == '"' || c == '\''; }
+
+// The first "*/" whose "*" lies at or after from; size when there is none. Remembers its last
+// answer: asked about ascending positions, it reads every byte at most once.
+class CCloseFinder {
+ public:
+  CCloseFinder(const unsigned char* text, size_t size) : m_text(text), m_size(size) {}
+  size_t From(size_t from) {
+    if (m_bKnown && m_at >= from) return m_at;
+    m_bKnown = true;
+    for (size_t j = from; j + 1 < m_size; ++j) {
+      const void* star = std::memchr(m_text + j, '*', m_size - 1 - j);
+      if (!star) break;
+      j = static_cast<size_t>(static_cast<const unsigned char*>(star) - m_text);
+      if (m_text[j + 1] == '/') return m_at = j;
+    }
+    return m_at = m_size;
+  }
+
+ private:
+  const unsigned char* m_text;
+  size_t m_size;
+  size_t m_at = 0;
+  bool m_bKnown = false;
+};
+
+#if defined(TAVRICK_PACKED_BLOCKS)
+
+// For each 8-bit mask of kept bytes: the positions of the kept bytes, first to last.
+struct CPackTable {
+  uint8_t order[256][8] = {};
+  uint8_t count[256] = {};
+  CPackTable() {
+    for (int mask = 0; mask < 256; ++mask) {
+      for (int bit = 0; bit < 8; ++bit) {
+        if (mask >> bit & 1) order[mask][count[mask]++] = static_cast<uint8_t>(bit);
+      }
+    }
+  }
+};
+const CPackTable kPack;
+
+bool HasPackedBlocks() {
+  static const bool supported = __builtin_cpu_supports("ssse3");
+  return supported;
+}
+
+// Sixteen bytes at a time while a block opens no comment and its view joins no concatenation:
+// capitals folded, blanks left out by a shuffle. Returns where it stopped (the byte by byte loop
+// takes that block); the view may be written up to 16 bytes past *w.
+__attribute__((target("ssse3"))) size_t PackBlocks(const unsigned char* text, size_t size, size_t i, char* view,
+                                                    size_t* w, size_t floor) {
+  const __m128i blank = _mm_set1_epi8(0x20), zero = _mm_setzero_si128();
+  const __m128i tab = _mm_set1_epi8(0x09), cr = _mm_set1_epi8(0x0D);
+  const __m128i capitalA = _mm_set1_epi8('A'), capitalZ = _mm_set1_epi8('Z'), caseBit = _mm_set1_epi8(0x20);
+  const __m128i slash = _mm_set1_epi8('/'), dquote = _mm_set1_epi8('"'), squote = _mm_set1_epi8('\'');
+  const __m128i dot = _mm_set1_epi8('.'), plus = _mm_set1_epi8('+'), amp = _mm_set1_epi8('&');
+  const __m128i eight = _mm_set1_epi8(8);
+  auto within = [](__m128i v, __m128i low, __m128i high) {
+    return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, low), v), _mm_cmpeq_epi8(_mm_min_epu8(v, high), v));
+  };
+  size_t out = *w;
+  const __m128i star = _mm_set1_epi8('*');
+  for (; i + 17 <= size; i += 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
+    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
+    if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, slash), _mm_cmpeq_epi8(next, star)))) break;
+    const bool quoted = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, dquote), _mm_cmpeq_epi8(v, squote))) != 0;
+    if (quoted && out < floor + 2) break;  // too near the floor to look back
+    const size_t start = out;
+    const __m128i drop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, zero)), within(v, tab, cr));
+    const __m128i folded = _mm_or_si128(v, _mm_and_si128(within(v, capitalA, capitalZ), caseBit));
+    const unsigned keep = ~static_cast<unsigned>(_mm_movemask_epi8(drop)) & 0xFFFF;
+    if (keep == 0xFFFF) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(view + out), folded);
+      out += 16;
+    } else {
+      const unsigned low = keep & 0xFF, high = keep >> 8;
+      const __m128i order = _mm_unpacklo_epi64(
+          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
+          _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[high])), eight));
+      const __m128i packed = _mm_shuffle_epi8(folded, order);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), packed);
+      out += kPack.count[low];
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), _mm_srli_si128(packed, 8));
+      out += kPack.count[high];
+    }
+    if (!quoted || out == start) continue;
+    // A quote, an operator and the same quote in the view, beginning from two bytes before the
+    // block's view (and not before the floor): the byte by byte loop drops them.
+    const char* from = view + start - 2;
+    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 1));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2));
+    const __m128i isOp = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(o, dot), _mm_cmpeq_epi8(o, plus)), _mm_cmpeq_epi8(o, amp));
+    const __m128i sameQuote = _mm_and_si128(_mm_cmpeq_epi8(q, r), _mm_or_si128(_mm_cmpeq_epi8(q, dquote), _mm_cmpeq_epi8(q, squote)));
+    // Triples beginning at start - 2 .. out - 3.
+    const unsigned span = static_cast<unsigned>(out - start);
+    const unsigned valid = span >= 16 ? 0xFFFFu : (1u << span) - 1;
+    if (_mm_movemask_epi8(_mm_and_si128(isOp, sameQuote)) & valid) {
+      out = start;
+      break;
+    }
+  }
+  *w = out;
+  return i;
+}
+
+#endif
+
+}  // namespace
+
+size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, std::string* out) {
+  const size_t base = out->size();
+  // Room for the packed blocks' last store too.
+  out->resize(base + m_held.size() + size + 16);
+  char* view = &(*out)[0];
+  size_t w = base;
+  std::memcpy(view + w, m_held.data(), m_held.size());
+  w += m_held.size();
+  m_held.clear();
+  size_t floor = base;
+  CCloseFinder closes(text, size);
+  size_t i = 0;
+#if defined(TAVRICK_PACKED_BLOCKS)
+  const bool packed = HasPackedBlocks();
+  size_t plainUntil = 0;  // the byte by byte loop goes on at least to here
+#endif
+  while (i < size) {
+#if defined(TAVRICK_PACKED_BLOCKS)
+    if (packed && i >= plainUntil) {
+      i = PackBlocks(text, size, i, view, &w, floor);
+      plainUntil = i + 16;  // the block it stopped at
+      if (i >= size) break;
+    }
+#endif
+    const unsigned char c = text[i];
+    const unsigned char action = kClass[c];
+    if (action <= kKeep) {
+      view[w] = static_cast<char>(kLower[c]);
+      w += action;
+      ++i;
+      continue;
+    }
+    if (action == kQuote) {
+      // The quote closes "q op q": the three go.
+      if (w >= floor + 2 && IsJoinOperator(view[w - 1]) && view[w - 2] == static_cast<char>(c)) {
+        w -= 2;
+        floor = w;
+      } else {
+        view[w++] = static_cast<char>(c);
+      }
+      ++i;
+      continue;
+    }
+    // A slash: perhaps a comment.
+    if (i + 1 == size && !final) break;
+    if (i + 1 < size && text[i + 1] == '*') {
+      const size_t reach = i + 2 + kCommentReach;  // the "*/" must end at or before this
+      const size_t close = closes.From(i + 2);
+      if (close < size && close + 2 <= reach) {
+        i = close + 2;
+        continue;
+      }
+      if (size < reach && !final) break;  // its end may still come
+    }
+    view[w++] = '/';
+    ++i;
+  }
+  out->resize(w);
+  m_floor = floor;
+  return i;
+}
+
+void CTextNormaliser::HoldJoinableEnd(std::string* out) {
+  const size_t w = out->size();
+  size_t hold = 0;
+  if (w >= m_floor + 1 && IsQuote((*out)[w - 1])) {
+    hold = 1;
+  } else if (w >= m_floor + 2 && IsJoinOperator((*out)[w - 1]) && IsQuote((*out)[w - 2])) {
+    hold = 2;
+  }
+  m_held.assign(*out, w - hold, hold);
+  out->resize(w - hold);
+}
+
+void CTextNormaliser::Feed(const char* text, size_t size, std::string* out) {
+  if (size == 0) return;
+  if (m_pending.empty()) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    const size_t used = Run(bytes, size, false, out);
+    m_pending.assign(text + used, size - used);
+  } else {
+    m_pending.append(text, size);
+    const size_t used = Run(reinterpret_cast<const unsigned char*>(m_pending.data()), m_pending.size(), false, out);
+    m_pending.erase(0, used);
+  }
+  HoldJoinableEnd(out);
+}
+
+void CTextNormaliser::Finish(std::string* out) {
+  Run(reinterpret_cast<const unsigned char*>(m_pending.data()), m_pending.size(), true, out);
+  m_pending.clear();
+  m_held.clear();
+  m_floor = 0;
+}
+
+std::string NormaliseText(const char* text, size_t size) {
+  CTextNormaliser normaliser;
+  std::string view;
+  normaliser.Feed(text, size, &view);
+  normaliser.Finish(&view);
+  return view;
+}
