@@ -3,6 +3,10 @@
 // byte of the text forms one double-byte character; every other byte is a character of its own.
 #include <cstddef>
 
+// Where a signature may begin in a text: at GBK character starts (the text as the checker reads
+// it), or at every byte (text in another form, such as UTF-8 or the normalised view).
+enum class CharStarts { kGbk, kEveryByte };
+
 inline bool IsGbkLeadByte(unsigned char c) { return c >= 0x81 && c <= 0xFE; }
 
 // Bytes taken by the character starting at position at.

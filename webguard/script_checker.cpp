@@ -25,13 +25,13 @@ bool CScriptChecker::IsScriptSuspicious(const CWebFile& file) {
   }
   m_signatures.Update(m_entries.data(), count);
   // Every byte of the file, streamed through the matcher; reading ends at the first match.
-  CMatchStream stream(m_signatures.Matcher());
+  CSignatureScan scan = m_signatures.NewScan();
   const bool opened = ReadScriptText(m_ports.files, file, [&](const std::string& text) {
-    return !stream.Feed(text.data(), text.size());
+    return !scan.Feed(text.data(), text.size());
   });
   // A file that cannot be opened counts as a single blank.
   if (!opened) return m_signatures.Matches(" ");
-  return stream.Found();
+  return scan.Finish();
 }
 
 void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {

@@ -15,7 +15,7 @@ struct CGrowingTrie {
   std::vector<uint32_t> firstChild{kNone}, lastChild{kNone}, nextSibling{kNone};
   std::vector<unsigned char> label{0};
   std::vector<uint32_t> depth{0};
-  std::vector<uint8_t> terminal{0};
+  std::vector<uint32_t> terminal{0};  // 1 + the signature's position; 0: none ends here
 
   uint32_t AddChild(uint32_t parent, unsigned char c) {
     const uint32_t node = static_cast<uint32_t>(label.size());
@@ -35,10 +35,11 @@ struct CGrowingTrie {
   }
 
   // Signatures in ascending byte order: a new branch always adds the largest label so far.
-  void AddSorted(const std::vector<const std::string*>& sorted) {
+  void AddSorted(const std::vector<std::string>& signatures, const std::vector<uint32_t>& sorted) {
     std::vector<uint32_t> path{0};  // path[d] = node at depth d of the previous signature
     const std::string* previous = nullptr;
-    for (const std::string* s : sorted) {
+    for (const uint32_t id : sorted) {
+      const std::string* s = &signatures[id];
       size_t common = 0;
       if (previous) {
         const size_t limit = std::min(previous->size(), s->size());
@@ -48,7 +49,8 @@ struct CGrowingTrie {
       for (size_t d = common; d < s->size(); ++d) {
         path.push_back(AddChild(path[d], static_cast<unsigned char>((*s)[d])));
       }
-      terminal[path[s->size()]] = 1;
+      // Of equal signatures the first is reported.
+      if (!terminal[path[s->size()]]) terminal[path[s->size()]] = id + 1;
       previous = s;
     }
   }
@@ -57,15 +59,17 @@ struct CGrowingTrie {
 }  // namespace
 
 void CSignatureAutomaton::Build(const std::vector<std::string>& signatures) {
-  std::vector<const std::string*> sorted;
+  std::vector<uint32_t> sorted;
   sorted.reserve(signatures.size());
   m_maxLength = 0;
-  for (const std::string& s : signatures) {
-    if (s.empty()) continue;
-    sorted.push_back(&s);
-    m_maxLength = std::max(m_maxLength, s.size());
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    if (signatures[i].empty()) continue;
+    sorted.push_back(static_cast<uint32_t>(i));
+    m_maxLength = std::max(m_maxLength, signatures[i].size());
   }
-  std::sort(sorted.begin(), sorted.end(), [](const std::string* a, const std::string* b) {
+  std::stable_sort(sorted.begin(), sorted.end(), [&](uint32_t x, uint32_t y) {
+    const std::string* a = &signatures[x];
+    const std::string* b = &signatures[y];
     return std::lexicographical_compare(a->begin(), a->end(), b->begin(), b->end(),
                                         [](char x, char y) {
                                           return static_cast<unsigned char>(x) <
@@ -73,7 +77,7 @@ void CSignatureAutomaton::Build(const std::vector<std::string>& signatures) {
                                         });
   });
   CGrowingTrie trie;
-  trie.AddSorted(sorted);
+  trie.AddSorted(signatures, sorted);
 
   // Renumber breadth first, so shallow (often visited) nodes sit together, and lay the edges
   // out contiguously per node.
@@ -87,10 +91,14 @@ void CSignatureAutomaton::Build(const std::vector<std::string>& signatures) {
   std::vector<uint32_t> order{0};  // order[new id] = old id
   order.reserve(count);
   m_outLength.assign(count, 0);
+  m_outId.assign(count, 0);
   for (uint32_t id = 0; id < count; ++id) {
     const uint32_t old = order[id];
     m_edgeStart[id] = static_cast<uint32_t>(m_edgeLabel.size());
-    if (trie.terminal[old]) m_outLength[id] = trie.depth[old];
+    if (trie.terminal[old]) {
+      m_outLength[id] = trie.depth[old];
+      m_outId[id] = trie.terminal[old] - 1;
+    }
     for (uint32_t c = trie.firstChild[old]; c != kNone; c = trie.nextSibling[c]) {
       m_edgeLabel.push_back(trie.label[c]);
       m_edgeTarget.push_back(static_cast<uint32_t>(order.size()));
@@ -151,9 +159,33 @@ uint32_t CSignatureAutomaton::Step(uint32_t node, unsigned char c) const {
   }
 }
 
+namespace {
+
+class CFirstMatch : public IMatchSink {
+ public:
+  bool OnMatch(uint32_t) override { return true; }
+};
+
+}  // namespace
+
 bool CSignatureAutomaton::Matches(const char* text, size_t size) const {
+  CFirstMatch first;
+  return Scan(text, size, CharStarts::kGbk, first);
+}
+
+bool CSignatureAutomaton::Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const {
   if (Empty() || size == 0) return false;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  if (rule == CharStarts::kEveryByte) {
+    uint32_t node = 0;
+    for (size_t i = 0; i < size; ++i) {
+      node = Step(node, bytes[i]);
+      for (uint32_t out = m_outLength[node] ? node : m_outNext[node]; out != kNone; out = m_outNext[out]) {
+        if (sink.OnMatch(m_outId[out])) return true;
+      }
+    }
+    return false;
+  }
   // Whether each of the last m_maxLength positions starts a character, in a ring.
   size_t ringSize = 1;
   while (ringSize < std::min(m_maxLength, size) + 1) ringSize <<= 1;
@@ -168,7 +200,7 @@ bool CSignatureAutomaton::Matches(const char* text, size_t size) const {
     charStart[i & mask] = starts;
     node = Step(node, c);
     for (uint32_t out = m_outLength[node] ? node : m_outNext[node]; out != kNone; out = m_outNext[out]) {
-      if (charStart[(i + 1 - m_outLength[out]) & mask]) return true;
+      if (charStart[(i + 1 - m_outLength[out]) & mask] && sink.OnMatch(m_outId[out])) return true;
     }
   }
   return false;
@@ -176,7 +208,7 @@ bool CSignatureAutomaton::Matches(const char* text, size_t size) const {
 
 size_t CSignatureAutomaton::MemoryBytes() const {
   return (m_edgeStart.capacity() + m_edgeTarget.capacity() + m_fail.capacity() + m_denseRow.capacity() +
-          m_dense.capacity() + m_outLength.capacity() + m_outNext.capacity()) *
+          m_dense.capacity() + m_outLength.capacity() + m_outNext.capacity() + m_outId.capacity()) *
              sizeof(uint32_t) +
          m_edgeLabel.capacity();
 }

@@ -8,12 +8,16 @@
 #include <vector>
 
 #include "webguard/gbk_text.h"
+#include "webguard/signature_filter.h"
 
 class CSignatureAutomaton {
  public:
   void Build(const std::vector<std::string>& signatures);
   // The text must begin at a character start.
   bool Matches(const char* text, size_t size) const;
+  // Every occurrence (at a character start by the rule) goes to the sink, as the filter does;
+  // true when the sink stopped the scan.
+  bool Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const;
   bool Empty() const { return m_nodeCount <= 1; }
   size_t MemoryBytes() const;
 
@@ -35,5 +39,7 @@ class CSignatureAutomaton {
   // m_outNext[n]: the next node on n's failure chain that ends a signature (0: none).
   std::vector<uint32_t> m_outLength;
   std::vector<uint32_t> m_outNext;
+  // m_outId[n]: the signature ending at node n (its position in the list built from).
+  std::vector<uint32_t> m_outId;
   size_t m_maxLength = 0;
 };

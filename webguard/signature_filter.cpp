@@ -223,7 +223,8 @@ size_t CSignatureFilter::NextCandidate(const unsigned char* text, size_t at, siz
 
 template <CSignatureFilter::Table kTable>
 CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, size_t size,
-                                                     size_t workAllowance, size_t* resumeAt) const {
+                                                     size_t workAllowance, size_t* resumeAt, CharStarts rule,
+                                                     IMatchSink& sink) const {
   CGbkCharStarts starts(text, size);
   size_t work = 0;
   const size_t end = size - kGram + 1;  // sample positions whose gram fits
@@ -245,29 +246,32 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       const uint32_t begin = m_start[cell.signature];
       const size_t length = m_start[cell.signature + 1] - begin;
       if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
-      if (!forgotten) {
-        starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
-        forgotten = true;
+      if (rule == CharStarts::kGbk) {
+        if (!forgotten) {
+          starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
+          forgotten = true;
+        }
+        if (!starts.IsStart(from)) continue;
       }
-      if (starts.IsStart(from)) return Outcome::kMatch;
+      if (sink.OnMatch(cell.signature)) return Outcome::kMatch;
     }
   }
   return Outcome::kNoMatch;
 }
 
 CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, size_t workAllowance,
-                                                 size_t* resumeAt) const {
+                                                 size_t* resumeAt, CharStarts rule, IMatchSink& sink) const {
   if (m_start.size() <= 1 || size < kGram) return Outcome::kNoMatch;
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
   switch (m_table) {
     case Table::kBytes16:
-      return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt);
+      return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits20:
-      return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt);
+      return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits24:
       break;
   }
-  return ScanWith<Table::kBits24>(bytes, size, workAllowance, resumeAt);
+  return ScanWith<Table::kBits24>(bytes, size, workAllowance, resumeAt, rule, sink);
 }
 
 size_t CSignatureFilter::MemoryBytes() const {

@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "webguard/gbk_text.h"
+
+// Told of each signature found; true stops the scan.
+class IMatchSink {
+ public:
+  virtual ~IMatchSink() = default;
+  // signature: its position in the list the matcher was built from (empty ones left out).
+  virtual bool OnMatch(uint32_t signature) = 0;
+};
+
 class CSignatureFilter {
  public:
   static constexpr size_t kGram = 4;
@@ -22,7 +32,10 @@ class CSignatureFilter {
   // verify far more than ordinary text does (hostile or degenerate input); *resumeAt is then a
   // character start from which another method must finish the scan: every match beginning
   // before it has been looked at.
-  Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt) const;
+  // Every verified occurrence (at a character start by the rule) goes to the sink, which may
+  // hear of one signature several times; kMatch: the sink stopped the scan.
+  Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
+               IMatchSink& sink) const;
   size_t MemoryBytes() const;
   size_t Stride() const { return m_stride; }
   // The signatures it was built from, in their order.
@@ -47,7 +60,8 @@ class CSignatureFilter {
   template <Table kTable>
   size_t NextCandidate(const unsigned char* text, size_t at, size_t end) const;
   template <Table kTable>
-  Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt) const;
+  Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
+                   IMatchSink& sink) const;
   void Mark(uint32_t gram);
   void Insert(const CCell& cell);
 

@@ -52,11 +52,25 @@ const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
   return m_pAutomaton.get();
 }
 
+namespace {
+
+class CFirstMatch : public IMatchSink {
+ public:
+  bool OnMatch(uint32_t) override { return true; }
+};
+
+}  // namespace
+
 bool CSignatureMatcher::Matches(const char* text, size_t size) const {
+  CFirstMatch first;
+  return Scan(text, size, CharStarts::kGbk, first);
+}
+
+bool CSignatureMatcher::Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const {
   if (Empty() || size == 0) return false;
-  if (!m_bFiltered) return m_pAutomaton->Matches(text, size);
+  if (!m_bFiltered) return m_pAutomaton->Scan(text, size, rule, sink);
   size_t resume = 0;
-  switch (m_filter.Scan(text, size, m_workAllowance, &resume)) {
+  switch (m_filter.Scan(text, size, m_workAllowance, &resume, rule, sink)) {
     case CSignatureFilter::Outcome::kMatch:
       return true;
     case CSignatureFilter::Outcome::kNoMatch:
@@ -64,9 +78,9 @@ bool CSignatureMatcher::Matches(const char* text, size_t size) const {
     case CSignatureFilter::Outcome::kTooMuchWork:
       break;
   }
-  if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Matches(text + resume, size - resume);
+  if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Scan(text + resume, size - resume, rule, sink);
   // Without memory for the automaton the filter goes on, slowly but as exactly.
-  return m_filter.Scan(text, size, SIZE_MAX / 2, &resume) == CSignatureFilter::Outcome::kMatch;
+  return m_filter.Scan(text, size, SIZE_MAX / 2, &resume, rule, sink) == CSignatureFilter::Outcome::kMatch;
 }
 
 size_t CSignatureMatcher::MemoryBytes() const {
@@ -82,19 +96,24 @@ bool CMatchStream::Feed(const char* data, size_t size) {
     m_buffer.clear();
     return true;
   }
-  // Keep what a signature begun here could still need (and always the last byte, which may
-  // lead a character that the next piece completes), from a character start: step back over
-  // double-byte text to a byte that cannot lead, after which a character starts.
-  const size_t keep = std::max<size_t>(1, m_matcher.MaxLength() - 1);
-  if (m_buffer.size() <= keep) return false;
-  const size_t wanted = m_buffer.size() - keep;
-  size_t from = wanted;
-  while (from > 0 && IsGbkLeadByte(bytes[from - 1])) --from;
-  while (from + GbkCharLength(bytes, m_buffer.size(), from) <= wanted) {
-    from += GbkCharLength(bytes, m_buffer.size(), from);
-  }
-  m_buffer.erase(0, from);
+  // Keep what a signature begun here could still need.
+  const size_t longest = m_matcher.MaxLength();
+  m_buffer.erase(0, CarryFrom(bytes, m_buffer.size(), longest > 0 ? longest - 1 : 0, CharStarts::kGbk));
   return false;
+}
+
+size_t CarryFrom(const unsigned char* text, size_t size, size_t keep, CharStarts rule) {
+  // Always the last byte, which may lead a character that the next piece completes.
+  keep = std::max<size_t>(1, keep);
+  if (size <= keep) return 0;
+  const size_t wanted = size - keep;
+  if (rule == CharStarts::kEveryByte) return wanted;
+  // From a character start: step back over double-byte text to a byte that cannot lead, after
+  // which a character starts.
+  size_t from = wanted;
+  while (from > 0 && IsGbkLeadByte(text[from - 1])) --from;
+  while (from + GbkCharLength(text, size, from) <= wanted) from += GbkCharLength(text, size, from);
+  return from;
 }
 
 bool OccursAtCharStart(const char* text, size_t size, const std::string& signature) {

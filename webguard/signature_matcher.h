@@ -31,13 +31,21 @@ class CSignatureMatcher {
   // runs out.
   bool Build(const std::vector<std::string>& signatures);
   bool Matches(const char* text, size_t size) const;
+  // Tells the sink of the signatures occurring in the text (at character starts by the rule;
+  // a signature may be told several times) until it stops the scan; true when it did.
+  // Signatures are numbered by their position in the list built from, empty ones left out.
+  bool Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const;
+  // Builds the automaton now if it is built only on need (to measure all the memory in use).
+  void BuildAutomaton() const { Automaton(); }
   bool Empty() const { return m_maxLength == 0; }
   // The longest signature: a text read in pieces must carry this many bytes less one across.
   size_t MaxLength() const { return m_maxLength; }
   size_t MemoryBytes() const;
 
   void SetWorkAllowance(size_t allowance) { m_workAllowance = allowance; }
+  size_t WorkAllowance() const { return m_workAllowance; }
   void SetByteLimit(size_t limit) { m_byteLimit = limit; }
+  size_t ByteLimit() const { return m_byteLimit; }
 
  private:
   // The automaton of a filtered set, built on first need; null when memory ran out.
@@ -65,6 +73,10 @@ class CMatchStream {
   std::string m_buffer;  // the carried end of the text so far, from a character start
   bool m_bFound = false;
 };
+
+// Where a text read in pieces may be cut after a scan: keeping from there keeps the last keep
+// bytes (at least one) and starts at a character start by the rule.
+size_t CarryFrom(const unsigned char* text, size_t size, size_t keep, CharStarts rule);
 
 // The plain reference: one search per signature, in list order.
 bool OccursAtCharStart(const char* text, size_t size, const std::string& signature);

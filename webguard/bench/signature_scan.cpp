@@ -1,5 +1,6 @@
-// Runs the stand-in library's signature set over files the way the checker does and prints
-// the suspicious ones, then "checked N suspicious M".
+// Runs the stand-in library's signature set over files the way the checker does (read in
+// pieces, every entry applied by one scan per file) and prints the suspicious ones, then
+// "signatures N checked N suspicious M".
 //   signature_scan [--ext php,inc] PATH...
 #include <cstdio>
 #include <cstring>
@@ -41,8 +42,11 @@ int main(int argc, char** argv) {
         continue;
       }
       ++checked;
-      const std::string content = ReadScriptText(files, CWebFile{path, {}});
-      if (content.empty() || !set.Matches(content)) continue;
+      CSignatureScan scan = set.NewScan();
+      const bool opened = ReadScriptText(files, CWebFile{path, {}}, [&](const std::string& text) {
+        return !scan.Feed(text.data(), text.size());
+      });
+      if (!(opened ? scan.Finish() : set.Matches(" "))) continue;
       ++suspicious;
       std::printf("suspicious %s\n", path.c_str());
     }

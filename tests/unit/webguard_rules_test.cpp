@@ -1,0 +1,303 @@
+// The normalised view, the extended entries of the signature library (conjunctions, flag N)
+// and the scan of one file, against simple references: the whole text normalised by a naive
+// function, then each signature and part searched for on its own.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "webguard/signature_rules.h"
+#include "webguard/signature_set.h"
+#include "webguard/text_normaliser.h"
+
+namespace {
+
+// The rules read literally: comments first, then capitals and blanks, then joins left to right.
+std::string NaiveNormalise(const std::string& text) {
+  std::string folded;
+  for (size_t i = 0; i < text.size();) {
+    if (text.compare(i, 2, "/*") == 0) {
+      const size_t close = text.find("*/", i + 2);
+      if (close != std::string::npos && close + 2 - (i + 2) <= 256) {
+        i = close + 2;
+        continue;
+      }
+    }
+    const char c = text[i++];
+    if (c == 0 || std::strchr(" \t\n\v\f\r", c)) continue;
+    folded += c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c;
+  }
+  std::string view;
+  for (size_t i = 0; i < folded.size();) {
+    const char c = folded[i];
+    if ((c == '"' || c == '\'') && i + 2 < folded.size() && folded[i + 2] == c && std::strchr(".+&", folded[i + 1])) {
+      i += 3;
+      continue;
+    }
+    view += c;
+    ++i;
+  }
+  return view;
+}
+
+std::string InPieces(const std::string& text, const std::vector<size_t>& cuts) {
+  CTextNormaliser normaliser;
+  std::string view;
+  size_t at = 0;
+  for (size_t cut : cuts) {
+    normaliser.Feed(text.data() + at, cut - at, &view);
+    at = cut;
+  }
+  normaliser.Feed(text.data() + at, text.size() - at, &view);
+  normaliser.Finish(&view);
+  return view;
+}
+
+TEST(TextNormaliser, FoldsLettersAndDropsBlanks) {
+  EXPECT_EQ("eval($_post['x']);", NormaliseText(std::string("EvAl ( $_POST\t[\r\n'x' ]\v\f)\0;", 27)));
+  // Bytes of double-byte text are kept (a trail byte in A..Z is folded like any byte).
+  EXPECT_EQ("\xD6\xD0\xCE\xC4" "a\xB0" "a", NormaliseText("\xD6\xD0 \xCE\xC4" "A\xB0" "A"));
+}
+
+TEST(TextNormaliser, DropsCommentsThatCloseWithinReach) {
+  EXPECT_EQ("ab", NormaliseText("a/* note */b"));
+  EXPECT_EQ("ab", NormaliseText("a/**/b"));
+  EXPECT_EQ("a/*/b", NormaliseText("a/*/b"));  // the opening's star does not close it
+  EXPECT_EQ("a/*b", NormaliseText("a/*b"));
+  // The "*/" ends exactly 256 bytes after the opening: dropped; one byte more: kept as text.
+  const std::string within = "a/*" + std::string(254, 'x') + "*/b";
+  EXPECT_EQ("ab", NormaliseText(within));
+  const std::string beyond = "a/*" + std::string(255, 'X') + "*/b";
+  EXPECT_EQ("a/*" + std::string(255, 'x') + "*/b", NormaliseText(beyond));
+  // Behind a kept opening, a later comment within reach is dropped as usual.
+  EXPECT_EQ("a/*" + std::string(300, 'x') + "bc", NormaliseText("a/*" + std::string(300, 'x') + "b/* c */c"));
+  // Concatenation across a comment.
+  EXPECT_EQ("\"assert\"", NormaliseText("\"as\" /* x */ . \"sert\""));
+}
+
+TEST(TextNormaliser, JoinsConcatenationWithEachQuoteAndOperator) {
+  for (const char* quote : {"\"", "'"}) {
+    for (const char* op : {".", "+", "&"}) {
+      const std::string q = quote;
+      EXPECT_EQ(q + "assert" + q, NormaliseText(q + "As" + q + " " + op + "\n " + q + "sERT" + q)) << quote << op;
+    }
+  }
+  EXPECT_EQ("\"abc\"", NormaliseText("\"a\".\"b\".\"c\""));
+  EXPECT_EQ("\"a\".'b'", NormaliseText("\"a\" . 'b'"));  // different quotes
+  EXPECT_EQ("\"a\"-\"b\"", NormaliseText("\"a\"-\"b\""));
+  EXPECT_EQ(".\"", NormaliseText("\".\".\""));  // left to right: the first three go
+  EXPECT_EQ("x=\"\"", NormaliseText("x = \"\" . \"\""));
+}
+
+TEST(TextNormaliser, PiecesCutAtEveryByteGiveTheWholeTextsView) {
+  const std::string texts[] = {
+      "$a = \"ev\" . 'a' . \"l\"; /* c */ EVAL/**/(\"x\" +\n\"y\"); // \xB0\xA1",
+      "q'.'/**/'r\" & /" + std::string(250, '*') + "/z",
+      "/*" + std::string(253, ' ') + "*/*/x/",
+  };
+  for (const std::string& text : texts) {
+    const std::string expected = NaiveNormalise(text);
+    ASSERT_EQ(expected, NormaliseText(text));
+    for (size_t cut = 0; cut <= text.size(); ++cut) ASSERT_EQ(expected, InPieces(text, {cut})) << cut;
+    for (size_t cut = 0; cut + 1 <= text.size(); ++cut) ASSERT_EQ(expected, InPieces(text, {cut, cut + 1})) << cut;
+  }
+}
+
+TEST(TextNormaliser, EqualsTheNaiveRulesOnRandomTextsInRandomPieces) {
+  std::mt19937 random(25);
+  const std::string alphabet = "aB \n/*/*\"'.+&-\xB0";
+  for (int round = 0; round < 3000; ++round) {
+    std::string text(random() % 700, 'a');
+    for (char& c : text) c = alphabet[random() % alphabet.size()];
+    // Long stretches without a closing, so that both sides of the reach are met.
+    if (random() % 2) text.insert(random() % (text.size() + 1), std::string(200 + random() % 100, 'x'));
+    std::vector<size_t> cuts;
+    for (size_t at = random() % 40; at < text.size(); at += 1 + random() % 300) cuts.push_back(at);
+    ASSERT_EQ(NaiveNormalise(text), InPieces(text, cuts)) << "round " << round;
+  }
+}
+
+// The library's list as the library hands it out.
+bool ScanWhole(const std::vector<std::string>& entries, const std::string& text,
+               CharStarts starts = CharStarts::kGbk) {
+  CSignatureRules rules;
+  EXPECT_TRUE(rules.Build(entries));
+  CSignatureScan scan(rules, starts);
+  scan.Feed(text.data(), text.size());
+  return scan.Finish();
+}
+
+std::string Entry(const std::string& flags, const std::vector<std::string>& parts) {
+  std::string entry = kExtendedMark + flags;
+  for (const std::string& part : parts) entry += kPartMark + part;
+  return entry;
+}
+
+TEST(SignatureRules, ConjunctionNeedsEveryPartInItsView) {
+  const std::vector<std::string> raw = {Entry("", {"openssl_decrypt(", "php://input"})};
+  EXPECT_TRUE(ScanWhole(raw, "x php://input y openssl_decrypt(z"));
+  EXPECT_FALSE(ScanWhole(raw, "x php://input y"));
+  EXPECT_FALSE(ScanWhole(raw, "OpenSSL_Decrypt( php://input"));  // raw: no folding
+  const std::vector<std::string> normalised = {Entry("N", {"Cipher.getInstance(\"AES\")", "defineClass("})};
+  EXPECT_TRUE(ScanWhole(normalised, "c = CIPHER . getinstance ( \"A\"+\"ES\" );\n x.defineclass (b)"));
+  EXPECT_FALSE(ScanWhole(normalised, "c = cipher.getInstance(\"AES\");"));
+  // Raw parts begin at character starts like plain signatures; with every byte a start, anywhere.
+  const std::vector<std::string> trail = {Entry("", {"\xA1" "ab", "cd"})};
+  EXPECT_FALSE(ScanWhole(trail, "\xB0\xA1" "ab cd"));
+  EXPECT_TRUE(ScanWhole(trail, "\xB0\xA1" "ab cd", CharStarts::kEveryByte));
+  EXPECT_FALSE(ScanWhole({"\xA1" "a"}, "\xB0\xA1" "a"));
+  EXPECT_TRUE(ScanWhole({"\xA1" "a"}, "\xB0\xA1" "a", CharStarts::kEveryByte));
+  // The normalised view has no character starts.
+  EXPECT_TRUE(ScanWhole({Entry("N", {"\xA1" "ab"})}, "\xB0\xA1" "AB"));
+  // A part given twice counts once found.
+  EXPECT_TRUE(ScanWhole({Entry("", {"abc", "abc"})}, "abc"));
+}
+
+TEST(SignatureRules, PartsFarApartInDifferentPiecesAreCombined) {
+  CSignatureRules rules;
+  ASSERT_TRUE(rules.Build({Entry("", {"first_part", "second_part"}), Entry("N", {"eval(", "$_post["}), "plainsig"}));
+  auto feed = [&](const std::vector<std::string>& pieces) {
+    CSignatureScan scan(rules);
+    for (const std::string& p : pieces) scan.Feed(p.data(), p.size());
+    return scan.Finish();
+  };
+  const std::string filler(5000, 'z');
+  EXPECT_TRUE(feed({"first_p", "art" + filler, filler + "second_part"}));
+  EXPECT_FALSE(feed({"first_part" + filler, filler}));
+  EXPECT_TRUE(feed({"EV", "AL /* x */ (", filler, "$_PO", "ST ["}));
+  EXPECT_FALSE(feed({"EVAL(", filler, "$_GET["}));
+  EXPECT_TRUE(feed({"plain", "sig"}));
+}
+
+TEST(SignatureRules, MalformedExtendedEntriesNeverMatchAndDoNotEndTheList) {
+  const std::string text = "alpha beta gamma";
+  const std::vector<std::string> malformed = {
+      Entry("X", {"alpha"}),                                          // unknown flag
+      Entry("n", {"alpha"}),                                          // flags are case-sensitive
+      std::string(1, kExtendedMark) + "N",                             // no part
+      std::string(1, kExtendedMark),                                   // nothing at all
+      Entry("", {"alpha", ""}),                                       // an empty part
+      Entry("N", {"alpha", " /* */ "}),                               // a part empty once normalised
+      Entry("", {"a", "l", "p", "h", "a", "b", "e", "t", "g"}),       // nine parts
+  };
+  for (const std::string& entry : malformed) {
+    CSignatureRules rules;
+    ASSERT_TRUE(rules.Build({entry, "gamma"}));
+    EXPECT_EQ(1u, rules.UsableEntries());
+    EXPECT_FALSE(ScanWhole({entry}, text)) << entry;
+    EXPECT_TRUE(ScanWhole({entry, "gamma"}, text)) << entry;
+  }
+  EXPECT_TRUE(ScanWhole({Entry("", {"a", "l", "p", "h", "b", "e", "t", "g"})}, text));  // eight parts
+  EXPECT_TRUE(ScanWhole({Entry("NN", {"ALPHA"})}, text));
+}
+
+TEST(SignatureRules, TheEmptyEntryEndsTheList) {
+  const std::string conjunction = Entry("N", {"alpha", "beta"});
+  const char* entries[] = {"nothing", conjunction.c_str(), "", "gamma"};
+  CSignatureSet set;
+  ASSERT_TRUE(set.Update(entries, 4));
+  EXPECT_TRUE(set.Matches("ALPHA; beta"));
+  EXPECT_FALSE(set.Matches("gamma"));
+  EXPECT_EQ(2u, set.Signatures().size());
+  // The plain matcher knows the plain signatures only.
+  EXPECT_FALSE(set.Matcher().Matches("alpha beta", 10));
+  EXPECT_TRUE(set.Matcher().Matches("nothing", 7));
+}
+
+// Random lists of thousands of entries (plain, raw and N conjunctions), every signature and
+// part 8 bytes or more, against the reference: each entry searched for on its own.
+struct CRandomList {
+  std::mt19937 random{2025};
+  std::string alphabet = "abcdAB \"'.\xB0\xA1\x81/*";
+  std::string Text(size_t minLength, size_t maxLength) {
+    std::string s(minLength + random() % (maxLength - minLength + 1), 'a');
+    for (char& c : s) c = alphabet[random() % alphabet.size()];
+    return s;
+  }
+};
+
+bool ReferenceMatches(const std::vector<std::string>& entries, const std::string& text) {
+  const std::string view = NaiveNormalise(text);
+  for (const std::string& entry : entries) {
+    if (entry[0] != kExtendedMark) {
+      if (OccursAtCharStart(text.data(), text.size(), entry)) return true;
+      continue;
+    }
+    CExtendedSignature extended;
+    if (!ParseExtendedSignature(entry, &extended)) continue;
+    bool all = true;
+    for (const std::string& part : extended.parts) {
+      if (extended.bNormalised) {
+        const std::string normalised = NaiveNormalise(part);
+        all &= !normalised.empty() && view.find(normalised) != std::string::npos;
+      } else {
+        all &= OccursAtCharStart(text.data(), text.size(), part);
+      }
+    }
+    if (all) return true;
+  }
+  return false;
+}
+
+void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAllowance, int rounds) {
+  CRandomList gen;
+  std::vector<std::string> entries;
+  for (size_t i = 0; i < count; ++i) {
+    const unsigned kind = gen.random() % 4;
+    if (kind < 2) {
+      std::string s = gen.Text(shortest, shortest + 12);
+      if (s[0] == kExtendedMark) s[0] = 'a';
+      entries.push_back(s);
+    } else {
+      std::vector<std::string> parts;
+      for (unsigned k = 0, n = 1 + gen.random() % 3; k < n; ++k) parts.push_back(gen.Text(shortest, shortest + 12));
+      entries.push_back(Entry(kind == 2 ? "" : "N", parts));
+    }
+  }
+  CSignatureRules rules;
+  rules.SetWorkAllowance(workAllowance);
+  ASSERT_TRUE(rules.Build(entries));
+  int matched = 0;
+  for (int round = 0; round < rounds; ++round) {
+    std::string text = gen.Text(0, 300);
+    // A signature or some parts of an entry spliced in, often changed by a byte; N parts with
+    // blanks, capitals or comments put into them.
+    const std::string& entry = entries[gen.random() % entries.size()];
+    CExtendedSignature extended;
+    std::vector<std::string> pieces = ParseExtendedSignature(entry, &extended) ? extended.parts
+                                                                                 : std::vector<std::string>{entry};
+    for (std::string& p : pieces) {
+      if (gen.random() % 4 == 0) continue;
+      if (gen.random() % 3 == 0) p[gen.random() % p.size()] = gen.alphabet[gen.random() % gen.alphabet.size()];
+      if (extended.bNormalised && gen.random() % 2) p.insert(gen.random() % (p.size() + 1), gen.random() % 2 ? " /**/\n" : "\t");
+      text.insert(gen.random() % (text.size() + 1), p);
+    }
+    const bool expected = ReferenceMatches(entries, text);
+    matched += expected;
+    CSignatureScan whole(rules);
+    whole.Feed(text.data(), text.size());
+    ASSERT_EQ(expected, whole.Finish()) << "round " << round;
+    CSignatureScan stream(rules);
+    for (size_t at = 0; at < text.size();) {
+      const size_t piece = std::min(text.size() - at, size_t{1} + gen.random() % 8);
+      stream.Feed(text.data() + at, piece);
+      at += piece;
+    }
+    ASSERT_EQ(expected, stream.Finish()) << "pieces, round " << round;
+  }
+  EXPECT_GT(matched, rounds / 10);
+  EXPECT_LT(matched, rounds * 9 / 10);
+}
+
+TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
+  // Every bitmap size (up to 1,024 grams, 16,384, more) and the strides of signatures of
+  // 8 bytes and more (5 to 8).
+  ExpectSameAnswersOnLargeLists(100, 8, CSignatureMatcher::kDefaultWorkAllowance, 500);
+  ExpectSameAnswersOnLargeLists(1500, 9, CSignatureMatcher::kDefaultWorkAllowance, 300);
+  ExpectSameAnswersOnLargeLists(5000, 10, CSignatureMatcher::kDefaultWorkAllowance, 200);
+  ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 100);
+  // The filter handing over to the automaton at once.
+  ExpectSameAnswersOnLargeLists(3000, 8, 0, 150);
+}
+
+}  // namespace

@@ -1,0 +1,104 @@
+#pragma once
+// The library's list as the checker applies it. An entry is either
+//   - a plain signature: a literal, byte-exact substring of the text, at a character start; or
+//   - an extended one: 0x01 <flags> 0x02 <part> [0x02 <part> ...], which matches when every
+//     part occurs in the same file (anywhere, any order). Flags are ASCII letters; with 'N' the
+//     parts are matched against the normalised view (text_normaliser.h) at any byte, stored
+//     normalised by the same function. 1 to 8 non-empty parts.
+// An extended entry with an unknown flag, no part, an empty part (also once normalised) or more
+// than kMaxParts parts never matches; it does not end the list.
+//
+// Every plain signature and every part of a view go into one matcher for that view, so a text
+// costs one pass per view (the normalised one only when some entry asks for it).
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "webguard/signature_matcher.h"
+#include "webguard/text_normaliser.h"
+
+constexpr char kExtendedMark = '\x01';
+constexpr char kPartMark = '\x02';
+constexpr char kNormalisedFlag = 'N';
+constexpr size_t kMaxParts = 8;
+
+struct CExtendedSignature {
+  bool bNormalised = false;
+  std::vector<std::string> parts;  // as written (N parts not yet normalised)
+};
+
+// false when the entry is not a well-formed extended signature.
+bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signature);
+
+class CSignatureRules {
+ public:
+  enum View { kRaw, kNormalised, kViews };
+
+  // The entries as handed out, already cut at the first empty one. false, leaving the rules as
+  // they were, when a view's matcher refuses its set (byte limit) or memory runs out.
+  bool Build(const std::vector<std::string>& entries);
+  // Limit of each view's matcher.
+  void SetByteLimit(size_t limit);
+  // Filter work per text before the automaton takes over (see CSignatureMatcher), for tests.
+  void SetWorkAllowance(size_t allowance);
+  const CSignatureMatcher& Matcher(View view) const { return m_views[view].matcher; }
+  // Entries that can match (malformed extended ones left out).
+  size_t UsableEntries() const { return m_usable; }
+  // Builds every automaton the matchers would build on need, then counts all memory held.
+  size_t MemoryBytesWithAutomata() const;
+
+ private:
+  friend class CSignatureScan;
+  // Each distinct signature or part of a view is one matcher signature; its uses say what
+  // finding it means: kPlainUse (the file is suspicious) or conjunction * 8 + part.
+  static constexpr uint32_t kPlainUse = ~0u;
+  struct CView {
+    CSignatureMatcher matcher;
+    std::vector<uint32_t> useStart;  // uses of signature i: uses[useStart[i] .. useStart[i + 1])
+    std::vector<uint32_t> uses;
+  };
+
+  CView m_views[kViews];
+  std::vector<uint8_t> m_required;  // per conjunction: the bits of all its parts
+  size_t m_usable = 0;
+};
+
+// The check of one file against the rules: the text is fed in pieces (a signature or part that
+// straddles pieces is found as in the whole text) and goes through every view at once.
+// rawStarts: where plain signatures and raw parts may begin; kGbk for the text as the checker
+// reads it, kEveryByte for other forms of the file (UTF-8 text, raw bytes).
+class CSignatureScan {
+ public:
+  explicit CSignatureScan(const CSignatureRules& rules, CharStarts rawStarts = CharStarts::kGbk);
+  // Adds the next piece; true once an entry has matched (later pieces need not come).
+  bool Feed(const char* data, size_t size);
+  // The end of the text (the normalised view holds back a few bytes until then): the answer.
+  bool Finish();
+  bool Found() const { return m_bFound; }
+
+ private:
+  class CSink : public IMatchSink {
+   public:
+    CSink(CSignatureScan& scan, CSignatureRules::View view) : m_scan(scan), m_view(view) {}
+    bool OnMatch(uint32_t signature) override { return m_scan.Found(m_view, signature); }
+
+   private:
+    CSignatureScan& m_scan;
+    CSignatureRules::View m_view;
+  };
+
+  bool Found(CSignatureRules::View view, uint32_t signature);
+  // Scans the view's carried text plus what was appended to it, then keeps only its end.
+  void ScanCarried(CSignatureRules::View view, CharStarts starts);
+  void ScanRaw(const char* data, size_t size);
+
+  const CSignatureRules& m_rules;
+  CharStarts m_rawStarts;
+  bool m_bFound = false;
+  bool m_bNormalised;  // the normalised view is needed
+  std::string m_carried[CSignatureRules::kViews];
+  CTextNormaliser m_normaliser;
+  std::vector<uint8_t> m_partsFound;  // per conjunction
+};

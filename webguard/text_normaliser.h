@@ -1,0 +1,39 @@
+#pragma once
+// The normalised view of a script's text, against which signatures marked N are matched: what
+// a script language lets a writer vary without changing the code is taken out.
+//   1. ASCII capitals become small letters; every other byte is kept as it is.
+//   2. Blanks, tabs, line and page breaks and zero bytes (0x00, 0x09..0x0D, 0x20) are dropped.
+//   3. A comment "/*" ... "*/" is dropped whole when its "*/" ends at most kCommentReach bytes
+//      after the end of the opening "/*"; otherwise the "/*" is ordinary text.
+//   4. Then a quote, an operator and the same quote ("." '.' "+" '+' "&" '&') are dropped, left
+//      to right, so "as" . "sert" reads "assert" (joined string concatenation).
+// Byte-wise and streaming: the text may come in any pieces, the view is the same. One pass, and
+// the search for a comment's end never looks at a byte twice, so the cost is linear on any text.
+#include <cstddef>
+#include <string>
+
+class CTextNormaliser {
+ public:
+  static constexpr size_t kCommentReach = 256;
+
+  // Appends the view of the next piece to *out. A few bytes (an unfinished comment opening, a
+  // quote that may begin a concatenation) wait for the next piece or Finish.
+  void Feed(const char* text, size_t size, std::string* out);
+  // Appends what is still waiting, at the end of the text; the normaliser is then fresh again.
+  void Finish(std::string* out);
+
+ private:
+  // Normalises text[0 .. size) onto *out and returns how much of it was used: all of it when
+  // final, otherwise it stops at a comment opening whose end cannot be known yet.
+  size_t Run(const unsigned char* text, size_t size, bool final, std::string* out);
+  // Moves the end of *out that may still be joined away into m_held.
+  void HoldJoinableEnd(std::string* out);
+
+  std::string m_pending;  // text from an unresolved "/*" (or a last "/") on
+  std::string m_held;     // view bytes that a following quote may still drop
+  size_t m_floor = 0;     // in Run: view bytes before this cannot take part in a join
+};
+
+// The view of a whole text (how the parts of N signatures are stored).
+std::string NormaliseText(const char* text, size_t size);
+inline std::string NormaliseText(const std::string& text) { return NormaliseText(text.data(), text.size()); }
