@@ -109,6 +109,8 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
 
 }  // namespace
 
+int ByteRarity(unsigned char c) { return kRarity[c]; }
+
 void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   size_t shortest = SIZE_MAX;
   m_maxLength = 0;

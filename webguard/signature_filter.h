@@ -19,6 +19,9 @@ class IMatchSink {
   virtual bool OnMatch(uint32_t signature) = 0;
 };
 
+// How rare a byte is in ordinary web scripts (higher: rarer).
+int ByteRarity(unsigned char c);
+
 class CSignatureFilter {
  public:
   static constexpr size_t kGram = 4;

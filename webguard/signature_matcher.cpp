@@ -14,24 +14,44 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
   }
   if (bytes > m_byteLimit) return false;
   try {
-    std::vector<std::string> kept;
+    std::vector<std::string> kept, shortOnes, longOnes;
+    std::vector<uint32_t> shortIds, longIds;
     kept.reserve(signatures.size());
     for (const std::string& s : signatures) {
-      if (!s.empty()) kept.push_back(s);
+      if (s.empty()) continue;
+      const uint32_t id = static_cast<uint32_t>(kept.size());
+      kept.push_back(s);
+      if (s.size() < CShortSignatures::kShortBelow) {
+        shortOnes.push_back(s);
+        shortIds.push_back(id);
+      }
     }
     // Built aside and swapped in, so a failure leaves the previous matcher working.
-    const bool filtered = !kept.empty() && shortest >= CSignatureFilter::kGram;
+    CShortSignatures shortSet;
+    const bool split = !shortOnes.empty() && shortSet.Build(shortOnes, shortIds);
+    if (split) {
+      for (uint32_t id = 0; id < kept.size(); ++id) {
+        if (kept[id].size() < CShortSignatures::kShortBelow) continue;
+        longOnes.push_back(kept[id]);
+        longIds.push_back(id);
+      }
+    }
+    const bool filtered = split ? !longOnes.empty() : !kept.empty() && shortest >= CSignatureFilter::kGram;
     CSignatureFilter filter;
     std::unique_ptr<CSignatureAutomaton> automaton;
     if (filtered) {
-      filter.Build(kept);
-    } else {
+      filter.Build(split ? longOnes : kept);
+    } else if (!split) {
       automaton = std::make_unique<CSignatureAutomaton>();
       automaton->Build(kept);
     }
     m_filter = std::move(filter);
+    m_short = std::move(shortSet);
+    m_filterIds = std::move(longIds);
     m_pAutomaton = std::move(automaton);
     m_bFiltered = filtered;
+    m_bShort = split;
+    m_count = kept.size();
     m_maxLength = longest;
   } catch (const std::bad_alloc&) {
     return false;
@@ -42,8 +62,16 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
 const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
   if (!m_pAutomaton) {
     try {
+      std::vector<std::string> all = m_filter.Signatures();
+      if (m_bShort) {
+        all.resize(m_count);
+        for (size_t i = m_filterIds.size(); i-- > 0;) {
+          if (m_filterIds[i] != i) all[m_filterIds[i]] = std::move(all[i]);
+        }
+        m_short.CopyTo(&all);
+      }
       auto automaton = std::make_unique<CSignatureAutomaton>();
-      automaton->Build(m_filter.Signatures());
+      automaton->Build(all);
       m_pAutomaton = std::move(automaton);
     } catch (const std::bad_alloc&) {
       return nullptr;
@@ -59,6 +87,17 @@ class CFirstMatch : public IMatchSink {
   bool OnMatch(uint32_t) override { return true; }
 };
 
+// Tells the filter's findings under the matcher's numbers.
+class CRenumberingSink : public IMatchSink {
+ public:
+  CRenumberingSink(IMatchSink& sink, const std::vector<uint32_t>& ids) : m_sink(sink), m_ids(ids) {}
+  bool OnMatch(uint32_t signature) override { return m_sink.OnMatch(m_ids[signature]); }
+
+ private:
+  IMatchSink& m_sink;
+  const std::vector<uint32_t>& m_ids;
+};
+
 }  // namespace
 
 bool CSignatureMatcher::Matches(const char* text, size_t size) const {
@@ -67,24 +106,37 @@ bool CSignatureMatcher::Matches(const char* text, size_t size) const {
 }
 
 bool CSignatureMatcher::Scan(const char* text, size_t size, CharStarts rule, IMatchSink& sink) const {
+  using Outcome = CSignatureFilter::Outcome;
   if (Empty() || size == 0) return false;
-  if (!m_bFiltered) return m_pAutomaton->Scan(text, size, rule, sink);
-  size_t resume = 0;
-  switch (m_filter.Scan(text, size, m_workAllowance, &resume, rule, sink)) {
-    case CSignatureFilter::Outcome::kMatch:
-      return true;
-    case CSignatureFilter::Outcome::kNoMatch:
-      return false;
-    case CSignatureFilter::Outcome::kTooMuchWork:
-      break;
-  }
+  if (!m_bFiltered && !m_bShort) return m_pAutomaton->Scan(text, size, rule, sink);
+  // Each path looks at the whole text; where one gives up, the automaton finishes from there.
+  size_t resume = size;
+  CRenumberingSink renumbered(sink, m_filterIds);
+  IMatchSink& filterSink = m_bShort ? static_cast<IMatchSink&>(renumbered) : sink;
+  auto run = [&](size_t allowance) {
+    size_t at = size;
+    if (m_bShort) {
+      const Outcome outcome = m_short.Scan(text, size, allowance, &at, rule, sink);
+      if (outcome == Outcome::kMatch) return true;
+      if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
+    }
+    if (m_bFiltered) {
+      const Outcome outcome = m_filter.Scan(text, size, allowance, &at, rule, filterSink);
+      if (outcome == Outcome::kMatch) return true;
+      if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
+    }
+    return false;
+  };
+  if (run(m_workAllowance)) return true;
+  if (resume == size) return false;
   if (const CSignatureAutomaton* automaton = Automaton()) return automaton->Scan(text + resume, size - resume, rule, sink);
-  // Without memory for the automaton the filter goes on, slowly but as exactly.
-  return m_filter.Scan(text, size, SIZE_MAX / 2, &resume, rule, sink) == CSignatureFilter::Outcome::kMatch;
+  // Without memory for the automaton the paths go on, slowly but as exactly.
+  return run(SIZE_MAX / 2);
 }
 
 size_t CSignatureMatcher::MemoryBytes() const {
-  return m_filter.MemoryBytes() + (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
+  return m_filter.MemoryBytes() + m_short.MemoryBytes() + m_filterIds.capacity() * sizeof(uint32_t) +
+         (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
 }
 
 bool CMatchStream::Feed(const char* data, size_t size) {

@@ -3,11 +3,13 @@
 // begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
 // the second byte of a double-byte character.
 //
-// Sets whose signatures all have a few bytes go through a gram filter (signature_filter.h);
-// sets with shorter signatures, and the rest of any text on which the filter would verify too
-// much, go through an Aho-Corasick automaton, so no text costs more than linear time. For
-// filtered sets the automaton is built the first time a text needs it, so one matcher serves
-// one thread at a time.
+// Signatures of 8 bytes and more go through a gram filter (signature_filter.h), shorter ones
+// through their rarest bytes (signature_short.h), so a few short signatures do not slow the
+// whole set down; a set whose short signatures need too many key bytes goes through the filter
+// alone when every signature has a few bytes. Other sets, and the rest of any text on which the
+// filter or the key bytes would verify too much, go through an Aho-Corasick automaton, so no
+// text costs more than linear time. The automaton of a filtered set is built the first time a
+// text needs it, so one matcher serves one thread at a time.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -17,6 +19,7 @@
 #include "webguard/gbk_text.h"
 #include "webguard/signature_automaton.h"
 #include "webguard/signature_filter.h"
+#include "webguard/signature_short.h"
 
 class CSignatureMatcher {
  public:
@@ -51,8 +54,12 @@ class CSignatureMatcher {
   // The automaton of a filtered set, built on first need; null when memory ran out.
   const CSignatureAutomaton* Automaton() const;
 
-  bool m_bFiltered = false;
+  bool m_bFiltered = false;  // the filter holds the (long) signatures
+  bool m_bShort = false;     // m_short holds the short ones
+  size_t m_count = 0;
   size_t m_maxLength = 0;
+  std::vector<uint32_t> m_filterIds;  // with m_bShort: the number of the filter's signature i
+  CShortSignatures m_short;
   size_t m_workAllowance = kDefaultWorkAllowance;
   size_t m_byteLimit = kDefaultByteLimit;
   CSignatureFilter m_filter;

@@ -1,5 +1,6 @@
 #include "webguard/signature_rules.h"
 
+#include <algorithm>
 #include <new>
 #include <unordered_map>
 
@@ -105,14 +106,42 @@ size_t CSignatureRules::MemoryBytesWithAutomata() const {
   return bytes;
 }
 
+uint8_t& CSparseBytes::operator[](uint32_t key) {
+  if ((m_used + 1) * 2 > m_keys.size()) {
+    std::vector<uint32_t> keys(std::max<size_t>(64, m_keys.size() * 2), 0);
+    std::vector<uint8_t> values(keys.size(), 0);
+    for (size_t i = 0; i < m_keys.size(); ++i) {
+      if (!m_keys[i]) continue;
+      size_t at = (m_keys[i] * 0x9E3779B1u) & (keys.size() - 1);
+      while (keys[at]) at = (at + 1) & (keys.size() - 1);
+      keys[at] = m_keys[i];
+      values[at] = m_values[i];
+    }
+    m_keys = std::move(keys);
+    m_values = std::move(values);
+  }
+  const uint32_t stored = key + 1;
+  const size_t mask = m_keys.size() - 1;
+  size_t at = (stored * 0x9E3779B1u) & mask;
+  while (m_keys[at] && m_keys[at] != stored) at = (at + 1) & mask;
+  if (!m_keys[at]) {
+    m_keys[at] = stored;
+    ++m_used;
+  }
+  return m_values[at];
+}
+
 CSignatureScan::CSignatureScan(const CSignatureRules& rules, CharStarts rawStarts)
     : m_rules(rules),
       m_rawStarts(rawStarts),
-      m_bNormalised(!rules.Matcher(CSignatureRules::kNormalised).Empty()),
-      m_partsFound(rules.m_required.size(), 0) {}
+      m_bNormalised(!rules.Matcher(CSignatureRules::kNormalised).Empty()) {}
 
 bool CSignatureScan::Found(CSignatureRules::View view, uint32_t signature) {
   const CSignatureRules::CView& rules = m_rules.m_views[view];
+  // A part found again changes nothing (a common part may be told at every occurrence).
+  uint8_t& seen = m_seen[view][signature];
+  if (seen) return false;
+  seen = 1;
   for (uint32_t u = rules.useStart[signature]; u < rules.useStart[signature + 1]; ++u) {
     const uint32_t use = rules.uses[u];
     if (use == CSignatureRules::kPlainUse) return m_bFound = true;

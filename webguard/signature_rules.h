@@ -65,6 +65,19 @@ class CSignatureRules {
   size_t m_usable = 0;
 };
 
+// A few small numbers kept by number, in a table that grows from nothing: what one file's scan
+// remembers (most files need none of it, and a list may hold 100,000 entries).
+class CSparseBytes {
+ public:
+  // The value kept for key (0 when none); key must be below 0xFFFFFFFF.
+  uint8_t& operator[](uint32_t key);
+
+ private:
+  std::vector<uint32_t> m_keys;  // key + 1; 0: free
+  std::vector<uint8_t> m_values;
+  size_t m_used = 0;
+};
+
 // The check of one file against the rules: the text is fed in pieces (a signature or part that
 // straddles pieces is found as in the whole text) and goes through every view at once.
 // rawStarts: where plain signatures and raw parts may begin; kGbk for the text as the checker
@@ -100,5 +113,6 @@ class CSignatureScan {
   bool m_bNormalised;  // the normalised view is needed
   std::string m_carried[CSignatureRules::kViews];
   CTextNormaliser m_normaliser;
-  std::vector<uint8_t> m_partsFound;  // per conjunction
+  CSparseBytes m_partsFound;  // per conjunction: the bits of the parts found
+  CSparseBytes m_seen[CSignatureRules::kViews];  // per matcher signature already told: 1
 };

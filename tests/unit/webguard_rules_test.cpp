@@ -105,8 +105,10 @@ TEST(TextNormaliser, PiecesCutAtEveryByteGiveTheWholeTextsView) {
 
 TEST(TextNormaliser, EqualsTheNaiveRulesOnRandomTextsInRandomPieces) {
   std::mt19937 random(25);
-  const std::string alphabet = "aB \n/*/*\"'.+&-\xB0";
+  // Comments everywhere; or none, so that long runs go sixteen bytes at a time.
+  const std::string alphabets[] = {"aB \n/*/*\"'.+&-\xB0", "aaaaBB  \t\n\"'.+&-/\xB0"};
   for (int round = 0; round < 3000; ++round) {
+    const std::string& alphabet = alphabets[round % 2];
     std::string text(random() % 700, 'a');
     for (char& c : text) c = alphabet[random() % alphabet.size()];
     // Long stretches without a closing, so that both sides of the reach are met.
@@ -239,18 +241,26 @@ bool ReferenceMatches(const std::vector<std::string>& entries, const std::string
   return false;
 }
 
-void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAllowance, int rounds) {
+// With shortEvery, every so many signatures and parts are short (3 to 7 bytes, one of them a
+// byte the random text never holds), which the matcher keys by their rarest bytes.
+void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAllowance, int rounds,
+                                   size_t shortEvery = 0) {
   CRandomList gen;
   std::vector<std::string> entries;
+  const std::string rare = "`|~^0123456789";
+  auto text = [&](size_t i) {
+    if (shortEvery == 0 || i % shortEvery != 0) return gen.Text(shortest, shortest + 12);
+    std::string s = gen.Text(2, 6);
+    s.insert(gen.random() % (s.size() + 1), 1, rare[gen.random() % rare.size()]);
+    return s;
+  };
   for (size_t i = 0; i < count; ++i) {
     const unsigned kind = gen.random() % 4;
     if (kind < 2) {
-      std::string s = gen.Text(shortest, shortest + 12);
-      if (s[0] == kExtendedMark) s[0] = 'a';
-      entries.push_back(s);
+      entries.push_back(text(i));
     } else {
       std::vector<std::string> parts;
-      for (unsigned k = 0, n = 1 + gen.random() % 3; k < n; ++k) parts.push_back(gen.Text(shortest, shortest + 12));
+      for (unsigned k = 0, n = 1 + gen.random() % 3; k < n; ++k) parts.push_back(text(i + k));
       entries.push_back(Entry(kind == 2 ? "" : "N", parts));
     }
   }
@@ -298,6 +308,10 @@ TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
   ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 100);
   // The filter handing over to the automaton at once.
   ExpectSameAnswersOnLargeLists(3000, 8, 0, 150);
+  // Short signatures and parts among long ones: keyed by a few rare bytes, or by the bytes that
+  // key the most of them when the rare ones are too many; and handing over to the automaton.
+  ExpectSameAnswersOnLargeLists(2000, 8, CSignatureMatcher::kDefaultWorkAllowance, 300, 40);
+  ExpectSameAnswersOnLargeLists(2000, 8, 0, 150, 40);
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <random>
 
+#include "webguard/signature_rules.h"
+
 namespace {
 
 const char* const kShipped[] = {
@@ -13,6 +15,63 @@ const char* const kShipped[] = {
 
 std::vector<std::string> ShippedSignatures() {
   return std::vector<std::string>(std::begin(kShipped), std::end(kShipped));
+}
+
+namespace {
+
+std::string Extended(const char* flags, const std::vector<std::string>& parts) {
+  std::string entry = std::string(1, kExtendedMark) + flags;
+  for (const std::string& part : parts) entry += kPartMark + part;
+  return entry;
+}
+
+}  // namespace
+
+std::vector<std::string> ExtendedFromShipped(int count) {
+  // Calls that ordinary code makes too: the part of a conjunction that its other part makes
+  // telling, found (and remembered) in many ordinary files.
+  const char* common[] = {"base64_decode(", "file_put_contents(", "$_POST[", "eval(", "php://input",
+                          "fwrite(", "$_FILES[", "openssl_decrypt(", "preg_replace(", "chr("};
+  std::vector<std::string> entries;
+  const std::vector<std::string> shipped = ShippedSignatures();
+  for (size_t i = 0; static_cast<int>(entries.size()) < count && i < shipped.size() * 3; ++i) {
+    const std::string& s = shipped[i % shipped.size()];
+    if (s.size() < 8 || s[0] == kExtendedMark) continue;
+    const std::string other = common[i % (sizeof common / sizeof common[0])];
+    switch (entries.size() % 3) {
+      case 0:
+        entries.push_back(Extended("N", {s}));
+        break;
+      case 1:
+        entries.push_back(Extended("", {s, other}));
+        break;
+      default:
+        entries.push_back(Extended("N", {other, s}));
+    }
+  }
+  return entries;
+}
+
+std::vector<std::string> SyntheticEntries(int count) {
+  std::vector<std::string> entries = SyntheticSignatures(count);
+  std::mt19937 random(9);
+  const char* calls[] = {"Eval (", "Base64_Decode (", "ASSERT(", "System (", "Cipher.getInstance(", "Gzinflate("};
+  for (size_t i = 0; i < entries.size(); i += 10) {
+    // The next signature backwards: digits first, found in no other entry.
+    const std::string& next = entries[i + 1 < entries.size() ? i + 1 : i];
+    const std::string tail(next.rbegin(), next.rend());
+    if (random() % 2) {
+      // N: a call written loosely, then a tail; sometimes a second part.
+      std::vector<std::string> parts = {std::string(calls[random() % 6]) + " " + entries[i]};
+      if (random() % 2) parts.push_back(tail);
+      entries[i] = Extended("N", parts);
+    } else {
+      std::vector<std::string> parts = {entries[i], tail};
+      if (random() % 2) parts.push_back(calls[random() % 6]);
+      entries[i] = Extended("", parts);
+    }
+  }
+  return entries;
 }
 
 std::vector<std::string> SyntheticSignatures(int count) {

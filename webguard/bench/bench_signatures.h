@@ -1,9 +1,16 @@
 #pragma once
-// Signature sets of the matcher benchmark: the stand-in library's set and 100,000 synthetic
-// signatures shaped like web-shell signatures (common call prefixes, then tails that ordinary
-// code does not contain).
+// Signature sets of the matcher benchmark, as the library hands them out: the stand-in
+// library's list, extended entries made from it, and 100,000 synthetic entries shaped like
+// web-shell signatures (common call prefixes, then tails that ordinary code does not contain).
 #include <string>
 #include <vector>
 
 std::vector<std::string> ShippedSignatures();
+// The shipped list's own plain signatures turned into count extended entries, a third of each
+// kind: N single parts, and raw and N conjunctions of one with a call ordinary code makes.
+std::vector<std::string> ExtendedFromShipped(int count);
+// Plain signatures only (the set measured before extended entries existed).
 std::vector<std::string> SyntheticSignatures(int count = 100000);
+// count entries: plain ones from SyntheticSignatures, and one in ten extended: N entries with
+// one or two parts written with capitals and blanks, raw conjunctions of two or three parts.
+std::vector<std::string> SyntheticEntries(int count = 100000);

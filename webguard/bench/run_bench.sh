@@ -1,18 +1,27 @@
 #!/bin/bash
-# The website protection's signature matcher against Hyperscan and grep -F, one table.
-#   bash webguard/bench/run_bench.sh [build folder]
-# The corpus is every .php, .js and .inc file of Debian's wordpress and phpmyadmin packages and
-# of /usr/share/php, concatenated (scripts/setup.sh installs them, and libhyperscan-dev).
+# The website protection's signature check against Hyperscan and grep -F, one table.
+#   bash webguard/bench/run_bench.sh [build folder] [corpus folder...]
+# The corpus is every .php, .js and .inc file below the corpus folders: those given, else those
+# in WEBGUARD_BENCH_CORPUS (blank-separated), else Debian's wordpress and phpmyadmin packages
+# and /usr/share/php (scripts/setup.sh installs them, and libhyperscan-dev).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-$root/build/webguard-bench}
+shift || true
+if [ $# -gt 0 ]; then
+  folders=("$@")
+elif [ -n "${WEBGUARD_BENCH_CORPUS:-}" ]; then
+  read -r -a folders <<< "$WEBGUARD_BENCH_CORPUS"
+else
+  folders=(/usr/share/wordpress /usr/share/phpmyadmin /usr/share/php)
+fi
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" --target matcher_compare -j2 >/dev/null
 work="$build/matcher-bench"
 mkdir -p "$work"
-corpus="$work/corpus.bin"
-for dir in /usr/share/wordpress /usr/share/phpmyadmin /usr/share/php; do
+list="$work/files.txt"
+for dir in "${folders[@]}"; do
   [ -d "$dir" ] || { echo "missing $dir: run scripts/setup.sh"; exit 1; }
-  find "$dir" -type f \( -name '*.php' -o -name '*.js' -o -name '*.inc' \) -print0 | sort -z | xargs -0 cat
-done > "$corpus"
-"$build/webguard/bench/matcher_compare" "$corpus" "$work"
+  find "$dir" -type f \( -name '*.php' -o -name '*.js' -o -name '*.inc' \) | LC_ALL=C sort
+done > "$list"
+"$build/webguard/bench/matcher_compare" "$list" "$work"

@@ -1,0 +1,46 @@
+#pragma once
+// The signature matcher's path for short signatures (2 to kShortBelow - 1 bytes), which would
+// force the gram filter to sample every byte or two. Each short signature is keyed by its rarest
+// pair of neighbouring bytes in ordinary web scripts; the text is searched for the few key pairs,
+// sixteen positions at a time where the processor allows, and only where one occurs are the
+// signatures it keys compared.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "webguard/signature_filter.h"
+
+class CShortSignatures {
+ public:
+  static constexpr size_t kShortBelow = 8;
+  static constexpr size_t kMaxKeys = 8;
+
+  // signatures[i] (shorter than kShortBelow) is reported as ids[i]. false when one has a
+  // single byte or the set needs more than kMaxKeys distinct key pairs.
+  bool Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids);
+  bool Empty() const { return m_entries.empty(); }
+  // As CSignatureFilter::Scan.
+  CSignatureFilter::Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt,
+                                 CharStarts rule, IMatchSink& sink) const;
+  size_t MemoryBytes() const;
+  // Appends its signatures to *signatures at their ids (the vector is large enough).
+  void CopyTo(std::vector<std::string>* signatures) const;
+
+ private:
+  struct CEntry {
+    uint32_t id = 0;
+    uint32_t poolAt = 0;
+    uint8_t length = 0;
+    uint8_t keyOffset = 0;  // of the key pair inside the signature
+  };
+
+  // Key pair k: m_first[k] then m_second[k]; its entries: m_entries[m_byKey[k] .. m_byKey[k + 1]).
+  unsigned char m_first[kMaxKeys] = {};
+  unsigned char m_second[kMaxKeys] = {};
+  size_t m_keyCount = 0;
+  size_t m_maxLength = 0;
+  std::vector<uint32_t> m_byKey;
+  std::vector<CEntry> m_entries;
+  std::string m_pool;
+};
