@@ -17,10 +17,12 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     std::vector<std::string> kept, shortOnes, longOnes;
     std::vector<uint32_t> shortIds, longIds;
     kept.reserve(signatures.size());
+    bool single = false;  // a one-byte signature: it has no pair to key it
     for (const std::string& s : signatures) {
       if (s.empty()) continue;
       const uint32_t id = static_cast<uint32_t>(kept.size());
       kept.push_back(s);
+      single |= s.size() == 1;
       if (s.size() < CShortSignatures::kShortBelow) {
         shortOnes.push_back(s);
         shortIds.push_back(id);
@@ -28,10 +30,19 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     }
     // Built aside and swapped in, so a failure leaves the previous matcher working.
     CShortSignatures shortSet;
-    const bool split = !shortOnes.empty() && shortSet.Build(shortOnes, shortIds);
+    std::vector<size_t> unkeyed;
+    bool split = !shortOnes.empty() && !single;
     if (split) {
+      shortSet.Build(shortOnes, shortIds, &unkeyed);
+      // Those no key pair took go to the filter with the long ones, which needs a few bytes.
+      for (size_t i : unkeyed) split &= shortOnes[i].size() >= CSignatureFilter::kGram;
+    }
+    if (!split) shortSet = CShortSignatures();
+    if (split) {
+      std::vector<bool> inFilter(kept.size(), false);
+      for (size_t i : unkeyed) inFilter[shortIds[i]] = true;
       for (uint32_t id = 0; id < kept.size(); ++id) {
-        if (kept[id].size() < CShortSignatures::kShortBelow) continue;
+        if (kept[id].size() < CShortSignatures::kShortBelow && !inFilter[id]) continue;
         longOnes.push_back(kept[id]);
         longIds.push_back(id);
       }

@@ -27,12 +27,13 @@ size_t FindPair(const std::string& s, Pair pair) {
 
 }  // namespace
 
-bool CShortSignatures::Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids) {
+void CShortSignatures::Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids,
+                             std::vector<size_t>* left) {
   // Each signature's rarest pair; when they are too many, the pairs that key the most
   // signatures not yet keyed (rarer first among equals).
   std::vector<Pair> keys;
+  left->clear();
   for (const std::string& s : signatures) {
-    if (s.size() < 2) return false;
     Pair best = PairAt(s, 0);
     for (size_t at = 1; at + 1 < s.size(); ++at) {
       if (PairRarity(PairAt(s, at)) > PairRarity(best)) best = PairAt(s, at);
@@ -42,11 +43,15 @@ bool CShortSignatures::Build(const std::vector<std::string>& signatures, const s
   if (keys.size() > kMaxKeys) {
     keys.clear();
     std::vector<bool> keyed(signatures.size(), false);
-    size_t left = signatures.size();
-    while (left > 0 && keys.size() < kMaxKeys) {
+    size_t unkeyed = signatures.size();
+    while (unkeyed > 0 && keys.size() < kMaxKeys) {
+      // Signatures too short for the filter are keyed first: only a pair can take them.
+      bool tooShortLeft = false;
+      for (size_t i = 0; i < signatures.size(); ++i) tooShortLeft |= !keyed[i] && signatures[i].size() < CSignatureFilter::kGram;
       std::vector<Pair> candidates;
       for (size_t i = 0; i < signatures.size(); ++i) {
-        for (size_t at = 0; !keyed[i] && at + 1 < signatures[i].size(); ++at) candidates.push_back(PairAt(signatures[i], at));
+        if (keyed[i] || (tooShortLeft && signatures[i].size() >= CSignatureFilter::kGram)) continue;
+        for (size_t at = 0; at + 1 < signatures[i].size(); ++at) candidates.push_back(PairAt(signatures[i], at));
       }
       int bestScore = -1;
       Pair best = 0;
@@ -63,11 +68,13 @@ bool CShortSignatures::Build(const std::vector<std::string>& signatures, const s
       for (size_t i = 0; i < signatures.size(); ++i) {
         if (!keyed[i] && FindPair(signatures[i], best) != std::string::npos) {
           keyed[i] = true;
-          --left;
+          --unkeyed;
         }
       }
     }
-    if (left > 0) return false;
+    for (size_t i = 0; i < signatures.size(); ++i) {
+      if (!keyed[i]) left->push_back(i);
+    }
   }
   m_keyCount = keys.size();
   for (size_t k = 0; k < kMaxKeys; ++k) {
@@ -79,7 +86,11 @@ bool CShortSignatures::Build(const std::vector<std::string>& signatures, const s
   m_pool.clear();
   m_maxLength = 0;
   std::vector<size_t> keyOf;
-  for (size_t i = 0; i < signatures.size(); ++i) {
+  for (size_t i = 0, next = 0; i < signatures.size(); ++i) {
+    if (next < left->size() && (*left)[next] == i) {
+      ++next;
+      continue;
+    }
     const std::string& s = signatures[i];
     // The rarest key the signature holds.
     size_t key = kMaxKeys, offset = 0;
@@ -110,8 +121,9 @@ bool CShortSignatures::Build(const std::vector<std::string>& signatures, const s
     ++m_byKey[keyOf[i] + 1];
   }
   for (size_t k = 0; k < kMaxKeys; ++k) m_byKey[k + 1] += m_byKey[k];
+  m_keyOfPair.assign(size_t{1} << 16, static_cast<uint8_t>(kMaxKeys));
+  for (size_t k = keys.size(); k-- > 0;) m_keyOfPair[keys[k]] = static_cast<uint8_t>(k);
   m_entries = std::move(sorted);
-  return true;
 }
 
 CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, size_t workAllowance,
@@ -123,8 +135,8 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
   size_t work = 0;
   // Compares the signatures keyed by the pair at x.
   auto verify = [&](size_t x) {
-    for (size_t k = 0; k < m_keyCount; ++k) {
-      if (t[x] != m_first[k] || t[x + 1] != m_second[k]) continue;
+    const size_t k = m_keyOfPair[PairAt(t + x)];
+    if (k < kMaxKeys) {
       for (uint32_t e = m_byKey[k]; e < m_byKey[k + 1]; ++e) {
         const CEntry& entry = m_entries[e];
         if (++work > workAllowance + x) {
@@ -133,9 +145,11 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
         }
         if (x < entry.keyOffset) continue;
         const size_t from = x - entry.keyOffset;
-        if (from + entry.length > size || std::memcmp(t + from, m_pool.data() + entry.poolAt, entry.length) != 0) {
-          continue;
-        }
+        if (from + entry.length > size) continue;
+        const char* wanted = m_pool.data() + entry.poolAt;
+        size_t same = 0;
+        while (same < entry.length && t[from + same] == static_cast<unsigned char>(wanted[same])) ++same;
+        if (same < entry.length) continue;
         if (rule == CharStarts::kGbk) {
           starts.Forget(x >= kShortBelow ? x - kShortBelow : 0);
           if (!starts.IsStart(from)) continue;
@@ -147,8 +161,8 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
   };
   size_t x = 0;
 #if defined(__SSE2__)
-  // As many comparisons as there are keys, rounded up to 2, 4 or 8 (the rest repeat key 0).
-  const size_t keys = m_keyCount <= 2 ? 2 : m_keyCount <= 4 ? 4 : 8;
+  // As many comparisons as there are keys, rounded up to 2, 4, 8 or 16 (the rest repeat key 0).
+  const size_t keys = m_keyCount <= 2 ? 2 : m_keyCount <= 4 ? 4 : m_keyCount <= 8 ? 8 : 16;
   __m128i first[kMaxKeys], second[kMaxKeys];
   for (size_t k = 0; k < kMaxKeys; ++k) {
     first[k] = _mm_set1_epi8(static_cast<char>(m_first[k]));
@@ -164,7 +178,10 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
   for (; x + 17 <= size; x += 16) {
     const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
     const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
-    const unsigned found = keys == 2 ? hits(a, b, 2) : keys == 4 ? hits(a, b, 4) : hits(a, b, 8);
+    const unsigned found = keys == 2   ? hits(a, b, 2)
+                           : keys == 4 ? hits(a, b, 4)
+                           : keys == 8 ? hits(a, b, 8)
+                                       : hits(a, b, 16);
     for (unsigned mask = found; mask != 0; mask &= mask - 1) {
       const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
       if (outcome != Outcome::kNoMatch) return outcome;
@@ -179,7 +196,8 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
 }
 
 size_t CShortSignatures::MemoryBytes() const {
-  return m_byKey.capacity() * sizeof(uint32_t) + m_entries.capacity() * sizeof(CEntry) + m_pool.capacity();
+  return m_byKey.capacity() * sizeof(uint32_t) + m_entries.capacity() * sizeof(CEntry) + m_pool.capacity() +
+         m_keyOfPair.capacity();
 }
 
 void CShortSignatures::CopyTo(std::vector<std::string>* signatures) const {

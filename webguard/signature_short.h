@@ -14,11 +14,13 @@
 class CShortSignatures {
  public:
   static constexpr size_t kShortBelow = 8;
-  static constexpr size_t kMaxKeys = 8;
+  static constexpr size_t kMaxKeys = 16;
 
-  // signatures[i] (shorter than kShortBelow) is reported as ids[i]. false when one has a
-  // single byte or the set needs more than kMaxKeys distinct key pairs.
-  bool Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids);
+  // signatures[i] (2 to kShortBelow - 1 bytes) is reported as ids[i]. When more than kMaxKeys
+  // distinct pairs would be needed, the pairs that key the most signatures are taken and the
+  // signatures they do not key are left out, their positions in *left.
+  void Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids,
+             std::vector<size_t>* left);
   bool Empty() const { return m_entries.empty(); }
   // As CSignatureFilter::Scan.
   CSignatureFilter::Outcome Scan(const char* text, size_t size, size_t workAllowance, size_t* resumeAt,
@@ -41,6 +43,7 @@ class CShortSignatures {
   size_t m_keyCount = 0;
   size_t m_maxLength = 0;
   std::vector<uint32_t> m_byKey;
+  std::vector<uint8_t> m_keyOfPair;  // by the pair's two bytes: its key, or kMaxKeys
   std::vector<CEntry> m_entries;
   std::string m_pool;
 };
