@@ -27,61 +27,71 @@ bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signat
 bool CSignatureRules::Build(const std::vector<std::string>& entries) {
   try {
     CView views[kViews];
-    std::vector<uint8_t> required;
+    std::vector<uint8_t> required, primary;
     size_t usable = 0;
-    std::vector<std::string> patterns[kViews];
-    std::vector<std::vector<uint32_t>> uses[kViews];
-    std::unordered_map<std::string, uint32_t> known[kViews];
-    auto add = [&](View view, std::string pattern, uint32_t use) {
-      const auto found = known[view].emplace(std::move(pattern), static_cast<uint32_t>(patterns[view].size()));
+    std::vector<std::string> patterns[kViews][kSets];
+    std::vector<std::vector<uint32_t>> uses[kViews][kSets];
+    std::unordered_map<std::string, uint32_t> known[kViews][kSets];
+    auto add = [&](View view, Set set, std::string pattern, uint32_t use) {
+      const auto found = known[view][set].emplace(std::move(pattern), static_cast<uint32_t>(patterns[view][set].size()));
       if (found.second) {
-        patterns[view].push_back(found.first->first);
-        uses[view].emplace_back();
+        patterns[view][set].push_back(found.first->first);
+        uses[view][set].emplace_back();
       }
-      uses[view][found.first->second].push_back(use);
+      uses[view][set][found.first->second].push_back(use);
     };
     CExtendedSignature extended;
     for (const std::string& entry : entries) {
       if (entry.empty()) continue;
       if (entry[0] != kExtendedMark) {
-        add(kRaw, entry, kPlainUse);
+        add(kRaw, kPrimary, entry, kPlainUse);
         ++usable;
         continue;
       }
       if (!ParseExtendedSignature(entry, &extended)) continue;
       const View view = extended.bNormalised ? kNormalised : kRaw;
-      if (view == kNormalised) {
-        bool empty = false;
-        for (std::string& part : extended.parts) {
-          part = NormaliseText(part);
-          empty |= part.empty();
-        }
-        if (empty) continue;  // it would match every file
+      size_t longest = 0;
+      bool empty = false;
+      for (std::string& part : extended.parts) {
+        if (view == kNormalised) part = NormaliseText(part);
+        empty |= part.empty();
+        longest = std::max(longest, part.size());
       }
+      if (empty) continue;  // it would match every file
       const uint32_t conjunction = static_cast<uint32_t>(required.size());
       required.push_back(static_cast<uint8_t>((1u << extended.parts.size()) - 1));
+      primary.push_back(0);
       for (size_t k = 0; k < extended.parts.size(); ++k) {
-        add(view, std::move(extended.parts[k]), conjunction * kMaxParts + static_cast<uint32_t>(k));
+        const Set set = longest >= kLongPart && extended.parts[k].size() < kLongPart ? kDeferred : kPrimary;
+        if (set == kPrimary) primary.back() |= static_cast<uint8_t>(1u << k);
+        add(view, set, std::move(extended.parts[k]), conjunction * kMaxParts + static_cast<uint32_t>(k));
       }
       ++usable;
     }
     for (int v = 0; v < kViews; ++v) {
-      views[v].matcher.SetByteLimit(m_views[v].matcher.ByteLimit());
-      views[v].matcher.SetWorkAllowance(m_views[v].matcher.WorkAllowance());
-      if (!views[v].matcher.Build(patterns[v])) return false;
-      views[v].useStart.reserve(uses[v].size() + 1);
-      views[v].useStart.push_back(0);
-      for (const std::vector<uint32_t>& list : uses[v]) {
-        views[v].uses.insert(views[v].uses.end(), list.begin(), list.end());
-        views[v].useStart.push_back(static_cast<uint32_t>(views[v].uses.size()));
+      for (int t = 0; t < kSets; ++t) {
+        CSet& set = views[v].sets[t];
+        set.matcher.SetByteLimit(m_views[v].sets[t].matcher.ByteLimit());
+        set.matcher.SetWorkAllowance(m_views[v].sets[t].matcher.WorkAllowance());
+        if (!set.matcher.Build(patterns[v][t])) return false;
+        set.useStart.reserve(uses[v][t].size() + 1);
+        set.useStart.push_back(0);
+        for (const std::vector<uint32_t>& list : uses[v][t]) {
+          set.uses.insert(set.uses.end(), list.begin(), list.end());
+          set.useStart.push_back(static_cast<uint32_t>(set.uses.size()));
+        }
       }
     }
     for (int v = 0; v < kViews; ++v) {
-      m_views[v].matcher = std::move(views[v].matcher);
-      m_views[v].useStart = std::move(views[v].useStart);
-      m_views[v].uses = std::move(views[v].uses);
+      for (int t = 0; t < kSets; ++t) {
+        CSet& set = m_views[v].sets[t];
+        set.matcher = std::move(views[v].sets[t].matcher);
+        set.useStart = std::move(views[v].sets[t].useStart);
+        set.uses = std::move(views[v].sets[t].uses);
+      }
     }
     m_required = std::move(required);
+    m_primary = std::move(primary);
     m_usable = usable;
   } catch (const std::bad_alloc&) {
     return false;
@@ -90,18 +100,24 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
 }
 
 void CSignatureRules::SetByteLimit(size_t limit) {
-  for (CView& view : m_views) view.matcher.SetByteLimit(limit);
+  for (CView& view : m_views) {
+    for (CSet& set : view.sets) set.matcher.SetByteLimit(limit);
+  }
 }
 
 void CSignatureRules::SetWorkAllowance(size_t allowance) {
-  for (CView& view : m_views) view.matcher.SetWorkAllowance(allowance);
+  for (CView& view : m_views) {
+    for (CSet& set : view.sets) set.matcher.SetWorkAllowance(allowance);
+  }
 }
 
 size_t CSignatureRules::MemoryBytesWithAutomata() const {
-  size_t bytes = m_required.capacity();
+  size_t bytes = m_required.capacity() + m_primary.capacity();
   for (const CView& view : m_views) {
-    view.matcher.BuildAutomaton();
-    bytes += view.matcher.MemoryBytes() + (view.useStart.capacity() + view.uses.capacity()) * sizeof(uint32_t);
+    for (const CSet& set : view.sets) {
+      set.matcher.BuildAutomaton();
+      bytes += set.matcher.MemoryBytes() + (set.useStart.capacity() + set.uses.capacity()) * sizeof(uint32_t);
+    }
   }
   return bytes;
 }
@@ -134,45 +150,61 @@ uint8_t& CSparseBytes::operator[](uint32_t key) {
 CSignatureScan::CSignatureScan(const CSignatureRules& rules, CharStarts rawStarts)
     : m_rules(rules),
       m_rawStarts(rawStarts),
-      m_bNormalised(!rules.Matcher(CSignatureRules::kNormalised).Empty()) {}
+      m_bNormalised(!rules.Matcher(CSignatureRules::kNormalised).Empty() ||
+                    !rules.m_views[CSignatureRules::kNormalised].sets[CSignatureRules::kDeferred].matcher.Empty()) {}
 
-bool CSignatureScan::Found(CSignatureRules::View view, uint32_t signature) {
-  const CSignatureRules::CView& rules = m_rules.m_views[view];
+bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
+  const CSignatureRules::CSet& rules = m_rules.m_views[view].sets[set];
   // A part found again changes nothing (a common part may be told at every occurrence).
-  uint8_t& seen = m_seen[view][signature];
+  uint8_t& seen = m_seen[view][set][signature];
   if (seen) return false;
   seen = 1;
   for (uint32_t u = rules.useStart[signature]; u < rules.useStart[signature + 1]; ++u) {
     const uint32_t use = rules.uses[u];
     if (use == CSignatureRules::kPlainUse) return m_bFound = true;
     const uint32_t conjunction = use / kMaxParts;
-    m_partsFound[conjunction] |= static_cast<uint8_t>(1u << (use % kMaxParts));
-    if (m_partsFound[conjunction] == m_rules.m_required[conjunction]) return m_bFound = true;
+    uint8_t& parts = m_partsFound[conjunction];
+    parts |= static_cast<uint8_t>(1u << (use % kMaxParts));
+    if (parts == m_rules.m_required[conjunction]) return m_bFound = true;
+    const uint8_t primary = m_rules.m_primary[conjunction];
+    if ((parts & primary) == primary) m_bDeferredWanted = true;
   }
   return false;
 }
 
-void CSignatureScan::ScanCarried(CSignatureRules::View view, CharStarts starts) {
-  const CSignatureMatcher& matcher = m_rules.Matcher(view);
-  std::string& text = m_carried[view];
-  CSink sink(*this, view);
-  if (matcher.Scan(text.data(), text.size(), starts, sink)) return;
+void CSignatureScan::ScanAndCarry(CSignatureRules::View view, CSignatureRules::Set set, std::string* text,
+                                  CharStarts starts) {
+  const CSignatureMatcher& matcher = m_rules.m_views[view].sets[set].matcher;
+  CSink sink(*this, view, set);
+  if (matcher.Scan(text->data(), text->size(), starts, sink)) return;
   const size_t longest = matcher.MaxLength();
-  text.erase(0, CarryFrom(reinterpret_cast<const unsigned char*>(text.data()), text.size(),
-                          longest > 0 ? longest - 1 : 0, starts));
+  text->erase(0, CarryFrom(reinterpret_cast<const unsigned char*>(text->data()), text->size(),
+                           longest > 0 ? longest - 1 : 0, starts));
+}
+
+void CSignatureScan::Keep(CSignatureRules::View view, const char* data, size_t size, CharStarts starts) {
+  if (m_rules.m_views[view].sets[CSignatureRules::kDeferred].matcher.Empty() || m_bFound) return;
+  std::string& kept = m_kept[view];
+  kept.append(data, size);
+  // Too much to keep: from now on every piece is scanned for the deferred parts too.
+  if (m_bEveryPiece[view] || kept.size() > kKeptLimit) {
+    m_bEveryPiece[view] = true;
+    ScanAndCarry(view, CSignatureRules::kDeferred, &kept, starts);
+  }
 }
 
 void CSignatureScan::ScanRaw(const char* data, size_t size) {
+  Keep(CSignatureRules::kRaw, data, size, m_rawStarts);
   const CSignatureMatcher& matcher = m_rules.Matcher(CSignatureRules::kRaw);
-  if (matcher.Empty()) return;
+  if (matcher.Empty() || m_bFound) return;
   std::string& carried = m_carried[CSignatureRules::kRaw];
   if (!carried.empty()) {
     carried.append(data, size);
-    ScanCarried(CSignatureRules::kRaw, m_rawStarts);
+    ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kPrimary, &carried, m_rawStarts);
     return;
   }
   // Nothing carried (the first piece): scanned where it lies, and only its end is copied.
-  CSink sink(*this, CSignatureRules::kRaw);
+  CSink sink(*this, CSignatureRules::kRaw, CSignatureRules::kPrimary);
   if (matcher.Scan(data, size, m_rawStarts, sink)) return;
   const size_t longest = matcher.MaxLength();
   const size_t from = CarryFrom(reinterpret_cast<const unsigned char*>(data), size, longest > 0 ? longest - 1 : 0,
@@ -184,14 +216,31 @@ bool CSignatureScan::Feed(const char* data, size_t size) {
   if (m_bFound || size == 0) return m_bFound;
   ScanRaw(data, size);
   if (m_bFound || !m_bNormalised) return m_bFound;
-  m_normaliser.Feed(data, size, &m_carried[CSignatureRules::kNormalised]);
-  ScanCarried(CSignatureRules::kNormalised, CharStarts::kEveryByte);
+  std::string& view = m_carried[CSignatureRules::kNormalised];
+  const size_t before = view.size();
+  m_normaliser.Feed(data, size, &view);
+  Keep(CSignatureRules::kNormalised, view.data() + before, view.size() - before, CharStarts::kEveryByte);
+  if (!m_bFound) ScanAndCarry(CSignatureRules::kNormalised, CSignatureRules::kPrimary, &view, CharStarts::kEveryByte);
   return m_bFound;
 }
 
 bool CSignatureScan::Finish() {
-  if (m_bFound || !m_bNormalised) return m_bFound;
-  m_normaliser.Finish(&m_carried[CSignatureRules::kNormalised]);
-  ScanCarried(CSignatureRules::kNormalised, CharStarts::kEveryByte);
+  if (m_bFound) return true;
+  if (m_bNormalised) {
+    std::string& view = m_carried[CSignatureRules::kNormalised];
+    const size_t before = view.size();
+    m_normaliser.Finish(&view);
+    Keep(CSignatureRules::kNormalised, view.data() + before, view.size() - before, CharStarts::kEveryByte);
+    if (!m_bFound) ScanAndCarry(CSignatureRules::kNormalised, CSignatureRules::kPrimary, &view, CharStarts::kEveryByte);
+  }
+  // The kept text, looked at only now that the long parts are known.
+  for (int v = 0; v < CSignatureRules::kViews && !m_bFound; ++v) {
+    const auto view = static_cast<CSignatureRules::View>(v);
+    if (m_bDeferredWanted && !m_bEveryPiece[v] && !m_kept[v].empty()) {
+      CSink sink(*this, view, CSignatureRules::kDeferred);
+      m_rules.m_views[v].sets[CSignatureRules::kDeferred].matcher.Scan(m_kept[v].data(), m_kept[v].size(), StartsOf(view), sink);
+    }
+    m_kept[v].clear();
+  }
   return m_bFound;
 }

@@ -9,7 +9,10 @@
 // than kMaxParts parts never matches; it does not end the list.
 //
 // Every plain signature and every part of a view go into one matcher for that view, so a text
-// costs one pass per view (the normalised one only when some entry asks for it).
+// costs one pass per view (the normalised one only when some entry asks for it). Short parts
+// (fewer than kLongPart bytes) of a conjunction that also has a long part are deferred: ordinary
+// code is full of them, so they are looked for only in a file where the conjunction's long parts
+// all occur, in its text kept so far (or, in a file too large to keep, in every piece).
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -23,6 +26,7 @@ constexpr char kExtendedMark = '\x01';
 constexpr char kPartMark = '\x02';
 constexpr char kNormalisedFlag = 'N';
 constexpr size_t kMaxParts = 8;
+constexpr size_t kLongPart = 8;
 
 struct CExtendedSignature {
   bool bNormalised = false;
@@ -43,7 +47,7 @@ class CSignatureRules {
   void SetByteLimit(size_t limit);
   // Filter work per text before the automaton takes over (see CSignatureMatcher), for tests.
   void SetWorkAllowance(size_t allowance);
-  const CSignatureMatcher& Matcher(View view) const { return m_views[view].matcher; }
+  const CSignatureMatcher& Matcher(View view) const { return m_views[view].sets[kPrimary].matcher; }
   // Entries that can match (malformed extended ones left out).
   size_t UsableEntries() const { return m_usable; }
   // Builds every automaton the matchers would build on need, then counts all memory held.
@@ -54,14 +58,19 @@ class CSignatureRules {
   // Each distinct signature or part of a view is one matcher signature; its uses say what
   // finding it means: kPlainUse (the file is suspicious) or conjunction * 8 + part.
   static constexpr uint32_t kPlainUse = ~0u;
-  struct CView {
+  enum Set { kPrimary, kDeferred, kSets };
+  struct CSet {
     CSignatureMatcher matcher;
     std::vector<uint32_t> useStart;  // uses of signature i: uses[useStart[i] .. useStart[i + 1])
     std::vector<uint32_t> uses;
   };
+  struct CView {
+    CSet sets[kSets];
+  };
 
   CView m_views[kViews];
   std::vector<uint8_t> m_required;  // per conjunction: the bits of all its parts
+  std::vector<uint8_t> m_primary;   // per conjunction: the bits of its parts not deferred
   size_t m_usable = 0;
 };
 
@@ -92,20 +101,31 @@ class CSignatureScan {
   bool Found() const { return m_bFound; }
 
  private:
+  // Text kept for the deferred parts before it is scanned for them all the same.
+  static constexpr size_t kKeptLimit = size_t{4} << 20;
+
   class CSink : public IMatchSink {
    public:
-    CSink(CSignatureScan& scan, CSignatureRules::View view) : m_scan(scan), m_view(view) {}
-    bool OnMatch(uint32_t signature) override { return m_scan.Found(m_view, signature); }
+    CSink(CSignatureScan& scan, CSignatureRules::View view, CSignatureRules::Set set)
+        : m_scan(scan), m_view(view), m_set(set) {}
+    bool OnMatch(uint32_t signature) override { return m_scan.Found(m_view, m_set, signature); }
 
    private:
     CSignatureScan& m_scan;
     CSignatureRules::View m_view;
+    CSignatureRules::Set m_set;
   };
 
-  bool Found(CSignatureRules::View view, uint32_t signature);
-  // Scans the view's carried text plus what was appended to it, then keeps only its end.
-  void ScanCarried(CSignatureRules::View view, CharStarts starts);
+  bool Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature);
+  // Scans text (its start is kept) with a set's matcher, then keeps only what a signature begun
+  // at its end could still need.
+  void ScanAndCarry(CSignatureRules::View view, CSignatureRules::Set set, std::string* text, CharStarts starts);
   void ScanRaw(const char* data, size_t size);
+  // Keeps the view's next text for the deferred parts.
+  void Keep(CSignatureRules::View view, const char* data, size_t size, CharStarts starts);
+  CharStarts StartsOf(CSignatureRules::View view) const {
+    return view == CSignatureRules::kRaw ? m_rawStarts : CharStarts::kEveryByte;
+  }
 
   const CSignatureRules& m_rules;
   CharStarts m_rawStarts;
@@ -114,5 +134,9 @@ class CSignatureScan {
   std::string m_carried[CSignatureRules::kViews];
   CTextNormaliser m_normaliser;
   CSparseBytes m_partsFound;  // per conjunction: the bits of the parts found
-  CSparseBytes m_seen[CSignatureRules::kViews];  // per matcher signature already told: 1
+  CSparseBytes m_seen[CSignatureRules::kViews][CSignatureRules::kSets];  // per matcher signature already told: 1
+  // The text kept for the deferred parts; once beyond kKeptLimit, only its end (m_bEveryPiece).
+  std::string m_kept[CSignatureRules::kViews];
+  bool m_bEveryPiece[CSignatureRules::kViews] = {};
+  bool m_bDeferredWanted = false;  // some conjunction has all its long parts
 };

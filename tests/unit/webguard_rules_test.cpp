@@ -171,6 +171,28 @@ TEST(SignatureRules, PartsFarApartInDifferentPiecesAreCombined) {
   EXPECT_TRUE(feed({"plain", "sig"}));
 }
 
+TEST(SignatureRules, ShortPartsBesideLongOnesAreFoundBeforeAndAfterThemInLargeFiles) {
+  CSignatureRules rules;
+  ASSERT_TRUE(rules.Build({Entry("", {"long_part_here", "$_x"}), Entry("N", {"Request.BinaryRead(", "xor"})}));
+  auto feed = [&](const std::vector<std::string>& pieces) {
+    CSignatureScan scan(rules);
+    for (const std::string& p : pieces) {
+      for (size_t at = 0; at < p.size(); at += 1 << 20) scan.Feed(p.data() + at, std::min<size_t>(1 << 20, p.size() - at));
+    }
+    return scan.Finish();
+  };
+  // Beyond the text kept for short parts (a few megabytes) and within it.
+  for (size_t filler : {size_t{1000}, size_t{6} << 20}) {
+    const std::string z(filler, 'z');
+    EXPECT_TRUE(feed({"$_x", z, "long_part_here"})) << filler;
+    EXPECT_TRUE(feed({"long_part_here", z, "$_x"})) << filler;
+    EXPECT_FALSE(feed({"$_y", z, "long_part_here"})) << filler;
+    EXPECT_FALSE(feed({"$_x", z, "long_part_her"})) << filler;
+    EXPECT_TRUE(feed({"X", "OR", z, "request . binaryRead ("})) << filler;
+    EXPECT_FALSE(feed({"XO", z, "request . binaryRead ("})) << filler;
+  }
+}
+
 TEST(SignatureRules, MalformedExtendedEntriesNeverMatchAndDoNotEndTheList) {
   const std::string text = "alpha beta gamma";
   const std::vector<std::string> malformed = {
