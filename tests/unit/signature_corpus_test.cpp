@@ -34,7 +34,7 @@ const std::string kCorpusWork = TAVRICK_CORPUS_WORK;
 const std::string kDebianWebApps = TAVRICK_DEBIAN_WEBAPPS;
 // The share of the public shells the list must find: what it reaches today, so that a change
 // that loses shells fails. The aim is 90.
-constexpr size_t kFoundPercent = 87;
+constexpr size_t kFoundPercent = 88;
 
 struct CSample {
   std::string name, text;
