@@ -15,10 +15,17 @@ PACKAGES=(
   fonts-wqy-microhei
 )
 
-# The signature corpus test and the matcher benchmark read the files of the PHP applications
-# Debian ships (nothing of them is configured or started); the benchmark measures against
-# Hyperscan, which the program never uses.
-CORPUS_PACKAGES=(wordpress phpmyadmin libhyperscan-dev)
+# The matcher benchmark measures against Hyperscan, which the program never uses. (The web
+# applications the signature tests read are downloaded and unpacked by the test command,
+# scripts/fetch-debian-webapps.sh: setup installs no web application and no service.)
+CORPUS_PACKAGES=(libhyperscan-dev)
+
+# --list prints the package lists (for scripts/check-setup-services.sh) and changes nothing.
+if [ "${1:-}" = "--list" ]; then
+  echo "${PACKAGES[*]}"
+  echo "--no-install-recommends ${CORPUS_PACKAGES[*]}"
+  exit 0
+fi
 
 # install_missing [apt-get install options...] -- packages...
 install_missing() {

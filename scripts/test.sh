@@ -8,6 +8,12 @@ cd "$ROOT"
 JOBS=${JOBS:-$(nproc)}
 
 bash scripts/setup.sh
+echo "== setup installs no service"
+bash scripts/check-setup-services.sh
+# The signature tests read Debian's web applications from here (downloaded, unpacked, never
+# installed); tests/CMakeLists.txt names the folder.
+echo "== Debian's web applications for the signature tests"
+bash scripts/fetch-debian-webapps.sh "$ROOT/build/debian-webapps"
 
 configure() { # dir [cmake args...]
   local dir=$1; shift

