@@ -27,6 +27,27 @@ const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const 
 
 }  // namespace
 
+std::u16string ExtendedPath(const std::u16string& path) {
+  // Paths within the classic limit go as they are; longer ones take the "\\?\" form, which
+  // the file functions do not cut at MAX_PATH.
+  if (path.size() < MAX_PATH - 12 || path.compare(0, 4, u"\\\\?\\") == 0) return path;
+  std::u16string full = path;
+  for (char16_t& c : full) {
+    if (c == u'/') c = u'\\';
+  }
+  if (full.compare(0, 2, u"\\\\") == 0) return u"\\\\?\\UNC\\" + full.substr(2);
+  if (full.size() > 2 && full[1] == u':') return u"\\\\?\\" + full;
+  return path;
+}
+
+namespace {
+
+std::u16string OpenPath(IWebFileSystem& files, const CWebFile& file) {
+  return ExtendedPath(file.wstrPath.empty() ? files.WidePath(file.strPath) : file.wstrPath);
+}
+
+}  // namespace
+
 void CreateWatchFileMutex() {
   if (!g_hWatchFileMutex) g_hWatchFileMutex = CreateMutexA(nullptr, FALSE, nullptr);
 }
@@ -68,20 +89,18 @@ void CWatchFileMutexLock::Unlock() { ReleaseMutex(g_hWatchFileMutex); }
 
 bool CWin32WebFileSystem::ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) {
   // Shared for writing and deleting: the uploader and the site keep working on the file.
+  // Backup semantics: an administrator's backup right reads files whatever their access list.
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const HANDLE opened =
-      file.wstrPath.empty()
-          ? CreateFileA(file.strPath.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                        nullptr)
-          : CreateFileW(Wide(file.wstrPath), GENERIC_READ, share, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN,
-                        nullptr);
+  const HANDLE opened = CreateFileW(Wide(OpenPath(*this, file)), GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (opened == INVALID_HANDLE_VALUE) return false;
   std::unique_ptr<void, CHandleCloser> handle(opened);
   std::unique_ptr<char[]> buffer(new char[kReadPieceSize]);
   for (;;) {
     DWORD got = 0;
-    if (!ReadFile(opened, buffer.get(), static_cast<DWORD>(kReadPieceSize), &got, nullptr) || got == 0) break;
-    if (!sink(buffer.get(), got)) break;
+    // A failed read (a folder, a locked range, a vanished network) is a file not read.
+    if (!ReadFile(opened, buffer.get(), static_cast<DWORD>(kReadPieceSize), &got, nullptr)) return false;
+    if (got == 0 || !sink(buffer.get(), got)) break;
   }
   return true;
 }
@@ -102,7 +121,7 @@ bool CWin32WebFileSystem::Enumerate(const CWebFile& pattern, std::vector<CFolder
     return true;
   }
   WIN32_FIND_DATAW data{};
-  const HANDLE find = FindFirstFileW(Wide(pattern.wstrPath), &data);
+  const HANDLE find = FindFirstFileW(Wide(ExtendedPath(pattern.wstrPath)), &data);
   if (find == INVALID_HANDLE_VALUE) return false;
   do {
     CFolderEntry entry;

@@ -41,8 +41,9 @@ int main(int argc, char** argv) {
         continue;
       }
       ++checked;
-      const std::string content = ReadScriptText(files, CWebFile{path, {}});
-      if (content.empty() || !set.Matches(content)) continue;
+      CScriptViews views;
+      if (!ReadScriptViews(files, CWebFile{path, {}}, &views)) continue;
+      if (!set.Matches(views.bytes) && !set.Matches(views.converted)) continue;
       ++suspicious;
       std::printf("suspicious %s\n", path.c_str());
     }
