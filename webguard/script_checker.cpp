@@ -244,26 +244,52 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
   view.SetProgressPosition(0);
 }
 
-void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list) {
+namespace {
+
+CWebFile Pattern(const CWebFile& folder) {
   CWebFile base = folder;
   if (!EndsWithBackslash(base.strPath)) base.strPath += '\\';
   if (!base.wstrPath.empty() && base.wstrPath.back() != u'\\') base.wstrPath += u'\\';
+  return CWebFile{base.strPath + "*.*", base.wstrPath.empty() ? u"" : base.wstrPath + u"*.*"};
+}
+
+bool ListBelow(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list,
+               const std::function<bool()>& stopped, std::unordered_set<std::string>* seen, int depth) {
   std::vector<CFolderEntry> entries;
-  if (!files.Enumerate(CWebFile{base.strPath + "*.*", base.wstrPath.empty() ? u"" : base.wstrPath + u"*.*"},
-                       &entries)) {
-    return;
-  }
+  if (!files.Enumerate(Pattern(folder), &entries)) return false;
+  const std::string base = EndsWithBackslash(folder.strPath) ? folder.strPath : folder.strPath + "\\";
+  std::u16string wideBase = folder.wstrPath;
+  if (!wideBase.empty() && wideBase.back() != u'\\') wideBase += u'\\';
   for (const CFolderEntry& entry : entries) {
+    if (stopped && stopped()) return true;
     if (entry.strName == "." || entry.strName == "..") continue;
     // Without the system's name of the entry, the ANSI path is all there is.
-    CWebFile path{base.strPath + entry.strName,
-                  base.wstrPath.empty() || entry.wstrName.empty() ? u"" : base.wstrPath + entry.wstrName};
-    if (entry.bDirectory) {
-      // A junction or link may lead out of the site, or back into it without end.
-      if (entry.bReparsePoint) continue;
-      ListFilesRecursive(files, path, list);
-    } else {
+    CWebFile path{base + entry.strName, wideBase.empty() || entry.wstrName.empty() ? u"" : wideBase + entry.wstrName};
+    if (!entry.bDirectory) {
       list->push_back(std::move(path));
+      continue;
     }
+    if (depth >= kMaxFolderDepth) continue;
+    const std::string identity = files.FolderIdentity(path);
+    if (!identity.empty() && !seen->insert(identity).second) continue;  // listed already: a loop
+    // Without an identity a link is not followed: it could lead back without end.
+    if (identity.empty() && entry.bReparsePoint) continue;
+    ListBelow(files, path, list, stopped, seen, depth + 1);
   }
+  return true;
+}
+
+}  // namespace
+
+bool ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list,
+                        const std::function<bool()>& stopped) {
+  std::unordered_set<std::string> seen;
+  const std::string identity = files.FolderIdentity(folder);
+  if (!identity.empty()) seen.insert(identity);
+  return ListBelow(files, folder, list, stopped, &seen, 0);
+}
+
+bool IsFolder(IWebFileSystem& files, const CWebFile& path) {
+  std::vector<CFolderEntry> entries;
+  return files.Enumerate(Pattern(path), &entries);
 }

@@ -164,9 +164,16 @@ class CScriptChecker {
 // The folder scan thread's body: queues every file below the window's folder for the checker.
 void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view);
 
-// Every file below the folder, depth first in the system's order. Paths carry the system's
-// UTF-16 names where the folder has a UTF-16 path.
-void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list);
+// Every file below the folder, depth first in the system's order; false when the folder itself
+// cannot be read. Paths carry the system's UTF-16 names where the folder has a UTF-16 path.
+// A junction or link to a folder is followed, since the site serves what lies behind it, but
+// each folder is listed once (by its identity where the system gives one) and at most
+// kMaxFolderDepth deep, so a link back up the tree ends. Ends early once stopped() says so.
+constexpr int kMaxFolderDepth = 64;
+bool ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list,
+                        const std::function<bool()>& stopped = nullptr);
+// Whether the path names a folder that can be read.
+bool IsFolder(IWebFileSystem& files, const CWebFile& path);
 
 // The progress bar moves on every files/100+1-th file.
 inline int ScanStepWidth(int fileCount) { return fileCount / 100 + 1; }

@@ -361,6 +361,43 @@ TEST_F(Win32Webguard, ScanQueuesEveryFileAndCheckerMarksOnlyTheShell) {
   FreeScriptLibrary();
 }
 
+TEST_F(Win32Webguard, ShellsBehindLeadingBytesAndMarksAreFoundThroughTheSystemsFiles) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  const std::string shell = "<?php @eval($_POST[\"acc\"]); ?>";
+  const std::string fronts[] = {std::string(1, '\0'), "\x1A", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF",
+                                std::string("\xFF\xFE\0\0", 4), std::string("\0\0\xFE\xFF", 4)};
+  CRealPorts real;
+  CScriptChecker checker(real.ports);
+  for (size_t i = 0; i < std::size(fronts); ++i) {
+    const std::string path = dir.File("front" + std::to_string(i) + ".php");
+    WriteFile(path, fronts[i] + shell);
+    EXPECT_TRUE(checker.IsScriptSuspicious(path)) << i;
+  }
+  // A path longer than MAX_PATH is read through its long form.
+  std::string deep = dir.Path();
+  while (deep.size() < 300) {
+    deep += "\\" + std::string(40, 'd');
+    ASSERT_TRUE(CreateDirectoryW(reinterpret_cast<const wchar_t*>(ExtendedPath(real.files.WidePath(deep)).c_str()),
+                                 nullptr));
+  }
+  const std::u16string longFile = ExtendedPath(real.files.WidePath(deep + "\\x.php"));
+  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(longFile.c_str()), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  DWORD written = 0;
+  ::WriteFile(h, shell.data(), static_cast<DWORD>(shell.size()), &written, nullptr);
+  CloseHandle(h);
+  EXPECT_TRUE(checker.IsScriptSuspicious(deep + "\\x.php"));
+  // A file that cannot be read, and a folder, are told apart from clean files.
+  uint64_t digest = 0;
+  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.File("gone.php"), {}}, &digest));
+  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.Path(), {}}, &digest));
+  WriteFile(dir.File("clean.php"), "<?php echo 1; ?>");
+  EXPECT_EQ(CheckOutcome::kClean, checker.CheckFile(CWebFile{dir.File("clean.php"), {}}, &digest));
+  FreeScriptLibrary();
+}
+
 TEST_F(Win32Webguard, GuardStartsWatcherAndCheckerAndScans) {
   g_Settings.watchfilepath = dir.Path();
   g_Settings.watchfileext = {"asp", "", "", "php", ""};

@@ -363,4 +363,33 @@ TEST_F(WebsiteProtectionWindow, WholeSiteScanListsExactlyThePlantedShellsAndTheL
   EXPECT_GE(Count(outbox, mail), 1u);
 }
 
+// An uploader who sends a thousand harmless scripts first, or hides the shell behind a zero
+// byte or a byte-order mark, has the shell listed within 30 s of its upload all the same.
+TEST_F(WebsiteProtectionWindow, ShellsAfterAThousandUploadsAreListedWithinThirtySeconds) {
+  SetConfig("ipwatchfile", "watchfileon", "on");
+  SetConfig("ipwatchfile", "watchfileext", ",,,php,");
+  StartAndShow();
+  ASSERT_EQ("停止防护", ItemText(window, IDC_WF_PROTECT));
+  Sleep(1000);
+  for (int i = 0; i < 1000; ++i) {
+    WriteText(site + "\\cache" + std::to_string(i) + ".php", "<?php echo " + std::to_string(i) + "; ?>\r\n");
+  }
+  const std::string shells[] = {site + "\\nul.php", site + "\\mark.php", site + "\\x;.php"};
+  const std::string body = "<?php @eval($_POST[\"acc\"]); ?>";
+  WriteText(shells[0], std::string(1, '\0') + body);
+  WriteText(shells[1], "\xFF\xFE" + body);
+  WriteText(shells[2], body);
+  const DWORD uploaded = GetTickCount();
+  ASSERT_TRUE(Within(30000, [&] { return Rows().size() >= 3; }, 500)) << Rows().size();
+  std::printf("three shells after 1000 uploads listed %lu ms after their upload\n",
+              static_cast<unsigned long>(GetTickCount() - uploaded));
+  Sleep(2000);
+  std::set<std::string> listed;
+  for (const auto& row : Rows()) {
+    EXPECT_EQ("可疑", row[2]);
+    listed.insert(row[1]);
+  }
+  EXPECT_EQ(std::set<std::string>(std::begin(shells), std::end(shells)), listed);
+}
+
 }  // namespace
