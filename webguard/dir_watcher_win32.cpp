@@ -59,7 +59,7 @@ CDirWatcher::CDirWatcher()
       m_buffer(kNoticeBufferSize / sizeof(DWORD)) {}
 
 CDirWatcher::~CDirWatcher() {
-  Stop();
+  Stop(INFINITE);  // the owner keeps a watcher whose thread did not end (see Stop)
   CloseHandle(m_hStop);
   CloseHandle(m_hIoDone);
 }
@@ -77,15 +77,17 @@ HANDLE CDirWatcher::Start(const std::string& path, CWatcherFileList* files, cons
   return hThread;
 }
 
-void CDirWatcher::Stop() {
+bool CDirWatcher::Stop(DWORD waitMs) {
   if (hThread) {
     SetEvent(m_hStop);
-    WaitForSingleObject(hThread, INFINITE);
+    if (WaitForSingleObject(hThread, waitMs) != WAIT_OBJECT_0) return false;
     CloseHandle(hThread);
     hThread = nullptr;
   }
   if (hDir != INVALID_HANDLE_VALUE) CloseHandle(hDir);
   hDir = INVALID_HANDLE_VALUE;
+  m_bWatching = false;
+  return true;
 }
 
 DWORD WINAPI CDirWatcher::ThreadMain(void* self) {
@@ -95,20 +97,25 @@ DWORD WINAPI CDirWatcher::ThreadMain(void* self) {
 
 void CDirWatcher::Run() {
   CWin32WebFileSystem files;
-  const std::u16string widePath = files.WidePath(strPath);
-  hDir = CreateFileW(reinterpret_cast<const wchar_t*>(widePath.c_str()), GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (hDir == INVALID_HANDLE_VALUE) return;
+  m_wstrPath = files.WidePath(strPath);
+  // A folder that cannot be opened now is told and opened again by the rounds.
+  Open();
   CSystemClock clock;
+  CWatchReports reports = m_reports;
+  reports.watching = [this](bool watching) {
+    m_bWatching = watching;
+    if (m_reports.watching) m_reports.watching(watching);
+  };
   CWatchRounds rounds(*this, files, clock, [](const std::string& text) {
     CWin32LogFileSystem logs;
     AppendLog(logs, text, kLogFolder, kWatchLogPrefix);
-  });
+  }, reports);
   CWatchTarget target;
-  target.folder = CWebFile{strPath, widePath};
-  target.pTypes = pTypes;
-  target.nTypes = nTypes;
+  target.folder = CWebFile{strPath, m_wstrPath};
+  // The thread keeps its own copy of the types: the settings may change while it runs.
+  const std::vector<std::string> types(pTypes, pTypes + (pTypes ? nTypes : 0));
+  target.pTypes = types.data();
+  target.nTypes = static_cast<int>(types.size());
   target.pFiles = pFiles;
   target.pEnabled = &bEnabled;
   // A round that fails is reported and the watching goes on.
@@ -121,14 +128,38 @@ void CDirWatcher::Run() {
       CancelIo(hDir);
       DWORD bytes = 0;
       GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);
-      MessageBoxA(nullptr, kWatcherFailureMessage, kAppName, MB_OK);
+      // Told through the window: a message box here would hold the thread, and Stop, for a human.
+      if (m_reports.message) {
+        m_reports.message(kWatcherFailureMessage);
+      } else {
+        MessageBoxA(nullptr, kWatcherFailureMessage, kAppName, MB_OK);
+      }
     }
     DispatchThreadMessages();
     if (WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return;
   }
 }
 
+bool CDirWatcher::Open() {
+  hDir = CreateFileW(reinterpret_cast<const wchar_t*>(ExtendedPath(m_wstrPath).c_str()), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  return hDir != INVALID_HANDLE_VALUE;
+}
+
+bool CDirWatcher::Reopen() {
+  if (hDir != INVALID_HANDLE_VALUE) {
+    CancelIo(hDir);
+    CloseHandle(hDir);
+  }
+  hDir = INVALID_HANDLE_VALUE;
+  return Open();
+}
+
+bool CDirWatcher::Stopping() { return WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0; }
+
 bool CDirWatcher::Arm() {
+  if (hDir == INVALID_HANDLE_VALUE) return false;
   m_overlapped = OVERLAPPED{};
   m_overlapped.hEvent = m_hIoDone;
   ResetEvent(m_hIoDone);

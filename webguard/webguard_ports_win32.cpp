@@ -1,6 +1,7 @@
 #include "webguard/webguard_ports_win32.h"
 
 #include <memory>
+#include <vector>
 
 HMODULE g_hScriptLib = nullptr;
 
@@ -28,16 +29,41 @@ const wchar_t* Wide(const std::u16string& text) { return reinterpret_cast<const 
 }  // namespace
 
 std::u16string ExtendedPath(const std::u16string& path) {
-  // Paths within the classic limit go as they are; longer ones take the "\\?\" form, which
-  // the file functions do not cut at MAX_PATH.
-  if (path.size() < MAX_PATH - 12 || path.compare(0, 4, u"\\\\?\\") == 0) return path;
+  // The "\\?\" form names exactly the file that is there: no cut at MAX_PATH, and no
+  // reading of a name such as "nul.php", "con.asp" or "x.php." as a device or as another name.
+  if (path.compare(0, 4, u"\\\\?\\") == 0 || path.compare(0, 4, u"\\\\.\\") == 0) return path;
   std::u16string full = path;
   for (char16_t& c : full) {
     if (c == u'/') c = u'\\';
   }
-  if (full.compare(0, 2, u"\\\\") == 0) return u"\\\\?\\UNC\\" + full.substr(2);
-  if (full.size() > 2 && full[1] == u':') return u"\\\\?\\" + full;
-  return path;
+  std::u16string prefix, rest;
+  if (full.compare(0, 2, u"\\\\") == 0) {
+    prefix = u"\\\\?\\UNC\\";
+    rest = full.substr(2);
+  } else if (full.size() > 2 && full[1] == u':' && full[2] == u'\\') {
+    prefix = u"\\\\?\\" + full.substr(0, 3);
+    rest = full.substr(3);
+  } else {
+    return path;  // relative: as the system resolves it
+  }
+  // The form takes no "." or ".." parts, nor empty ones: they are resolved here by their text.
+  std::vector<std::u16string> parts;
+  size_t at = 0;
+  while (at <= rest.size()) {
+    size_t next = rest.find(u'\\', at);
+    if (next == std::u16string::npos) next = rest.size();
+    const std::u16string part = rest.substr(at, next - at);
+    if (part == u"..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != u".") {
+      parts.push_back(part);
+    }
+    at = next + 1;
+  }
+  std::u16string extended = prefix;
+  for (size_t i = 0; i < parts.size(); ++i) extended += (i ? u"\\" : u"") + parts[i];
+  if (!rest.empty() && rest.back() == u'\\') extended += u'\\';
+  return extended;
 }
 
 namespace {
@@ -153,6 +179,31 @@ void CWin32WebFileSystem::AppendGbk(const char16_t* units, size_t count, std::st
   const size_t at = out->size();
   out->resize(at + static_cast<size_t>(length));
   WideCharToMultiByte(kGbkCodePage, 0, text, static_cast<int>(count), &(*out)[at], length, nullptr, nullptr);
+}
+
+CWebFile CWin32WebFileSystem::LongPath(const CWebFile& file) {
+  const std::u16string path = OpenPath(*this, file);
+  const DWORD units = GetLongPathNameW(Wide(path), nullptr, 0);
+  if (units == 0) return CWebFile{};
+  std::u16string wide(units, u'\0');
+  const DWORD got = GetLongPathNameW(Wide(path), reinterpret_cast<wchar_t*>(&wide[0]), units);
+  if (got == 0 || got >= units) return CWebFile{};
+  wide.resize(got);
+  // Back in the form it was asked in.
+  if (path.compare(0, 4, u"\\\\?\\") != 0 && wide.compare(0, 4, u"\\\\?\\") == 0) wide.erase(0, 4);
+  return CWebFile{AnsiText(reinterpret_cast<const wchar_t*>(wide.c_str()), static_cast<int>(wide.size())), wide};
+}
+
+std::string CWin32WebFileSystem::FolderIdentity(const CWebFile& folder) {
+  const HANDLE opened = CreateFileW(Wide(OpenPath(*this, folder)), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (opened == INVALID_HANDLE_VALUE) return std::string();
+  BY_HANDLE_FILE_INFORMATION info{};
+  const bool known = GetFileInformationByHandle(opened, &info) != FALSE;
+  CloseHandle(opened);
+  if (!known || (info.nFileIndexHigh == 0 && info.nFileIndexLow == 0)) return std::string();
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+         std::to_string(info.nFileIndexLow);
 }
 
 CWin32ScriptLibrary::CWin32ScriptLibrary() {

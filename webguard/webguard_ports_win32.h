@@ -37,6 +37,8 @@ class CWin32WebFileSystem : public IWebFileSystem {
   bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override;
   std::u16string WidePath(const std::string& path) override;
   void AppendGbk(const char16_t* units, size_t count, std::string* out) override;
+  CWebFile LongPath(const CWebFile& file) override;
+  std::string FolderIdentity(const CWebFile& folder) override;
 };
 
 // The library as one checker uses it: it holds its own reference to the module that

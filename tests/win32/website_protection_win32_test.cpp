@@ -376,7 +376,18 @@ TEST_F(WebsiteProtectionWindow, ShellsAfterAThousandUploadsAreListedWithinThirty
   }
   const std::string shells[] = {site + "\\nul.php", site + "\\mark.php", site + "\\x;.php"};
   const std::string body = "<?php @eval($_POST[\"acc\"]); ?>";
-  WriteText(shells[0], std::string(1, '\0') + body);
+  // "nul.php" by its exact name (the plain name opens the NUL device): as an uploader or a
+  // Unix side writes it.
+  {
+    const std::string exact = "\\\\?\\" + shells[0];
+    const std::wstring wide(exact.begin(), exact.end());  // the scratch path is ASCII
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    const std::string content = std::string(1, '\0') + body;
+    DWORD written = 0;
+    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
+  }
   WriteText(shells[1], "\xFF\xFE" + body);
   WriteText(shells[2], body);
   const DWORD uploaded = GetTickCount();
