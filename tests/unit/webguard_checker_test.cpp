@@ -12,6 +12,7 @@
 #include "common/clock.h"
 #include "config/settings.h"
 #include "driver/driver_link.h"
+#include "webguard/guard_results.h"
 #include "webguard/script_checker.h"
 #include "webguard/watch_types.h"
 #include "webguard/bench/posix_web_files.h"
@@ -521,6 +522,84 @@ TEST_F(WebguardChecker, ARewrittenFileWaitsFromItsFirstNoticeAndIsCheckedOnce) {
   checker.CheckPendingBatch(view);
   EXPECT_EQ(1u, view.rows.size());
   EXPECT_EQ(0u, checker.WaitingCount());
+}
+
+class CSilentWindow : public IGuardWindow {
+ public:
+  void Changed() override {}
+  void Message(const std::string&) override {}
+  bool Exists() override { return true; }
+};
+
+TEST_F(WebguardChecker, OneRowPerContentOfASuspiciousFile) {
+  CScriptChecker checker(ports);
+  CGuardResults results(std::make_unique<CSilentWindow>());
+  library.signatures = {"eval($_POST["};
+  files.files["s.php"] = "<?php eval($_POST[1]);";
+  // Rewritten with the same content again and again (a template cache, or an attacker after
+  // the administrator's SMS balance): one row, so one alert.
+  for (int i = 0; i < 5; ++i) {
+    Queue("s.php", kActionScanned);
+    checker.CheckPendingBatch(results);
+  }
+  EXPECT_EQ(1u, results.Rows().size());
+  // A new content is a new finding; back to clean and then to the first content again, too.
+  files.files["s.php"] = "<?php eval($_POST[2]);";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  files.files["s.php"] = "<?php echo 1;";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  files.files["s.php"] = "<?php eval($_POST[1]);";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(3u, results.Rows().size());
+  // Once the list is emptied (the administrator cleared it, or the log took it), a scan shows
+  // the file again.
+  results.RemoveFirst(3);
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(1u, results.Rows().size());
+}
+
+TEST_F(WebguardChecker, UnreadableFilesGetARowALogLineAndRetries) {
+  std::vector<std::string> logs;
+  ports.log = [&](const std::string& text) { logs.push_back(text); };
+  CScriptChecker checker(ports);
+  CGuardResults results(std::make_unique<CSilentWindow>());
+  library.signatures = {"eval($_POST["};
+  files.unreadable.insert("C:\\w\\locked.php");
+  files.files["C:\\w\\locked.php"] = "<?php eval($_POST[1]);";
+  Queue("C:\\w\\locked.php", kActionAdded, "11.14 22:13:20");
+  checker.CheckPendingBatch(results);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(1u, results.Rows().size());
+  EXPECT_EQ("无法读取", results.Rows()[0].strType);
+  EXPECT_EQ("11.14 22:13:20", results.Rows()[0].strTime);
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_EQ("-  C:\\w\\locked.php  无法读取  23.11.14 22:13:20 \r\n ", logs[0]);
+  // Tried again a settle time later, told no more; once readable, checked as any file.
+  EXPECT_EQ(1u, checker.WaitingCount());
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(1u, results.Rows().size());
+  EXPECT_EQ(1u, logs.size());
+  files.unreadable.clear();
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(2u, results.Rows().size());
+  EXPECT_EQ("可疑", results.Rows()[1].strType);
+  EXPECT_EQ(0u, checker.WaitingCount());
+  // The tries end: a file that stays unreadable is not tried for ever.
+  files.unreadable.insert("C:\\w\\stuck.php");
+  Queue("C:\\w\\stuck.php", kActionScanned);
+  for (int i = 0; i <= kUnreadableRetries + 2; ++i) {
+    checker.CheckPendingBatch(results);
+    sleeper.nowMs += kUploadSettleMs;
+  }
+  EXPECT_EQ(0u, checker.WaitingCount());
+  EXPECT_EQ(3u, results.Rows().size());
 }
 
 TEST_F(WebguardChecker, NoScrollingWhenAutoScrollIsOff) {
