@@ -199,6 +199,12 @@ class WebguardChecker : public ::testing::Test {
   void Queue(const std::string& path, const char* action, const std::string& time = "t") {
     pending.push_back(MakeWatcherFile(path, action, time));
   }
+  // File "a", whose content is the only signature, queued by this producer.
+  void QueueSuspiciousA(const char* action) {
+    library.signatures = {"x"};
+    files.files["a"] = "x";
+    Queue("a", action);
+  }
 
   CFakeFiles files;
   CFakeLibrary library;
@@ -415,9 +421,7 @@ TEST_F(WebguardChecker, NothingIsSuspiciousWithoutLibraryOrContent) {
 
 TEST_F(WebguardChecker, MissingLibraryOrExportIsReportedOnce) {
   CScriptChecker checker(ports);
-  library.signatures = {"x"};
-  files.files["a"] = "x";
-  Queue("a", kActionScanned);
+  QueueSuspiciousA(kActionScanned);
   checker.CheckPendingBatch(view);
   EXPECT_TRUE(view.messages.empty());  // all well: nothing to tell
   library.exported = false;
@@ -510,9 +514,7 @@ TEST_F(WebguardChecker, ManyUploadsWaitSideBySideAndFilesAreReadWithoutTheListLo
 
 TEST_F(WebguardChecker, ARewrittenFileWaitsFromItsFirstNoticeAndIsCheckedOnce) {
   CScriptChecker checker(ports);
-  library.signatures = {"x"};
-  files.files["a"] = "x";
-  Queue("a", kActionAdded);
+  QueueSuspiciousA(kActionAdded);
   checker.CheckPendingBatch(view);
   sleeper.nowMs += kUploadSettleMs / 2;
   Queue("a", kActionAdded);  // rewritten: the check is not put off
