@@ -167,14 +167,32 @@ bool CDirWatcher::Arm() {
                                &m_overlapped, nullptr) != FALSE;
 }
 
+bool CDirWatcher::StillTheFolder() {
+  BY_HANDLE_FILE_INFORMATION open{};
+  if (!GetFileInformationByHandle(hDir, &open)) return false;
+  CWin32WebFileSystem files;
+  const std::string now = files.FolderIdentity(CWebFile{strPath, m_wstrPath});
+  return now == std::to_string(open.dwVolumeSerialNumber) + ":" + std::to_string(open.nFileIndexHigh) + ":" +
+                    std::to_string(open.nFileIndexLow);
+}
+
 ReadOutcome CDirWatcher::Wait(std::vector<CNotice>* notices) {
   const HANDLE waits[2] = {m_hStop, m_hIoDone};
-  const DWORD got = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  DWORD got;
+  // A folder deleted or replaced under the open handle does not always end the read: it is
+  // looked at now and then, and a read on what is no longer the folder counts as failed.
+  bool lost = false;
+  while ((got = WaitForMultipleObjects(2, waits, FALSE, kWatchFolderCheckMs)) == WAIT_TIMEOUT) {
+    if (!StillTheFolder()) {
+      lost = true;
+      break;
+    }
+  }
   DWORD bytes = 0;
   if (got != WAIT_OBJECT_0 + 1) {
     CancelIo(hDir);
     GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);  // the buffer is ours again
-    return ReadOutcome::kStopped;
+    return lost ? ReadOutcome::kFailed : ReadOutcome::kStopped;
   }
   DispatchThreadMessages();
   if (!GetOverlappedResult(hDir, &m_overlapped, &bytes, FALSE)) {

@@ -20,6 +20,8 @@ constexpr DWORD kWatchNotifyFilter =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE;
 // Stop waits this long for the thread; one that does not end by then is left to end by itself.
 constexpr DWORD kWatcherStopWaitMs = 5000;
+// How often a waiting read looks whether its folder is still there.
+constexpr DWORD kWatchFolderCheckMs = 2000;
 
 class CDirWatcher : private IDirectoryChanges {
  public:
@@ -63,6 +65,8 @@ class CDirWatcher : private IDirectoryChanges {
   bool Reopen() override;
   bool Stopping() override;
   bool Open();
+  // The open handle is still the folder that the path names.
+  bool StillTheFolder();
 
   HANDLE m_hStop = nullptr;    // manual reset: set by Stop
   HANDLE m_hIoDone = nullptr;  // the overlapped read's event
