@@ -45,17 +45,18 @@ void CheckNewAdmin(bool& checking, CAdminBaseline& baseline, const CSettings& se
   const _userstruct* added = nullptr;
   for (const _userstruct& member : current) {
     bool known = false;
-    for (const _userstruct& old : baseline.members) known = known || old.strName == member.strName;
+    for (const _userstruct& old : baseline.members) known = known || SameAccount(old, member);
     if (!known) {
       added = &member;
       break;
     }
   }
   // Without an own address there is no text: the baseline stays, so the next run reports it.
-  if (!added || localIps.empty()) return;
-  const std::string message = localIps.front() + kNewAdminText + added->strName + kNewAdminCheck;
-  baseline.members = std::move(current);  // the members just listed, the new one among them
-  DispatchAlertText(settings, message, sender);
+  if (added && localIps.empty()) return;
+  const std::string message = added ? localIps.front() + kNewAdminText + added->strName + kNewAdminCheck : "";
+  // The latest listing on every run: an account removed and added again is new again.
+  baseline.members = std::move(current);
+  if (added) DispatchAlertText(settings, message, sender);
 }
 
 void CheckClockAlert(const CSettings& settings, const std::string& clockSkew,

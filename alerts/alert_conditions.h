@@ -46,8 +46,10 @@ struct CAdminBaseline {
 // At start-up.
 void FillAdminBaseline(CAdminBaseline& baseline, ILocalUsers& users);
 // The main window's 30-second check (checking: its re-entry guard). At most one account is
-// named per run: the first member, in the system's order, missing from the baseline. After an
-// alert the baseline becomes the members just listed, so each account is reported once.
+// named per run: the first member, in the system's order, missing from the baseline (compared
+// by identifier or by the system's name, see SameAccount). After every successful listing the
+// baseline becomes the members just listed, so each addition is reported once and an account
+// removed and added again is reported again.
 void CheckNewAdmin(bool& checking, CAdminBaseline& baseline, const CSettings& settings,
                    const std::vector<std::string>& localIps, ILocalUsers& users, IAlertSender& sender);
 

@@ -31,7 +31,16 @@ bool GetGroupUsers(ILocalUsers& users, const std::string& group, std::vector<_us
       groups += " " + name;
       if (name == group) member = true;
     }
-    if (member) list->push_back(_userstruct{Cut(account.strName, kNameBytes), Cut(groups, kGroupsBytes)});
+    if (member) {
+      list->push_back(
+          _userstruct{Cut(account.strName, kNameBytes), Cut(groups, kGroupsBytes), account.wstrName, account.strSid});
+    }
   }
   return true;
+}
+
+bool SameAccount(const _userstruct& a, const _userstruct& b) {
+  if (!a.strSid.empty() && !b.strSid.empty()) return a.strSid == b.strSid;
+  if (!a.wstrName.empty() && !b.wstrName.empty()) return a.wstrName == b.wstrName;
+  return a.strName == b.strName;
 }

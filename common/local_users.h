@@ -8,7 +8,12 @@
 struct _userstruct {
   std::string strName;    // account name, at most 99 bytes
   std::string strGroups;  // its local groups, each after one blank, at most 999 bytes
+  std::u16string wstrName{};  // the name as the system spells it (no code page loses a character)
+  std::string strSid{};       // the account's security identifier, "S-1-5-..."; empty when unknown
 };
+
+// The same account: by identifier where both have one, else by the system's name, else by name.
+bool SameAccount(const _userstruct& a, const _userstruct& b);
 
 // The accounts as the system lists them.
 class ILocalUsers {
@@ -16,6 +21,8 @@ class ILocalUsers {
   struct CAccount {
     std::string strName;
     std::vector<std::string> groups;  // local groups, indirect membership included
+    std::u16string wstrName{};
+    std::string strSid{};
   };
   virtual ~ILocalUsers() = default;
   // Every normal local account in the system's order. An account whose groups cannot be read

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <lm.h>
+#include <sddl.h>
 
 namespace {
 
@@ -12,6 +13,21 @@ std::string Ansi(const wchar_t* text) {
   WideCharToMultiByte(CP_ACP, 0, text, -1, &converted[0], length, nullptr, nullptr);
   converted.resize(static_cast<size_t>(length) - 1);
   return converted;
+}
+
+// The account's identifier as text; empty when the system does not say.
+std::string AccountSid(const wchar_t* name) {
+  BYTE sid[SECURITY_MAX_SID_SIZE] = {};
+  DWORD sidSize = sizeof sid;
+  wchar_t domain[256] = {};
+  DWORD domainSize = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountNameW(nullptr, name, sid, &sidSize, domain, &domainSize, &use)) return std::string();
+  LPSTR text = nullptr;
+  if (!ConvertSidToStringSidA(sid, &text)) return std::string();
+  std::string result = text;
+  LocalFree(text);
+  return result;
 }
 
 bool LocalGroups(const wchar_t* user, std::vector<std::string>* groups) {
@@ -46,6 +62,8 @@ bool CWin32LocalUsers::ListAccounts(std::vector<CAccount>* accounts) {
     for (DWORD i = 0; i < read; ++i) {
       CAccount account;
       account.strName = Ansi(users[i].usri0_name);
+      account.wstrName = reinterpret_cast<const char16_t*>(users[i].usri0_name);
+      account.strSid = AccountSid(users[i].usri0_name);
       if (LocalGroups(users[i].usri0_name, &account.groups)) accounts->push_back(std::move(account));
     }
     if (buffer) NetApiBufferFree(buffer);

@@ -59,7 +59,7 @@ CDirWatcher::CDirWatcher()
       m_buffer(kNoticeBufferSize / sizeof(DWORD)) {}
 
 CDirWatcher::~CDirWatcher() {
-  Stop();
+  Stop(INFINITE);  // the owner keeps a watcher whose thread did not end (see Stop)
   CloseHandle(m_hStop);
   CloseHandle(m_hIoDone);
 }
@@ -77,15 +77,17 @@ HANDLE CDirWatcher::Start(const std::string& path, CWatcherFileList* files, cons
   return hThread;
 }
 
-void CDirWatcher::Stop() {
+bool CDirWatcher::Stop(DWORD waitMs) {
   if (hThread) {
     SetEvent(m_hStop);
-    WaitForSingleObject(hThread, INFINITE);
+    if (WaitForSingleObject(hThread, waitMs) != WAIT_OBJECT_0) return false;
     CloseHandle(hThread);
     hThread = nullptr;
   }
   if (hDir != INVALID_HANDLE_VALUE) CloseHandle(hDir);
   hDir = INVALID_HANDLE_VALUE;
+  m_bWatching = false;
+  return true;
 }
 
 DWORD WINAPI CDirWatcher::ThreadMain(void* self) {
@@ -95,20 +97,25 @@ DWORD WINAPI CDirWatcher::ThreadMain(void* self) {
 
 void CDirWatcher::Run() {
   CWin32WebFileSystem files;
-  const std::u16string widePath = files.WidePath(strPath);
-  hDir = CreateFileW(reinterpret_cast<const wchar_t*>(widePath.c_str()), GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
-  if (hDir == INVALID_HANDLE_VALUE) return;
+  m_wstrPath = files.WidePath(strPath);
+  // A folder that cannot be opened now is told and opened again by the rounds.
+  Open();
   CSystemClock clock;
+  CWatchReports reports = m_reports;
+  reports.watching = [this](bool watching) {
+    m_bWatching = watching;
+    if (m_reports.watching) m_reports.watching(watching);
+  };
   CWatchRounds rounds(*this, files, clock, [](const std::string& text) {
     CWin32LogFileSystem logs;
     AppendLog(logs, text, kLogFolder, kWatchLogPrefix);
-  });
+  }, reports);
   CWatchTarget target;
-  target.folder = CWebFile{strPath, widePath};
-  target.pTypes = pTypes;
-  target.nTypes = nTypes;
+  target.folder = CWebFile{strPath, m_wstrPath};
+  // The thread keeps its own copy of the types: the settings may change while it runs.
+  const std::vector<std::string> types(pTypes, pTypes + (pTypes ? nTypes : 0));
+  target.pTypes = types.data();
+  target.nTypes = static_cast<int>(types.size());
   target.pFiles = pFiles;
   target.pEnabled = &bEnabled;
   // A round that fails is reported and the watching goes on.
@@ -121,14 +128,38 @@ void CDirWatcher::Run() {
       CancelIo(hDir);
       DWORD bytes = 0;
       GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);
-      MessageBoxA(nullptr, kWatcherFailureMessage, kAppName, MB_OK);
+      // Told through the window: a message box here would hold the thread, and Stop, for a human.
+      if (m_reports.message) {
+        m_reports.message(kWatcherFailureMessage);
+      } else {
+        MessageBoxA(nullptr, kWatcherFailureMessage, kAppName, MB_OK);
+      }
     }
     DispatchThreadMessages();
     if (WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0) return;
   }
 }
 
+bool CDirWatcher::Open() {
+  hDir = CreateFileW(reinterpret_cast<const wchar_t*>(ExtendedPath(m_wstrPath).c_str()), GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OVERLAPPED, nullptr);
+  return hDir != INVALID_HANDLE_VALUE;
+}
+
+bool CDirWatcher::Reopen() {
+  if (hDir != INVALID_HANDLE_VALUE) {
+    CancelIo(hDir);
+    CloseHandle(hDir);
+  }
+  hDir = INVALID_HANDLE_VALUE;
+  return Open();
+}
+
+bool CDirWatcher::Stopping() { return WaitForSingleObject(m_hStop, 0) == WAIT_OBJECT_0; }
+
 bool CDirWatcher::Arm() {
+  if (hDir == INVALID_HANDLE_VALUE) return false;
   m_overlapped = OVERLAPPED{};
   m_overlapped.hEvent = m_hIoDone;
   ResetEvent(m_hIoDone);
@@ -136,14 +167,32 @@ bool CDirWatcher::Arm() {
                                &m_overlapped, nullptr) != FALSE;
 }
 
+bool CDirWatcher::StillTheFolder() {
+  BY_HANDLE_FILE_INFORMATION open{};
+  if (!GetFileInformationByHandle(hDir, &open)) return false;
+  CWin32WebFileSystem files;
+  const std::string now = files.FolderIdentity(CWebFile{strPath, m_wstrPath});
+  return now == std::to_string(open.dwVolumeSerialNumber) + ":" + std::to_string(open.nFileIndexHigh) + ":" +
+                    std::to_string(open.nFileIndexLow);
+}
+
 ReadOutcome CDirWatcher::Wait(std::vector<CNotice>* notices) {
   const HANDLE waits[2] = {m_hStop, m_hIoDone};
-  const DWORD got = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  DWORD got;
+  // A folder deleted or replaced under the open handle does not always end the read: it is
+  // looked at now and then, and a read on what is no longer the folder counts as failed.
+  bool lost = false;
+  while ((got = WaitForMultipleObjects(2, waits, FALSE, kWatchFolderCheckMs)) == WAIT_TIMEOUT) {
+    if (!StillTheFolder()) {
+      lost = true;
+      break;
+    }
+  }
   DWORD bytes = 0;
   if (got != WAIT_OBJECT_0 + 1) {
     CancelIo(hDir);
     GetOverlappedResult(hDir, &m_overlapped, &bytes, TRUE);  // the buffer is ours again
-    return ReadOutcome::kStopped;
+    return lost ? ReadOutcome::kFailed : ReadOutcome::kStopped;
   }
   DispatchThreadMessages();
   if (!GetOverlappedResult(hDir, &m_overlapped, &bytes, FALSE)) {

@@ -13,6 +13,13 @@ class CScanView : public IWebGuardView {
                  const std::string& time) override {
     m_results.InsertRow(index, id, file, type, time);
   }
+  bool HasRow(const std::string& file, const std::string& type, uint64_t digest) override {
+    return m_results.HasRow(file, type, digest);
+  }
+  void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
+                        const std::string& time, uint64_t digest) override {
+    m_results.InsertCheckedRow(index, id, file, type, time, digest);
+  }
   bool AutoScroll() override { return m_results.AutoScroll(); }
   void ScrollToRow(int row) override { m_results.ScrollToRow(row); }
   std::string FolderPath() override { return m_results.FolderPath(); }
@@ -73,15 +80,29 @@ int CGuardResults::RowCount() {
   return static_cast<int>(m_rows.size());
 }
 
-void CGuardResults::InsertRow(int, const std::string&, const std::string& file, const std::string& type,
+void CGuardResults::InsertRow(int index, const std::string& id, const std::string& file, const std::string& type,
                               const std::string& time) {
+  InsertCheckedRow(index, id, file, type, time, 0);
+}
+
+void CGuardResults::InsertCheckedRow(int, const std::string&, const std::string& file, const std::string& type,
+                                     const std::string& time, uint64_t digest) {
   {
     // The count the checker read may be stale (the list was emptied meanwhile): the row goes
     // at the end, numbered by the rows there are now.
     std::lock_guard<std::mutex> guard(m_lock);
-    m_rows.push_back(CRow{std::to_string(m_rows.size()), file, type, time});
+    m_rows.push_back(CRow{std::to_string(m_rows.size()), file, type, time, digest});
   }
   Changed();
+}
+
+bool CGuardResults::HasRow(const std::string& file, const std::string& type, uint64_t digest) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  // The file's latest row decides: content that came back after another is new again.
+  for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
+    if (row->strFile == file) return row->strType == type && row->nDigest == digest;
+  }
+  return false;
 }
 
 std::string CGuardResults::FolderPath() {

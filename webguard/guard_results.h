@@ -32,6 +32,7 @@ class CGuardResults : public IWebGuardView {
  public:
   struct CRow {
     std::string strId, strFile, strType, strTime;
+    uint64_t nDigest = 0;  // the content the row was found for
   };
   using CScanToken = std::shared_ptr<std::atomic<bool>>;
 
@@ -61,6 +62,9 @@ class CGuardResults : public IWebGuardView {
   int RowCount() override;
   void InsertRow(int index, const std::string& id, const std::string& file, const std::string& type,
                  const std::string& time) override;
+  bool HasRow(const std::string& file, const std::string& type, uint64_t digest) override;
+  void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
+                        const std::string& time, uint64_t digest) override;
   bool AutoScroll() override { return m_bAutoScroll; }
   void ScrollToRow(int) override { Changed(); }
   std::string FolderPath() override;

@@ -2,7 +2,10 @@
 // The content check of pending files and the whole-folder scan that queues files for it.
 #include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "webguard/script_text.h"
@@ -12,12 +15,17 @@
 class IClock;
 
 extern const char kSuspiciousType[];  // "可疑"
+extern const char kUnreadableType[];  // "无法读取": the file could not be read for its check
 extern const char kScanCaption[];     // "开始扫描"
 extern const char kNoScanFolderMessage[];  // "请选择防护网站路径后再扫描!"
 extern const char kScanStartingStatus[];   // "开始扫描文件请等待..."
 // Shown once per checker when files cannot be checked for want of the signature library.
 extern const char kLibraryMissingMessage[];
+// An upload is checked once its first notice is this old, so that the upload has finished;
+// uploads wait side by side, none behind another.
 constexpr int kUploadSettleMs = 20000;
+// A file that could not be read is tried again this often, a settle time apart.
+constexpr int kUnreadableRetries = 3;
 constexpr int kScanPauseMs = 60;
 constexpr int kCheckerPauseMs = 30;
 // An idle checker with a wake signal waits for it this long at most, so a missed signal costs
@@ -37,6 +45,8 @@ class ISleeper {
  public:
   virtual ~ISleeper() = default;
   virtual void Sleep(int milliseconds) = 0;
+  // Milliseconds of a clock that only moves forward (the system's tick count).
+  virtual int64_t NowMs() = 0;
 };
 
 // What an idle checker sleeps on: the producers signal it once they have queued a file, and
@@ -61,6 +71,16 @@ class IWebGuardView {
   // Columns ID, 文件名, 类型, 时间.
   virtual void InsertRow(int index, const std::string& id, const std::string& file,
                          const std::string& type, const std::string& time) = 0;
+  // Whether the list holds a row of this file with this type and content digest; such a file
+  // adds no second row (and so no second alert).
+  virtual bool HasRow(const std::string& /*file*/, const std::string& /*type*/, uint64_t /*digest*/) {
+    return false;
+  }
+  // A row with the content digest it was found for.
+  virtual void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
+                                const std::string& time, uint64_t /*digest*/) {
+    InsertRow(index, id, file, type, time);
+  }
   virtual bool AutoScroll() = 0;
   virtual void ScrollToRow(int index) = 0;
   virtual std::string FolderPath() = 0;
@@ -85,6 +105,8 @@ struct CWebGuardPorts {
   const std::atomic<bool>* stop = nullptr;
   // Without one, an idle checker looks again every 30 ms.
   IWakeSignal* wake = nullptr;
+  // The website log: a line for every file that could not be read.
+  std::function<void(const std::string&)> log = nullptr;
 
   bool Stopped() const { return stop && stop->load(); }
   void Wake() const {
@@ -92,15 +114,24 @@ struct CWebGuardPorts {
   }
 };
 
+enum class CheckOutcome { kClean, kSuspicious, kUnreadable };
+
 class CScriptChecker {
  public:
   explicit CScriptChecker(const CWebGuardPorts& ports) : m_ports(ports) {}
 
+  // Both views of the file against the signatures; *digest: of its whole content.
+  CheckOutcome CheckFile(const CWebFile& file, uint64_t* digest);
+  // A file that cannot be read counts as a single blank here.
   bool IsScriptSuspicious(const CWebFile& file);
   bool IsScriptSuspicious(const std::string& path) { return IsScriptSuspicious(CWebFile{path, {}}); }
-  // One round of the checker: every pending file checked under the lock, then the list emptied.
-  // Stopped half way, it leaves the records not yet checked for the next checker.
+  // One round of the checker: the pending list is taken over under the lock (each file once;
+  // an upload becomes due when its first notice is kUploadSettleMs old, a scanned file at
+  // once), and the files that are due are checked without the lock. Stopped half way, it
+  // gives the files not yet checked back to the list for the next checker.
   void CheckPendingBatch(IWebGuardView& view);
+  // Files taken over and not yet checked.
+  size_t WaitingCount() const { return m_waiting.size(); }
   // Matcher limits, for tests.
   CSignatureSet& Signatures() { return m_signatures; }
   // The checker thread's body until protection is stopped: rounds 30 ms apart while files come,
@@ -108,7 +139,22 @@ class CScriptChecker {
   void RunFileChecker(IWebGuardView& view);
 
  private:
+  struct CWaiting {
+    std::unique_ptr<_CWatcherFile> file;
+    int64_t nDueMs = 0;
+    int nTries = 0;
+    bool bToldUnreadable = false;
+  };
+  void TakeOver();
+  void Check(CWaiting& waiting, IWebGuardView& view);
+  void GiveBack(std::vector<CWaiting> waiting);
+  // Milliseconds until the next waiting file is due (0 when one is due now).
+  int64_t NextDueInMs();
+
   CWebGuardPorts m_ports;
+  std::vector<CWaiting> m_waiting;
+  std::vector<CWaiting> m_retries;  // unreadable files of this round, tried again later
+  std::unordered_set<std::string> m_waitingKeys;
   CSignatureSet m_signatures;
   std::vector<const char*> m_entries;
   bool m_bLibraryFailed = false;
@@ -118,9 +164,16 @@ class CScriptChecker {
 // The folder scan thread's body: queues every file below the window's folder for the checker.
 void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view);
 
-// Every file below the folder, depth first in the system's order. Paths carry the system's
-// UTF-16 names where the folder has a UTF-16 path.
-void ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list);
+// Every file below the folder, depth first in the system's order; false when the folder itself
+// cannot be read. Paths carry the system's UTF-16 names where the folder has a UTF-16 path.
+// A junction or link to a folder is followed, since the site serves what lies behind it, but
+// each folder is listed once (by its identity where the system gives one) and at most
+// kMaxFolderDepth deep, so a link back up the tree ends. Ends early once stopped() says so.
+constexpr int kMaxFolderDepth = 64;
+bool ListFilesRecursive(IWebFileSystem& files, const CWebFile& folder, std::vector<CWebFile>* list,
+                        const std::function<bool()>& stopped = nullptr);
+// Whether the path names a folder that can be read.
+bool IsFolder(IWebFileSystem& files, const CWebFile& path);
 
 // The progress bar moves on every files/100+1-th file.
 inline int ScanStepWidth(int fileCount) { return fileCount / 100 + 1; }

@@ -2,82 +2,30 @@
 
 #include <cstring>
 
-void CScriptTextDecoder::Decode(const char* bytes, size_t size, std::string* text) {
-  if (m_form == Form::kUndecided) {
-    m_head.append(bytes, size);
-    if (m_head.size() < 2) return;
-    const auto first = static_cast<unsigned char>(m_head[0]), second = static_cast<unsigned char>(m_head[1]);
-    const std::string head = std::move(m_head);
-    m_head.clear();
-    if (first == 0xFF && second == 0xFE) {
-      m_form = Form::kUtf16Le;
-    } else if (first == 0xFE && second == 0xFF) {
-      m_form = Form::kUtf16Be;
-    } else {
-      m_form = Form::kBytes;
-      Fold(head.data(), head.size(), text);
-      return;
-    }
-    DecodeUtf16(reinterpret_cast<const unsigned char*>(head.data()) + 2, head.size() - 2, text);
-    return;
-  }
-  if (m_form == Form::kBytes) {
-    Fold(bytes, size, text);
-  } else {
-    DecodeUtf16(reinterpret_cast<const unsigned char*>(bytes), size, text);
-  }
+namespace {
+
+bool StartsWith(const std::string& text, const char* prefix, size_t length) {
+  return text.size() >= length && std::memcmp(text.data(), prefix, length) == 0;
 }
 
-void CScriptTextDecoder::Finish(std::string* text) {
-  if (m_form == Form::kUndecided) {
-    m_form = Form::kBytes;
-    Fold(m_head.data(), m_head.size(), text);
-    m_head.clear();
+// Could these first bytes still grow into a byte-order mark?
+bool MayBeMark(const std::string& head) {
+  static const char* const kMarks[] = {"\xEF\xBB\xBF", "\xFF\xFE\0\0", "\0\0\xFE\xFF", "\xFE\xFF"};
+  static const size_t kLengths[] = {3, 4, 4, 2};
+  for (size_t m = 0; m < 4; ++m) {
+    const size_t n = head.size() < kLengths[m] ? head.size() : kLengths[m];
+    if (std::memcmp(head.data(), kMarks[m], n) == 0 && head.size() < kLengths[m]) return true;
   }
-  std::string rest;
-  m_units.clear();
-  if (m_highSurrogate) m_units.push_back(m_highSurrogate);
-  m_highSurrogate = 0;
-  if (!m_units.empty()) m_system.AppendGbk(m_units.data(), m_units.size(), &rest);
-  m_units.clear();
-  if (m_oddByte >= 0) rest.push_back(static_cast<char>(m_oddByte));  // half a unit: kept as a byte
-  m_oddByte = -1;
-  Fold(rest.data(), rest.size(), text);
-  if (m_bPendingCr) text->push_back('\r');
-  m_bPendingCr = false;
+  return false;
 }
 
-void CScriptTextDecoder::DecodeUtf16(const unsigned char* bytes, size_t size, std::string* text) {
-  m_units.clear();
-  if (m_highSurrogate) m_units.push_back(m_highSurrogate);
-  m_highSurrogate = 0;
-  size_t i = 0;
-  if (m_oddByte >= 0 && size > 0) {
-    const unsigned char a = static_cast<unsigned char>(m_oddByte), b = bytes[0];
-    m_units.push_back(static_cast<char16_t>(m_form == Form::kUtf16Le ? a | b << 8 : a << 8 | b));
-    m_oddByte = -1;
-    i = 1;
-  }
-  for (; i + 1 < size; i += 2) {
-    m_units.push_back(static_cast<char16_t>(m_form == Form::kUtf16Le ? bytes[i] | bytes[i + 1] << 8
-                                                                      : bytes[i] << 8 | bytes[i + 1]));
-  }
-  if (i < size) m_oddByte = bytes[i];
-  // A pair cut by the piece boundary waits for its second half.
-  if (!m_units.empty() && m_units.back() >= 0xD800 && m_units.back() <= 0xDBFF) {
-    m_highSurrogate = m_units.back();
-    m_units.pop_back();
-  }
-  std::string converted;
-  if (!m_units.empty()) m_system.AppendGbk(m_units.data(), m_units.size(), &converted);
-  Fold(converted.data(), converted.size(), text);
-}
+}  // namespace
 
-void CScriptTextDecoder::Fold(const char* bytes, size_t size, std::string* text) {
+void CScriptTextDecoder::CFolding::Fold(const char* bytes, size_t size, std::string* text) {
   if (size == 0) return;
   size_t i = 0;
-  if (m_bPendingCr) {
-    m_bPendingCr = false;
+  if (bPendingCr) {
+    bPendingCr = false;
     if (bytes[0] != '\n') text->push_back('\r');
   }
   while (i < size) {
@@ -86,7 +34,7 @@ void CScriptTextDecoder::Fold(const char* bytes, size_t size, std::string* text)
     text->append(bytes + i, cr - i);
     if (cr == size) break;
     if (cr + 1 == size) {
-      m_bPendingCr = true;  // the next piece may begin with its LF
+      bPendingCr = true;  // the next piece may begin with its LF
       break;
     }
     if (bytes[cr + 1] != '\n') text->push_back('\r');
@@ -94,33 +42,203 @@ void CScriptTextDecoder::Fold(const char* bytes, size_t size, std::string* text)
   }
 }
 
+void CScriptTextDecoder::CFolding::Finish(std::string* text) {
+  if (bPendingCr) text->push_back('\r');
+  bPendingCr = false;
+}
+
+void CScriptTextDecoder::DecideForm(CScriptViews* views, bool atEnd) {
+  if (!atEnd && MayBeMark(m_head)) return;
+  size_t mark = 0;
+  if (StartsWith(m_head, "\xEF\xBB\xBF", 3)) {
+    m_form = Form::kBytes, mark = 3;
+  } else if (StartsWith(m_head, "\xFF\xFE\0\0", 4)) {
+    m_form = Form::kUtf32Le, mark = 4;
+  } else if (StartsWith(m_head, "\0\0\xFE\xFF", 4)) {
+    m_form = Form::kUtf32Be, mark = 4;
+  } else if (StartsWith(m_head, "\xFF\xFE", 2)) {
+    m_form = Form::kUtf16Le, mark = 2;
+  } else if (StartsWith(m_head, "\xFE\xFF", 2)) {
+    m_form = Form::kUtf16Be, mark = 2;
+  } else {
+    m_form = Form::kBytes;
+  }
+  const std::string head = m_head.substr(mark);
+  m_head.clear();
+  Decode(head.data(), head.size(), views);
+}
+
+void CScriptTextDecoder::Decode(const char* bytes, size_t size, CScriptViews* views) {
+  if (m_form == Form::kUndecided) {
+    m_head.append(bytes, size);
+    DecideForm(views, false);
+    return;
+  }
+  m_bytesFolding.Fold(bytes, size, &views->bytes);
+  Convert(reinterpret_cast<const unsigned char*>(bytes), size, views);
+}
+
+void CScriptTextDecoder::Finish(CScriptViews* views) {
+  if (m_form == Form::kUndecided) DecideForm(views, true);
+  m_units.clear();
+  if (m_highSurrogate) m_units.push_back(static_cast<char16_t>(m_highSurrogate));
+  m_highSurrogate = 0;
+  Emit(views);
+  if (m_form != Form::kBytes) {
+    // Part of a unit at the end is kept as the bytes it is.
+    m_convertedFolding.Fold(m_partial.data(), m_partial.size(), &views->converted);
+  }
+  m_partial.clear();  // an unfinished UTF-8 sequence converts to nothing
+  m_bytesFolding.Finish(&views->bytes);
+  m_convertedFolding.Finish(&views->converted);
+}
+
+void CScriptTextDecoder::Convert(const unsigned char* bytes, size_t size, CScriptViews* views) {
+  m_units.clear();
+  if (m_highSurrogate) m_units.push_back(static_cast<char16_t>(m_highSurrogate));
+  m_highSurrogate = 0;
+  if (m_form == Form::kBytes) {
+    if (m_bUtf8Valid) ConvertUtf8(bytes, size);
+  } else {
+    ConvertUnits(bytes, size);
+  }
+  // A pair cut by the piece boundary waits for its second half.
+  if (!m_units.empty() && m_units.back() >= 0xD800 && m_units.back() <= 0xDBFF) {
+    m_highSurrogate = m_units.back();
+    m_units.pop_back();
+  }
+  Emit(views);
+}
+
+void CScriptTextDecoder::Emit(CScriptViews* views) {
+  if (m_units.empty()) return;
+  std::string converted;
+  m_system.AppendGbk(m_units.data(), m_units.size(), &converted);
+  m_units.clear();
+  m_convertedFolding.Fold(converted.data(), converted.size(), &views->converted);
+}
+
+void CScriptTextDecoder::PushCodePoint(uint32_t point) {
+  if (point < 0x10000) {
+    m_units.push_back(static_cast<char16_t>(point));
+  } else {
+    point -= 0x10000;
+    m_units.push_back(static_cast<char16_t>(0xD800 + (point >> 10)));
+    m_units.push_back(static_cast<char16_t>(0xDC00 + (point & 0x3FF)));
+  }
+}
+
+void CScriptTextDecoder::ConvertUtf8(const unsigned char* bytes, size_t size) {
+  std::string work = m_partial;
+  work.append(reinterpret_cast<const char*>(bytes), size);
+  m_partial.clear();
+  const auto* text = reinterpret_cast<const unsigned char*>(work.data());
+  const size_t end = work.size();
+  for (size_t i = 0; i < end;) {
+    const unsigned char c = text[i];
+    if (c < 0x80) {
+      PushCodePoint(c);
+      ++i;
+      continue;
+    }
+    size_t more = 0;
+    uint32_t point = 0;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the second byte
+    if (c >= 0xC2 && c <= 0xDF) {
+      more = 1, point = c & 0x1F;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      more = 2, point = c & 0x0F;
+      if (c == 0xE0) low = 0xA0;   // no overlong forms
+      if (c == 0xED) high = 0x9F;  // no surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      more = 3, point = c & 0x07;
+      if (c == 0xF0) low = 0x90;
+      if (c == 0xF4) high = 0x8F;  // nothing past U+10FFFF
+    } else {
+      m_bUtf8Valid = false;
+      return;
+    }
+    for (size_t k = 1; k <= more; ++k) {
+      if (i + k >= end) {
+        m_partial.assign(work, i, std::string::npos);  // completed by the next piece
+        return;
+      }
+      const unsigned char b = text[i + k];
+      if (k == 1 ? b < low || b > high : b < 0x80 || b > 0xBF) {
+        m_bUtf8Valid = false;
+        return;
+      }
+      point = point << 6 | (b & 0x3F);
+    }
+    PushCodePoint(point);
+    i += more + 1;
+  }
+}
+
+void CScriptTextDecoder::ConvertUnits(const unsigned char* bytes, size_t size) {
+  std::string work = m_partial;
+  work.append(reinterpret_cast<const char*>(bytes), size);
+  const auto* text = reinterpret_cast<const unsigned char*>(work.data());
+  const bool wide = m_form == Form::kUtf32Le || m_form == Form::kUtf32Be;
+  const bool little = m_form == Form::kUtf16Le || m_form == Form::kUtf32Le;
+  const size_t unit = wide ? 4 : 2;
+  size_t i = 0;
+  for (; i + unit <= work.size(); i += unit) {
+    uint32_t value = 0;
+    for (size_t k = 0; k < unit; ++k) {
+      const uint32_t b = text[i + (little ? unit - 1 - k : k)];
+      value = value << 8 | b;
+    }
+    if (!wide) {
+      m_units.push_back(static_cast<char16_t>(value));  // pairs stay pairs
+    } else if (value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) {
+      m_units.push_back(u'?');
+    } else {
+      PushCodePoint(value);
+    }
+  }
+  m_partial.assign(work, i, std::string::npos);
+}
+
 bool ReadScriptText(IWebFileSystem& files, const CWebFile& file,
-                    const std::function<bool(const std::string&)>& sink) {
+                    const std::function<bool(const CScriptViews&)>& sink) {
   CScriptTextDecoder decoder(files);
-  std::string text;
+  CScriptViews views;
   bool more = true;
-  const bool opened = files.ReadPieces(file, [&](const char* bytes, size_t size) {
-    text.clear();
-    decoder.Decode(bytes, size, &text);
-    more = text.empty() || sink(text);
+  const bool read = files.ReadPieces(file, [&](const char* bytes, size_t size) {
+    views.bytes.clear();
+    views.converted.clear();
+    decoder.Decode(bytes, size, &views);
+    more = (views.bytes.empty() && views.converted.empty()) || sink(views);
     return more;
   });
-  if (!opened) return false;
+  if (!read) return false;
   if (more) {
-    text.clear();
-    decoder.Finish(&text);
-    if (!text.empty()) sink(text);
+    views.bytes.clear();
+    views.converted.clear();
+    decoder.Finish(&views);
+    if (!views.bytes.empty() || !views.converted.empty()) sink(views);
   }
   return true;
 }
 
+bool ReadScriptViews(IWebFileSystem& files, const CWebFile& file, CScriptViews* whole) {
+  return ReadScriptText(files, file, [&](const CScriptViews& views) {
+    whole->bytes += views.bytes;
+    whole->converted += views.converted;
+    return true;
+  });
+}
+
 std::string ReadScriptText(IWebFileSystem& files, const CWebFile& file) {
-  std::string whole;
-  if (!ReadScriptText(files, file, [&](const std::string& text) {
-        whole += text;
+  CScriptTextDecoder decoder(files);
+  CScriptViews views;
+  if (!files.ReadPieces(file, [&](const char* bytes, size_t size) {
+        decoder.Decode(bytes, size, &views);
         return true;
       })) {
     return " ";
   }
-  return whole;
+  decoder.Finish(&views);
+  return decoder.Marked() ? views.converted : views.bytes;
 }

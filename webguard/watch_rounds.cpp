@@ -1,6 +1,7 @@
 #include "webguard/watch_rounds.h"
 
 #include <algorithm>
+#include <unordered_set>
 
 #include "common/clock.h"
 #include "config/daily_log.h"
@@ -8,12 +9,34 @@
 #include "webguard/watch_types.h"
 
 const char kRescanLogNote[] = "变动过多,已重新扫描";
+const char kWatchLostLogNote[] = "无法监视";
+const char kWatchBackLogNote[] = "恢复监视,已重新扫描";
+const char kWatchLostMessage[] = "网站保护无法监视文件夹,恢复后自动继续:";
 
 namespace {
 
 std::u16string WideChild(const CWebFile& folder, const std::u16string& name) {
   if (folder.wstrPath.empty() || name.empty()) return std::u16string();
   return folder.wstrPath + u"\\" + name;
+}
+
+CWebFile Child(const CWebFile& folder, const CNotice& notice) {
+  return CWebFile{folder.strPath + "\\" + notice.strName, WideChild(folder, notice.wstrName)};
+}
+
+std::string RecordKey(const std::string& path, const std::u16string& wide) {
+  std::string key = path;
+  key.push_back('\0');
+  for (char16_t unit : wide) {
+    key.push_back(static_cast<char>(unit & 0xFF));
+    key.push_back(static_cast<char>(unit >> 8));
+  }
+  return key;
+}
+
+bool HasShortNamePart(const CNotice& notice) {
+  return notice.strName.find('~') != std::string::npos ||
+         notice.wstrName.find(u'~') != std::u16string::npos;
 }
 
 }  // namespace
@@ -46,42 +69,98 @@ std::vector<CNotice> FilesToCheck(const std::vector<CNotice>& notices, const CWa
   return kept;
 }
 
+void CWatchRounds::Log(const CWatchTarget& target, const char* note) {
+  if (m_log) m_log(WatchLogText({{"-", target.folder.strPath, note, FormatLocalTime(m_clock.Now(), kScannedTimeFormat)}}));
+}
+
+void CWatchRounds::SetWatching(bool watching) {
+  if (m_nWatching == static_cast<int>(watching)) return;
+  m_nWatching = watching;
+  if (m_reports.watching) m_reports.watching(watching);
+}
+
 void CWatchRounds::Run(const CWatchTarget& target) {
   bool armed = m_changes.Arm();
+  bool lost = false;
   for (;;) {
     if (!armed) {
-      if (!m_changes.Pause(kWatchRetryPauseMs)) return;
-      armed = m_changes.Arm();
+      // Told once per outage; the watching goes on as soon as the folder can be read again.
+      SetWatching(false);
+      if (!lost) {
+        lost = true;
+        Log(target, kWatchLostLogNote);
+        if (m_reports.message) m_reports.message(kWatchLostMessage + target.folder.strPath);
+      }
+      if (!m_changes.Pause(kWatchReopenPauseMs)) return;
+      armed = m_changes.Reopen() && m_changes.Arm();
       continue;
+    }
+    SetWatching(true);
+    if (lost) {
+      lost = false;
+      Rescan(target, kWatchBackLogNote);  // what came while nothing watched
     }
     std::vector<CNotice> notices;
     const ReadOutcome outcome = m_changes.Wait(&notices);
     if (outcome == ReadOutcome::kStopped) return;
-    armed = m_changes.Arm();
+    // A failed read: the folder may be gone or replaced; it is opened afresh at once.
+    armed = outcome == ReadOutcome::kFailed ? m_changes.Reopen() && m_changes.Arm() : m_changes.Arm();
     if (outcome == ReadOutcome::kNotices) Queue(notices, target);
     if (outcome == ReadOutcome::kOverflow) Rescan(target);
   }
+}
+
+CNotice CWatchRounds::LongNamed(const CNotice& notice, const CWatchTarget& target) {
+  if (!HasShortNamePart(notice) || notice.action == kNoticeRemoved || notice.action == kNoticeRenamedOld) {
+    return notice;
+  }
+  const CWebFile full = m_files.LongPath(Child(target.folder, notice));
+  if (full.strPath.empty()) return notice;
+  // The notice's own parts, in their long form.
+  CNotice named = notice;
+  named.strName = LastPathParts(full.strPath, PathPartCount(notice.strName));
+  if (!full.wstrPath.empty()) named.wstrName = LastPathParts(full.wstrPath, PathPartCount(notice.strName));
+  return named;
 }
 
 void CWatchRounds::Queue(const std::vector<CNotice>& notices, const CWatchTarget& target) {
   if (!target.pEnabled || !*target.pEnabled || !target.pFiles) return;
   const std::string time = FormatLocalTime(m_clock.Now(), kAddedTimeFormat);
   std::vector<std::unique_ptr<_CWatcherFile>> records;
-  for (const CNotice& file : FilesToCheck(notices, target)) {
+  std::vector<CNotice> files;
+  for (const CNotice& notice : notices) {
+    CNotice named = LongNamed(notice, target);
+    const bool arrived = named.action == kNoticeAdded || named.action == kNoticeRenamedNew;
+    const bool typed = MatchesWatchType(target.folder.strPath + "\\" + named.strName, target.pTypes, target.nTypes);
+    if ((arrived || typed) && IsCheckedAction(named.action) && IsFolder(m_files, Child(target.folder, named))) {
+      // A folder that arrives: what it brought along is checked like uploads.
+      std::vector<CWebFile> below;
+      if (arrived) ListFilesRecursive(m_files, Child(target.folder, named), &below, [this] { return m_changes.Stopping(); });
+      for (const CWebFile& file : below) {
+        if (MatchesWatchType(file.strPath, target.pTypes, target.nTypes)) {
+          records.push_back(MakeWatcherFile(file.strPath, kActionAdded, time, file.wstrPath));
+        }
+      }
+      continue;
+    }
+    files.push_back(std::move(named));
+  }
+  for (const CNotice& file : FilesToCheck(files, target)) {
     records.push_back(MakeWatcherFile(target.folder.strPath + "\\" + file.strName, kActionAdded, time,
                                       WideChild(target.folder, file.wstrName)));
   }
   Append(std::move(records), target);
 }
 
-void CWatchRounds::Rescan(const CWatchTarget& target) {
+void CWatchRounds::Rescan(const CWatchTarget& target, const char* note) {
   if (!target.pEnabled || !*target.pEnabled || !target.pFiles) return;
   const std::string time = FormatLocalTime(m_clock.Now(), kScannedTimeFormat);
-  if (m_log) m_log(WatchLogText({{"-", target.folder.strPath, kRescanLogNote, time}}));
+  Log(target, note);
   std::vector<CWebFile> files;
-  ListFilesRecursive(m_files, target.folder, &files);
+  ListFilesRecursive(m_files, target.folder, &files, [this] { return m_changes.Stopping(); });
   std::vector<std::unique_ptr<_CWatcherFile>> records;
   for (const CWebFile& file : files) {
+    if (m_changes.Stopping()) return;
     if (!MatchesWatchType(file.strPath, target.pTypes, target.nTypes)) continue;
     // Checked at once, as a scan's files are: the changes happened before the notices were lost.
     records.push_back(MakeWatcherFile(file.strPath, kActionScanned, time, file.wstrPath));
@@ -91,9 +170,12 @@ void CWatchRounds::Rescan(const CWatchTarget& target) {
 
 void CWatchRounds::Append(std::vector<std::unique_ptr<_CWatcherFile>> records, const CWatchTarget& target) {
   if (records.empty() || !m_changes.LockList()) return;
+  // A file already waiting for its check is checked once, with its latest content; one set of
+  // the waiting files keeps a rescan of many files linear.
+  std::unordered_set<std::string> waiting;
+  for (const auto& file : *target.pFiles) waiting.insert(RecordKey(file->strFile, file->wstrFile));
   for (auto& record : records) {
-    // A file already waiting for its check is checked once, with its latest content.
-    if (!IsPending(*target.pFiles, record->strFile, record->wstrFile)) target.pFiles->push_back(std::move(record));
+    if (waiting.insert(RecordKey(record->strFile, record->wstrFile)).second) target.pFiles->push_back(std::move(record));
   }
   m_changes.UnlockList();
 }

@@ -1,5 +1,7 @@
 #include "webguard/watch_types.h"
 
+#include <vector>
+
 #include "webguard/gbk_text.h"
 
 size_t FindLastSeparator(const std::string& path, char separator) {
@@ -46,12 +48,83 @@ std::string LowerGbk(const std::string& text) {
   return lower;
 }
 
-bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount) {
-  std::string extension;
-  if (!ExtensionOfPath(path, &extension)) return false;
-  extension = LowerGbk(extension);
+namespace {
+
+// The text after the last "." of a name, or the whole name; false when too long.
+bool ExtensionOfName(const std::string& name, std::string* extension) {
+  const size_t dot = FindLastSeparator(name, '.');
+  std::string ext = dot == std::string::npos ? name : name.substr(dot + 1);
+  if (ext.size() > kMaxExtensionLength) return false;
+  *extension = LowerGbk(ext);
+  return true;
+}
+
+bool IsMonitored(const std::string& extension, const std::string* types, int typeCount) {
   for (int i = 0; i < typeCount; ++i) {
     if (LowerGbk(types[i]) == extension) return true;
   }
   return false;
+}
+
+// Positions of the separators (backslash, or forward slash) that are characters of their own.
+std::vector<size_t> Separators(const std::string& path) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\' || path[i] == '/') at.push_back(i);
+    if (IsGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) ++i;
+  }
+  return at;
+}
+
+}  // namespace
+
+bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount) {
+  const std::vector<size_t> separators = Separators(path);
+  const size_t nameStart = separators.empty() ? 0 : separators.back() + 1;
+  const std::string name = path.substr(nameStart);
+  std::string extension;
+  if (ExtensionOfName(name, &extension) && IsMonitored(extension, types, typeCount)) return true;
+  const size_t semicolon = FindFirstSeparator(name, ';');
+  if (semicolon != std::string::npos && ExtensionOfName(name.substr(0, semicolon), &extension) &&
+      IsMonitored(extension, types, typeCount)) {
+    return true;
+  }
+  // Folders named like ASP pages.
+  size_t start = 0;
+  for (size_t sep : separators) {
+    const std::string folder = path.substr(start, sep - start);
+    start = sep + 1;
+    const size_t dot = FindLastSeparator(folder, '.');
+    if (dot == std::string::npos) continue;
+    const std::string folderType = LowerGbk(folder.substr(dot + 1));
+    if ((folderType == "asp" || folderType == "asa") && IsMonitored(folderType, types, typeCount)) return true;
+  }
+  return false;
+}
+
+size_t PathPartCount(const std::string& path) {
+  size_t count = 1;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '\\') ++count;
+    if (IsGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) ++i;
+  }
+  return count;
+}
+
+std::string LastPathParts(const std::string& path, size_t count, char separator) {
+  std::vector<size_t> at;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == separator) at.push_back(i);
+    if (IsGbkLeadByte(static_cast<unsigned char>(path[i])) && i + 1 < path.size()) ++i;
+  }
+  if (count == 0 || at.size() < count) return path;
+  return path.substr(at[at.size() - count] + 1);
+}
+
+std::u16string LastPathParts(const std::u16string& path, size_t count) {
+  size_t found = 0;
+  for (size_t i = path.size(); i > 0; --i) {
+    if (path[i - 1] == u'\\' && ++found == count) return path.substr(i);
+  }
+  return path;
 }

@@ -21,6 +21,16 @@ bool ExtensionOfPath(const std::string& path, std::string* extension);
 // Lower case for ASCII letters only, leaving both bytes of double-byte GBK characters alone.
 std::string LowerGbk(const std::string& text);
 
-// Exact, case-insensitive comparison of the path's extension with each type slot. An empty
-// slot (an unmonitored type) equals an empty extension, so a name ending in "." matches then.
+// Whether the file may run as a monitored type. Its extensions are compared, exactly and
+// ignoring case, with each type slot: the text after the last "." of its name, and, for a name
+// with a ";", the text after the last "." before the first ";" (IIS runs both "x.asp;.jpg" and
+// "x;.asp" as scripts). An empty slot (an unmonitored type) equals an empty extension, so a name
+// ending in "." matches then. A file in a folder whose name ends in ".asp" or ".asa" runs as that
+// type (IIS 6), whatever its own name, when that type is monitored.
 bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount);
+
+// The last `count` parts of a path (after the matching backslash), or the whole path.
+std::string LastPathParts(const std::string& path, size_t count, char separator = '\\');
+std::u16string LastPathParts(const std::u16string& path, size_t count);
+// Number of backslash-separated parts.
+size_t PathPartCount(const std::string& path);

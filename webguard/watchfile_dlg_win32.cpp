@@ -119,13 +119,15 @@ void CWatchfileDlg::SetButtonFace(int id, const char* caption, int icon, int& sh
 
 // The switch shows what it would do; the scan button keeps its blinking icon while a scan runs.
 void CWatchfileDlg::RefreshCaptions() {
-  const bool protecting = m_guard.UploadProtecting();
+  // On only while the folder is really watched: a folder that cannot be opened shows off.
+  const bool protecting = m_guard.Watching();
   SetButtonFace(IDC_WF_PROTECT, ProtectCaption(protecting), protecting ? IDI_STOP : IDI_START, m_nProtectIcon);
+  EnableInputs(!protecting);
   SetButtonFace(IDC_WF_SCAN, ScanButtonCaption(g_bScanning != 0), g_bScanning ? 0 : kScanRestIcon, m_nScanIcon);
 }
 
 void CWatchfileDlg::ToggleUploadProtection() {
-  if (m_guard.UploadProtecting()) {
+  if (m_guard.Watching()) {
     m_guard.StopUploadProtection();
     g_Settings.watchfileon = "off";
     EnableInputs(true);
@@ -140,6 +142,8 @@ void CWatchfileDlg::ToggleUploadProtection() {
     }
     g_Settings.watchfileext = check.slots;
     g_Settings.watchfilelogcount = check.nLogLimit;
+    // Switched on while its folder could not be watched (the window shows it off, with the
+    // fields open): it starts afresh on what the fields say now.
     m_guard.StartUploadProtection();
     g_Settings.watchfileon = "on";
     SaveSettings();

@@ -2,10 +2,17 @@
 
 #include "app/process_state.h"
 #include "common/clock.h"
+#include "config/daily_log.h"
+#include "config/daily_log_win32.h"
 #include "ui/window_post_win32.h"
 #include "webguard/webguard_ports_win32.h"
 
 namespace {
+
+void WriteWatchLog(const std::string& text) {
+  CWin32LogFileSystem logs;
+  AppendLog(logs, text, kLogFolder, kWatchLogPrefix);
+}
 
 // The window as the results reach it: posts to a handle that is checked first.
 class CPostingWindow : public IGuardWindow {
@@ -33,7 +40,7 @@ struct CWorkerPorts {
   CWin32Sleeper sleeper;
   CWatchFileMutexLock lock;
   CWatchFileWake wake;
-  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake};
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake, WriteWatchLog};
 };
 
 template <typename Body>
@@ -72,14 +79,39 @@ bool CWebGuard::Create(HWND window) {
   if (m_bCreated) return true;
   CreateWatchFileMutex();
   LoadScriptLibrary();
+  m_hWnd = window;
   m_pStop = std::make_shared<std::atomic<bool>>(false);
-  m_pWatcher = std::make_unique<CDirWatcher>();
+  NewWatcher();
   m_pResults = std::make_shared<CGuardResults>(std::make_unique<CPostingWindow>(window));
   m_bCheckerStarted = false;
   m_bUploadProtect = false;
   m_bCreated = true;
   return true;
 }
+
+void CWebGuard::NewWatcher() {
+  m_pWatcher = std::make_unique<CDirWatcher>();
+  const HWND window = m_hWnd;
+  CWatchReports reports;
+  // The window shows protection on only while the watcher watches.
+  reports.watching = [window](bool) { PostToWindow(window, kGuardChangedMessage); };
+  reports.message = [window](const std::string& text) {
+    PostPayload(window, kGuardTextMessage, std::make_unique<std::string>(text));
+  };
+  m_pWatcher->SetReports(std::move(reports));
+}
+
+void CWebGuard::StopWatcher() {
+  if (!m_pWatcher) return;
+  if (!m_pWatcher->Stop()) {
+    // Its thread did not end in time and still uses it: it is left to that thread, which ends
+    // at its next look at the stop it has been given.
+    static_cast<void>(m_pWatcher.release());
+    NewWatcher();
+  }
+}
+
+bool CWebGuard::Watching() const { return m_pWatcher && m_bUploadProtect && m_pWatcher->Watching(); }
 
 void CWebGuard::Destroy() {
   if (!m_bCreated) return;
@@ -90,12 +122,16 @@ void CWebGuard::Destroy() {
   m_pScan.reset();
   g_bScanning = 0;
   StopUploadProtection();
+  if (m_pWatcher && m_pWatcher->hThread) {
+    static_cast<void>(m_pWatcher.release());  // a thread that did not end keeps it
+  }
   m_pWatcher.reset();
   FreeScriptLibrary();
 }
 
 bool CWebGuard::StartUploadProtection() {
   if (!m_pWatcher || g_Settings.watchfilepath.empty()) return false;
+  StopWatcher();
   m_pWatcher->Start(g_Settings.watchfilepath, &g_WatchFileList, g_Settings.watchfileext.data(), kWatchTypeCount);
   m_pWatcher->bEnabled = 1;
   for (int32_t& flag : m_pWatcher->bCompanion) flag = 1;
@@ -104,7 +140,7 @@ bool CWebGuard::StartUploadProtection() {
 }
 
 void CWebGuard::StopUploadProtection() {
-  if (m_pWatcher) m_pWatcher->Stop();
+  StopWatcher();
   m_bUploadProtect = false;
 }
 

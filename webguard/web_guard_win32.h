@@ -38,6 +38,8 @@ class CWebGuard {
   bool StartUploadProtection();
   void StopUploadProtection();
   bool UploadProtecting() const { return m_bUploadProtect; }
+  // Upload protection is on and the watcher is watching its folder now.
+  bool Watching() const;
   // Starts a folder scan of `folder`, or calls the running one off.
   void ToggleFolderScan(const std::string& folder);
   // Starts the checker thread unless it was started already.
@@ -47,6 +49,12 @@ class CWebGuard {
   CGuardResults* Results() { return m_pResults.get(); }
 
  private:
+  // A watcher that tells the window; stopping one whose thread does not end leaves it to
+  // that thread and takes a new one.
+  void NewWatcher();
+  void StopWatcher();
+
+  HWND m_hWnd = nullptr;
   bool m_bCreated = false;
   bool m_bUploadProtect = false;
   bool m_bCheckerStarted = false;

@@ -26,6 +26,9 @@ class CWatchFileMutexLock : public IWatchListLock {
   void Unlock() override;
 };
 
+// The form of a UTF-16 path that the file functions take whatever its length.
+std::u16string ExtendedPath(const std::u16string& path);
+
 // Files through the UTF-16 file functions wherever a UTF-16 path is known, so names outside
 // the ANSI code page open too; text conversions through the system's code pages.
 class CWin32WebFileSystem : public IWebFileSystem {
@@ -34,6 +37,8 @@ class CWin32WebFileSystem : public IWebFileSystem {
   bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override;
   std::u16string WidePath(const std::string& path) override;
   void AppendGbk(const char16_t* units, size_t count, std::string* out) override;
+  CWebFile LongPath(const CWebFile& file) override;
+  std::string FolderIdentity(const CWebFile& folder) override;
 };
 
 // The library as one checker uses it: it holds its own reference to the module that
@@ -68,4 +73,5 @@ class CWatchFileWake : public IWakeSignal {
 class CWin32Sleeper : public ISleeper {
  public:
   void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+  int64_t NowMs() override { return static_cast<int64_t>(GetTickCount64()); }
 };

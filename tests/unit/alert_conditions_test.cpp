@@ -132,7 +132,37 @@ TEST_F(AdminCheck, RemovalAndOtherLetterCaseRaiseNothing) {
   users.Add("sly2", {"ADMINISTRATORS", "Administrators "});
   Check();
   EXPECT_TRUE(sender.sent.empty());
-  EXPECT_TRUE(baseline.members.size() == 1 && baseline.members[0].strName == "root");  // kept until an alert
+  EXPECT_TRUE(baseline.members.empty());  // the latest listing: root has gone
+}
+
+TEST_F(AdminCheck, AnAccountRemovedAndAddedAgainIsReportedAgain) {
+  const CFakeUsers::CAccount root = users.accounts[0];
+  users.accounts.erase(users.accounts.begin());
+  Check();
+  users.accounts.push_back(root);
+  Check();
+  ASSERT_EQ(1u, sender.sent.size());
+  EXPECT_NE(std::string::npos, sender.sent[0].strMailText.find("root请核对"));
+}
+
+TEST_F(AdminCheck, AccountsAreToldApartByIdentifierOrSystemName) {
+  // Two names outside the code page both read "??": the system's names tell them apart.
+  users.accounts[0].wstrName = u"root";
+  users.accounts.push_back({"??", {"Administrators"}, u"\u0101\u0102", ""});
+  Check();
+  ASSERT_EQ(1u, sender.sent.size());
+  users.accounts.push_back({"??", {"Administrators"}, u"\u0103\u0104", ""});
+  Check();
+  ASSERT_EQ(2u, sender.sent.size());
+  // A renamed account (same identifier) is no new administrator; a new identifier is.
+  users.accounts = {{"root", {"Administrators"}, u"root", "S-1-5-21-1-500"}};
+  Check();
+  users.accounts = {{"admin2", {"Administrators"}, u"admin2", "S-1-5-21-1-500"}};
+  Check();
+  EXPECT_EQ(2u, sender.sent.size());
+  users.accounts = {{"admin2", {"Administrators"}, u"admin2", "S-1-5-21-1-1001"}};
+  Check();
+  EXPECT_EQ(3u, sender.sent.size());
 }
 
 TEST_F(AdminCheck, GuardSwitchAndFailedListingsStopTheRun) {

@@ -12,6 +12,7 @@
 #include "common/clock.h"
 #include "config/settings.h"
 #include "driver/driver_link.h"
+#include "webguard/guard_results.h"
 #include "webguard/script_checker.h"
 #include "webguard/watch_types.h"
 #include "webguard/bench/posix_web_files.h"
@@ -79,11 +80,15 @@ class CFakeFiles : public IWebFileSystem {
   std::map<std::string, std::string> files;        // by ANSI path
   std::map<std::u16string, std::string> wideFiles;  // reachable only by their UTF-16 path
   std::set<std::string> failing;                    // reading throws
+  std::set<std::string> unreadable;                 // cannot be opened or read
   std::map<std::string, std::vector<CFolderEntry>> folders;  // pattern -> entries
   size_t pieceSize = 5;  // small pieces, so that texts straddle them
 
+  std::function<void()> onRead;
   bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override {
+    if (onRead) onRead();
     if (failing.count(file.strPath)) throw std::runtime_error("disk");
+    if (unreadable.count(file.strPath)) return false;
     const std::string* bytes = nullptr;
     if (!file.wstrPath.empty()) {
       auto it = wideFiles.find(file.wstrPath);
@@ -125,14 +130,18 @@ class CFakeLibrary : public IScriptLibrary {
   }
 };
 
+// Time passes only in its sleeps (and when a test moves it).
 class CFakeSleeper : public ISleeper {
  public:
   std::vector<int> sleeps;
   std::function<void(int)> onSleep;
+  int64_t nowMs = 1000;
   void Sleep(int ms) override {
     sleeps.push_back(ms);
+    nowMs += ms;
     if (onSleep) onSleep(static_cast<int>(sleeps.size()));
   }
+  int64_t NowMs() override { return nowMs; }
 };
 
 class CFakeLock : public IWatchListLock {
@@ -189,6 +198,12 @@ class WebguardChecker : public ::testing::Test {
   }
   void Queue(const std::string& path, const char* action, const std::string& time = "t") {
     pending.push_back(MakeWatcherFile(path, action, time));
+  }
+  // File "a", whose content is the only signature, queued by this producer.
+  void QueueSuspiciousA(const char* action) {
+    library.signatures = {"x"};
+    files.files["a"] = "x";
+    Queue("a", action);
   }
 
   CFakeFiles files;
@@ -278,6 +293,69 @@ TEST_F(WebguardChecker, ShellsHiddenFromTheOldReadingAreFound) {
   EXPECT_FALSE(checker.IsScriptSuspicious("clean_big.php"));
 }
 
+// UTF-32 text with its byte-order mark.
+std::string Utf32(const std::u32string& text, bool littleEndian) {
+  std::string bytes = littleEndian ? std::string("\xFF\xFE\0\0", 4) : std::string("\0\0\xFE\xFF", 4);
+  for (char32_t point : text) {
+    std::string unit(4, '\0');
+    for (int k = 0; k < 4; ++k) unit[littleEndian ? k : 3 - k] = static_cast<char>(point >> (8 * k) & 0xFF);
+    bytes += unit;
+  }
+  return bytes;
+}
+
+TEST_F(WebguardChecker, EveryByteOrderMarkInFrontOfAShellIsSeenThrough) {
+  CScriptChecker checker(ports);
+  // The first signature begins with the file's first character.
+  library.signatures = {"<?php @eval($_POST[", "\xD6\xD0\xCE\xC4", ".exec(request", ".Arguments = Request"};
+  const std::string shell = "<?php @eval($_POST[\"x\"]);?>";
+  // Marks that PHP prints, followed by a shell in bytes: matched as the bytes after the mark.
+  files.files["utf16le_mark.php"] = "\xFF\xFE" + shell;
+  files.files["utf16be_mark.php"] = "\xFE\xFF" + shell;
+  files.files["utf8_mark.php"] = "\xEF\xBB\xBF" + shell;
+  files.files["utf32le_mark.php"] = std::string("\xFF\xFE\0\0", 4) + shell;
+  files.files["utf32be_mark.php"] = std::string("\0\0\xFE\xFF", 4) + shell;
+  // Text in the marked encoding: matched as converted text.
+  files.files["utf16le.php"] = Utf16(u"<?php @eval($_POST[\"x\"]);?>", true);
+  files.files["utf32le.asp"] = Utf32(U"' \u4E2D\u6587", true);
+  files.files["utf32be.php"] = Utf32(U"<?php @eval($_POST[1]);", false);
+  // UTF-8 characters before a signature do not swallow its first byte.
+  files.files["utf8.jsp"] = "<% String \xE5\x90\x8D.exec(request.getParameter(\"c\")); %>";
+  files.files["utf8.aspx"] = "p\xC3\xA9.Arguments = Request[\"c\"];";
+  files.files["utf8_gbk.asp"] = "' \xE4\xB8\xAD\xE6\x96\x87";  // GBK signature written in UTF-8
+  for (const char* name : {"utf16le_mark.php", "utf16be_mark.php", "utf8_mark.php", "utf32le_mark.php",
+                           "utf32be_mark.php", "utf16le.php", "utf32le.asp", "utf32be.php", "utf8.jsp", "utf8.aspx",
+                           "utf8_gbk.asp"}) {
+    EXPECT_TRUE(checker.IsScriptSuspicious(name)) << name;
+  }
+  // GBK text is still read by its character starts: a trail byte never starts a match.
+  files.files["gbk.php"] = "\xB0.exec(request";
+  EXPECT_FALSE(checker.IsScriptSuspicious("gbk.php"));
+  files.files["gbk2.php"] = "\xB0\xB0.exec(request";
+  EXPECT_TRUE(checker.IsScriptSuspicious("gbk2.php"));
+}
+
+TEST_F(WebguardChecker, ViewsOfMarkedAndUnmarkedText) {
+  CScriptViews views;
+  files.files["u8"] = "\xEF\xBB\xBF" "a\r\n\xE4\xB8\xAD";
+  ASSERT_TRUE(ReadScriptViews(files, CWebFile{"u8", {}}, &views));
+  EXPECT_EQ("a\n\xE4\xB8\xAD", views.bytes);
+  EXPECT_EQ("a\n\xD6\xD0", views.converted);
+  // Not UTF-8 from some point on: the converted view ends there, the bytes go on.
+  views = CScriptViews{};
+  files.files["gbk"] = "ab\xD6\xD0" "cd";
+  ASSERT_TRUE(ReadScriptViews(files, CWebFile{"gbk", {}}, &views));
+  EXPECT_EQ("ab\xD6\xD0" "cd", views.bytes);
+  EXPECT_EQ("ab", views.converted);
+  views = CScriptViews{};
+  files.files["u32"] = Utf32(U"x\U0001F600", true);
+  ASSERT_TRUE(ReadScriptViews(files, CWebFile{"u32", {}}, &views));
+  EXPECT_EQ("x?", views.converted);
+  EXPECT_EQ(std::string("x\0\0\0\0\xF6\x01\0", 8), views.bytes);
+  files.unreadable.insert("locked");
+  EXPECT_FALSE(ReadScriptViews(files, CWebFile{"locked", {}}, &views));
+}
+
 TEST_F(WebguardChecker, SuspiciousWhenContentHoldsAListedSignature) {
   CScriptChecker checker(ports);
   library.signatures = {"eval($_POST", "cmd.exe"};
@@ -343,9 +421,7 @@ TEST_F(WebguardChecker, NothingIsSuspiciousWithoutLibraryOrContent) {
 
 TEST_F(WebguardChecker, MissingLibraryOrExportIsReportedOnce) {
   CScriptChecker checker(ports);
-  library.signatures = {"x"};
-  files.files["a"] = "x";
-  Queue("a", kActionScanned);
+  QueueSuspiciousA(kActionScanned);
   checker.CheckPendingBatch(view);
   EXPECT_TRUE(view.messages.empty());  // all well: nothing to tell
   library.exported = false;
@@ -389,15 +465,143 @@ TEST_F(WebguardChecker, BatchAddsRowsForSuspiciousFilesAndEmptiesTheList) {
   Queue("C:\\w\\up.php", kActionAdded, "11.14 22:13:20");
   Queue("C:\\w\\ok.php", kActionAdded);
   Queue("C:\\w\\old.php", kActionScanned, "23.11.14 22:13:20");
+  // Scanned files are checked at once; uploads wait for their settle time, without sleeping.
+  checker.CheckPendingBatch(view);
+  EXPECT_TRUE(pending.empty());
+  ASSERT_EQ(2u, view.rows.size());
+  EXPECT_EQ((CRow{"1", "C:\\w\\old.php", "可疑", "23.11.14 22:13:20"}), view.rows[1]);
+  EXPECT_EQ(2u, checker.WaitingCount());
+  sleeper.nowMs += kUploadSettleMs - 1;
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(2u, view.rows.size());
+  sleeper.nowMs += 1;
   checker.CheckPendingBatch(view);
   ASSERT_EQ(3u, view.rows.size());
-  EXPECT_EQ((CRow{"1", "C:\\w\\up.php", "可疑", "11.14 22:13:20"}), view.rows[1]);
-  EXPECT_EQ((CRow{"2", "C:\\w\\old.php", "可疑", "23.11.14 22:13:20"}), view.rows[2]);
+  EXPECT_EQ((CRow{"2", "C:\\w\\up.php", "可疑", "11.14 22:13:20"}), view.rows[2]);
   EXPECT_EQ((std::vector<int>{1, 2}), view.scrolledTo);
-  // Uploads wait for the upload to finish; scanned files do not.
-  EXPECT_EQ((std::vector<int>{kUploadSettleMs, kUploadSettleMs}), sleeper.sleeps);
-  EXPECT_TRUE(pending.empty());
+  EXPECT_TRUE(sleeper.sleeps.empty());
+  EXPECT_EQ(0u, checker.WaitingCount());
   EXPECT_EQ(0, lock.depth);
+}
+
+TEST_F(WebguardChecker, ManyUploadsWaitSideBySideAndFilesAreReadWithoutTheListLock) {
+  CScriptChecker checker(ports);
+  library.signatures = {"eval($_POST["};
+  for (int i = 0; i < 1000; ++i) {
+    const std::string path = "C:\\w\\cache" + std::to_string(i) + ".php";
+    files.files[path] = "<?php echo " + std::to_string(i) + ";";
+    Queue(path, kActionAdded);
+  }
+  int64_t shellAt = -1;
+  files.files["C:\\w\\shell.php"] = "<?php eval($_POST[1]);";
+  // A producer can take the list lock while any file is read.
+  files.onRead = [&] { EXPECT_EQ(0, lock.depth); };
+  sleeper.onSleep = [&](int) {
+    if (shellAt < 0 && sleeper.nowMs >= 2000) {
+      shellAt = sleeper.nowMs;
+      Queue("C:\\w\\shell.php", kActionAdded);
+    }
+    if (!view.rows.empty()) g_bStopped = 1;
+    if (sleeper.nowMs > shellAt + 60000) g_bStopped = 1;  // bound for a checker that never lists it
+  };
+  checker.RunFileChecker(view);
+  ASSERT_EQ(1u, view.rows.size());
+  EXPECT_EQ("C:\\w\\shell.php", view.rows[0].file);
+  // Listed once its own notice was the settle time old, however many uploads came first.
+  EXPECT_LE(sleeper.nowMs - shellAt, kUploadSettleMs + 2 * kCheckerPauseMs);
+  EXPECT_GE(sleeper.nowMs - shellAt, kUploadSettleMs);
+}
+
+TEST_F(WebguardChecker, ARewrittenFileWaitsFromItsFirstNoticeAndIsCheckedOnce) {
+  CScriptChecker checker(ports);
+  QueueSuspiciousA(kActionAdded);
+  checker.CheckPendingBatch(view);
+  sleeper.nowMs += kUploadSettleMs / 2;
+  Queue("a", kActionAdded);  // rewritten: the check is not put off
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(1u, checker.WaitingCount());
+  sleeper.nowMs += kUploadSettleMs / 2;
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(1u, view.rows.size());
+  EXPECT_EQ(0u, checker.WaitingCount());
+}
+
+class CSilentWindow : public IGuardWindow {
+ public:
+  void Changed() override {}
+  void Message(const std::string&) override {}
+  bool Exists() override { return true; }
+};
+
+TEST_F(WebguardChecker, OneRowPerContentOfASuspiciousFile) {
+  CScriptChecker checker(ports);
+  CGuardResults results(std::make_unique<CSilentWindow>());
+  library.signatures = {"eval($_POST["};
+  files.files["s.php"] = "<?php eval($_POST[1]);";
+  // Rewritten with the same content again and again (a template cache, or an attacker after
+  // the administrator's SMS balance): one row, so one alert.
+  for (int i = 0; i < 5; ++i) {
+    Queue("s.php", kActionScanned);
+    checker.CheckPendingBatch(results);
+  }
+  EXPECT_EQ(1u, results.Rows().size());
+  // A new content is a new finding; back to clean and then to the first content again, too.
+  files.files["s.php"] = "<?php eval($_POST[2]);";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  files.files["s.php"] = "<?php echo 1;";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  files.files["s.php"] = "<?php eval($_POST[1]);";
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(3u, results.Rows().size());
+  // Once the list is emptied (the administrator cleared it, or the log took it), a scan shows
+  // the file again.
+  results.RemoveFirst(3);
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(1u, results.Rows().size());
+}
+
+TEST_F(WebguardChecker, UnreadableFilesGetARowALogLineAndRetries) {
+  std::vector<std::string> logs;
+  ports.log = [&](const std::string& text) { logs.push_back(text); };
+  CScriptChecker checker(ports);
+  CGuardResults results(std::make_unique<CSilentWindow>());
+  library.signatures = {"eval($_POST["};
+  files.unreadable.insert("C:\\w\\locked.php");
+  files.files["C:\\w\\locked.php"] = "<?php eval($_POST[1]);";
+  Queue("C:\\w\\locked.php", kActionAdded, "11.14 22:13:20");
+  checker.CheckPendingBatch(results);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(1u, results.Rows().size());
+  EXPECT_EQ("无法读取", results.Rows()[0].strType);
+  EXPECT_EQ("11.14 22:13:20", results.Rows()[0].strTime);
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_EQ("-  C:\\w\\locked.php  无法读取  23.11.14 22:13:20 \r\n ", logs[0]);
+  // Tried again a settle time later, told no more; once readable, checked as any file.
+  EXPECT_EQ(1u, checker.WaitingCount());
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  EXPECT_EQ(1u, results.Rows().size());
+  EXPECT_EQ(1u, logs.size());
+  files.unreadable.clear();
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(2u, results.Rows().size());
+  EXPECT_EQ("可疑", results.Rows()[1].strType);
+  EXPECT_EQ(0u, checker.WaitingCount());
+  // The tries end: a file that stays unreadable is not tried for ever.
+  files.unreadable.insert("C:\\w\\stuck.php");
+  Queue("C:\\w\\stuck.php", kActionScanned);
+  for (int i = 0; i <= kUnreadableRetries + 2; ++i) {
+    checker.CheckPendingBatch(results);
+    sleeper.nowMs += kUploadSettleMs;
+  }
+  EXPECT_EQ(0u, checker.WaitingCount());
+  EXPECT_EQ(3u, results.Rows().size());
 }
 
 TEST_F(WebguardChecker, NoScrollingWhenAutoScrollIsOff) {
@@ -450,19 +654,33 @@ TEST_F(WebguardChecker, StopTokenEndsTheCheckerAndLeavesTheRestForTheNext) {
   library.signatures = {"x"};
   files.files["a"] = "x";
   files.files["b"] = "x";
-  Queue("a", kActionAdded);
+  files.files["c"] = "x";
+  Queue("a", kActionScanned);
   Queue("b", kActionAdded);
+  Queue("c", kActionScanned);
   sleeper.onSleep = [&](int n) {
-    if (n == 2) stop = true;  // the host goes during b's settle wait
+    if (n == 1) stop = true;  // the host goes while b waits for its settle time
     if (n == 10) g_bStopped = 1;  // bound for a checker that would not stop
   };
   checker.RunFileChecker(view);
-  ASSERT_EQ(1u, view.rows.size());
+  ASSERT_EQ(2u, view.rows.size());
   EXPECT_EQ("a", view.rows[0].file);
   ASSERT_EQ(1u, pending.size());  // b waits for the next checker
   EXPECT_EQ("b", pending[0]->strFile);
-  EXPECT_EQ(3u, sleeper.sleeps.size());  // a's and b's settle waits, the pause, and no more rounds
+  EXPECT_EQ(1u, sleeper.sleeps.size());
   EXPECT_EQ(0, lock.depth);
+  // Stopped in the middle of a round: what was not checked goes back, in its order.
+  stop = false;
+  Queue("d", kActionScanned);
+  files.files["d"] = "x";
+  CScriptChecker next(ports);
+  files.onRead = [&] { stop = true; };
+  sleeper.nowMs += kUploadSettleMs;
+  next.CheckPendingBatch(view);
+  EXPECT_EQ(2u, view.rows.size());  // the file read when the token came is not listed
+  ASSERT_EQ(2u, pending.size());
+  EXPECT_EQ("d", pending[0]->strFile);
+  EXPECT_EQ("b", pending[1]->strFile);
 }
 
 // ---- folder scan ----
@@ -563,6 +781,8 @@ TEST_F(WebguardChecker, ListingKeepsTheSystemsUtf16Names) {
   EXPECT_EQ(u"", list[2].wstrPath);  // no UTF-16 name given: opened by the ANSI path
   // The scan queues both forms, and the checker opens the UTF-16 one.
   files.wideFiles[u"C:\\w\\\u011F.php"] = "<?php eval($_POST[0]);";
+  files.wideFiles[u"C:\\w\\\u4E2D\\x.asp"] = "<% ok %>";
+  files.files["C:\\w\\ansi_only.php"] = "<?php echo 1;";
   library.signatures = {"eval($_POST["};
   view.folder = "C:\\w";
   ScanWebFolder(ports, view);

@@ -51,11 +51,23 @@ class CScriptedChanges : public IDirectoryChanges {
     return true;
   }
   void UnlockList() override { calls.push_back("unlock"); }
+  bool Reopen() override {
+    calls.push_back("reopen");
+    return true;
+  }
+  bool Stopping() override { return stopAfterEntries >= 0 && ++entriesSeen > stopAfterEntries; }
+  int stopAfterEntries = -1, entriesSeen = 0;
 };
 
 class CFolderFiles : public IWebFileSystem {
  public:
   std::map<std::string, std::vector<CFolderEntry>> folders;
+  std::map<std::string, std::string> longNames;
+  CWebFile LongPath(const CWebFile& file) override {
+    auto it = longNames.find(file.strPath);
+    if (it == longNames.end()) return CWebFile{};
+    return CWebFile{it->second, std::u16string(it->second.begin(), it->second.end())};
+  }
   bool ReadPieces(const CWebFile&, const std::function<bool(const char*, size_t)>&) override { return false; }
   bool Enumerate(const CWebFile& pattern, std::vector<CFolderEntry>* entries) override {
     auto it = folders.find(pattern.strPath);
@@ -133,9 +145,13 @@ TEST_F(WebguardWatch, FileGoneAgainWithinTheReadIsNotQueued) {
 TEST_F(WebguardWatch, SemicolonNamesCountAsTheirScriptType) {
   changes.reads.push_back({ReadOutcome::kNotices,
                            {Notice(kNoticeAdded, "x.asp;.jpg"), Notice(kNoticeAdded, "y.php;1.png"),
-                            Notice(kNoticeAdded, "z.jpg;.asp"), Notice(kNoticeAdded, "w.gif")}});
+                            Notice(kNoticeAdded, "z.jpg;.asp"), Notice(kNoticeAdded, "w.gif"),
+                            Notice(kNoticeAdded, "v;.php"), Notice(kNoticeAdded, "u.txt;x")}});
   Run();
-  EXPECT_EQ((std::vector<std::string>{"C:\\site\\x.asp;.jpg", "C:\\site\\y.php;1.png"}), Queued());
+  // IIS runs a name by its extension before the first ";" and by its last one.
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\x.asp;.jpg", "C:\\site\\y.php;1.png", "C:\\site\\z.jpg;.asp",
+                                      "C:\\site\\v;.php"}),
+            Queued());
 }
 
 TEST_F(WebguardWatch, NextReadIsArmedBeforeTheListLockIsTaken) {
@@ -178,16 +194,72 @@ TEST_F(WebguardWatch, NothingIsQueuedWhileDisabledAndFailedReadsAreRetried) {
   Run();
   EXPECT_TRUE(pending.empty());
   EXPECT_TRUE(logs.empty());
-  enabled = 1;
-  changes.calls.clear();
+}
+
+TEST_F(WebguardWatch, AFolderThatCannotBeWatchedIsToldOnceAndReopened) {
+  std::vector<std::string> messages;
+  std::vector<bool> states;
+  files.folders["C:\\site\\*.*"] = {{"came_meanwhile.php", false, u"came_meanwhile.php"}};
   changes.failingArms = 2;
   changes.reads.push_back({ReadOutcome::kFailed, {}});
   changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "b.php")}});
-  Run();
-  EXPECT_EQ((std::vector<std::string>{"arm", "pause", "arm", "pause", "arm", "wait", "arm", "wait", "arm", "lock",
-                                      "unlock", "wait"}),
+  CWatchReports reports;
+  reports.watching = [&](bool on) { states.push_back(on); };
+  reports.message = [&](const std::string& text) { messages.push_back(text); };
+  CWatchRounds rounds(changes, files, clock, [this](const std::string& text) { logs.push_back(text); }, reports);
+  rounds.Run(target);
+  EXPECT_EQ((std::vector<std::string>{"arm", "pause", "reopen", "arm", "pause", "reopen", "arm", "lock", "unlock",
+                                      "wait", "reopen", "arm", "wait", "arm", "lock", "unlock", "wait"}),
             changes.calls);
-  EXPECT_EQ(std::vector<std::string>{"C:\\site\\b.php"}, Queued());
+  // Told once, in the log and to the administrator; the rescan once it is back finds what came.
+  EXPECT_EQ(std::vector<std::string>{"网站保护无法监视文件夹,恢复后自动继续:C:\\site"}, messages);
+  ASSERT_EQ(2u, logs.size());
+  EXPECT_NE(std::string::npos, logs[0].find("无法监视"));
+  EXPECT_NE(std::string::npos, logs[1].find("恢复监视"));
+  EXPECT_EQ((std::vector<bool>{false, true}), states);
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\came_meanwhile.php", "C:\\site\\b.php"}), Queued());
+}
+
+TEST_F(WebguardWatch, FoldersThatArriveBringTheirFilesAndShortNamesAreMadeLong) {
+  files.folders["C:\\site\\moved\\*.*"] = {{"shell.php", false, u"shell.php"}, {"pic.jpg", false, u"pic.jpg"},
+                                             {"deep", true, u"deep"}};
+  files.folders["C:\\site\\moved\\deep\\*.*"] = {{"x.jsp", false, u"x.jsp"}};
+  files.folders["C:\\site\\up.asp\\*.*"] = {{"logo.jpg", false, u"logo.jpg"}};
+  files.folders["C:\\site\\made\\*.*"] = {};
+  files.longNames["C:\\site\\SHELL~1.ASP"] = "C:\\site\\shell.aspx";
+  files.longNames["C:\\site\\UPLOAD~1\\A~1.PHP"] = "C:\\site\\uploads\\a.php.txt";
+  changes.reads.push_back({ReadOutcome::kNotices,
+                           {Notice(kNoticeRenamedOld, "old"), Notice(kNoticeRenamedNew, "moved"),
+                            Notice(kNoticeRenamedNew, "up.asp"), Notice(kNoticeAdded, "made"),
+                            Notice(kNoticeModified, "moved"), Notice(kNoticeAdded, "SHELL~1.ASP"),
+                            Notice(kNoticeAdded, "UPLOAD~1\\A~1.PHP")}});
+  Run();
+  // A folder named like an ASP page runs every file in it as ASP (IIS 6).
+  EXPECT_EQ((std::vector<std::string>{"C:\\site\\moved\\shell.php", "C:\\site\\moved\\deep\\x.jsp",
+                                      "C:\\site\\up.asp\\logo.jpg", "C:\\site\\shell.aspx"}),
+            Queued());
+  EXPECT_EQ(u"C:\\site\\shell.aspx", pending[3]->wstrFile);
+}
+
+TEST_F(WebguardWatch, RescanIsLinearAndEndsWhenTheWatcherStops) {
+  auto& entries = files.folders["C:\\site\\*.*"];
+  for (int i = 0; i < 20000; ++i) {
+    const std::string name = "f" + std::to_string(i) + ".php";
+    entries.push_back({name, false, std::u16string(name.begin(), name.end())});
+  }
+  // Half of them are waiting already: each is queued once.
+  for (int i = 0; i < 20000; i += 2) {
+    const std::string path = "C:\\site\\f" + std::to_string(i) + ".php";
+    pending.push_back(MakeWatcherFile(path, kActionAdded, "t", std::u16string(path.begin(), path.end())));
+  }
+  changes.reads.push_back({ReadOutcome::kOverflow, {}});
+  Run();
+  EXPECT_EQ(20000u, pending.size());
+  pending.clear();
+  changes.stopAfterEntries = 100;
+  changes.reads.push_back({ReadOutcome::kOverflow, {}});
+  Run();
+  EXPECT_LE(pending.size(), 100u);
 }
 
 }  // namespace

@@ -101,6 +101,11 @@ class CQuietWindow : public IGuardWindow {
 class CNoPause : public ISleeper {
  public:
   void Sleep(int) override {}
+  // Every look at the clock finds the settle time gone by.
+  int64_t NowMs() override { return m_nowMs += kUploadSettleMs; }
+
+ private:
+  int64_t m_nowMs = 0;
 };
 
 // The watch-list mutex, counting how often it is taken.
@@ -304,12 +309,39 @@ TEST_F(Win32Webguard, DisabledWatcherRecordsNothingAndRestartWorks) {
   EXPECT_EQ(std::vector<std::string>{dir.File("on.asp")}, PendingFiles(list));
 }
 
-TEST_F(Win32Webguard, MissingFolderRecordsNothing) {
+TEST_F(Win32Webguard, MissingFolderIsToldOnceAndWatchedOnceItComes) {
+  std::atomic<int> messages{0}, changes{0};
+  CWatchReports reports;
+  reports.watching = [&](bool) { ++changes; };
+  reports.message = [&](const std::string& text) {
+    if (text.find(dir.File("absent")) != std::string::npos) ++messages;
+  };
+  watcher.SetReports(reports);
   ASSERT_NE(nullptr, watcher.Start(dir.File("absent"), &list, kTypes, 5));
   watcher.bEnabled = 1;
-  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(watcher.hThread, 10000));  // ended by itself
-  watcher.Stop();
+  ASSERT_TRUE(WaitFor([&] { return messages > 0; }));
+  Sleep(2 * kWatchReopenPauseMs + 500);  // tried again meanwhile, told no more
+  EXPECT_EQ(1, messages.load());
+  EXPECT_FALSE(watcher.Watching());
   EXPECT_TRUE(list.empty());
+  // The folder comes, with a shell already in it: watched and rescanned without a new start.
+  const std::string staging = dir.File("staging");
+  ASSERT_TRUE(CreateDirectoryA(staging.c_str(), nullptr));
+  WriteFile(staging + "\\early.php", "x");
+  ASSERT_TRUE(MoveFileA(staging.c_str(), dir.File("absent").c_str()));
+  ASSERT_TRUE(WaitFor([&] { return watcher.Watching(); }));
+  ASSERT_TRUE(WaitFor([&] { return PendingCount(list) > 0; }));
+  EXPECT_EQ(std::vector<std::string>{dir.File("absent\\early.php")}, PendingFiles(list));
+  // A folder moved in later brings its files.
+  const std::string moved = dir.File("moved");
+  ASSERT_TRUE(CreateDirectoryA(moved.c_str(), nullptr));
+  WriteFile(moved + "\\inside.asp", "x");
+  ASSERT_TRUE(MoveFileA(moved.c_str(), dir.File("absent\\moved").c_str()));
+  ASSERT_TRUE(WaitFor([&] { return PendingCount(list) > 1; }));
+  EXPECT_EQ(dir.File("absent\\moved\\inside.asp"), PendingFiles(list)[1]);
+  EXPECT_TRUE(watcher.Stop());
+  EXPECT_EQ(1, messages.load());
+  EXPECT_FALSE(watcher.Watching());
 }
 
 TEST_F(Win32Webguard, SignatureLibraryHandsOutItsList) {
@@ -353,6 +385,61 @@ TEST_F(Win32Webguard, ScanQueuesEveryFileAndCheckerMarksOnlyTheShell) {
             view.files);
   EXPECT_EQ("可疑", view.types[0]);
   EXPECT_TRUE(real.pending.empty());
+  FreeScriptLibrary();
+}
+
+TEST_F(Win32Webguard, ShellsBehindLeadingBytesAndMarksAreFoundThroughTheSystemsFiles) {
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  const std::string shell = "<?php @eval($_POST[\"acc\"]); ?>";
+  const std::string fronts[] = {std::string(1, '\0'), "\x1A", "\xFF\xFE", "\xFE\xFF", "\xEF\xBB\xBF",
+                                std::string("\xFF\xFE\0\0", 4), std::string("\0\0\xFE\xFF", 4)};
+  CRealPorts real;
+  CScriptChecker checker(real.ports);
+  for (size_t i = 0; i < std::size(fronts); ++i) {
+    const std::string path = dir.File("front" + std::to_string(i) + ".php");
+    WriteFile(path, fronts[i] + shell);
+    EXPECT_TRUE(checker.IsScriptSuspicious(path)) << i;
+  }
+  // A file named like a device, or with a trailing dot, is read by its exact name.
+  for (const char* name : {"nul.php", "con.asp", "x.php."}) {
+    const std::u16string exact = ExtendedPath(real.files.WidePath(dir.File(name)));
+    const HANDLE file = CreateFileW(reinterpret_cast<const wchar_t*>(exact.c_str()), GENERIC_WRITE, 0, nullptr,
+                                    CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file) << name;
+    DWORD put = 0;
+    ::WriteFile(file, shell.data(), static_cast<DWORD>(shell.size()), &put, nullptr);
+    CloseHandle(file);
+    EXPECT_TRUE(checker.IsScriptSuspicious(dir.File(name))) << name;
+    EXPECT_TRUE(DeleteFileW(reinterpret_cast<const wchar_t*>(exact.c_str()))) << name;
+  }
+  // A path longer than MAX_PATH is read through its long form.
+  std::string deep = dir.Path();
+  while (deep.size() < 300) {
+    deep += "\\" + std::string(40, 'd');
+    ASSERT_TRUE(CreateDirectoryW(reinterpret_cast<const wchar_t*>(ExtendedPath(real.files.WidePath(deep)).c_str()),
+                                 nullptr));
+  }
+  const std::u16string longFile = ExtendedPath(real.files.WidePath(deep + "\\x.php"));
+  const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(longFile.c_str()), GENERIC_WRITE, 0, nullptr,
+                               CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  DWORD written = 0;
+  ::WriteFile(h, shell.data(), static_cast<DWORD>(shell.size()), &written, nullptr);
+  CloseHandle(h);
+  EXPECT_TRUE(checker.IsScriptSuspicious(deep + "\\x.php"));
+  // Removed here, deepest first: the scratch folder's own clean-up cannot reach past MAX_PATH.
+  EXPECT_TRUE(DeleteFileW(reinterpret_cast<const wchar_t*>(longFile.c_str())));
+  while (deep.size() > dir.Path().size()) {
+    EXPECT_TRUE(RemoveDirectoryW(reinterpret_cast<const wchar_t*>(ExtendedPath(real.files.WidePath(deep)).c_str())));
+    deep.resize(deep.rfind('\\'));
+  }
+  // A file that cannot be read, and a folder, are told apart from clean files.
+  uint64_t digest = 0;
+  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.File("gone.php"), {}}, &digest));
+  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.Path(), {}}, &digest));
+  WriteFile(dir.File("clean.php"), "<?php echo 1; ?>");
+  EXPECT_EQ(CheckOutcome::kClean, checker.CheckFile(CWebFile{dir.File("clean.php"), {}}, &digest));
   FreeScriptLibrary();
 }
 
@@ -454,7 +541,10 @@ TEST_F(Win32Webguard, FiveThousandFileScanListsExactlyThePlantedShells) {
   const std::unique_ptr<IWebGuardView> view = results.ScanView(std::make_shared<std::atomic<bool>>(false));
   ScanWebFolder(scanPorts, *view);
   EXPECT_EQ(0, g_bScanning.load());
-  const bool drained = WaitFor([&] { return PendingCount(pending) == 0; }, 120000);
+  // The checker takes the list over at once and lists the shells as it reaches them.
+  const bool drained = WaitFor(
+      [&] { return PendingCount(pending) == 0 && results.Rows().size() >= planted.size(); }, 120000);
+  Sleep(500);  // a row too many would come meanwhile
   std::printf("5,000 files queued and checked in %lu ms\n", static_cast<unsigned long>(GetTickCount() - started));
   stop = true;
   WaitForSingleObject(checker, 10000);

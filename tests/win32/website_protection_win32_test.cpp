@@ -363,4 +363,44 @@ TEST_F(WebsiteProtectionWindow, WholeSiteScanListsExactlyThePlantedShellsAndTheL
   EXPECT_GE(Count(outbox, mail), 1u);
 }
 
+// An uploader who sends a thousand harmless scripts first, or hides the shell behind a zero
+// byte or a byte-order mark, has the shell listed within 30 s of its upload all the same.
+TEST_F(WebsiteProtectionWindow, ShellsAfterAThousandUploadsAreListedWithinThirtySeconds) {
+  SetConfig("ipwatchfile", "watchfileon", "on");
+  SetConfig("ipwatchfile", "watchfileext", ",,,php,");
+  StartAndShow();
+  ASSERT_EQ("停止防护", ItemText(window, IDC_WF_PROTECT));
+  Sleep(1000);
+  for (int i = 0; i < 1000; ++i) {
+    WriteText(site + "\\cache" + std::to_string(i) + ".php", "<?php echo " + std::to_string(i) + "; ?>\r\n");
+  }
+  const std::string shells[] = {site + "\\nul.php", site + "\\mark.php", site + "\\x;.php"};
+  const std::string body = "<?php @eval($_POST[\"acc\"]); ?>";
+  // "nul.php" by its exact name (the plain name opens the NUL device): as an uploader or a
+  // Unix side writes it.
+  {
+    const std::string exact = "\\\\?\\" + shells[0];
+    const std::wstring wide(exact.begin(), exact.end());  // the scratch path is ASCII
+    const HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    const std::string content = std::string(1, '\0') + body;
+    DWORD written = 0;
+    WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(h);
+  }
+  WriteText(shells[1], "\xFF\xFE" + body);
+  WriteText(shells[2], body);
+  const DWORD uploaded = GetTickCount();
+  ASSERT_TRUE(Within(30000, [&] { return Rows().size() >= 3; }, 500)) << Rows().size();
+  std::printf("three shells after 1000 uploads listed %lu ms after their upload\n",
+              static_cast<unsigned long>(GetTickCount() - uploaded));
+  Sleep(2000);
+  std::set<std::string> listed;
+  for (const auto& row : Rows()) {
+    EXPECT_EQ("可疑", row[2]);
+    listed.insert(row[1]);
+  }
+  EXPECT_EQ(std::set<std::string>(std::begin(shells), std::end(shells)), listed);
+}
+
 }  // namespace

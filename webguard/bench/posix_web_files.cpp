@@ -15,7 +15,7 @@ bool CPosixWebFiles::ReadPieces(const CWebFile& file, const std::function<bool(c
     const size_t got = static_cast<size_t>(in.gcount());
     if (got == 0 || !sink(buffer.get(), got)) break;
   }
-  return true;
+  return !in.bad();
 }
 
 void CPosixWebFiles::AppendGbk(const char16_t* units, size_t count, std::string* out) {

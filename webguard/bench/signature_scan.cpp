@@ -42,11 +42,12 @@ int main(int argc, char** argv) {
         continue;
       }
       ++checked;
-      CSignatureScan scan = set.NewScan();
-      const bool opened = ReadScriptText(files, CWebFile{path, {}}, [&](const std::string& text) {
-        return !scan.Feed(text.data(), text.size());
-      });
-      if (!(opened ? scan.Finish() : set.Matches(" "))) continue;
+      CScriptViews views;
+      if (!ReadScriptViews(files, CWebFile{path, {}}, &views)) continue;
+      CSignatureScan bytes = set.NewScan(), converted = set.NewScan();
+      bytes.Feed(views.bytes.data(), views.bytes.size());
+      converted.Feed(views.converted.data(), views.converted.size());
+      if (!bytes.Finish() && !converted.Finish()) continue;
       ++suspicious;
       std::printf("suspicious %s\n", path.c_str());
     }
