@@ -20,7 +20,7 @@ constexpr int kHighestPort = 65535;
 }  // namespace
 
 void CBlockedIpControl::Init() {
-  m_strSelKey.clear();
+  m_selection = CSelection();
   m_bAutoScroll = true;
   Rebuild();
   std::vector<std::string> labels;
@@ -45,7 +45,7 @@ void CBlockedIpControl::Rebuild() {
   m_rows = BuildBlockedRows(g_pIpFilterList);
   g_strFilterCount = std::to_string(g_pIpFilterList.size());
   m_view.ShowRows(m_rows, m_bAutoScroll);
-  m_view.SelectRow(FindRowByKey(m_rows, m_strSelKey));
+  m_view.SelectRow(m_selection.bAny ? FindRowOf(m_rows, m_selection.dwIp, m_selection.dwPort) : -1);
   RebaseReportedRows(AlertRows(m_rows));
 }
 
@@ -143,7 +143,8 @@ void CBlockedIpControl::AutoScrollChanged() { m_bAutoScroll = m_view.AutoScroll(
 
 void CBlockedIpControl::RowClicked() {
   const int mark = m_view.SelectionMark();
-  if (mark >= 0 && mark < static_cast<int>(m_rows.size())) m_strSelKey = m_rows[mark].strKey;
+  if (mark >= 0 && mark < static_cast<int>(m_rows.size()))
+    m_selection = {true, m_rows[mark].dwIp, m_rows[mark].dwPort};
 }
 
 void CBlockedIpControl::EnterPressed(BlockedField field) {

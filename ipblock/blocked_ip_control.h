@@ -94,8 +94,14 @@ class CBlockedIpControl {
   // Timer 0 (20 s): rebuild and ping rule; 1 (40 s): block alert; 2 (120 s): remote commands.
   void OnTimer(int timer);
 
+  // The entry of the row last clicked, which a rebuild selects again.
+  struct CSelection {
+    bool bAny = false;
+    uint32_t dwIp = 0;
+    uint32_t dwPort = 0;
+  };
   const std::vector<CBlockedListRow>& Rows() const { return m_rows; }
-  const std::string& SelectionKey() const { return m_strSelKey; }
+  const CSelection& Selection() const { return m_selection; }
 
  private:
   void ApplyPing();
@@ -104,7 +110,7 @@ class CBlockedIpControl {
   IBlockedIpView& m_view;
   CBlockedIpServices m_services;
   std::vector<CBlockedListRow> m_rows;  // the list's rows as shown
-  std::string m_strSelKey;
+  CSelection m_selection;
   bool m_bAutoScroll = true;
   int m_nRowsBeforeAdd = 0;
 };

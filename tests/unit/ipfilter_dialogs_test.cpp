@@ -327,7 +327,9 @@ TEST_F(IpFilterDialogs, RebuildKeepsTheClickedRowByKeyAndFollowsTheTable) {
   m_control.Init();
   m_view.mark = 1;
   m_control.RowClicked();
-  EXPECT_EQ("2.2.2.280", m_control.SelectionKey());
+  EXPECT_TRUE(m_control.Selection().bAny);
+  EXPECT_EQ(InetAddr("2.2.2.2"), m_control.Selection().dwIp);
+  EXPECT_EQ(PortFromText("80"), m_control.Selection().dwPort);
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("7.7.7.7", "0", "5分钟", 0));
   m_clock.Advance(61);
   ExpireIpFilters();  // 3.3.3.3 goes
@@ -344,6 +346,22 @@ TEST_F(IpFilterDialogs, RebuildKeepsTheClickedRowByKeyAndFollowsTheTable) {
   m_control.Rebuild();
   EXPECT_EQ(-1, m_view.selected);
   EXPECT_FALSE(m_view.scrolledToLast);
+}
+
+// The hidden key column joins address and port without a separator, so two entries can share
+// it; the selection follows the entry's address and port, and the release takes that entry.
+TEST_F(IpFilterDialogs, TheSelectionFollowsAddressAndPortNotTheJoinedKey) {
+  Load("1.2.3.4|80|永远,1.2.3.48|0|永远");
+  m_control.Init();
+  ASSERT_EQ(m_view.rows[0].strKey, m_view.rows[1].strKey);  // "1.2.3.480" twice, as the list shows it
+  m_view.mark = 1;
+  m_control.RowClicked();
+  m_control.OnTimer(0);
+  EXPECT_EQ(1, m_view.selected);
+  m_control.ReleaseSelected();
+  EXPECT_TRUE(FindIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_FALSE(IsIpFiltered(InetAddr("1.2.3.48")));
+  EXPECT_EQ("1.2.3.4|80|永远", Saved("ipfilter", "ipfilterlst"));
 }
 
 TEST_F(IpFilterDialogs, SaveChecksBothFieldsForDigitsThenWritesAndSendsThePingRule) {
