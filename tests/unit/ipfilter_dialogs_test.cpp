@@ -122,6 +122,7 @@ class IpFilterDialogs : public ::testing::Test {
     g_saLocalIp = {"192.0.2.10", "127.0.0.1"};
     g_dwServiceIp = InetAddr("198.51.100.1");
     g_nReportedRows = 0;
+    g_ReportedSerials.clear();
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 0;
     g_strFilterCount = "0";
@@ -474,6 +475,38 @@ TEST_F(IpFilterDialogs, TheBlockAlertNamesOnlyNewAutomaticBlocks) {
   floodFrom("203.0.113.12");
   ASSERT_EQ(4u, m_alerts.size());
   EXPECT_NE(std::string::npos, m_alerts[3].find("198.18.*.1,203.0.113.11,203.0.113.12,")) << m_alerts[3];
+}
+
+// An automatic block that the list does not show yet (it shows up at the next 20-second rebuild)
+// while a row added by hand is already shown: whatever the order of the manual add, the
+// rebuild and the 40-second pass, the automatic block is reported, and only once.
+TEST_F(IpFilterDialogs, AnAutomaticBlockIsReportedOnceWhateverComesFirst) {
+  m_settings.ipfilterchk = true;
+  // Timer 1 is the 40-second pass, timer 0 the 20-second rebuild.
+  for (const std::vector<int>& timers : {std::vector<int>{1, 0}, std::vector<int>{0, 1}}) {
+    SCOPED_TRACE(timers.front());
+    g_pIpFilterList.LoadAtStart({});
+    g_ReportedSerials.clear();
+    g_strBlockedIps.clear();
+    m_alerts.clear();
+    m_control.Init();
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "24小时", 0));
+    m_view.address = "198.18.0.1";
+    m_view.port = "0";
+    m_control.ManualBlock();  // shown at once, below the rows of the last rebuild
+    m_clock.Advance(61);
+    for (int timer : timers) {
+      m_control.OnTimer(timer);
+      m_clock.Advance(40);
+    }
+    for (int i = 0; i < 4; ++i) {  // later passes and rebuilds send nothing twice
+      m_control.OnTimer(0);
+      m_control.OnTimer(1);
+      m_clock.Advance(40);
+    }
+    ASSERT_EQ(1u, m_alerts.size());
+    EXPECT_NE(std::string::npos, m_alerts[0].find("203.0.113.7,")) << m_alerts[0];
+  }
 }
 
 TEST_F(IpFilterDialogs, ExceptionsAddWithTheirMessagesAndDeleteMovesTheSelectionUp) {
