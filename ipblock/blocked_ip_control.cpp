@@ -13,6 +13,8 @@ const char kChooseRelease[] = "请选择要解除的IP!";
 const char kCountNotNumber[] = "访问次数必须输入数字";
 const char kMbNotNumber[] = "被下载 流量必须输入数字";
 const char kSaved[] = "保存完毕!";
+const char kDurationKept[] = "未选择屏蔽时间,自动屏蔽时间仍为";
+const char kDurationKeptEnd[] = "。";
 }  // namespace ipfiltermsg
 
 namespace {
@@ -123,8 +125,14 @@ void CBlockedIpControl::SaveSettings() {
   }
   CSettings& settings = *m_services.pSettings;
   settings.pingin = settings.pingout = m_view.PingBan();
-  SaveBlockSettings(settings, m_view.CheckedDuration(), count, mb, *m_services.pStore);
-  m_view.Show(ipfiltermsg::kSaved);
+  // No radio checked (the file named a label none of them has): the duration stays as it was
+  // instead of becoming an empty label, which would make every automatic block last a second.
+  const std::string checked = m_view.CheckedDuration();
+  const std::string label = checked.empty() ? settings.sysicetimer : checked;
+  SaveBlockSettings(settings, label, count, mb, *m_services.pStore);
+  m_view.Show(checked.empty() ? std::string(ipfiltermsg::kSaved) + ipfiltermsg::kDurationKept + label +
+                                    ipfiltermsg::kDurationKeptEnd
+                              : std::string(ipfiltermsg::kSaved));
   ApplyPing();
 }
 

@@ -21,6 +21,10 @@ extern const char kChooseRelease[];     // "请选择要解除的IP!"
 extern const char kCountNotNumber[];    // "访问次数必须输入数字"
 extern const char kMbNotNumber[];       // "被下载 流量必须输入数字"
 extern const char kSaved[];             // "保存完毕!"
+// After kSaved when no duration was checked (a label without radio, such as "30分钟", came from
+// the file): "未选择屏蔽时间,自动屏蔽时间仍为", the label kept, "。"
+extern const char kDurationKept[];
+extern const char kDurationKeptEnd[];
 }  // namespace ipfiltermsg
 
 // Fields of the window that the decisions enable, focus or read.

@@ -1,7 +1,10 @@
 // The decisions of the blocked-IP and exception windows over a view that records what the
 // window would show, the real tables on a fake driver and an in-memory configuration file.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "common/clock.h"
@@ -17,6 +20,18 @@
 #include "table_device_fake.h"
 
 namespace {
+
+// The resource file is UTF-8; the program's texts are GBK.
+std::string Gbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
+  char* from = &in[0];
+  char* to = &out[0];
+  size_t left = in.size(), room = out.size();
+  const size_t done = iconv(cd, &from, &left, &to, &room);
+  iconv_close(cd);
+  return done == static_cast<size_t>(-1) ? std::string() : out.substr(0, out.size() - room);
+}
 
 const char kLongRefusal[] = "添加失败!导致原因:此IP已在例外中,已经屏蔽IP,加入IP是本地IP。";
 
@@ -201,12 +216,37 @@ TEST_F(IpFilterDialogs, StartShowsTheTableTheSettingsAndTheManualFieldsOff) {
     EXPECT_FALSE(m_view.enabled[f]);
   EXPECT_FALSE(m_view.picture);
 
-  // Saving with no radio checked stores an empty label: one-second automatic blocks.
+  // Saving with no radio checked keeps the duration the file named, and says so.
   m_view.count = "100";
   m_view.mb = "0";
   m_control.SaveSettings();
-  EXPECT_EQ("", Saved("sysice", "sysicetimer"));
-  EXPECT_EQ(1, BlockSeconds(m_settings.sysicetimer));
+  EXPECT_EQ("30分钟", Saved("sysice", "sysicetimer"));
+  EXPECT_EQ("30分钟", m_settings.sysicetimer);
+  EXPECT_EQ(1800, BlockSeconds(m_settings.sysicetimer));
+  EXPECT_EQ("100", Saved("sysice", "sysiceipcount"));
+  EXPECT_EQ("保存完毕!未选择屏蔽时间,自动屏蔽时间仍为30分钟。", m_view.shown.back());
+}
+
+// The window saves the caption of the checked radio as the duration: each caption in the
+// resource file must be one of the duration labels, with its own length of time.
+TEST(BlockedIpWindowResource, EachDurationRadioCaptionIsADurationLabel) {
+  std::ifstream in(std::string(TAVRICK_TEST_DATA) + "/../../app/tavrick.rc", std::ios::binary);
+  ASSERT_TRUE(in.is_open());
+  const std::string rc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::pair<const char*, int> radios[] = {{"IDC_IPF_1MIN", 60},      {"IDC_IPF_5MIN", 300},
+                                                {"IDC_IPF_10MIN", 600},    {"IDC_IPF_1HOUR", 3600},
+                                                {"IDC_IPF_24HOURS", 86400}, {"IDC_IPF_1MONTH", 2592000},
+                                                {"IDC_IPF_FOREVER", 0}};
+  for (const auto& radio : radios) {
+    const size_t id = rc.find(std::string("\", ") + radio.first + ",");
+    ASSERT_NE(std::string::npos, id) << radio.first;
+    const size_t open = rc.rfind('"', rc.rfind('"', id) - 1);
+    const std::string caption = Gbk(rc.substr(open + 1, id - open - 1));
+    bool listed = false;
+    for (const CBlockTime& t : g_BlockTimes) listed = listed || caption == t.szLabel;
+    EXPECT_TRUE(listed) << radio.first;
+    EXPECT_EQ(radio.second, BlockSeconds(caption)) << radio.first;
+  }
 }
 
 TEST_F(IpFilterDialogs, ManualFieldsFollowTheTwoBoxes) {
