@@ -301,10 +301,7 @@ ConfigDamage CConfigKeeper::RestoreIfDamaged() {
     m_files.WriteThrough(m_strFile + kDamagedCopySuffix, bytes);
   if (!WriteAtomically(m_strFile, RepairedConfig(damage, bytes, copy))) return damage;
   if (m_pLog) {
-    const int64_t seconds = ((m_pLog->LocalNow() % 86400) + 86400) % 86400;
-    char clock[16];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d ", static_cast<int>(seconds / 3600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    const std::string clock = LogClock(m_pLog->LocalNow());
     const std::string name = PlainName(m_strFile);
     std::string action = ",已从" + PlainName(GoodCopyPath()) + "恢复";
     if (damage == ConfigDamage::kLacksKeys) action = ",已从" + PlainName(GoodCopyPath()) + "补回所缺的键";

@@ -66,6 +66,7 @@ class CMemoryLog : public ILogFileSystem {
   bool ListFolder(const std::string&, std::vector<CFolderEntry>&) override { return false; }
   bool LastWriteLocal(const std::string&, int64_t&) override { return false; }
   bool RemoveFile(const std::string&) override { return false; }
+  bool IsReparsePoint(const std::string&) override { return false; }
   int64_t LocalNow() override { return 19676 * int64_t(86400) + 3723; }  // 2023-11-15 01:02:03
 };
 
