@@ -110,6 +110,12 @@ void WakePacketConsumers() {
   g_listWaits.Wake();
 }
 
+bool TogglePacketListPause() {
+  const bool paused = ToggleMonitorPause(g_pipeline);
+  WakePacketConsumers();
+  return paused;
+}
+
 void StartPacketThreads(HWND page) {
   static std::atomic<bool> started{false};
   g_hPacketPage = page;
