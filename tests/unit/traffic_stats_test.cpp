@@ -8,6 +8,7 @@
 #include "driver/driver_link.h"
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"
+#include "traffic/packet_waits.h"
 
 namespace {
 
@@ -237,6 +238,45 @@ TEST_F(PipelineTest, ConsumersPaceRecordsOnAFineTimerAndSleepWhileThereAreNone) 
   EXPECT_EQ((std::vector<std::string>{"fine timer on", "pause 7", "pause 7", "fine timer off", "wait for batch 1000"}),
             waits.log);
   EXPECT_EQ(2, g_IpInTable[0].nCount);
+}
+
+// The system's timers as the consumer would use them, recorded.
+class CRecordingTimers : public IConsumerTimers {
+ public:
+  explicit CRecordingTimers(bool highResolution) : m_bHighResolution(highResolution) {}
+  std::vector<std::string> log;
+  bool HasHighResolutionTimer() override { return m_bHighResolution; }
+  void WaitHighResolution(int ms) override { log.push_back("high-resolution wait " + std::to_string(ms)); }
+  bool BeginFinePeriod() override {
+    log.push_back("1 ms period on");
+    return true;
+  }
+  void EndFinePeriod() override { log.push_back("1 ms period off"); }
+  void Sleep(int ms) override { log.push_back("sleep " + std::to_string(ms)); }
+  void WaitForWake(int ms) override { log.push_back("wait for wake " + std::to_string(ms)); }
+
+ private:
+  bool m_bHighResolution;
+};
+
+// Where the system makes a high-resolution waitable timer, the consumers keep their pace with it
+// and never raise the process-wide timer resolution (which a hidden process may not get);
+// elsewhere they hold the 1 ms period while they take records, as before.
+TEST(ConsumerWaits, AHighResolutionTimerKeepsThePaceWhereTheSystemHasOne) {
+  int turn = 0;
+  auto twoRecordsThenNone = [&turn] { return ++turn % 3 != 0; };
+  for (const bool highResolution : {true, false}) {
+    CRecordingTimers timers(highResolution);
+    CPacedWaits waits(timers);
+    turn = 0;
+    g_nShowDelay = 3;
+    for (int i = 0; i < 3; ++i) ConsumerTurn(twoRecordsThenNone, waits);
+    const std::vector<std::string> expected =
+        highResolution ? std::vector<std::string>{"high-resolution wait 3", "high-resolution wait 3", "wait for wake 1000"}
+                       : std::vector<std::string>{"1 ms period on", "sleep 3", "sleep 3", "1 ms period off",
+                                                  "wait for wake 1000"};
+    EXPECT_EQ(expected, timers.log) << highResolution;
+  }
 }
 
 TEST(ConsumerTurn, AFailingStepEndsItsTurnNotItsThread) {
