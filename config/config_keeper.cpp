@@ -2,9 +2,11 @@
 
 #include <cstdio>
 #include <map>
+#include <vector>
 
 #include "config/daily_log.h"
 #include "config/ini_access.h"
+#include "config/settings.h"
 
 const char kGoodCopySuffix[] = ".bak";
 const char kDamagedCopySuffix[] = ".damaged";
@@ -30,11 +32,20 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// One line of the file as the profile functions read it.
+struct CProfileLine {
+  enum Kind { kBlank, kHeader, kKey, kOther } kind = kBlank;
+  std::string strSection;  // lower case: the header's own, or the section the line stands in
+  std::string strKey;      // lower case, key lines only
+  std::string strValue;    // key lines only, trimmed
+  std::string strText;     // as written, without the line break
+};
+
 struct CParsedProfile {
   std::map<std::string, std::map<std::string, std::string>> sections;
-  // The last line when the text does not end with a line break, as section and key.
+  std::vector<CProfileLine> lines;
+  // The text ends inside its last line (no line feed, nor the carriage return before one).
   bool bOpenLastLine = false;
-  std::string strLastSection, strLastKey, strLastValue;
 };
 
 CParsedProfile Parse(const std::string& text) {
@@ -46,32 +57,46 @@ CParsedProfile Parse(const std::string& text) {
     size_t end = text.find('\n', start);
     const bool open = end == std::string::npos;
     if (open) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = Trim(line);
+    CProfileLine entry;
+    entry.strText = text.substr(start, end - start);
+    const bool carriageReturn = !entry.strText.empty() && entry.strText.back() == '\r';
+    if (carriageReturn) entry.strText.pop_back();
+    parsed.bOpenLastLine = open && !carriageReturn;
     start = end + 1;
-    if (!line.empty() && line[0] == '[') {
-      const size_t close = line.find(']');
-      if (close != std::string::npos) {
-        section = Lower(Trim(line.substr(1, close - 1)));
-        inSection = true;
-        parsed.sections[section];
-      }
-      continue;
-    }
+    const std::string line = Trim(entry.strText);
+    const size_t close = line.find(']');
     const size_t equals = line.find('=');
-    if (!inSection || equals == std::string::npos || line[0] == ';') continue;
-    const std::string key = Lower(Trim(line.substr(0, equals)));
-    const std::string value = Trim(line.substr(equals + 1));
-    parsed.sections[section][key] = value;
-    if (open) {
-      parsed.bOpenLastLine = true;
-      parsed.strLastSection = section;
-      parsed.strLastKey = key;
-      parsed.strLastValue = value;
+    if (line.empty()) {
+      entry.kind = CProfileLine::kBlank;
+    } else if (line[0] == '[' && close != std::string::npos) {
+      section = Lower(Trim(line.substr(1, close - 1)));
+      inSection = true;
+      parsed.sections[section];
+      entry.kind = CProfileLine::kHeader;
+    } else if (inSection && equals != std::string::npos && line[0] != ';') {
+      entry.kind = CProfileLine::kKey;
+      entry.strKey = Lower(Trim(line.substr(0, equals)));
+      entry.strValue = Trim(line.substr(equals + 1));
+      parsed.sections[section][entry.strKey] = entry.strValue;
+    } else {
+      entry.kind = CProfileLine::kOther;
     }
+    entry.strSection = section;
+    parsed.lines.push_back(entry);
   }
   return parsed;
+}
+
+// The line the text ends in when it ends without a line break; null otherwise.
+const CProfileLine* OpenLastLine(const CParsedProfile& parsed) {
+  return parsed.bOpenLastLine && !parsed.lines.empty() ? &parsed.lines.back() : nullptr;
+}
+
+const std::string* CopyValue(const CParsedProfile& copy, const std::string& section, const std::string& key) {
+  auto s = copy.sections.find(section);
+  if (s == copy.sections.end()) return nullptr;
+  auto k = s->second.find(key);
+  return k == s->second.end() ? nullptr : &k->second;
 }
 
 bool LacksSomethingOf(const CParsedProfile& file, const CParsedProfile& copy) {
@@ -85,14 +110,84 @@ bool LacksSomethingOf(const CParsedProfile& file, const CParsedProfile& copy) {
 }
 
 bool LastValueCut(const CParsedProfile& file, const CParsedProfile& copy) {
-  if (!file.bOpenLastLine) return false;
-  auto section = copy.sections.find(file.strLastSection);
-  if (section == copy.sections.end()) return false;
-  auto key = section->second.find(file.strLastKey);
-  if (key == section->second.end()) return false;
-  const std::string& full = key->second;
-  const std::string& seen = file.strLastValue;
-  return seen.size() < full.size() && full.compare(0, seen.size(), seen) == 0;
+  const CProfileLine* last = OpenLastLine(file);
+  if (last == nullptr || last->kind != CProfileLine::kKey) return false;
+  const std::string* full = CopyValue(copy, last->strSection, last->strKey);
+  const std::string& seen = last->strValue;
+  return full != nullptr && seen.size() < full->size() && full->compare(0, seen.size(), seen) == 0;
+}
+
+// The two address lists: a cut inside their last item can leave another valid item (the exact
+// mark "|0" of 61.0.0.0|0|5分钟|0 gone, a shorter port, another address).
+bool IsListKey(const CProfileLine& line) {
+  return line.kind == CProfileLine::kKey &&
+         ((line.strSection == ini::kIpFilter && line.strKey == "ipfilterlst") ||
+          (line.strSection == ini::kIpOuter && line.strKey == "ipouterlst"));
+}
+
+// The file ends inside a list value whose last item may be cut: the copy does not hold that
+// very value.
+bool EndsInOpenListItem(const CParsedProfile& file, const CParsedProfile* copy) {
+  const CProfileLine* last = OpenLastLine(file);
+  if (last == nullptr || !IsListKey(*last) || last->strValue.empty()) return false;
+  const std::string* kept = copy ? CopyValue(*copy, last->strSection, last->strKey) : nullptr;
+  return kept == nullptr || *kept != last->strValue;
+}
+
+// The file with every line ended: an open list value loses its unterminated last item, an
+// open line that is no key is dropped, and a whole value just gets its line break.
+std::string WithLastLineClosed(const CParsedProfile& file, const CParsedProfile* copy) {
+  std::string text;
+  for (size_t i = 0; i < file.lines.size(); ++i) {
+    const CProfileLine& line = file.lines[i];
+    const bool last = i + 1 == file.lines.size();
+    if (!last || !file.bOpenLastLine) {
+      text += line.strText + "\r\n";
+    } else if (EndsInOpenListItem(file, copy)) {
+      const size_t equals = line.strText.find('=');
+      const size_t comma = line.strText.rfind(',');
+      text += line.strText.substr(0, comma != std::string::npos && comma > equals ? comma : equals + 1) + "\r\n";
+    } else if (line.kind == CProfileLine::kKey) {
+      text += line.strText + "\r\n";
+    }
+  }
+  return text;
+}
+
+// The file with the keys it lacks taken from the copy: each into its section (after the
+// section's last line), or in a section of its own at the end.
+std::string WithKeysOf(const CParsedProfile& file, const CParsedProfile& copy) {
+  std::vector<std::string> out;
+  std::map<std::string, size_t> sectionEnd;  // after the section's last line in `out`
+  for (const CProfileLine& line : file.lines) {
+    out.push_back(line.strText + "\r\n");
+    if (line.kind != CProfileLine::kBlank && !line.strSection.empty()) sectionEnd[line.strSection] = out.size();
+  }
+  std::map<std::string, std::string> added;  // new sections, in the copy's order of appearance
+  std::vector<std::string> newSections;
+  for (const CProfileLine& line : copy.lines) {
+    if (line.kind == CProfileLine::kHeader && file.sections.count(line.strSection) == 0 &&
+        added.count(line.strSection) == 0) {
+      added[line.strSection] = line.strText + "\r\n";
+      newSections.push_back(line.strSection);
+    }
+    if (line.kind != CProfileLine::kKey) continue;
+    auto section = file.sections.find(line.strSection);
+    if (section != file.sections.end() && section->second.count(line.strKey)) continue;
+    if (section == file.sections.end()) {
+      added[line.strSection] += line.strText + "\r\n";
+      continue;
+    }
+    size_t& at = sectionEnd[line.strSection];
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), line.strText + "\r\n");
+    for (auto& other : sectionEnd)
+      if (other.second >= at && &other.second != &at) ++other.second;
+    ++at;
+  }
+  std::string text;
+  for (const std::string& line : out) text += line;
+  for (const std::string& section : newSections) text += added[section];
+  return text;
 }
 
 const char* DamageText(ConfigDamage damage) {
@@ -105,6 +200,10 @@ const char* DamageText(ConfigDamage damage) {
       return "没有任何节";
     case ConfigDamage::kCut:
       return "内容不完整";
+    case ConfigDamage::kLacksKeys:
+      return "缺少键";
+    case ConfigDamage::kOpenListItem:
+      return "最后一项未写完";
     case ConfigDamage::kNone:
       break;
   }
@@ -128,10 +227,26 @@ ConfigDamage FindConfigDamage(bool exists, const std::string& file, const std::s
   if (file.find('\0') != std::string::npos) return ConfigDamage::kCut;
   const CParsedProfile parsed = Parse(file);
   if (parsed.sections.empty()) return ConfigDamage::kNoSection;
-  if (goodCopy.empty()) return ConfigDamage::kNone;
   const CParsedProfile copy = Parse(goodCopy);
-  if (LacksSomethingOf(parsed, copy) || LastValueCut(parsed, copy)) return ConfigDamage::kCut;
+  const CParsedProfile* sound = goodCopy.empty() ? nullptr : &copy;
+  if (sound && LastValueCut(parsed, copy)) return ConfigDamage::kCut;
+  if (sound && LacksSomethingOf(parsed, copy)) {
+    // Keys gone and the file ending inside a value that may be cut too: only the copy is sure.
+    const CProfileLine* last = OpenLastLine(parsed);
+    if (last && last->kind == CProfileLine::kKey && !IsListKey(*last)) return ConfigDamage::kCut;
+    return ConfigDamage::kLacksKeys;
+  }
+  if (EndsInOpenListItem(parsed, sound)) return ConfigDamage::kOpenListItem;
   return ConfigDamage::kNone;
+}
+
+std::string RepairedConfig(ConfigDamage damage, const std::string& file, const std::string& goodCopy) {
+  if (damage != ConfigDamage::kLacksKeys && damage != ConfigDamage::kOpenListItem) return goodCopy;
+  const CParsedProfile copy = Parse(goodCopy);
+  const CParsedProfile* sound = goodCopy.empty() ? nullptr : &copy;
+  const std::string closed = WithLastLineClosed(Parse(file), sound);
+  if (damage == ConfigDamage::kOpenListItem) return closed;
+  return WithKeysOf(Parse(closed), copy);
 }
 
 CConfigKeeper::CConfigKeeper(IProfileStore& profile, IConfigFiles& files, ILogFileSystem* log,
@@ -176,21 +291,22 @@ ConfigDamage CConfigKeeper::RestoreIfDamaged() {
   const bool exists = m_files.Read(m_strFile, bytes);
   const bool copySound =
       m_files.Read(GoodCopyPath(), copy) && FindConfigDamage(true, copy, "") == ConfigDamage::kNone;
-  const ConfigDamage damage = FindConfigDamage(exists, bytes, copySound ? copy : "");
-  if (damage == ConfigDamage::kNone || !copySound) return damage;
+  if (!copySound) copy.clear();
+  const ConfigDamage damage = FindConfigDamage(exists, bytes, copy);
+  if (damage == ConfigDamage::kNone) return damage;
+  // Only a cut list item is mended without the copy; everything else needs it.
+  if (copy.empty() && damage != ConfigDamage::kOpenListItem) return damage;
   // What was there stays readable beside it, in case it held anything worth keeping.
   if (damage != ConfigDamage::kMissing && damage != ConfigDamage::kEmpty)
     m_files.WriteThrough(m_strFile + kDamagedCopySuffix, bytes);
-  if (!WriteAtomically(m_strFile, copy)) return damage;
+  if (!WriteAtomically(m_strFile, RepairedConfig(damage, bytes, copy))) return damage;
   if (m_pLog) {
-    const int64_t seconds = ((m_pLog->LocalNow() % 86400) + 86400) % 86400;
-    char clock[16];
-    std::snprintf(clock, sizeof clock, "%02d:%02d:%02d ", static_cast<int>(seconds / 3600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    const std::string clock = LogClock(m_pLog->LocalNow());
     const std::string name = PlainName(m_strFile);
-    AppendLog(*m_pLog,
-              clock + name + DamageText(damage) + ",已从" + PlainName(GoodCopyPath()) + "恢复\r\n",
-              kLogFolder, kConfigLogPrefix);
+    std::string action = ",已从" + PlainName(GoodCopyPath()) + "恢复";
+    if (damage == ConfigDamage::kLacksKeys) action = ",已从" + PlainName(GoodCopyPath()) + "补回所缺的键";
+    if (damage == ConfigDamage::kOpenListItem) action = ",已去掉列表中未写完的最后一项";
+    AppendLog(*m_pLog, clock + name + DamageText(damage) + action + "\r\n", kLogFolder, kConfigLogPrefix);
   }
   return damage;
 }

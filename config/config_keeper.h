@@ -27,14 +27,23 @@ extern const char kGoodCopySuffix[];     // ".bak": .\tavrick.cfg.bak
 extern const char kDamagedCopySuffix[];  // ".damaged": a restored file's damaged bytes are kept here
 extern const char kConfigLogPrefix[];    // "cfg": log\cfgYYYY_MM_DD.txt
 
-enum class ConfigDamage { kNone, kMissing, kEmpty, kNoSection, kCut };
+enum class ConfigDamage { kNone, kMissing, kEmpty, kNoSection, kCut, kLacksKeys, kOpenListItem };
 
-// Why the file cannot be trusted next to this good copy (kNone: it can). Beyond missing, empty
-// (blanks only) and section-less, a file is cut when it holds a NUL byte, lacks a section or key
-// that the copy holds (the program never deletes keys), or ends without a line break in a value
-// that the copy's value for that key continues. A file saved as UTF-16 (with its byte-order
-// mark) is taken as sound.
+// Why the file cannot be trusted as it is next to this good copy (kNone: it can). Missing,
+// empty (blanks only), section-less, and cut (a NUL byte, or ending without a line break in a
+// value that the copy's value for that key continues) files are replaced by the copy. A file
+// that only lacks sections or keys the copy holds (the program never deletes keys: an
+// administrator did, or a cut fell at a line's end) gets those keys back from the copy, unless
+// it also ends inside another value, which may be cut. A file that ends without a line break
+// inside an address list value (ipfilterlst, ipouterlst) that the copy does not hold as it is
+// may have lost the end of its last item, which can then read as another entry (61.0.0.0|0|5分钟
+// without its exact mark "|0"): that item is dropped. A file saved as UTF-16 (with its
+// byte-order mark) is taken as sound. Without a copy only the first cases can be told.
 ConfigDamage FindConfigDamage(bool exists, const std::string& file, const std::string& goodCopy);
+
+// What a file with this damage becomes: the copy, or for kLacksKeys and kOpenListItem the file
+// mended as described above (every line then ends with CR LF).
+std::string RepairedConfig(ConfigDamage damage, const std::string& file, const std::string& goodCopy);
 
 // A profile store over another one that keeps the good copy of one file up to date.
 class CConfigKeeper : public IProfileStore {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "config/config_keeper.h"
+
 const char kLogFolder[] = ".\\log";
 const char kWatchLogPrefix[] = "vr";
 
@@ -60,13 +62,23 @@ void AppendLog(ILogFileSystem& fs, const std::string& text, const std::string& f
   fs.AppendToFile(Join(folder, name), text);
 }
 
+std::string LogClock(int64_t localSeconds) {
+  const int64_t seconds = ((localSeconds % kSecondsPerDay) + kSecondsPerDay) % kSecondsPerDay;
+  char clock[16];
+  std::snprintf(clock, sizeof clock, "%02d:%02d:%02d ", static_cast<int>(seconds / 3600),
+                static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+  return clock;
+}
+
 int FileAgeDays(ILogFileSystem& fs, const std::string& path) {
   int64_t written = 0;
   if (!fs.LastWriteLocal(path, written)) return 0;
   return static_cast<int>((fs.LocalNow() - written) / kSecondsPerDay);
 }
 
-void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days) {
+namespace {
+
+void DeleteOldFilesBelow(ILogFileSystem& fs, const std::string& folder, int days) {
   std::vector<CFolderEntry> entries;
   if (!fs.ListFolder(folder, entries)) return;
   for (const CFolderEntry& entry : entries) {
@@ -77,9 +89,21 @@ void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days) {
     if (!entry.bDirectory) {
       if (FileAgeDays(fs, path) >= days) fs.RemoveFile(path);
     } else if (entry.strName.empty() || entry.strName[0] != '.') {
-      DeleteOldFiles(fs, path, days);
+      DeleteOldFilesBelow(fs, path, days);
     }
   }
+}
+
+}  // namespace
+
+void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days) {
+  // The folder itself may have been replaced by a junction to anywhere (the system folder
+  // included): deleting "old files" there would delete whatever lives there.
+  if (fs.IsReparsePoint(folder)) {
+    AppendLog(fs, LogClock(fs.LocalNow()) + folder + "是联接或符号链接,未清理旧日志\r\n", folder, kConfigLogPrefix);
+    return;
+  }
+  DeleteOldFilesBelow(fs, folder, days);
 }
 
 std::string LogCleanupFolder(const std::string& programFolder) { return Join(programFolder, "log\\"); }

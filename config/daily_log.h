@@ -22,6 +22,9 @@ class ILogFileSystem {
   // Last-write time of a file or folder; false when it cannot be opened or read.
   virtual bool LastWriteLocal(const std::string& path, int64_t& seconds) = 0;
   virtual bool RemoveFile(const std::string& path) = 0;
+  // Whether the file or folder itself is a junction or symbolic link (a trailing backslash
+  // is ignored); false when it is not there.
+  virtual bool IsReparsePoint(const std::string& path) = 0;
   virtual int64_t LocalNow() = 0;
 };
 
@@ -30,6 +33,8 @@ extern const char kWatchLogPrefix[];  // "vr"
 
 // prefix + local date "%Y_%m_%d" + ".txt"
 std::string LogFileName(const std::string& prefix, int64_t localSeconds);
+// The time of day "HH:MM:SS " that begins a line of the program's own notes.
+std::string LogClock(int64_t localSeconds);
 
 // Appends the text to folder\<prefix><date>.txt, creating the folder (one level) and the file
 // when missing. Every failure is swallowed: the text is then lost.
@@ -40,7 +45,8 @@ int FileAgeDays(ILogFileSystem& fs, const std::string& path);
 
 // Deletes every file at least `days` old here and in every sub-folder whose name does not
 // begin with a dot. Junctions and symbolic links are left alone, so the walk never leaves the
-// folder. Unreadable folders and failed deletions are passed over.
+// folder; when the folder itself is one, nothing is deleted at all and a note saying so goes
+// to the day's "cfg" log in that folder. Unreadable folders and failed deletions are passed over.
 void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days);
 
 // The folder the daily clean-up works on: the program's folder, "\log\".

@@ -70,6 +70,14 @@ bool CWin32LogFileSystem::LastWriteLocal(const std::string& path, int64_t& secon
 
 bool CWin32LogFileSystem::RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != FALSE; }
 
+bool CWin32LogFileSystem::IsReparsePoint(const std::string& path) {
+  // With a trailing backslash the name would be taken as the folder the link leads to.
+  std::string name = path;
+  while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+  const DWORD attributes = GetFileAttributesA(name.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 int64_t CWin32LogFileSystem::LocalNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);

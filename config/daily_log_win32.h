@@ -11,5 +11,6 @@ class CWin32LogFileSystem : public ILogFileSystem {
   bool ListFolder(const std::string& folder, std::vector<CFolderEntry>& entries) override;
   bool LastWriteLocal(const std::string& path, int64_t& seconds) override;
   bool RemoveFile(const std::string& path) override;
+  bool IsReparsePoint(const std::string& path) override;
   int64_t LocalNow() override;
 };

@@ -1,6 +1,7 @@
 #include "driver/driver_link.h"
 
 #include <algorithm>
+#include <array>
 #include <mutex>
 #include <vector>
 
@@ -14,6 +15,7 @@ std::atomic<int32_t> g_bAdding{0};
 std::atomic<int32_t> g_bRemoving{0};
 std::atomic<int32_t> g_bDriverIdle{0};
 std::atomic<int32_t> g_bMonitorPaused{0};
+std::atomic<bool> g_bDriverHonoursExact{false};
 
 _CPacketSnapshot g_PacketBuffer{};
 
@@ -174,12 +176,19 @@ int SetPingRule(const _CPingRule* rule) {
 
 int QueryDriverStatus(_CDriverStatus* status) {
   *status = _CDriverStatus{};
-  CDriverStatusWire out = EncodeDriverStatus(*status);
+  g_bDriverHonoursExact = false;
+  std::array<uint8_t, kDriverStatusReplySize> out{};
   uint32_t returned = 0;
   if (!Request(kIoctlQuery, nullptr, 0, out.data(), static_cast<uint32_t>(out.size()), &returned)) {
-    return 0;
+    // A driver may insist on the exact size of its status: ask as it expects.
+    out.fill(0);
+    returned = 0;
+    if (!Request(kIoctlQuery, nullptr, 0, out.data(), static_cast<uint32_t>(kDriverStatusSize), &returned)) {
+      return 0;
+    }
   }
   *status = DecodeDriverStatus(out.data());
+  g_bDriverHonoursExact = returned >= kDriverStatusReplySize && GetLe32(&out[kDriverStatusSize]) == kExactMatchMark;
   return 1;
 }
 

@@ -22,6 +22,10 @@ extern std::atomic<int32_t> g_bRemoving;
 extern std::atomic<int32_t> g_bDriverIdle;
 // The packet list's pause switch; cleared whenever protection is marked running.
 extern std::atomic<int32_t> g_bMonitorPaused;
+// Whether the driver matches a blocked entry marked kExactMatchMark by its address alone, as
+// the last status reply said. False until a driver said so: the vendor's driver never does
+// (it reads every 0 octet as a wildcard), our stand-in does.
+extern std::atomic<bool> g_bDriverHonoursExact;
 
 // The single snapshot buffer of the process (cleared at main window initialisation).
 extern _CPacketSnapshot g_PacketBuffer;
@@ -44,6 +48,9 @@ int RemoveAllBlocks();
 int AddException(const _CIPOuter* entry);
 int RemoveException(const _CIPOuter* entry);
 int SetPingRule(const _CPingRule* rule);
+// Asks with room for one word after the 8-byte status: a driver that honours the exact mark
+// writes the mark there; the vendor's driver writes only the status. A driver that refuses
+// the larger buffer is asked again with exactly 8 bytes. Sets g_bDriverHonoursExact.
 int QueryDriverStatus(_CDriverStatus* status);
 int FetchPackets(_CPacketSnapshot* snapshot);
 

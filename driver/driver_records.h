@@ -23,6 +23,9 @@ constexpr uint32_t kFetchPackets = 3;
 constexpr std::size_t kIpOuterSize = 8;
 constexpr std::size_t kIpFilterSize = 28;
 constexpr std::size_t kDriverStatusSize = 8;
+// The status query's output buffer: the status, then room for the exact-match mark that a
+// driver honouring it writes (offset 8).
+constexpr std::size_t kDriverStatusReplySize = kDriverStatusSize + 4;
 constexpr std::size_t kPingRuleSize = 36;
 constexpr std::size_t kPacketInfoSize = 84;
 constexpr int kPacketSlots = 20000;

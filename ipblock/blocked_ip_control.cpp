@@ -13,6 +13,8 @@ const char kChooseRelease[] = "请选择要解除的IP!";
 const char kCountNotNumber[] = "访问次数必须输入数字";
 const char kMbNotNumber[] = "被下载 流量必须输入数字";
 const char kSaved[] = "保存完毕!";
+const char kDurationKept[] = "未选择屏蔽时间,自动屏蔽时间仍为";
+const char kDurationKeptEnd[] = "。";
 }  // namespace ipfiltermsg
 
 namespace {
@@ -20,7 +22,7 @@ constexpr int kHighestPort = 65535;
 }  // namespace
 
 void CBlockedIpControl::Init() {
-  m_strSelKey.clear();
+  m_selection = CSelection();
   m_bAutoScroll = true;
   Rebuild();
   std::vector<std::string> labels;
@@ -45,7 +47,7 @@ void CBlockedIpControl::Rebuild() {
   m_rows = BuildBlockedRows(g_pIpFilterList);
   g_strFilterCount = std::to_string(g_pIpFilterList.size());
   m_view.ShowRows(m_rows, m_bAutoScroll);
-  m_view.SelectRow(FindRowByKey(m_rows, m_strSelKey));
+  m_view.SelectRow(m_selection.bAny ? FindRowOf(m_rows, m_selection.dwIp, m_selection.dwPort) : -1);
   RebaseReportedRows(AlertRows(m_rows));
 }
 
@@ -123,8 +125,14 @@ void CBlockedIpControl::SaveSettings() {
   }
   CSettings& settings = *m_services.pSettings;
   settings.pingin = settings.pingout = m_view.PingBan();
-  SaveBlockSettings(settings, m_view.CheckedDuration(), count, mb, *m_services.pStore);
-  m_view.Show(ipfiltermsg::kSaved);
+  // No radio checked (the file named a label none of them has): the duration stays as it was
+  // instead of becoming an empty label, which would make every automatic block last a second.
+  const std::string checked = m_view.CheckedDuration();
+  const std::string label = checked.empty() ? settings.sysicetimer : checked;
+  SaveBlockSettings(settings, label, count, mb, *m_services.pStore);
+  m_view.Show(checked.empty() ? std::string(ipfiltermsg::kSaved) + ipfiltermsg::kDurationKept + label +
+                                    ipfiltermsg::kDurationKeptEnd
+                              : std::string(ipfiltermsg::kSaved));
   ApplyPing();
 }
 
@@ -143,7 +151,8 @@ void CBlockedIpControl::AutoScrollChanged() { m_bAutoScroll = m_view.AutoScroll(
 
 void CBlockedIpControl::RowClicked() {
   const int mark = m_view.SelectionMark();
-  if (mark >= 0 && mark < static_cast<int>(m_rows.size())) m_strSelKey = m_rows[mark].strKey;
+  if (mark >= 0 && mark < static_cast<int>(m_rows.size()))
+    m_selection = {true, m_rows[mark].dwIp, m_rows[mark].dwPort};
 }
 
 void CBlockedIpControl::EnterPressed(BlockedField field) {

@@ -21,6 +21,10 @@ extern const char kChooseRelease[];     // "请选择要解除的IP!"
 extern const char kCountNotNumber[];    // "访问次数必须输入数字"
 extern const char kMbNotNumber[];       // "被下载 流量必须输入数字"
 extern const char kSaved[];             // "保存完毕!"
+// After kSaved when no duration was checked (a label without radio, such as "30分钟", came from
+// the file): "未选择屏蔽时间,自动屏蔽时间仍为", the label kept, "。"
+extern const char kDurationKept[];
+extern const char kDurationKeptEnd[];
 }  // namespace ipfiltermsg
 
 // Fields of the window that the decisions enable, focus or read.
@@ -94,8 +98,14 @@ class CBlockedIpControl {
   // Timer 0 (20 s): rebuild and ping rule; 1 (40 s): block alert; 2 (120 s): remote commands.
   void OnTimer(int timer);
 
+  // The entry of the row last clicked, which a rebuild selects again.
+  struct CSelection {
+    bool bAny = false;
+    uint32_t dwIp = 0;
+    uint32_t dwPort = 0;
+  };
   const std::vector<CBlockedListRow>& Rows() const { return m_rows; }
-  const std::string& SelectionKey() const { return m_strSelKey; }
+  const CSelection& Selection() const { return m_selection; }
 
  private:
   void ApplyPing();
@@ -104,7 +114,7 @@ class CBlockedIpControl {
   IBlockedIpView& m_view;
   CBlockedIpServices m_services;
   std::vector<CBlockedListRow> m_rows;  // the list's rows as shown
-  std::string m_strSelKey;
+  CSelection m_selection;
   bool m_bAutoScroll = true;
   int m_nRowsBeforeAdd = 0;
 };

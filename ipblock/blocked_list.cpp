@@ -44,21 +44,9 @@ std::vector<CBlockedListRow> BuildBlockedRows(const CIpFilterList& table) {
   return rows;
 }
 
-namespace {
-
-std::string Trimmed(const std::string& text) {
-  const size_t first = text.find_first_not_of(" \t");
-  if (first == std::string::npos) return std::string();
-  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-}  // namespace
-
-int FindRowByKey(const std::vector<CBlockedListRow>& rows, const std::string& key) {
-  const std::string wanted = Trimmed(key);
-  if (wanted.empty()) return -1;
+int FindRowOf(const std::vector<CBlockedListRow>& rows, uint32_t ip, uint32_t port) {
   for (size_t i = 0; i < rows.size(); ++i)
-    if (Trimmed(rows[i].strKey) == wanted) return static_cast<int>(i);
+    if (rows[i].dwIp == ip && rows[i].dwPort == port) return static_cast<int>(i);
   return -1;
 }
 

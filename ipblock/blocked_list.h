@@ -47,9 +47,10 @@ std::string BlockedRowKey(const std::string& dottedIp, const std::string& portTe
 CBlockedListRow MakeBlockedRow(const _CIPFilter& entry, int rowNumber);
 // Every entry whose action is "add", in table order, numbered from 0.
 std::vector<CBlockedListRow> BuildBlockedRows(const CIpFilterList& table);
-// The first row whose key equals this one, blanks at both ends ignored; -1 for an empty key
-// or when no row has it.
-int FindRowByKey(const std::vector<CBlockedListRow>& rows, const std::string& key);
+// The first row of the entry with this address and port (as the table holds them); -1 when no
+// row has them. The key text is no way to find a row: "1.2.3.4" with port 80 and "1.2.3.48"
+// with port 0 both give "1.2.3.480".
+int FindRowOf(const std::vector<CBlockedListRow>& rows, uint32_t ip, uint32_t port);
 // The rows as the automatic-block alert reads them.
 std::vector<CBlockedRow> AlertRows(const std::vector<CBlockedListRow>& rows);
 // The table's rows for the alert, in list order.

@@ -7,7 +7,7 @@
 #include "config/ini_access.h"
 
 int32_t g_nReportedRows = 0;
-uint64_t g_nReportedSerial = 0;
+std::set<uint64_t> g_ReportedSerials;
 std::string g_strBlockedIps;
 int64_t g_tLastBlockAlert = 0;
 const char kBlockAlertPrefix[] = "IP地址：";
@@ -82,9 +82,11 @@ void SaveBlockSettings(CSettings& settings, const std::string& label, int count,
 
 namespace {
 
+bool Seen(const CBlockedRow& row) { return g_ReportedSerials.count(row.nSerial) != 0; }
+
 void LookedAt(const std::vector<CBlockedRow>& rows) {
   g_nReportedRows = static_cast<int32_t>(rows.size());
-  if (!rows.empty() && rows.back().nSerial > g_nReportedSerial) g_nReportedSerial = rows.back().nSerial;
+  for (const CBlockedRow& row : rows) g_ReportedSerials.insert(row.nSerial);
 }
 
 }  // namespace
@@ -92,16 +94,18 @@ void LookedAt(const std::vector<CBlockedRow>& rows) {
 void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
                       const std::function<void(const std::string&)>& dispatch) {
   if (g_nReportedRows < 0) g_nReportedRows = 0;
-  const int32_t n = static_cast<int32_t>(rows.size());
+  std::vector<const CBlockedRow*> fresh;
+  for (const CBlockedRow& row : rows)
+    if (!Seen(row)) fresh.push_back(&row);
   if (!ipfilterchk) {
     // Switched off: nothing piles up to be sent in one go when the switch comes back on.
     g_strBlockedIps.clear();
-    if (n > g_nReportedRows) LookedAt(rows);
+    if (!fresh.empty()) LookedAt(rows);
     return;
   }
-  if (n <= g_nReportedRows) return;
-  const std::string firstNewType = rows[g_nReportedRows].strType;
-  for (int32_t i = g_nReportedRows; i < n; ++i) g_strBlockedIps += rows[i].strIp + ",";
+  if (fresh.empty()) return;
+  const std::string firstNewType = fresh.front()->strType;
+  for (const CBlockedRow* row : fresh) g_strBlockedIps += row->strIp + ",";
   LookedAt(rows);
   if (now - g_tLastBlockAlert <= 60) return;
   if (firstNewType != "0") return;
@@ -113,8 +117,9 @@ void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ip
 void MarkRowsReported(const std::vector<CBlockedRow>& rows) { LookedAt(rows); }
 
 void RebaseReportedRows(const std::vector<CBlockedRow>& rows) {
-  int32_t seen = 0;
+  std::set<uint64_t> listed;
   for (const CBlockedRow& row : rows)
-    if (row.nSerial <= g_nReportedSerial) ++seen;
-  g_nReportedRows = seen;
+    if (Seen(row)) listed.insert(row.nSerial);
+  g_ReportedSerials.swap(listed);
+  g_nReportedRows = static_cast<int32_t>(g_ReportedSerials.size());
 }

@@ -3,6 +3,7 @@
 // alert on automatic blocks. Everything runs in window timers on the user-interface thread.
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,12 +57,13 @@ struct CBlockedRow {
   uint64_t nSerial = 0;  // the entry's creation serial (rows stand in table order)
 };
 
-// How many rows of the list the alert has looked at. The rows are in table order, which is the
-// order of creation, so the count is kept as the serial of the newest row looked at too: a row
-// below it that expires or is released lowers the count at the next rebuild, and later rows are
-// never taken for rows already seen.
+// How many rows of the list the alert has looked at, and which entries they show (their
+// creation serials). A row is new to the alert while its entry's serial is not among these,
+// wherever it stands in the list: the list may show a row added by hand before an automatic
+// entry that the next rebuild brings in below it, and that entry is new all the same. The
+// serials of entries no longer listed are dropped at each rebuild.
 extern int32_t g_nReportedRows;
-extern uint64_t g_nReportedSerial;
+extern std::set<uint64_t> g_ReportedSerials;
 extern std::string g_strBlockedIps;
 extern int64_t g_tLastBlockAlert;
 extern const char kBlockAlertPrefix[];  // "IP地址："

@@ -80,19 +80,33 @@ bool IsIpProtected(uint32_t ip) {
                      [&](const std::string& own) { return InetAddr(own) == ip; });
 }
 
+namespace {
+
+// An exception, the service host or an own address among what the entry blocks when the
+// driver reads it as exact (its address alone) or as a pattern (0 octets are wildcards).
+bool CoversProtected(uint32_t entryIp, bool exact) {
+  for (const auto& e : g_pIpOuterList)
+    if (BlockMeetsPattern(entryIp, exact, e->dwIp)) return true;
+  if (BlockCovers(entryIp, exact, g_dwServiceIp)) return true;
+  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(), [&](const std::string& own) {
+    const uint32_t ip = InetAddr(own);
+    return ip != 0 && BlockCovers(entryIp, exact, ip);
+  });
+}
+
+}  // namespace
+
 bool IsBlockProtected(const _CIPFilter& entry) {
+  // Every host on every port, whatever the type: the whole server would be cut off.
+  if (entry.dwIp == 0 && entry.dwPort == 0) return true;
   // A port-only block (address 0.0.0.0 with a port, the manual block's "指定PORT" alone)
   // closes one port of this server to everybody on purpose: it is checked as the one value
   // it names, not as a pattern covering the server itself.
-  if (entry.dwIp == 0 && entry.dwPort != 0) return IsIpProtected(0);
-  const bool exact = IsExactEntry(entry);
-  for (const auto& e : g_pIpOuterList)
-    if (BlockMeetsPattern(entry.dwIp, exact, e->dwIp)) return true;
-  if (BlockCovers(entry.dwIp, exact, g_dwServiceIp)) return true;
-  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(), [&](const std::string& own) {
-    const uint32_t ip = InetAddr(own);
-    return ip != 0 && BlockCovers(entry.dwIp, exact, ip);
-  });
+  if (entry.dwIp == 0) return IsIpProtected(0);
+  if (!IsExactEntry(entry)) return CoversProtected(entry.dwIp, false);
+  // The mark holds only on a driver that said it honours it; any other driver (the vendor's)
+  // may read the entry's 0 octets as wildcards, so both readings must be safe.
+  return CoversProtected(entry.dwIp, true) || (!g_bDriverHonoursExact && CoversProtected(entry.dwIp, false));
 }
 
 BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,

@@ -66,7 +66,10 @@ bool IsIpFiltered(uint32_t ip);                 // exact address, any port
 bool IsIpProtected(uint32_t ip);
 // The same protections measured against every address the entry would really block: an
 // exception sharing an address with it, or the service host or an own address inside it.
-// A port-only block (0.0.0.0 with a port) is checked as its own value, like IsIpProtected.
+// An entry marked exact is measured as its address alone only while the driver has said it
+// honours the mark (g_bDriverHonoursExact); otherwise as that address and as the pattern its
+// 0 octets make. A port-only block (0.0.0.0 with a port) is checked as its own value, like
+// IsIpProtected; 0.0.0.0 with port 0 (every host, every port) is always protected.
 bool IsBlockProtected(const _CIPFilter& entry);
 
 // The single add path for blocks by hand (type 1) and automatic ones (type 0).

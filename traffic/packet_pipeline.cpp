@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/crt_text.h"
+#include "driver/driver_link.h"
 #include "traffic/ip_stats.h"
 
 std::atomic<bool> g_bRefill{true};
@@ -60,6 +61,10 @@ bool CPacketPipeline::StatsStep(const std::vector<std::string>& localIps) {
 
 bool CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows) {
   CLockPortGuard guard(m_lock);
+  if (m_bListCatchUp.exchange(false)) {
+    // Never back onto slots the list took already: it would stop there as at a batch's end.
+    g_nListCursor = g_bRefill ? kPacketSlots : std::max(g_nListCursor.load(), g_nStatsCursor.load());
+  }
   if (!g_bMonitorShown) {
     if (pageHasRows) clearPage();
     return false;
@@ -74,6 +79,16 @@ bool CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>
   m_buffer.SetListTaken(i, 1);
   sink(copy);
   g_nListCursor = i + 1;
+  return true;
+}
+
+bool ToggleMonitorPause(CPacketPipeline& pipeline) {
+  if (g_bMonitorPaused) {
+    pipeline.CatchUpList();
+    g_bMonitorPaused = 0;
+    return false;
+  }
+  g_bMonitorPaused = 1;
   return true;
 }
 

@@ -39,6 +39,9 @@ class CPacketPipeline {
   // Hands one record of the batch to the page while it is shown (true); clears the page when
   // it is not. It never ends a batch: the statistics consumer does.
   bool ListStep(const PageSink& sink, const std::function<void()>& clearPage, bool pageHasRows);
+  // At its next step the list takes up where the counting is, so after a pause it shows
+  // current packets (or waits for the next batch when the counting has used this one up).
+  void CatchUpList() { m_bListCatchUp = true; }
 
  private:
   bool SlotEndsBatch(int i, bool forList) const;
@@ -48,7 +51,14 @@ class CPacketPipeline {
   Fetch m_fetch;
   DriverIdle m_idle;
   bool m_bBatchListable = false;  // the buffer holds the last accepted batch with packets
+  std::atomic<bool> m_bListCatchUp{false};
 };
+
+// "停止监视" / "开始监视": toggles the packet list's pause (g_bMonitorPaused) and returns whether
+// it is paused now. Pausing stops the list only: the batch stays with the statistics, which
+// count every packet whether the list runs or not (asking for a new batch here would drop
+// the packets not counted yet). Resuming lets the list catch up with the counting.
+bool ToggleMonitorPause(CPacketPipeline& pipeline);
 
 // How a consumer thread waits. While it is taking records it holds a fine system timer, so
 // that a wait of a few milliseconds lasts that long and not a whole timer tick.

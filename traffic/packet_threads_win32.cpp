@@ -10,6 +10,7 @@
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/packet_pipeline.h"
+#include "traffic/packet_waits.h"
 #include "ui/window_post_win32.h"
 
 std::atomic<long> CPacketRow::s_nInFlight{0};
@@ -22,26 +23,36 @@ class CPacketMutexLock : public IPacketLock {
   void Unlock() override { ReleaseMutex(g_hPacketMutex); }
 };
 
-// A consumer's waits: its own wake event (auto-reset, so a signal given while it works is
-// kept for its next wait) and its share of the 1 ms system timer, which Windows counts per
-// caller. Without the fine timer a 3 ms wait lasts a whole tick (15.6 ms) on a stock server.
-class CConsumerWaits : public IPacketWaits {
+// Not in every SDK's headers: a waitable timer whose due times are kept to the high-resolution
+// clock instead of the system tick (Windows 10 1803 and later; older systems refuse the flag).
+constexpr DWORD kCreateWaitableTimerHighResolution = 0x00000002;
+
+// A consumer's timers: its own wake event (auto-reset, so a signal given while it works is kept
+// for its next wait), its own high-resolution waitable timer where the system makes one, and
+// otherwise its share of the 1 ms system timer, which Windows counts per caller.
+class CConsumerTimers : public IConsumerTimers {
  public:
-  CConsumerWaits() : m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+  CConsumerTimers()
+      : m_hWake(CreateEventA(nullptr, FALSE, FALSE, nullptr)),
+        m_hTimer(CreateWaitableTimerExW(nullptr, nullptr, kCreateWaitableTimerHighResolution, TIMER_ALL_ACCESS)) {}
   void Wake() { SetEvent(m_hWake); }
-  void HoldFineTimer(bool hold) override {
-    if (hold == m_bHeld) return;
-    if (hold) {
-      m_bHeld = timeBeginPeriod(1) == TIMERR_NOERROR;
-    } else {
-      timeEndPeriod(1);
-      m_bHeld = false;
+  bool HasHighResolutionTimer() override { return m_hTimer != nullptr; }
+  void WaitHighResolution(int milliseconds) override {
+    LARGE_INTEGER due;
+    due.QuadPart = -10000LL * milliseconds;  // relative, in 100 ns units
+    if (!SetWaitableTimer(m_hTimer, &due, 0, nullptr, nullptr, FALSE)) {
+      Sleep(milliseconds);
+      return;
     }
+    // Bounded all the same: the timer can only be late by a tick or so.
+    WaitForSingleObject(m_hTimer, static_cast<DWORD>(milliseconds) + 100);
   }
-  void Pause(int milliseconds) override { Sleep(static_cast<DWORD>(milliseconds)); }
-  void WaitForBatch(int milliseconds) override {
+  bool BeginFinePeriod() override { return timeBeginPeriod(1) == TIMERR_NOERROR; }
+  void EndFinePeriod() override { timeEndPeriod(1); }
+  void Sleep(int milliseconds) override { ::Sleep(static_cast<DWORD>(milliseconds)); }
+  void WaitForWake(int milliseconds) override {
     if (m_hWake == nullptr) {
-      Sleep(static_cast<DWORD>(milliseconds));
+      ::Sleep(static_cast<DWORD>(milliseconds));
       return;
     }
     WaitForSingleObject(m_hWake, static_cast<DWORD>(milliseconds));
@@ -49,7 +60,7 @@ class CConsumerWaits : public IPacketWaits {
 
  private:
   HANDLE m_hWake;
-  bool m_bHeld = false;  // touched by the owning consumer thread only
+  HANDLE m_hTimer;
 };
 
 CPacketMutexLock g_packetLock;
@@ -58,8 +69,10 @@ CPacketPipeline g_pipeline(
     [] { return g_bDriverIdle != 0; });
 // Written by the user-interface thread, read by the list feeder.
 std::atomic<HWND> g_hPacketPage{nullptr};
-CConsumerWaits g_statsWaits;
-CConsumerWaits g_listWaits;
+CConsumerTimers g_statsTimers;
+CConsumerTimers g_listTimers;
+CPacedWaits g_statsWaits(g_statsTimers);
+CPacedWaits g_listWaits(g_listTimers);
 
 DWORD WINAPI ReaderThread(LPVOID) {
   if (g_hDevice.load() == kInvalidDevice) {
@@ -106,8 +119,14 @@ void Start(LPTHREAD_START_ROUTINE body) {
 }  // namespace
 
 void WakePacketConsumers() {
-  g_statsWaits.Wake();
-  g_listWaits.Wake();
+  g_statsTimers.Wake();
+  g_listTimers.Wake();
+}
+
+bool TogglePacketListPause() {
+  const bool paused = ToggleMonitorPause(g_pipeline);
+  WakePacketConsumers();
+  return paused;
 }
 
 void StartPacketThreads(HWND page) {

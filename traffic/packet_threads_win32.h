@@ -31,3 +31,7 @@ void StartPacketThreads(HWND page);
 // Wakes both consumers now instead of at the next batch with packets (at most a second
 // later): for a change they should see at once, such as the monitor shown, hidden or paused.
 void WakePacketConsumers();
+
+// The traffic monitor's pause button: ToggleMonitorPause on the process's pipeline, then both
+// consumers are woken. True when the list is paused now.
+bool TogglePacketListPause();

@@ -99,14 +99,8 @@ void CWatchMainDlg::OnShown(bool shown) {
 bool CWatchMainDlg::OnCommand(int id, int notifyCode) {
   switch (id) {
     case IDC_WATCH_PAUSE:
-      if (g_bMonitorPaused) {
-        g_bMonitorPaused = 0;
-      } else {
-        g_bMonitorPaused = 1;
-        g_bRefill = true;
-      }
+      TogglePacketListPause();
       ShowPauseFace();
-      WakePacketConsumers();
       return true;
     case IDC_WATCH_ARRIVING:
     case IDC_WATCH_LEAVING:

@@ -7,6 +7,12 @@
 
 namespace {
 HINSTANCE g_hResourceModule = nullptr;
+
+bool IsOwnerDrawnButton(HWND control) {
+  char cls[16] = {};
+  if (control == nullptr || !GetClassNameA(control, cls, sizeof cls) || lstrcmpiA(cls, "Button") != 0) return false;
+  return (GetWindowLongPtrA(control, GWL_STYLE) & BS_TYPEMASK) == BS_OWNERDRAW;
+}
 }  // namespace
 
 void SetResourceModule(HINSTANCE module) { g_hResourceModule = module; }
@@ -143,6 +149,9 @@ INT_PTR CDialog::Dispatch(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam)
     case WM_INITDIALOG:
       return OnInitDialog();
     case WM_COMMAND:
+      // An owner-drawn button follows the click of a double click with BN_DOUBLECLICKED: a
+      // handler acting on both would undo its own toggle (pause, then resume at once).
+      if (HIWORD(wParam) == BN_DOUBLECLICKED && IsOwnerDrawnButton(reinterpret_cast<HWND>(lParam))) return TRUE;
       return OnCommand(LOWORD(wParam), HIWORD(wParam)) ? TRUE : FALSE;
     case WM_TIMER:
       OnTimer(wParam);

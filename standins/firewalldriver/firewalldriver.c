@@ -458,6 +458,12 @@ static NTSTATUS Control(ULONG code, UCHAR* buf, ULONG inSize, ULONG outSize, ULO
         s.nReady = 1;
         RtlCopyMemory(buf, &s, sizeof s);
         *info = sizeof s;
+        /* Room after the status: say that entries marked exact are matched exactly. */
+        if (outSize >= sizeof s + sizeof(ULONG)) {
+          const ULONG mark = FW_EXACT_MARK;
+          RtlCopyMemory(buf + sizeof s, &mark, sizeof mark);
+          *info = sizeof s + sizeof mark;
+        }
         return STATUS_SUCCESS;
       }
       if (inSize == 4 && ReadUlong(buf) == 3) {

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "common/clock.h"
 #include "config/daily_log.h"
+#include "common/crt_text.h"
 #include "config/ini_access.h"
+#include "config/ip_lists.h"
 #include "config/settings.h"
 
 namespace {
@@ -63,6 +66,7 @@ class CMemoryLog : public ILogFileSystem {
   bool ListFolder(const std::string&, std::vector<CFolderEntry>&) override { return false; }
   bool LastWriteLocal(const std::string&, int64_t&) override { return false; }
   bool RemoveFile(const std::string&) override { return false; }
+  bool IsReparsePoint(const std::string&) override { return false; }
   int64_t LocalNow() override { return 19676 * int64_t(86400) + 3723; }  // 2023-11-15 01:02:03
 };
 
@@ -83,6 +87,14 @@ bool HoldsWhole(const std::string& file, const std::string& line) {
   return at != std::string::npos && (at + line.size() == file.size() || file[at + line.size()] == '\r');
 }
 
+// The value of a key in the file's text ("" when it is not there).
+std::string ValueIn(const std::string& file, const std::string& key) {
+  const size_t at = file.find("\n" + key + "=");
+  if (at == std::string::npos) return std::string();
+  const size_t begin = at + key.size() + 2;
+  return file.substr(begin, file.find_first_of("\r\n", begin) - begin);
+}
+
 TEST(ConfigDamage, WhatCountsAsDamaged) {
   const std::string copy = SavedFile("0", kList);
   EXPECT_EQ(ConfigDamage::kMissing, FindConfigDamage(false, "", copy));
@@ -93,7 +105,8 @@ TEST(ConfigDamage, WhatCountsAsDamaged) {
   EXPECT_EQ(ConfigDamage::kNoSection, FindConfigDamage(true, "[sysi", copy));
   EXPECT_EQ(ConfigDamage::kCut, FindConfigDamage(true, SavedFile("0", kList) + std::string(8, '\0'), copy));
   const std::string whole = SavedFile("0", kList);
-  EXPECT_EQ(ConfigDamage::kCut, FindConfigDamage(true, whole.substr(0, whole.find("[msg]")), copy));
+  // Keys gone at a line's end: an administrator's deletion or a cut there; the copy has them.
+  EXPECT_EQ(ConfigDamage::kLacksKeys, FindConfigDamage(true, whole.substr(0, whole.find("[msg]")), copy));
   EXPECT_EQ(ConfigDamage::kCut, FindConfigDamage(true, whole.substr(0, whole.size() - 20), copy));
   // Sound: the same file, more keys, changed values, a hand edit without a final line break.
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, whole, copy));
@@ -101,8 +114,11 @@ TEST(ConfigDamage, WhatCountsAsDamaged) {
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, SavedFile("0", "1.2.3.4|0|永远"), copy));
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, "[SysIce]\nSysIceTimer = 1小时", "[sysice]\r\nsysicetimer=5分钟\r\n"));
   EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, std::string("\xFF\xFE[\0s\0]\0", 8), copy));
-  // Without a good copy only the plain cases can be told.
-  EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, whole.substr(0, whole.size() - 20), ""));
+  // Without a good copy only the plain cases can be told, and a list value cut short.
+  EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, whole.substr(0, whole.find("[ipouter]") - 5), ""));
+  EXPECT_EQ(ConfigDamage::kOpenListItem, FindConfigDamage(true, whole.substr(0, whole.size() - 20), ""));
+  // A list value without its line break is whole when the copy holds it just so.
+  EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, whole.substr(0, whole.size() - 2), copy));
 }
 
 TEST(ConfigKeeper, EveryCutOfARewriteComesBackWholeAtTheNextLoad) {
@@ -121,9 +137,78 @@ TEST(ConfigKeeper, EveryCutOfARewriteComesBackWholeAtTheNextLoad) {
     const std::string& now = files.files[kCfg];
     ASSERT_TRUE(HoldsWhole(now, "ipfilterlst=" + kList)) << cut;
     ASSERT_TRUE(HoldsWhole(now, "emil=admin@example.com")) << cut;
-    ASSERT_EQ(damage != ConfigDamage::kNone, now == copy) << cut;
+    if (damage == ConfigDamage::kLacksKeys) {
+      // Cut at a line's end: what the rewrite holds stays, the rest comes from the copy.
+      ASSERT_EQ(ConfigDamage::kNone, FindConfigDamage(true, now, copy)) << cut;
+      const size_t written = rewrite.find("onlinetime=5") + std::string("onlinetime=5\r").size();
+      ASSERT_EQ(cut >= written ? "5" : "0", ValueIn(now, "onlinetime")) << cut;
+    } else {
+      ASSERT_EQ(damage != ConfigDamage::kNone, now == copy) << cut;
+    }
     EXPECT_EQ(damage != ConfigDamage::kNone, log.files.size() == 1) << cut;
   }
+}
+
+// A list save that adds a new last item, an automatic block marked exact, cut at every byte:
+// after the load's repair, no item reads as anything but what one of the two saves held, and
+// the new entry is exact or absent, never the pattern 61.*.*.*.
+TEST(ConfigKeeper, NoCutOfAListSaveTurnsAnExactEntryIntoAPattern) {
+  const std::string copy = SavedFile("0", kList);
+  for (const std::string& added : {std::string(",61.0.0.0|0|5分钟|0"), std::string(",61.0.0.0|8080|1个月|0")}) {
+    const std::string rewrite = SavedFile("0", kList + added);
+    for (const bool withCopy : {true, false}) {
+      for (size_t cut = rewrite.find("[ipfilter]"); cut <= rewrite.size(); ++cut) {
+        CMemoryFiles files;
+        if (withCopy) files.files[kCopy] = copy;
+        files.files[kCfg] = rewrite.substr(0, cut);
+        CMemoryProfileStore profile;
+        CConfigKeeper keeper(profile, files, nullptr, kCfg);
+        keeper.RestoreIfDamaged();
+        CManualClock clock;
+        CIpFilterList loaded, whole;
+        DecodeIpFilterList(ValueIn(files.files[kCfg], "ipfilterlst"), clock, loaded);
+        DecodeIpFilterList(kList + added, clock, whole);
+        for (const auto& entry : loaded) {
+          const bool known = std::any_of(whole.begin(), whole.end(), [&](const auto& w) {
+            return w->dwIp == entry->dwIp && w->dwPort == entry->dwPort && w->strTime == entry->strTime &&
+                   w->dwReserved == entry->dwReserved;
+          });
+          ASSERT_TRUE(known) << withCopy << " " << cut << " " << InetNtoa(entry->dwIp) << " " << entry->strTime;
+        }
+        if (cut == rewrite.size()) {
+          ASSERT_EQ(whole.size(), loaded.size());
+          EXPECT_TRUE(IsExactEntry(*loaded.back()));
+        }
+      }
+    }
+  }
+}
+
+// An administrator deleted a key by hand: it comes back from the copy, and everything else the
+// file holds (newer than the copy) stays as it is.
+TEST(ConfigKeeper, AFileThatOnlyLacksKeysGetsJustThoseKeysBack) {
+  CMemoryFiles files;
+  CMemoryLog log;
+  files.files[kCopy] = SavedFile("0", kList) + "[ping]\r\npingin=1\r\n";
+  std::string file = SavedFile("0", "8.8.8.8|0|永远");
+  file.erase(file.find("emil="), std::string("emil=admin@example.com\r\n").size());
+  file.replace(file.find("sysicetimer=5分钟"), std::string("sysicetimer=5分钟").size(), "sysicetimer=1小时");
+  files.files[kCfg] = file;
+  CMemoryProfileStore profile;
+  CConfigKeeper keeper(profile, files, &log, kCfg);
+  EXPECT_EQ(ConfigDamage::kLacksKeys, keeper.RestoreIfDamaged());
+  const std::string& now = files.files[kCfg];
+  EXPECT_EQ("admin@example.com", ValueIn(now, "emil"));
+  EXPECT_EQ("1", ValueIn(now, "pingin"));
+  EXPECT_EQ("8.8.8.8|0|永远", ValueIn(now, "ipfilterlst"));
+  EXPECT_EQ("1小时", ValueIn(now, "sysicetimer"));
+  // Each key in its own section: emil under [msg], pingin under a new [ping].
+  EXPECT_NE(std::string::npos, now.find("[msg]\r\nemil=admin@example.com\r\n[ipfilter]"));
+  EXPECT_NE(std::string::npos, now.find("[ping]\r\npingin=1\r\n"));
+  EXPECT_EQ(ConfigDamage::kNone, FindConfigDamage(true, now, files.files[kCopy]));
+  EXPECT_EQ(file, files.files[kCfg + ".damaged"]);
+  ASSERT_EQ(1u, log.files.size());
+  EXPECT_EQ("01:02:03 tavrick.cfg缺少键,已从tavrick.cfg.bak补回所缺的键\r\n", log.files.begin()->second);
 }
 
 TEST(ConfigKeeper, RestoreIsLoggedAndKeepsTheDamagedBytes) {

@@ -62,6 +62,7 @@ class CMemoryLogFiles : public ILogFileSystem {
     return true;
   }
   bool RemoveFile(const std::string& path) override { return files.erase(path) != 0; }
+  bool IsReparsePoint(const std::string& path) override { return links.count(Trim(path)) != 0; }
   int64_t LocalNow() override { return now; }
 
   void AddFile(const std::string& path, int64_t age) {
@@ -179,6 +180,23 @@ TEST(DeleteOldFiles, JunctionsAndLinksAreNeitherEnteredNorDeleted) {
   EXPECT_EQ((std::set<std::string>{"log\\junction\\system.dll", "log\\sub\\link.txt"}), left);
   EXPECT_FALSE(fs.listed.count("log\\junction"));
   EXPECT_TRUE(fs.listed.count("log\\sub"));
+}
+
+// The log folder itself replaced by a junction (to the system folder, say): nothing in it is
+// deleted, and a note says why.
+TEST(DeleteOldFiles, ALogFolderThatIsItselfAJunctionIsLeftAlone) {
+  CMemoryLogFiles fs;
+  fs.AddFile("app\\log\\system.dll", 500 * kDay);
+  fs.AddFile("app\\log\\sub\\old.txt", 500 * kDay);
+  fs.links = {"app\\log"};
+  fs.now = kMay3 + 3723;
+  DeleteOldFiles(fs, LogCleanupFolder("app"), 0);
+  EXPECT_EQ(1u, fs.files.count("app\\log\\system.dll"));
+  EXPECT_EQ(1u, fs.files.count("app\\log\\sub\\old.txt"));
+  EXPECT_TRUE(fs.listed.empty());
+  const std::string note = "app\\log\\cfg2012_05_03.txt";
+  ASSERT_EQ(1u, fs.files.count(note));
+  EXPECT_EQ("01:02:03 app\\log\\是联接或符号链接,未清理旧日志\r\n", fs.files[note].bytes);
 }
 
 TEST(WatchLog, WrittenOnTheRowAfterTheThreshold) {

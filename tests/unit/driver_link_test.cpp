@@ -28,6 +28,10 @@ class CFakeDevice : public IDevice {
  public:
   std::set<std::string> names{kDeviceName};
   _CDriverStatus status{1, 1};
+  // What follows the status when there is room: the stand-in writes the exact-match mark there;
+  // 0 is a driver like the vendor's, which writes the 8-byte status only.
+  uint32_t wordAfterStatus = 0;
+  bool onlyExactStatusSize = false;  // refuses a status query whose buffer is not 8 bytes
   bool failAll = false;
   bool failClose = false;
   std::set<size_t> failRequests;  // indexes into requests that the driver refuses
@@ -60,10 +64,15 @@ class CFakeDevice : public IDevice {
       flagsDuring.push_back({g_bAdding.load(), g_bRemoving.load(), g_bDriverIdle.load()});
       if (failAll || failRequests.count(requests.size() - 1)) return false;
     }
-    if (code == kIoctlQuery && inSize == 0 && outSize == 8) {
+    if (code == kIoctlQuery && inSize == 0) {
+      if (outSize < 8 || (onlyExactStatusSize && outSize != 8)) return false;
       const auto w = EncodeDriverStatus(status);
       std::memcpy(out, w.data(), 8);
       *returned = 8;
+      if (wordAfterStatus != 0 && outSize >= 12) {
+        PutLe32(static_cast<uint8_t*>(out) + 8, wordAfterStatus);
+        *returned = 12;
+      }
     }
     if (fetch) {
       ++fetchesInDriver;
@@ -243,13 +252,44 @@ TEST_F(DriverLink, StartWithEmptyListsSendsQueryStartRemoveAll) {
   ASSERT_EQ(3u, m_device.requests.size());
   EXPECT_EQ(kIoctlQuery, m_device.requests[0].code);
   EXPECT_TRUE(m_device.requests[0].in.empty());
-  EXPECT_EQ(8u, m_device.requests[0].outSize);
+  EXPECT_EQ(12u, m_device.requests[0].outSize);  // the status and room for the exact-match mark
   EXPECT_EQ(kIoctlSet, m_device.requests[1].code);
   EXPECT_EQ(Int32(1), m_device.requests[1].in);
   EXPECT_EQ(0u, m_device.requests[1].outSize);
   EXPECT_EQ(kIoctlRemove, m_device.requests[2].code);
   EXPECT_EQ(Int32(0), m_device.requests[2].in);
   EXPECT_TRUE(m_pauses.empty());
+}
+
+// The stand-in says in its status reply that it matches entries marked exact by their address;
+// the vendor's driver writes its 8 bytes only, and one that takes nothing but 8 bytes is asked
+// again with 8. Only the mark itself counts.
+TEST_F(DriverLink, TheStatusReplyTellsWhetherTheDriverHonoursTheExactMark) {
+  CIpOuterList outers;
+  CIpFilterList blocks;
+  struct CCase {
+    uint32_t word;
+    bool strict;
+    bool honours;
+    size_t queries;
+  };
+  for (const CCase& c : {CCase{kExactMatchMark, false, true, 1}, CCase{0, false, false, 1},
+                         CCase{0x12345678, false, false, 1}, CCase{kExactMatchMark, true, false, 2}}) {
+    m_device.wordAfterStatus = c.word;
+    m_device.onlyExactStatusSize = c.strict;
+    g_bDriverHonoursExact = !c.honours;
+    const size_t before = m_device.requests.size();
+    ASSERT_EQ(kStartOk, StartDriverSequence(outers, blocks, Pump())) << c.word << c.strict;
+    EXPECT_EQ(c.honours, g_bDriverHonoursExact.load()) << c.word << c.strict;
+    EXPECT_EQ(c.queries + 2, m_device.requests.size() - before) << c.word << c.strict;
+    EXPECT_EQ(c.strict ? 8u : 12u, m_device.requests[before + c.queries - 1].outSize);
+    ASSERT_TRUE(StopDriverSequence());
+  }
+  // A failed query says nothing either.
+  g_bDriverHonoursExact = true;
+  m_device.failAll = true;
+  EXPECT_EQ(kStartFailed, StartDriverSequence(outers, blocks, Pump()));
+  EXPECT_FALSE(g_bDriverHonoursExact.load());
 }
 
 TEST_F(DriverLink, StartWithTwoExceptionsAndThreeBlocksSendsTenCommands) {
@@ -328,7 +368,7 @@ TEST_F(DriverLink, FailedStartClosesTheDeviceItOpened) {
   };
   const CCase cases[] = {{{0, 1}, {}, kStartDriverTooOld},
                          {{1, 0}, {}, kStartNeedsRestart},
-                         {{1, 1}, {0}, kStartFailed},   // the query
+                         {{1, 1}, {0, 1}, kStartFailed},   // the query, both sizes
                          {{1, 1}, {1}, kStartFailed}};  // start filtering
   for (const CCase& k : cases) {
     m_device.status = k.status;

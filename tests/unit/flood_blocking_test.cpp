@@ -133,28 +133,31 @@ class BlockAlertTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_nReportedRows = 0;
-    g_nReportedSerial = 0;
+    g_ReportedSerials.clear();
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 1000;
   }
   void Pass(int64_t now, bool enabled = true) {
     ReportBlockedIps(rows, now, enabled, [this](const std::string& m) { sent.push_back(m); });
   }
+  // A row of a new entry: each has its own creation serial, as table entries do.
+  CBlockedRow Row(const char* ip, const char* type) { return {ip, type, ++m_nSerial}; }
   std::vector<CBlockedRow> rows;
   std::vector<std::string> sent;
+  uint64_t m_nSerial = 100;
 };
 
 TEST_F(BlockAlertTest, BlocksInsideSixtySecondsWaitForTheNextOneAndGoTogether) {
-  rows = {{"1.1.1.1", "0"}};
+  rows = {Row("1.1.1.1", "0")};
   Pass(1010);
-  rows.push_back({"2.2.2.2", "0"});
+  rows.push_back(Row("2.2.2.2", "0"));
   Pass(1030);
-  rows.push_back({"3.3.3.3", "0"});
+  rows.push_back(Row("3.3.3.3", "0"));
   Pass(1060);  // exactly 60 s: still held back
   EXPECT_TRUE(sent.empty());
   Pass(1200);  // no new rows: nothing, even after the spacing
   EXPECT_TRUE(sent.empty());
-  rows.push_back({"4.4.4.4", "0"});
+  rows.push_back(Row("4.4.4.4", "0"));
   Pass(1201);
   ASSERT_EQ(1u, sent.size());
   EXPECT_EQ("IP地址：1.1.1.1,2.2.2.2,3.3.3.3,4.4.4.4,被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!", sent[0]);
@@ -163,17 +166,17 @@ TEST_F(BlockAlertTest, BlocksInsideSixtySecondsWaitForTheNextOneAndGoTogether) {
 }
 
 TEST_F(BlockAlertTest, ManualFirstRowOrSwitchOffHoldsTheAlertBack) {
-  rows = {{"1.1.1.1", "1"}, {"2.2.2.2", "0"}};
+  rows = {Row("1.1.1.1", "1"), Row("2.2.2.2", "0")};
   Pass(5000);
   EXPECT_TRUE(sent.empty());
   EXPECT_EQ("1.1.1.1,2.2.2.2,", g_strBlockedIps);
-  rows.push_back({"3.3.3.3", "0"});
+  rows.push_back(Row("3.3.3.3", "0"));
   // Switched off: what waited and what came meanwhile is dropped, not sent later in one go.
   Pass(5001, false);
   EXPECT_TRUE(sent.empty());
   EXPECT_EQ("", g_strBlockedIps);
   EXPECT_EQ(3, g_nReportedRows);
-  rows.push_back({"4.4.4.4", "0"});
+  rows.push_back(Row("4.4.4.4", "0"));
   Pass(5002);
   ASSERT_EQ(1u, sent.size());
   EXPECT_NE(std::string::npos, sent[0].find("：4.4.4.4,被"));
@@ -181,7 +184,7 @@ TEST_F(BlockAlertTest, ManualFirstRowOrSwitchOffHoldsTheAlertBack) {
 
 TEST_F(BlockAlertTest, NegativeOrStaleRowCountsRecover) {
   g_nReportedRows = -3;
-  rows = {{"1.1.1.1", "0"}};
+  rows = {Row("1.1.1.1", "0")};
   Pass(5000);
   EXPECT_EQ(1u, sent.size());
   g_nReportedRows = 5;  // rows were released

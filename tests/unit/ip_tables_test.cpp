@@ -36,6 +36,7 @@ class IpTables : public ::testing::Test {
     SetIpTablePorts(nullptr, nullptr, nullptr);
   }
   static void Reset() {
+    g_bDriverHonoursExact = false;  // as with the vendor's driver, which never says
     g_pIpFilterList.LoadAtStart({});
     g_pIpOuterList.LoadAtStart({});
     g_saLocalIp.clear();
@@ -171,6 +172,7 @@ TEST_F(IpTables, ServiceHostPlaceholderAndZeroOwnAddress) {
 }
 
 TEST_F(IpTables, AutomaticBlocksAreExactAndProtectionsSeeWhatAnEntryReallyBlocks) {
+  g_bDriverHonoursExact = true;  // the stand-in said so in its status reply
   g_saLocalIp = {"61.1.1.1"};
   g_dwServiceIp = InetAddr("61.2.2.2");
   ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("61.135.0.0"));  // the administrator's network
@@ -199,6 +201,42 @@ TEST_F(IpTables, AutomaticBlocksAreExactAndProtectionsSeeWhatAnEntryReallyBlocks
   EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.135.7.7", "0", "5分钟", 0));
   EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.1.1.1", "0", "5分钟", 0));
   ExpectDriverMirrorsTables();
+}
+
+// On a driver that did not say it honours the exact mark (the vendor's), an automatic block
+// may act as the pattern its 0 octets make: it is refused when either reading reaches an
+// exception, an own address or the service host.
+TEST_F(IpTables, OnADriverWithoutTheExactMarkAutomaticBlocksAreCheckedAsPatternsToo) {
+  g_saLocalIp = {"192.168.1.5"};
+  g_dwServiceIp = InetAddr("198.51.100.1");
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("61.135.0.0"));
+  for (const char* forged : {"192.0.0.0", "198.0.0.0", "198.51.0.0", "61.0.0.0", "61.135.0.0", "0.0.0.5"}) {
+    EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp(forged, "0", "5分钟", 0)) << forged;
+  }
+  // Addresses without a 0 octet, and patterns that reach nothing protected, are blocked.
+  for (const char* flood : {"192.0.2.1", "61.136.0.0", "203.0.0.0"}) {
+    EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp(flood, "0", "5分钟", 0)) << flood;
+  }
+  ExpectDriverMirrorsTables();
+  EXPECT_EQ(3u, g_pIpFilterList.size());
+  // Told by the driver that the mark holds, the same forged sources block their one address.
+  g_bDriverHonoursExact = true;
+  for (const char* forged : {"192.0.0.0", "198.0.0.0", "61.0.0.0"}) {
+    EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp(forged, "0", "5分钟", 0)) << forged;
+  }
+}
+
+// 0.0.0.0 for every port blocks every host: refused for every type and every driver, even when
+// nothing protected is known yet.
+TEST_F(IpTables, EveryHostOnEveryPortIsNeverBlocked) {
+  g_dwServiceIp = InetAddr("198.51.100.1");
+  for (bool honoured : {true, false}) {
+    g_bDriverHonoursExact = honoured;
+    for (int type : {0, 1}) {
+      EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("0.0.0.0", "0", "永远", type)) << honoured << type;
+    }
+  }
+  EXPECT_EQ(0, m_device.requests);
 }
 
 TEST(BlockCoverage, ExactEntriesPatternsAndExceptions) {

@@ -1,7 +1,10 @@
 // The decisions of the blocked-IP and exception windows over a view that records what the
 // window would show, the real tables on a fake driver and an in-memory configuration file.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 
 #include "common/clock.h"
@@ -17,6 +20,18 @@
 #include "table_device_fake.h"
 
 namespace {
+
+// The resource file is UTF-8; the program's texts are GBK.
+std::string Gbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  std::string in = utf8, out(utf8.size() * 2 + 4, '\0');
+  char* from = &in[0];
+  char* to = &out[0];
+  size_t left = in.size(), room = out.size();
+  const size_t done = iconv(cd, &from, &left, &to, &room);
+  iconv_close(cd);
+  return done == static_cast<size_t>(-1) ? std::string() : out.substr(0, out.size() - room);
+}
 
 const char kLongRefusal[] = "添加失败!导致原因:此IP已在例外中,已经屏蔽IP,加入IP是本地IP。";
 
@@ -122,6 +137,7 @@ class IpFilterDialogs : public ::testing::Test {
     g_saLocalIp = {"192.0.2.10", "127.0.0.1"};
     g_dwServiceIp = InetAddr("198.51.100.1");
     g_nReportedRows = 0;
+    g_ReportedSerials.clear();
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 0;
     g_strFilterCount = "0";
@@ -200,12 +216,37 @@ TEST_F(IpFilterDialogs, StartShowsTheTableTheSettingsAndTheManualFieldsOff) {
     EXPECT_FALSE(m_view.enabled[f]);
   EXPECT_FALSE(m_view.picture);
 
-  // Saving with no radio checked stores an empty label: one-second automatic blocks.
+  // Saving with no radio checked keeps the duration the file named, and says so.
   m_view.count = "100";
   m_view.mb = "0";
   m_control.SaveSettings();
-  EXPECT_EQ("", Saved("sysice", "sysicetimer"));
-  EXPECT_EQ(1, BlockSeconds(m_settings.sysicetimer));
+  EXPECT_EQ("30分钟", Saved("sysice", "sysicetimer"));
+  EXPECT_EQ("30分钟", m_settings.sysicetimer);
+  EXPECT_EQ(1800, BlockSeconds(m_settings.sysicetimer));
+  EXPECT_EQ("100", Saved("sysice", "sysiceipcount"));
+  EXPECT_EQ("保存完毕!未选择屏蔽时间,自动屏蔽时间仍为30分钟。", m_view.shown.back());
+}
+
+// The window saves the caption of the checked radio as the duration: each caption in the
+// resource file must be one of the duration labels, with its own length of time.
+TEST(BlockedIpWindowResource, EachDurationRadioCaptionIsADurationLabel) {
+  std::ifstream in(std::string(TAVRICK_TEST_DATA) + "/../../app/tavrick.rc", std::ios::binary);
+  ASSERT_TRUE(in.is_open());
+  const std::string rc((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::pair<const char*, int> radios[] = {{"IDC_IPF_1MIN", 60},      {"IDC_IPF_5MIN", 300},
+                                                {"IDC_IPF_10MIN", 600},    {"IDC_IPF_1HOUR", 3600},
+                                                {"IDC_IPF_24HOURS", 86400}, {"IDC_IPF_1MONTH", 2592000},
+                                                {"IDC_IPF_FOREVER", 0}};
+  for (const auto& radio : radios) {
+    const size_t id = rc.find(std::string("\", ") + radio.first + ",");
+    ASSERT_NE(std::string::npos, id) << radio.first;
+    const size_t open = rc.rfind('"', rc.rfind('"', id) - 1);
+    const std::string caption = Gbk(rc.substr(open + 1, id - open - 1));
+    bool listed = false;
+    for (const CBlockTime& t : g_BlockTimes) listed = listed || caption == t.szLabel;
+    EXPECT_TRUE(listed) << radio.first;
+    EXPECT_EQ(radio.second, BlockSeconds(caption)) << radio.first;
+  }
 }
 
 TEST_F(IpFilterDialogs, ManualFieldsFollowTheTwoBoxes) {
@@ -327,7 +368,9 @@ TEST_F(IpFilterDialogs, RebuildKeepsTheClickedRowByKeyAndFollowsTheTable) {
   m_control.Init();
   m_view.mark = 1;
   m_control.RowClicked();
-  EXPECT_EQ("2.2.2.280", m_control.SelectionKey());
+  EXPECT_TRUE(m_control.Selection().bAny);
+  EXPECT_EQ(InetAddr("2.2.2.2"), m_control.Selection().dwIp);
+  EXPECT_EQ(PortFromText("80"), m_control.Selection().dwPort);
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("7.7.7.7", "0", "5分钟", 0));
   m_clock.Advance(61);
   ExpireIpFilters();  // 3.3.3.3 goes
@@ -344,6 +387,22 @@ TEST_F(IpFilterDialogs, RebuildKeepsTheClickedRowByKeyAndFollowsTheTable) {
   m_control.Rebuild();
   EXPECT_EQ(-1, m_view.selected);
   EXPECT_FALSE(m_view.scrolledToLast);
+}
+
+// The hidden key column joins address and port without a separator, so two entries can share
+// it; the selection follows the entry's address and port, and the release takes that entry.
+TEST_F(IpFilterDialogs, TheSelectionFollowsAddressAndPortNotTheJoinedKey) {
+  Load("1.2.3.4|80|永远,1.2.3.48|0|永远");
+  m_control.Init();
+  ASSERT_EQ(m_view.rows[0].strKey, m_view.rows[1].strKey);  // "1.2.3.480" twice, as the list shows it
+  m_view.mark = 1;
+  m_control.RowClicked();
+  m_control.OnTimer(0);
+  EXPECT_EQ(1, m_view.selected);
+  m_control.ReleaseSelected();
+  EXPECT_TRUE(FindIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  EXPECT_FALSE(IsIpFiltered(InetAddr("1.2.3.48")));
+  EXPECT_EQ("1.2.3.4|80|永远", Saved("ipfilter", "ipfilterlst"));
 }
 
 TEST_F(IpFilterDialogs, SaveChecksBothFieldsForDigitsThenWritesAndSendsThePingRule) {
@@ -456,6 +515,38 @@ TEST_F(IpFilterDialogs, TheBlockAlertNamesOnlyNewAutomaticBlocks) {
   floodFrom("203.0.113.12");
   ASSERT_EQ(4u, m_alerts.size());
   EXPECT_NE(std::string::npos, m_alerts[3].find("198.18.*.1,203.0.113.11,203.0.113.12,")) << m_alerts[3];
+}
+
+// An automatic block that the list does not show yet (it shows up at the next 20-second rebuild)
+// while a row added by hand is already shown: whatever the order of the manual add, the
+// rebuild and the 40-second pass, the automatic block is reported, and only once.
+TEST_F(IpFilterDialogs, AnAutomaticBlockIsReportedOnceWhateverComesFirst) {
+  m_settings.ipfilterchk = true;
+  // Timer 1 is the 40-second pass, timer 0 the 20-second rebuild.
+  for (const std::vector<int>& timers : {std::vector<int>{1, 0}, std::vector<int>{0, 1}}) {
+    SCOPED_TRACE(timers.front());
+    g_pIpFilterList.LoadAtStart({});
+    g_ReportedSerials.clear();
+    g_strBlockedIps.clear();
+    m_alerts.clear();
+    m_control.Init();
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "24小时", 0));
+    m_view.address = "198.18.0.1";
+    m_view.port = "0";
+    m_control.ManualBlock();  // shown at once, below the rows of the last rebuild
+    m_clock.Advance(61);
+    for (int timer : timers) {
+      m_control.OnTimer(timer);
+      m_clock.Advance(40);
+    }
+    for (int i = 0; i < 4; ++i) {  // later passes and rebuilds send nothing twice
+      m_control.OnTimer(0);
+      m_control.OnTimer(1);
+      m_clock.Advance(40);
+    }
+    ASSERT_EQ(1u, m_alerts.size());
+    EXPECT_NE(std::string::npos, m_alerts[0].find("203.0.113.7,")) << m_alerts[0];
+  }
 }
 
 TEST_F(IpFilterDialogs, ExceptionsAddWithTheirMessagesAndDeleteMovesTheSelectionUp) {

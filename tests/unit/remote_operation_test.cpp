@@ -37,6 +37,27 @@ TEST(RemoteSettings, ChecksInOrderAndStoresTheDigest) {
   EXPECT_TRUE(RemotePasswordMatches("  abc123 ", settings.remotepassw));  // works remotely too
 }
 
+// The service's answer is split at commas, and its page takes at most 64 characters: such a
+// password is refused before anything is written, with the focus on the password.
+TEST(RemoteSettings, PasswordsTheServiceCannotHandBackAreRefused) {
+  CMemoryProfileStore store;
+  CSettings settings;
+  auto save = [&](const std::string& password) { return SaveRemotePassword(true, password, password, settings, store); };
+  for (const std::string& comma : {std::string("abc,def"), std::string(",abcdef"), std::string("密码,密码")}) {
+    const CRemoteSaveResult result = save(comma);
+    EXPECT_STREQ(remotemsg::kHasComma, result.szMessage) << comma;
+    EXPECT_EQ(RemoteField::kPassword, result.focus);
+  }
+  EXPECT_STREQ(remotemsg::kTooLong, save(std::string(65, 'a')).szMessage);
+  std::string chinese;
+  for (int i = 0; i < 33; ++i) chinese += "字";  // 33 characters, 66 bytes
+  EXPECT_STREQ(remotemsg::kSaved, save(chinese).szMessage);
+  EXPECT_STREQ(remotemsg::kSaved, save(std::string(64, 'a') + "  ").szMessage);  // blanks are trimmed
+  for (int i = 0; i < 32; ++i) chinese += "字";
+  EXPECT_STREQ(remotemsg::kTooLong, save(chinese).szMessage);
+  EXPECT_EQ(MD5Text(std::string(64, 'a')), ReadIni(store, kConfigFile, "remote", "remotepassw"));
+}
+
 class CFakeLock : public IStatusLock {
  public:
   void Lock() override { held = true; }

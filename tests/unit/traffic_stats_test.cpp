@@ -5,8 +5,10 @@
 #include <stdexcept>
 
 #include "common/crt_text.h"
+#include "driver/driver_link.h"
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"
+#include "traffic/packet_waits.h"
 
 namespace {
 
@@ -238,6 +240,45 @@ TEST_F(PipelineTest, ConsumersPaceRecordsOnAFineTimerAndSleepWhileThereAreNone) 
   EXPECT_EQ(2, g_IpInTable[0].nCount);
 }
 
+// The system's timers as the consumer would use them, recorded.
+class CRecordingTimers : public IConsumerTimers {
+ public:
+  explicit CRecordingTimers(bool highResolution) : m_bHighResolution(highResolution) {}
+  std::vector<std::string> log;
+  bool HasHighResolutionTimer() override { return m_bHighResolution; }
+  void WaitHighResolution(int ms) override { log.push_back("high-resolution wait " + std::to_string(ms)); }
+  bool BeginFinePeriod() override {
+    log.push_back("1 ms period on");
+    return true;
+  }
+  void EndFinePeriod() override { log.push_back("1 ms period off"); }
+  void Sleep(int ms) override { log.push_back("sleep " + std::to_string(ms)); }
+  void WaitForWake(int ms) override { log.push_back("wait for wake " + std::to_string(ms)); }
+
+ private:
+  bool m_bHighResolution;
+};
+
+// Where the system makes a high-resolution waitable timer, the consumers keep their pace with it
+// and never raise the process-wide timer resolution (which a hidden process may not get);
+// elsewhere they hold the 1 ms period while they take records, as before.
+TEST(ConsumerWaits, AHighResolutionTimerKeepsThePaceWhereTheSystemHasOne) {
+  int turn = 0;
+  auto twoRecordsThenNone = [&turn] { return ++turn % 3 != 0; };
+  for (const bool highResolution : {true, false}) {
+    CRecordingTimers timers(highResolution);
+    CPacedWaits waits(timers);
+    turn = 0;
+    g_nShowDelay = 3;
+    for (int i = 0; i < 3; ++i) ConsumerTurn(twoRecordsThenNone, waits);
+    const std::vector<std::string> expected =
+        highResolution ? std::vector<std::string>{"high-resolution wait 3", "high-resolution wait 3", "wait for wake 1000"}
+                       : std::vector<std::string>{"1 ms period on", "sleep 3", "sleep 3", "1 ms period off",
+                                                  "wait for wake 1000"};
+    EXPECT_EQ(expected, timers.log) << highResolution;
+  }
+}
+
 TEST(ConsumerTurn, AFailingStepEndsItsTurnNotItsThread) {
   CRecordingWaits waits;
   waits.held = true;
@@ -284,6 +325,48 @@ TEST_F(PipelineTest, ListFeederTakesRecordsOnlyWhileTheMonitorIsShown) {
   EXPECT_TRUE(pipeline->StatsStep(local));
   EXPECT_FALSE(g_bRefill);
   EXPECT_EQ(1, g_IpInTable[0].nCount);
+  g_bMonitorShown = false;
+}
+
+// "停止监视" in the middle of a batch: the statistics go on counting it to its end, nothing is
+// fetched over it; "开始监视" lets the list take up where the counting is.
+TEST_F(PipelineTest, PausingTheListLeavesNoPacketUncounted) {
+  g_bMonitorPaused = 0;
+  for (int i = 0; i < 10; ++i) Put(i, "203.0.113.7", "192.0.2.10", 60);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  g_bMonitorShown = true;
+  int rows = 0;
+  auto sink = [&](const _CPacketInfo&) { ++rows; };
+  pipeline->ListStep(sink, [] {}, true);
+  for (int i = 0; i < 4; ++i) ASSERT_TRUE(pipeline->StatsStep(local));
+  EXPECT_TRUE(ToggleMonitorPause(*pipeline));
+  EXPECT_EQ(1, g_bMonitorPaused.load());
+  pipeline->ReaderStep();  // the reader's second comes round while paused
+  EXPECT_EQ(1, fetches);
+  while (pipeline->StatsStep(local)) {
+  }
+  EXPECT_EQ(10, g_IpInTable[0].nCount);
+  // Resumed before the next batch: the batch is counted, so the list waits for the next one.
+  EXPECT_FALSE(ToggleMonitorPause(*pipeline));
+  EXPECT_EQ(0, g_bMonitorPaused.load());
+  EXPECT_FALSE(pipeline->ListStep(sink, [] {}, true));
+  EXPECT_EQ(1, rows);
+  Put(10, "203.0.113.8", "192.0.2.10", 60);
+  next->SetStart(10);
+  ASSERT_TRUE(pipeline->ReaderStep());
+  EXPECT_TRUE(pipeline->ListStep(sink, [] {}, true));
+  EXPECT_EQ(2, rows);
+  // Paused and resumed within a batch: the list goes on from the counting's place.
+  for (int i = 11; i < 20; ++i) Put(i, "203.0.113.9", "192.0.2.10", 60);
+  next->SetStart(11);
+  while (pipeline->StatsStep(local)) {
+  }
+  ASSERT_TRUE(pipeline->ReaderStep());
+  for (int i = 0; i < 5; ++i) ASSERT_TRUE(pipeline->StatsStep(local));
+  ToggleMonitorPause(*pipeline);
+  ToggleMonitorPause(*pipeline);
+  EXPECT_TRUE(pipeline->ListStep(sink, [] {}, true));  // slot 16, the first one not counted yet
+  EXPECT_EQ(17, g_nListCursor.load());
   g_bMonitorShown = false;
 }
 

@@ -163,4 +163,23 @@ TEST(Win32DailyLog, CleanUpNeverFollowsAJunctionOutOfTheLogFolder) {
   EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
 }
 
+TEST(Win32DailyLog, CleanUpLeavesALogFolderThatIsItselfALinkAlone) {
+  CScratchDir dir;
+  CWin32LogFileSystem fs;
+  const std::string log = dir.File("log"), elsewhere = dir.File("elsewhere");
+  ASSERT_TRUE(CreateDirectoryA(elsewhere.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(elsewhere + "\\precious.dat", 500 * kDay));
+  ASSERT_TRUE(MakeMountPoint(log, elsewhere) || MakeWineFolderLink(log, elsewhere));
+  ASSERT_TRUE(fs.IsReparsePoint(LogCleanupFolder(dir.Path())));
+  ASSERT_FALSE(fs.IsReparsePoint(elsewhere));
+
+  DeleteOldFiles(fs, LogCleanupFolder(dir.Path()), 0);
+  EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
+  // The note went where the folder leads, beside the files it spared.
+  const std::string note = ReadWholeFile(elsewhere + "\\" + TodaysName("cfg"));
+  EXPECT_NE(std::string::npos, note.find("是联接或符号链接,未清理旧日志")) << note;
+  RemoveFolderLink(log);
+  EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
+}
+
 }  // namespace

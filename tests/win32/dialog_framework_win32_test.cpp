@@ -100,6 +100,59 @@ TEST(KeyRule, TheWaitsPumpKeepsTheRuleAndTheNavigation) {
   form.Destroy();
 }
 
+// A pause button that toggles on each press it hears of.
+class CToggleForm : public Ccustfrm {
+ public:
+  CToggleForm() : Ccustfrm(IDD_TEST_BUTTONS) {}
+  int toggles = 0;
+  std::vector<int> codes;
+
+ protected:
+  BOOL OnInitDialog() override {
+    Ccustfrm::OnInitDialog();
+    IconButton(IDC_TEST_OWNERDRAWN);
+    return TRUE;
+  }
+  bool OnCommand(int id, int code) override {
+    if (id != IDC_TEST_OWNERDRAWN && id != IDC_TEST_PLAIN) return Ccustfrm::OnCommand(id, code);
+    codes.push_back(code);
+    ++toggles;
+    return true;
+  }
+};
+
+// A double click on an owner-drawn button is its click and then a BN_DOUBLECLICKED notice; acting
+// on both would pause and resume at once. Handlers hear of the click only.
+TEST(Buttons, ADoubleClickOnAnOwnerDrawnButtonActsOnce) {
+  CToggleForm form;
+  ASSERT_TRUE(form.Create());
+  form.ShowWindow(SW_SHOW);
+  for (int id : {IDC_TEST_OWNERDRAWN, IDC_TEST_PLAIN}) {
+    form.toggles = 0;
+    form.codes.clear();
+    HWND button = form.Item(id);
+    RECT rc;
+    GetClientRect(button, &rc);
+    const LPARAM middle = MAKELPARAM(rc.right / 2, rc.bottom / 2);
+    for (UINT mouse : {UINT(WM_LBUTTONDOWN), UINT(WM_LBUTTONUP), UINT(WM_LBUTTONDBLCLK), UINT(WM_LBUTTONUP)}) {
+      PostMessageA(button, mouse, mouse == WM_LBUTTONUP ? 0 : MK_LBUTTON, middle);
+    }
+    PumpMessagesAndWait(200);
+    if (id == IDC_TEST_OWNERDRAWN) {
+      EXPECT_EQ(1, form.toggles) << "double click on the owner-drawn button";
+      EXPECT_EQ(std::vector<int>{BN_CLICKED}, form.codes);
+    } else {
+      EXPECT_EQ(2, form.toggles) << "a plain button takes the second click as a press";
+    }
+  }
+  // The notice itself, sent as the button would: never reaches the handler.
+  form.toggles = 0;
+  SendMessageA(form.Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_TEST_OWNERDRAWN, BN_DOUBLECLICKED),
+               reinterpret_cast<LPARAM>(form.Item(IDC_TEST_OWNERDRAWN)));
+  EXPECT_EQ(0, form.toggles);
+  form.Destroy();
+}
+
 // ---- lifetime ---------------------------------------------------------------------------------
 
 // One dialog at a time lives in this arena; freeing fills it, so any later write shows.

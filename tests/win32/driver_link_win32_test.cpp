@@ -78,9 +78,12 @@ TEST_F(Win32DriverLink, ProbeFindsTheDevice) {
   _CDriverStatus status;
   EXPECT_EQ(0, QueryDriverStatus(&status));  // not open yet
   ASSERT_TRUE(OpenDevice());
+  g_bDriverHonoursExact = false;
   EXPECT_EQ(1, QueryDriverStatus(&status));
   EXPECT_EQ(1, status.nVersion);
   EXPECT_EQ(1, status.nReady);
+  // The stand-in matches entries marked exact by their address and says so in its reply.
+  EXPECT_TRUE(g_bDriverHonoursExact.load());
 }
 
 TEST_F(Win32DriverLink, StartSequenceLoadsBothListsIntoTheDriver) {

@@ -243,7 +243,7 @@ TEST(Win32IpTablesProgram, EachStartOfTheProgramReloadsBothListsFromTheFile) {
     ASSERT_TRUE(program.Start(TavrickExe(), "", dir.Path()));
     CDriverCounters c;
     ASSERT_TRUE(WaitForDriverTables(2, 2, &c, 60000)) << "driver holds " << c.exceptions.size() << " / "
-                                                       << c.blocked.size();
+                                                       << c.blocked.size() << "; " << DescribeProcessWindows(program);
     EXPECT_EQ(Sorted(expectOuters), Sorted(c.exceptions));
     // The expiry word (offset 12) is the program's load time plus the label; compare the rest.
     for (auto* list : {&expectBlocked, &c.blocked})

@@ -1,5 +1,6 @@
 #include "process_driver_win32.h"
 
+#include <cstdio>
 #include <vector>
 
 CChildProcess::~CChildProcess() {
@@ -18,8 +19,48 @@ bool CChildProcess::Start(const std::string& exePath, const std::string& argumen
   buffer.push_back('\0');
   STARTUPINFOA si = {};
   si.cb = sizeof(si);
-  return CreateProcessA(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                        workDir.empty() ? nullptr : workDir.c_str(), &si, &m_pi) != FALSE;
+  if (CreateProcessA(exePath.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                     workDir.empty() ? nullptr : workDir.c_str(), &si, &m_pi)) {
+    return true;
+  }
+  const DWORD error = GetLastError();
+  const DWORD folder = workDir.empty() ? 0 : GetFileAttributesA(workDir.c_str());
+  std::fprintf(stderr, "CreateProcess \"%s\" %s in \"%s\" failed: %s; the folder %s, the program %s\n",
+               exePath.c_str(), arguments.c_str(), workDir.c_str(), SystemErrorText(error).c_str(),
+               folder == INVALID_FILE_ATTRIBUTES ? "is missing" : "is there",
+               GetFileAttributesA(exePath.c_str()) == INVALID_FILE_ATTRIBUTES ? "is missing" : "is there");
+  m_pi = PROCESS_INFORMATION{};
+  return false;
+}
+
+std::string SystemErrorText(DWORD error) {
+  char text[512] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0, text, sizeof text,
+                 nullptr);
+  std::string message = text;
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return "error " + std::to_string(error) + (message.empty() ? "" : " (" + message + ")");
+}
+
+std::string DescribeProcessWindows(const CChildProcess& process) {
+  std::string text = "process " + std::to_string(process.Pid());
+  if (process.Running()) {
+    text += " runs";
+  } else {
+    char code[32];
+    std::snprintf(code, sizeof code, " ended with 0x%lX", static_cast<unsigned long>(process.ExitCode()));
+    text += code;
+  }
+  const std::vector<HWND> windows = WindowsOf(process.Pid(), "", "");
+  text += "; " + std::to_string(windows.size()) + " top-level windows";
+  for (HWND w : windows) {
+    char cls[128] = {};
+    GetClassNameA(w, cls, sizeof cls);
+    text += "\n  [" + std::string(cls) + "] \"" + WindowCaption(w) + "\"" + (IsWindowVisible(w) ? " visible" : " hidden");
+    const std::string box = MessageBoxText(w);
+    if (!box.empty()) text += " says \"" + box + "\"";
+  }
+  return text;
 }
 
 bool CChildProcess::WaitExit(DWORD timeoutMs) {

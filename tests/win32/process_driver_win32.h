@@ -14,6 +14,8 @@ class CChildProcess {
   CChildProcess& operator=(const CChildProcess&) = delete;
   ~CChildProcess();  // ends the process if it still runs
 
+  // On failure it prints why (the system's error, and whether the folder is there) to stderr,
+  // which the test's output shows.
   bool Start(const std::string& exePath, const std::string& arguments, const std::string& workDir);
   bool WaitExit(DWORD timeoutMs);
   DWORD ExitCode() const;
@@ -34,6 +36,12 @@ HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& c
 
 // Every top-level window of the process with this class and caption ("" = any), now.
 std::vector<HWND> WindowsOf(DWORD pid, const std::string& className, const std::string& caption);
+
+// Why a program the test started shows no window: whether it still runs (or its exit code),
+// and each top-level window it has, with class, caption, visibility and a message box's text.
+std::string DescribeProcessWindows(const CChildProcess& process);
+// The system's text for an error code, with the number.
+std::string SystemErrorText(DWORD error);
 
 // Text of a standard message box (its static control 0xFFFF) and its caption.
 std::string MessageBoxText(HWND box);

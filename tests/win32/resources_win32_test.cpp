@@ -50,7 +50,7 @@ class ResourceProgramTest : public ::testing::Test {
   void StartProtecting(const std::string& exe) {
     ASSERT_TRUE(program.Start(exe, "", dir.Path()));
     main = WaitForWindow(program.Pid(), "#32770", kVersionTag, 20000);
-    ASSERT_NE(nullptr, main);
+    ASSERT_NE(nullptr, main) << DescribeProcessWindows(program);
     ASSERT_TRUE(WaitUntil([&] { return Text(main, IDC_STATE) == "启动"; }, 30000)) << Text(main, IDC_STATE);
     resources = WaitForWindow(program.Pid(), "#32770", kResourceCaption, 5000);
     ASSERT_NE(nullptr, resources);

@@ -2,8 +2,11 @@
 
 #include <shellapi.h>
 
+#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "process_driver_win32.h"
 
 CScratchDir::CScratchDir() {
   char previous[MAX_PATH] = {};
@@ -12,9 +15,15 @@ CScratchDir::CScratchDir() {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   static unsigned counter = 0;
-  m_strPath = std::string(temp) + "tavrick-test-" + std::to_string(GetCurrentProcessId()) + "-" +
-              std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
-  CreateDirectoryA(m_strPath.c_str(), nullptr);
+  // A folder of its own, new: a name left by an earlier run (a test process whose id came back)
+  // is passed over, and a folder that cannot be made is said at once instead of surfacing later
+  // as a program that will not start in it.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    m_strPath = std::string(temp) + "tavrick-test-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(GetTickCount()) + "-" + std::to_string(++counter);
+    if (CreateDirectoryA(m_strPath.c_str(), nullptr)) break;
+    std::fprintf(stderr, "scratch folder %s: %s\n", m_strPath.c_str(), SystemErrorText(GetLastError()).c_str());
+  }
   SetCurrentDirectoryA(m_strPath.c_str());
 }
 

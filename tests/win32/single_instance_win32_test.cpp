@@ -16,7 +16,7 @@ class SingleInstanceTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(first.Start(TavrickExe(), "", dir.Path()));
     firstWindow = WaitForWindow(first.Pid(), "#32770", kVersionTag, kWindowWait);
-    ASSERT_NE(nullptr, firstWindow) << "the first copy did not show its main window";
+    ASSERT_NE(nullptr, firstWindow) << "the first copy did not show its main window: " << DescribeProcessWindows(first);
     const DWORD start = GetTickCount();
     while (!IsWindowVisible(firstWindow) && GetTickCount() - start < 20000) Sleep(20);
   }
@@ -52,14 +52,14 @@ TEST_F(SingleInstanceTest, RebootStartsASecondCopy) {
   CChildProcess second;
   ASSERT_TRUE(second.Start(TavrickExe(), "reboot", dir.Path()));
   HWND window = WaitForWindow(second.Pid(), "#32770", kVersionTag, kWindowWait);
-  EXPECT_NE(nullptr, window) << "the restarted copy did not show its main window";
+  EXPECT_NE(nullptr, window) << "the restarted copy did not show its main window: " << DescribeProcessWindows(second);
   EXPECT_EQ(nullptr, WaitForWindow(second.Pid(), "#32770", kAppName, 0)) << "the restarted copy was refused";
 }
 
 TEST_F(SingleInstanceTest, TheRestartedCopyHoldsTheNameOnceTheOldCopyIsGone) {
   CChildProcess restarted;
   ASSERT_TRUE(restarted.Start(TavrickExe(), "reboot", dir.Path()));
-  ASSERT_NE(nullptr, WaitForWindow(restarted.Pid(), "#32770", kVersionTag, kWindowWait));
+  ASSERT_NE(nullptr, WaitForWindow(restarted.Pid(), "#32770", kVersionTag, kWindowWait)) << DescribeProcessWindows(restarted);
   HANDLE old = OpenProcess(PROCESS_TERMINATE, FALSE, first.Pid());  // the old copy ends
   ASSERT_NE(nullptr, old);
   EXPECT_TRUE(TerminateProcess(old, 0));

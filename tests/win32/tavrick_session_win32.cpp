@@ -1,15 +1,26 @@
 #include "tavrick_session_win32.h"
 
+#include <cstdio>
+
 #include "app/version.h"
 
 
 bool CTavrickSession::Start(const std::string& workDir, const std::string& words, const std::string& exe) {
   if (!m_process.Start(exe.empty() ? TavrickExe() : exe, words, workDir)) return false;
-  m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, 20000);
-  // Shown only once its initialisation (and the configuration load) is over.
   const DWORD start = GetTickCount();
-  while (m_hMain && !IsWindowVisible(m_hMain) && GetTickCount() - start < 20000) Sleep(20);
-  return m_hMain != nullptr && IsWindowVisible(m_hMain);
+  m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, 20000);
+  // Shown only once its initialisation (and the configuration load) is over. One reading
+  // decides: asking twice could see it shown, then gone (a process that ended meanwhile) and
+  // report neither.
+  while (m_hMain) {
+    if (IsWindowVisible(m_hMain)) return true;
+    if (GetTickCount() - start >= 40000) break;
+    Sleep(20);
+  }
+  std::fprintf(stderr, "tavrick.exe %s in \"%s\": no visible main window after %lu ms (%s); %s\n", words.c_str(),
+               workDir.c_str(), static_cast<unsigned long>(GetTickCount() - start),
+               m_hMain ? "found hidden" : "none found", DescribeProcessWindows(m_process).c_str());
+  return false;
 }
 
 void CTavrickSession::Click(int controlId) {

@@ -222,7 +222,7 @@ TEST_F(UpgradeTest, WithoutTheUpdaterTheProgramKeepsRunningAndSaysSo) {
   CChildProcess app;
   ASSERT_TRUE(app.Start(Program(), "", dir.Path()));
   HWND main = WaitForWindow(app.Pid(), "#32770", kVersionTag, 30000);
-  ASSERT_NE(nullptr, main);
+  ASSERT_NE(nullptr, main) << DescribeProcessWindows(app);
   EXPECT_TRUE(Within(20000, [&] { return StatusBarText(main) == "无法启动upgrade.exe,最新版本:2.40"; }))
       << StatusBarText(main);
   Sleep(1000);
