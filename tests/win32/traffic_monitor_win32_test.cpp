@@ -204,6 +204,33 @@ TEST(PacketPage, EveryPostedRowIsFreedOnceWhetherShownHiddenFilteredOrStillQueue
   g_hDevice = device;
 }
 
+TEST(PacketPage, RowsInFlightAreCappedSoAStalledPageNeverFillsItsQueue) {
+  CProgramResources resources;
+  ASSERT_TRUE(resources.Ok());
+  const DeviceHandle device = g_hDevice.exchange(1);
+  HWND host = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 600, 400, nullptr, nullptr, GetModuleHandleA(nullptr),
+                              nullptr);
+  auto page = MakeDialog<CWatchDataDlg>(host);
+  ASSERT_TRUE(page->Create());
+  g_bMonitorShown = true;
+  const long before = CPacketRow::InFlight();
+  // The page's thread (this one) takes nothing meanwhile, as when it is stalled.
+  long accepted = 0;
+  for (int i = 0; i < 12000; ++i) accepted += PostPacketRow(page->Hwnd(), Packet("203.0.113.7", "8.8.8.8"));
+  EXPECT_LE(CPacketRow::InFlight(), kMaxPacketRowsInFlight);
+  EXPECT_GT(accepted, 0);
+  EXPECT_LT(accepted, 12000);
+  // The thread's queue still takes other posts.
+  EXPECT_TRUE(PostToWindow(host, WM_NULL));
+  PumpMessagesAndWait(500);
+  EXPECT_EQ(before, CPacketRow::InFlight());
+  EXPECT_TRUE(PostPacketRow(page->Hwnd(), Packet("203.0.113.7", "8.8.8.8")));  // caught up: rows go again
+  page.reset();
+  g_bMonitorShown = false;
+  DestroyWindow(host);
+  g_hDevice = device;
+}
+
 // ---- the real program ------------------------------------------------------------------------
 
 const char kServer[] = "192.0.2.200";
