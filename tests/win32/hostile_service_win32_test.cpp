@@ -93,7 +93,7 @@ TEST(VendorRequestBounds, HeadersTrickledWithoutEndAreCutOffAtTheDeadline) {
   CTestHttpServer server;
   server.Route("/tavrick/sendemil.do", Mode::TrickleHead);
   server.Route("/slow", Mode::Slow, "42");
-  server.SetSlowMs(2000);
+  server.SetSlowMs(700);  // within the receive time-out
   CWinInetHttp http(CHttpBounds{1000, 1000, 1000, 3000, 64 * 1024, 4000});
   const CTimedFetch trickle = FetchWithin(http, server.Base() + "/tavrick/sendemil.do?stamp=1", 20000);
   ASSERT_TRUE(trickle.ended) << "trickled headers held the request past its deadline";
