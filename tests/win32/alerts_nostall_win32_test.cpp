@@ -25,34 +25,6 @@ namespace {
 using Mode = CTestHttpServer::Mode;
 const char kAttacker[] = "203.0.113.7";
 
-std::vector<CInjectPacket> Flood(const char* from, uint32_t count) {
-  CInjectPacket packet;
-  packet.nProtocol = 6;
-  packet.dwSrcIP = InetAddr(from);
-  packet.dwDstIP = InetAddr("192.0.2.200");
-  packet.wSrcPort = 40000;
-  packet.wDstPort = 80;
-  packet.dwSize = 60;
-  packet.dwCount = count;
-  return {packet};
-}
-
-bool DriverBlocks(const char* ip) {
-  CDriverCounters counters;
-  if (!ReadCounters(&counters)) return false;
-  for (const auto& entry : counters.blocked)
-    if (GetLe32(entry.data()) == InetAddr(ip)) return true;
-  return false;
-}
-
-// A message sent to the window and answered, in milliseconds (2000 when it does not answer).
-DWORD RoundTripMs(HWND window) {
-  const DWORD start = GetTickCount();
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result)) return 2000;
-  return GetTickCount() - start;
-}
-
 // The round trips of the main window, one every 50 ms, while waiting for something.
 class CRoundTripProbe {
  public:

@@ -120,15 +120,6 @@ std::string LabelText(HWND window, int id) {
   return text;
 }
 
-// The main window's round trip: a message sent to it and answered, in milliseconds (a window
-// that does not answer within two seconds counts as 2000).
-DWORD RoundTripMs(HWND window) {
-  const DWORD start = GetTickCount();
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result)) return 2000;
-  return GetTickCount() - start;
-}
-
 TEST(HostileService, WindowKeepsAnsweringAndOnlyWebLinksFromTheServiceOpen) {
   ASSERT_TRUE(EnsureDriverLoaded());
   CScratchDir dir;

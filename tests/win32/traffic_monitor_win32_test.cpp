@@ -276,13 +276,6 @@ bool SettlesAt(HWND list, int rows, DWORD timeoutMs) {
   return RemoteListCount(list) == rows;
 }
 
-DWORD RoundTripMs(HWND window) {
-  const DWORD start = GetTickCount();
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 5000, &result)) return 5000;
-  return GetTickCount() - start;
-}
-
 // Seconds counted in the chart page's statistics window, from its caption.
 int WindowSeconds(HWND drawPage) {
   const std::string caption = ItemText(drawPage, IDC_DRAW_RANK_GROUP);
@@ -471,7 +464,7 @@ TEST_F(TrafficMonitorTest, RoundTripOfTheWindowUnderAFloodOfTwoThousandPacketsAS
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < ms) {
       const DWORD sent = GetTickCount() - start;
-      trips.push_back(RoundTripMs(monitor));
+      trips.push_back(RoundTripMs(monitor, 5000));
       if (trips.back() >= 50) {  // when the slow answers came tells which duty held the window
         std::printf("  slow answer: %lu ms at %lu ms\n", static_cast<unsigned long>(trips.back()),
                     static_cast<unsigned long>(sent));
