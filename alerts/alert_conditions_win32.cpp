@@ -1,7 +1,6 @@
 #include "alerts/alert_conditions_win32.h"
 
 #include "alerts/service_status.h"
-#include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
 #include "app/process_state.h"
 #include "common/local_users_win32.h"
@@ -12,15 +11,7 @@ namespace {
 
 class CBackgroundAlertSender : public IAlertSender {
  public:
-  void Send(const CAlert& alert) override {
-    m_threads.Start([alert] {
-      if (!alert.strEmail.empty()) SendMail(alert.strEmail, g_strAlertTitle, alert.strMailText);
-      if (!alert.strPhone.empty()) SendSms(alert.strPhone, g_strAlertTitle, alert.strSmsText);
-    });
-  }
-
- private:
-  CWin32Threads m_threads;
+  void Send(const CAlert& alert) override { SendAlert(alert); }
 };
 
 }  // namespace

@@ -7,8 +7,8 @@
 
 extern CAdminBaseline g_aAdminUsers;
 
-// Sends each alert on a short-lived thread (e-mail, then SMS, each signed afresh), so a slow or
-// silent service never holds up a window. The addresses travel with the alert.
+// Hands each alert to the outbox (e-mail, then SMS, each signed afresh, on its worker), so a
+// slow or silent service never holds up a window. The addresses travel with the alert.
 IAlertSender& BackgroundAlertSender();
 
 // Main window: the baseline at start-up, timer 2's administrator check, timer 3's clock alert.

@@ -31,18 +31,27 @@ std::string CServiceClient::GetStamp(const std::string& rad) {
   return CStampCoder::Encode(answer);
 }
 
-void CServiceClient::SendMail(const std::string& address, const std::string& title, const std::string& message) {
+AlertDelivery CServiceClient::SendSigned(const char* path, const std::string& parameters) {
   const std::string stamp = GetStamp();
-  if (stamp.empty()) return;
-  m_http.FetchUrl(Url(service_path::kSendMail) + Param("?stamp=", stamp) + Param("&toemil=", address) +
-                  Param("&title=", title) + Param("&message=", message) + Param("&mac=", g_strMachineId));
+  if (stamp.empty()) return AlertDelivery::kNotSent;
+  switch (m_http.Fetch(Url(path) + Param("?stamp=", stamp) + parameters).outcome) {
+    case HttpOutcome::kAnswered: return AlertDelivery::kDelivered;
+    case HttpOutcome::kRefused:
+    case HttpOutcome::kNotSent: return AlertDelivery::kNotSent;
+    case HttpOutcome::kNoAnswer: break;
+  }
+  return AlertDelivery::kUncertain;
 }
 
-void CServiceClient::SendSms(const std::string& phone, const std::string& title, const std::string& message) {
-  const std::string stamp = GetStamp();
-  if (stamp.empty()) return;
-  m_http.FetchUrl(Url(service_path::kSendSms) + Param("?stamp=", stamp) + Param("&phone=", phone) +
-                  Param("&message=", title + "_" + message) + Param("&mac=", g_strMachineId));
+AlertDelivery CServiceClient::SendMail(const std::string& address, const std::string& title,
+                                       const std::string& message) {
+  return SendSigned(service_path::kSendMail, Param("&toemil=", address) + Param("&title=", title) +
+                                                 Param("&message=", message) + Param("&mac=", g_strMachineId));
+}
+
+AlertDelivery CServiceClient::SendSms(const std::string& phone, const std::string& title, const std::string& message) {
+  return SendSigned(service_path::kSendSms, Param("&phone=", phone) + Param("&message=", title + "_" + message) +
+                                                Param("&mac=", g_strMachineId));
 }
 
 void CServiceClient::DispatchAlert(const std::string& message) {
@@ -92,10 +101,11 @@ void CServiceClient::PollSoftList() {
   if (!answer.empty()) SplitAnswer(answer, g_saSoftList);
 }
 
-void CServiceClient::PollRemoteCommands() {
+void CServiceClient::PollRemoteCommands(ILockPort& listLock) {
   const std::string rad = Rad();
-  CStatusLockGuard hold(m_lock);
   const std::string answer =
       TrimAnswer(m_http.FetchUrl(Url(service_path::kRemoteCode) + Param("?mac=", g_strMachineId) + Param("&rad=", rad)));
-  if (!answer.empty()) SplitAnswer(answer, g_saRemoteCmd);
+  if (answer.empty()) return;
+  CLockPortGuard hold(listLock);
+  SplitAnswer(answer, g_saRemoteCmd);
 }

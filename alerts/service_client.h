@@ -8,6 +8,21 @@
 class IClock;
 struct CSettings;
 
+// What became of one alert message on one channel.
+enum class AlertDelivery {
+  kDelivered,  // the service took it
+  kNotSent,    // it certainly did not reach the service (no stamp, no connection, refused)
+  kUncertain,  // it may have reached the service: never sent again
+};
+
+// The two alert channels of the service (CServiceClient; fakes in tests).
+class IAlertChannels {
+ public:
+  virtual ~IAlertChannels() = default;
+  virtual AlertDelivery SendMail(const std::string& address, const std::string& title, const std::string& message) = 0;
+  virtual AlertDelivery SendSms(const std::string& phone, const std::string& title, const std::string& message) = 0;
+};
+
 // The longest time text the service may answer; a longer one gives no stamp.
 constexpr size_t kMaxTimeTextBytes = 30;
 
@@ -20,7 +35,7 @@ struct CServiceContact {
   bool bOfflineAlert = false;  // downchk
 };
 
-class CServiceClient {
+class CServiceClient : public IAlertChannels {
  public:
   // baseUrl: "http://host[:port]", the endpoint paths follow it.
   CServiceClient(IHttpPort& http, IClock& clock, IStatusLock& lock, const CSettings& settings,
@@ -35,10 +50,11 @@ class CServiceClient {
   // With a time taken earlier (the background requests take it before waiting for the lock).
   std::string GetStamp(const std::string& rad);
 
-  // Fire and forget on the calling thread, without the status lock; nothing is sent
-  // without a stamp.
-  void SendMail(const std::string& address, const std::string& title, const std::string& message);
-  void SendSms(const std::string& phone, const std::string& title, const std::string& message);
+  // On the calling thread, without the status lock; nothing is sent without a stamp. The
+  // result says whether the service has the alert, so that the caller tries again only what
+  // certainly never reached it.
+  AlertDelivery SendMail(const std::string& address, const std::string& title, const std::string& message) override;
+  AlertDelivery SendSms(const std::string& phone, const std::string& title, const std::string& message) override;
   // E-mail first, then SMS, each only when its address is set; both carry g_strAlertTitle.
   void DispatchAlert(const std::string& message);
 
@@ -51,13 +67,16 @@ class CServiceClient {
   void PollMailDays();
   void CheckClock();
   void PollSoftList();
-  void PollRemoteCommands();
+  // Without the status lock (it needs no stamp and no figure): the answer lands in
+  // g_saRemoteCmd under listLock, which is never held across a request.
+  void PollRemoteCommands(ILockPort& listLock);
 
   // Full address of an endpoint path.
   std::string Url(const char* path) const { return m_strBaseUrl + path; }
 
  private:
   void PollFigure(const char* path, std::string& figure);
+  AlertDelivery SendSigned(const char* path, const std::string& parameters);
 
   IHttpPort& m_http;
   IClock& m_clock;

@@ -1,5 +1,6 @@
 #include "alerts/service_status.h"
 
+#include "alerts/service_ports.h"
 #include "app/version.h"
 
 std::string g_strMachineId;
@@ -10,6 +11,11 @@ std::string g_strMailDays = "0";
 std::string g_strClockSkew;
 std::vector<std::string> g_saSoftList;
 std::vector<std::string> g_saRemoteCmd;
+
+IStatusLock& RemoteCommandLock() {
+  static CShortLock lock;
+  return lock;
+}
 
 void ResetServiceStatus() {
   g_strMachineId.clear();

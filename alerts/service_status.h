@@ -13,6 +13,10 @@ extern std::string g_strClockSkew;   // minutes of clock difference once found, 
 extern std::vector<std::string> g_saSoftList;   // text, link, text, link, ...
 extern std::vector<std::string> g_saRemoteCmd;  // reboot flag, release flag, check code
 
+class IStatusLock;
+// Guards g_saRemoteCmd alone: the remote check reads it without waiting for any request.
+IStatusLock& RemoteCommandLock();
+
 // Back to the values of a fresh start (tests and start-up).
 void ResetServiceStatus();
 

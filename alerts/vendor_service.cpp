@@ -2,41 +2,38 @@
 
 #include "alerts/service_status.h"
 
-void CVendorService::Run(std::function<void(CServiceClient&)> request) {
+// A failed request ends its thread quietly; the lock guard has already let go.
+void CVendorService::Run(RequestKind kind, std::function<void(CServiceClient&)> request) {
   CServiceClient* client = &m_client;
-  m_threads.Start([client, request] {
-    // A failed request ends its thread quietly; the lock guard has already let go.
-    try {
-      request(*client);
-    } catch (...) {
-    }
-  });
+  m_slots.Start(kind, [client, request] { request(*client); });
 }
 
-void CVendorService::Start(void (CServiceClient::*request)()) {
-  Run([request](CServiceClient& client) { (client.*request)(); });
+void CVendorService::Start(RequestKind kind, void (CServiceClient::*request)()) {
+  Run(kind, [request](CServiceClient& client) { (client.*request)(); });
 }
 
 void CVendorService::OnStartup() {
-  Start(&CServiceClient::PollSmsCount);
-  Start(&CServiceClient::PollMailDays);
-  Start(&CServiceClient::PollSoftList);
+  Start(RequestKind::kSmsCount, &CServiceClient::PollSmsCount);
+  Start(RequestKind::kMailDays, &CServiceClient::PollMailDays);
+  Start(RequestKind::kSoftList, &CServiceClient::PollSoftList);
 }
 
 void CVendorService::OnTimer1() {
-  Start(&CServiceClient::PollMailDays);
-  Start(&CServiceClient::PollSoftList);
+  Start(RequestKind::kMailDays, &CServiceClient::PollMailDays);
+  Start(RequestKind::kSoftList, &CServiceClient::PollSoftList);
 }
 
-void CVendorService::OnTimer3() { Start(&CServiceClient::CheckClock); }
+void CVendorService::OnTimer3() { Start(RequestKind::kClock, &CServiceClient::CheckClock); }
 
 void CVendorService::OnTimer4() {
   const CServiceContact contact = m_client.Contact();  // here, on the caller's thread
-  Run([contact](CServiceClient& client) { client.Heartbeat(contact); });
-  Start(&CServiceClient::PollSmsCount);
+  Run(RequestKind::kHeartbeat, [contact](CServiceClient& client) { client.Heartbeat(contact); });
+  Start(RequestKind::kSmsCount, &CServiceClient::PollSmsCount);
 }
 
-void CVendorService::StartRemotePoll() { Start(&CServiceClient::PollRemoteCommands); }
+void CVendorService::StartRemotePoll() {
+  Run(RequestKind::kRemotePoll, [](CServiceClient& client) { client.PollRemoteCommands(RemoteCommandLock()); });
+}
 
 bool CVendorService::TryReadFigures(CStatusFigures& figures) {
   if (!m_lock.TryLock()) return false;

@@ -1,8 +1,10 @@
 #pragma once
 // What the main window's timers and start-up ask of the vendor service: each duty starts
-// its requests on threads of their own, and a failing request never keeps the lock.
+// its requests on threads of their own, at most one of each kind at a time (a duty whose
+// kind is still busy is skipped), and a failing request never keeps the lock.
 #include <string>
 
+#include "alerts/request_slots.h"
 #include "alerts/service_client.h"
 #include "alerts/service_ports.h"
 
@@ -16,22 +18,22 @@ struct CStatusFigures {
 class CVendorService {
  public:
   CVendorService(CServiceClient& client, IThreadStarter& threads, IStatusLock& lock)
-      : m_client(client), m_threads(threads), m_lock(lock) {}
+      : m_client(client), m_slots(threads), m_lock(lock) {}
 
   void OnStartup();      // SMS balance, e-mail days and related-software list, once
   void OnTimer1();       // 600 s: e-mail days and related-software list
   void OnTimer3();       // 86,400 s: clock check
   void OnTimer4();       // 60 s: heartbeat and SMS balance
-  void StartRemotePoll();  // one remote command poll
+  void StartRemotePoll();  // one remote command poll (it needs no status lock)
   // For the user-interface thread: false, and nothing read, while a request holds the lock.
   bool TryReadFigures(CStatusFigures& figures);        // timer 0 (20 s)
   bool TryReadSoftList(std::vector<std::string>& list);  // the related-software box (30 s)
 
  private:
-  void Start(void (CServiceClient::*request)());
-  void Run(std::function<void(CServiceClient&)> request);
+  void Start(RequestKind kind, void (CServiceClient::*request)());
+  void Run(RequestKind kind, std::function<void(CServiceClient&)> request);
 
   CServiceClient& m_client;
-  IThreadStarter& m_threads;
+  CRequestSlots m_slots;
   IStatusLock& m_lock;
 };

@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <cstring>
+#include <ctime>
 #include <memory>
 
+#include "alerts/alert_outbox.h"
 #include "alerts/machine_id_win32.h"
 #include "alerts/service_host.h"
 #include "alerts/service_status.h"
@@ -13,12 +15,36 @@
 #include "alerts/wininet_http_win32.h"
 #include "common/clock.h"
 #include "common/crt_text.h"
+#include "config/daily_log_win32.h"
 
 namespace {
 
+// One line per alert that failed, in .\log\alert<date>.txt.
+void LogAlertFailure(const std::string& text) {
+  char stamp[32] = {};
+  const std::time_t now = std::time(nullptr);
+  if (const std::tm* local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", local);
+  CWin32LogFileSystem files;
+  AppendLog(files, stamp + text + "\r\n", kLogFolder, "alert");
+}
+
+CAlertOutbox::CPorts OutboxPorts(IAlertChannels& channels, IThreadStarter& threads, IClock& clock) {
+  CAlertOutbox::CPorts ports;
+  ports.pChannels = &channels;
+  ports.pThreads = &threads;
+  ports.pClock = &clock;
+  ports.pauseSeconds = [](int seconds) { Sleep(static_cast<DWORD>(seconds) * 1000); };
+  ports.log = LogAlertFailure;
+  ports.title = [] { return g_strAlertTitle; };
+  return ports;
+}
+
 struct CVendorRuntime {
   CVendorRuntime(const CSettings& settings, const CServiceHost& hostIn)
-      : host(hostIn), client(http, clock, lock, settings, host.BaseUrl()), service(client, threads, lock) {}
+      : host(hostIn),
+        client(http, clock, lock, settings, host.BaseUrl()),
+        service(client, threads, lock),
+        outbox(OutboxPorts(client, threads, clock)) {}
   CServiceHost host;
   CWinInetHttp http;
   CSystemClock clock;
@@ -26,6 +52,7 @@ struct CVendorRuntime {
   CWin32Threads threads;
   CServiceClient client;
   CVendorService service;
+  CAlertOutbox outbox;
 };
 
 std::unique_ptr<CVendorRuntime> g_pVendor;
@@ -80,15 +107,13 @@ void VendorServiceRemotePoll() {
 }
 
 void DispatchAlert(const std::string& message) {
-  if (g_pVendor) g_pVendor->client.DispatchAlert(message);
+  if (!g_pVendor) return;
+  const CServiceContact contact = g_pVendor->client.Contact();  // the settings now, on the caller's thread
+  g_pVendor->outbox.Send(CAlert{contact.strEmail, contact.strPhone, message, message});
 }
 
-void SendMail(const std::string& address, const std::string& title, const std::string& message) {
-  if (g_pVendor) g_pVendor->client.SendMail(address, title, message);
-}
-
-void SendSms(const std::string& phone, const std::string& title, const std::string& message) {
-  if (g_pVendor) g_pVendor->client.SendSms(phone, title, message);
+void SendAlert(const CAlert& alert) {
+  if (g_pVendor) g_pVendor->outbox.Send(alert);
 }
 
 std::string ServiceUrl(const char* path) {

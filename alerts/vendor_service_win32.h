@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 
+#include "alerts/alert_conditions.h"
 #include "alerts/vendor_service.h"
 
 struct CSettings;
@@ -27,10 +28,10 @@ void VendorServiceTimer4();                // 60 s: heartbeat, SMS balance
 bool VendorSoftList(std::vector<std::string>& list);  // 30 s: the related-software box
 void VendorServiceRemotePoll();            // blocked-IP dialog timer 2, when fewer than 3 entries
 
-// Alerts: e-mail then SMS, on the calling thread.
+// Alerts: handed to the outbox (alerts/alert_outbox.h) with the addresses of the settings
+// now, so the caller never waits for the service; e-mail then SMS on the outbox's worker.
 void DispatchAlert(const std::string& message);
-void SendMail(const std::string& address, const std::string& title, const std::string& message);
-void SendSms(const std::string& phone, const std::string& title, const std::string& message);
+void SendAlert(const CAlert& alert);
 
 // Full address of an endpoint path (browser pages, the version file).
 std::string ServiceUrl(const char* path);

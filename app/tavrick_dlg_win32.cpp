@@ -29,6 +29,7 @@
 #include "remote/restart_program_win32.h"
 #include "ui/message_pump_win32.h"
 #include "ui/web_link_win32.h"
+#include "ui/window_post_win32.h"
 #include "update/upgrade_win32.h"
 #include "update/version_state.h"
 #include "webguard/webguard_ports_win32.h"
@@ -363,8 +364,8 @@ void CTavrickDlg::OnShowWindow() {
   // Runs after the show completes, exactly like a click on the start button (the command
   // guard holds it back while another command runs).
   if (m_control.AutoStartDue() && !m_bAutoStartPosted) {
-    m_bAutoStartPosted = true;
-    PostMessageA(m_hWnd, kAutoStartMessage, 0, 0);
+    // A post refused (message queue full) leaves it unasked, so the next show asks again.
+    m_bAutoStartPosted = PostToWindow(m_hWnd, kAutoStartMessage);
   }
 }
 

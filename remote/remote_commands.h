@@ -12,7 +12,7 @@
 // What the check works on; everything but the lock belongs to the user-interface thread,
 // except the command list, which the poll fills under the lock.
 struct CRemoteCommandPorts {
-  IStatusLock* pLock = nullptr;
+  IStatusLock* pLock = nullptr;  // RemoteCommandLock(): never held across a request
   std::vector<std::string>* pCommands = nullptr;  // g_saRemoteCmd
   const std::string* pStoredDigest = nullptr;      // the stored remote password (digest text)
   std::function<void()> startPoll;                 // one PollRemoteCommands thread
@@ -24,8 +24,8 @@ struct CRemoteCommandPorts {
 // when nothing is stored.
 bool RemotePasswordMatches(const std::string& typed, const std::string& storedDigest);
 
-// One tick. The lock is only tried: while a request holds it (a poll running, or another
-// service request) the tick does nothing and the next one looks again. A full list is taken
+// One tick. The list's own lock is only tried; as no request ever holds it, slow service
+// requests (the poll's own included) never hold the tick up or make it skip. A full list is taken
 // and emptied under the lock and carried out after it is released: reboot first (flag 1),
 // then release-all (flag 1). True when every block was released, so the window empties its list.
 bool CheckRemoteCommands(const CRemoteCommandPorts& ports);

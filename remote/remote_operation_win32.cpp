@@ -1,7 +1,6 @@
 #include "remote/remote_operation_win32.h"
 
 #include "alerts/service_status.h"
-#include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
 #include "app/process_state.h"
 #include "common/local_users_win32.h"
@@ -32,9 +31,8 @@ void RemoteReboot() {
 
 void InstallRemoteCommandCheck() {
   SetRemoteCommandCheck([] {
-    static CWin32StatusLock lock;
     CRemoteCommandPorts ports;
-    ports.pLock = &lock;
+    ports.pLock = &RemoteCommandLock();  // never held across a request
     ports.pCommands = &g_saRemoteCmd;
     ports.pStoredDigest = &g_Settings.remotepassw;
     ports.startPoll = VendorServiceRemotePoll;

@@ -101,8 +101,7 @@ bool FeederStep() {
   if (g_bMonitorPaused) return false;  // paused: the feeder takes nothing
   return g_pipeline.ListStep(
       [](const _CPacketInfo& info) {
-        g_bPageHasRows = PostPayload(g_hPacketPage, kPacketRowMessage, std::make_unique<CPacketRow>(info)) ||
-                         g_bPageHasRows;
+        g_bPageHasRows = PostPacketRow(g_hPacketPage, info) || g_bPageHasRows;
       },
       [] { g_bPageHasRows = !PostToWindow(g_hPacketPage, kPacketClearMessage); }, g_bPageHasRows);
 }
@@ -117,6 +116,11 @@ void Start(LPTHREAD_START_ROUTINE body) {
 }
 
 }  // namespace
+
+bool PostPacketRow(HWND page, const _CPacketInfo& info) {
+  if (CPacketRow::InFlight() >= kMaxPacketRowsInFlight) return false;
+  return PostPayload(page, kPacketRowMessage, std::make_unique<CPacketRow>(info));
+}
 
 void WakePacketConsumers() {
   g_statsTimers.Wake();

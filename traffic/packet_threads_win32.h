@@ -24,6 +24,13 @@ struct CPacketRow {
 constexpr UINT kPacketRowMessage = WM_USER + 1;    // 0x401: lParam owns one CPacketRow
 constexpr UINT kPacketClearMessage = WM_USER + 3;  // empty the packet list
 
+// Rows in flight are capped: a page that stops taking them (its thread busy) would otherwise
+// fill its thread's message queue, and then every other post to that thread fails. Past the
+// cap a row is not shown; the statistics count every packet whatever the page takes.
+constexpr long kMaxPacketRowsInFlight = 5000;  // half the 10,000 posts a thread's queue holds
+// Hands one row to the page; false (nothing posted) past the cap or when the page is gone.
+bool PostPacketRow(HWND page, const _CPacketInfo& info);
+
 // Starts the reader, statistics and list feeder threads (once per process; they never end).
 // The feeder hands rows to `page` while the traffic monitor is shown.
 void StartPacketThreads(HWND page);

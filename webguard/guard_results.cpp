@@ -123,5 +123,5 @@ void CGuardResults::SetFace(const std::atomic<bool>* calledOff, const std::strin
 }
 
 void CGuardResults::Changed() {
-  if (!m_bChangeAsked.exchange(true)) m_pWindow->Changed();
+  if (!m_bChangeAsked.exchange(true) && !m_pWindow->Changed()) m_bChangeAsked = false;
 }

@@ -16,7 +16,9 @@
 class IGuardWindow {
  public:
   virtual ~IGuardWindow() = default;
-  virtual void Changed() = 0;  // something new to show
+  // Something new to show; false when the window could not be told (gone, or its message
+  // queue full), so the next change asks again.
+  virtual bool Changed() = 0;
   virtual void Message(const std::string& text) = 0;  // a message box for the administrator
   virtual bool Exists() = 0;
 };

@@ -18,7 +18,7 @@ void WriteWatchLog(const std::string& text) {
 class CPostingWindow : public IGuardWindow {
  public:
   explicit CPostingWindow(HWND window) : m_hWnd(window) {}
-  void Changed() override { PostToWindow(m_hWnd, kGuardChangedMessage); }
+  bool Changed() override { return PostToWindow(m_hWnd, kGuardChangedMessage); }
   void Message(const std::string& text) override {
     PostPayload(m_hWnd, kGuardTextMessage, std::make_unique<std::string>(text));
   }

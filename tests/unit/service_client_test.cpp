@@ -160,7 +160,7 @@ TEST_F(ServiceClientTest, FigurePollsAndRemotePollAddresses) {
   client.PollSoftList();
   EXPECT_EQ("http://svc/tavrick/mysoft.jsp", Last());
   clock.Set(0x80000001LL);  // rad is the low 32 bits in signed decimal
-  client.PollRemoteCommands();
+  client.PollRemoteCommands(RemoteCommandLock());
   EXPECT_EQ("http://svc/tavrick/user/code.jsp?mac=00155D012A0B%0A&rad=-2147483647", Last());
 }
 
@@ -234,13 +234,13 @@ TEST_F(ServiceClientTest, ClockSkewCountsFromThreeWholeMinutesAndStays) {
 
 TEST_F(ServiceClientTest, SplittingKeepsInnerEmptiesAndDropsOneTrailingEmpty) {
   Answer("/tavrick/user/code.jsp", "1,0,\r\n");
-  client.PollRemoteCommands();
+  client.PollRemoteCommands(RemoteCommandLock());
   EXPECT_EQ((std::vector<std::string>{"1", "0"}), g_saRemoteCmd);
   Answer("/tavrick/user/code.jsp", "1,,pass word,");
-  client.PollRemoteCommands();
+  client.PollRemoteCommands(RemoteCommandLock());
   EXPECT_EQ((std::vector<std::string>{"1", "", "pass word"}), g_saRemoteCmd);
   Answer("/tavrick/user/code.jsp", "  ");  // an empty answer leaves the list alone
-  client.PollRemoteCommands();
+  client.PollRemoteCommands(RemoteCommandLock());
   EXPECT_EQ(3u, g_saRemoteCmd.size());
   Answer("/tavrick/mysoft.jsp", "Tool,http://t/,,http://u/");
   client.PollSoftList();
@@ -260,10 +260,13 @@ TEST_F(ServiceClientTest, BackgroundRequestsHoldTheLockWhileFetchingAndAlwaysRel
   client.PollMailDays();
   client.CheckClock();
   client.PollSoftList();
-  client.PollRemoteCommands();
-  EXPECT_EQ(6, lock.locks);
+  EXPECT_EQ(5, lock.locks);
   EXPECT_EQ(0, lock.held);
   for (int held : heldDuringFetch) EXPECT_EQ(1, held);
+  heldDuringFetch.clear();
+  // The remote poll needs neither stamp nor figure: it never waits behind slow requests.
+  client.PollRemoteCommands(RemoteCommandLock());
+  EXPECT_EQ((std::vector<int>{0}), heldDuringFetch);
   heldDuringFetch.clear();
   client.SendMail("a@b.c", "t", "m");
   EXPECT_EQ((std::vector<int>{0, 0}), heldDuringFetch);

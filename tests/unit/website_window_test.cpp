@@ -55,7 +55,11 @@ class CCountingWindow : public IGuardWindow {
   int* changes;
   std::vector<std::string>* messages;
   CCountingWindow(int* c, std::vector<std::string>* m) : changes(c), messages(m) {}
-  void Changed() override { ++*changes; }
+  bool delivered = true;  // false: the post failed (queue full)
+  bool Changed() override {
+    ++*changes;
+    return delivered;
+  }
   void Message(const std::string& text) override { messages->push_back(text); }
   bool Exists() override { return true; }
 };
@@ -92,6 +96,21 @@ TEST_F(GuardResults, RowsAreNumberedByTheListAndTheWindowIsAskedOnceUntilItLooks
   EXPECT_EQ(0, results.RowCount());
   results.ShowMessage("x");
   EXPECT_EQ(std::vector<std::string>{"x"}, messages);
+}
+
+TEST(GuardResultsPosts, AChangeTheWindowWasNeverToldOfAsksAgain) {
+  int changes = 0;
+  std::vector<std::string> messages;
+  auto owned = std::make_unique<CCountingWindow>(&changes, &messages);
+  CCountingWindow* window = owned.get();
+  CGuardResults results{std::move(owned)};
+  window->delivered = false;  // the window's message queue is full
+  results.InsertRow(0, "0", "a.php", "可疑", "t1");
+  window->delivered = true;
+  results.InsertRow(1, "1", "b.php", "可疑", "t2");
+  EXPECT_EQ(2, changes) << "the failed post left the window never asked again";
+  results.InsertRow(2, "2", "c.php", "可疑", "t3");
+  EXPECT_EQ(2, changes);  // told now: asked once until it looks
 }
 
 TEST_F(GuardResults, ACalledOffScanChangesNothingShown) {

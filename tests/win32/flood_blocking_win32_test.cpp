@@ -16,26 +16,6 @@ namespace {
 const char kAttacker[] = "203.0.113.7";
 const char kFriend[] = "198.51.100.9";  // an exception: floods too, never blocked
 
-std::vector<CInjectPacket> Flood(const char* from, uint32_t count) {
-  CInjectPacket packet;
-  packet.nProtocol = 6;
-  packet.dwSrcIP = InetAddr(from);
-  packet.dwDstIP = InetAddr("192.0.2.200");
-  packet.wSrcPort = 40000;
-  packet.wDstPort = 80;
-  packet.dwSize = 60;
-  packet.dwCount = count;
-  return {packet};
-}
-
-bool DriverBlocks(const char* ip) {
-  CDriverCounters counters;
-  if (!ReadCounters(&counters)) return false;
-  for (const auto& entry : counters.blocked)
-    if (GetLe32(entry.data()) == InetAddr(ip) && GetLe32(entry.data() + 4) == 0) return true;
-  return false;
-}
-
 std::string BlockedList() {
   CWin32ProfileStore store;
   return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");

@@ -61,7 +61,7 @@ TEST(VendorRequestBounds, SilentTrickledAndEndlessAnswersEndInTimeAndAreAskedOnc
   server.Route("/trickle", Mode::Trickle, "12");
   server.Route("/endless", Mode::Endless, "head,");
   // Short bounds of the same kind as the program's, so the test takes seconds.
-  CWinInetHttp http(CHttpBounds{1000, 1000, 1000, 3000, 64 * 1024});
+  CWinInetHttp http(CHttpBounds{1000, 1000, 1000, 3000, 64 * 1024, 5000});
 
   const CTimedFetch silent = FetchWithin(http, server.Base() + "/silent?rad=1", 15000);
   ASSERT_TRUE(silent.ended) << "no receive time-out";
@@ -87,20 +87,37 @@ TEST(VendorRequestBounds, SilentTrickledAndEndlessAnswersEndInTimeAndAreAskedOnc
   EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
 }
 
+// The overall deadline covers the headers too: a service that sends them a byte at a time
+// (each byte well within the receive time-out) is cut off when the deadline passes.
+TEST(VendorRequestBounds, HeadersTrickledWithoutEndAreCutOffAtTheDeadline) {
+  CTestHttpServer server;
+  server.Route("/tavrick/sendemil.do", Mode::TrickleHead);
+  server.Route("/slow", Mode::Slow, "42");
+  server.SetSlowMs(700);  // within the receive time-out
+  CWinInetHttp http(CHttpBounds{1000, 1000, 1000, 3000, 64 * 1024, 4000});
+  const CTimedFetch trickle = FetchWithin(http, server.Base() + "/tavrick/sendemil.do?stamp=1", 20000);
+  ASSERT_TRUE(trickle.ended) << "trickled headers held the request past its deadline";
+  std::printf("trickled headers cut off after %lu ms (deadline 4000 ms)\n", static_cast<unsigned long>(trickle.elapsedMs));
+  EXPECT_GE(trickle.elapsedMs, 3900u);
+  EXPECT_LT(trickle.elapsedMs, 5500u);
+  EXPECT_EQ("", trickle.answer);
+  // The request went out: it may have arrived, so it is never sent again.
+  EXPECT_EQ(HttpOutcome::kNoAnswer, http.Fetch(server.Base() + "/tavrick/sendemil.do?stamp=2").outcome);
+  EXPECT_EQ(2u, server.CountRequests("/tavrick/sendemil.do"));
+  // A slow answer within the deadline is an answer; nobody listening means it never went out.
+  const CHttpAnswer slow = http.Fetch(server.Base() + "/slow");
+  EXPECT_EQ(HttpOutcome::kAnswered, slow.outcome);
+  EXPECT_EQ("42", slow.strBody);
+  EXPECT_EQ(HttpOutcome::kRefused, http.Fetch(server.Base() + "/missing").outcome);
+  EXPECT_EQ(HttpOutcome::kNotSent, http.Fetch("http://127.0.0.1:1/tavrick/sendemil.do").outcome);
+  EXPECT_EQ(30000u, kServiceHttpBounds.nDeadlineMs);
+}
+
 // A label's text without a message to the program (which may not be answering).
 std::string LabelText(HWND window, int id) {
   char text[256] = {};
   GetWindowTextA(GetDlgItem(window, id), text, sizeof text);
   return text;
-}
-
-// The main window's round trip: a message sent to it and answered, in milliseconds (a window
-// that does not answer within two seconds counts as 2000).
-DWORD RoundTripMs(HWND window) {
-  const DWORD start = GetTickCount();
-  DWORD_PTR result = 0;
-  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &result)) return 2000;
-  return GetTickCount() - start;
 }
 
 TEST(HostileService, WindowKeepsAnsweringAndOnlyWebLinksFromTheServiceOpen) {

@@ -194,8 +194,12 @@ TEST_F(MainWindowTest, CloseAsksAndHidesToTheTray) {
 }
 
 TEST_F(MainWindowTest, EscapeAndEnterDoNotCloseTheWindow) {
-  RemoveDriverService();  // so that a press of the default button "启动防护" would ask at once
+  RemoveDriverService();  // so that a press of "启动防护" would ask at once
   ASSERT_TRUE(app.Start(dir.Path()));
+  // An owner-drawn button is never the dialog's default: make "启动防护" the default, so that
+  // Enter, were it not swallowed, would press it.
+  DWORD_PTR result = 0;
+  ASSERT_TRUE(SendMessageTimeoutA(app.Main(), DM_SETDEFID, IDC_START, 0, SMTO_ABORTIFHUNG, 5000, &result));
   for (WPARAM key : {WPARAM(VK_ESCAPE), WPARAM(VK_RETURN)}) {
     PostMessageA(app.Main(), WM_KEYDOWN, key, 0);
     PostMessageA(GetDlgItem(app.Main(), IDC_STOP), WM_KEYDOWN, key, 0);
@@ -321,17 +325,28 @@ TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuesti
 
 TEST_F(MainWindowTest, TheShellRestartNoticeKeepsOneIconInItsState) {
   ASSERT_TRUE(EnsureDriverLoaded());
-  ASSERT_TRUE(app.Start(dir.Path()));
+  // Wine cannot hand the icon's id to another process, so the program's test build takes its
+  // own icon away when asked, as a restarting shell loses it.
+  const std::string eventName = "TavrickTrayDrop" + std::to_string(GetCurrentProcessId());
+  HANDLE drop = CreateEventA(nullptr, FALSE, FALSE, eventName.c_str());
+  ASSERT_NE(nullptr, drop);
+  CEnvironmentWord word("TAVRICK_HOOK_TRAY_DROP", eventName);
+  ASSERT_TRUE(app.Start(dir.Path(), "", ExeDir() + "\\tavrick_hooked.exe"));
   StartProtectionByHand();
   ASSERT_TRUE(WaitFor([] { return TrayIconCount() == 1; }, 5000));
-  // Wine cannot hand the icon's id to another process, so the loss itself is shown in
-  // TrayIcon.TheShellRestartNoticeIsLetThroughAndReAddsTheIcon; here the program answers the
-  // notice with the icon of its current state, once.
+  SetEvent(drop);
+  ASSERT_TRUE(WaitFor([] { return TrayIconCount() == 0; }, 5000)) << "the icon did not go";
+  // The notice brings the icon back in its current state, once.
   PostMessageA(app.Main(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitFor([] { return TrayIconCount() == 1; }, 5000)) << "the notice did not bring the icon back";
   Sleep(500);
   EXPECT_EQ(1, TrayIconCount());
   EXPECT_EQ(TrayShield::Protecting, ShownTrayShield());
+  PostMessageA(app.Main(), RegisterWindowMessageA("TaskbarCreated"), 0, 0);  // with the icon there: still one
+  Sleep(500);
+  EXPECT_EQ(1, TrayIconCount());
   EXPECT_TRUE(app.Process().Running());
+  CloseHandle(drop);
 }
 
 }  // namespace

@@ -151,3 +151,10 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   }
   return true;
 }
+
+DWORD RoundTripMs(HWND window, DWORD limitMs) {
+  const DWORD start = GetTickCount();
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, limitMs, &result)) return limitMs;
+  return GetTickCount() - start;
+}

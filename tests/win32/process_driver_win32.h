@@ -52,6 +52,9 @@ void AnswerMessageBox(HWND box, int commandId);
 
 // Polls `done` every 50 ms until it holds (true) or the timeout has passed (false).
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs);
+// A window's round trip: a message sent to it and answered, in milliseconds (a window that
+// does not answer within the limit counts as the limit).
+DWORD RoundTripMs(HWND window, DWORD limitMs = 2000);
 
 // An environment word for the programs a test starts, gone again with the test.
 class CEnvironmentWord {

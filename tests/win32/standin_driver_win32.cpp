@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "common/crt_text.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
 
@@ -181,4 +182,24 @@ bool FreshDriverAndClosedLink() {
   g_hDevice = kInvalidDevice;
   MarkStopped();
   return true;
+}
+
+std::vector<CInjectPacket> Flood(const char* from, uint32_t count) {
+  CInjectPacket packet;
+  packet.nProtocol = 6;
+  packet.dwSrcIP = InetAddr(from);
+  packet.dwDstIP = InetAddr("192.0.2.200");
+  packet.wSrcPort = 40000;
+  packet.wDstPort = 80;
+  packet.dwSize = 60;
+  packet.dwCount = count;
+  return {packet};
+}
+
+bool DriverBlocks(const char* ip) {
+  CDriverCounters counters;
+  if (!ReadCounters(&counters)) return false;
+  for (const auto& entry : counters.blocked)
+    if (GetLe32(entry.data()) == InetAddr(ip) && GetLe32(entry.data() + 4) == 0) return true;
+  return false;
 }

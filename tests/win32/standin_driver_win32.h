@@ -53,6 +53,10 @@ bool DriverInTestMode();
 bool InjectPackets(const std::vector<CInjectPacket>& packets, uint32_t* recorded = nullptr,
                    uint32_t* dropped = nullptr);
 bool ReadCounters(CDriverCounters* counters);
+// TCP packets from one address to 192.0.2.200:80, as a flood arrives.
+std::vector<CInjectPacket> Flood(const char* from, uint32_t count);
+// The driver holds a block of the whole address (port 0).
+bool DriverBlocks(const char* ip);
 bool ResetDriver(uint32_t what);
 // A loaded driver with empty tables and ring, and the program's link closed and marked stopped.
 bool FreshDriverAndClosedLink();

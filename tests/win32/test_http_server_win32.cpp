@@ -100,6 +100,9 @@ void CTestHttpServer::Serve(SOCKET client) {
   }
   const std::string head = std::string(known ? "HTTP/1.0 200 OK" : "HTTP/1.0 404 Not Found") + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
   switch (route.mode) {
+    case Mode::Slow:
+      for (DWORD waited = 0; waited < m_nSlowMs && !m_bStop; waited += 50) Sleep(50);
+      [[fallthrough]];
     case Mode::Text:
       SendAll(client, head + "Content-Length: " + std::to_string(route.text.size()) + "\r\n\r\n" + route.text);
       shutdown(client, SD_SEND);
@@ -111,6 +114,14 @@ void CTestHttpServer::Serve(SOCKET client) {
       const std::string more(4096, 'x');
       if (!SendAll(client, head + "\r\n" + route.text)) break;
       while (!m_bStop && SendAll(client, more)) {
+      }
+      break;
+    }
+    case Mode::TrickleHead: {
+      const std::string line = head + "X-Pad: ";
+      for (size_t i = 0; !m_bStop; ++i) {
+        if (!SendAll(client, std::string(1, i < line.size() ? line[i] : 'a'))) break;
+        Sleep(200);
       }
       break;
     }

@@ -1,8 +1,9 @@
 #pragma once
 // A small HTTP server on 127.0.0.1 inside the test process, for services that misbehave: each
 // path answers with a text, stays silent (the connection is held open with no answer), or
-// answers without end (a text, then 'x' for ever, or one byte every half second). It records
-// every request target. The destructor closes every connection and ends its threads.
+// answers without end (a text, then 'x' for ever, or one byte every half second), answers
+// late (Slow: the text after SlowMs), or sends its headers a byte at a time without end
+// (TrickleHead). It records every request target. The destructor closes every connection and ends its threads.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -15,7 +16,7 @@
 
 class CTestHttpServer {
  public:
-  enum class Mode { Text, Silent, Endless, Trickle };
+  enum class Mode { Text, Silent, Endless, Trickle, Slow, TrickleHead };
 
   CTestHttpServer();  // listening on a free port
   ~CTestHttpServer();
@@ -28,6 +29,7 @@ class CTestHttpServer {
   std::string Base() const { return "http://" + Host(); }
   std::vector<std::string> Requests();                // targets in arrival order
   size_t CountRequests(const std::string& path);      // requests for one path
+  void SetSlowMs(DWORD ms) { m_nSlowMs = ms; }         // delay of Mode::Slow answers
 
  private:
   struct CRoute {
@@ -40,6 +42,7 @@ class CTestHttpServer {
   SOCKET m_listener = INVALID_SOCKET;
   int m_nPort = 0;
   std::atomic<bool> m_bStop{false};
+  std::atomic<DWORD> m_nSlowMs{3000};
   std::mutex m_lock;
   std::map<std::string, CRoute> m_routes;
   std::vector<std::string> m_requests;

@@ -93,7 +93,7 @@ struct CRealPorts {
 // The window as a scan and a checker without one see it: present, never told anything.
 class CQuietWindow : public IGuardWindow {
  public:
-  void Changed() override {}
+  bool Changed() override { return true; }
   void Message(const std::string&) override {}
   bool Exists() override { return true; }
 };

@@ -10,6 +10,8 @@
 //   TAVRICK_HOOK_REMOTE_PORTS=<file> the remote reboot lists the real processes and accounts
 //                                   but ends nothing and does not reboot: it appends
 //                                   "end <id> <path>" per process it would end, then "reboot"
+//   TAVRICK_HOOK_TRAY_DROP=<event>  each time the named event is set, the tray icon goes, as
+//                                   when the shell restarts and loses every icon
 #include <windows.h>
 
 #include <cctype>
@@ -19,6 +21,7 @@
 
 #include "app/process_state.h"
 #include "app/tavrick_app_win32.h"
+#include "app/tray_icon_win32.h"
 #include "ipblock/remote_command_hook.h"
 #include "remote/remote_operation_win32.h"
 #include "resources/resource_ports_win32.h"
@@ -105,8 +108,22 @@ void InstallRemoteHooks() {
   SetRemoteSystemPorts(ports);
 }
 
+DWORD WINAPI DropTrayIconOnEvent(LPVOID event) {
+  while (WaitForSingleObject(static_cast<HANDLE>(event), INFINITE) == WAIT_OBJECT_0) RemoveProgramTrayIcon();
+  return 0;
+}
+
+void InstallTrayHook() {
+  const std::string name = Hook("TAVRICK_HOOK_TRAY_DROP");
+  if (name.empty()) return;
+  HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, name.c_str());
+  HANDLE thread = event ? CreateThread(nullptr, 0, DropTrayIconOnEvent, event, 0, nullptr) : nullptr;
+  if (thread) CloseHandle(thread);
+}
+
 void InstallHooks() {
   InstallRemoteHooks();
+  InstallTrayHook();
   static CResourcePorts ports = SystemResourcePorts();
   const std::string low = Hook("TAVRICK_HOOK_LOW_DISK");
   if (!low.empty()) {
