@@ -528,7 +528,7 @@ TEST_F(WebguardChecker, ARewrittenFileWaitsFromItsFirstNoticeAndIsCheckedOnce) {
 
 class CSilentWindow : public IGuardWindow {
  public:
-  void Changed() override {}
+  bool Changed() override { return true; }
   void Message(const std::string&) override {}
   bool Exists() override { return true; }
 };
