@@ -196,7 +196,8 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   // The main window's count follows the list (its own 20-second refresh).
   EXPECT_TRUE(app.WaitLabel(IDC_FILTER_COUNT, "6个", 25000)) << app.Label(IDC_FILTER_COUNT);
 
-  // Settings: both digit checks, then the save; no radio is checked, so the label is empty.
+  // Settings: both digit checks, then the save; no radio is checked, so the duration in the
+  // file is kept and the box says so.
   SetText(IDC_IPF_COUNT, "1a");
   Press(IDC_IPF_SAVE);
   EXPECT_EQ("访问次数必须输入数字", Box());
@@ -208,8 +209,8 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   EXPECT_EQ(nullptr, app.WaitBox(kAppName, 1500));
   SetText(IDC_IPF_MB, "2");
   Press(IDC_IPF_SAVE);
-  EXPECT_EQ("保存完毕!", Box());
-  EXPECT_EQ("", Config("sysice", "sysicetimer"));
+  EXPECT_EQ("保存完毕!未选择屏蔽时间,自动屏蔽时间仍为30分钟。", Box());
+  EXPECT_EQ("30分钟", Config("sysice", "sysicetimer"));
   EXPECT_EQ("100", Config("sysice", "sysiceipcount"));
   EXPECT_EQ("2", Config("sysice", "sysiceipmb"));
 
