@@ -181,3 +181,19 @@ void CBlockedIpControl::OnTimer(int timer) {
       break;
   }
 }
+
+namespace {
+unsigned g_nListPeriodOverrideMs[2] = {0, 0};  // rebuild, alert
+}  // namespace
+
+unsigned IpFilterTimerMs(int timer) {
+  if (timer == 2) return RemoteCommandPeriodMs();
+  if (timer < 0 || timer >= kIpFilterTimerCount) return 0;
+  if (timer < 2 && g_nListPeriodOverrideMs[timer] > 0) return g_nListPeriodOverrideMs[timer];
+  return static_cast<unsigned>(kIpFilterTimerSeconds[timer]) * 1000;
+}
+
+void SetIpFilterListPeriodsMs(unsigned rebuildMs, unsigned alertMs) {
+  g_nListPeriodOverrideMs[0] = rebuildMs;
+  g_nListPeriodOverrideMs[1] = alertMs;
+}

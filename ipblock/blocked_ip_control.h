@@ -79,6 +79,10 @@ struct CBlockedIpServices {
 
 constexpr int kIpFilterTimerCount = 3;
 constexpr int kIpFilterTimerSeconds[kIpFilterTimerCount] = {20, 40, 120};
+// The period of each timer: kIpFilterTimerSeconds (the remote check's RemoteCommandPeriodMs).
+// Only a test build shortens the rebuild and the alert, before start-up; 0 restores them.
+unsigned IpFilterTimerMs(int timer);
+void SetIpFilterListPeriodsMs(unsigned rebuildMs, unsigned alertMs);
 
 class CBlockedIpControl {
  public:

@@ -27,6 +27,16 @@ void CheckIpLimits(int count, int mb, const std::string& ipText, const std::stri
   if (settings.sysiceipmb > 0 && mb > settings.sysiceipmb) block(ipText, portText, label, 0);
 }
 
+namespace {
+int g_nStatsWindowOverrideMs = 0;
+}  // namespace
+
+int CStatsWindow::TimerMs(int showDelayMs) {
+  return g_nStatsWindowOverrideMs > 0 ? g_nStatsWindowOverrideMs : PeriodMs(showDelayMs);
+}
+
+void CStatsWindow::SetTimerOverrideMs(int milliseconds) { g_nStatsWindowOverrideMs = milliseconds; }
+
 bool CStatsWindow::Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings,
                             const AutoBlock& block) {
   if (!m_bWindowDue) return false;

@@ -28,6 +28,10 @@ void CheckIpLimits(int count, int mb, const std::string& ipText, const std::stri
 class CStatsWindow {
  public:
   static int PeriodMs(int showDelayMs) { return (showDelayMs + 6) * 10000; }
+  // The length the chart page's timer uses: PeriodMs, unless a test build set another length
+  // before start-up (0 brings PeriodMs back).
+  static int TimerMs(int showDelayMs);
+  static void SetTimerOverrideMs(int milliseconds);
   void Reset() { m_nWindowSeconds = 0; m_bWindowDue = false; }
   void OnSecond() { ++m_nWindowSeconds; }
   void OnWindowEnd() { m_bWindowDue = true; }

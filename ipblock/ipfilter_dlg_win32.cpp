@@ -9,7 +9,6 @@
 #include "app/process_state.h"
 #include "app/resource.h"
 #include "driver/driver_link.h"
-#include "ipblock/remote_command_hook.h"
 #include "ui/web_link_win32.h"
 
 namespace {
@@ -59,7 +58,7 @@ BOOL Cipfilterdlg::OnInitDialog() {
   SendMessageA(Item(IDC_IPF_PICTURE), STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(picture));
   m_control.Init();
   for (int n = 0; n < kIpFilterTimerCount; ++n)
-    SetTimer(kTimerBase + n, n == 2 ? RemoteCommandPeriodMs() : static_cast<UINT>(kIpFilterTimerSeconds[n]) * 1000);
+    SetTimer(kTimerBase + n, IpFilterTimerMs(n));
   return TRUE;
 }
 

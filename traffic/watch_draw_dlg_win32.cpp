@@ -42,7 +42,7 @@ BOOL CWatachDrawDlg::OnInitDialog() {
   m_window.Reset();
   // The window's length is fixed by the display delay as it stands now.
   SetTimer(kRankingTimer, 3000);
-  SetTimer(kWindowEndTimer, static_cast<UINT>(CStatsWindow::PeriodMs(g_nShowDelay)));
+  SetTimer(kWindowEndTimer, static_cast<UINT>(CStatsWindow::TimerMs(g_nShowDelay)));
   SetTimer(kSecondTimer, 1000);
   return TRUE;
 }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ipblock/blocked_ip_control.h"
+#include "ipblock/remote_command_hook.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store.h"
@@ -91,6 +93,24 @@ TEST_F(FloodTest, WindowLengthFollowsTheDisplayDelay) {
   EXPECT_EQ(90000, CStatsWindow::PeriodMs(3));
   EXPECT_EQ(70000, CStatsWindow::PeriodMs(1));
   EXPECT_EQ(660000, CStatsWindow::PeriodMs(60));
+  // Only a test build shortens the window; without it (or after 0) the delay decides.
+  EXPECT_EQ(90000, CStatsWindow::TimerMs(3));
+  CStatsWindow::SetTimerOverrideMs(10000);
+  EXPECT_EQ(10000, CStatsWindow::TimerMs(3));
+  CStatsWindow::SetTimerOverrideMs(0);
+  EXPECT_EQ(70000, CStatsWindow::TimerMs(1));
+}
+
+TEST(BlockedListTimers, TwentyFortyAndTheRemoteCheckUnlessATestBuildShortensThem) {
+  EXPECT_EQ(20000u, IpFilterTimerMs(0));
+  EXPECT_EQ(40000u, IpFilterTimerMs(1));
+  EXPECT_EQ(RemoteCommandPeriodMs(), IpFilterTimerMs(2));
+  SetIpFilterListPeriodsMs(2000, 4000);
+  EXPECT_EQ(2000u, IpFilterTimerMs(0));
+  EXPECT_EQ(4000u, IpFilterTimerMs(1));
+  SetIpFilterListPeriodsMs(0, 0);
+  EXPECT_EQ(20000u, IpFilterTimerMs(0));
+  EXPECT_EQ(40000u, IpFilterTimerMs(1));
 }
 
 TEST(PingPolicy, TheFourCases) {

@@ -283,13 +283,15 @@ TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuesti
     HWND shown = nullptr;  // the visible pop-up menu
     // Right after another program of the session went away, Wine now and then drops a pop-up
     // menu of a hidden window before it shows: the icon is clicked again, as a person would.
+    // Each click gets long enough for a busy machine: a second click while the first menu is
+    // only slow would open a second menu after it, which would take the next keys.
     for (int attempt = 0; attempt < 3 && !shown; ++attempt) {
       PostMessageA(app.Main(), WM_USER + 2, 0, WM_RBUTTONDOWN);
       WaitFor([&] {
         for (HWND menu : WindowsOf(app.Process().Pid(), "#32768", ""))
           if (IsWindowVisible(menu)) shown = menu;
         return shown != nullptr;
-      }, 3000);
+      }, 10000);
     }
     return shown;
   };

@@ -7,6 +7,9 @@
 //                                   after protection has run a second. The hook leaves the
 //                                   environment, so the restarted copy runs without it.
 //   TAVRICK_HOOK_REMOTE_MS=<ms>     period of the remote command check (blocked-IP window)
+//   TAVRICK_HOOK_LIST_MS=<ms>       period of the blocked-IP window's rebuild; its block alert
+//                                   runs at twice it, as 20 s and 40 s do
+//   TAVRICK_HOOK_FLOOD_MS=<ms>      length of the flood statistics window (chart page)
 //   TAVRICK_HOOK_REMOTE_PORTS=<file> the remote reboot lists the real processes and accounts
 //                                   but ends nothing and does not reboot: it appends
 //                                   "end <id> <path>" per process it would end, then "reboot"
@@ -22,6 +25,8 @@
 #include "app/process_state.h"
 #include "app/tavrick_app_win32.h"
 #include "app/tray_icon_win32.h"
+#include "ipblock/blocked_ip_control.h"
+#include "ipblock/flood_blocking.h"
 #include "ipblock/remote_command_hook.h"
 #include "remote/remote_operation_win32.h"
 #include "resources/resource_ports_win32.h"
@@ -98,6 +103,10 @@ class CRecordingReboot : public IServerReboot {
 void InstallRemoteHooks() {
   const int periodMs = std::atoi(Hook("TAVRICK_HOOK_REMOTE_MS").c_str());
   if (periodMs > 0) SetRemoteCommandPeriodMs(static_cast<unsigned>(periodMs));
+  const int listMs = std::atoi(Hook("TAVRICK_HOOK_LIST_MS").c_str());
+  if (listMs > 0) SetIpFilterListPeriodsMs(static_cast<unsigned>(listMs), 2u * static_cast<unsigned>(listMs));
+  const int floodMs = std::atoi(Hook("TAVRICK_HOOK_FLOOD_MS").c_str());
+  if (floodMs > 0) CStatsWindow::SetTimerOverrideMs(floodMs);
   const std::string file = Hook("TAVRICK_HOOK_REMOTE_PORTS");
   if (file.empty()) return;
   static CRemoteSystemPorts ports = SystemRemotePorts();
