@@ -106,13 +106,11 @@ size_t ReadTag(const std::string& xml, size_t lt, CTag& tag) {
     if (quote != '\'' && quote != '"') continue;
     const size_t close = xml.find(quote, pos + 1);
     if (close == std::string::npos) return std::string::npos;
-    std::string value;
-    bool cut = false;
-    AppendDecoded(xml, pos + 1, close, value, cut);
     const size_t acolon = attr.rfind(':');
     if (acolon != std::string::npos) attr.erase(0, acolon + 1);
-    if (attr == "Name") tag.strNameAttr = value;
-    else if (attr == "SystemTime") tag.strTimeAttr = value;
+    bool cut = false;
+    if (attr == "Name") AppendDecoded(xml, pos + 1, close, tag.strNameAttr, cut);
+    else if (attr == "SystemTime") AppendDecoded(xml, pos + 1, close, tag.strTimeAttr, cut);
     pos = close + 1;
   }
   return std::string::npos;
@@ -226,7 +224,8 @@ CLogonEvent ReadEventXml(const std::string& xml) {
     else if (tag.strName == "EventData") inEventData = true;
     else if (inSystem && tag.strName == "Provider" && f.strProvider.empty()) f.strProvider = Bounded(tag.strNameAttr, 256);
     else if (inSystem && tag.strName == "TimeCreated" && f.strTime.empty()) f.strTime = Bounded(tag.strTimeAttr, kMaxTimeBytes);
-    if (!tag.bSelfClosing) {
+    // Only the elements whose text is read collect it.
+    if (!tag.bSelfClosing && (tag.strName == "Data" || tag.strName == "EventID" || tag.strName == "EventRecordID")) {
       open = tag.strName;
       dataName = tag.strName == "Data" ? tag.strNameAttr : std::string();
       text.clear();
