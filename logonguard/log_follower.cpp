@@ -49,8 +49,11 @@ EFollowState CLogFollower::Poll(const std::function<void(const CLogonEvent&)>& o
     if (first && !m_files.FileSize(m_strFolder, latest, size)) return EFollowState::kFileUnreadable;
     StartFile(latest, first ? size : 0);
   } else if (latest > m_strCurrent) {
-    // A newer day began: finish the old file first, then read the new one from its start.
-    if (currentListed) ReadNew(onEvent);
+    // A newer day began: finish the old file first (over as many looks as that takes), then read
+    // the new one from its start.
+    uint64_t oldSize = 0;
+    if (currentListed && ReadNew(onEvent) && m_files.FileSize(m_strFolder, m_strCurrent, oldSize) && m_nPos < oldSize)
+      return EFollowState::kWatching;
     m_lines.Flush([&](const char* line, size_t length) {
       const CLogonEvent event = m_reader.ReadLine(line, length);
       if (event.eOutcome != ELogonOutcome::kNone) onEvent(event);
