@@ -2,6 +2,16 @@
 
 #include <algorithm>
 
+namespace {
+
+bool IsSecurityLog(ELogonSource source) {
+  return source == ELogonSource::kRemoteDesktop || source == ELogonSource::kWindowsNetwork;
+}
+
+bool SameLog(ELogonSource a, ELogonSource b) { return a == b || (IsSecurityLog(a) && IsSecurityLog(b)); }
+
+}  // namespace
+
 void CFailurePolicy::SetLimits(const CPolicyLimits& limits) {
   m_limits = limits;
   if (m_limits.nThreshold < 1) m_limits.nThreshold = 1;
@@ -54,11 +64,15 @@ bool CFailurePolicy::OnEvent(const CLogonEvent& event) {
   CEntry* entry = Find(address.strText, event.eSource);
 
   if (event.eOutcome == ELogonOutcome::kSuccess) {
-    // A password that worked clears the count; an anonymous session proves nothing.
-    if (entry != nullptr && !IsAnonymousUser(event.strUser)) {
-      entry->times.clear();
-      entry->row.nRecent = 0;
-    }
+    // A password that worked clears the count; an anonymous session proves nothing. Remote
+    // desktop with network level authentication fails as a network logon and succeeds as a
+    // remote desktop one, so a Security log success clears both Security log counts.
+    if (IsAnonymousUser(event.strUser)) return false;
+    for (CEntry& other : m_rows)
+      if (other.row.strAddress == address.strText && SameLog(other.row.eSource, event.eSource)) {
+        other.times.clear();
+        other.row.nRecent = 0;
+      }
     return false;
   }
 

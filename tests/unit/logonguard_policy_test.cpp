@@ -83,6 +83,16 @@ TEST_F(LogonPolicyTest, PeriodExpirySuccessAndSourcesKeepCountsApart) {
   EXPECT_EQ(blocks.requests.size(), 1u);
   Fail("203.0.113.61", 1, ELogonSource::kRemoteDesktop);
   EXPECT_EQ(blocks.requests.back().second, ELogonSource::kRemoteDesktop);
+  // A Security log success clears both Security log counts (remote desktop behind network level
+  // authentication fails as a network logon), and nothing of another log.
+  Fail("203.0.113.62", 4, ELogonSource::kWindowsNetwork);
+  Fail("203.0.113.62", 4, ELogonSource::kFtp);
+  policy.OnEvent(Event("203.0.113.62", ELogonOutcome::kSuccess, ELogonSource::kRemoteDesktop));
+  Fail("203.0.113.62", 1, ELogonSource::kWindowsNetwork);
+  EXPECT_EQ(blocks.requests.size(), 2u);
+  Fail("203.0.113.62", 1, ELogonSource::kFtp);
+  ASSERT_EQ(blocks.requests.size(), 3u);
+  EXPECT_EQ(blocks.requests.back().second, ELogonSource::kFtp);
 }
 
 TEST_F(LogonPolicyTest, IgnoredAddressesIpv6SwitchesAndRefusals) {
