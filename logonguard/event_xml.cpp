@@ -1,0 +1,254 @@
+#include "logonguard/event_xml.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+constexpr size_t kMaxTextBytes = 4096;  // text of one element (an 18456 message fits)
+constexpr size_t kMaxNameBytes = 64;    // element and attribute names
+
+bool StartsWith(const std::string& s, size_t pos, const char* prefix) {
+  for (size_t i = 0; prefix[i]; ++i)
+    if (pos + i >= s.size() || s[pos + i] != prefix[i]) return false;
+  return true;
+}
+
+// Appends the decoded text of xml[begin, end) to out, stopping at the bound; cut tells so.
+void AppendDecoded(const std::string& xml, size_t begin, size_t end, std::string& out, bool& cut) {
+  for (size_t i = begin; i < end; ++i) {
+    if (out.size() >= kMaxTextBytes) {
+      cut = true;
+      return;
+    }
+    char c = xml[i];
+    if (c == '&') {
+      const size_t semi = xml.find(';', i);
+      if (semi != std::string::npos && semi < end && semi - i <= 10) {
+        const std::string entity = xml.substr(i + 1, semi - i - 1);
+        long code = -1;
+        if (entity == "amp") code = '&';
+        else if (entity == "lt") code = '<';
+        else if (entity == "gt") code = '>';
+        else if (entity == "quot") code = '"';
+        else if (entity == "apos") code = '\'';
+        else if (entity.size() > 1 && entity[0] == '#') {
+          const bool hex = entity[1] == 'x' || entity[1] == 'X';
+          const std::string digits = entity.substr(hex ? 2 : 1);
+          char* stop = nullptr;
+          code = digits.empty() ? -1 : std::strtol(digits.c_str(), &stop, hex ? 16 : 10);
+          if (stop == nullptr || *stop != '\0') code = -1;
+          else if (code <= 0 || code > 127) code = '?';
+        }
+        if (code >= 0) {
+          c = static_cast<char>(code);
+          i = semi;
+        }
+      }
+    }
+    // Control characters never reach a table row or a log line.
+    if (static_cast<unsigned char>(c) < 0x20) c = '?';
+    out += c;
+  }
+}
+
+// One tag: its name without a namespace prefix, and the two attributes the reader wants.
+struct CTag {
+  std::string strName;
+  std::string strNameAttr;  // Name='...'
+  std::string strTimeAttr;  // SystemTime='...'
+  bool bClosing = false;
+  bool bSelfClosing = false;
+};
+
+// Reads the tag starting at xml[lt] == '<'; returns the position after its '>', or npos when the
+// text ends inside it. Quoted values may hold '>'.
+size_t ReadTag(const std::string& xml, size_t lt, CTag& tag) {
+  size_t pos = lt + 1;
+  if (pos < xml.size() && xml[pos] == '/') {
+    tag.bClosing = true;
+    ++pos;
+  }
+  auto readName = [&](std::string& out) {
+    while (pos < xml.size() && !std::isspace(static_cast<unsigned char>(xml[pos])) && xml[pos] != '>' &&
+           xml[pos] != '/' && xml[pos] != '=') {
+      if (out.size() < kMaxNameBytes) out += xml[pos];
+      ++pos;
+    }
+  };
+  readName(tag.strName);
+  const size_t colon = tag.strName.rfind(':');
+  if (colon != std::string::npos) tag.strName.erase(0, colon + 1);
+  while (pos < xml.size()) {
+    const char c = xml[pos];
+    if (c == '>') return pos + 1;
+    if (c == '/') {
+      tag.bSelfClosing = true;
+      ++pos;
+      continue;
+    }
+    if (std::isspace(static_cast<unsigned char>(c))) {
+      ++pos;
+      continue;
+    }
+    std::string attr;
+    readName(attr);
+    if (attr.empty()) {
+      ++pos;  // a stray character
+      continue;
+    }
+    while (pos < xml.size() && std::isspace(static_cast<unsigned char>(xml[pos]))) ++pos;
+    if (pos >= xml.size() || xml[pos] != '=') continue;
+    ++pos;
+    while (pos < xml.size() && std::isspace(static_cast<unsigned char>(xml[pos]))) ++pos;
+    if (pos >= xml.size()) return std::string::npos;
+    const char quote = xml[pos];
+    if (quote != '\'' && quote != '"') continue;
+    const size_t close = xml.find(quote, pos + 1);
+    if (close == std::string::npos) return std::string::npos;
+    const size_t acolon = attr.rfind(':');
+    if (acolon != std::string::npos) attr.erase(0, acolon + 1);
+    bool cut = false;
+    if (attr == "Name") AppendDecoded(xml, pos + 1, close, tag.strNameAttr, cut);
+    else if (attr == "SystemTime") AppendDecoded(xml, pos + 1, close, tag.strTimeAttr, cut);
+    pos = close + 1;
+  }
+  return std::string::npos;
+}
+
+// Decimal digits only, at most 19 of them; anything else is -1.
+long long ReadNumber(const std::string& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && text[b] == ' ') ++b;
+  while (e > b && text[e - 1] == ' ') --e;
+  if (b == e || e - b > 18) return -1;
+  long long value = 0;
+  for (size_t i = b; i < e; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return value;
+}
+
+std::string Bounded(const std::string& text, size_t bound) { return text.size() > bound ? text.substr(0, bound) : text; }
+
+struct CFields {
+  std::string strProvider, strTime, strIp, strUser, strFirstData, strClient;
+  long long nEventId = -1, nRecordId = -1, nLogonType = -1;
+  bool bIp = false, bUser = false, bType = false, bFirstData = false;
+};
+
+void TakeText(CFields& f, bool inSystem, bool inEventData, const std::string& element, const std::string& dataName,
+              const std::string& text, bool cut) {
+  if (inSystem) {
+    if (element == "EventID" && f.nEventId < 0) f.nEventId = ReadNumber(text);
+    else if (element == "EventRecordID" && f.nRecordId < 0) f.nRecordId = ReadNumber(text);
+    return;
+  }
+  if (!inEventData || element != "Data") return;
+  if (dataName == "IpAddress" && !f.bIp) {
+    f.bIp = true;
+    f.strIp = cut || text.size() > kMaxAddressBytes ? std::string() : text;  // too long is no address
+  } else if (dataName == "TargetUserName" && !f.bUser) {
+    f.bUser = true;
+    f.strUser = Bounded(text, kMaxUserBytes);
+  } else if (dataName == "LogonType" && !f.bType) {
+    f.bType = true;
+    f.nLogonType = ReadNumber(text);
+  } else if (dataName.empty()) {
+    if (!f.bFirstData) {
+      f.bFirstData = true;
+      f.strFirstData = Bounded(text, kMaxUserBytes);
+    }
+    if (f.strClient.empty()) f.strClient = FindSqlClient(text);
+  }
+}
+
+bool IsSqlProvider(const std::string& provider) {
+  if (provider.size() < 5) return false;
+  for (int i = 0; i < 5; ++i)
+    if (std::toupper(static_cast<unsigned char>(provider[i])) != "MSSQL"[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+std::string FindSqlClient(const std::string& text) {
+  const size_t at = text.find("[CLIENT:");
+  if (at == std::string::npos) return {};
+  size_t b = at + 8;
+  const size_t close = text.find(']', b);
+  if (close == std::string::npos) return {};
+  while (b < close && text[b] == ' ') ++b;
+  size_t e = close;
+  while (e > b && text[e - 1] == ' ') --e;
+  if (e - b > kMaxAddressBytes) return {};
+  return text.substr(b, e - b);
+}
+
+CLogonEvent ReadEventXml(const std::string& xml) {
+  CFields f;
+  bool inSystem = false, inEventData = false;
+  std::string open, dataName, text;
+  bool cut = false;
+  size_t pos = 0;
+  while (pos < xml.size()) {
+    const size_t lt = xml.find('<', pos);
+    if (!open.empty()) AppendDecoded(xml, pos, lt == std::string::npos ? xml.size() : lt, text, cut);
+    if (lt == std::string::npos) break;
+    if (StartsWith(xml, lt, "<!--")) {
+      const size_t end = xml.find("-->", lt + 4);
+      if (end == std::string::npos) break;
+      pos = end + 3;
+      continue;
+    }
+    if (StartsWith(xml, lt, "<!") || StartsWith(xml, lt, "<?")) {
+      const size_t end = xml.find('>', lt);
+      if (end == std::string::npos) break;
+      pos = end + 1;
+      continue;
+    }
+    CTag tag;
+    const size_t next = ReadTag(xml, lt, tag);
+    if (next == std::string::npos) break;  // cut inside a tag: what was read stays
+    pos = next;
+    if (tag.bClosing) {
+      if (tag.strName == open) TakeText(f, inSystem, inEventData, open, dataName, text, cut);
+      open.clear();
+      if (tag.strName == "System") inSystem = false;
+      if (tag.strName == "EventData") inEventData = false;
+      continue;
+    }
+    open.clear();
+    if (tag.strName == "System") inSystem = true;
+    else if (tag.strName == "EventData") inEventData = true;
+    else if (inSystem && tag.strName == "Provider" && f.strProvider.empty()) f.strProvider = Bounded(tag.strNameAttr, 256);
+    else if (inSystem && tag.strName == "TimeCreated" && f.strTime.empty()) f.strTime = Bounded(tag.strTimeAttr, kMaxTimeBytes);
+    // Only the elements whose text is read collect it.
+    if (!tag.bSelfClosing && (tag.strName == "Data" || tag.strName == "EventID" || tag.strName == "EventRecordID")) {
+      open = tag.strName;
+      dataName = tag.strName == "Data" ? tag.strNameAttr : std::string();
+      text.clear();
+      cut = false;
+    }
+  }
+
+  CLogonEvent event;
+  event.strTime = f.strTime;
+  if (f.nRecordId > 0) event.nRecordId = static_cast<uint64_t>(f.nRecordId);
+  if ((f.nEventId == 4625 || f.nEventId == 4624) && f.strProvider == "Microsoft-Windows-Security-Auditing") {
+    if (!f.bIp) return event;
+    event.eOutcome = f.nEventId == 4625 ? ELogonOutcome::kFailure : ELogonOutcome::kSuccess;
+    event.nLogonType = f.nLogonType > 0 && f.nLogonType < 100 ? static_cast<int>(f.nLogonType) : 0;
+    event.eSource = event.nLogonType == 10 ? ELogonSource::kRemoteDesktop : ELogonSource::kWindowsNetwork;
+    event.strAddress = f.strIp;
+    event.strUser = f.strUser;
+  } else if (f.nEventId == 18456 && IsSqlProvider(f.strProvider)) {
+    if (f.strClient.empty()) return event;
+    event.eOutcome = ELogonOutcome::kFailure;
+    event.eSource = ELogonSource::kSqlServer;
+    event.strAddress = f.strClient;
+    event.strUser = f.strFirstData;
+  }
+  return event;
+}

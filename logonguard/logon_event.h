@@ -1,0 +1,33 @@
+#pragma once
+// One logon attempt as a source reports it, before the policy decides anything.
+#include <cstdint>
+#include <string>
+
+// Where a failure was seen; the policy counts each address per source.
+enum class ELogonSource {
+  kRemoteDesktop,   // Security log, logon type 10
+  kWindowsNetwork,  // Security log, any other logon type (SMB, network level authentication, ...)
+  kSqlServer,       // Application log, event 18456 of an MSSQL* provider
+  kFtp,             // IIS FTP W3C log
+};
+constexpr int kLogonSourceCount = 4;
+
+enum class ELogonOutcome { kNone, kFailure, kSuccess };
+
+struct CLogonEvent {
+  ELogonOutcome eOutcome = ELogonOutcome::kNone;
+  ELogonSource eSource = ELogonSource::kWindowsNetwork;
+  std::string strAddress;  // as the record gives it; the policy reads it with ReadLogonAddress
+  std::string strUser;     // bounded, see kMaxUserBytes
+  int nLogonType = 0;      // Security log only
+  uint64_t nRecordId = 0;  // event log only
+  std::string strTime;     // System TimeCreated SystemTime, or the W3C date and time
+};
+
+// Bounds on what a record may hand over (longer values are cut or refused, never grown).
+constexpr size_t kMaxUserBytes = 64;
+constexpr size_t kMaxAddressBytes = 64;
+constexpr size_t kMaxTimeBytes = 40;
+
+// Anonymous sessions sign in without a password: their success never clears a count.
+bool IsAnonymousUser(const std::string& user);

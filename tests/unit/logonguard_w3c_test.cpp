@@ -1,0 +1,212 @@
+// IIS FTP logs: columns by the header, lines in pieces, and a followed folder whose files
+// rotate, shrink and end in half-written lines.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "logonguard/log_follower.h"
+#include "logonguard/w3c_log.h"
+
+namespace {
+
+const char kHeader[] =
+    "#Software: Microsoft Internet Information Services 10.0\r\n#Version: 1.0\r\n#Date: 2026-12-08 00:00:00\r\n"
+    "#Fields: date time c-ip c-port cs-username s-ip s-port cs-method cs-uri-stem sc-status sc-win32-status "
+    "sc-substatus x-session x-fullpath\r\n";
+
+std::string Line(const std::string& ip, const std::string& user, const std::string& method, const std::string& status) {
+  return "2026-12-08 01:02:03 " + ip + " 50123 " + user + " 192.0.2.10 21 " + method + " - " + status +
+         " 1326 41 5a8e0c2d-1 -\r\n";
+}
+
+std::vector<CLogonEvent> ReadAll(const std::string& text) {
+  CW3cReader reader;
+  CLineAssembler lines;
+  std::vector<CLogonEvent> events;
+  lines.Feed(text.data(), text.size(), [&](const char* line, size_t length) {
+    CLogonEvent event = reader.ReadLine(line, length);
+    if (event.eOutcome != ELogonOutcome::kNone) events.push_back(event);
+  });
+  return events;
+}
+
+TEST(W3cLog, PassAnswered530IsAFailureInAnyColumnOrder) {
+  const auto events = ReadAll(std::string(kHeader) + Line("203.0.113.50", "admin", "USER", "331") +
+                              Line("203.0.113.50", "admin", "PASS", "530") + Line("203.0.113.51", "bob", "PASS", "230") +
+                              Line("203.0.113.52", "-", "RETR", "530"));
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].eOutcome, ELogonOutcome::kFailure);
+  EXPECT_EQ(events[0].eSource, ELogonSource::kFtp);
+  EXPECT_EQ(events[0].strAddress, "203.0.113.50");
+  EXPECT_EQ(events[0].strUser, "admin");
+  EXPECT_EQ(events[0].strTime, "2026-12-08 01:02:03");
+  EXPECT_EQ(events[1].eOutcome, ELogonOutcome::kSuccess);
+
+  // Columns in another order; a new header in the middle of a file changes them again.
+  const std::string reordered =
+      "#Fields: sc-status cs-method c-ip time cs-username\n530 PASS 198.51.100.4 01:00:00 root\n"
+      "#Fields: c-ip sc-status cs-method\n198.51.100.5 530 PASS\n";
+  const auto other = ReadAll(reordered);
+  ASSERT_EQ(other.size(), 2u);
+  EXPECT_EQ(other[0].strAddress, "198.51.100.4");
+  EXPECT_EQ(other[0].strUser, "root");
+  EXPECT_EQ(other[1].strAddress, "198.51.100.5");
+  EXPECT_EQ(other[1].strUser, "");
+}
+
+TEST(W3cLog, HostileLinesGiveNothing) {
+  const std::string text = std::string(kHeader) +
+                           "2026-12-08 01:02:03 203.0.113.50 50123 admin 192.0.2.10 21 PASS - 530\r\n" +  // cut short
+                           "2026-12-08 01:02:03 203.0.113.50 50123 a b c 192.0.2.10 21 PASS - 530 0 0 x -\r\n" +
+                           std::string(20000, 'A') + " PASS 530\r\n" + "\r\n" + "#Fields:\r\n" +
+                           Line("203.0.113.50", "admin", "PASS", "530");  // no columns any more
+  EXPECT_TRUE(ReadAll(text).empty());
+  // Before any header nothing is read either.
+  EXPECT_TRUE(ReadAll(Line("203.0.113.50", "admin", "PASS", "530")).empty());
+  // An over-long user name is cut, control bytes replaced.
+  const auto events = ReadAll(std::string(kHeader) + Line("203.0.113.50", std::string(500, 'u') + "\x01", "PASS", "530"));
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].strUser.size(), kMaxUserBytes);
+}
+
+TEST(W3cLog, LinesAssembledFromAnyPieces) {
+  const std::string text = std::string(kHeader) + Line("203.0.113.50", "a", "PASS", "530") +
+                           Line("203.0.113.51", "b", "PASS", "530") + "2026-12-08 01:02:03 203.0.113.52";
+  std::mt19937 random(7);
+  for (int round = 0; round < 50; ++round) {
+    CW3cReader reader;
+    CLineAssembler lines;
+    std::vector<std::string> seen;
+    for (size_t at = 0; at < text.size();) {
+      const size_t n = std::min<size_t>(1 + random() % 40, text.size() - at);
+      lines.Feed(text.data() + at, n, [&](const char* line, size_t length) {
+        CLogonEvent event = reader.ReadLine(line, length);
+        if (event.eOutcome != ELogonOutcome::kNone) seen.push_back(event.strAddress);
+      });
+      at += n;
+    }
+    ASSERT_EQ(seen, (std::vector<std::string>{"203.0.113.50", "203.0.113.51"}));
+    EXPECT_EQ(lines.HeldBytes(), 32u);  // the partial last line waits
+  }
+  // A line past the bound is dropped whole, and the next one is read.
+  CLineAssembler lines;
+  int count = 0;
+  const std::string big(CLineAssembler::kMaxLineBytes + 10, 'x');
+  for (size_t at = 0; at < big.size(); at += 1000) lines.Feed(big.data() + at, std::min<size_t>(1000, big.size() - at), [&](const char*, size_t) { ++count; });
+  lines.Feed("\nok\n", 4, [&](const char* line, size_t length) {
+    ++count;
+    EXPECT_EQ(std::string(line, length), "ok");
+  });
+  EXPECT_EQ(count, 1);
+}
+
+// Folders of files in memory.
+class CMemoryLogFiles : public ILogFilePort {
+ public:
+  bool ListLogFiles(const std::string& folder, std::vector<std::string>& names) override {
+    if (!bFolderThere) return false;
+    for (const auto& file : files)
+      if (file.first.first == folder) names.push_back(file.first.second);
+    return true;
+  }
+  bool FileSize(const std::string& folder, const std::string& name, uint64_t& size) override {
+    auto it = files.find({folder, name});
+    if (it == files.end()) return false;
+    size = it->second.size();
+    return true;
+  }
+  bool ReadAt(const std::string& folder, const std::string& name, uint64_t offset, size_t maxBytes,
+              std::string& out) override {
+    auto it = files.find({folder, name});
+    if (it == files.end() || bReadFails) return false;
+    if (offset < it->second.size()) out = it->second.substr(offset, maxBytes);
+    return true;
+  }
+  std::string& File(const std::string& name) { return files[{"F", name}]; }
+  std::map<std::pair<std::string, std::string>, std::string> files;
+  bool bFolderThere = true;
+  bool bReadFails = false;
+};
+
+class LogFollowerTest : public ::testing::Test {
+ protected:
+  std::vector<std::string> Poll(EFollowState expected = EFollowState::kWatching) {
+    std::vector<std::string> seen;
+    EXPECT_EQ(follower.Poll([&](const CLogonEvent& e) { seen.push_back(e.strAddress); }), expected);
+    return seen;
+  }
+  CMemoryLogFiles files;
+  CLogFollower follower{files, "F"};
+};
+
+TEST_F(LogFollowerTest, StartsAtTheEndThenReadsWhatIsAppended) {
+  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.1", "old", "PASS", "530");
+  EXPECT_TRUE(Poll().empty());  // history before the start is not blocked again
+  files.File("u_ex261208.log") += Line("203.0.113.2", "a", "PASS", "530") + "2026-12-08 01:02:03 203.0.113.3 1 a";
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.2"}));
+  files.File("u_ex261208.log") += " 192.0.2.10 21 PASS - 530 1326 41 s -\r\n";  // the partial line completes
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.3"}));
+  EXPECT_TRUE(Poll().empty());
+}
+
+TEST_F(LogFollowerTest, RotationFinishesTheOldDayThenReadsTheNewOneFromItsStart) {
+  files.File("u_ex261208.log") = kHeader;
+  Poll();
+  files.File("u_ex261208.log") += Line("203.0.113.10", "a", "PASS", "530");
+  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.11", "a", "PASS", "530");
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.10", "203.0.113.11"}));
+  EXPECT_EQ(follower.CurrentFile(), "u_ex261209.log");
+  // The old day's file removed later changes nothing.
+  files.files.erase({"F", "u_ex261208.log"});
+  EXPECT_TRUE(Poll().empty());
+}
+
+TEST_F(LogFollowerTest, TruncationStartsOver) {
+  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.1", "a", "PASS", "530");
+  Poll();
+  // Emptied and written again, shorter than before: every line of it is new, under its own header.
+  files.File("u_ex261208.log") = "#Fields: c-ip cs-method sc-status\r\n203.0.113.20 PASS 530\r\n";
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.20"}));
+  files.File("u_ex261208.log") += "203.0.113.21 PASS 530\r\n";
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.21"}));
+}
+
+TEST_F(LogFollowerTest, FolderAndFileTroublesAreToldAndOutlived) {
+  files.bFolderThere = false;
+  Poll(EFollowState::kFolderUnavailable);
+  files.bFolderThere = true;
+  Poll(EFollowState::kNoLogFile);
+  // The first file made after the start is new: read from its beginning.
+  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.30", "a", "PASS", "530");
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.30"}));
+  files.File("u_ex261208.log") += Line("203.0.113.31", "a", "PASS", "530");
+  files.bReadFails = true;
+  Poll(EFollowState::kFileUnreadable);
+  files.bReadFails = false;
+  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.31"}));
+}
+
+TEST_F(LogFollowerTest, HugeAppendIsReadOverSeveralLooks) {
+  files.File("u_ex261208.log") = kHeader;
+  Poll();
+  std::string& log = files.File("u_ex261208.log");
+  size_t lines = 0;
+  while (log.size() < CLogFollower::kMaxBytesPerLook + 1000) {
+    log += Line("203.0.113.40", "a", "PASS", "530");
+    ++lines;
+  }
+  // A newer day already waits: the old one is still read to its end first.
+  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.41", "a", "PASS", "530");
+  std::vector<std::string> seen = Poll();
+  EXPECT_LT(seen.size(), lines);
+  for (const std::string& ip : Poll()) seen.push_back(ip);
+  for (const std::string& ip : Poll()) seen.push_back(ip);
+  ASSERT_EQ(seen.size(), lines + 1);
+  EXPECT_EQ(seen[lines - 1], "203.0.113.40");
+  EXPECT_EQ(seen[lines], "203.0.113.41");
+}
+
+}  // namespace
