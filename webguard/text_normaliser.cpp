@@ -1,11 +1,14 @@
 #include "webguard/text_normaliser.h"
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
-// Sixteen bytes at a time on x86-64 (SSE2 is always there; SSSE3 is asked at run time).
-#if defined(__GNUC__) && defined(__x86_64__)
+// Sixteen bytes at a time on x86 (SSE2 and SSSE3 are asked at run time: a 32-bit build may run
+// on a processor without them).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <tmmintrin.h>
 #define TAVRICK_PACKED_BLOCKS 1
 #endif
@@ -77,75 +80,127 @@ struct CPackTable {
 };
 const CPackTable kPack;
 
-bool HasPackedBlocks() {
-  static const bool supported = __builtin_cpu_supports("ssse3");
-  return supported;
+// Writes the kept bytes of the block at view + out by a shuffle; returns the new end.
+__attribute__((target("ssse3"), always_inline)) inline size_t ShuffleKept(__m128i folded, unsigned keep, char* view,
+                                                                           size_t out) {
+  const unsigned low = keep & 0xFF, high = keep >> 8;
+  const __m128i order = _mm_unpacklo_epi64(
+      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
+      _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[high])), _mm_set1_epi8(8)));
+  const __m128i packed = _mm_shuffle_epi8(folded, order);
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), packed);
+  out += kPack.count[low];
+  _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), _mm_srli_si128(packed, 8));
+  return out + kPack.count[high];
+}
+
+
+#define TAVRICK_SSE2 __attribute__((target("sse2"), always_inline)) inline
+
+TAVRICK_SSE2 __m128i Within(__m128i v, __m128i low, __m128i high) {
+  return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, low), v), _mm_cmpeq_epi8(_mm_min_epu8(v, high), v));
+}
+
+// Bits of the bytes to drop (blanks and zero), and the block with its capitals folded.
+TAVRICK_SSE2 unsigned Kept(__m128i v, __m128i* folded) {
+  const __m128i drop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(v, _mm_setzero_si128())),
+                                    Within(v, _mm_set1_epi8(0x09), _mm_set1_epi8(0x0D)));
+  *folded = _mm_or_si128(v, _mm_and_si128(Within(v, _mm_set1_epi8('A'), _mm_set1_epi8('Z')), _mm_set1_epi8(0x20)));
+  return ~static_cast<unsigned>(_mm_movemask_epi8(drop)) & 0xFFFF;
+}
+
+// Whether the block opens a comment ("/*", its star possibly the next block's first byte).
+TAVRICK_SSE2 bool OpensComment(__m128i v, __m128i next) {
+  return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')), _mm_cmpeq_epi8(next, _mm_set1_epi8('*')))) != 0;
+}
+
+TAVRICK_SSE2 bool HasQuote(__m128i v) {
+  return _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\'')))) != 0;
+}
+
+// Whether the view written from start to out holds a quote, an operator and the same quote,
+// beginning from two bytes before start (the caller keeps those above the floor).
+TAVRICK_SSE2 bool JoinsIn(const char* view, size_t start, size_t out) {
+  const char* from = view + start - 2;
+  const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
+  const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 1));
+  const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2));
+  const __m128i isOp = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(o, _mm_set1_epi8('.')), _mm_cmpeq_epi8(o, _mm_set1_epi8('+'))),
+                                    _mm_cmpeq_epi8(o, _mm_set1_epi8('&')));
+  const __m128i sameQuote = _mm_and_si128(_mm_cmpeq_epi8(q, r), _mm_or_si128(_mm_cmpeq_epi8(q, _mm_set1_epi8('"')), _mm_cmpeq_epi8(q, _mm_set1_epi8('\''))));
+  // Triples beginning at start - 2 .. out - 3.
+  const unsigned span = static_cast<unsigned>(out - start);
+  const unsigned valid = span >= 16 ? 0xFFFFu : (1u << span) - 1;
+  return (_mm_movemask_epi8(_mm_and_si128(isOp, sameQuote)) & valid) != 0;
 }
 
 // Sixteen bytes at a time while a block opens no comment and its view joins no concatenation:
-// capitals folded, blanks left out by a shuffle. Returns where it stopped (the byte by byte loop
-// takes that block); the view may be written up to 16 bytes past *w.
-__attribute__((target("ssse3"))) size_t PackBlocks(const unsigned char* text, size_t size, size_t i, char* view,
-                                                    size_t* w, size_t floor) {
-  const __m128i blank = _mm_set1_epi8(0x20), zero = _mm_setzero_si128();
-  const __m128i tab = _mm_set1_epi8(0x09), cr = _mm_set1_epi8(0x0D);
-  const __m128i capitalA = _mm_set1_epi8('A'), capitalZ = _mm_set1_epi8('Z'), caseBit = _mm_set1_epi8(0x20);
-  const __m128i slash = _mm_set1_epi8('/'), dquote = _mm_set1_epi8('"'), squote = _mm_set1_epi8('\'');
-  const __m128i dot = _mm_set1_epi8('.'), plus = _mm_set1_epi8('+'), amp = _mm_set1_epi8('&');
-  const __m128i eight = _mm_set1_epi8(8);
-  auto within = [](__m128i v, __m128i low, __m128i high) {
-    return _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, low), v), _mm_cmpeq_epi8(_mm_min_epu8(v, high), v));
-  };
-  size_t out = *w;
-  const __m128i star = _mm_set1_epi8('*');
-  for (; i + 17 <= size; i += 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));
-    const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1));
-    if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, slash), _mm_cmpeq_epi8(next, star)))) break;
-    const bool quoted = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, dquote), _mm_cmpeq_epi8(v, squote))) != 0;
-    if (quoted && out < floor + 2) break;  // too near the floor to look back
-    const size_t start = out;
-    const __m128i drop = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, blank), _mm_cmpeq_epi8(v, zero)), within(v, tab, cr));
-    const __m128i folded = _mm_or_si128(v, _mm_and_si128(within(v, capitalA, capitalZ), caseBit));
-    const unsigned keep = ~static_cast<unsigned>(_mm_movemask_epi8(drop)) & 0xFFFF;
-    if (keep == 0xFFFF) {
-      _mm_storeu_si128(reinterpret_cast<__m128i*>(view + out), folded);
-      out += 16;
-    } else {
-      const unsigned low = keep & 0xFF, high = keep >> 8;
-      const __m128i order = _mm_unpacklo_epi64(
-          _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
-          _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[high])), eight));
-      const __m128i packed = _mm_shuffle_epi8(folded, order);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), packed);
-      out += kPack.count[low];
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), _mm_srli_si128(packed, 8));
-      out += kPack.count[high];
-    }
-    if (!quoted || out == start) continue;
-    // A quote, an operator and the same quote in the view, beginning from two bytes before the
-    // block's view (and not before the floor): the byte by byte loop drops them.
-    const char* from = view + start - 2;
-    const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from));
-    const __m128i o = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 1));
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + 2));
-    const __m128i isOp = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(o, dot), _mm_cmpeq_epi8(o, plus)), _mm_cmpeq_epi8(o, amp));
-    const __m128i sameQuote = _mm_and_si128(_mm_cmpeq_epi8(q, r), _mm_or_si128(_mm_cmpeq_epi8(q, dquote), _mm_cmpeq_epi8(q, squote)));
-    // Triples beginning at start - 2 .. out - 3.
-    const unsigned span = static_cast<unsigned>(out - start);
-    const unsigned valid = span >= 16 ? 0xFFFFu : (1u << span) - 1;
-    if (_mm_movemask_epi8(_mm_and_si128(isOp, sameQuote)) & valid) {
-      out = start;
-      break;
-    }
-  }
-  *w = out;
-  return i;
+// capitals folded, blanks left out (Compact writes the kept bytes of a block that has blanks).
+// Returns where it stopped (the byte by byte loop takes that block); the view may be written up
+// to 16 bytes past *w.
+#define TAVRICK_PACK_BLOCKS(Compact)                                                                \
+  size_t out = *w;                                                                                 \
+  for (; i + 17 <= size; i += 16) {                                                                \
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i));                 \
+    if (OpensComment(v, _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + i + 1)))) break;   \
+    const bool quoted = HasQuote(v);                                                               \
+    if (quoted && out < floor + 2) break; /* too near the floor to look back */                    \
+    const size_t start = out;                                                                      \
+    __m128i folded;                                                                                \
+    const unsigned keep = Kept(v, &folded);                                                        \
+    if (keep == 0xFFFF) {                                                                          \
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(view + out), folded);                            \
+      out += 16;                                                                                   \
+    } else {                                                                                       \
+      out = Compact(folded, keep, view, out);                                                      \
+    }                                                                                              \
+    if (quoted && out != start && JoinsIn(view, start, out)) {                                     \
+      out = start;                                                                                 \
+      break;                                                                                       \
+    }                                                                                              \
+  }                                                                                                \
+  *w = out;                                                                                        \
+  return i
+
+// Without SSSE3: the kept bytes one at a time.
+TAVRICK_SSE2 size_t CopyKept(__m128i folded, unsigned keep, char* view, size_t out) {
+  alignas(16) char bytes[16];
+  _mm_store_si128(reinterpret_cast<__m128i*>(bytes), folded);
+  for (unsigned mask = keep; mask != 0; mask &= mask - 1) view[out++] = bytes[__builtin_ctz(mask)];
+  return out;
+}
+
+__attribute__((target("ssse3"))) size_t PackBlocksSsse3(const unsigned char* text, size_t size, size_t i, char* view,
+                                                         size_t* w, size_t floor) {
+  TAVRICK_PACK_BLOCKS(ShuffleKept);
+}
+
+__attribute__((target("sse2"))) size_t PackBlocksSse2(const unsigned char* text, size_t size, size_t i, char* view,
+                                                       size_t* w, size_t floor) {
+  TAVRICK_PACK_BLOCKS(CopyKept);
 }
 
 #endif
 
+// The method in use: the widest unless a test asked for a narrower one.
+std::atomic<int> g_narrowest{static_cast<int>(NormaliserBlocks::kSsse3)};
+
+NormaliserBlocks UsedBlocks() {
+  static const NormaliserBlocks widest = WidestNormaliserBlocks();
+  return static_cast<NormaliserBlocks>(std::min(static_cast<int>(widest), g_narrowest.load(std::memory_order_relaxed)));
+}
+
 }  // namespace
+
+NormaliserBlocks WidestNormaliserBlocks() {
+#if defined(TAVRICK_PACKED_BLOCKS)
+  if (__builtin_cpu_supports("ssse3")) return NormaliserBlocks::kSsse3;
+  if (__builtin_cpu_supports("sse2")) return NormaliserBlocks::kSse2;
+#endif
+  return NormaliserBlocks::kBytes;
+}
+
+void UseNormaliserBlocks(NormaliserBlocks blocks) { g_narrowest.store(static_cast<int>(blocks), std::memory_order_relaxed); }
 
 size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, std::string* out) {
   const size_t base = out->size();
@@ -160,13 +215,14 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
   CCloseFinder closes(text, size);
   size_t i = 0;
 #if defined(TAVRICK_PACKED_BLOCKS)
-  const bool packed = HasPackedBlocks();
+  const NormaliserBlocks blocks = UsedBlocks();
   size_t plainUntil = 0;  // the byte by byte loop goes on at least to here
 #endif
   while (i < size) {
 #if defined(TAVRICK_PACKED_BLOCKS)
-    if (packed && i >= plainUntil) {
-      i = PackBlocks(text, size, i, view, &w, floor);
+    if (blocks != NormaliserBlocks::kBytes && i >= plainUntil) {
+      i = blocks == NormaliserBlocks::kSsse3 ? PackBlocksSsse3(text, size, i, view, &w, floor)
+                                             : PackBlocksSse2(text, size, i, view, &w, floor);
       plainUntil = i + 16;  // the block it stopped at
       if (i >= size) break;
     }
