@@ -16,6 +16,8 @@
 #include "app/resource.h"
 #include "app/version.h"
 #include "common/clock.h"
+#include "common/crt_text.h"
+#include "config/config_keeper.h"
 #include "config/daily_log.h"
 #include "config/daily_log_win32.h"
 #include "config/ini_access.h"
@@ -24,6 +26,7 @@
 #include "driver/driver_win32.h"
 #include "ipblock/blocked_list.h"
 #include "ipblock/flood_blocking.h"
+#include "ipblock/ip_tables.h"
 #include "ipblock/ip_tables_win32.h"
 #include "remote/remote_operation_win32.h"
 #include "remote/restart_program_win32.h"
@@ -218,7 +221,18 @@ bool CTavrickDlg::Protecting() { return g_bProtecting != 0; }
 bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
 int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
 int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }
-void CTavrickDlg::LoadListsIntoDriver() { ::LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, PumpMessagesAndWait); }
+void CTavrickDlg::LoadListsIntoDriver() {
+  // A block that would cut off the server's own side stays in the list but out of the driver,
+  // and the administrator finds why in the log.
+  LoadTablesIntoDriver(PumpMessagesAndWait, [](const _CIPFilter& entry) {
+    CWin32LogFileSystem fs;
+    AppendLog(fs,
+              LogClock(fs.LocalNow()) + InetNtoa(entry.dwIp) + " 端口 " +
+                  std::to_string(Ntohs(static_cast<uint16_t>(entry.dwPort))) +
+                  " 未载入驱动:会封锁例外、本机或服务地址\r\n",
+              kLogFolder, kConfigLogPrefix);
+  });
+}
 int CTavrickDlg::StopDriverSequence() {
   const int stopped = ::StopDriverSequence();
   WakeWatchFileChecker();  // an idle website checker sees the stop now

@@ -225,7 +225,8 @@ int StartDriverFiltering() {
   return result;
 }
 
-void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump) {
+void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
+                         const HoldBackBlock& holdBack) {
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again. The pump runs window
   // handlers, which may change either table meanwhile: each pass walks a copy taken before it,
@@ -240,6 +241,7 @@ void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& bl
   const std::vector<_CIPFilter> blocks = CopyOf(blocked);
   RemoveAllBlocks();
   for (const _CIPFilter& b : blocks) {
+    if (holdBack && holdBack(b)) continue;
     if (Listed(blocked, b) && AddBlock(&b)) pump(200);
   }
 }

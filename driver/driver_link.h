@@ -66,8 +66,12 @@ using PumpAndWait = std::function<void(int milliseconds)>;
 // The first part of the start: opens the device, checks version and readiness and starts
 // filtering. Returns 0, 1, 100 or 101.
 int StartDriverFiltering();
-// The second part: loads both lists into the driver (exceptions first), pacing each step.
-void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump);
+// Says whether a listed block must stay out of the driver (it stays in the list and the file).
+using HoldBackBlock = std::function<bool(const _CIPFilter& entry)>;
+// The second part: loads both lists into the driver (exceptions first), pacing each step. A
+// block that holdBack names is not sent.
+void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
+                         const HoldBackBlock& holdBack = nullptr);
 // Both parts in one: opens the device, checks version and readiness, starts filtering and loads both lists
 // (exceptions first). Returns 0, 1, 100 or 101.
 int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blocked,

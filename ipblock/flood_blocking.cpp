@@ -1,5 +1,6 @@
 #include "ipblock/flood_blocking.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -10,6 +11,7 @@ int32_t g_nReportedRows = 0;
 std::set<uint64_t> g_ReportedSerials;
 std::string g_strBlockedIps;
 int64_t g_tLastBlockAlert = 0;
+bool g_bBlockAlertHeld = false;
 const char kBlockAlertPrefix[] = "IP地址：";
 const char kBlockAlertSuffix[] = "被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!";
 
@@ -110,18 +112,30 @@ void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ip
   if (!ipfilterchk) {
     // Switched off: nothing piles up to be sent in one go when the switch comes back on.
     g_strBlockedIps.clear();
+    g_bBlockAlertHeld = false;
     if (!fresh.empty()) LookedAt(rows);
     return;
   }
-  if (fresh.empty()) return;
-  const std::string firstNewType = fresh.front()->strType;
-  for (const CBlockedRow* row : fresh) g_strBlockedIps += row->strIp + ",";
-  LookedAt(rows);
-  if (now - g_tLastBlockAlert <= 60) return;
-  if (firstNewType != "0") return;
+  const bool spaced = now - g_tLastBlockAlert > 60;
+  bool send = false;
+  if (fresh.empty()) {
+    // Nothing new: what the spacing kept back goes out by itself once the spacing has passed.
+    send = g_bBlockAlertHeld && !g_strBlockedIps.empty() && spaced;
+  } else {
+    const std::string firstNewType = fresh.front()->strType;
+    for (const CBlockedRow* row : fresh) g_strBlockedIps += row->strIp + ",";
+    LookedAt(rows);
+    // A manual first row holds the alert back for this pass only.
+    send = spaced && firstNewType == "0";
+    if (!send && std::any_of(fresh.begin(), fresh.end(), [](const CBlockedRow* r) { return r->strType == "0"; })) {
+      g_bBlockAlertHeld = true;
+    }
+  }
+  if (!send) return;
   dispatch(kBlockAlertPrefix + g_strBlockedIps + kBlockAlertSuffix);
   g_tLastBlockAlert = now;
   g_strBlockedIps.clear();
+  g_bBlockAlertHeld = false;
 }
 
 void MarkRowsReported(const std::vector<CBlockedRow>& rows) { LookedAt(rows); }

@@ -70,11 +70,15 @@ extern int32_t g_nReportedRows;
 extern std::set<uint64_t> g_ReportedSerials;
 extern std::string g_strBlockedIps;
 extern int64_t g_tLastBlockAlert;
+// g_strBlockedIps holds an automatic block that the 60 s spacing kept back: the first pass after
+// the spacing sends it, new rows or not.
+extern bool g_bBlockAlertHeld;
 extern const char kBlockAlertPrefix[];  // "IP地址："
 extern const char kBlockAlertSuffix[];  // "被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!"
 
 // One pass of the automatic-block alert over the rows of the blocked-IP list. While the alert
-// switch is off, new rows count as looked at and nothing waits to be sent.
+// switch is off, new rows count as looked at and nothing waits to be sent. Addresses kept back
+// by the spacing go out with the first pass after it, with or without new rows.
 void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
                       const std::function<void(const std::string&)>& dispatch);
 // Every row listed now counts as looked at (protection start, releases by hand).

@@ -109,6 +109,20 @@ bool IsBlockProtected(const _CIPFilter& entry) {
   return CoversProtected(entry.dwIp, true) || (!g_bDriverHonoursExact && CoversProtected(entry.dwIp, false));
 }
 
+bool HeldBackAtStart(const _CIPFilter& entry) {
+  if (entry.dwIp == 0 && entry.dwPort == 0) return true;
+  return IsExactEntry(entry) && !g_bDriverHonoursExact && IsBlockProtected(entry);
+}
+
+void LoadTablesIntoDriver(const std::function<void(int milliseconds)>& pump,
+                          const std::function<void(const _CIPFilter& entry)>& told) {
+  LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, pump, [&](const _CIPFilter& entry) {
+    if (!HeldBackAtStart(entry)) return false;
+    if (told) told(entry);
+    return true;
+  });
+}
+
 BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
                        int type) {
   std::unique_ptr<_CIPFilter> entry = CreateIpFilter(ipText, portText, label, type, *g_pClock);

@@ -72,6 +72,16 @@ bool IsIpProtected(uint32_t ip);
 // IsIpProtected; 0.0.0.0 with port 0 (every host, every port) is always protected.
 bool IsBlockProtected(const _CIPFilter& entry);
 
+// A listed block that must not be sent to the driver at start: every host on every port, or an
+// automatic (exact) entry that a driver not known to honour the mark would read as a pattern
+// covering an exception, an own address or the service host. BlockIp refuses such entries;
+// one loaded from the file (an older version's save, an edit by hand) is kept in the list.
+bool HeldBackAtStart(const _CIPFilter& entry);
+// Both tables into the driver at start (exceptions first, pacing each step); each held-back
+// block is handed to told instead of the driver.
+void LoadTablesIntoDriver(const std::function<void(int milliseconds)>& pump,
+                          const std::function<void(const _CIPFilter& entry)>& told);
+
 // The single add path for blocks by hand (type 1) and automatic ones (type 0).
 BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, const std::string& label,
                        int type);

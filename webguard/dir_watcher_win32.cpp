@@ -170,6 +170,11 @@ bool CDirWatcher::Arm() {
 bool CDirWatcher::StillTheFolder() {
   BY_HANDLE_FILE_INFORMATION open{};
   if (!GetFileInformationByHandle(hDir, &open)) return false;
+  // Deleted while open: the folder stays, under its name, until the last handle (ours) closes.
+  FILE_STANDARD_INFO standard{};
+  if (GetFileInformationByHandleEx(hDir, FileStandardInfo, &standard, sizeof standard) && standard.DeletePending) {
+    return false;
+  }
   CWin32WebFileSystem files;
   const std::string now = files.FolderIdentity(CWebFile{strPath, m_wstrPath});
   return now == std::to_string(open.dwVolumeSerialNumber) + ":" + std::to_string(open.nFileIndexHigh) + ":" +

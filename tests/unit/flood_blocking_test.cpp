@@ -155,6 +155,7 @@ class BlockAlertTest : public ::testing::Test {
     g_nReportedRows = 0;
     g_ReportedSerials.clear();
     g_strBlockedIps.clear();
+    g_bBlockAlertHeld = false;
     g_tLastBlockAlert = 1000;
   }
   void Pass(int64_t now, bool enabled = true) {
@@ -167,7 +168,7 @@ class BlockAlertTest : public ::testing::Test {
   uint64_t m_nSerial = 100;
 };
 
-TEST_F(BlockAlertTest, BlocksInsideSixtySecondsWaitForTheNextOneAndGoTogether) {
+TEST_F(BlockAlertTest, BlocksInsideSixtySecondsGoTogetherOnceTheSpacingHasPassed) {
   rows = {Row("1.1.1.1", "0")};
   Pass(1010);
   rows.push_back(Row("2.2.2.2", "0"));
@@ -175,14 +176,25 @@ TEST_F(BlockAlertTest, BlocksInsideSixtySecondsWaitForTheNextOneAndGoTogether) {
   rows.push_back(Row("3.3.3.3", "0"));
   Pass(1060);  // exactly 60 s: still held back
   EXPECT_TRUE(sent.empty());
-  Pass(1200);  // no new rows: nothing, even after the spacing
-  EXPECT_TRUE(sent.empty());
-  rows.push_back(Row("4.4.4.4", "0"));
-  Pass(1201);
+  Pass(1061);  // no new rows: what waited goes out by itself
   ASSERT_EQ(1u, sent.size());
-  EXPECT_EQ("IP地址：1.1.1.1,2.2.2.2,3.3.3.3,4.4.4.4,被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!", sent[0]);
-  EXPECT_EQ(1201, g_tLastBlockAlert);
+  EXPECT_EQ("IP地址：1.1.1.1,2.2.2.2,3.3.3.3,被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!", sent[0]);
+  EXPECT_EQ(1061, g_tLastBlockAlert);
   EXPECT_EQ("", g_strBlockedIps);
+  Pass(1500);  // once only
+  EXPECT_EQ(1u, sent.size());
+  rows.push_back(Row("4.4.4.4", "0"));
+  Pass(1501);
+  ASSERT_EQ(2u, sent.size());
+  EXPECT_EQ("IP地址：4.4.4.4,被Tavrick屏蔽，原因:类似ddos攻击或访问流量过大!", sent[1]);
+}
+
+TEST_F(BlockAlertTest, AHeldBackManualRowAloneSendsNothing) {
+  rows = {Row("1.1.1.1", "1")};
+  Pass(1010);
+  Pass(2000);
+  EXPECT_TRUE(sent.empty());
+  EXPECT_EQ("1.1.1.1,", g_strBlockedIps);
 }
 
 TEST_F(BlockAlertTest, ManualFirstRowOrSwitchOffHoldsTheAlertBack) {

@@ -467,3 +467,36 @@ TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
 }
 
 }  // namespace
+
+// Blocks loaded from the file at start pass the same protections as BlockIp before they reach
+// the driver: an automatic entry read as a pattern by a driver without the exact mark, and
+// every host on every port (which the load drops already), stay listed and saved but out of
+// the driver.
+TEST_F(IpTables, StartLoadKeepsProtectedBlocksOutOfTheDriverButInTheList) {
+  const std::string file =
+      "192.0.0.0|0|1小时|0,61.0.0.0|0|1小时|0,0.0.0.0|0|永远,8.8.8.8|0|永远,203.0.0.0|0|1小时|0";
+  for (bool honoured : {false, true}) {
+    SCOPED_TRACE(honoured);
+    Reset();
+    m_device.blocked.clear();
+    m_device.exceptions.clear();
+    g_saLocalIp = {"192.168.1.5"};
+    Load(file, "61.135.0.0");
+    g_bDriverHonoursExact = honoured;
+    std::vector<std::string> told;
+    LoadTablesIntoDriver([](int) {}, [&](const _CIPFilter& e) { told.push_back(InetNtoa(e.dwIp)); });
+    std::vector<std::string> sent;
+    for (const auto& record : m_device.blocked) sent.push_back(InetNtoa(GetLe32(&record[0])));
+    std::sort(sent.begin(), sent.end());
+    if (honoured) {
+      EXPECT_EQ((std::vector<std::string>{"192.0.0.0", "203.0.0.0", "61.0.0.0", "8.8.8.8"}), sent);
+      EXPECT_TRUE(told.empty());
+    } else {
+      EXPECT_EQ((std::vector<std::string>{"203.0.0.0", "8.8.8.8"}), sent);
+      EXPECT_EQ((std::vector<std::string>{"192.0.0.0", "61.0.0.0"}), told);
+    }
+    EXPECT_EQ(4u, g_pIpFilterList.size());
+    EXPECT_EQ(0, m_store.m_nWrites);  // the file keeps them
+    EXPECT_TRUE(HeldBackAtStart(_CIPFilter{}));  // every host, every port
+  }
+}

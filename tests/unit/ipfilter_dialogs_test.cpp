@@ -139,6 +139,7 @@ class IpFilterDialogs : public ::testing::Test {
     g_nReportedRows = 0;
     g_ReportedSerials.clear();
     g_strBlockedIps.clear();
+    g_bBlockAlertHeld = false;
     g_tLastBlockAlert = 0;
     g_strFilterCount = "0";
     m_settings = CSettings();
@@ -547,6 +548,30 @@ TEST_F(IpFilterDialogs, AnAutomaticBlockIsReportedOnceWhateverComesFirst) {
     ASSERT_EQ(1u, m_alerts.size());
     EXPECT_NE(std::string::npos, m_alerts[0].find("203.0.113.7,")) << m_alerts[0];
   }
+}
+
+// A second automatic block inside the 60 s after an alert is sent by the pass after the
+// spacing, without waiting for a third block, and only once.
+TEST_F(IpFilterDialogs, ABlockKeptBackByTheSpacingGoesOutByItselfAfterIt) {
+  m_settings.ipfilterchk = true;
+  m_control.Init();
+  m_clock.Advance(100);
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "24小时", 0));
+  m_control.OnTimer(0);
+  m_control.OnTimer(1);
+  ASSERT_EQ(1u, m_alerts.size());
+  m_clock.Advance(20);
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.8", "0", "24小时", 0));
+  m_control.OnTimer(0);
+  m_control.OnTimer(1);  // 20 s after the alert: kept back
+  EXPECT_EQ(1u, m_alerts.size());
+  for (int i = 0; i < 4; ++i) {
+    m_clock.Advance(40);
+    m_control.OnTimer(0);
+    m_control.OnTimer(1);
+  }
+  ASSERT_EQ(2u, m_alerts.size());
+  EXPECT_NE(std::string::npos, m_alerts[1].find("：203.0.113.8,被")) << m_alerts[1];
 }
 
 TEST_F(IpFilterDialogs, ExceptionsAddWithTheirMessagesAndDeleteMovesTheSelectionUp) {

@@ -69,6 +69,8 @@ TEST(ConfigSafety, AnEmptyCutOrSectionlessFileIsRestoredFromTheGoodCopyAtStart) 
     EXPECT_EQ("0", Raw("sysice", "runtray"));
     EXPECT_NE(std::string::npos, ConfigLog(dir).find("已从tavrick.cfg.bak恢复")) << ConfigLog(dir);
     EXPECT_EQ(!bytes.empty(), FileExists(dir.File("tavrick.cfg.damaged")));
+    // The next case's program starts only once this one is gone, windows and all.
+    ASSERT_TRUE(app.Process().End(15000));
   }
 }
 

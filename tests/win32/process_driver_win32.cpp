@@ -5,12 +5,25 @@
 
 CChildProcess::~CChildProcess() {
   if (!m_pi.hProcess) return;
-  if (Running()) {
-    TerminateProcess(m_pi.hProcess, 99);
-    WaitForSingleObject(m_pi.hProcess, 5000);
-  }
+  End(5000);
   CloseHandle(m_pi.hProcess);
   CloseHandle(m_pi.hThread);
+}
+
+bool CChildProcess::End(DWORD timeoutMs) {
+  if (!m_pi.hProcess) return true;
+  const DWORD start = GetTickCount();
+  if (Running()) TerminateProcess(m_pi.hProcess, 99);
+  if (WaitForSingleObject(m_pi.hProcess, timeoutMs) != WAIT_OBJECT_0) return false;
+  const DWORD left = GetTickCount() - start;
+  // Its main thread's windows (the main window, the tray's): the id alone may be a new process's by now.
+  return WaitUntil(
+      [this] {
+        for (HWND window : WindowsOf(m_pi.dwProcessId, "", ""))
+          if (GetWindowThreadProcessId(window, nullptr) == m_pi.dwThreadId) return false;
+        return true;
+      },
+      timeoutMs > left ? timeoutMs - left : 0);
 }
 
 bool CChildProcess::Start(const std::string& exePath, const std::string& arguments, const std::string& workDir) {

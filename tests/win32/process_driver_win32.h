@@ -12,15 +12,20 @@ class CChildProcess {
   CChildProcess() = default;
   CChildProcess(const CChildProcess&) = delete;
   CChildProcess& operator=(const CChildProcess&) = delete;
-  ~CChildProcess();  // ends the process if it still runs
+  ~CChildProcess();  // ends the process if it still runs (End)
 
   // On failure it prints why (the system's error, and whether the folder is there) to stderr,
   // which the test's output shows.
   bool Start(const std::string& exePath, const std::string& arguments, const std::string& workDir);
   bool WaitExit(DWORD timeoutMs);
+  // Ends the process if it still runs and waits until it is gone, windows included: the system
+  // may give its id to the next program while the windows of the ended one still stand, and a
+  // search by process id would then find them. false when not gone within the time.
+  bool End(DWORD timeoutMs);
   DWORD ExitCode() const;
   bool Running() const;
   DWORD Pid() const { return m_pi.dwProcessId; }
+  DWORD MainThreadId() const { return m_pi.dwThreadId; }
 
  private:
   PROCESS_INFORMATION m_pi = {};

@@ -8,7 +8,15 @@
 bool CTavrickSession::Start(const std::string& workDir, const std::string& words, const std::string& exe) {
   if (!m_process.Start(exe.empty() ? TavrickExe() : exe, words, workDir)) return false;
   const DWORD start = GetTickCount();
-  m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, 20000);
+  // Only a window of this process's main thread: the id of the process may have been an ended
+  // one's whose windows are not yet gone.
+  do {
+    const DWORD spent = GetTickCount() - start;
+    m_hMain = WaitForWindow(m_process.Pid(), "#32770", kVersionTag, spent < 20000 ? 20000 - spent : 0);
+    if (m_hMain && GetWindowThreadProcessId(m_hMain, nullptr) == m_process.MainThreadId()) break;
+    m_hMain = nullptr;
+    Sleep(20);
+  } while (GetTickCount() - start < 20000);
   // Shown only once its initialisation (and the configuration load) is over. One reading
   // decides: asking twice could see it shown, then gone (a process that ended meanwhile) and
   // report neither.
