@@ -2,7 +2,8 @@
 
 #include "alerts/service_status.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
+#include "common/process_state.h"
+#include "config/settings.h"
 #include "common/local_users_win32.h"
 
 CAdminBaseline g_aAdminUsers;

@@ -9,7 +9,7 @@ const char kBadMobile[] = "您输入的移动电话格式错误!";
 const char kSaved[] = "保存成功!";
 }  // namespace msgdlg
 
-// Control ids of dialog 164 (app/resource.h holds the same numbers for the template).
+// Control ids of dialog 164 (common/resource.h holds the same numbers for the template).
 const std::array<CAlertSwitch, kAlertSwitchCount> kAlertSwitches = {{
     {1082, "downchk", &CSettings::downchk},
     {1083, "ipfilterchk", &CSettings::ipfilterchk},

@@ -1,15 +1,16 @@
 #include "alerts/msg_dlg_win32.h"
 
+#include <utility>
+
 #include "alerts/alert_settings.h"
 #include "alerts/service_host.h"
 #include "alerts/service_status.h"
 #include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "config/profile_store_win32.h"
-#include "ipblock/blocked_list.h"
-#include "ipblock/flood_blocking.h"
 #include "ui/web_link_win32.h"
 
 namespace {
@@ -17,7 +18,8 @@ constexpr UINT_PTR kBalanceTimer = 1;
 constexpr UINT kBalanceSeconds = 60;
 }  // namespace
 
-CMSGDLG::CMSGDLG(HWND owner) : CModelessDialog(IDD_ALERTS, owner) {}
+CMSGDLG::CMSGDLG(HWND owner, std::function<void()> onAlertsSaved)
+    : CModelessDialog(IDD_ALERTS, owner), m_onAlertsSaved(std::move(onAlertsSaved)) {}
 
 BOOL CMSGDLG::OnInitDialog() {
   CModelessDialog::OnInitDialog();
@@ -75,7 +77,9 @@ void CMSGDLG::Save() {
   CWin32ProfileStore store;
   // Only blocks made after the alert is switched on are alerted.
   const std::string message =
-      SaveAlertSettings(form, g_Settings, store, [] { MarkRowsReported(BlockedRowsFromTable()); });
+      SaveAlertSettings(form, g_Settings, store, [this] {
+        if (m_onAlertsSaved) m_onAlertsSaved();
+      });
   m_prompt.Show(message);
 }
 

@@ -1,12 +1,16 @@
 #pragma once
 // "即时提醒" (dialog 164): the eight alert switches, the e-mail and SMS channels and the SMS
 // balance. Opened afresh by the main window while protection runs; closing destroys it.
+#include <functional>
+
 #include "ui/modeless_dialog_win32.h"
 #include "ui/prompt_win32.h"
 
 class CMSGDLG : public CModelessDialog {
  public:
-  explicit CMSGDLG(HWND owner);
+  // onAlertsSaved runs after a save that switched the alert on, so that only later blocks are
+  // reported (the caller marks the rows listed now as seen).
+  CMSGDLG(HWND owner, std::function<void()> onAlertsSaved);
 
  protected:
   BOOL OnInitDialog() override;
@@ -20,4 +24,5 @@ class CMSGDLG : public CModelessDialog {
   void Save();
 
   CWin32Prompt m_prompt;
+  std::function<void()> m_onAlertsSaved;
 };

@@ -1,7 +1,7 @@
 #include "alerts/service_status.h"
 
 #include "alerts/service_ports.h"
-#include "app/version.h"
+#include "common/version.h"
 
 std::string g_strMachineId;
 std::string g_strVersion = kVersionNumber;

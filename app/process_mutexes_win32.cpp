@@ -2,9 +2,6 @@
 
 #include "alerts/status_mutex_win32.h"
 
-HANDLE g_hPacketMutex = nullptr;
-HANDLE g_hWatchFileMutex = nullptr;
-
 void CreateProcessMutexes() {
   g_hPacketMutex = CreateMutexA(nullptr, FALSE, nullptr);
   g_hWatchFileMutex = CreateMutexA(nullptr, FALSE, nullptr);

@@ -1,8 +1,5 @@
 #pragma once
-#include <windows.h>
-
-extern HANDLE g_hPacketMutex;     // packet snapshot and per-address tables
-extern HANDLE g_hWatchFileMutex;  // pending-file list of the web folder watcher
+#include "common/process_mutexes_win32.h"
 
 // The three unnamed mutexes of the process, in their fixed order (the status mutex last).
 void CreateProcessMutexes();

@@ -3,7 +3,7 @@
 #include <commctrl.h>
 
 #include "app/tavrick_dlg_win32.h"
-#include "app/version.h"
+#include "common/version.h"
 #include "update/upgrade_win32.h"
 #include "ui/prompt_win32.h"
 

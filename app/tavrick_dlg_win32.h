@@ -6,7 +6,7 @@
 #include <string>
 
 #include "app/protection_control.h"
-#include "app/tray_icon_win32.h"
+#include "ui/tray_icon_win32.h"
 #include "app/working_windows_win32.h"
 #include "ui/custfrm_win32.h"
 #include "ui/prompt_win32.h"

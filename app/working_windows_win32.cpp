@@ -1,14 +1,18 @@
 #include "app/working_windows_win32.h"
 
 #include "alerts/msg_dlg_win32.h"
-#include "app/resource.h"
+#include "common/resource.h"
+#include "ipblock/blocked_list.h"
+#include "ipblock/flood_blocking.h"
 #include "ipblock/ipfilter_dlg_win32.h"
 #include "remote/remote_dlg_win32.h"
 #include "resources/sysinfo_dlg_win32.h"
 #include "traffic/watch_main_dlg_win32.h"
 #include "webguard/watchfile_dlg_win32.h"
 
-DialogPtr<> MakeAlertsDialog(HWND owner) { return MakeDialog<CMSGDLG>(owner); }
+DialogPtr<> MakeAlertsDialog(HWND owner) {
+  return MakeDialog<CMSGDLG>(owner, [] { MarkRowsReported(BlockedRowsFromTable()); });
+}
 DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CREMOTE>(owner); }
 
 namespace {

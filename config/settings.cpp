@@ -6,6 +6,8 @@
 #include "config/ini_access.h"
 #include "config/profile_store.h"
 
+CSettings g_Settings;
+
 const char* const g_szWatchTypes[kWatchTypeCount] = {"asp", "asa", "aspx", "php", "jsp"};
 
 namespace {

@@ -39,6 +39,9 @@ struct CSettings {
   int64_t llProtectSeconds = 0;
 };
 
+// The one set of settings of the process, read at start and changed by the working windows.
+extern CSettings g_Settings;
+
 // Section and key names, shared by the loader and by the code that writes each key.
 namespace ini {
 constexpr const char* kSysice = "sysice";

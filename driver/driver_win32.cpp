@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "app/version.h"
+#include "common/version.h"
 #include "driver/driver_install.h"
 
 namespace {

@@ -29,38 +29,6 @@ void CheckIpLimits(int count, int mb, const std::string& ipText, const std::stri
   if (settings.sysiceipmb > 0 && mb > settings.sysiceipmb) block(ipText, portText, label, 0);
 }
 
-namespace {
-int g_nStatsWindowOverrideMs = 0;
-}  // namespace
-
-int CStatsWindow::TimerMs(int showDelayMs) {
-  return g_nStatsWindowOverrideMs > 0 ? g_nStatsWindowOverrideMs : PeriodMs(showDelayMs);
-}
-
-void CStatsWindow::SetTimerOverrideMs(int milliseconds) { g_nStatsWindowOverrideMs = milliseconds; }
-
-bool CStatsWindow::Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings,
-                            const AutoBlock& block) {
-  if (!m_bWindowDue) return false;
-  m_bWindowDue = false;
-  // Take the window's figures and empty the tables in one step, so the statistics thread
-  // never counts into a half-cleared table; the blocks then run without the lock.
-  CIpStatTable inCopy, outCopy;
-  {
-    std::lock_guard<std::mutex> lock(g_IpStatsLock);
-    inCopy = in;
-    outCopy = out;
-    ClearIpStats(in);
-    ClearIpStats(out);
-  }
-  for (int i = 0; i < kIpStatSlots; ++i) {
-    CheckIpLimits(inCopy[i].nCount, 0, inCopy[i].szIp, "0", settings.sysicetimer, settings, block);
-    CheckIpLimits(0, RoundMbLikePrintf(outCopy[i].fMb), outCopy[i].szIp, "0", settings.sysicetimer, settings, block);
-  }
-  m_nWindowSeconds = 0;
-  return true;
-}
-
 void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& localIps,
                      const std::function<int(const _CPingRule&)>& send, IProfileStore& store) {
   auto write = [&](const char* key, const char* value) { WriteIni(store, kConfigFile, ini::kPing, key, value); };

@@ -1,6 +1,7 @@
 #pragma once
-// Automatic flood blocking: the statistics window, the limit check, the ping rule and the
-// alert on automatic blocks. Everything runs in window timers on the user-interface thread.
+// Automatic flood blocking: the limit check, the ping rule and the alert on automatic blocks.
+// The statistics window that feeds the limit check is traffic/stats_window.h. Everything runs
+// in window timers on the user-interface thread.
 #include <cstdint>
 #include <functional>
 #include <set>
@@ -9,7 +10,6 @@
 
 #include "config/settings.h"
 #include "driver/driver_records.h"
-#include "traffic/ip_stats.h"
 
 class IProfileStore;
 
@@ -23,28 +23,6 @@ int RoundMbLikePrintf(float mb);
 // A limit of 0 or less is no limit; a count above a positive limit blocks.
 void CheckIpLimits(int count, int mb, const std::string& ipText, const std::string& portText,
                    const std::string& label, const CSettings& settings, const AutoBlock& block);
-
-// The window clock of the chart page: the window ends every (delay + 6) x 10 s.
-class CStatsWindow {
- public:
-  static int PeriodMs(int showDelayMs) { return (showDelayMs + 6) * 10000; }
-  // The length the chart page's timer uses: PeriodMs, unless a test build set another length
-  // before start-up (0 brings PeriodMs back).
-  static int TimerMs(int showDelayMs);
-  static void SetTimerOverrideMs(int milliseconds);
-  void Reset() { m_nWindowSeconds = 0; m_bWindowDue = false; }
-  void OnSecond() { ++m_nWindowSeconds; }
-  void OnWindowEnd() { m_bWindowDue = true; }
-  int Seconds() const { return m_nWindowSeconds; }
-  bool Due() const { return m_bWindowDue; }
-  // The 3-second evaluation: when the window is due, checks every slot of both tables in
-  // table order, empties the tables and restarts the seconds. True when it evaluated.
-  bool Evaluate(CIpStatTable& in, CIpStatTable& out, const CSettings& settings, const AutoBlock& block);
-
- private:
-  int m_nWindowSeconds = 0;
-  bool m_bWindowDue = false;
-};
 
 // Sends the ICMP rule that matches pingin/pingout and writes both flags back.
 void ApplyPingPolicy(const CSettings& settings, const std::vector<std::string>& localIps,

@@ -10,8 +10,6 @@
 
 CIpFilterTable g_pIpFilterList;
 CIpOuterTable g_pIpOuterList;
-std::vector<std::string> g_saLocalIp;
-uint32_t g_dwServiceIp = 100000;
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "config/settings.h"
 #include "common/ip_entries.h"
+#include "common/process_state.h"  // g_saLocalIp, g_dwServiceIp
 #include "ipblock/ip_outcomes.h"
 
 class IClock;
@@ -48,8 +49,6 @@ using CIpOuterTable = CEntryTable<_CIPOuter>;
 
 extern CIpFilterTable g_pIpFilterList;  // blocked entries, insertion order
 extern CIpOuterTable g_pIpOuterList;    // exceptions, insertion order
-extern std::vector<std::string> g_saLocalIp;  // the server's own addresses, dotted
-extern uint32_t g_dwServiceIp;          // vendor service host, network order; 100000 until resolved
 
 // Where saves go, what time it is, and how the expiry step pauses. Set once before any
 // operation (the program: UseSystemPortsForIpTables; tests: fakes).

@@ -6,8 +6,9 @@
 
 #include "alerts/service_host.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "driver/driver_link.h"
 #include "ui/web_link_win32.h"
 

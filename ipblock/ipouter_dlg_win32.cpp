@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "app/resource.h"
+#include "common/resource.h"
 
 namespace {
 // Enter in the address field, handled in the window's own handler (posted by the key rule).

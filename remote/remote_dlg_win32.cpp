@@ -2,8 +2,9 @@
 
 #include "alerts/service_host.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "config/profile_store_win32.h"
 #include "remote/remote_settings.h"
 

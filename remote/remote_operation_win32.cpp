@@ -2,7 +2,9 @@
 
 #include "alerts/service_status.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "ipblock/ip_tables.h"
 #include "common/local_users_win32.h"
 #include "ipblock/remote_command_hook.h"
 #include "remote/remote_commands.h"

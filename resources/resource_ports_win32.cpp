@@ -2,7 +2,7 @@
 
 #include <ctime>
 
-#include "app/tray_icon_win32.h"
+#include "ui/tray_icon_win32.h"
 #include "remote/restart_program_win32.h"
 #include "resources/cpu_usage_win32.h"
 #include "resources/disk_info_win32.h"

@@ -6,8 +6,9 @@
 #include <cstdio>
 
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "driver/driver_link.h"
 #include "ipblock/flood_blocking.h"
 

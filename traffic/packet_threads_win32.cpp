@@ -5,8 +5,8 @@
 #include <atomic>
 #include <memory>
 
-#include "app/process_mutexes_win32.h"
-#include "app/version.h"
+#include "common/process_mutexes_win32.h"
+#include "common/version.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/packet_pipeline.h"

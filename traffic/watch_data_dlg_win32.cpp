@@ -5,7 +5,7 @@
 #include <memory>
 #include <mutex>
 
-#include "app/resource.h"
+#include "common/resource.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"

@@ -2,8 +2,9 @@
 
 #include <commctrl.h>
 
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "ipblock/ip_tables.h"
 #include "traffic/packet_pipeline.h"
 

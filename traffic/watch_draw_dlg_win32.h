@@ -5,6 +5,7 @@
 #include <string>
 
 #include "ipblock/flood_blocking.h"
+#include "traffic/stats_window.h"
 #include "traffic/line_chart_ctrl_win32.h"
 #include "traffic/ranking.h"
 #include "ui/custfrm_win32.h"

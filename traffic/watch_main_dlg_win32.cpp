@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "app/resource.h"
+#include "common/resource.h"
 #include "driver/driver_link.h"
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"

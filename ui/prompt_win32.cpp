@@ -1,6 +1,6 @@
 #include "ui/prompt_win32.h"
 
-#include "app/version.h"
+#include "common/version.h"
 
 int AppMessageBox(HWND owner, const std::string& text) { return MessageBoxA(owner, text.c_str(), kAppName, MB_OK); }
 

@@ -25,7 +25,7 @@ struct CUpgradeRecord {
   std::string strReason;
 };
 
-// The updater's states in "result" (it writes them; see standins/upgrade/updater.h).
+// The updater's states in "result" (it writes them; see upgrader/updater.h).
 constexpr const char kResultInstalling[] = "installing";  // files half replaced
 constexpr const char kResultStarting[] = "starting";      // the new build is starting: it confirms
 

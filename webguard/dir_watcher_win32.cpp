@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <exception>
 
-#include "app/version.h"
+#include "common/version.h"
 #include "common/clock.h"
 #include "config/daily_log.h"
 #include "config/daily_log_win32.h"

@@ -5,8 +5,9 @@
 
 #include "alerts/alert_conditions_win32.h"
 #include "alerts/vendor_service_win32.h"
-#include "app/process_state.h"
-#include "app/resource.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "common/resource.h"
 #include "alerts/service_host.h"
 #include "config/daily_log.h"
 #include "config/daily_log_win32.h"

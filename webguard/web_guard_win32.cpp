@@ -1,6 +1,7 @@
 #include "webguard/web_guard_win32.h"
 
-#include "app/process_state.h"
+#include "common/process_state.h"
+#include "config/settings.h"
 #include "common/clock.h"
 #include "config/daily_log.h"
 #include "config/daily_log_win32.h"

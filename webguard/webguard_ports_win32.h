@@ -3,7 +3,7 @@
 // the signature library and sleeping.
 #include <windows.h>
 
-#include "app/process_mutexes_win32.h"  // g_hWatchFileMutex
+#include "common/process_mutexes_win32.h"  // g_hWatchFileMutex
 #include "webguard/script_checker.h"
 
 // The signature library as the website protection host loaded it; null when it could not be

@@ -1,4 +1,5 @@
 #include "ipblock/flood_blocking.h"
+#include "traffic/stats_window.h"
 
 #include <gtest/gtest.h>
 

@@ -19,7 +19,7 @@
 #include "alerts/alert_conditions.h"
 #include "alerts/service_answers.h"
 #include "alerts/service_host.h"
-#include "build_manifest.h"
+#include "upgrader/build_manifest.h"
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"

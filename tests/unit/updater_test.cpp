@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "build_manifest.h"
-#include "sha256.h"
-#include "updater.h"
+#include "upgrader/build_manifest.h"
+#include "upgrader/sha256.h"
+#include "upgrader/updater.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tray_icon_win32.h"
+#include "ui/tray_icon_win32.h"
 #include "tavrick_session_win32.h"
 #include "test_dialogs.h"
 #include "ui/custfrm_win32.h"

@@ -2,7 +2,7 @@
 // traffic, the stand-in vendor service receiving the alert.
 #include <gtest/gtest.h>
 
-#include "app/resource.h"
+#include "common/resource.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"

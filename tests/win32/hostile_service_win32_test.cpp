@@ -11,8 +11,8 @@
 
 #include "alerts/http_bounds.h"
 #include "alerts/wininet_http_win32.h"
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
 #include "tavrick_session_win32.h"

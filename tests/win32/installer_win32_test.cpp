@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
 #include "scratch_dir_win32.h"

@@ -7,8 +7,8 @@
 
 #include <functional>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"

@@ -8,8 +8,8 @@
 #include <functional>
 #include <utility>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "scratch_dir_win32.h"

@@ -9,8 +9,8 @@
 #include <memory>
 #include <thread>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "foreign_list_view_win32.h"

@@ -1,7 +1,7 @@
 // One copy of the program per machine, and the restart words, with the real tavrick.exe.
 #include <gtest/gtest.h>
 
-#include "app/version.h"
+#include "common/version.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "process_driver_win32.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "app/version.h"
+#include "common/version.h"
 
 
 bool CTavrickSession::Start(const std::string& workDir, const std::string& words, const std::string& exe) {

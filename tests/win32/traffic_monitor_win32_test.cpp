@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
+#include "common/resource.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "process_driver_win32.h"

@@ -10,7 +10,9 @@
 #include <memory>
 #include <set>
 
-#include "app/process_state.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "ipblock/ip_tables.h"
 #include "common/clock.h"
 #include "driver/driver_link.h"
 #include "scratch_dir_win32.h"

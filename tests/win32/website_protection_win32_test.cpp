@@ -10,8 +10,8 @@
 #include <functional>
 #include <set>
 
-#include "app/resource.h"
-#include "app/version.h"
+#include "common/resource.h"
+#include "common/version.h"
 #include "common/local_users_win32.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"

@@ -9,6 +9,7 @@
 #include "common/crt_text.h"
 #include "config/settings.h"
 #include "ipblock/flood_blocking.h"
+#include "traffic/stats_window.h"
 #include "traffic/ip_stats.h"
 #include "traffic/packet_pipeline.h"
 

@@ -22,11 +22,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/process_state.h"
+#include "common/process_state.h"
+#include "config/settings.h"
+#include "ipblock/ip_tables.h"
 #include "app/tavrick_app_win32.h"
-#include "app/tray_icon_win32.h"
 #include "ipblock/blocked_ip_control.h"
 #include "ipblock/flood_blocking.h"
+#include "ui/tray_icon_win32.h"
+#include "traffic/stats_window.h"
 #include "ipblock/remote_command_hook.h"
 #include "remote/remote_operation_win32.h"
 #include "resources/resource_ports_win32.h"

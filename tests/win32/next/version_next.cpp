@@ -1,4 +1,4 @@
 // Linked into tavrick_next.exe in place of the program's own version number.
-#include "app/version.h"
+#include "common/version.h"
 
 const char kVersionNumber[] = "2.40";

@@ -3,7 +3,7 @@
 // program that found an update cut off half-way.
 #include <windows.h>
 
-#include "updater_ports_win32.h"
+#include "upgrader/updater_ports_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   CWin32UpdaterPorts ports(OwnFolder());

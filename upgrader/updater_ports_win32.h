@@ -3,7 +3,7 @@
 // program's processes, and the hand-over record "upgrade.ini" there.
 #include <windows.h>
 
-#include "updater.h"
+#include "upgrader/updater.h"
 
 constexpr const char kProgramMutexName[] = "Global\\tavrick";        // the program's single-instance name
 constexpr const char kUpdaterMutexName[] = "Global\\tavrick-upgrade";  // one updater at a time

@@ -1,4 +1,4 @@
-#include "sha256.h"
+#include "upgrader/sha256.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "updater.h"
+#include "upgrader/updater.h"
 
 #include <cstdlib>
 #include <sstream>
 
-#include "sha256.h"
+#include "upgrader/sha256.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/tray_icon_win32.h"
+#include "ui/tray_icon_win32.h"
 
 #include <cstring>
 

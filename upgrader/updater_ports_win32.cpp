@@ -1,4 +1,4 @@
-#include "updater_ports_win32.h"
+#include "upgrader/updater_ports_win32.h"
 
 #include <windows.h>
 #include <tlhelp32.h>

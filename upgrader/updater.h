@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "build_manifest.h"
+#include "upgrader/build_manifest.h"
 
 class IUpdaterPorts {
  public:

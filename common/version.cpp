@@ -1,3 +1,3 @@
-#include "app/version.h"
+#include "common/version.h"
 
 const char kVersionNumber[] = "2.36";

@@ -1,4 +1,4 @@
-#include "build_manifest.h"
+#include "upgrader/build_manifest.h"
 
 #include <algorithm>
 #include <cctype>
