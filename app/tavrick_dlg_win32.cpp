@@ -30,6 +30,7 @@
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ip_tables.h"
 #include "ipblock/ip_tables_win32.h"
+#include "logonguard/logon_guard_win32.h"
 #include "remote/remote_operation_win32.h"
 #include "remote/restart_program_win32.h"
 #include "ui/message_pump_win32.h"
@@ -238,6 +239,7 @@ void CTavrickDlg::LoadListsIntoDriver() {
 int CTavrickDlg::StopDriverSequence() {
   const int stopped = ::StopDriverSequence();
   WakeWatchFileChecker();  // an idle website checker sees the stop now
+  if (stopped == 1) StopProgramLogonGuard();
   return stopped;
 }
 void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
@@ -250,6 +252,7 @@ void CTavrickDlg::WriteCarryOver(bool resume) {
 void CTavrickDlg::CreateWorkingWindows() {
   m_pShownLast = nullptr;
   m_windows.CreateAll(m_hWnd);
+  StartProgramLogonGuard();  // blocks through the tables the start has just loaded
 }
 
 void CTavrickDlg::WaitPumping(int seconds) {
@@ -262,6 +265,7 @@ void CTavrickDlg::RebootServer() { RemoteReboot(); }
 void CTavrickDlg::EndProcess() {
   m_tray.Remove();
   for (int id = 0; id < 6; ++id) KillTimer(kTimerBase + id);
+  StopProgramLogonGuard();  // keeps the event log positions
   WriteConfig("sysice", "runtray", "0");
   WriteConfig("sysice", "onlinetime", "0");
   TerminateProcess(GetCurrentProcess(), 0);
@@ -442,6 +446,7 @@ void CTavrickDlg::TimerDuty(int n) {
       UpdateRelatedSoftware();
       break;
     case 5:
+      TickProgramLogonGuard();
       SetItemText(IDC_PROTECT_TIME, FormatProtectTime(g_llProtectSeconds, g_nSecondsSinceStart));
       WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
       break;

@@ -108,6 +108,8 @@ void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ip
 
 void MarkRowsReported(const std::vector<CBlockedRow>& rows) { LookedAt(rows); }
 
+void MarkEntryReported(uint64_t serial) { g_ReportedSerials.insert(serial); }
+
 void RebaseReportedRows(const std::vector<CBlockedRow>& rows) {
   std::set<uint64_t> listed;
   for (const CBlockedRow& row : rows)

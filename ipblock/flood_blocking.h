@@ -61,5 +61,8 @@ void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ip
                       const std::function<void(const std::string&)>& dispatch);
 // Every row listed now counts as looked at (protection start, releases by hand).
 void MarkRowsReported(const std::vector<CBlockedRow>& rows);
+// An entry whose block another part of the program alerts on with its own reason (the logon
+// guard): the flood alert counts it as looked at.
+void MarkEntryReported(uint64_t serial);
 // After a rebuild: the count becomes the number of rows looked at that are still listed.
 void RebaseReportedRows(const std::vector<CBlockedRow>& rows);

@@ -247,6 +247,7 @@ CLogonEvent ReadEventXml(const std::string& xml) {
     if (f.strClient.empty()) return event;
     event.eOutcome = ELogonOutcome::kFailure;
     event.eSource = ELogonSource::kSqlServer;
+    event.strProvider = f.strProvider;
     event.strAddress = f.strClient;
     event.strUser = f.strFirstData;
   }

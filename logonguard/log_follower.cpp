@@ -14,7 +14,7 @@ bool CLogFollower::ReadNew(const std::function<void(const CLogonEvent&)>& onEven
   uint64_t size = 0;
   if (!m_files.FileSize(m_strFolder, m_strCurrent, size)) return false;
   if (size < m_nPos) StartFile(m_strCurrent, 0);  // truncated or rewritten: its lines are new
-  uint64_t budget = kMaxBytesPerLook;
+  uint64_t budget = m_nMaxBytesPerLook;
   std::string chunk;
   while (m_nPos < size && budget > 0) {
     uint64_t want = std::min<uint64_t>({kChunkBytes, size - m_nPos, budget});

@@ -30,7 +30,9 @@ class CLogFollower {
   static constexpr size_t kChunkBytes = 64 * 1024;
   static constexpr uint64_t kMaxBytesPerLook = 8 * 1024 * 1024;  // the rest waits for the next look
 
-  CLogFollower(ILogFilePort& files, std::string folder) : m_files(files), m_strFolder(std::move(folder)) {}
+  // maxBytesPerLook: a smaller bound lets a caller with a bounded queue take the rest later.
+  CLogFollower(ILogFilePort& files, std::string folder, uint64_t maxBytesPerLook = kMaxBytesPerLook)
+      : m_files(files), m_strFolder(std::move(folder)), m_nMaxBytesPerLook(maxBytesPerLook) {}
 
   // One look; every failure or success of a complete new line goes to onEvent.
   EFollowState Poll(const std::function<void(const CLogonEvent&)>& onEvent);
@@ -44,6 +46,7 @@ class CLogFollower {
   ILogFilePort& m_files;
   std::string m_strFolder;
   std::string m_strCurrent;
+  uint64_t m_nMaxBytesPerLook;
   uint64_t m_nPos = 0;
   uint64_t m_nQuietUntil = 0;  // lines that end before this offset set columns but report nothing
   bool m_bLooked = false;

@@ -22,6 +22,7 @@ struct CLogonEvent {
   int nLogonType = 0;      // Security log only
   uint64_t nRecordId = 0;  // event log only
   std::string strTime;     // System TimeCreated SystemTime, or the W3C date and time
+  std::string strProvider; // event log only: the provider's name (SQL Server's instance service)
 };
 
 // Bounds on what a record may hand over (longer values are cut or refused, never grown).

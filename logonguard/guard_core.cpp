@@ -1,0 +1,203 @@
+#include "logonguard/guard_core.h"
+
+#include <cstdlib>
+
+#include "common/clock.h"
+#include "config/ini_access.h"
+#include "config/profile_store.h"
+#include "ipblock/flood_blocking.h"
+
+namespace {
+
+const char kSecurityRecordKey[] = "securityrecord";
+const char kApplicationRecordKey[] = "applicationrecord";
+const char kReasonHead[] = "被Tavrick屏蔽，原因:登录失败次数过多(";
+const char kReasonTail[] = ")";
+
+const char kSaved[] = "保存完毕!";
+const char kSaveFailed[] = "保存失败,配置文件无法写入!";
+const char kBadThreshold[] = "失败次数必须在2到100之间!";
+const char kBadPeriod[] = "统计时间必须在1到1440分钟之间!";
+const char kBadDuration[] = "请选择屏蔽时间!";
+const char kBadFolder[] = "FTP日志文件夹必须是完整的路径(如C:\\inetpub\\logs\\LogFiles)!";
+const char kSwitchedOff[] = "未开启";
+const char kStarting[] = "正在启动";
+const char kDroppedHead[] = "登录防护:事件太多,已丢弃";
+const char kDroppedTail[] = "条";
+
+const char* RecordKey(int channel) { return channel == 0 ? kSecurityRecordKey : kApplicationRecordKey; }
+
+uint64_t ReadRecord(const std::string& text) {
+  if (text.empty() || text.size() > 19) return 0;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return 0;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return value;
+}
+
+int ChannelOf(ELogonSource source) {
+  if (source == ELogonSource::kRemoteDesktop || source == ELogonSource::kWindowsNetwork) return 0;
+  if (source == ELogonSource::kSqlServer) return 1;
+  return -1;
+}
+
+}  // namespace
+
+const char* LogonSourceReason(ELogonSource source) {
+  switch (source) {
+    case ELogonSource::kRemoteDesktop: return "远程桌面";
+    case ELogonSource::kWindowsNetwork: return "网络登录";
+    case ELogonSource::kSqlServer: return "SQL Server";
+    case ELogonSource::kFtp: return "FTP";
+  }
+  return "";
+}
+
+std::string LogonBlockAlert(const std::string& addresses, ELogonSource source) {
+  return kBlockAlertPrefix + addresses + kReasonHead + LogonSourceReason(source) + kReasonTail;
+}
+
+EGuardSource GuardSourceOf(ELogonSource source) {
+  switch (source) {
+    case ELogonSource::kSqlServer: return EGuardSource::kSqlServer;
+    case ELogonSource::kFtp: return EGuardSource::kFtp;
+    default: return EGuardSource::kEventLog;
+  }
+}
+
+CLogonGuardCore::CLogonGuardCore(CGuardPorts ports, std::shared_ptr<CGuardInbox> inbox)
+    : m_ports(std::move(ports)), m_inbox(std::move(inbox)), m_policy(*m_ports.pClock, *this) {
+  m_policy.SetLimits(m_settings.Limits());
+  m_tLastAlert = m_ports.pClock->Now() - kAlertSpacingSeconds - 1;
+}
+
+void CLogonGuardCore::Load() {
+  IProfileStore& store = *m_ports.pStore;
+  m_settings = ReadLogonGuardSettings(
+      [&](const std::string& key) { return ReadIni(store, kConfigFile, kLogonGuardSection, key); });
+  m_policy.SetLimits(m_settings.Limits());
+  for (int c = 0; c < kEventChannelCount; ++c)
+    m_position[c] = m_saved[c] = ReadRecord(ReadIni(store, kConfigFile, kLogonGuardSection, RecordKey(c)));
+  m_tPositionsSaved = m_ports.pClock->Now();
+}
+
+bool CLogonGuardCore::Save(const CLogonGuardSettings& settings, std::string& text) {
+  // The values as the next load would read them: anything the load would replace is refused.
+  const auto formatted = FormatLogonGuardSettings(settings);
+  const CLogonGuardSettings read = ReadLogonGuardSettings([&](const std::string& key) {
+    for (const auto& pair : formatted)
+      if (pair.first == key) return pair.second;
+    return std::string();
+  });
+  if (read.nThreshold != settings.nThreshold) text = kBadThreshold;
+  else if (read.nPeriodMinutes != settings.nPeriodMinutes) text = kBadPeriod;
+  else if (read.strDuration != settings.strDuration) text = kBadDuration;
+  else if (read.strFtpLogFolder != settings.strFtpLogFolder) text = kBadFolder;
+  else text.clear();
+  if (!text.empty()) return false;
+  bool written = true;
+  for (const auto& pair : formatted)
+    written = WriteIni(*m_ports.pStore, kConfigFile, kLogonGuardSection, pair.first, pair.second) != 0 && written;
+  // Applied even when the file refused a write: the guard runs as the window shows it.
+  m_settings = read;
+  m_policy.SetLimits(m_settings.Limits());
+  text = written ? kSaved : kSaveFailed;
+  return written;
+}
+
+bool CLogonGuardCore::SourceOn(EGuardSource source) const {
+  if (!m_settings.bEnabled) return false;
+  switch (source) {
+    case EGuardSource::kEventLog: return m_settings.bEventLog;
+    case EGuardSource::kSqlServer: return m_settings.bSqlServer;
+    case EGuardSource::kFtp: return m_settings.bFtp;
+  }
+  return false;
+}
+
+void CLogonGuardCore::Drain() {
+  const std::vector<CLogonEvent> events = m_inbox->Take(kMaxEventsPerDrain);
+  for (const CLogonEvent& event : events) {
+    const int channel = ChannelOf(event.eSource);
+    if (channel >= 0 && event.nRecordId > m_position[channel]) m_position[channel] = event.nRecordId;
+    // A source switched off in the window while its events were waiting: they count for nothing.
+    if (!SourceOn(GuardSourceOf(event.eSource))) continue;
+    m_policy.OnEvent(event);
+  }
+  const int64_t now = m_ports.pClock->Now();
+  SendAlerts(now);
+  LogSourceChanges();
+  SavePositions(false);
+}
+
+bool CLogonGuardCore::RequestBlock(const std::string& ipv4, ELogonSource source) {
+  const BlockIpOutcome outcome = m_ports.block(ipv4, m_settings.strDuration);
+  if (outcome == BlockIpOutcome::kAdded) m_pending[static_cast<int>(source)] += ipv4 + ",";
+  return outcome == BlockIpOutcome::kAdded || outcome == BlockIpOutcome::kDuplicate;
+}
+
+void CLogonGuardCore::SendAlerts(int64_t now) {
+  if (!m_ports.alertsOn || !m_ports.alertsOn()) {
+    // Switched off: nothing piles up to go out in one burst when it comes back on.
+    for (std::string& pending : m_pending) pending.clear();
+    return;
+  }
+  if (now - m_tLastAlert <= kAlertSpacingSeconds) return;  // kept until the spacing has passed
+  bool sent = false;
+  for (int s = 0; s < kLogonSourceCount; ++s) {
+    if (m_pending[s].empty()) continue;
+    m_ports.alert(LogonBlockAlert(m_pending[s], static_cast<ELogonSource>(s)));
+    m_pending[s].clear();
+    sent = true;
+  }
+  if (sent) m_tLastAlert = now;
+}
+
+void CLogonGuardCore::LogSourceChanges() {
+  if (!m_ports.log) return;
+  for (int s = 0; s < kGuardSourceCount; ++s) {
+    const CSourceState state = m_inbox->State(static_cast<EGuardSource>(s));
+    if (state.nChanges == m_loggedChange[s]) continue;
+    m_loggedChange[s] = state.nChanges;
+    if (state.bReported && !state.bAvailable) m_ports.log(state.strText);
+  }
+  const uint64_t dropped = m_inbox->Dropped();
+  if (dropped != m_nDroppedLogged) {
+    m_nDroppedLogged = dropped;
+    m_ports.log(kDroppedHead + std::to_string(dropped) + kDroppedTail);
+  }
+}
+
+void CLogonGuardCore::SavePositions(bool now) {
+  const int64_t t = m_ports.pClock->Now();
+  if (!now && t - m_tPositionsSaved < kPositionSaveSeconds) return;
+  m_tPositionsSaved = t;
+  for (int c = 0; c < kEventChannelCount; ++c) {
+    if (m_position[c] == m_saved[c]) continue;
+    if (WriteIni(*m_ports.pStore, kConfigFile, kLogonGuardSection, RecordKey(c), std::to_string(m_position[c])) != 0)
+      m_saved[c] = m_position[c];
+  }
+}
+
+std::vector<CFailureRow> CLogonGuardCore::Rows() {
+  std::vector<CFailureRow> rows = m_policy.Rows();
+  // Blocked means blocked now: an entry that expired or was released by hand is no longer.
+  if (m_ports.blockedNow)
+    for (CFailureRow& row : rows) row.bBlocked = !row.bIpv6 && m_ports.blockedNow(row.strAddress);
+  return rows;
+}
+
+CGuardSourceStatus CLogonGuardCore::Source(EGuardSource source) {
+  CGuardSourceStatus status;
+  status.bOn = SourceOn(source);
+  if (!status.bOn) {
+    status.strText = kSwitchedOff;
+    return status;
+  }
+  const CSourceState state = m_inbox->State(source);
+  status.bAvailable = state.bReported && state.bAvailable;
+  status.strText = state.bReported ? state.strText : kStarting;
+  return status;
+}

@@ -1,0 +1,86 @@
+#pragma once
+// The guard as the program runs it, without its Win32 sources: the settings and their save, the
+// once-a-second drain of the sources' events into the policy, the block requests (an automatic
+// entry of all ports for the configured duration), the block alert with the guard's own reason,
+// the per-source status the window shows, and the event log positions kept across restarts.
+// Everything here runs on the user-interface thread; only the inbox is shared with the sources.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ipblock/ip_outcomes.h"
+#include "logonguard/failure_policy.h"
+#include "logonguard/guard_inbox.h"
+#include "logonguard/guard_settings.h"
+#include "logonguard/logon_guard.h"
+
+class IClock;
+class IProfileStore;
+
+// "远程桌面", "网络登录", "SQL Server", "FTP".
+const char* LogonSourceReason(ELogonSource source);
+// "IP地址：" + each address and "," + "被Tavrick屏蔽，原因:登录失败次数过多(" + reason + ")".
+std::string LogonBlockAlert(const std::string& addresses, ELogonSource source);
+// Which switch of the window a source's events belong to.
+EGuardSource GuardSourceOf(ELogonSource source);
+
+// The two event logs whose position is kept ("securityrecord", "applicationrecord").
+enum class EEventChannel { kSecurity, kApplication };
+constexpr int kEventChannelCount = 2;
+
+struct CGuardPorts {
+  IClock* pClock = nullptr;
+  IProfileStore* pStore = nullptr;
+  // An automatic block of every port of the address for the label's time (BlockIp(ip, "0",
+  // label, 0) in the program, with its protection checks).
+  std::function<BlockIpOutcome(const std::string& ip, const std::string& label)> block;
+  std::function<bool(const std::string& ip)> blockedNow;  // listed in the blocked table now
+  std::function<bool()> alertsOn;                          // the "屏蔽IP地址提醒" switch
+  std::function<void(const std::string& message)> alert;   // hands the alert to the sender
+  std::function<void(const std::string& line)> log;        // a source's trouble, once per change
+};
+
+class CLogonGuardCore : private IBlockPort {
+ public:
+  static constexpr size_t kMaxEventsPerDrain = 5000;
+  static constexpr int64_t kAlertSpacingSeconds = 60;
+  static constexpr int64_t kPositionSaveSeconds = 10;
+
+  CLogonGuardCore(CGuardPorts ports, std::shared_ptr<CGuardInbox> inbox);
+
+  void Load();  // the "[logonguard]" section and the saved event log positions
+  const CLogonGuardSettings& Settings() const { return m_settings; }
+  // Writes the section when every value is acceptable and applies it; false with the reason
+  // (nothing written) otherwise. text: what the window shows.
+  bool Save(const CLogonGuardSettings& settings, std::string& text);
+
+  // Once a second: the waiting events into the policy, then the alerts and the positions.
+  void Drain();
+  std::vector<CFailureRow> Rows();
+  CGuardSourceStatus Source(EGuardSource source);
+  // Whether the window's switch for this source is on (and the guard as a whole).
+  bool SourceOn(EGuardSource source) const;
+
+  // The last event log record taken into the policy (0: none yet).
+  uint64_t Position(EEventChannel channel) const { return m_position[static_cast<int>(channel)]; }
+  void SavePositions(bool now);  // at most every kPositionSaveSeconds unless now
+
+ private:
+  bool RequestBlock(const std::string& ipv4, ELogonSource source) override;
+  void SendAlerts(int64_t now);
+  void LogSourceChanges();
+
+  CGuardPorts m_ports;
+  std::shared_ptr<CGuardInbox> m_inbox;
+  CLogonGuardSettings m_settings;
+  CFailurePolicy m_policy;
+  std::string m_pending[kLogonSourceCount];  // blocked addresses not alerted yet, each with ","
+  int64_t m_tLastAlert = 0;
+  uint64_t m_position[kEventChannelCount] = {0, 0};
+  uint64_t m_saved[kEventChannelCount] = {0, 0};
+  int64_t m_tPositionsSaved = 0;
+  uint64_t m_loggedChange[kGuardSourceCount] = {0, 0, 0};
+  uint64_t m_nDroppedLogged = 0;
+};

@@ -1,0 +1,114 @@
+#include "logonguard/logon_guard_win32.h"
+
+#include "alerts/vendor_service_win32.h"
+#include "common/clock.h"
+#include "config/config_keeper.h"
+#include "config/daily_log.h"
+#include "config/daily_log_win32.h"
+#include "config/settings.h"
+#include "logonguard/guard_blocks.h"
+
+namespace {
+
+const char kLogHead[] = "登录防护:";
+
+CSystemClock& Clock() {
+  static CSystemClock clock;
+  return clock;
+}
+
+void LogLine(const std::string& text) {
+  CWin32LogFileSystem fs;
+  AppendLog(fs, LogClock(fs.LocalNow()) + kLogHead + text + "\r\n", kLogFolder, kConfigLogPrefix);
+}
+
+CGuardPorts ProgramPorts(IProfileStore& store) {
+  CGuardPorts ports;
+  ports.pClock = &Clock();
+  ports.pStore = &store;
+  ports.block = BlockForLogonGuard;
+  ports.blockedNow = BlockedInTable;
+  ports.alertsOn = [] { return g_Settings.ipfilterchk; };
+  ports.alert = DispatchAlert;
+  ports.log = LogLine;
+  return ports;
+}
+
+std::unique_ptr<CWin32LogonGuard> g_pProgramGuard;
+
+}  // namespace
+
+CWin32LogonGuard::CWin32LogonGuard()
+    : m_inbox(std::make_shared<CGuardInbox>()), m_core(ProgramPorts(m_store), m_inbox) {}
+
+CWin32LogonGuard::~CWin32LogonGuard() { Stop(); }
+
+void CWin32LogonGuard::Start() {
+  m_core.Load();
+  StartSources();
+  SetTheLogonGuard(this);
+}
+
+void CWin32LogonGuard::Stop() {
+  if (TheLogonGuard() == this) SetTheLogonGuard(nullptr);
+  StopSources();
+  m_core.Drain();  // what the sources handed over still counts, and its positions are kept
+  m_core.SavePositions(true);
+}
+
+void CWin32LogonGuard::Tick() { m_core.Drain(); }
+
+std::string CWin32LogonGuard::Save(const CLogonGuardSettings& settings) {
+  std::string text;
+  const CLogonGuardSettings before = m_core.Settings();
+  m_core.Save(settings, text);
+  const CLogonGuardSettings& after = m_core.Settings();
+  const bool same = before.bEnabled == after.bEnabled && before.bEventLog == after.bEventLog &&
+                    before.bSqlServer == after.bSqlServer && before.bFtp == after.bFtp &&
+                    before.strFtpLogFolder == after.strFtpLogFolder;
+  if (!same) {
+    StopSources();
+    m_core.Drain();
+    StartSources();
+  }
+  return text;
+}
+
+void CWin32LogonGuard::StartSources() {
+  if (m_core.SourceOn(EGuardSource::kEventLog)) {
+    m_security.reset(new CEventLogSource(m_inbox, EEventLogKind::kSecurity, m_core.Position(EEventChannel::kSecurity)));
+    m_security->Start();
+  }
+  if (m_core.SourceOn(EGuardSource::kSqlServer)) {
+    m_sql.reset(new CEventLogSource(m_inbox, EEventLogKind::kSqlServer, m_core.Position(EEventChannel::kApplication)));
+    m_sql->Start();
+  }
+  if (m_core.SourceOn(EGuardSource::kFtp)) {
+    m_ftp.reset(new CFtpLogSource(m_inbox, m_core.Settings().strFtpLogFolder));
+    if (!m_ftp->Start()) m_inbox->Report(EGuardSource::kFtp, false, "无法启动FTP日志监视");
+  }
+}
+
+void CWin32LogonGuard::StopSources() {
+  m_security.reset();
+  m_sql.reset();
+  m_ftp.reset();
+  for (EGuardSource source : {EGuardSource::kEventLog, EGuardSource::kSqlServer, EGuardSource::kFtp})
+    m_inbox->Forget(source);
+}
+
+void StartProgramLogonGuard() {
+  StopProgramLogonGuard();
+  g_pProgramGuard.reset(new CWin32LogonGuard());
+  g_pProgramGuard->Start();
+}
+
+void TickProgramLogonGuard() {
+  if (g_pProgramGuard) g_pProgramGuard->Tick();
+}
+
+void StopProgramLogonGuard() {
+  if (!g_pProgramGuard) return;
+  g_pProgramGuard->Stop();
+  g_pProgramGuard.reset();
+}
