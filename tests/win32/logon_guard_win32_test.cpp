@@ -1,0 +1,124 @@
+// The logon guard end to end: the real program with the guard switched on, IIS FTP log lines
+// appended by the test, the stand-in driver enforcing what the guard blocked.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "common/resource.h"
+#include "config/ini_access.h"
+#include "config/profile_store_win32.h"
+#include "scratch_dir_win32.h"
+#include "standin_driver_win32.h"
+#include "tavrick_session_win32.h"
+
+namespace {
+
+const char kGuesser[] = "203.0.113.50";
+const char kFewFailures[] = "203.0.113.51";  // four failures: below the threshold
+const char kFriend[] = "198.51.100.20";      // an exception: twenty failures, never blocked
+
+const char kHeader[] =
+    "#Software: Microsoft Internet Information Services 10.0\r\n#Version: 1.0\r\n#Date: 2026-12-09 00:00:00\r\n"
+    "#Fields: date time c-ip c-port cs-username s-ip s-port cs-method cs-uri-stem sc-status sc-win32-status "
+    "sc-substatus x-session x-fullpath\r\n";
+
+std::string Failure(const std::string& ip, const std::string& user) {
+  return "2026-12-09 01:02:03 " + ip + " 50123 " + user + " 192.0.2.10 21 PASS *** 530 1326 41 5a8e0c2d-1 -\r\n";
+}
+
+bool Append(const std::string& path, const std::string& text) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
+  CloseHandle(file);
+  return ok;
+}
+
+std::string BlockedList() {
+  CWin32ProfileStore store;
+  return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");
+}
+
+// Every configuration log line of the run (log\cfg*.txt in the working folder).
+std::string ConfigLog(const std::string& dir) {
+  std::string text;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir + "\\log\\cfg*.txt").c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return text;
+  do {
+    text += ReadWholeFile(dir + "\\log\\" + found.cFileName);
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return text;
+}
+
+template <class Done>
+bool Within(DWORD timeoutMs, Done done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+
+  CScratchDir dir;
+  const std::string logs = dir.File("ftplogs");
+  const std::string site = logs + "\\FTPSVC2";
+  ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr));
+  ASSERT_TRUE(CreateDirectoryA(site.c_str(), nullptr));
+  CWin32ProfileStore store;
+  WriteIni(store, kConfigFile, "sysice", "onlinetime", "1");  // starts protection by itself
+  WriteIni(store, kConfigFile, "ipouter", "ipouterlst", kFriend);
+  WriteIni(store, kConfigFile, "logonguard", "enabled", "1");
+  WriteIni(store, kConfigFile, "logonguard", "ftp", "1");
+  WriteIni(store, kConfigFile, "logonguard", "eventlog", "1");
+  WriteIni(store, kConfigFile, "logonguard", "sqlserver", "1");
+  WriteIni(store, kConfigFile, "logonguard", "ftplogfolder", logs);
+
+  CTavrickSession app;
+  ASSERT_TRUE(app.Start(dir.Path()));
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  // The guard's first look finds the site folder empty, so the day's file is read from its start.
+  Sleep(2500);
+
+  const std::string log = site + "\\u_ex261209.log";
+  std::string lines = kHeader;
+  for (int i = 0; i < 20; ++i) lines += Failure(kFriend, "administrator");
+  for (int i = 0; i < 4; ++i) lines += Failure(kFewFailures, "user" + std::to_string(i));
+  for (int i = 0; i < 4; ++i) lines += Failure(kGuesser, "admin");
+  ASSERT_TRUE(Append(log, lines));
+  Sleep(3000);  // three looks and drains: four failures block nothing
+  EXPECT_EQ("", BlockedList());
+  EXPECT_FALSE(DriverBlocks(kGuesser));
+
+  ASSERT_TRUE(Append(log, Failure(kGuesser, "root")));  // the fifth
+  const DWORD fifth = GetTickCount();
+  ASSERT_TRUE(Within(5000, [] { return BlockedList().find(kGuesser) != std::string::npos; }))
+      << "blocked list: " << BlockedList();
+  EXPECT_LE(GetTickCount() - fifth, 5000u);
+  // An automatic entry of every port for the configured duration, matched exactly.
+  EXPECT_EQ(std::string(kGuesser) + "|0|1小时|0", BlockedList());
+  EXPECT_TRUE(DriverBlocks(kGuesser));
+  EXPECT_FALSE(DriverBlocks(kFriend));
+  EXPECT_FALSE(DriverBlocks(kFewFailures));
+
+  // Wine's event log functions subscribe to nothing: both event log sources say so once in the
+  // configuration log, and the FTP source went on regardless.
+  const std::string cfgLog = ConfigLog(dir.Path());
+  EXPECT_NE(std::string::npos, cfgLog.find("登录防护:")) << cfgLog;
+  EXPECT_NE(std::string::npos, cfgLog.find("安全日志")) << cfgLog;
+  EXPECT_NE(std::string::npos, cfgLog.find("应用程序日志")) << cfgLog;
+  size_t security = 0;
+  for (size_t at = cfgLog.find("安全日志"); at != std::string::npos; at = cfgLog.find("安全日志", at + 1)) ++security;
+  EXPECT_EQ(1u, security) << cfgLog;
+  EXPECT_TRUE(IsWindow(app.Main()));
+}
+
+}  // namespace
