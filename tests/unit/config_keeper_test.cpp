@@ -341,3 +341,21 @@ TEST(ConfigKeeper, TheLoadRestoresFirstCopiesAfterAndSavesKeepTheCopy) {
 }
 
 }  // namespace
+
+// The logon guard's section is kept like any other: a file that lost it gets it back whole.
+TEST(ConfigKeeper, TheLogonGuardSectionComesBackWithARestore) {
+  const std::string guard =
+      "[logonguard]\r\nenabled=1\r\nftp=1\r\nthreshold=3\r\nftplogfolder=D:\\ftplogs\r\nsecurityrecord=1234\r\n";
+  for (const std::string& damaged : {SavedFile("0", kList), std::string(), SavedFile("0", kList) + "[logong"}) {
+    CMemoryFiles files;
+    CMemoryLog log;
+    files.files[kCopy] = SavedFile("0", kList) + guard;
+    files.files[kCfg] = damaged;
+    CMemoryProfileStore profile;
+    CConfigKeeper keeper(profile, files, &log, kCfg);
+    EXPECT_NE(ConfigDamage::kNone, keeper.RestoreIfDamaged()) << damaged;
+    const std::string& now = files.files[kCfg];
+    EXPECT_NE(std::string::npos, now.find(guard)) << now;
+    EXPECT_EQ("D:\\ftplogs", ValueIn(now, "ftplogfolder"));
+  }
+}

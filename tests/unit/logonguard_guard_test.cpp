@@ -1,0 +1,299 @@
+// The logon guard as the program runs it, with fakes for its ports: the drain of the sources'
+// queue into the policy, the block requests and their alert, the settings' save, the sources'
+// status and the event log positions; and its blocks in the real tables over a fake driver.
+#include <gtest/gtest.h>
+
+#include "common/clock.h"
+#include "common/crt_text.h"
+#include "common/process_state.h"
+#include "config/ini_access.h"
+#include "config/profile_store.h"
+#include "driver/driver_link.h"
+#include "ipblock/flood_blocking.h"
+#include "ipblock/ip_tables.h"
+#include "logonguard/guard_blocks.h"
+#include "logonguard/guard_core.h"
+#include "table_device_fake.h"
+
+namespace {
+
+CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0,
+                  const std::string& user = "admin") {
+  CLogonEvent event;
+  event.eOutcome = outcome;
+  event.eSource = source;
+  event.strAddress = ip;
+  event.strUser = user;
+  event.nRecordId = record;
+  return event;
+}
+
+class LogonGuardCore : public ::testing::Test {
+ protected:
+  LogonGuardCore() : m_inbox(std::make_shared<CGuardInbox>()) {
+    m_ports.pClock = &m_clock;
+    m_ports.pStore = &m_store;
+    m_ports.block = [this](const std::string& ip, const std::string& label) {
+      m_blocks.push_back(ip + " " + label);
+      return m_outcome;
+    };
+    m_ports.blockedNow = [this](const std::string& ip) { return ip == m_blockedNow; };
+    m_ports.alertsOn = [this] { return m_bAlertsOn; };
+    m_ports.alert = [this](const std::string& text) { m_alerts.push_back(text); };
+    m_ports.log = [this](const std::string& line) { m_log.push_back(line); };
+    WriteIni(m_store, kConfigFile, "logonguard", "enabled", "1");
+  }
+  std::unique_ptr<CLogonGuardCore> Make() {
+    auto core = std::make_unique<CLogonGuardCore>(m_ports, m_inbox);
+    core->Load();
+    return core;
+  }
+  void Failures(int n, ELogonSource source, const std::string& ip) {
+    for (int i = 0; i < n; ++i) m_inbox->Push(Event(ELogonOutcome::kFailure, source, ip));
+  }
+
+  CManualClock m_clock;
+  CMemoryProfileStore m_store;
+  std::shared_ptr<CGuardInbox> m_inbox;
+  CGuardPorts m_ports;
+  BlockIpOutcome m_outcome = BlockIpOutcome::kAdded;
+  std::string m_blockedNow;
+  bool m_bAlertsOn = true;
+  std::vector<std::string> m_blocks, m_alerts, m_log;
+};
+
+TEST_F(LogonGuardCore, TheFifthFailureBlocksForTheConfiguredTimeAndIsAlertedOnceWithItsReason) {
+  WriteIni(m_store, kConfigFile, "logonguard", "duration", "24小时");
+  auto core = Make();
+  Failures(4, ELogonSource::kFtp, "203.0.113.50");
+  Failures(4, ELogonSource::kRemoteDesktop, "203.0.113.60");
+  core->Drain();
+  EXPECT_TRUE(m_blocks.empty());
+  Failures(1, ELogonSource::kFtp, "203.0.113.50");
+  Failures(1, ELogonSource::kRemoteDesktop, "203.0.113.60");
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"203.0.113.50 24小时", "203.0.113.60 24小时"}), m_blocks);
+  EXPECT_EQ((std::vector<std::string>{"IP地址：203.0.113.60,被Tavrick屏蔽，原因:登录失败次数过多(远程桌面)",
+                                      "IP地址：203.0.113.50,被Tavrick屏蔽，原因:登录失败次数过多(FTP)"}),
+            m_alerts);
+  m_clock.Advance(120);
+  core->Drain();
+  EXPECT_EQ(2u, m_alerts.size()) << "each block is named once";
+}
+
+TEST_F(LogonGuardCore, AlertsKeepTheirSpacingAndNothingPilesUpWhileSwitchedOff) {
+  auto core = Make();
+  Failures(5, ELogonSource::kWindowsNetwork, "198.51.100.1");
+  core->Drain();
+  ASSERT_EQ(1u, m_alerts.size());
+  m_clock.Advance(30);
+  Failures(5, ELogonSource::kSqlServer, "198.51.100.2");
+  core->Drain();
+  EXPECT_EQ(1u, m_alerts.size()) << "kept back by the 60 s spacing";
+  m_clock.Advance(31);
+  core->Drain();
+  ASSERT_EQ(2u, m_alerts.size());
+  EXPECT_EQ("IP地址：198.51.100.2,被Tavrick屏蔽，原因:登录失败次数过多(SQL Server)", m_alerts[1]);
+  EXPECT_NE(std::string::npos, m_alerts[0].find("(网络登录)"));
+
+  m_bAlertsOn = false;
+  m_clock.Advance(100);
+  Failures(5, ELogonSource::kFtp, "198.51.100.3");
+  core->Drain();
+  m_bAlertsOn = true;
+  m_clock.Advance(100);
+  core->Drain();
+  EXPECT_EQ(2u, m_alerts.size());
+  // A refused block (an exception, an own address) is no block to alert on.
+  m_outcome = BlockIpOutcome::kProtected;
+  Failures(5, ELogonSource::kFtp, "198.51.100.4");
+  core->Drain();
+  EXPECT_EQ(2u, m_alerts.size());
+  EXPECT_EQ(4u, m_blocks.size());
+}
+
+TEST_F(LogonGuardCore, ASwitchedOffSourceOrGuardCountsNothing) {
+  WriteIni(m_store, kConfigFile, "logonguard", "ftp", "0");
+  auto core = Make();
+  Failures(10, ELogonSource::kFtp, "203.0.113.50");
+  core->Drain();
+  EXPECT_TRUE(m_blocks.empty());
+  EXPECT_EQ("未开启", core->Source(EGuardSource::kFtp).strText);
+  EXPECT_FALSE(core->Source(EGuardSource::kFtp).bOn);
+  EXPECT_TRUE(core->Source(EGuardSource::kEventLog).bOn);
+  EXPECT_EQ("正在启动", core->Source(EGuardSource::kEventLog).strText);
+
+  WriteIni(m_store, kConfigFile, "logonguard", "enabled", "0");
+  core = Make();
+  Failures(10, ELogonSource::kRemoteDesktop, "203.0.113.50");
+  core->Drain();
+  EXPECT_TRUE(m_blocks.empty());
+  EXPECT_FALSE(core->Source(EGuardSource::kEventLog).bOn);
+}
+
+TEST_F(LogonGuardCore, OneDrainTakesABoundedShareAndAFullQueueDropsAndSaysSoOnce) {
+  auto core = Make();
+  for (size_t i = 0; i < CGuardInbox::kMaxEvents + 10; ++i)
+    m_inbox->Push(Event(ELogonOutcome::kSuccess, ELogonSource::kFtp, "203.0.113.9"));
+  EXPECT_EQ(10u, m_inbox->Dropped());
+  EXPECT_EQ(0u, m_inbox->Room());
+  core->Drain();
+  EXPECT_EQ(CLogonGuardCore::kMaxEventsPerDrain, m_inbox->Room());
+  EXPECT_EQ((std::vector<std::string>{"登录防护:事件太多,已丢弃10条"}), m_log);
+  core->Drain();
+  EXPECT_EQ(1u, m_log.size());
+}
+
+TEST_F(LogonGuardCore, AnUnavailableSourceIsShownAndLoggedOncePerChange) {
+  auto core = Make();
+  m_inbox->Report(EGuardSource::kEventLog, false, "无法订阅安全日志(错误120)");
+  m_inbox->Report(EGuardSource::kFtp, true, "正在监视FTP日志");
+  core->Drain();
+  m_inbox->Report(EGuardSource::kEventLog, false, "无法订阅安全日志(错误120)");
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"无法订阅安全日志(错误120)"}), m_log);
+  const CGuardSourceStatus status = core->Source(EGuardSource::kEventLog);
+  EXPECT_TRUE(status.bOn);
+  EXPECT_FALSE(status.bAvailable);
+  EXPECT_EQ("无法订阅安全日志(错误120)", status.strText);
+  EXPECT_TRUE(core->Source(EGuardSource::kFtp).bAvailable);
+  m_inbox->Forget(EGuardSource::kEventLog);
+  EXPECT_EQ("正在启动", core->Source(EGuardSource::kEventLog).strText);
+}
+
+TEST_F(LogonGuardCore, EventLogPositionsAreKeptAndReadBackAtTheNextStart) {
+  auto core = Make();
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.1", 41));
+  m_inbox->Push(Event(ELogonOutcome::kSuccess, ELogonSource::kWindowsNetwork, "203.0.113.2", 42));
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kSqlServer, "203.0.113.3", 7));
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kFtp, "203.0.113.4"));
+  core->Drain();
+  EXPECT_EQ(42u, core->Position(EEventChannel::kSecurity));
+  EXPECT_EQ(7u, core->Position(EEventChannel::kApplication));
+  EXPECT_EQ("", ReadIni(m_store, kConfigFile, "logonguard", "securityrecord")) << "at most every 10 s";
+  m_clock.Advance(CLogonGuardCore::kPositionSaveSeconds);
+  core->Drain();
+  EXPECT_EQ("42", ReadIni(m_store, kConfigFile, "logonguard", "securityrecord"));
+  EXPECT_EQ("7", ReadIni(m_store, kConfigFile, "logonguard", "applicationrecord"));
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.1", 43));
+  core->Drain();
+  core->SavePositions(true);
+  auto next = Make();
+  EXPECT_EQ(43u, next->Position(EEventChannel::kSecurity));
+  // A damaged value starts from future events rather than from somewhere else.
+  WriteIni(m_store, kConfigFile, "logonguard", "securityrecord", "12x");
+  EXPECT_EQ(0u, Make()->Position(EEventChannel::kSecurity));
+}
+
+TEST_F(LogonGuardCore, SaveWritesTheSectionOrRefusesWithTheReasonAndWritesNothing) {
+  auto core = Make();
+  CLogonGuardSettings settings = core->Settings();
+  std::string text;
+  settings.nThreshold = 1;
+  const int writes = m_store.m_nWrites;
+  EXPECT_FALSE(core->Save(settings, text));
+  EXPECT_EQ("失败次数必须在2到100之间!", text);
+  settings.nThreshold = 3;
+  settings.strFtpLogFolder = "logs";
+  EXPECT_FALSE(core->Save(settings, text));
+  EXPECT_NE(std::string::npos, text.find("FTP日志文件夹"));
+  settings.strFtpLogFolder = "D:\\ftp";
+  settings.strDuration = "2分钟";
+  EXPECT_FALSE(core->Save(settings, text));
+  EXPECT_EQ(writes, m_store.m_nWrites);
+
+  settings.strDuration = "10分钟";
+  EXPECT_TRUE(core->Save(settings, text));
+  EXPECT_EQ("保存完毕!", text);
+  EXPECT_EQ("3", ReadIni(m_store, kConfigFile, "logonguard", "threshold"));
+  EXPECT_EQ("D:\\ftp", ReadIni(m_store, kConfigFile, "logonguard", "ftplogfolder"));
+  Failures(3, ELogonSource::kFtp, "203.0.113.50");
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"203.0.113.50 10分钟"}), m_blocks) << "applied at once";
+
+  m_store.m_bFailWrites = true;
+  settings.nThreshold = 4;
+  EXPECT_FALSE(core->Save(settings, text));
+  EXPECT_EQ("保存失败,配置文件无法写入!", text);
+}
+
+TEST_F(LogonGuardCore, TheTableShowsWhetherAnAddressIsBlockedNow) {
+  auto core = Make();
+  Failures(5, ELogonSource::kFtp, "203.0.113.50");
+  core->Drain();
+  std::vector<CFailureRow> rows = core->Rows();
+  ASSERT_EQ(1u, rows.size());
+  EXPECT_FALSE(rows[0].bBlocked) << "released or expired since";
+  m_blockedNow = "203.0.113.50";
+  EXPECT_TRUE(core->Rows()[0].bBlocked);
+}
+
+// The guard's blocks in the real tables, over a fake driver.
+class LogonGuardBlocks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SetDevicePort(&m_device);
+    g_hDevice = kHandle;
+    MarkRunning();
+    SetIpTablePorts(&m_store, &m_clock, [](int) {});
+    Reset();
+  }
+  void TearDown() override {
+    Reset();
+    g_hDevice = kInvalidDevice;
+    MarkStopped();
+    SetDevicePort(nullptr);
+    SetIpTablePorts(nullptr, nullptr, nullptr);
+  }
+  static void Reset() {
+    g_pIpFilterList.LoadAtStart({});
+    g_pIpOuterList.LoadAtStart({});
+    g_saLocalIp.clear();
+    g_dwServiceIp = 100000;
+    g_ReportedSerials.clear();
+    g_strBlockedIps.clear();
+    g_tLastBlockAlert = 0;
+  }
+  CTableDevice m_device;
+  CMemoryProfileStore m_store;
+  CManualClock m_clock;
+};
+
+TEST_F(LogonGuardBlocks, AnAutomaticEntryOfEveryPortThatTheFloodAlertLeavesToTheGuard) {
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockForLogonGuard("203.0.113.50", "1小时"));
+  ASSERT_EQ(1u, g_pIpFilterList.size());
+  const _CIPFilter& entry = g_pIpFilterList[0];
+  EXPECT_EQ(0, entry.nType);
+  EXPECT_EQ(0u, entry.dwPort);
+  EXPECT_TRUE(IsExactEntry(entry));
+  EXPECT_EQ(m_clock.Now() + 3600, entry.tExpire);
+  EXPECT_EQ(1u, m_device.blocked.size());
+  EXPECT_EQ("203.0.113.50|0|1小时|0", ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst"));
+  EXPECT_TRUE(BlockedInTable("203.0.113.50"));
+  EXPECT_FALSE(BlockedInTable("203.0.113.5"));
+  EXPECT_EQ(BlockIpOutcome::kDuplicate, BlockForLogonGuard("203.0.113.50", "1小时"));
+
+  // The flood alert names only what the guard did not block.
+  BlockIp("198.51.100.7", "0", "5分钟", 0);
+  std::vector<CBlockedRow> rows;
+  for (const auto& e : g_pIpFilterList) rows.push_back({InetNtoa(e->dwIp), std::to_string(e->nType), e->nSerial});
+  std::vector<std::string> sent;
+  ReportBlockedIps(rows, m_clock.Now(), true, [&](const std::string& text) { sent.push_back(text); });
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(std::string(kBlockAlertPrefix) + "198.51.100.7," + kBlockAlertSuffix, sent[0]);
+}
+
+TEST_F(LogonGuardBlocks, ExceptionsOwnAddressesAndTheServiceHostAreRefused) {
+  std::unique_ptr<_CIPOuter> exception = CreateIpOuter("198.51.100.0", "0");
+  CIpOuterList exceptions;
+  exceptions.push_back(std::move(exception));
+  g_pIpOuterList.LoadAtStart(std::move(exceptions));
+  g_saLocalIp = {"192.0.2.10"};
+  g_dwServiceIp = InetAddr("192.0.2.99");
+  for (const char* ip : {"198.51.100.20", "192.0.2.10", "192.0.2.99"})
+    EXPECT_EQ(BlockIpOutcome::kProtected, BlockForLogonGuard(ip, "1小时")) << ip;
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  EXPECT_TRUE(m_device.blocked.empty());
+}
+
+}  // namespace
