@@ -7,6 +7,8 @@
 #   bash traffic/bench/idle_cpu.sh [SECONDS]     (default 60; builds build/x86_64 first)
 #   SETTLE=N bash traffic/bench/idle_cpu.sh      start-up time left out of the measure (default 25 s)
 #   TAVRICK_EXE=/path/to/tavrick.exe bash traffic/bench/idle_cpu.sh   measures another build
+#   LOGONGUARD=1 bash traffic/bench/idle_cpu.sh  with the logon guard on (every source, an FTP
+#                                                log folder with one site and its day's file)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$ROOT"
@@ -29,6 +31,16 @@ for d in on off; do
     [ -e "$f" ] && cp "$f" "$WORK/$d/"
   done
 done
+
+if [ "${LOGONGUARD:-0}" = 1 ]; then
+  mkdir -p "$WORK/ftplogs/FTPSVC1"
+  printf '#Software: Microsoft Internet Information Services 10.0\r\n#Fields: date time c-ip cs-username cs-method sc-status\r\n' \
+    > "$WORK/ftplogs/FTPSVC1/u_ex261209.log"
+  for d in on off; do
+    printf '[logonguard]\r\nenabled=1\r\neventlog=1\r\nsqlserver=1\r\nftp=1\r\nftplogfolder=Z:%s\r\n' \
+      "$(echo "$WORK/ftplogs" | tr / '\\')" > "$WORK/$d/tavrick.cfg"
+  done
+fi
 
 source scripts/wine-harness.sh
 app_pid=
