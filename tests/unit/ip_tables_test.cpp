@@ -22,18 +22,12 @@ namespace {
 class IpTables : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDevicePort(&m_device);
-    g_hDevice = kHandle;
-    MarkRunning();
-    SetIpTablePorts(&m_store, &m_clock, [this](int ms) { m_pauses.push_back(ms); });
+    AttachFakeTables(m_device, m_store, m_clock, [this](int ms) { m_pauses.push_back(ms); });
     Reset();
   }
   void TearDown() override {
     Reset();
-    g_hDevice = kInvalidDevice;
-    MarkStopped();
-    SetDevicePort(nullptr);
-    SetIpTablePorts(nullptr, nullptr, nullptr);
+    DetachFakeTables();
   }
   static void Reset() {
     g_bDriverHonoursExact = false;  // as with the vendor's driver, which never says

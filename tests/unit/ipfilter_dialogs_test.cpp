@@ -128,12 +128,7 @@ class CFakeExceptionView : public IExceptionIpView {
 class IpFilterDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDevicePort(&m_device);
-    g_hDevice = kHandle;
-    MarkRunning();
-    SetIpTablePorts(&m_store, &m_clock, [](int) {});
-    g_pIpFilterList.LoadAtStart({});
-    g_pIpOuterList.LoadAtStart({});
+    AttachFakeTables(m_device, m_store, m_clock);
     g_saLocalIp = {"192.0.2.10", "127.0.0.1"};
     g_dwServiceIp = InetAddr("198.51.100.1");
     g_nReportedRows = 0;
@@ -147,14 +142,9 @@ class IpFilterDialogs : public ::testing::Test {
   }
   void TearDown() override {
     SetRemoteCommandCheck(nullptr);
-    g_pIpFilterList.LoadAtStart({});
-    g_pIpOuterList.LoadAtStart({});
     g_saLocalIp.clear();
     g_dwServiceIp = 100000;
-    g_hDevice = kInvalidDevice;
-    MarkStopped();
-    SetDevicePort(nullptr);
-    SetIpTablePorts(nullptr, nullptr, nullptr);
+    DetachFakeTables();
   }
   void Load(const std::string& filters) {
     m_store.Put(kConfigFile, "ipfilter", "ipfilterlst", filters);

@@ -17,13 +17,11 @@
 
 namespace {
 
-CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0,
-                  const std::string& user = "admin") {
+CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0) {
   CLogonEvent event;
   event.eOutcome = outcome;
   event.eSource = source;
   event.strAddress = ip;
-  event.strUser = user;
   event.nRecordId = record;
   return event;
 }
@@ -232,24 +230,14 @@ TEST_F(LogonGuardCore, TheTableShowsWhetherAnAddressIsBlockedNow) {
 class LogonGuardBlocks : public ::testing::Test {
  protected:
   void SetUp() override {
-    SetDevicePort(&m_device);
-    g_hDevice = kHandle;
-    MarkRunning();
-    SetIpTablePorts(&m_store, &m_clock, [](int) {});
+    AttachFakeTables(m_device, m_store, m_clock);
     Reset();
   }
   void TearDown() override {
     Reset();
-    g_hDevice = kInvalidDevice;
-    MarkStopped();
-    SetDevicePort(nullptr);
-    SetIpTablePorts(nullptr, nullptr, nullptr);
+    DetachFakeTables();
   }
   static void Reset() {
-    g_pIpFilterList.LoadAtStart({});
-    g_pIpOuterList.LoadAtStart({});
-    g_saLocalIp.clear();
-    g_dwServiceIp = 100000;
     g_ReportedSerials.clear();
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 0;

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "driver/device_port.h"
+#include "driver/driver_link.h"
 #include "driver/driver_records.h"
+#include "ipblock/ip_tables.h"
 
 constexpr DeviceHandle kHandle = 0x51;
 
@@ -42,3 +44,26 @@ class CTableDevice : public IDevice {
     return true;
   }
 };
+
+// The tables over a fake driver that runs: both empty, no own address, no service host yet.
+inline void AttachFakeTables(CTableDevice& device, IProfileStore& store, IClock& clock,
+                             PauseMilliseconds pause = [](int) {}) {
+  SetDevicePort(&device);
+  g_hDevice = kHandle;
+  MarkRunning();
+  SetIpTablePorts(&store, &clock, std::move(pause));
+  g_pIpFilterList.LoadAtStart({});
+  g_pIpOuterList.LoadAtStart({});
+  g_saLocalIp.clear();
+  g_dwServiceIp = 100000;
+}
+
+// Back to no driver and no table ports, the tables empty.
+inline void DetachFakeTables() {
+  g_pIpFilterList.LoadAtStart({});
+  g_pIpOuterList.LoadAtStart({});
+  g_hDevice = kInvalidDevice;
+  MarkStopped();
+  SetDevicePort(nullptr);
+  SetIpTablePorts(nullptr, nullptr, nullptr);
+}

@@ -16,20 +16,6 @@ namespace {
 const char kAttacker[] = "203.0.113.7";
 const char kFriend[] = "198.51.100.9";  // an exception: floods too, never blocked
 
-std::string BlockedList() {
-  CWin32ProfileStore store;
-  return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");
-}
-
-template <class Done>
-bool Within(DWORD timeoutMs, Done done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(250);
-  }
-  return true;
-}
 
 TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   ASSERT_TRUE(EnsureDriverLoaded());
@@ -63,9 +49,9 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
 
   // One statistics window plus a 3-second tick (a window may end between the two floods: the
   // next one then counts them whole).
-  ASSERT_TRUE(Within(60000, [] { return BlockedList().find(kAttacker) != std::string::npos; }))
-      << "blocked list: " << BlockedList();
-  EXPECT_EQ(loaded + "," + kAttacker + "|0|5分钟|0", BlockedList());  // automatic: matched exactly
+  ASSERT_TRUE(WaitUntil(60000, [] { return SavedBlockedList().find(kAttacker) != std::string::npos; }))
+      << "blocked list: " << SavedBlockedList();
+  EXPECT_EQ(loaded + "," + kAttacker + "|0|5分钟|0", SavedBlockedList());  // automatic: matched exactly
   EXPECT_TRUE(DriverBlocks(kAttacker));
   EXPECT_FALSE(DriverBlocks(kFriend));
   // The statistics window runs on the traffic monitor's chart page, which was never shown.
@@ -85,7 +71,7 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   // The automatic-block alert goes out on the blocked-IP window's alert timer, once the list's
   // rebuild shows the new row.
   std::string outbox;
-  EXPECT_TRUE(Within(45000, [&] {
+  EXPECT_TRUE(WaitUntil(45000, [&] {
     outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
     return outbox.find(mail) != std::string::npos;
   })) << outbox.substr(0, 400);
@@ -93,7 +79,7 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   // It names the new address only, none of the fifty loaded ones.
   EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.7,被Tavrick屏蔽"));
   EXPECT_EQ(std::string::npos, outbox.find("10.0.1."));
-  EXPECT_EQ(std::string::npos, BlockedList().find(kFriend));
+  EXPECT_EQ(std::string::npos, SavedBlockedList().find(kFriend));
 }
 
 }  // namespace

@@ -36,11 +36,6 @@ bool Append(const std::string& path, const std::string& text) {
   return ok;
 }
 
-std::string BlockedList() {
-  CWin32ProfileStore store;
-  return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");
-}
-
 // Every configuration log line of the run (log\cfg*.txt in the working folder).
 std::string ConfigLog(const std::string& dir) {
   std::string text;
@@ -52,16 +47,6 @@ std::string ConfigLog(const std::string& dir) {
   } while (FindNextFileA(find, &found));
   FindClose(find);
   return text;
-}
-
-template <class Done>
-bool Within(DWORD timeoutMs, Done done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
 }
 
 TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
@@ -95,16 +80,16 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   for (int i = 0; i < 4; ++i) lines += Failure(kGuesser, "admin");
   ASSERT_TRUE(Append(log, lines));
   Sleep(3000);  // three looks and drains: four failures block nothing
-  EXPECT_EQ("", BlockedList());
+  EXPECT_EQ("", SavedBlockedList());
   EXPECT_FALSE(DriverBlocks(kGuesser));
 
   ASSERT_TRUE(Append(log, Failure(kGuesser, "root")));  // the fifth
   const DWORD fifth = GetTickCount();
-  ASSERT_TRUE(Within(5000, [] { return BlockedList().find(kGuesser) != std::string::npos; }))
-      << "blocked list: " << BlockedList();
+  ASSERT_TRUE(WaitUntil(5000, [] { return SavedBlockedList().find(kGuesser) != std::string::npos; }))
+      << "blocked list: " << SavedBlockedList();
   EXPECT_LE(GetTickCount() - fifth, 5000u);
   // An automatic entry of every port for the configured duration, matched exactly.
-  EXPECT_EQ(std::string(kGuesser) + "|0|1小时|0", BlockedList());
+  EXPECT_EQ(std::string(kGuesser) + "|0|1小时|0", SavedBlockedList());
   EXPECT_TRUE(DriverBlocks(kGuesser));
   EXPECT_FALSE(DriverBlocks(kFriend));
   EXPECT_FALSE(DriverBlocks(kFewFailures));

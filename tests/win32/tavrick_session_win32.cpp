@@ -3,6 +3,8 @@
 #include <cstdio>
 
 #include "common/version.h"
+#include "config/ini_access.h"
+#include "config/profile_store_win32.h"
 
 
 bool CTavrickSession::Start(const std::string& workDir, const std::string& words, const std::string& exe) {
@@ -105,4 +107,18 @@ int TrayIconCount() {
   int count = 0;
   EnumChildWindows(tray, CountVisible, reinterpret_cast<LPARAM>(&count));
   return count;
+}
+
+bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& done) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(100);
+  }
+  return true;
+}
+
+std::string SavedBlockedList() {
+  CWin32ProfileStore store;
+  return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");
 }
