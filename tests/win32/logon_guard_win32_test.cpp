@@ -10,6 +10,7 @@
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
 #include "tavrick_session_win32.h"
+#include "vendor_standin_win32.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ std::string ConfigLog(const std::string& dir) {
 TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   ASSERT_TRUE(EnsureDriverLoaded());
   ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+  ASSERT_FALSE(StandInBase().empty()) << "the stand-in vendor service is not running";
+  SetEnvironmentVariableA("TAVRICK_SERVICE_HOST", StandInHost().c_str());
 
   CScratchDir dir;
   const std::string logs = dir.File("ftplogs");
@@ -61,6 +64,9 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   CWin32ProfileStore store;
   WriteIni(store, kConfigFile, "sysice", "onlinetime", "1");  // starts protection by itself
   WriteIni(store, kConfigFile, "ipouter", "ipouterlst", kFriend);
+  const std::string mail = "logon-" + std::to_string(GetTickCount()) + "@example.com";
+  WriteIni(store, kConfigFile, "msg", "ipfilterchk", "1");
+  WriteIni(store, kConfigFile, "msg", "emil", mail);
   WriteIni(store, kConfigFile, "logonguard", "enabled", "1");
   WriteIni(store, kConfigFile, "logonguard", "ftp", "1");
   WriteIni(store, kConfigFile, "logonguard", "eventlog", "1");
@@ -93,6 +99,15 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   EXPECT_TRUE(DriverBlocks(kGuesser));
   EXPECT_FALSE(DriverBlocks(kFriend));
   EXPECT_FALSE(DriverBlocks(kFewFailures));
+
+  // The alert names the guard's reason, through the background sender.
+  std::string outbox;
+  EXPECT_TRUE(WaitUntil(20000, [&] {
+    outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
+    return outbox.find(mail) != std::string::npos;
+  })) << outbox.substr(0, 400);
+  EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.50,被Tavrick屏蔽，原因:登录失败次数过多(FTP)"))
+      << outbox.substr(0, 400);
 
   // Wine's event log functions subscribe to nothing: both event log sources say so once in the
   // configuration log, and the FTP source went on regardless.
