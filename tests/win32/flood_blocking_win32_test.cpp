@@ -49,7 +49,7 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
 
   // One statistics window plus a 3-second tick (a window may end between the two floods: the
   // next one then counts them whole).
-  ASSERT_TRUE(WaitUntil(60000, [] { return SavedBlockedList().find(kAttacker) != std::string::npos; }))
+  ASSERT_TRUE(WaitUntil([] { return SavedBlockedList().find(kAttacker) != std::string::npos; }, 60000))
       << "blocked list: " << SavedBlockedList();
   EXPECT_EQ(loaded + "," + kAttacker + "|0|5分钟|0", SavedBlockedList());  // automatic: matched exactly
   EXPECT_TRUE(DriverBlocks(kAttacker));
@@ -71,10 +71,10 @@ TEST(FloodBlockingEndToEnd, FloodingAddressIsBlockedEnforcedAndReported) {
   // The automatic-block alert goes out on the blocked-IP window's alert timer, once the list's
   // rebuild shows the new row.
   std::string outbox;
-  EXPECT_TRUE(WaitUntil(45000, [&] {
+  EXPECT_TRUE(WaitUntil([&] {
     outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
     return outbox.find(mail) != std::string::npos;
-  })) << outbox.substr(0, 400);
+  }, 45000)) << outbox.substr(0, 400);
   // The alert lists addresses in list form: an automatic entry's 0 octet shows as "0".
   // It names the new address only, none of the fifty loaded ones.
   EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.7,被Tavrick屏蔽"));

@@ -91,7 +91,7 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
 
   ASSERT_TRUE(Append(log, Failure(kGuesser, "root")));  // the fifth
   const DWORD fifth = GetTickCount();
-  ASSERT_TRUE(WaitUntil(5000, [] { return SavedBlockedList().find(kGuesser) != std::string::npos; }))
+  ASSERT_TRUE(WaitUntil([] { return SavedBlockedList().find(kGuesser) != std::string::npos; }, 5000))
       << "blocked list: " << SavedBlockedList();
   EXPECT_LE(GetTickCount() - fifth, 5000u);
   // An automatic entry of every port for the configured duration, matched exactly.
@@ -102,10 +102,10 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
 
   // The alert names the guard's reason, through the background sender.
   std::string outbox;
-  EXPECT_TRUE(WaitUntil(20000, [&] {
+  EXPECT_TRUE(WaitUntil([&] {
     outbox = StandInAdmin("/tavrick/admin/outbox.json?charset=gbk").body;
     return outbox.find(mail) != std::string::npos;
-  })) << outbox.substr(0, 400);
+  }, 20000)) << outbox.substr(0, 400);
   EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.50,被Tavrick屏蔽，原因:登录失败次数过多(FTP)"))
       << outbox.substr(0, 400);
 

@@ -109,15 +109,6 @@ int TrayIconCount() {
   return count;
 }
 
-bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& done) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(100);
-  }
-  return true;
-}
-
 std::string SavedBlockedList() {
   CWin32ProfileStore store;
   return ReadIni(store, kConfigFile, "ipfilter", "ipfilterlst");

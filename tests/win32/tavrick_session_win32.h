@@ -2,7 +2,6 @@
 // One running tavrick.exe, driven through its windows as an administrator would.
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,8 +36,5 @@ enum class TrayShield { None, Idle, Protecting };
 TrayShield ShownTrayShield();
 // Icons the notification area shows (each is a child window of Wine's tray).
 int TrayIconCount();
-
-// Checks done() every 100 ms until it holds; false when timeoutMs passed first.
-bool WaitUntil(DWORD timeoutMs, const std::function<bool()>& done);
 // The blocked list as the program saved it: "ipfilterlst" of the current folder's tavrick.cfg.
 std::string SavedBlockedList();
