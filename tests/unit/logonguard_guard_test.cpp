@@ -18,12 +18,7 @@
 namespace {
 
 CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0) {
-  CLogonEvent event;
-  event.eOutcome = outcome;
-  event.eSource = source;
-  event.strAddress = ip;
-  event.nRecordId = record;
-  return event;
+  return CLogonEvent{outcome, source, ip, "admin", 0, record, "", ""};
 }
 
 class LogonGuardCore : public ::testing::Test {
