@@ -46,7 +46,8 @@ CWin32LogonGuard::~CWin32LogonGuard() { Stop(); }
 void CWin32LogonGuard::Start() {
   m_core.Load();
   StartSources();
-  SetTheLogonGuard(this);
+  // A guard put in place before start-up (a test build's recording stand-in) keeps the window.
+  if (!TheLogonGuard()) SetTheLogonGuard(this);
 }
 
 void CWin32LogonGuard::Stop() {
