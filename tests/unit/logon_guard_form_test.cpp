@@ -17,6 +17,13 @@ CGuardForm GoodForm() {
   return form;
 }
 
+// The good form with one text field changed.
+CGuardFormCheck WithField(std::string CGuardForm::*field, const std::string& value) {
+  CGuardForm form = GoodForm();
+  form.*field = value;
+  return CheckGuardForm(form);
+}
+
 CGuardFormCheck With(void (*change)(CGuardForm&)) {
   CGuardForm form = GoodForm();
   change(form);
@@ -43,35 +50,23 @@ TEST(LogonGuardForm, AcceptsAGoodFormWithEveryValue) {
 
 TEST(LogonGuardForm, RefusesNumbersOutOfBoundsOrNotPlain) {
   for (const char* bad : {"0", "1", "101", "1000", "", "5 ", "-5", "+5", "5a", "0x10", "99999999999999999999"}) {
-    CGuardForm form = GoodForm();
-    form.strThreshold = bad;
-    const CGuardFormCheck check = CheckGuardForm(form);
+    const CGuardFormCheck check = WithField(&CGuardForm::strThreshold, bad);
     EXPECT_FALSE(check.bAccepted) << bad;
     EXPECT_EQ(EGuardField::kThreshold, check.eFocus) << bad;
     EXPECT_EQ("失败次数必须是2到100之间的数字!", check.strMessage);
   }
-  for (const char* bad : {"0", "1441", "", "10分钟", "-1"}) {
-    CGuardForm form = GoodForm();
-    form.strPeriod = bad;
-    const CGuardFormCheck check = CheckGuardForm(form);
-    EXPECT_FALSE(check.bAccepted) << bad;
-    EXPECT_EQ(EGuardField::kPeriod, check.eFocus) << bad;
-  }
+  for (const char* bad : {"0", "1441", "", "10分钟", "-1"})
+    EXPECT_EQ(EGuardField::kPeriod, WithField(&CGuardForm::strPeriod, bad).eFocus) << bad;
 }
 
 TEST(LogonGuardForm, RefusesUnknownDurationsAndUnsafeFolders) {
-  for (const char* bad : {"", "2小时", "永远 "}) {
-    CGuardForm form = GoodForm();
-    form.strDuration = bad;
-    EXPECT_EQ(EGuardField::kDuration, CheckGuardForm(form).eFocus) << bad;
-  }
+  for (const char* bad : {"", "2小时", "永远 "})
+    EXPECT_EQ(EGuardField::kDuration, WithField(&CGuardForm::strDuration, bad).eFocus) << bad;
   const std::string tooLong = "C:\\" + std::string(CLogonGuardSettings::kMaxFolderBytes, 'a');
   for (const std::string& bad : {std::string(""), std::string("logs\\ftp"), std::string("C:\\inetpub\\..\\Windows"),
                                  std::string("C:\\logs\\.."), std::string("C:\\logs\\*"), std::string("C:\\a\tb"),
                                  std::string("C:\\logs|x"), std::string(" C:\\logs"), tooLong}) {
-    CGuardForm form = GoodForm();
-    form.strFtpLogFolder = bad;
-    const CGuardFormCheck check = CheckGuardForm(form);
+    const CGuardFormCheck check = WithField(&CGuardForm::strFtpLogFolder, bad);
     EXPECT_FALSE(check.bAccepted) << bad;
     EXPECT_EQ(EGuardField::kFolder, check.eFocus) << bad;
   }
