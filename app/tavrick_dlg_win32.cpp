@@ -58,7 +58,7 @@ constexpr ButtonIcon kButtonIcons[] = {
     {IDC_START, IDI_START},     {IDC_STOP, IDI_STOP},     {IDC_DDOS, IDI_DDOS},         {IDC_MONITOR, IDI_MONITOR},
     {IDC_WEBSITE, IDI_WEBSITE}, {IDC_RESOURCES, IDI_RESOURCES}, {IDC_ALERTS, IDI_ALERTS}, {IDC_REMOTE, IDI_REMOTE},
     {IDC_HELP_CENTER, IDI_HELP},       {IDC_EXIT, IDI_EXIT},     {IDC_CREDIT, IDI_CREDIT},     {IDC_QUESTION, IDI_QUESTION_PAGE},
-    {IDC_RELATED_LINK, IDI_RELATED},
+    {IDC_RELATED_LINK, IDI_RELATED}, {IDC_LOGON_GUARD, IDI_LOGON_GUARD},
 };
 
 IProfileStore& Config() {
@@ -299,6 +299,10 @@ bool CTavrickDlg::OnCommand(int id, int notifyCode) {
     case IDC_REMOTE:
       OpenDialog(m_remoteDialog);
       return true;
+    case IDC_LOGON_GUARD:
+      // Its settings can be set before protection starts; the guard runs with protection.
+      OpenDialog(m_logonGuardDialog, false);
+      return true;
     case IDC_HELP_CENTER:
       OpenLink(ServiceUrl("/tavrick/index.jsp"));
       return true;
@@ -334,8 +338,8 @@ void CTavrickDlg::ShowWorkingWindow(CDialog* window) {
   window->ShowWindow(SW_SHOWNORMAL);
 }
 
-void CTavrickDlg::OpenDialog(CDialogSlot& slot) {
-  if (!Protecting()) {
+void CTavrickDlg::OpenDialog(CDialogSlot& slot, bool needsProtection) {
+  if (needsProtection && !Protecting()) {
     Show(kStartFirstText);
     return;
   }

@@ -49,7 +49,8 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void OnTrayNotify(LPARAM mouseMessage);
   void OnSysClose();
   void ShowWorkingWindow(CDialog* window);
-  void OpenDialog(CDialogSlot& slot);
+  // A working window that needs no running protection opens at any time.
+  void OpenDialog(CDialogSlot& slot, bool needsProtection = true);
   void OpenLink(const std::string& url);
   void UpdateRelatedSoftware();
   void SetStateColors(bool running);
@@ -77,6 +78,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   CDialog* m_pShownLast = nullptr;
   CDialogSlot m_alertsDialog{MakeAlertsDialog};
   CDialogSlot m_remoteDialog{MakeRemoteDialog};
+  CDialogSlot m_logonGuardDialog{MakeLogonGuardDialog};
   CWin32Prompt m_prompt;
   CProtectionControl m_control;
 };

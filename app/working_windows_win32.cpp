@@ -5,6 +5,7 @@
 #include "ipblock/blocked_list.h"
 #include "ipblock/flood_blocking.h"
 #include "ipblock/ipfilter_dlg_win32.h"
+#include "logonguard/logon_guard_dlg_win32.h"
 #include "remote/remote_dlg_win32.h"
 #include "resources/sysinfo_dlg_win32.h"
 #include "traffic/watch_main_dlg_win32.h"
@@ -14,6 +15,7 @@ DialogPtr<> MakeAlertsDialog(HWND owner) {
   return MakeDialog<CMSGDLG>(owner, [] { MarkRowsReported(BlockedRowsFromTable()); });
 }
 DialogPtr<> MakeRemoteDialog(HWND owner) { return MakeDialog<CREMOTE>(owner); }
+DialogPtr<> MakeLogonGuardDialog(HWND owner) { return MakeDialog<CLogonGuardDlg>(owner); }
 
 namespace {
 

@@ -9,6 +9,7 @@
 // The factories of the dialogs opened afresh on each use, one per kind (for CDialogSlot).
 DialogPtr<> MakeAlertsDialog(HWND owner);  // "即时提醒"
 DialogPtr<> MakeRemoteDialog(HWND owner);  // "远程操作"
+DialogPtr<> MakeLogonGuardDialog(HWND owner);  // "登录防护"
 
 // The four working windows, in creation order.
 struct CWorkingWindows {

@@ -18,6 +18,7 @@
 #define IDI_RELATED 234
 #define IDI_REMOTE 239
 #define IDI_SAVE 241
+#define IDI_LOGON_GUARD 281
 
 // Dialogs
 #define IDD_TAVRICK_DIALOG 102
@@ -27,6 +28,7 @@
 #define IDD_SYSINFO 158
 #define IDD_ALERTS 164
 #define IDD_REMOTE 245
+#define IDD_LOGON_GUARD 280
 
 // Tray menu
 #define IDR_TRAYMENU 143
@@ -60,6 +62,7 @@
 #define IDC_RELATED_GROUP 1113
 #define IDC_RELATED_TEXT 1114
 #define IDC_RELATED_LINK 1093
+#define IDC_LOGON_GUARD 1200
 
 // Blocked-IP window (dialog 134) and its exception window (dialog 139)
 #define IDD_IPOUTER 139
@@ -173,3 +176,19 @@
 #define IDC_REMOTE_REPEAT 1124
 #define IDC_REMOTE_ADDRESS 1123
 #define IDC_REMOTE_SAVE 1004
+
+// Logon guard window (dialog 280)
+#define IDC_LG_ENABLED 1201
+#define IDC_LG_EVENTLOG 1202
+#define IDC_LG_EVENTLOG_STATUS 1203
+#define IDC_LG_SQLSERVER 1204
+#define IDC_LG_SQLSERVER_STATUS 1205
+#define IDC_LG_FTP 1206
+#define IDC_LG_FTP_STATUS 1207
+#define IDC_LG_THRESHOLD 1208
+#define IDC_LG_PERIOD 1209
+#define IDC_LG_DURATION 1210
+#define IDC_LG_FOLDER 1211
+#define IDC_LG_SAVE 1212
+#define IDC_LG_LIST 1213
+#define IDC_LG_NOTE 1214

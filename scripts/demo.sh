@@ -194,6 +194,13 @@ CTL click Tavrick 1071 || true
 sleep 2
 step "远程操作 (remote operation settings)" ok "" "$(shot remote.png 远程操作)"
 CTL hide 远程操作 || true
+CTL click Tavrick 1200 || true
+sleep 2
+step "登录防护 (logon guard: sources, limits, recent failing addresses)" ok "sources:
+$(for id in 1203 1205 1207; do CTL text 登录防护 $id; done)
+table:
+$(CTL list 登录防护 1213 6)" "$(shot logon-guard.png 登录防护)"
+CTL hide 登录防护 || true
 
 # ---- resources and the low-disk alert ----------------------------------------------------------
 if [ -n "$lowdisk" ]; then

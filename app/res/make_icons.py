@@ -105,6 +105,8 @@ GLYPHS = {
     "minus": lambda x, y: seg(x, y, 9, 16, 23, 16, 4),
     "lens": lambda x, y: ring(x, y, 14, 14, 5.5, 2.5) or seg(x, y, 18, 18, 24, 24, 3.5),
     "cross": lambda x, y: seg(x, y, 10, 10, 22, 22, 3.5) or seg(x, y, 22, 10, 10, 22, 3.5),
+    "lock": lambda x, y: (ring(x, y, 16, 13, 5, 2.5) and y <= 13) or (10 <= x <= 22 and 14 <= y <= 24
+    and not (abs(x - 16) <= 1 and 17 <= y <= 21)),
     "refresh": lambda x, y: (ring(x, y, 16, 16, 7, 3) and not (x > 16 and y < 16))
     or (15 <= x <= 22 and abs(y - 9) <= (22 - x) * 0.7),
 }
@@ -132,6 +134,7 @@ ICONS = {
     "scan.ico": lambda n: badge(n, (230, 140, 20, 255), GLYPHS["lens"]),        # 265: the scan blinking
     "clear.ico": lambda n: badge(n, (150, 150, 150, 255), GLYPHS["cross"]),     # 3200: clear the result list
     "refresh.ico": lambda n: badge(n, (40, 140, 110, 255), GLYPHS["refresh"]),  # 261
+    "logonguard.ico": lambda n: badge(n, (170, 60, 60, 255), GLYPHS["lock"]),   # 281: logon guard
 }
 
 

@@ -293,6 +293,8 @@ TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuesti
         return shown != nullptr;
       }, 10000);
     }
+    // A menu is drawn before its loop takes keys: keys posted in between are dropped.
+    if (shown) Sleep(300);
     return shown;
   };
   CWin32ProfileStore store;
@@ -317,11 +319,17 @@ TEST_F(MainWindowTest, TrayMenuGreysRestoreWhileShownAndEndsThroughTheExitQuesti
   app.SysClose();
   app.Answer(kQuestion, IDYES);
   ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000));
-  menu = openMenu();
-  ASSERT_NE(nullptr, menu);
-  MenuKey(menu, VK_DOWN);
-  MenuKey(menu, VK_RETURN);
-  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000));
+  // A menu that closed without taking its keys (a busy machine) is opened again.
+  bool restored = false;
+  for (int attempt = 0; attempt < 3 && !restored; ++attempt) {
+    menu = openMenu();
+    ASSERT_NE(nullptr, menu);
+    MenuKey(menu, VK_DOWN);
+    MenuKey(menu, VK_RETURN);
+    restored = WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000);
+    if (!restored && IsWindowVisible(menu)) MenuKey(menu, VK_ESCAPE);
+  }
+  EXPECT_TRUE(restored);
   EXPECT_EQ("0", Config("sysice", "runtray"));
 }
 

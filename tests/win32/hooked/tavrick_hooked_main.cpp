@@ -15,6 +15,7 @@
 //                                   "end <id> <path>" per process it would end, then "reboot"
 //   TAVRICK_HOOK_TRAY_DROP=<event>  each time the named event is set, the tray icon goes, as
 //                                   when the shell restarts and loses every icon
+//   TAVRICK_HOOK_LOGON_GUARD=<file> a stand-in logon guard from the start (recording_logon_guard.h)
 #include <windows.h>
 
 #include <cctype>
@@ -33,6 +34,7 @@
 #include "ipblock/remote_command_hook.h"
 #include "remote/remote_operation_win32.h"
 #include "resources/resource_ports_win32.h"
+#include "recording_logon_guard.h"
 
 namespace {
 
@@ -136,6 +138,8 @@ void InstallTrayHook() {
 void InstallHooks() {
   InstallRemoteHooks();
   InstallTrayHook();
+  const std::string guardFile = Hook("TAVRICK_HOOK_LOGON_GUARD");
+  if (!guardFile.empty()) InstallRecordingLogonGuard(guardFile);
   static CResourcePorts ports = SystemResourcePorts();
   const std::string low = Hook("TAVRICK_HOOK_LOW_DISK");
   if (!low.empty()) {
