@@ -87,11 +87,15 @@ fi
 mkdir -p "$APP"
 digest=$(printf '%s' 'demo-remote' | md5sum | cut -d' ' -f1)
 WWW_WIN=$(winpath "$DEMO/www")
+# The FTP server's log folder that the logon guard reads (one site, no log written yet).
+mkdir -p "$DEMO/ftplogs/FTPSVC2"
+FTP_WIN=$(winpath "$DEMO/ftplogs")
 printf '%s\r\n' '[sysice]' 'sysiceipcount=100' 'sysicetimer=1小时' \
   '[ipouter]' 'ipouterlst=198.51.100.9' \
   '[ipwatchfile]' 'watchfileon=on' "watchfilepath=$WWW_WIN" 'watchfileext=asp,asa,aspx,php,jsp' \
   '[msg]' 'ipfilterchk=1' 'wormchk=1' 'diskchk=1' 'emil=admin@example.com' \
-  '[remote]' "remotepassw=$digest" | iconv -f UTF-8 -t GBK > "$APP/tavrick.cfg"
+  '[remote]' "remotepassw=$digest" \
+  '[logonguard]' 'enabled=1' 'eventlog=1' 'sqlserver=1' 'ftp=1' "ftplogfolder=$FTP_WIN" | iconv -f UTF-8 -t GBK > "$APP/tavrick.cfg"
 printf '<html><body>demo site</body></html>\n' > "$DEMO/www/index.html"
 # The administrator's configuration is there before the install, which keeps it.
 cfg_before=$(md5sum < "$APP/tavrick.cfg")
@@ -104,7 +108,8 @@ fi
 step "安装 (install: tavrick-setup-x64.exe /S)" $result "$(cd "$APP" && ls | tr '\n' ' ')
 the administrator's tavrick.cfg was $kept by the installer
 configuration: flood limit 100 packets/minute, exception 198.51.100.9, web folder $WWW_WIN,
-alerts by e-mail for blocks, uploads and disks, remote password set"
+alerts by e-mail for blocks, uploads and disks, remote password set,
+logon guard on (5 failures in 10 minutes), FTP logs in $FTP_WIN"
 
 # The traffic tool's requests exist only when the stand-in driver runs in test mode: register
 # the driver service with that value (not started); the program's own install path starts it.
@@ -194,9 +199,26 @@ CTL click Tavrick 1071 || true
 sleep 2
 step "远程操作 (remote operation settings)" ok "" "$(shot remote.png 远程操作)"
 CTL hide 远程操作 || true
+# Password guessing against the FTP server: the guesser's fifth failure blocks it, the exception
+# is never blocked, four failures block nothing.
+ftp_failure() { printf '%s %s 50123 %s 192.0.2.2 21 PASS *** 530 1326 41 5a8e0c2d-1 -\r\n' "$(date -u '+%Y-%m-%d %H:%M:%S')" "$1" "$2"; }
+{
+  printf '%s\r\n' '#Software: Microsoft Internet Information Services 10.0' '#Version: 1.0' \
+    '#Fields: date time c-ip c-port cs-username s-ip s-port cs-method cs-uri-stem sc-status sc-win32-status sc-substatus x-session x-fullpath'
+  for i in $(seq 20); do ftp_failure 198.51.100.9 administrator; done
+  for user in admin test ftp guest; do ftp_failure 192.0.2.77 "$user"; done
+  for user in administrator admin root ftpuser backup; do ftp_failure 203.0.113.50 "$user"; done
+} >> "$DEMO/ftplogs/FTPSVC2/u_ex$(date -u +%y%m%d).log"
+guard_blocked() { iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" | grep '^ipfilterlst' | grep -q 203.0.113.50; }
+if wait_for 15 guard_blocked && ! iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" | grep '^ipfilterlst' | grep -q -e 198.51.100.9 -e 192.0.2.77; then
+  result=ok
+else
+  result=missing
+fi
 CTL click Tavrick 1200 || true
-sleep 2
-step "登录防护 (logon guard: sources, limits, recent failing addresses)" ok "sources:
+sleep 3
+step "登录防护 (logon guard: FTP password guessing blocked, exception spared)" $result "tavrick.cfg: $(iconv -f GBK -t UTF-8 "$APP/tavrick.cfg" | grep '^ipfilterlst' | tr -d '\r')
+sources:
 $(for id in 1203 1205 1207; do CTL text 登录防护 $id; done)
 table:
 $(CTL list 登录防护 1213 6)" "$(shot logon-guard.png 登录防护)"
