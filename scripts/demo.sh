@@ -2,9 +2,8 @@
 # The whole system as an administrator meets it, under wine64 with the stand-in driver,
 # libraries and vendor service: install, start protection, ordinary traffic and a flood, the
 # automatic block and its alert, a web shell upload caught, FTP password guessing blocked by
-# the logon guard, a remote release-all from the
-# service's page, a low-disk alert; a screenshot of every window and a one-page summary
-# (build/demo/summary.html). With a desktop (DISPLAY set) it runs there; otherwise on a private
+# the logon guard, a remote release-all from the service's page, a low-disk alert; a screenshot
+# of every window and a one-page summary (build/demo/summary.html). With a desktop (DISPLAY set) it runs there; otherwise on a private
 # Xvfb screen. The program's questions are answered as an administrator would (Yes / OK).
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
