@@ -10,11 +10,33 @@
 set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 
+# The pid in DATA_DIR/service.pid when it is still this folder's service (a pid can be reused).
+running_pid() {
+  local data=$1 pid
+  [ -f "$data/service.pid" ] || return 1
+  pid=$(cat "$data/service.pid")
+  [ -r "/proc/$pid/cmdline" ] || return 1
+  tr '\0' ' ' < "/proc/$pid/cmdline" | grep -q -- "vendor_service.py --data $data " || return 1
+  echo "$pid"
+}
+
+stop_service() {
+  local data=$1 pid
+  if pid=$(running_pid "$data"); then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$data/service.pid" "$data/service.port"
+}
+
 case "${1:-}" in
   start)
     data=$2; port=${3:-8086}; shift; shift; [ $# -gt 0 ] && shift
     mkdir -p "$data"
-    rm -f "$data/service.port"
+    # A service this folder still runs (started again without a stop) goes first, so that one
+    # stop always ends everything started for the folder.
+    stop_service "$data"
     python3 "$HERE/vendor_service.py" --data "$data" --port "$port" "$@" \
       </dev/null >>"$data/service.log" 2>&1 &
     pid=$!
@@ -28,13 +50,7 @@ case "${1:-}" in
     exit 1
     ;;
   stop)
-    data=$2
-    [ -f "$data/service.pid" ] || exit 0
-    pid=$(cat "$data/service.pid")
-    kill "$pid" 2>/dev/null || true
-    for _ in $(seq 1 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-    rm -f "$data/service.pid" "$data/service.port"
+    stop_service "$2"
     ;;
   publish)
     shift
