@@ -191,6 +191,26 @@ class StartScriptTest(unittest.TestCase):
             subprocess.run(["bash", script, "stop", data], timeout=30)
             shutil.rmtree(data)
 
+    def test_a_second_start_replaces_the_first_so_one_stop_ends_everything(self):
+        data = tempfile.mkdtemp(prefix="vendorsvc-run-")
+        script = os.path.join(ROOT, "run.sh")
+        run = lambda *args: subprocess.run(["bash", script] + list(args), check=True, capture_output=True,
+                                           text=True, timeout=30)
+        try:
+            run("start", data, "0")
+            first = int(read(os.path.join(data, "service.pid")))
+            run("start", data, "0")
+            second = int(read(os.path.join(data, "service.pid")))
+            self.assertNotEqual(first, second)
+            with self.assertRaises(OSError):
+                os.kill(first, 0)
+            run("stop", data)
+            with self.assertRaises(OSError):
+                os.kill(second, 0)
+        finally:
+            subprocess.run(["bash", script, "stop", data], timeout=30)
+            shutil.rmtree(data)
+
 
 if __name__ == "__main__":
     unittest.main()
