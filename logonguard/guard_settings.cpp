@@ -2,11 +2,12 @@
 
 #include <cstdlib>
 
+#include "common/ip_entries.h"  // g_BlockTimes: the labels a block can last
+
 const char kLogonGuardSection[] = "logonguard";
 
 namespace {
 
-const char* const kDurationLabels[] = {"1分钟", "5分钟", "10分钟", "30分钟", "1小时", "24小时", "1个月", "永远"};
 const char kDefaultDuration[] = "1小时";
 const char kDefaultFtpFolder[] = "C:\\inetpub\\logs\\LogFiles";
 
@@ -67,8 +68,8 @@ bool IsAcceptableFolder(const std::string& folder) {
 }  // namespace
 
 bool IsBlockDurationLabel(const std::string& label) {
-  for (const char* known : kDurationLabels)
-    if (label == known) return true;
+  for (const CBlockTime& time : g_BlockTimes)
+    if (label == time.szLabel) return true;
   return false;
 }
 
