@@ -55,3 +55,22 @@ bool ExpiryPassed(int32_t tExpire, int64_t now) {
   const uint32_t distance = static_cast<uint32_t>(tExpire) - static_cast<uint32_t>(now);
   return static_cast<int32_t>(distance) < 0;
 }
+
+bool ParseDottedQuad(const std::string& text, uint8_t out[4]) {
+  size_t pos = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part > 0) {
+      if (pos >= text.size() || text[pos] != '.') return false;
+      ++pos;
+    }
+    const size_t start = pos;
+    int value = 0;
+    while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9' && pos - start < 3) {
+      value = value * 10 + (text[pos++] - '0');
+    }
+    const size_t digits = pos - start;
+    if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
+    out[part] = static_cast<uint8_t>(value);
+  }
+  return pos == text.size();
+}

@@ -56,6 +56,10 @@ std::unique_ptr<_CIPFilter> CreateIpFilter(const std::string& ipText, const std:
                                            const std::string& label, int type, IClock& clock);
 std::unique_ptr<_CIPOuter> CreateIpOuter(const std::string& ipText, const std::string& portText);
 
+// Four decimal octets 0-255, no leading zeros, nothing else: the one form inet_addr reads the
+// way a person does (a.b.c, 010 and 0x0a do not). Fills out[] in the order written.
+bool ParseDottedQuad(const std::string& text, uint8_t out[4]);
+
 inline bool IsExactEntry(const _CIPFilter& entry) { return entry.dwReserved == kExactMatchMark; }
 inline void MarkExact(_CIPFilter& entry) { entry.dwReserved = kExactMatchMark; }
 

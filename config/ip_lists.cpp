@@ -26,14 +26,9 @@ bool PlainNumber(const std::string& text, size_t maxDigits, unsigned long maxVal
   return value <= maxValue;
 }
 
-// Four decimal parts: the one form inet_addr reads the way a person does (a.b.c and 010 do not).
 bool PlainDottedQuad(const std::string& text) {
-  std::vector<std::string> parts;
-  SplitString(text, '.', parts);
-  if (parts.size() != 4 || text.back() == '.') return false;
-  for (const std::string& part : parts)
-    if (!PlainNumber(part, 3, 255, false)) return false;
-  return true;
+  uint8_t octets[4];
+  return ParseDottedQuad(text, octets);
 }
 
 bool PlainPort(const std::string& text) { return PlainNumber(text, 5, 65535, true); }

@@ -3,33 +3,15 @@
 #include <cstdint>
 #include <cstdio>
 
-namespace {
+#include "common/ip_entries.h"
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+namespace {
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
-}
-
-// Four decimal octets 0-255, no leading zeros, nothing else.
-bool ParseIpv4(const std::string& text, uint8_t out[4]) {
-  size_t pos = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part > 0) {
-      if (pos >= text.size() || text[pos] != '.') return false;
-      ++pos;
-    }
-    const size_t start = pos;
-    int value = 0;
-    while (pos < text.size() && IsDigit(text[pos]) && pos - start < 3) value = value * 10 + (text[pos++] - '0');
-    const size_t digits = pos - start;
-    if (digits == 0 || value > 255 || (digits > 1 && text[start] == '0')) return false;
-    out[part] = static_cast<uint8_t>(value);
-  }
-  return pos == text.size();
 }
 
 // Groups of up to four hex digits, one "::", an optional dotted IPv4 tail.
@@ -48,7 +30,7 @@ bool ParseIpv6(const std::string& text, uint8_t out[16]) {
     const size_t nextColon = text.find(':', pos);
     if (nextColon == std::string::npos && text.find('.', pos) != std::string::npos) {
       uint8_t v4[4];
-      if (total > 6 || !ParseIpv4(text.substr(pos), v4)) return false;
+      if (total > 6 || !ParseDottedQuad(text.substr(pos), v4)) return false;
       uint16_t* groups = gap ? tail : head;
       int& n = gap ? nTail : nHead;
       groups[n++] = static_cast<uint16_t>(v4[0] << 8 | v4[1]);
@@ -136,7 +118,7 @@ CLogonAddress ReadLogonAddress(const std::string& raw) {
   std::string text = raw.substr(begin, end - begin);
   if (text.size() > 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
   uint8_t v4[4];
-  if (ParseIpv4(text, v4)) return FromIpv4(v4);
+  if (ParseDottedQuad(text, v4)) return FromIpv4(v4);
   const size_t zone = text.find('%');
   if (zone != std::string::npos) text.resize(zone);
   uint8_t v6[16];
