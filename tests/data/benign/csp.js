@@ -8,3 +8,7 @@ var data = JSON.parse(text);
 var fn = new Function("return 1");
 document.title = "Shell";
 $.post("/api/run", { cmd: $("#cmd").val() });
+// A document store's client: the names hold "eval" + "Request" without any eval.
+function retrievalRequest(id) { return { id: id, kind: "retrieval" }; }
+var retrievalRequestQueue = [retrievalRequest(1)];
+retrievalRequest.prototype = {};

