@@ -12,3 +12,5 @@ $.post("/api/run", { cmd: $("#cmd").val() });
 function retrievalRequest(id) { return { id: id, kind: "retrieval" }; }
 var retrievalRequestQueue = [retrievalRequest(1)];
 retrievalRequest.prototype = {};
+var send = (req) => executeRequest(req), check = ok ? evalRequest : null;
+if (ok) executeRequest(send); else evalRequest("retry");
