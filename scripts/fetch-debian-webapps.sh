@@ -3,8 +3,10 @@
 # (nothing is installed, configured or started) for the signature tests and the matcher benchmark:
 #   bash scripts/fetch-debian-webapps.sh [DEST]      (default: build/debian-webapps)
 # DEST/root holds the unpacked trees (DEST/root/usr/share/wordpress, .../phpmyadmin, .../php,
-# .../adminer, Tomcat's example and manager JSPs, Mono's ASP.NET examples). A second run with the
-# same package list does nothing.
+# .../adminer, Tomcat's example and manager JSPs, Mono's ASP.NET examples); DEST/more holds further
+# applications and libraries (wikis, mail, monitoring, directory and mail admin tools, PDF and
+# shell-process libraries), kept apart so that the benchmark's corpus stays the same. A second
+# run with the same package lists does nothing.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 DEST=${1:-$ROOT/build/debian-webapps}
@@ -23,26 +25,34 @@ PACKAGES=(
   php-twig-i18n-extension php-webmozart-assert
   tomcat10-examples tomcat10-admin asp.net-examples
 )
+MORE=(
+  mediawiki roundcube-core roundcube-plugins dokuwiki cacti zabbix-frontend-php icingaweb2 tt-rss
+  phpldapadmin postfixadmin gosa php-phpseclib php-phpseclib3 php-guzzlehttp-guzzle
+  php-symfony-console php-symfony-process php-tcpdf smarty3 php-laravel-framework
+  php-league-flysystem php-dompdf libphp-phpmailer php-monolog php-doctrine-dbal
+)
+ALL=("${PACKAGES[@]}" "${MORE[@]}")
 
 stamp="$DEST/packages.txt"
-if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${PACKAGES[*]}" ]; then
+if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "${ALL[*]}" ]; then
   exit 0
 fi
-rm -rf "$DEST/debs" "$DEST/root" "$stamp"
-mkdir -p "$DEST/debs" "$DEST/root"
+rm -rf "$DEST/debs" "$DEST/root" "$DEST/more" "$stamp"
+mkdir -p "$DEST/debs" "$DEST/root" "$DEST/more"
 # apt-get download writes into the current folder; the _apt user may not reach it.
-download() { (cd "$DEST/debs" && apt-get download -qq "${PACKAGES[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true); }
+download() { (cd "$DEST/debs" && apt-get download -qq "${ALL[@]}" 2>&1 | grep -v '^W: Download is performed unsandboxed' || true); }
 download
-if [ "$(find "$DEST/debs" -name '*.deb' | wc -l)" -lt "${#PACKAGES[@]}" ]; then
+if [ "$(find "$DEST/debs" -name '*.deb' | wc -l)" -lt "${#ALL[@]}" ]; then
   # The package lists may be missing or stale on a fresh machine.
   apt-get update -q >/dev/null
   download
 fi
-for deb in "$DEST"/debs/*.deb; do dpkg-deb -x "$deb" "$DEST/root"; done
 count=$(find "$DEST/debs" -name '*.deb' | wc -l)
-if [ "$count" -lt "${#PACKAGES[@]}" ]; then
-  echo "fetch-debian-webapps: only $count of ${#PACKAGES[@]} packages could be downloaded" >&2
+if [ "$count" -lt "${#ALL[@]}" ]; then
+  echo "fetch-debian-webapps: only $count of ${#ALL[@]} packages could be downloaded" >&2
   exit 1
 fi
-echo "${PACKAGES[*]}" > "$stamp"
-echo "fetch-debian-webapps: $count packages unpacked into $DEST/root"
+for p in "${PACKAGES[@]}"; do dpkg-deb -x "$DEST"/debs/"${p}"_*.deb "$DEST/root"; done
+for p in "${MORE[@]}"; do dpkg-deb -x "$DEST"/debs/"${p}"_*.deb "$DEST/more"; done
+echo "${ALL[*]}" > "$stamp"
+echo "fetch-debian-webapps: $count packages unpacked into $DEST/root and $DEST/more"
