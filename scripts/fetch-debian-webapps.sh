@@ -4,8 +4,8 @@
 #   bash scripts/fetch-debian-webapps.sh [DEST]      (default: build/debian-webapps)
 # DEST/root holds the unpacked trees (DEST/root/usr/share/wordpress, .../phpmyadmin, .../php,
 # .../adminer, Tomcat's example and manager JSPs, Mono's ASP.NET examples); DEST/more holds further
-# applications and libraries (wikis, mail, monitoring, directory and mail admin tools, PDF and
-# shell-process libraries), kept apart so that the benchmark's corpus stays the same. A second
+# applications and libraries (wikis, mail and groupware, monitoring, directory and mail admin
+# tools, single sign-on, PDF, HTTP, test and shell-process libraries), kept apart so that the benchmark's corpus stays the same. A second
 # run with the same package lists does nothing.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,6 +30,10 @@ MORE=(
   phpldapadmin postfixadmin gosa php-phpseclib php-phpseclib3 php-guzzlehttp-guzzle
   php-symfony-console php-symfony-process php-tcpdf smarty3 php-laravel-framework
   php-league-flysystem php-dompdf libphp-phpmailer php-monolog php-doctrine-dbal
+  php-horde-imp php-horde-kronolith php-horde-groupware php-horde-webmail php-horde-core
+  simplesamlphp php-sabre-dav phpsysinfo nagvis roundcube-plugins-extra php-parser
+  php-codesniffer phpunit php-symfony-http-kernel php-symfony-http-foundation
+  php-symfony-routing php-symfony-yaml php-zend-code php-pear
 )
 ALL=("${PACKAGES[@]}" "${MORE[@]}")
 
