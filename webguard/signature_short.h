@@ -41,6 +41,9 @@ class CShortSignatures {
   unsigned char m_first[kMaxKeys] = {};
   unsigned char m_second[kMaxKeys] = {};
   size_t m_keyCount = 0;
+  // Keys 8g .. 8g+7, bit k % 8 in each: by the low and high nibble of the first byte, then of
+  // the second (see FindPairBlock).
+  uint8_t m_nibbles[kMaxKeys / 8][4][16] = {};
   size_t m_maxLength = 0;
   std::vector<uint32_t> m_byKey;
   std::vector<uint8_t> m_keyOfPair;  // by the pair's two bytes: its key, or kMaxKeys
