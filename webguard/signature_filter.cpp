@@ -27,6 +27,40 @@ constexpr uint8_t kRarity[256] = {
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 40,  //
 };
+// Words that ordinary scripts are full of, in small letters as the normalised view has them:
+// a gram inside one is common whatever its letters' rarity says (a signature that holds
+// "create_function(" is better sampled elsewhere than in "function").
+const char* const kCommonWords[] = {
+    "function", "return", "$this->", "this.", "name", "value", "object", "data", "table", "param",
+    "null", "text", "static", "extends", "form", "file", "false", "true", "array(", "item", "port",
+    "query", "comment", "content", "string", "class", "public", "private", "protected", "echo",
+    "isset(", "length", "document", "window", "type", "result", "option", "element", "include",
+    "require", "count", "self", "default", "index", "error", "message", "list", "user", "post",
+    "<?php", "else", "foreach", "width", "height", "style", "title", "input", "label",
+    "action", "event", "link", "image", "ion(", "tion", "ment", "ing", "ter", "ent",
+};
+constexpr int kCommonCost = 24;
+
+std::vector<uint32_t> CommonGrams() {
+  std::vector<uint32_t> grams;
+  for (const char* word : kCommonWords) {
+    const size_t length = std::strlen(word);
+    for (size_t j = 0; j + 4 <= length; ++j) {
+      uint32_t gram;
+      std::memcpy(&gram, word + j, sizeof gram);
+      grams.push_back(gram);
+    }
+  }
+  std::sort(grams.begin(), grams.end());
+  grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+  return grams;
+}
+
+bool IsCommonGram(uint32_t gram) {
+  static const std::vector<uint32_t> common = CommonGrams();
+  return std::binary_search(common.begin(), common.end(), gram);
+}
+
 // A gram found in twice as many signatures costs this much rarity: it is likely ordinary code,
 // and every signature given it is compared whenever it turns up.
 constexpr int kSharingCost = 8;
@@ -96,7 +130,7 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
   for (size_t j = 0; j < grams; ++j) {
     int rarity = 0;
     for (size_t k = 0; k < CSignatureFilter::kGram; ++k) rarity += kRarity[p[j + k]];
-    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j)));
+    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j))) - (IsCommonGram(Load4(p + j)) ? kCommonCost : 0);
   }
   size_t best = 0;
   int bestScore = 0;
