@@ -1,6 +1,7 @@
 #include "webguard/signature_short.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -16,6 +17,8 @@
 #include "webguard/gbk_text.h"
 
 namespace {
+
+std::atomic<bool> g_bPairTables{true};
 
 #if defined(TAVRICK_NIBBLE_PAIRS)
 bool HasSsse3() {
@@ -72,6 +75,8 @@ size_t FindPair(const std::string& s, Pair pair) {
 }
 
 }  // namespace
+
+void UseShortPairTables(bool allowed) { g_bPairTables.store(allowed, std::memory_order_relaxed); }
 
 void CShortSignatures::Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids,
                              std::vector<size_t>* left) {
@@ -218,7 +223,7 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
   size_t x = 0;
 #if defined(TAVRICK_NIBBLE_PAIRS)
   // More than four keys: the nibble tables cost less than a comparison per key.
-  if (m_keyCount > 4 && HasSsse3()) {
+  if (m_keyCount > 4 && HasSsse3() && g_bPairTables.load(std::memory_order_relaxed)) {
     const size_t groups = (m_keyCount + 7) / 8;
     for (unsigned found = 0; (x = FindPairBlock(t, x, size, m_nibbles, groups, &found)) + 17 <= size; x += 16) {
       for (unsigned mask = found; mask != 0; mask &= mask - 1) {

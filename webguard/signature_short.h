@@ -11,6 +11,10 @@
 
 #include "webguard/signature_filter.h"
 
+// Whether more than four key pairs may be looked for by nibble tables where the processor has
+// SSSE3 (the default); off, they are compared one by one. For tests that compare both.
+void UseShortPairTables(bool allowed);
+
 class CShortSignatures {
  public:
   static constexpr size_t kShortBelow = 8;
