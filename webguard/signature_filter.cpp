@@ -75,7 +75,7 @@ constexpr size_t kOffsetLimit = 65535 - 8;
 // Signatures whose grams are counted, at most.
 constexpr size_t kCountedSignatures = 16384;
 // Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
-constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384;
+constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384, kBits22Grams = 65536;
 
 uint32_t Load4(const unsigned char* p) {
   uint32_t value;
@@ -204,9 +204,11 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
 
   m_table = distinct <= kBytes16Grams ? Table::kBytes16
             : distinct <= kBits20Grams ? Table::kBits20
+            : distinct <= kBits22Grams ? Table::kBits22
                                        : Table::kBits24;
   m_bitmap.assign(m_table == Table::kBytes16 ? size_t{1} << 16
                   : m_table == Table::kBits20 ? size_t{1} << 17
+                  : m_table == Table::kBits22 ? size_t{1} << 19
                                               : size_t{1} << 21,
                   0);
   m_coarse.assign(m_table == Table::kBits24 ? size_t{1} << (kCoarseBits - 3) : 0, 0);
@@ -240,6 +242,9 @@ void CSignatureFilter::Mark(uint32_t gram) {
     case Table::kBits20:
       m_bitmap[hash >> 47] |= static_cast<uint8_t>(1u << ((hash >> 44) & 7));
       break;
+    case Table::kBits22:
+      m_bitmap[hash >> 45] |= static_cast<uint8_t>(1u << ((hash >> 42) & 7));
+      break;
     case Table::kBits24: {
       m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
       const uint64_t coarse = gram * kCoarseHash;
@@ -254,6 +259,7 @@ bool CSignatureFilter::Passes(uint32_t gram) const {
   const uint64_t hash = gram * kBitmapHash;
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
+  if (kTable == Table::kBits22) return (m_bitmap[hash >> 45] >> ((hash >> 42) & 7)) & 1;
   return PassesCoarse(gram) && ((m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1);
 }
 
@@ -339,6 +345,8 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
       return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits20:
       return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt, rule, sink);
+    case Table::kBits22:
+      return ScanWith<Table::kBits22>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits24:
       break;
   }

@@ -343,7 +343,7 @@ void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAll
 }
 
 TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
-  // Every bitmap size (up to 1,024 grams, 16,384, more) and the strides of signatures of
+  // Every bitmap size (up to 1,024 grams, 16,384, 65,536, more) and the strides of signatures of
   // 8 bytes and more (5 to 8).
   ExpectSameAnswersOnLargeLists(100, 8, CSignatureMatcher::kDefaultWorkAllowance, 500);
   ExpectSameAnswersOnLargeLists(1500, 9, CSignatureMatcher::kDefaultWorkAllowance, 300);
