@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -158,6 +159,11 @@ void CShortSignatures::Build(const std::vector<std::string>& signatures, const s
     entry.poolAt = static_cast<uint32_t>(m_pool.size());
     entry.length = static_cast<uint8_t>(s.size());
     entry.keyOffset = static_cast<uint8_t>(offset);
+    static_assert(kShortBelow <= sizeof entry.mask, "a short signature fits one 8-byte load");
+    unsigned char ones[sizeof entry.mask] = {};
+    std::memset(ones, 0xFF, s.size());
+    std::memcpy(&entry.mask, ones, sizeof ones);
+    std::memcpy(&entry.bytes, s.data(), s.size());
     m_entries.push_back(entry);
     keyOf.push_back(key);
     m_pool += s;
@@ -207,10 +213,14 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
         if (x < entry.keyOffset) continue;
         const size_t from = x - entry.keyOffset;
         if (from + entry.length > size) continue;
-        const char* wanted = m_pool.data() + entry.poolAt;
-        size_t same = 0;
-        while (same < entry.length && t[from + same] == static_cast<unsigned char>(wanted[same])) ++same;
-        if (same < entry.length) continue;
+        if (from + 8 <= size) {
+          // Eight bytes at once, those beyond the signature masked out.
+          uint64_t here;
+          std::memcpy(&here, t + from, sizeof here);
+          if ((here & entry.mask) != entry.bytes) continue;
+        } else if (std::memcmp(t + from, m_pool.data() + entry.poolAt, entry.length) != 0) {
+          continue;
+        }
         if (rule == CharStarts::kGbk) {
           starts.Forget(x >= kShortBelow ? x - kShortBelow : 0);
           if (!starts.IsStart(from)) continue;
@@ -248,18 +258,23 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
     }
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
   };
-  for (; x + 17 <= size; x += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
-    const unsigned found = keys == 2   ? hits(a, b, 2)
-                           : keys == 4 ? hits(a, b, 4)
-                           : keys == 8 ? hits(a, b, 8)
-                                       : hits(a, b, 16);
-    for (unsigned mask = found; mask != 0; mask &= mask - 1) {
-      const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
-      if (outcome != Outcome::kNoMatch) return outcome;
+  // One loop per number of comparisons, so each keeps its keys in registers.
+  auto blocks = [&](auto count) {
+    for (; x + 17 <= size; x += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
+      for (unsigned mask = hits(a, b, decltype(count)::value); mask != 0; mask &= mask - 1) {
+        const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
+        if (outcome != Outcome::kNoMatch) return outcome;
+      }
     }
-  }
+    return Outcome::kNoMatch;
+  };
+  const Outcome outcome = keys == 2   ? blocks(std::integral_constant<size_t, 2>())
+                          : keys == 4 ? blocks(std::integral_constant<size_t, 4>())
+                          : keys == 8 ? blocks(std::integral_constant<size_t, 8>())
+                                      : blocks(std::integral_constant<size_t, 16>());
+  if (outcome != Outcome::kNoMatch) return outcome;
 #endif
   for (; x + 1 < size; ++x) {
     const Outcome outcome = verify(x);

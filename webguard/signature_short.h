@@ -35,6 +35,9 @@ class CShortSignatures {
 
  private:
   struct CEntry {
+    // The signature's bytes as loaded from memory, and which of the eight are its own.
+    uint64_t bytes = 0;
+    uint64_t mask = 0;
     uint32_t id = 0;
     uint32_t poolAt = 0;
     uint8_t length = 0;
