@@ -50,7 +50,10 @@ CheckOutcome CScriptChecker::CheckFile(const CWebFile& file, uint64_t* digest) {
   m_signatures.Update(m_entries.data(), count);
   // Every byte of the file in both views, each through a scan of its own; the whole file is
   // read for its digest.
-  CSignatureScan bytes = m_signatures.NewScan(), converted = m_signatures.NewScan();
+  CSignatureScan& bytes = m_bytesScan;
+  CSignatureScan& converted = m_convertedScan;
+  bytes.Restart();
+  converted.Restart();
   bool found = false;
   const bool read = ReadScriptText(m_ports.files, file, [&](const CScriptViews& views) {
     AddToDigest(digest, views.bytes);

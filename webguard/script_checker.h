@@ -119,6 +119,9 @@ enum class CheckOutcome { kClean, kSuspicious, kUnreadable };
 class CScriptChecker {
  public:
   explicit CScriptChecker(const CWebGuardPorts& ports) : m_ports(ports) {}
+  // Its scans refer to its own signatures.
+  CScriptChecker(const CScriptChecker&) = delete;
+  CScriptChecker& operator=(const CScriptChecker&) = delete;
 
   // Both views of the file against the signatures; *digest: of its whole content.
   CheckOutcome CheckFile(const CWebFile& file, uint64_t* digest);
@@ -156,6 +159,9 @@ class CScriptChecker {
   std::vector<CWaiting> m_retries;  // unreadable files of this round, tried again later
   std::unordered_set<std::string> m_waitingKeys;
   CSignatureSet m_signatures;
+  // The scans of both views, reused file after file (the checker checks one file at a time).
+  CSignatureScan m_bytesScan{m_signatures.Rules()};
+  CSignatureScan m_convertedScan{m_signatures.Rules()};
   std::vector<const char*> m_entries;
   bool m_bLibraryFailed = false;
   bool m_bLibraryReported = false;

@@ -27,18 +27,55 @@ constexpr uint8_t kRarity[256] = {
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18,  //
     18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 18, 40,  //
 };
+// Words that ordinary scripts are full of, in small letters as the normalised view has them:
+// a gram inside one is common whatever its letters' rarity says (a signature that holds
+// "create_function(" is better sampled elsewhere than in "function").
+const char* const kCommonWords[] = {
+    "function", "return", "$this->", "this.", "name", "value", "object", "data", "table", "param",
+    "null", "text", "static", "extends", "form", "file", "false", "true", "array(", "item", "port",
+    "query", "comment", "content", "string", "class", "public", "private", "protected", "echo",
+    "isset(", "length", "document", "window", "type", "result", "option", "element", "include",
+    "require", "count", "self", "default", "index", "error", "message", "list", "user", "post",
+    "<?php", "else", "foreach", "width", "height", "style", "title", "input", "label",
+    "action", "event", "link", "image", "ion(", "tion", "ment", "ing", "ter", "ent",
+};
+constexpr int kCommonCost = 24;
+
+std::vector<uint32_t> CommonGrams() {
+  std::vector<uint32_t> grams;
+  for (const char* word : kCommonWords) {
+    const size_t length = std::strlen(word);
+    for (size_t j = 0; j + 4 <= length; ++j) {
+      uint32_t gram;
+      std::memcpy(&gram, word + j, sizeof gram);
+      grams.push_back(gram);
+    }
+  }
+  std::sort(grams.begin(), grams.end());
+  grams.erase(std::unique(grams.begin(), grams.end()), grams.end());
+  return grams;
+}
+
+bool IsCommonGram(uint32_t gram) {
+  static const std::vector<uint32_t> common = CommonGrams();
+  return std::binary_search(common.begin(), common.end(), gram);
+}
+
 // A gram found in twice as many signatures costs this much rarity: it is likely ordinary code,
 // and every signature given it is compared whenever it turns up.
 constexpr int kSharingCost = 8;
 
 constexpr uint64_t kBitmapHash = 0x9E3779B97F4A7C15ull;
+constexpr uint64_t kCoarseHash = 0xC2B2AE3D27D4EB4Full;
+// Bits of the first bitmap of the largest table (2^21 bits: 256 KB).
+constexpr unsigned kCoarseBits = 21;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
 // Offsets inside a signature are kept in 16 bits: grams and check bytes come from its start.
 constexpr size_t kOffsetLimit = 65535 - 8;
 // Signatures whose grams are counted, at most.
 constexpr size_t kCountedSignatures = 16384;
 // Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
-constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384;
+constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384, kBits22Grams = 65536;
 
 uint32_t Load4(const unsigned char* p) {
   uint32_t value;
@@ -93,7 +130,7 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
   for (size_t j = 0; j < grams; ++j) {
     int rarity = 0;
     for (size_t k = 0; k < CSignatureFilter::kGram; ++k) rarity += kRarity[p[j + k]];
-    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j)));
+    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j))) - (IsCommonGram(Load4(p + j)) ? kCommonCost : 0);
   }
   size_t best = 0;
   int bestScore = 0;
@@ -121,7 +158,11 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   m_stride = signatures.empty() ? 1 : std::min(kMaxStride, shortest - kGram + 1);
   m_pool.clear();
   m_start.assign(1, 0);
-  std::vector<CCell> cells;
+  struct CGramCell {
+    uint32_t gram;
+    CCell cell;
+  };
+  std::vector<CGramCell> cells;
   cells.reserve(signatures.size() * m_stride);
   // How many signatures each gram occurs in: a gram that many signatures share is ordinary
   // code (a call or a superglobal they all begin with), which texts are full of. Counted on an
@@ -141,47 +182,55 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     const size_t block = ChooseBlock(s, m_stride, counts, &scores);
     for (size_t k = 0; k < m_stride; ++k) {
       CCell cell;
-      cell.gram = Load4(p + block + k);
+      const uint32_t gram = Load4(p + block + k);
       cell.signature = static_cast<uint32_t>(m_start.size() - 1);
       cell.offset = static_cast<uint16_t>(block + k);
       // The four bytes after the gram, or else the last four.
       cell.checkOffset = static_cast<uint16_t>(cell.offset + 2 * kGram <= length ? cell.offset + kGram : length - kGram);
       cell.check = Load4(p + cell.checkOffset);
-      cells.push_back(cell);
+      cells.push_back(CGramCell{gram, cell});
     }
     m_pool += s;
     m_start.push_back(static_cast<uint32_t>(m_pool.size()));
   }
   // Equal grams side by side, by offset: their cells then sit together in the table.
-  std::sort(cells.begin(), cells.end(), [](const CCell& a, const CCell& b) {
+  std::sort(cells.begin(), cells.end(), [](const CGramCell& a, const CGramCell& b) {
     if (a.gram != b.gram) return a.gram < b.gram;
-    if (a.offset != b.offset) return a.offset < b.offset;
-    return a.signature < b.signature;
+    if (a.cell.offset != b.cell.offset) return a.cell.offset < b.cell.offset;
+    return a.cell.signature < b.cell.signature;
   });
   size_t distinct = 0;
   for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
 
   m_table = distinct <= kBytes16Grams ? Table::kBytes16
             : distinct <= kBits20Grams ? Table::kBits20
+            : distinct <= kBits22Grams ? Table::kBits22
                                        : Table::kBits24;
   m_bitmap.assign(m_table == Table::kBytes16 ? size_t{1} << 16
                   : m_table == Table::kBits20 ? size_t{1} << 17
+                  : m_table == Table::kBits22 ? size_t{1} << 19
                                               : size_t{1} << 21,
                   0);
-  const unsigned cellBits = std::max(4u, Log2Ceil(cells.size() * 2));
-  m_cellShift = 32 - cellBits;
-  m_cells.assign(size_t{1} << cellBits, CCell{});
-  for (const CCell& cell : cells) {
-    Mark(cell.gram);
-    Insert(cell);
+  m_coarse.assign(m_table == Table::kBits24 ? size_t{1} << (kCoarseBits - 3) : 0, 0);
+  const unsigned slotBits = std::max(4u, Log2Ceil(distinct * 2));
+  m_slotShift = 32 - slotBits;
+  m_slots.assign(size_t{1} << slotBits, CGramSlot{});
+  m_cells.clear();
+  m_cells.reserve(cells.size());
+  for (size_t k = 0; k < cells.size(); ++k) {
+    m_cells.push_back(cells[k].cell);
+    if (k + 1 < cells.size() && cells[k + 1].gram == cells[k].gram) continue;
+    // The last cell of its gram.
+    const uint32_t gram = cells[k].gram;
+    Mark(gram);
+    size_t at = (gram * kCellHash) >> m_slotShift;
+    while (m_slots[at].gram != 0) at = (at + 1) & (m_slots.size() - 1);
+    CGramSlot& slot = m_slots[at];
+    slot.gram = gram;
+    slot.end = static_cast<uint32_t>(m_cells.size());
+    slot.begin = slot.end;
+    while (slot.begin > 0 && cells[slot.begin - 1].gram == gram) --slot.begin;
   }
-}
-
-void CSignatureFilter::Insert(const CCell& cell) {
-  const size_t mask = m_cells.size() - 1;
-  size_t at = (cell.gram * kCellHash) >> m_cellShift;
-  while (m_cells[at].gram != 0) at = (at + 1) & mask;
-  m_cells[at] = cell;
 }
 
 void CSignatureFilter::Mark(uint32_t gram) {
@@ -193,9 +242,15 @@ void CSignatureFilter::Mark(uint32_t gram) {
     case Table::kBits20:
       m_bitmap[hash >> 47] |= static_cast<uint8_t>(1u << ((hash >> 44) & 7));
       break;
-    case Table::kBits24:
-      m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
+    case Table::kBits22:
+      m_bitmap[hash >> 45] |= static_cast<uint8_t>(1u << ((hash >> 42) & 7));
       break;
+    case Table::kBits24: {
+      m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
+      const uint64_t coarse = gram * kCoarseHash;
+      m_coarse[coarse >> (67 - kCoarseBits)] |= static_cast<uint8_t>(1u << ((coarse >> (64 - kCoarseBits)) & 7));
+      break;
+    }
   }
 }
 
@@ -204,16 +259,30 @@ bool CSignatureFilter::Passes(uint32_t gram) const {
   const uint64_t hash = gram * kBitmapHash;
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
-  return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;
+  if (kTable == Table::kBits22) return (m_bitmap[hash >> 45] >> ((hash >> 42) & 7)) & 1;
+  return PassesCoarse(gram) && ((m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1);
+}
+
+bool CSignatureFilter::PassesCoarse(uint32_t gram) const {
+  const uint64_t coarse = gram * kCoarseHash;
+  return (m_coarse[coarse >> (67 - kCoarseBits)] >> ((coarse >> (64 - kCoarseBits)) & 7)) & 1;
 }
 
 template <CSignatureFilter::Table kTable>
 size_t CSignatureFilter::NextCandidate(const unsigned char* text, size_t at, size_t end) const {
   const size_t stride = m_stride;
-  // Four samples per test: ordinary text passes rarely.
+  // Four samples per test: ordinary text passes rarely. The largest table asks its first
+  // bitmap about all four before the second about any.
   for (; at + 3 * stride < end; at += 4 * stride) {
-    if (Passes<kTable>(Load4(text + at)) | Passes<kTable>(Load4(text + at + stride)) |
-        Passes<kTable>(Load4(text + at + 2 * stride)) | Passes<kTable>(Load4(text + at + 3 * stride))) {
+    if (kTable == Table::kBits24) {
+      if ((PassesCoarse(Load4(text + at)) | PassesCoarse(Load4(text + at + stride)) |
+           PassesCoarse(Load4(text + at + 2 * stride)) | PassesCoarse(Load4(text + at + 3 * stride))) &&
+          (Passes<kTable>(Load4(text + at)) || Passes<kTable>(Load4(text + at + stride)) ||
+           Passes<kTable>(Load4(text + at + 2 * stride)) || Passes<kTable>(Load4(text + at + 3 * stride)))) {
+        break;
+      }
+    } else if (Passes<kTable>(Load4(text + at)) | Passes<kTable>(Load4(text + at + stride)) |
+               Passes<kTable>(Load4(text + at + 2 * stride)) | Passes<kTable>(Load4(text + at + 3 * stride))) {
       break;
     }
   }
@@ -230,19 +299,25 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   CGbkCharStarts starts(text, size);
   size_t work = 0;
   const size_t end = size - kGram + 1;  // sample positions whose gram fits
-  const size_t mask = m_cells.size() - 1;
+  const size_t mask = m_slots.size() - 1;
   for (size_t at = NextCandidate<kTable>(text, 0, end); at < end;
        at = NextCandidate<kTable>(text, at + m_stride, end)) {
     const uint32_t gram = Load4(text + at);
     bool forgotten = false;
-    // Every cell of the probe run holding this gram.
-    for (size_t c = (gram * kCellHash) >> m_cellShift; m_cells[c].gram != 0; c = (c + 1) & mask) {
-      if (++work > workAllowance + at) {
-        *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
-        return Outcome::kTooMuchWork;
-      }
+    auto tooMuch = [&]() {
+      if (++work <= workAllowance + at) return false;
+      *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
+      return true;
+    };
+    // The gram's slot, then every cell of the gram.
+    size_t slot = (gram * kCellHash) >> m_slotShift;
+    for (; m_slots[slot].gram != 0 && m_slots[slot].gram != gram; slot = (slot + 1) & mask) {
+      if (tooMuch()) return Outcome::kTooMuchWork;
+    }
+    for (uint32_t c = m_slots[slot].begin; c < m_slots[slot].end; ++c) {
+      if (tooMuch()) return Outcome::kTooMuchWork;
       const CCell& cell = m_cells[c];
-      if (cell.gram != gram || cell.offset > at) continue;
+      if (cell.offset > at) continue;
       const size_t from = at - cell.offset;
       if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
       const uint32_t begin = m_start[cell.signature];
@@ -270,6 +345,8 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
       return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits20:
       return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt, rule, sink);
+    case Table::kBits22:
+      return ScanWith<Table::kBits22>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits24:
       break;
   }
@@ -277,7 +354,8 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
 }
 
 size_t CSignatureFilter::MemoryBytes() const {
-  return m_bitmap.capacity() + m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
+  return m_bitmap.capacity() + m_coarse.capacity() + m_slots.capacity() * sizeof(CGramSlot) +
+         m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
          m_start.capacity() * sizeof(uint32_t);
 }
 

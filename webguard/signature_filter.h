@@ -45,35 +45,43 @@ class CSignatureFilter {
   std::vector<std::string> Signatures() const;
 
  private:
-  // One gram of one signature, in an open-addressed table keyed by the gram (0: free cell,
-  // since grams never hold a zero byte). Four more bytes of the signature let most chance
+  // One gram of one signature. The cells of one gram lie side by side (m_cells, sorted), found
+  // through an open-addressed table of the distinct grams, so a gram that many signatures share
+  // costs one probe before its cells. Four more bytes of the signature let most chance
   // occurrences of the gram be turned away without reading the signature itself.
   struct CCell {
-    uint32_t gram = 0;
     uint32_t signature = 0;
     uint16_t offset = 0;       // of the gram inside the signature
     uint16_t checkOffset = 0;  // of the check bytes inside the signature
     uint32_t check = 0;
   };
-  // Bitmap sizes: a byte per cell for small sets (no bit arithmetic), bits for large ones.
-  enum class Table { kBytes16, kBits20, kBits24 };
+  struct CGramSlot {
+    uint32_t gram = 0;  // 0: free slot (grams never hold a zero byte)
+    uint32_t begin = 0, end = 0;  // its cells: m_cells[begin .. end)
+  };
+  // Bitmap sizes: a byte per cell for small sets (no bit arithmetic), bits for large ones. The
+  // largest (2 MB) is asked only where a first bitmap of 256 KB, which stays in the processor's
+  // cache, lets a gram through.
+  enum class Table { kBytes16, kBits20, kBits22, kBits24 };
 
   template <Table kTable>
   bool Passes(uint32_t gram) const;
+  bool PassesCoarse(uint32_t gram) const;
   template <Table kTable>
   size_t NextCandidate(const unsigned char* text, size_t at, size_t end) const;
   template <Table kTable>
   Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
                    IMatchSink& sink) const;
   void Mark(uint32_t gram);
-  void Insert(const CCell& cell);
 
   Table m_table = Table::kBytes16;
   size_t m_stride = 1;
   size_t m_maxLength = 0;
   std::vector<uint8_t> m_bitmap;
+  std::vector<uint8_t> m_coarse;  // kBits24: the first bitmap
+  std::vector<CGramSlot> m_slots;
   std::vector<CCell> m_cells;
-  unsigned m_cellShift = 31;
+  unsigned m_slotShift = 31;
   std::string m_pool;             // every signature, back to back
   std::vector<uint32_t> m_start;  // signature i: m_pool[m_start[i] .. m_start[i + 1])
 };

@@ -147,11 +147,40 @@ uint8_t& CSparseBytes::operator[](uint32_t key) {
   return m_values[at];
 }
 
+void CSparseBytes::Clear() {
+  if (m_used == 0) return;
+  std::fill(m_keys.begin(), m_keys.end(), 0);
+  std::fill(m_values.begin(), m_values.end(), 0);
+  m_used = 0;
+}
+
 CSignatureScan::CSignatureScan(const CSignatureRules& rules, CharStarts rawStarts)
-    : m_rules(rules),
-      m_rawStarts(rawStarts),
-      m_bNormalised(!rules.Matcher(CSignatureRules::kNormalised).Empty() ||
-                    !rules.m_views[CSignatureRules::kNormalised].sets[CSignatureRules::kDeferred].matcher.Empty()) {}
+    : m_rules(rules), m_rawStarts(rawStarts) {
+  Restart();
+}
+
+void CSignatureScan::Restart() {
+  m_bFound = false;
+  m_bNormalised = !m_rules.Matcher(CSignatureRules::kNormalised).Empty() ||
+                  !m_rules.m_views[CSignatureRules::kNormalised].sets[CSignatureRules::kDeferred].matcher.Empty();
+  m_normaliser.Restart();
+  m_partsFound.Clear();
+  // Buffers a large file grew are given back; ordinary ones stay for the next file.
+  auto empty = [](std::string& buffer) {
+    if (buffer.capacity() > kHeldCapacity) {
+      std::string().swap(buffer);
+    } else {
+      buffer.clear();
+    }
+  };
+  for (int v = 0; v < CSignatureRules::kViews; ++v) {
+    empty(m_carried[v]);
+    empty(m_kept[v]);
+    m_bEveryPiece[v] = false;
+    for (CSparseBytes& seen : m_seen[v]) seen.Clear();
+  }
+  m_bDeferredWanted = false;
+}
 
 bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
   const CSignatureRules::CSet& rules = m_rules.m_views[view].sets[set];

@@ -80,6 +80,8 @@ class CSparseBytes {
  public:
   // The value kept for key (0 when none); key must be below 0xFFFFFFFF.
   uint8_t& operator[](uint32_t key);
+  // Forgets every key and keeps the table for the next file.
+  void Clear();
 
  private:
   std::vector<uint32_t> m_keys;  // key + 1; 0: free
@@ -91,9 +93,13 @@ class CSparseBytes {
 // straddles pieces is found as in the whole text) and goes through every view at once.
 // rawStarts: where plain signatures and raw parts may begin; kGbk for the text as the checker
 // reads it, kEveryByte for other forms of the file (UTF-8 text, raw bytes).
+// One scan may check file after file (Restart between them): its buffers and tables are kept,
+// so a file costs no allocation once the scan has seen a file as large.
 class CSignatureScan {
  public:
   explicit CSignatureScan(const CSignatureRules& rules, CharStarts rawStarts = CharStarts::kGbk);
+  // Ready for the next file, as if new (the rules may have been rebuilt since).
+  void Restart();
   // Adds the next piece; true once an entry has matched (later pieces need not come).
   bool Feed(const char* data, size_t size);
   // The end of the text (the normalised view holds back a few bytes until then): the answer.
@@ -103,6 +109,8 @@ class CSignatureScan {
  private:
   // Text kept for the deferred parts before it is scanned for them all the same.
   static constexpr size_t kKeptLimit = size_t{4} << 20;
+  // Buffers larger than this are released by Restart rather than kept for the next file.
+  static constexpr size_t kHeldCapacity = size_t{3} << 20;
 
   class CSink : public IMatchSink {
    public:
@@ -130,7 +138,7 @@ class CSignatureScan {
   const CSignatureRules& m_rules;
   CharStarts m_rawStarts;
   bool m_bFound = false;
-  bool m_bNormalised;  // the normalised view is needed
+  bool m_bNormalised = false;  // the normalised view is needed
   std::string m_carried[CSignatureRules::kViews];
   CTextNormaliser m_normaliser;
   CSparseBytes m_partsFound;  // per conjunction: the bits of the parts found

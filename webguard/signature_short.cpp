@@ -1,15 +1,65 @@
 #include "webguard/signature_short.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+// Many key pairs are looked for by nibble tables with SSSE3, asked for at run time (a 32-bit
+// build may run on a processor without it).
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <tmmintrin.h>
+#define TAVRICK_NIBBLE_PAIRS 1
 #endif
 
 #include "webguard/gbk_text.h"
 
 namespace {
+
+std::atomic<bool> g_bPairTables{true};
+
+#if defined(TAVRICK_NIBBLE_PAIRS)
+bool HasSsse3() {
+  static const bool has = __builtin_cpu_supports("ssse3");
+  return has;
+}
+
+// The first block of sixteen positions from x on (while x + 17 <= size) where a key pair
+// begins; *hits: their bits. Each group of eight keys gives each key a bit in four tables, by
+// the low and high nibble of its first and of its second byte, so a bit survives all four
+// lookups exactly where the key pair lies. Returns where it stopped (no block found: the first
+// x with x + 17 > size).
+__attribute__((target("ssse3"))) size_t FindPairBlock(const unsigned char* t, size_t x, size_t size,
+                                                       const uint8_t (*tables)[4][16], size_t groups,
+                                                       unsigned* hits) {
+  const __m128i low = _mm_set1_epi8(0x0F);
+  __m128i table[2][4];
+  for (size_t g = 0; g < 2; ++g) {
+    for (size_t n = 0; n < 4; ++n) table[g][n] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(tables[g < groups ? g : 0][n]));
+  }
+  for (; x + 17 <= size; x += 16) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
+    const __m128i aLow = _mm_and_si128(a, low), aHigh = _mm_and_si128(_mm_srli_epi16(a, 4), low);
+    const __m128i bLow = _mm_and_si128(b, low), bHigh = _mm_and_si128(_mm_srli_epi16(b, 4), low);
+    __m128i bits = _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(table[0][0], aLow), _mm_shuffle_epi8(table[0][1], aHigh)),
+                                 _mm_and_si128(_mm_shuffle_epi8(table[0][2], bLow), _mm_shuffle_epi8(table[0][3], bHigh)));
+    if (groups > 1) {
+      bits = _mm_or_si128(bits, _mm_and_si128(_mm_and_si128(_mm_shuffle_epi8(table[1][0], aLow), _mm_shuffle_epi8(table[1][1], aHigh)),
+                                              _mm_and_si128(_mm_shuffle_epi8(table[1][2], bLow), _mm_shuffle_epi8(table[1][3], bHigh))));
+    }
+    const unsigned found = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(bits, _mm_setzero_si128()))) & 0xFFFF;
+    if (found != 0) {
+      *hits = found;
+      return x;
+    }
+  }
+  return x;
+}
+#endif
 
 using Pair = uint16_t;
 
@@ -26,6 +76,8 @@ size_t FindPair(const std::string& s, Pair pair) {
 }
 
 }  // namespace
+
+void UseShortPairTables(bool allowed) { g_bPairTables.store(allowed, std::memory_order_relaxed); }
 
 void CShortSignatures::Build(const std::vector<std::string>& signatures, const std::vector<uint32_t>& ids,
                              std::vector<size_t>* left) {
@@ -107,6 +159,11 @@ void CShortSignatures::Build(const std::vector<std::string>& signatures, const s
     entry.poolAt = static_cast<uint32_t>(m_pool.size());
     entry.length = static_cast<uint8_t>(s.size());
     entry.keyOffset = static_cast<uint8_t>(offset);
+    static_assert(kShortBelow <= sizeof entry.mask, "a short signature fits one 8-byte load");
+    unsigned char ones[sizeof entry.mask] = {};
+    std::memset(ones, 0xFF, s.size());
+    std::memcpy(&entry.mask, ones, sizeof ones);
+    std::memcpy(&entry.bytes, s.data(), s.size());
     m_entries.push_back(entry);
     keyOf.push_back(key);
     m_pool += s;
@@ -122,6 +179,15 @@ void CShortSignatures::Build(const std::vector<std::string>& signatures, const s
     ++m_byKey[keyOf[i] + 1];
   }
   for (size_t k = 0; k < kMaxKeys; ++k) m_byKey[k + 1] += m_byKey[k];
+  std::memset(m_nibbles, 0, sizeof m_nibbles);
+  for (size_t k = 0; k < keys.size(); ++k) {
+    const auto bit = static_cast<uint8_t>(1u << (k % 8));
+    uint8_t(&group)[4][16] = m_nibbles[k / 8];
+    group[0][keys[k] >> 8 & 0x0F] |= bit;
+    group[1][keys[k] >> 12] |= bit;
+    group[2][keys[k] & 0x0F] |= bit;
+    group[3][keys[k] >> 4 & 0x0F] |= bit;
+  }
   m_keyOfPair.assign(size_t{1} << 16, static_cast<uint8_t>(kMaxKeys));
   for (size_t k = keys.size(); k-- > 0;) m_keyOfPair[keys[k]] = static_cast<uint8_t>(k);
   m_entries = std::move(sorted);
@@ -147,10 +213,14 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
         if (x < entry.keyOffset) continue;
         const size_t from = x - entry.keyOffset;
         if (from + entry.length > size) continue;
-        const char* wanted = m_pool.data() + entry.poolAt;
-        size_t same = 0;
-        while (same < entry.length && t[from + same] == static_cast<unsigned char>(wanted[same])) ++same;
-        if (same < entry.length) continue;
+        if (from + 8 <= size) {
+          // Eight bytes at once, those beyond the signature masked out.
+          uint64_t here;
+          std::memcpy(&here, t + from, sizeof here);
+          if ((here & entry.mask) != entry.bytes) continue;
+        } else if (std::memcmp(t + from, m_pool.data() + entry.poolAt, entry.length) != 0) {
+          continue;
+        }
         if (rule == CharStarts::kGbk) {
           starts.Forget(x >= kShortBelow ? x - kShortBelow : 0);
           if (!starts.IsStart(from)) continue;
@@ -161,6 +231,18 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
     return Outcome::kNoMatch;
   };
   size_t x = 0;
+#if defined(TAVRICK_NIBBLE_PAIRS)
+  // More than four keys: the nibble tables cost less than a comparison per key.
+  if (m_keyCount > 4 && HasSsse3() && g_bPairTables.load(std::memory_order_relaxed)) {
+    const size_t groups = (m_keyCount + 7) / 8;
+    for (unsigned found = 0; (x = FindPairBlock(t, x, size, m_nibbles, groups, &found)) + 17 <= size; x += 16) {
+      for (unsigned mask = found; mask != 0; mask &= mask - 1) {
+        const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
+        if (outcome != Outcome::kNoMatch) return outcome;
+      }
+    }
+  }
+#endif
 #if defined(__SSE2__)
   // As many comparisons as there are keys, rounded up to 2, 4, 8 or 16 (the rest repeat key 0).
   const size_t keys = m_keyCount <= 2 ? 2 : m_keyCount <= 4 ? 4 : m_keyCount <= 8 ? 8 : 16;
@@ -176,18 +258,23 @@ CSignatureFilter::Outcome CShortSignatures::Scan(const char* text, size_t size, 
     }
     return static_cast<unsigned>(_mm_movemask_epi8(hit));
   };
-  for (; x + 17 <= size; x += 16) {
-    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
-    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
-    const unsigned found = keys == 2   ? hits(a, b, 2)
-                           : keys == 4 ? hits(a, b, 4)
-                           : keys == 8 ? hits(a, b, 8)
-                                       : hits(a, b, 16);
-    for (unsigned mask = found; mask != 0; mask &= mask - 1) {
-      const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
-      if (outcome != Outcome::kNoMatch) return outcome;
+  // One loop per number of comparisons, so each keeps its keys in registers.
+  auto blocks = [&](auto count) {
+    for (; x + 17 <= size; x += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(t + x + 1));
+      for (unsigned mask = hits(a, b, decltype(count)::value); mask != 0; mask &= mask - 1) {
+        const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(mask)));
+        if (outcome != Outcome::kNoMatch) return outcome;
+      }
     }
-  }
+    return Outcome::kNoMatch;
+  };
+  const Outcome outcome = keys == 2   ? blocks(std::integral_constant<size_t, 2>())
+                          : keys == 4 ? blocks(std::integral_constant<size_t, 4>())
+                          : keys == 8 ? blocks(std::integral_constant<size_t, 8>())
+                                      : blocks(std::integral_constant<size_t, 16>());
+  if (outcome != Outcome::kNoMatch) return outcome;
 #endif
   for (; x + 1 < size; ++x) {
     const Outcome outcome = verify(x);

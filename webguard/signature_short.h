@@ -11,6 +11,10 @@
 
 #include "webguard/signature_filter.h"
 
+// Whether more than four key pairs may be looked for by nibble tables where the processor has
+// SSSE3 (the default); off, they are compared one by one. For tests that compare both.
+void UseShortPairTables(bool allowed);
+
 class CShortSignatures {
  public:
   static constexpr size_t kShortBelow = 8;
@@ -31,6 +35,9 @@ class CShortSignatures {
 
  private:
   struct CEntry {
+    // The signature's bytes as loaded from memory, and which of the eight are its own.
+    uint64_t bytes = 0;
+    uint64_t mask = 0;
     uint32_t id = 0;
     uint32_t poolAt = 0;
     uint8_t length = 0;
@@ -41,6 +48,9 @@ class CShortSignatures {
   unsigned char m_first[kMaxKeys] = {};
   unsigned char m_second[kMaxKeys] = {};
   size_t m_keyCount = 0;
+  // Keys 8g .. 8g+7, bit k % 8 in each: by the low and high nibble of the first byte, then of
+  // the second (see FindPairBlock).
+  uint8_t m_nibbles[kMaxKeys / 8][4][16] = {};
   size_t m_maxLength = 0;
   std::vector<uint32_t> m_byKey;
   std::vector<uint8_t> m_keyOfPair;  // by the pair's two bytes: its key, or kMaxKeys

@@ -293,6 +293,10 @@ void CTextNormaliser::Feed(const char* text, size_t size, std::string* out) {
 
 void CTextNormaliser::Finish(std::string* out) {
   Run(reinterpret_cast<const unsigned char*>(m_pending.data()), m_pending.size(), true, out);
+  Restart();
+}
+
+void CTextNormaliser::Restart() {
   m_pending.clear();
   m_held.clear();
   m_floor = 0;

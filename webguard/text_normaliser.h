@@ -29,6 +29,8 @@ class CTextNormaliser {
   void Feed(const char* text, size_t size, std::string* out);
   // Appends what is still waiting, at the end of the text; the normaliser is then fresh again.
   void Finish(std::string* out);
+  // Fresh again without the end of the text (its buffers are kept).
+  void Restart();
 
  private:
   // Normalises text[0 .. size) onto *out and returns how much of it was used: all of it when
