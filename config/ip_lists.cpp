@@ -14,24 +14,21 @@ std::string Trim(const std::string& text) {
   return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
-// Digits only, at most maxDigits of them, value at most maxValue; a leading zero only alone.
-bool PlainNumber(const std::string& text, size_t maxDigits, unsigned long maxValue, bool leadingZeros) {
-  if (text.empty() || text.size() > maxDigits) return false;
-  if (!leadingZeros && text.size() > 1 && text[0] == '0') return false;
-  unsigned long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + static_cast<unsigned long>(c - '0');
-  }
-  return value <= maxValue;
-}
-
 bool PlainDottedQuad(const std::string& text) {
   uint8_t octets[4];
   return ParseDottedQuad(text, octets);
 }
 
-bool PlainPort(const std::string& text) { return PlainNumber(text, 5, 65535, true); }
+// One to five digits (leading zeros allowed, as the list has always been written), at most 65535.
+bool PlainPort(const std::string& text) {
+  if (text.empty() || text.size() > 5) return false;
+  unsigned long value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<unsigned long>(c - '0');
+  }
+  return value <= 65535;
+}
 
 }  // namespace
 
