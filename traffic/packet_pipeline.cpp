@@ -66,6 +66,9 @@ bool CPacketPipeline::ListStep(const PageSink& sink, const std::function<void()>
     g_nListCursor = g_bRefill ? kPacketSlots : std::max(g_nListCursor.load(), g_nStatsCursor.load());
   }
   if (!g_bMonitorShown) {
+    // Shown again, the list starts where the counting is: what came while it was hidden
+    // and has been counted since is not listed.
+    m_bListCatchUp = true;
     if (pageHasRows) clearPage();
     return false;
   }

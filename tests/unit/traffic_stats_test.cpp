@@ -325,6 +325,14 @@ TEST_F(PipelineTest, ListFeederTakesRecordsOnlyWhileTheMonitorIsShown) {
   EXPECT_TRUE(pipeline->StatsStep(local));
   EXPECT_FALSE(g_bRefill);
   EXPECT_EQ(1, g_IpInTable[0].nCount);
+  // Hidden while the rest is counted: shown again, it lists nothing of that batch.
+  g_bMonitorShown = false;
+  pipeline->ListStep(sink, [&] { ++clears; }, false);
+  while (pipeline->StatsStep(local)) {
+  }
+  g_bMonitorShown = true;
+  EXPECT_FALSE(pipeline->ListStep(sink, [&] { ++clears; }, false));
+  EXPECT_EQ(1, rows);
   g_bMonitorShown = false;
 }
 
