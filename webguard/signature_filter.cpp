@@ -144,6 +144,23 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
   return best;
 }
 
+// Where a gram's check bytes are read: the rarest other four bytes of the signature, apart
+// from the gram where the signature allows. Bytes next to a rare gram are often common (a
+// signature padded with blanks would otherwise be compared at every run of blanks in a text).
+size_t CheckOffset(const std::vector<int>& scores, size_t gram) {
+  size_t best = gram == 0 ? 1 : 0;
+  bool bestApart = false;
+  for (size_t j = 0; j < scores.size(); ++j) {
+    if (j == gram) continue;
+    const bool apart = j + CSignatureFilter::kGram <= gram || j >= gram + CSignatureFilter::kGram;
+    if ((apart && !bestApart) || (apart == bestApart && scores[j] > scores[best])) {
+      best = j;
+      bestApart = apart;
+    }
+  }
+  return best;
+}
+
 }  // namespace
 
 int ByteRarity(unsigned char c) { return kRarity[c]; }
@@ -178,15 +195,13 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   std::vector<int> scores;
   for (const std::string& s : signatures) {
     const auto* p = reinterpret_cast<const unsigned char*>(s.data());
-    const size_t length = std::min(s.size(), kOffsetLimit);
     const size_t block = ChooseBlock(s, m_stride, counts, &scores);
     for (size_t k = 0; k < m_stride; ++k) {
       CCell cell;
       const uint32_t gram = Load4(p + block + k);
       cell.signature = static_cast<uint32_t>(m_start.size() - 1);
       cell.offset = static_cast<uint16_t>(block + k);
-      // The four bytes after the gram, or else the last four.
-      cell.checkOffset = static_cast<uint16_t>(cell.offset + 2 * kGram <= length ? cell.offset + kGram : length - kGram);
+      cell.checkOffset = static_cast<uint16_t>(CheckOffset(scores, cell.offset));
       cell.check = Load4(p + cell.checkOffset);
       cells.push_back(CGramCell{gram, cell});
     }
@@ -254,8 +269,9 @@ void CSignatureFilter::Mark(uint32_t gram) {
   }
 }
 
+// Both tests are forced inline into the sampling loop: a call per sample costs more than the test.
 template <CSignatureFilter::Table kTable>
-bool CSignatureFilter::Passes(uint32_t gram) const {
+__attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gram) const {
   const uint64_t hash = gram * kBitmapHash;
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
@@ -263,7 +279,7 @@ bool CSignatureFilter::Passes(uint32_t gram) const {
   return PassesCoarse(gram) && ((m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1);
 }
 
-bool CSignatureFilter::PassesCoarse(uint32_t gram) const {
+__attribute__((always_inline)) inline bool CSignatureFilter::PassesCoarse(uint32_t gram) const {
   const uint64_t coarse = gram * kCoarseHash;
   return (m_coarse[coarse >> (67 - kCoarseBits)] >> ((coarse >> (64 - kCoarseBits)) & 7)) & 1;
 }
