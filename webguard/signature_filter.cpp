@@ -148,6 +148,7 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
 // from the gram where the signature allows. Bytes next to a rare gram are often common (a
 // signature padded with blanks would otherwise be compared at every run of blanks in a text).
 size_t CheckOffset(const std::vector<int>& scores, size_t gram) {
+  if (scores.size() == 1) return 0;  // a signature of one gram checks the gram again
   size_t best = gram == 0 ? 1 : 0;
   bool bestApart = false;
   for (size_t j = 0; j < scores.size(); ++j) {

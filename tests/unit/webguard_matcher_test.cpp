@@ -103,6 +103,14 @@ TEST(WebguardMatcher, EqualsPerSignatureSearchOnRandomInputs) {
   // Four bytes and more: the window filter, sampling every 1 to 4 positions.
   ExpectSameAnswers({}, 4, 9, 200, CSignatureMatcher::kDefaultWorkAllowance, 3000);
   ExpectSameAnswers({"abab\xB0\xA1\xB0"}, 7, 12, 400, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+  // Short signatures over too many byte pairs for keys, beside long ones: the filter alone,
+  // signatures of a single gram among them.
+  CRandomTexts wide;
+  wide.alphabet = "abcdefghijklmnopqrstuvwxyz\xB0\xA1";
+  std::vector<std::string> mixed;
+  for (int i = 0; i < 60; ++i) mixed.push_back(wide.Text(i % 2 ? 5 : 8, i % 2 ? 7 : 14));
+  ExpectSameAnswers(mixed, 4, 12, 300, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+  ExpectSameAnswers(mixed, 4, 12, 300, 2, 1000);
   // The filter giving up at once and anywhere: the automaton finishes from where it stopped.
   ExpectSameAnswers({}, 4, 9, 200, 0, 2000);
   ExpectSameAnswers({}, 5, 8, 400, 3, 2000);
