@@ -12,9 +12,9 @@
 #include <cstddef>
 #include <string>
 
-// How the normaliser goes through stretches without comments and joins: sixteen bytes at a time
-// with SSSE3 or SSE2, else byte by byte. The view is the same either way.
-enum class NormaliserBlocks { kBytes, kSse2, kSsse3 };
+// How the normaliser goes through stretches without comments and joins: thirty-two bytes at a
+// time with AVX2, sixteen with SSSE3 or SSE2, else byte by byte. The view is the same either way.
+enum class NormaliserBlocks { kBytes, kSse2, kSsse3, kAvx2 };
 // The widest method this processor offers.
 NormaliserBlocks WidestNormaliserBlocks();
 // Narrows the method every normaliser uses (at most the widest), for tests that compare each.
