@@ -6,7 +6,7 @@
 <?php echo "PhpSpy"; ?>
 <?php echo "weevely"; ?>
 <b>Safe_Mode   Bypass</b>
-<?php $kh = "aaaa"; $kf = "bbbb"; ?>
+<?php $kh = "ab12"; $kf = "cd34"; function X( $t, $k ) { $c = StrLen($k); $l = strlen( $t ); ?>
 <title>PhpRemoteView</title>
 <title>中国菜刀</title>
 <title>一句话木马</title>
