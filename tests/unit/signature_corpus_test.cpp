@@ -11,15 +11,19 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
 
 #include "webguard/bench/posix_web_files.h"
 #include "webguard/script_text.h"
+#include "webguard/signature_rules.h"
 #include "webguard/signature_set.h"
+#include "webguard/text_normaliser.h"
 #include "webguard/watch_types.h"
 
 namespace {
@@ -136,6 +140,24 @@ TEST(SignatureCorpus, EveryWrittenShellIsFound) {
   ASSERT_GT(shells.size(), 150u);
   for (const CSample& shell : shells) {
     EXPECT_TRUE(ShippedSet().Matches(shell.text)) << "missed: " << shell.name;
+  }
+}
+
+// An entry whose every part is under 8 bytes (normalised, for N) has the matcher search every
+// file for byte pairs; a short part beside a long one is looked for only where the long occur.
+TEST(SignatureCorpus, EveryEntryHasAPartOfEightBytes) {
+  for (const char* entry : kShippedSignatures) {
+    CExtendedSignature extended;
+    if (*entry != kExtendedMark) {
+      EXPECT_GE(std::strlen(entry), 8u) << entry;
+    } else {
+      ASSERT_TRUE(ParseExtendedSignature(entry, &extended)) << entry + 1;
+      size_t longest = 0;
+      for (const std::string& part : extended.parts) {
+        longest = std::max(longest, (extended.bNormalised ? NormaliseText(part) : part).size());
+      }
+      EXPECT_GE(longest, 8u) << entry + 1;
+    }
   }
 }
 
