@@ -192,9 +192,15 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
                                               _mm256_cmpeq_epi8(next, _mm256_set1_epi8('*')))) != 0) {
       break;
     }
+    // A join needs a quote of this block and an operator of it or just before it.
     const bool quoted = _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
                                                              _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')))) != 0;
     if (quoted && out < floor + 2) break;  // too near the floor to look back
+    const bool joinable =
+        quoted && (IsJoinOperator(view[out - 1]) ||
+                   _mm256_movemask_epi8(_mm256_or_si256(
+                       _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('+'))),
+                       _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')))) != 0);
     const __m256i blank = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x20)),
                                           _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
     // 0x09..0x0D: below 0x0E once 0x09 is taken away, unsigned.
@@ -212,7 +218,7 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
       out = ShuffleKept(_mm256_castsi256_si128(folded), keep & 0xFFFF, view, out);
       out = ShuffleKept(_mm256_extracti128_si256(folded, 1), keep >> 16, view, out);
     }
-    if (quoted && out != start &&
+    if (joinable && out != start &&
         (JoinsIn(view, start, std::min(out, start + 16)) || (out > start + 16 && JoinsIn(view, start + 16, out)))) {
       out = start;
       break;
