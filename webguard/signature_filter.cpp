@@ -286,27 +286,41 @@ __attribute__((always_inline)) inline bool CSignatureFilter::PassesCoarse(uint32
 }
 
 template <CSignatureFilter::Table kTable>
-size_t CSignatureFilter::NextCandidate(const unsigned char* text, size_t at, size_t end) const {
+__attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const unsigned char* text, size_t count) const {
+  // Every sample's answer goes into a bit, without a branch: where the bitmap answers yes every
+  // few dozen samples, a branch per answer costs far more than the test.
   const size_t stride = m_stride;
-  // Four samples per test: ordinary text passes rarely. The largest table asks its first
-  // bitmap about all four before the second about any.
-  for (; at + 3 * stride < end; at += 4 * stride) {
-    if (kTable == Table::kBits24) {
-      if ((PassesCoarse(Load4(text + at)) | PassesCoarse(Load4(text + at + stride)) |
-           PassesCoarse(Load4(text + at + 2 * stride)) | PassesCoarse(Load4(text + at + 3 * stride))) &&
-          (Passes<kTable>(Load4(text + at)) || Passes<kTable>(Load4(text + at + stride)) ||
-           Passes<kTable>(Load4(text + at + 2 * stride)) || Passes<kTable>(Load4(text + at + 3 * stride)))) {
-        break;
-      }
-    } else if (Passes<kTable>(Load4(text + at)) | Passes<kTable>(Load4(text + at + stride)) |
-               Passes<kTable>(Load4(text + at + 2 * stride)) | Passes<kTable>(Load4(text + at + 3 * stride))) {
-      break;
+  uint64_t hits = 0;
+  if (kTable == Table::kBits24) {
+    // The first bitmap, which stays in cache, for all; the 2 MB one only where it let a gram by.
+    for (size_t k = 0; k < count; ++k) hits |= uint64_t{PassesCoarse(Load4(text + k * stride))} << k;
+    for (uint64_t left = hits; left != 0; left &= left - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctzll(left));
+      if (!Passes<kTable>(Load4(text + k * stride))) hits &= ~(uint64_t{1} << k);
     }
+    return hits;
   }
-  for (; at < end; at += stride) {
-    if (Passes<kTable>(Load4(text + at))) return at;
+  if (count == kSamplesPerMask) {
+    // Groups of four samples first, one bit each (as cheap per sample as a plain test), then
+    // the four answers of each group that has one.
+    auto four = [&](const unsigned char* p) {
+      return static_cast<uint64_t>(Passes<kTable>(Load4(p)) | Passes<kTable>(Load4(p + stride)) |
+                                   Passes<kTable>(Load4(p + 2 * stride)) | Passes<kTable>(Load4(p + 3 * stride)));
+    };
+    uint64_t groups = 0;
+#pragma GCC unroll 16
+    for (size_t g = 0; g < kSamplesPerMask / 4; ++g) groups |= four(text + 4 * g * stride) << g;
+    for (; groups != 0; groups &= groups - 1) {
+      const unsigned g = static_cast<unsigned>(__builtin_ctzll(groups));
+      const unsigned char* p = text + 4 * g * stride;
+      hits |= (uint64_t{Passes<kTable>(Load4(p))} | uint64_t{Passes<kTable>(Load4(p + stride))} << 1 |
+               uint64_t{Passes<kTable>(Load4(p + 2 * stride))} << 2 | uint64_t{Passes<kTable>(Load4(p + 3 * stride))} << 3)
+              << (4 * g);
+    }
+    return hits;
   }
-  return end;
+  for (size_t k = 0; k < count; ++k) hits |= uint64_t{Passes<kTable>(Load4(text + k * stride))} << k;
+  return hits;
 }
 
 template <CSignatureFilter::Table kTable>
@@ -317,38 +331,44 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   size_t work = 0;
   const size_t end = size - kGram + 1;  // sample positions whose gram fits
   const size_t mask = m_slots.size() - 1;
-  for (size_t at = NextCandidate<kTable>(text, 0, end); at < end;
-       at = NextCandidate<kTable>(text, at + m_stride, end)) {
-    const uint32_t gram = Load4(text + at);
-    bool forgotten = false;
-    auto tooMuch = [&]() {
-      if (++work <= workAllowance + at) return false;
-      *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
-      return true;
-    };
-    // The gram's slot, then every cell of the gram.
-    size_t slot = (gram * kCellHash) >> m_slotShift;
-    for (; m_slots[slot].gram != 0 && m_slots[slot].gram != gram; slot = (slot + 1) & mask) {
-      if (tooMuch()) return Outcome::kTooMuchWork;
-    }
-    for (uint32_t c = m_slots[slot].begin; c < m_slots[slot].end; ++c) {
-      if (tooMuch()) return Outcome::kTooMuchWork;
-      const CCell& cell = m_cells[c];
-      if (cell.offset > at) continue;
-      const size_t from = at - cell.offset;
-      if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
-      const uint32_t begin = m_start[cell.signature];
-      const size_t length = m_start[cell.signature + 1] - begin;
-      if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
-      if (rule == CharStarts::kGbk) {
-        if (!forgotten) {
-          starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
-          forgotten = true;
-        }
-        if (!starts.IsStart(from)) continue;
+  const size_t stride = m_stride;
+  for (size_t first = 0; first < end;) {
+    const size_t count =
+        end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
+    for (uint64_t hits = HitMask<kTable>(text + first, count); hits != 0; hits &= hits - 1) {
+      const size_t at = first + static_cast<size_t>(__builtin_ctzll(hits)) * stride;
+      const uint32_t gram = Load4(text + at);
+      bool forgotten = false;
+      auto tooMuch = [&]() {
+        if (++work <= workAllowance + at) return false;
+        *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
+        return true;
+      };
+      // The gram's slot, then every cell of the gram.
+      size_t slot = (gram * kCellHash) >> m_slotShift;
+      for (; m_slots[slot].gram != 0 && m_slots[slot].gram != gram; slot = (slot + 1) & mask) {
+        if (tooMuch()) return Outcome::kTooMuchWork;
       }
-      if (sink.OnMatch(cell.signature)) return Outcome::kMatch;
+      for (uint32_t c = m_slots[slot].begin; c < m_slots[slot].end; ++c) {
+        if (tooMuch()) return Outcome::kTooMuchWork;
+        const CCell& cell = m_cells[c];
+        if (cell.offset > at) continue;
+        const size_t from = at - cell.offset;
+        if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
+        const uint32_t begin = m_start[cell.signature];
+        const size_t length = m_start[cell.signature + 1] - begin;
+        if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
+        if (rule == CharStarts::kGbk) {
+          if (!forgotten) {
+            starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
+            forgotten = true;
+          }
+          if (!starts.IsStart(from)) continue;
+        }
+        if (sink.OnMatch(cell.signature)) return Outcome::kMatch;
+      }
     }
+    first += count * stride;
   }
   return Outcome::kNoMatch;
 }

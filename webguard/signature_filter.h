@@ -67,8 +67,11 @@ class CSignatureFilter {
   template <Table kTable>
   bool Passes(uint32_t gram) const;
   bool PassesCoarse(uint32_t gram) const;
+  // Samples looked at before any bitmap answer is acted on.
+  static constexpr size_t kSamplesPerMask = 64;
+  // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples).
   template <Table kTable>
-  size_t NextCandidate(const unsigned char* text, size_t at, size_t end) const;
+  uint64_t HitMask(const unsigned char* text, size_t count) const;
   template <Table kTable>
   Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
                    IMatchSink& sink) const;
