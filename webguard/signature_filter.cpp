@@ -339,20 +339,22 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       const size_t at = first + static_cast<size_t>(__builtin_ctzll(hits)) * stride;
       const uint32_t gram = Load4(text + at);
       bool forgotten = false;
-      auto tooMuch = [&]() {
-        if (++work <= workAllowance + at) return false;
+      auto tooMuch = [&](size_t more) {
+        work += more;
+        if (work <= workAllowance + at) return false;
         *resumeAt = starts.StartAtOrBefore(at > m_maxLength ? at - m_maxLength : 0);
         return true;
       };
-      // The gram's slot, then every cell of the gram.
+      // The gram's slot, then every cell of the gram (counted as work at once).
       size_t slot = (gram * kCellHash) >> m_slotShift;
       for (; m_slots[slot].gram != 0 && m_slots[slot].gram != gram; slot = (slot + 1) & mask) {
-        if (tooMuch()) return Outcome::kTooMuchWork;
+        if (tooMuch(1)) return Outcome::kTooMuchWork;
       }
-      for (uint32_t c = m_slots[slot].begin; c < m_slots[slot].end; ++c) {
-        if (tooMuch()) return Outcome::kTooMuchWork;
+      const CGramSlot& cells = m_slots[slot];
+      if (tooMuch(cells.end - cells.begin + 1)) return Outcome::kTooMuchWork;
+      for (uint32_t c = cells.begin; c < cells.end; ++c) {
         const CCell& cell = m_cells[c];
-        if (cell.offset > at) continue;
+        if (cell.offset > at) break;  // so are the rest: cells lie by offset
         const size_t from = at - cell.offset;
         if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
         const uint32_t begin = m_start[cell.signature];
