@@ -39,7 +39,7 @@ const char* const kCommonWords[] = {
     "<?php", "else", "foreach", "width", "height", "style", "title", "input", "label",
     "action", "event", "link", "image", "ion(", "tion", "ment", "ing", "ter", "ent",
 };
-constexpr int kCommonCost = 24;
+constexpr int kCommonCost = 40;
 
 std::vector<uint32_t> CommonGrams() {
   std::vector<uint32_t> grams;
@@ -62,8 +62,11 @@ bool IsCommonGram(uint32_t gram) {
 }
 
 // A gram found in twice as many signatures costs this much rarity: it is likely ordinary code,
-// and every signature given it is compared whenever it turns up.
-constexpr int kSharingCost = 8;
+// and every signature given it is compared whenever it turns up. Weighed against kCommonCost on
+// ordinary PHP (Debian's and Chinese CMSs'): a gram many signatures share, such as "eval", still
+// turns up far less often than a common word, so "returneval(" is sampled in "eval(" rather
+// than in "return".
+constexpr int kSharingCost = 3;
 
 constexpr uint64_t kBitmapHash = 0x9E3779B97F4A7C15ull;
 constexpr uint64_t kCoarseHash = 0xC2B2AE3D27D4EB4Full;
