@@ -175,10 +175,11 @@ void CSignatureScan::Restart() {
   };
   for (int v = 0; v < CSignatureRules::kViews; ++v) {
     empty(m_carried[v]);
-    empty(m_kept[v]);
     m_bEveryPiece[v] = false;
     for (CSparseBytes& seen : m_seen[v]) seen.Clear();
   }
+  empty(m_keptRaw);
+  m_normalisedScanned = 0;
   m_bDeferredWanted = false;
 }
 
@@ -211,19 +212,54 @@ void CSignatureScan::ScanAndCarry(CSignatureRules::View view, CSignatureRules::S
                            longest > 0 ? longest - 1 : 0, starts));
 }
 
-void CSignatureScan::Keep(CSignatureRules::View view, const char* data, size_t size, CharStarts starts) {
-  if (m_rules.m_views[view].sets[CSignatureRules::kDeferred].matcher.Empty() || m_bFound) return;
-  std::string& kept = m_kept[view];
-  kept.append(data, size);
+void CSignatureScan::KeepRaw(const char* data, size_t size) {
+  if (m_rules.m_views[CSignatureRules::kRaw].sets[CSignatureRules::kDeferred].matcher.Empty() || m_bFound) return;
+  m_keptRaw.append(data, size);
   // Too much to keep: from now on every piece is scanned for the deferred parts too.
-  if (m_bEveryPiece[view] || kept.size() > kKeptLimit) {
-    m_bEveryPiece[view] = true;
-    ScanAndCarry(view, CSignatureRules::kDeferred, &kept, starts);
+  if (m_bEveryPiece[CSignatureRules::kRaw] || m_keptRaw.size() > kKeptLimit) {
+    m_bEveryPiece[CSignatureRules::kRaw] = true;
+    ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kDeferred, &m_keptRaw, m_rawStarts);
+  }
+}
+
+void CSignatureScan::ScanNormalised() {
+  using Rules = CSignatureRules;
+  std::string& view = m_carried[Rules::kNormalised];
+  const CSignatureMatcher& primary = m_rules.Matcher(Rules::kNormalised);
+  const CSignatureMatcher& deferred = m_rules.m_views[Rules::kNormalised].sets[Rules::kDeferred].matcher;
+  bool& everyPiece = m_bEveryPiece[Rules::kNormalised];
+  // From the first byte not yet scanned, less what a signature begun before it may need.
+  auto scanNew = [&](Rules::Set set, const CSignatureMatcher& matcher) {
+    const size_t back = matcher.MaxLength() > 0 ? matcher.MaxLength() - 1 : 0;
+    const size_t from = m_normalisedScanned > back ? m_normalisedScanned - back : 0;
+    CSink sink(*this, Rules::kNormalised, set);
+    matcher.Scan(view.data() + from, view.size() - from, CharStarts::kEveryByte, sink);
+  };
+  if (!primary.Empty()) scanNew(Rules::kPrimary, primary);
+  if (!m_bFound && !deferred.Empty()) {
+    if (everyPiece) {
+      scanNew(Rules::kDeferred, deferred);
+    } else if (view.size() > kKeptLimit) {
+      // Too much to keep: what is kept is looked at now, and from now on every new stretch.
+      everyPiece = true;
+      CSink sink(*this, Rules::kNormalised, Rules::kDeferred);
+      deferred.Scan(view.data(), view.size(), CharStarts::kEveryByte, sink);
+    }
+  }
+  m_normalisedScanned = view.size();
+  // While the deferred parts may still be looked for, the whole view stays.
+  if (m_bFound || (!deferred.Empty() && !everyPiece)) return;
+  size_t keep = primary.MaxLength();
+  if (everyPiece) keep = std::max(keep, deferred.MaxLength());
+  keep = keep > 1 ? keep - 1 : 1;
+  if (view.size() > keep) {
+    view.erase(0, view.size() - keep);
+    m_normalisedScanned = keep;
   }
 }
 
 void CSignatureScan::ScanRaw(const char* data, size_t size) {
-  Keep(CSignatureRules::kRaw, data, size, m_rawStarts);
+  KeepRaw(data, size);
   const CSignatureMatcher& matcher = m_rules.Matcher(CSignatureRules::kRaw);
   if (matcher.Empty() || m_bFound) return;
   std::string& carried = m_carried[CSignatureRules::kRaw];
@@ -245,31 +281,28 @@ bool CSignatureScan::Feed(const char* data, size_t size) {
   if (m_bFound || size == 0) return m_bFound;
   ScanRaw(data, size);
   if (m_bFound || !m_bNormalised) return m_bFound;
-  std::string& view = m_carried[CSignatureRules::kNormalised];
-  const size_t before = view.size();
-  m_normaliser.Feed(data, size, &view);
-  Keep(CSignatureRules::kNormalised, view.data() + before, view.size() - before, CharStarts::kEveryByte);
-  if (!m_bFound) ScanAndCarry(CSignatureRules::kNormalised, CSignatureRules::kPrimary, &view, CharStarts::kEveryByte);
+  m_normaliser.Feed(data, size, &m_carried[CSignatureRules::kNormalised]);
+  ScanNormalised();
   return m_bFound;
 }
 
 bool CSignatureScan::Finish() {
+  using Rules = CSignatureRules;
   if (m_bFound) return true;
   if (m_bNormalised) {
-    std::string& view = m_carried[CSignatureRules::kNormalised];
-    const size_t before = view.size();
-    m_normaliser.Finish(&view);
-    Keep(CSignatureRules::kNormalised, view.data() + before, view.size() - before, CharStarts::kEveryByte);
-    if (!m_bFound) ScanAndCarry(CSignatureRules::kNormalised, CSignatureRules::kPrimary, &view, CharStarts::kEveryByte);
+    m_normaliser.Finish(&m_carried[Rules::kNormalised]);
+    ScanNormalised();
   }
   // The kept text, looked at only now that the long parts are known.
-  for (int v = 0; v < CSignatureRules::kViews && !m_bFound; ++v) {
-    const auto view = static_cast<CSignatureRules::View>(v);
-    if (m_bDeferredWanted && !m_bEveryPiece[v] && !m_kept[v].empty()) {
-      CSink sink(*this, view, CSignatureRules::kDeferred);
-      m_rules.m_views[v].sets[CSignatureRules::kDeferred].matcher.Scan(m_kept[v].data(), m_kept[v].size(), StartsOf(view), sink);
-    }
-    m_kept[v].clear();
+  auto scanKept = [&](Rules::View view, const std::string& kept) {
+    if (m_bFound || !m_bDeferredWanted || m_bEveryPiece[view] || kept.empty()) return;
+    CSink sink(*this, view, Rules::kDeferred);
+    m_rules.m_views[view].sets[Rules::kDeferred].matcher.Scan(kept.data(), kept.size(), StartsOf(view), sink);
+  };
+  scanKept(Rules::kRaw, m_keptRaw);
+  if (!m_rules.m_views[Rules::kNormalised].sets[Rules::kDeferred].matcher.Empty()) {
+    scanKept(Rules::kNormalised, m_carried[Rules::kNormalised]);
   }
+  m_keptRaw.clear();
   return m_bFound;
 }

@@ -129,8 +129,11 @@ class CSignatureScan {
   // at its end could still need.
   void ScanAndCarry(CSignatureRules::View view, CSignatureRules::Set set, std::string* text, CharStarts starts);
   void ScanRaw(const char* data, size_t size);
-  // Keeps the view's next text for the deferred parts.
-  void Keep(CSignatureRules::View view, const char* data, size_t size, CharStarts starts);
+  // Keeps the next raw text for the deferred parts.
+  void KeepRaw(const char* data, size_t size);
+  // Scans what the normaliser has added to the view; the view itself is what is kept for the
+  // deferred parts (no copy), cut to its end once they need it no longer.
+  void ScanNormalised();
   CharStarts StartsOf(CSignatureRules::View view) const {
     return view == CSignatureRules::kRaw ? m_rawStarts : CharStarts::kEveryByte;
   }
@@ -139,12 +142,14 @@ class CSignatureScan {
   CharStarts m_rawStarts;
   bool m_bFound = false;
   bool m_bNormalised = false;  // the normalised view is needed
+  // Raw: the end of the text so far; normalised: the view so far (or its end, see ScanNormalised).
   std::string m_carried[CSignatureRules::kViews];
+  size_t m_normalisedScanned = 0;  // m_carried[kNormalised] before this has been scanned
   CTextNormaliser m_normaliser;
   CSparseBytes m_partsFound;  // per conjunction: the bits of the parts found
   CSparseBytes m_seen[CSignatureRules::kViews][CSignatureRules::kSets];  // per matcher signature already told: 1
-  // The text kept for the deferred parts; once beyond kKeptLimit, only its end (m_bEveryPiece).
-  std::string m_kept[CSignatureRules::kViews];
+  // The raw text kept for the deferred parts; once beyond kKeptLimit, only its end (m_bEveryPiece).
+  std::string m_keptRaw;
   bool m_bEveryPiece[CSignatureRules::kViews] = {};
   bool m_bDeferredWanted = false;  // some conjunction has all its long parts
 };

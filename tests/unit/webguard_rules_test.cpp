@@ -200,6 +200,8 @@ TEST(SignatureRules, ShortPartsBesideLongOnesAreFoundBeforeAndAfterThemInLargeFi
     EXPECT_FALSE(feed({"$_x", z, "long_part_her"})) << filler;
     EXPECT_TRUE(feed({"X", "OR", z, "request . binaryRead ("})) << filler;
     EXPECT_FALSE(feed({"XO", z, "request . binaryRead ("})) << filler;
+    EXPECT_TRUE(feed({"Request.Binary", "Read(", z, "x", "OR"})) << filler;
+    EXPECT_FALSE(feed({"Request.BinaryRead(", z, "x", "OB"})) << filler;
   }
 }
 
