@@ -75,6 +75,11 @@ constexpr unsigned kCoarseBits = 21;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
 // Offsets inside a signature are kept in 16 bits: grams and check bytes come from its start.
 constexpr size_t kOffsetLimit = 65535 - 8;
+// A gram of more cells than this has them looked up by the bytes beside it (see Build).
+constexpr size_t kIndexedFrom = 8;
+// How the cells of such a gram are checked: by the four bytes after the gram, before it, or
+// (a short signature with the gram near its start) by its own check bytes.
+constexpr uint8_t kSideAfter = 0, kSideBefore = 1, kSideOwn = 2;
 // Signatures whose grams are counted, at most.
 constexpr size_t kCountedSignatures = 16384;
 // Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
@@ -218,6 +223,44 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     if (a.cell.offset != b.cell.offset) return a.cell.offset < b.cell.offset;
     return a.cell.signature < b.cell.signature;
   });
+  // A gram of many cells (a word many signatures hold) would have them all compared at every
+  // occurrence: its cells are checked instead by the four bytes after the gram, or else before
+  // it, and sorted by them, so an occurrence looks up only the cells those bytes fit.
+  std::vector<uint8_t> sides(cells.size(), kSideOwn);
+  std::vector<uint32_t> beside(cells.size(), 0);
+  for (size_t first = 0, last; first < cells.size(); first = last) {
+    for (last = first + 1; last < cells.size() && cells[last].gram == cells[first].gram; ++last) {
+    }
+    if (last - first <= kIndexedFrom || last - first > UINT16_MAX) continue;  // counts are kept in 16 bits
+    for (size_t k = first; k < last; ++k) {
+      const CCell& cell = cells[k].cell;
+      const size_t length = m_start[cell.signature + 1] - m_start[cell.signature];
+      const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[cell.signature];
+      if (cell.offset + 2 * kGram <= length) {
+        sides[k] = kSideAfter;
+        beside[k] = Load4(p + cell.offset + kGram);
+      } else if (cell.offset >= kGram) {
+        sides[k] = kSideBefore;
+        beside[k] = Load4(p + cell.offset - kGram);
+      }
+    }
+    struct CSorted {
+      uint8_t side;
+      uint32_t beside;
+      CGramCell cell;
+    };
+    std::vector<CSorted> group;
+    for (size_t k = first; k < last; ++k) group.push_back(CSorted{sides[k], beside[k], cells[k]});
+    std::stable_sort(group.begin(), group.end(), [](const CSorted& a, const CSorted& b) {
+      if (a.side != b.side) return a.side < b.side;
+      return a.side != kSideOwn && a.beside < b.beside;
+    });
+    for (size_t k = first; k < last; ++k) {
+      sides[k] = group[k - first].side;
+      beside[k] = group[k - first].beside;
+      cells[k] = group[k - first].cell;
+    }
+  }
   size_t distinct = 0;
   for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
 
@@ -236,6 +279,9 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   m_slots.assign(size_t{1} << slotBits, CGramSlot{});
   m_cells.clear();
   m_cells.reserve(cells.size());
+  // Kept only where some gram is looked up by them.
+  m_beside.clear();
+  if (std::any_of(sides.begin(), sides.end(), [](uint8_t side) { return side != kSideOwn; })) m_beside = std::move(beside);
   for (size_t k = 0; k < cells.size(); ++k) {
     m_cells.push_back(cells[k].cell);
     if (k + 1 < cells.size() && cells[k + 1].gram == cells[k].gram) continue;
@@ -249,6 +295,10 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     slot.end = static_cast<uint32_t>(m_cells.size());
     slot.begin = slot.end;
     while (slot.begin > 0 && cells[slot.begin - 1].gram == gram) --slot.begin;
+    for (uint32_t c = slot.begin; c < slot.end; ++c) {
+      slot.after = static_cast<uint16_t>(slot.after + (sides[c] == kSideAfter));
+      slot.before = static_cast<uint16_t>(slot.before + (sides[c] == kSideBefore));
+    }
   }
 }
 
@@ -354,24 +404,44 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
         if (tooMuch(1)) return Outcome::kTooMuchWork;
       }
       const CGramSlot& cells = m_slots[slot];
-      if (tooMuch(cells.end - cells.begin + 1)) return Outcome::kTooMuchWork;
-      for (uint32_t c = cells.begin; c < cells.end; ++c) {
-        const CCell& cell = m_cells[c];
-        if (cell.offset > at) break;  // so are the rest: cells lie by offset
-        const size_t from = at - cell.offset;
-        if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
-        const uint32_t begin = m_start[cell.signature];
-        const size_t length = m_start[cell.signature + 1] - begin;
-        if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
-        if (rule == CharStarts::kGbk) {
-          if (!forgotten) {
-            starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
-            forgotten = true;
+      // Compares cells [c, last), which lie by offset; true when the sink stopped the scan.
+      auto compare = [&](uint32_t c, uint32_t last) {
+        for (; c < last; ++c) {
+          const CCell& cell = m_cells[c];
+          if (cell.offset > at) break;  // so are the rest
+          const size_t from = at - cell.offset;
+          if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
+          const uint32_t begin = m_start[cell.signature];
+          const size_t length = m_start[cell.signature + 1] - begin;
+          if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
+          if (rule == CharStarts::kGbk) {
+            if (!forgotten) {
+              starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
+              forgotten = true;
+            }
+            if (!starts.IsStart(from)) continue;
           }
-          if (!starts.IsStart(from)) continue;
+          if (sink.OnMatch(cell.signature)) return true;
         }
-        if (sink.OnMatch(cell.signature)) return Outcome::kMatch;
+        return false;
+      };
+      uint32_t c = cells.begin;
+      // Cells checked by the bytes after or before the gram: only those these bytes fit.
+      for (const bool after : {true, false}) {
+        const uint32_t last = c + (after ? cells.after : cells.before);
+        if (last == c) continue;
+        if (after ? at + 2 * kGram <= size : at >= kGram) {
+          const uint32_t beside = Load4(text + (after ? at + kGram : at - kGram));
+          const auto fit = std::equal_range(m_beside.begin() + c, m_beside.begin() + last, beside);
+          const auto from = static_cast<uint32_t>(fit.first - m_beside.begin());
+          const auto to = static_cast<uint32_t>(fit.second - m_beside.begin());
+          if (tooMuch(to - from + 1)) return Outcome::kTooMuchWork;
+          if (compare(from, to)) return Outcome::kMatch;
+        }
+        c = last;
       }
+      if (tooMuch(cells.end - c + 1)) return Outcome::kTooMuchWork;
+      if (compare(c, cells.end)) return Outcome::kMatch;
     }
     first += count * stride;
   }
@@ -397,6 +467,7 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
 
 size_t CSignatureFilter::MemoryBytes() const {
   return m_bitmap.capacity() + m_coarse.capacity() + m_slots.capacity() * sizeof(CGramSlot) +
+         m_beside.capacity() * sizeof(uint32_t) +
          m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
          m_start.capacity() * sizeof(uint32_t);
 }

@@ -58,7 +58,11 @@ class CSignatureFilter {
   struct CGramSlot {
     uint32_t gram = 0;  // 0: free slot (grams never hold a zero byte)
     uint32_t begin = 0, end = 0;  // its cells: m_cells[begin .. end)
+    // A gram of many cells: its first `after` cells are checked by the four bytes after the
+    // gram, the next `before` by the four before it, each run sorted by them (see Build).
+    uint16_t after = 0, before = 0;
   };
+
   // Bitmap sizes: a byte per cell for small sets (no bit arithmetic), bits for large ones. The
   // largest (2 MB) is asked only where a first bitmap of 256 KB, which stays in the processor's
   // cache, lets a gram through.
@@ -84,6 +88,8 @@ class CSignatureFilter {
   std::vector<uint8_t> m_coarse;  // kBits24: the first bitmap
   std::vector<CGramSlot> m_slots;
   std::vector<CCell> m_cells;
+  // Per cell of a gram of many: the four bytes after or before the gram it is looked up by.
+  std::vector<uint32_t> m_beside;
   unsigned m_slotShift = 31;
   std::string m_pool;             // every signature, back to back
   std::vector<uint32_t> m_start;  // signature i: m_pool[m_start[i] .. m_start[i + 1])

@@ -111,6 +111,15 @@ TEST(WebguardMatcher, EqualsPerSignatureSearchOnRandomInputs) {
   for (int i = 0; i < 60; ++i) mixed.push_back(wide.Text(i % 2 ? 5 : 8, i % 2 ? 7 : 14));
   ExpectSameAnswers(mixed, 4, 12, 300, CSignatureMatcher::kDefaultWorkAllowance, 2000);
   ExpectSameAnswers(mixed, 4, 12, 300, 2, 1000);
+  // Many signatures around one rare word, which their grams all take: its cells are looked up
+  // by the bytes after it, before it, or (the word near the start of a short one) their own.
+  std::vector<std::string> around;
+  for (int i = 0; i < 60; ++i) {
+    const bool after = i % 3 == 0, before = i % 3 == 1;
+    around.push_back(wide.Text(before ? 4 : 0, before ? 6 : 3) + "#~{|}^" + wide.Text(after ? 4 : 0, after ? 9 : 3));
+  }
+  ExpectSameAnswers(around, 8, 12, 300, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+  ExpectSameAnswers(around, 8, 12, 300, 2, 500);
   // The filter giving up at once and anywhere: the automaton finishes from where it stopped.
   ExpectSameAnswers({}, 4, 9, 200, 0, 2000);
   ExpectSameAnswers({}, 5, 8, 400, 3, 2000);
