@@ -51,14 +51,17 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     }
     const bool filtered = split ? !longOnes.empty() : !kept.empty() && shortest >= CSignatureFilter::kGram;
     CSignatureFilter filter;
+    CFewSignatures few;
     std::unique_ptr<CSignatureAutomaton> automaton;
     if (filtered) {
-      filter.Build(split ? longOnes : kept);
+      // A few signatures are all looked for at every position; more are sampled.
+      if (!few.Build(split ? longOnes : kept)) filter.Build(split ? longOnes : kept);
     } else if (!split) {
       automaton = std::make_unique<CSignatureAutomaton>();
       automaton->Build(kept);
     }
     m_filter = std::move(filter);
+    m_few = std::move(few);
     m_short = std::move(shortSet);
     m_filterIds = std::move(longIds);
     m_pAutomaton = std::move(automaton);
@@ -75,7 +78,7 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
 const CSignatureAutomaton* CSignatureMatcher::Automaton() const {
   if (!m_pAutomaton) {
     try {
-      std::vector<std::string> all = m_filter.Signatures();
+      std::vector<std::string> all = m_few.Empty() ? m_filter.Signatures() : m_few.Signatures();
       if (m_bShort) {
         all.resize(m_count);
         for (size_t i = m_filterIds.size(); i-- > 0;) {
@@ -134,7 +137,8 @@ bool CSignatureMatcher::Scan(const char* text, size_t size, CharStarts rule, IMa
       if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
     }
     if (m_bFiltered) {
-      const Outcome outcome = m_filter.Scan(text, size, allowance, &at, rule, filterSink);
+      const Outcome outcome = m_few.Empty() ? m_filter.Scan(text, size, allowance, &at, rule, filterSink)
+                                            : m_few.Scan(text, size, allowance, &at, rule, filterSink);
       if (outcome == Outcome::kMatch) return true;
       if (outcome == Outcome::kTooMuchWork) resume = std::min(resume, at);
     }
@@ -148,8 +152,8 @@ bool CSignatureMatcher::Scan(const char* text, size_t size, CharStarts rule, IMa
 }
 
 size_t CSignatureMatcher::MemoryBytes() const {
-  return m_filter.MemoryBytes() + m_short.MemoryBytes() + m_filterIds.capacity() * sizeof(uint32_t) +
-         (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
+  return m_filter.MemoryBytes() + m_few.MemoryBytes() + m_short.MemoryBytes() +
+         m_filterIds.capacity() * sizeof(uint32_t) + (m_pAutomaton ? m_pAutomaton->MemoryBytes() : 0);
 }
 
 bool CMatchStream::Feed(const char* data, size_t size) {

@@ -3,7 +3,8 @@
 // begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
 // the second byte of a double-byte character.
 //
-// Signatures of 8 bytes and more go through a gram filter (signature_filter.h), shorter ones
+// Signatures of 8 bytes and more go through a gram filter (signature_filter.h), or, when they are
+// no more than 16, a fingerprint test of every position (signature_few.h); shorter ones
 // through their rarest bytes (signature_short.h), so a few short signatures do not slow the
 // whole set down; a set whose short signatures need too many key bytes goes through the filter
 // alone when every signature has a few bytes. Other sets, and the rest of any text on which the
@@ -18,6 +19,7 @@
 
 #include "webguard/gbk_text.h"
 #include "webguard/signature_automaton.h"
+#include "webguard/signature_few.h"
 #include "webguard/signature_filter.h"
 #include "webguard/signature_short.h"
 
@@ -63,6 +65,7 @@ class CSignatureMatcher {
   size_t m_workAllowance = kDefaultWorkAllowance;
   size_t m_byteLimit = kDefaultByteLimit;
   CSignatureFilter m_filter;
+  CFewSignatures m_few;  // instead of the filter, for a few signatures
   mutable std::unique_ptr<CSignatureAutomaton> m_pAutomaton;
 };
 

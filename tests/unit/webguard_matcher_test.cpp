@@ -100,9 +100,15 @@ void ExpectSameAnswers(const std::vector<std::string>& signatures, size_t shorte
 TEST(WebguardMatcher, EqualsPerSignatureSearchOnRandomInputs) {
   // Short signatures: the automaton alone.
   ExpectSameAnswers({}, 1, 6, 40, CSignatureMatcher::kDefaultWorkAllowance, 3000);
-  // Four bytes and more: the window filter, sampling every 1 to 4 positions.
-  ExpectSameAnswers({}, 4, 9, 200, CSignatureMatcher::kDefaultWorkAllowance, 3000);
-  ExpectSameAnswers({"abab\xB0\xA1\xB0"}, 7, 12, 400, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+  // Four bytes and more: a few looked for at every position, and the window filter sampling
+  // every 1 to 4 positions.
+  for (const bool few : {true, false}) {
+    UseFewSignatures(few);
+    ExpectSameAnswers({}, 4, 9, 200, CSignatureMatcher::kDefaultWorkAllowance, 3000);
+    ExpectSameAnswers({"abab\xB0\xA1\xB0"}, 7, 12, 400, CSignatureMatcher::kDefaultWorkAllowance, 2000);
+    ExpectSameAnswers({}, 4, 9, 200, 0, 1000);
+  }
+  UseFewSignatures(true);
   // Short signatures over too many byte pairs for keys, beside long ones: the filter alone,
   // signatures of a single gram among them.
   CRandomTexts wide;

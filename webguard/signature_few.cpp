@@ -1,0 +1,132 @@
+#include "webguard/signature_few.h"
+
+#include <atomic>
+#include <cstring>
+
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define TAVRICK_FEW_AVX2 1
+#endif
+
+namespace {
+
+std::atomic<bool> g_bFewAllowed{true};
+
+bool HasAvx2() {
+#if defined(TAVRICK_FEW_AVX2)
+  static const bool has = __builtin_cpu_supports("avx2");
+  return has;
+#else
+  return false;
+#endif
+}
+
+#if defined(TAVRICK_FEW_AVX2)
+// Bit g of byte j of the result: a fingerprint of group g may begin at p + j (j < 32).
+__attribute__((target("avx2"))) unsigned Candidates(const unsigned char* p, const uint8_t (*low)[16],
+                                                    const uint8_t (*high)[16]) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  __m256i all = _mm256_set1_epi8(static_cast<char>(0xFF));
+  for (size_t k = 0; k < CFewSignatures::kPrint; ++k) {
+    const __m256i lowTable = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low[k])));
+    const __m256i highTable = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high[k])));
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+    const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(lowTable, _mm256_and_si256(v, nibble)),
+                                          _mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    all = _mm256_and_si256(all, bits);
+  }
+  return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(all, _mm256_setzero_si256())));
+}
+#endif
+
+}  // namespace
+
+void UseFewSignatures(bool allowed) { g_bFewAllowed.store(allowed, std::memory_order_relaxed); }
+
+bool CFewSignatures::Build(const std::vector<std::string>& signatures) {
+  *this = CFewSignatures();
+  if (!g_bFewAllowed.load(std::memory_order_relaxed) || !HasAvx2() || signatures.empty() ||
+      signatures.size() > kMaxSignatures) {
+    return false;
+  }
+  for (const std::string& s : signatures) {
+    if (s.size() < CSignatureFilter::kGram) return false;
+  }
+  m_signatures = signatures;
+  for (size_t i = 0; i < signatures.size(); ++i) {
+    const auto* p = reinterpret_cast<const unsigned char*>(signatures[i].data());
+    // The rarest three bytes in a row.
+    size_t best = 0;
+    int bestRarity = -1;
+    for (size_t at = 0; at + kPrint <= signatures[i].size(); ++at) {
+      int rarity = 0;
+      for (size_t k = 0; k < kPrint; ++k) rarity += ByteRarity(p[at + k]);
+      if (rarity > bestRarity) {
+        bestRarity = rarity;
+        best = at;
+      }
+    }
+    const size_t group = i % 8;
+    m_printAt.push_back(best);
+    m_byGroup[group].push_back(static_cast<uint32_t>(i));
+    for (size_t k = 0; k < kPrint; ++k) {
+      m_low[k][p[best + k] & 0x0F] |= static_cast<uint8_t>(1u << group);
+      m_high[k][p[best + k] >> 4] |= static_cast<uint8_t>(1u << group);
+    }
+    m_maxLength = std::max(m_maxLength, signatures[i].size());
+  }
+  return true;
+}
+
+CSignatureFilter::Outcome CFewSignatures::Scan(const char* text, size_t size, size_t workAllowance,
+                                               size_t* resumeAt, CharStarts rule, IMatchSink& sink) const {
+  using Outcome = CSignatureFilter::Outcome;
+  if (Empty() || size < kPrint) return Outcome::kNoMatch;
+  const auto* t = reinterpret_cast<const unsigned char*>(text);
+  CGbkCharStarts starts(t, size);
+  size_t work = 0;
+  // The groups whose fingerprint may begin at x, and their signatures compared.
+  auto verify = [&](size_t x) {
+    unsigned groups = 0xFF;
+    for (size_t k = 0; k < kPrint; ++k) groups &= m_low[k][t[x + k] & 0x0F] & m_high[k][t[x + k] >> 4];
+    for (; groups != 0; groups &= groups - 1) {
+      for (uint32_t i : m_byGroup[__builtin_ctz(groups)]) {
+        if (++work > workAllowance + x) {
+          *resumeAt = starts.StartAtOrBefore(x > m_maxLength ? x - m_maxLength : 0);
+          return Outcome::kTooMuchWork;
+        }
+        const std::string& s = m_signatures[i];
+        if (x < m_printAt[i]) continue;
+        const size_t from = x - m_printAt[i];
+        if (from + s.size() > size || std::memcmp(t + from, s.data(), s.size()) != 0) continue;
+        if (rule == CharStarts::kGbk) {
+          starts.Forget(x > m_maxLength ? x - m_maxLength : 0);
+          if (!starts.IsStart(from)) continue;
+        }
+        if (sink.OnMatch(i)) return Outcome::kMatch;
+      }
+    }
+    return Outcome::kNoMatch;
+  };
+  size_t x = 0;
+#if defined(TAVRICK_FEW_AVX2)
+  for (; x + 32 + kPrint - 1 <= size; x += 32) {
+    for (unsigned found = Candidates(t + x, m_low, m_high); found != 0; found &= found - 1) {
+      const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(found)));
+      if (outcome != Outcome::kNoMatch) return outcome;
+    }
+  }
+#endif
+  for (; x + kPrint <= size; ++x) {
+    const Outcome outcome = verify(x);
+    if (outcome != Outcome::kNoMatch) return outcome;
+  }
+  return Outcome::kNoMatch;
+}
+
+size_t CFewSignatures::MemoryBytes() const {
+  size_t bytes = m_printAt.capacity() * sizeof(size_t);
+  for (const std::string& s : m_signatures) bytes += s.capacity();
+  for (const auto& group : m_byGroup) bytes += group.capacity() * sizeof(uint32_t);
+  return bytes;
+}
