@@ -166,7 +166,8 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   Press(IDC_IPF_OUTER);
   HWND outer = WaitForWindow(app.Process().Pid(), "#32770", "添加例外IP", 5000);
   ASSERT_NE(nullptr, outer);
-  EXPECT_TRUE(GetWindowLongA(GetDlgItem(outer, IDC_IPO_ADD), GWL_STYLE) & BS_OWNERDRAW);
+  // The dialog is found by its caption as soon as it exists, which may be before its controls.
+  EXPECT_TRUE(WaitUntil([&] { return (GetWindowLongA(GetDlgItem(outer, IDC_IPO_ADD), GWL_STYLE) & BS_OWNERDRAW) != 0; }, 5000));
   auto addException = [&](BYTE a, BYTE b, BYTE c, BYTE d) {
     SendMessageA(GetDlgItem(outer, IDC_IPO_ADDRESS), IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
     PostMessageA(outer, WM_COMMAND, MAKEWPARAM(IDC_IPO_ADD, BN_CLICKED), 0);
