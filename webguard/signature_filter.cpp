@@ -187,6 +187,8 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   struct CGramCell {
     uint32_t gram;
     CCell cell;
+    uint8_t side = kSideOwn;  // how a gram of many cells finds this one (see below)
+    uint32_t beside = 0;
   };
   std::vector<CGramCell> cells;
   cells.reserve(signatures.size() * m_stride);
@@ -226,8 +228,6 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   // A gram of many cells (a word many signatures hold) would have them all compared at every
   // occurrence: its cells are checked instead by the four bytes after the gram, or else before
   // it, and sorted by them, so an occurrence looks up only the cells those bytes fit.
-  std::vector<uint8_t> sides(cells.size(), kSideOwn);
-  std::vector<uint32_t> beside(cells.size(), 0);
   for (size_t first = 0, last; first < cells.size(); first = last) {
     for (last = first + 1; last < cells.size() && cells[last].gram == cells[first].gram; ++last) {
     }
@@ -237,29 +237,17 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
       const size_t length = m_start[cell.signature + 1] - m_start[cell.signature];
       const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[cell.signature];
       if (cell.offset + 2 * kGram <= length) {
-        sides[k] = kSideAfter;
-        beside[k] = Load4(p + cell.offset + kGram);
+        cells[k].side = kSideAfter;
+        cells[k].beside = Load4(p + cell.offset + kGram);
       } else if (cell.offset >= kGram) {
-        sides[k] = kSideBefore;
-        beside[k] = Load4(p + cell.offset - kGram);
+        cells[k].side = kSideBefore;
+        cells[k].beside = Load4(p + cell.offset - kGram);
       }
     }
-    struct CSorted {
-      uint8_t side;
-      uint32_t beside;
-      CGramCell cell;
-    };
-    std::vector<CSorted> group;
-    for (size_t k = first; k < last; ++k) group.push_back(CSorted{sides[k], beside[k], cells[k]});
-    std::stable_sort(group.begin(), group.end(), [](const CSorted& a, const CSorted& b) {
+    std::stable_sort(cells.begin() + first, cells.begin() + last, [](const CGramCell& a, const CGramCell& b) {
       if (a.side != b.side) return a.side < b.side;
       return a.side != kSideOwn && a.beside < b.beside;
     });
-    for (size_t k = first; k < last; ++k) {
-      sides[k] = group[k - first].side;
-      beside[k] = group[k - first].beside;
-      cells[k] = group[k - first].cell;
-    }
   }
   size_t distinct = 0;
   for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
@@ -281,7 +269,10 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   m_cells.reserve(cells.size());
   // Kept only where some gram is looked up by them.
   m_beside.clear();
-  if (std::any_of(sides.begin(), sides.end(), [](uint8_t side) { return side != kSideOwn; })) m_beside = std::move(beside);
+  if (std::any_of(cells.begin(), cells.end(), [](const CGramCell& c) { return c.side != kSideOwn; })) {
+    m_beside.reserve(cells.size());
+    for (const CGramCell& c : cells) m_beside.push_back(c.beside);
+  }
   for (size_t k = 0; k < cells.size(); ++k) {
     m_cells.push_back(cells[k].cell);
     if (k + 1 < cells.size() && cells[k + 1].gram == cells[k].gram) continue;
@@ -296,8 +287,8 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     slot.begin = slot.end;
     while (slot.begin > 0 && cells[slot.begin - 1].gram == gram) --slot.begin;
     for (uint32_t c = slot.begin; c < slot.end; ++c) {
-      slot.after = static_cast<uint16_t>(slot.after + (sides[c] == kSideAfter));
-      slot.before = static_cast<uint16_t>(slot.before + (sides[c] == kSideBefore));
+      slot.after = static_cast<uint16_t>(slot.after + (cells[c].side == kSideAfter));
+      slot.before = static_cast<uint16_t>(slot.before + (cells[c].side == kSideBefore));
     }
   }
 }

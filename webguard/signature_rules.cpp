@@ -249,13 +249,10 @@ void CSignatureScan::ScanNormalised() {
   m_normalisedScanned = view.size();
   // While the deferred parts may still be looked for, the whole view stays.
   if (m_bFound || (!deferred.Empty() && !everyPiece)) return;
-  size_t keep = primary.MaxLength();
-  if (everyPiece) keep = std::max(keep, deferred.MaxLength());
-  keep = keep > 1 ? keep - 1 : 1;
-  if (view.size() > keep) {
-    view.erase(0, view.size() - keep);
-    m_normalisedScanned = keep;
-  }
+  const size_t longest = everyPiece ? std::max(primary.MaxLength(), deferred.MaxLength()) : primary.MaxLength();
+  view.erase(0, CarryFrom(reinterpret_cast<const unsigned char*>(view.data()), view.size(),
+                          longest > 0 ? longest - 1 : 0, CharStarts::kEveryByte));
+  m_normalisedScanned = view.size();
 }
 
 void CSignatureScan::ScanRaw(const char* data, size_t size) {
