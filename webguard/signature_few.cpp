@@ -22,20 +22,34 @@ bool HasAvx2() {
 }
 
 #if defined(TAVRICK_FEW_AVX2)
-// Bit g of byte j of the result: a fingerprint of group g may begin at p + j (j < 32).
-__attribute__((target("avx2"))) unsigned Candidates(const unsigned char* p, const uint8_t (*low)[16],
-                                                    const uint8_t (*high)[16]) {
+// The first block of 32 positions from x on (while x + 32 + kPrint - 1 <= size) where a
+// fingerprint may begin; *found: bit j for position x + j. Returns where it stopped (none found:
+// the first x past the last whole block). The tables stay in registers between blocks.
+__attribute__((target("avx2"))) size_t FindCandidateBlock(const unsigned char* t, size_t x, size_t size,
+                                                           const uint8_t (*low)[16], const uint8_t (*high)[16],
+                                                           unsigned* found) {
+  constexpr size_t kPrint = CFewSignatures::kPrint;
   const __m256i nibble = _mm256_set1_epi8(0x0F);
-  __m256i all = _mm256_set1_epi8(static_cast<char>(0xFF));
-  for (size_t k = 0; k < CFewSignatures::kPrint; ++k) {
-    const __m256i lowTable = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low[k])));
-    const __m256i highTable = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high[k])));
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
-    const __m256i bits = _mm256_and_si256(_mm256_shuffle_epi8(lowTable, _mm256_and_si256(v, nibble)),
-                                          _mm256_shuffle_epi8(highTable, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
-    all = _mm256_and_si256(all, bits);
+  __m256i lowTable[kPrint], highTable[kPrint];
+  for (size_t k = 0; k < kPrint; ++k) {
+    lowTable[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low[k])));
+    highTable[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high[k])));
   }
-  return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(all, _mm256_setzero_si256())));
+  for (; x + 32 + kPrint - 1 <= size; x += 32) {
+    // Bit g of byte j: a fingerprint of group g may begin at x + j.
+    __m256i all = _mm256_set1_epi8(static_cast<char>(0xFF));
+    for (size_t k = 0; k < kPrint; ++k) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + x + k));
+      all = _mm256_and_si256(all, _mm256_and_si256(_mm256_shuffle_epi8(lowTable[k], _mm256_and_si256(v, nibble)),
+                                                   _mm256_shuffle_epi8(highTable[k], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble))));
+    }
+    const unsigned bits = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(all, _mm256_setzero_si256())));
+    if (bits != 0) {
+      *found = bits;
+      return x;
+    }
+  }
+  return x;
 }
 #endif
 
@@ -110,8 +124,8 @@ CSignatureFilter::Outcome CFewSignatures::Scan(const char* text, size_t size, si
   };
   size_t x = 0;
 #if defined(TAVRICK_FEW_AVX2)
-  for (; x + 32 + kPrint - 1 <= size; x += 32) {
-    for (unsigned found = Candidates(t + x, m_low, m_high); found != 0; found &= found - 1) {
+  for (unsigned found = 0; (x = FindCandidateBlock(t, x, size, m_low, m_high, &found)) + 32 + kPrint - 1 <= size; x += 32) {
+    for (; found != 0; found &= found - 1) {
       const Outcome outcome = verify(x + static_cast<size_t>(__builtin_ctz(found)));
       if (outcome != Outcome::kNoMatch) return outcome;
     }

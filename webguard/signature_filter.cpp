@@ -73,6 +73,17 @@ constexpr uint64_t kCoarseHash = 0xC2B2AE3D27D4EB4Full;
 // Bits of the first bitmap of the largest table (2^21 bits: 256 KB).
 constexpr unsigned kCoarseBits = 21;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
+// Eight-byte windows that begin 0 to 4 bytes before a gram, told apart by salt.
+constexpr size_t kWindow = 8;
+constexpr uint64_t kWindowHash = 0xD6E8FEB86659FD93ull;
+// Salts by how far back the window begins; the last is for a gram alone.
+constexpr size_t kGramAlone = 5;
+constexpr uint64_t kWindowSalt[] = {0, 0x5851F42D4C957F2Dull, 0x2545F4914F6CDD1Dull, 0x9FB21C651E98DF25ull,
+                                    0xC13FA9A902A6328Full, 0x3C6EF372FE94F82Bull};
+constexpr uint32_t kWindowGramHash = 0x9E3779B1u;
+// Window words per distinct gram, about, and at most (1 MB: a large set shares them).
+constexpr size_t kWindowWordsPerGram = 2;
+constexpr unsigned kMaxWindowWordBits = 17;
 // Offsets inside a signature are kept in 16 bits: grams and check bytes come from its start.
 constexpr size_t kOffsetLimit = 65535 - 8;
 // A gram of more cells than this has them looked up by the bytes beside it (see Build).
@@ -87,6 +98,12 @@ constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384, kBits22Grams = 6553
 
 uint32_t Load4(const unsigned char* p) {
   uint32_t value;
+  std::memcpy(&value, p, sizeof value);
+  return value;
+}
+
+uint64_t Load8(const unsigned char* p) {
+  uint64_t value;
   std::memcpy(&value, p, sizeof value);
   return value;
 }
@@ -252,6 +269,25 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   size_t distinct = 0;
   for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
 
+  // A word per gram (hashed): bits 0 .. kGramAlone tell which windows its cells have, the rest
+  // are a bitmap of those windows.
+  m_windows.assign(size_t{1} << std::min(kMaxWindowWordBits, std::max(6u, Log2Ceil(distinct * kWindowWordsPerGram))), 0);
+  m_windowShift = 32 - Log2Ceil(m_windows.size());
+  for (const CGramCell& c : cells) {
+    const size_t length = m_start[c.cell.signature + 1] - m_start[c.cell.signature];
+    // The window's start, counted back from the gram: the gram's own offset when neither
+    // after nor around it fits (a short signature: the window is its first eight bytes). A
+    // signature shorter than a window lets its gram through alone.
+    const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[c.cell.signature] + c.cell.offset;
+    const size_t back = length < kWindow ? kGramAlone
+                        : c.cell.offset + kWindow <= length ? 0
+                        : c.cell.offset >= kGram ? kGram
+                                                 : c.cell.offset;
+    uint64_t& word = m_windows[WindowWord(c.gram)];
+    word |= uint64_t{1} << back;
+    if (back != kGramAlone) word |= uint64_t{1} << WindowBit(Load8(p - back), back);
+  }
+
   m_table = distinct <= kBytes16Grams ? Table::kBytes16
             : distinct <= kBits20Grams ? Table::kBits20
             : distinct <= kBits22Grams ? Table::kBits22
@@ -291,6 +327,28 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
       slot.before = static_cast<uint16_t>(slot.before + (cells[c].side == kSideBefore));
     }
   }
+}
+
+size_t CSignatureFilter::WindowWord(uint32_t gram) const { return (gram * kWindowGramHash) >> m_windowShift; }
+
+unsigned CSignatureFilter::WindowBit(uint64_t window, size_t back) {
+  const uint64_t hash = (window ^ kWindowSalt[back]) * kWindowHash;
+  return kGramAlone + 1 + static_cast<unsigned>(((hash >> 32) * (64 - kGramAlone - 1)) >> 32);
+}
+
+__attribute__((always_inline)) inline bool CSignatureFilter::WindowPasses(const unsigned char* text, size_t at,
+                                                                          size_t size) const {
+  // The word of a gram that recurs stays in cache, whatever the bytes around it.
+  const uint64_t word = m_windows[WindowWord(Load4(text + at))];
+  if (word >> kGramAlone & 1) return true;
+  uint64_t passes = 0;
+  for (size_t back = 0; back < kGramAlone; ++back) {
+    if (!(word >> back & 1)) continue;
+    // Near either end of the text a window cannot be read whole: the gram is let through.
+    if (at < back || at - back + kWindow > size) return true;
+    passes |= word >> WindowBit(Load8(text + at - back), back);
+  }
+  return passes & 1;
 }
 
 void CSignatureFilter::Mark(uint32_t gram) {
@@ -379,7 +437,12 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   for (size_t first = 0; first < end;) {
     const size_t count =
         end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
-    for (uint64_t hits = HitMask<kTable>(text + first, count); hits != 0; hits &= hits - 1) {
+    uint64_t hits = HitMask<kTable>(text + first, count);
+    for (uint64_t left = hits; left != 0; left &= left - 1) {
+      const auto k = static_cast<unsigned>(__builtin_ctzll(left));
+      hits &= ~(uint64_t{!WindowPasses(text, first + k * stride, size)} << k);
+    }
+    for (; hits != 0; hits &= hits - 1) {
       const size_t at = first + static_cast<size_t>(__builtin_ctzll(hits)) * stride;
       const uint32_t gram = Load4(text + at);
       bool forgotten = false;
@@ -457,8 +520,8 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
 }
 
 size_t CSignatureFilter::MemoryBytes() const {
-  return m_bitmap.capacity() + m_coarse.capacity() + m_slots.capacity() * sizeof(CGramSlot) +
-         m_beside.capacity() * sizeof(uint32_t) +
+  return m_bitmap.capacity() + m_coarse.capacity() + m_windows.capacity() * sizeof(uint64_t) +
+         m_slots.capacity() * sizeof(CGramSlot) + m_beside.capacity() * sizeof(uint32_t) +
          m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
          m_start.capacity() * sizeof(uint32_t);
 }

@@ -71,6 +71,10 @@ class CSignatureFilter {
   template <Table kTable>
   bool Passes(uint32_t gram) const;
   bool PassesCoarse(uint32_t gram) const;
+  // Whether the eight bytes around a sampled gram may be those of one of its signatures.
+  bool WindowPasses(const unsigned char* text, size_t at, size_t size) const;
+  size_t WindowWord(uint32_t gram) const;
+  static unsigned WindowBit(uint64_t window, size_t back);
   // Samples looked at before any bitmap answer is acted on.
   static constexpr size_t kSamplesPerMask = 64;
   // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples).
@@ -86,6 +90,14 @@ class CSignatureFilter {
   size_t m_maxLength = 0;
   std::vector<uint8_t> m_bitmap;
   std::vector<uint8_t> m_coarse;  // kBits24: the first bitmap
+  // Most grams found in a text are ordinary code that some signature happens to hold. Each cell
+  // also marks, in a word chosen by its gram, eight bytes of its signature around the gram:
+  // those that begin at the gram, else (near the signature's end) four bytes before it, else (a
+  // signature of eight to eleven bytes) at the signature's start; a signature shorter than eight
+  // bytes marks its gram as let through whole. A sample whose windows fit no mark is turned
+  // away before its slot and cells are read, and the word of a gram that recurs stays in cache.
+  std::vector<uint64_t> m_windows;
+  unsigned m_windowShift = 63;
   std::vector<CGramSlot> m_slots;
   std::vector<CCell> m_cells;
   // Per cell of a gram of many: the four bytes after or before the gram it is looked up by.

@@ -180,7 +180,7 @@ void CSignatureScan::Restart() {
   }
   empty(m_keptRaw);
   m_normalisedScanned = 0;
-  m_bDeferredWanted = false;
+  m_bDeferredWanted[CSignatureRules::kRaw] = m_bDeferredWanted[CSignatureRules::kNormalised] = false;
 }
 
 bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
@@ -197,7 +197,8 @@ bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set,
     parts |= static_cast<uint8_t>(1u << (use % kMaxParts));
     if (parts == m_rules.m_required[conjunction]) return m_bFound = true;
     const uint8_t primary = m_rules.m_primary[conjunction];
-    if ((parts & primary) == primary) m_bDeferredWanted = true;
+    // A conjunction's parts all belong to one view: only that view's kept text is wanted.
+    if ((parts & primary) == primary) m_bDeferredWanted[view] = true;
   }
   return false;
 }
@@ -292,7 +293,7 @@ bool CSignatureScan::Finish() {
   }
   // The kept text, looked at only now that the long parts are known.
   auto scanKept = [&](Rules::View view, const std::string& kept) {
-    if (m_bFound || !m_bDeferredWanted || m_bEveryPiece[view] || kept.empty()) return;
+    if (m_bFound || !m_bDeferredWanted[view] || m_bEveryPiece[view] || kept.empty()) return;
     CSink sink(*this, view, Rules::kDeferred);
     m_rules.m_views[view].sets[Rules::kDeferred].matcher.Scan(kept.data(), kept.size(), StartsOf(view), sink);
   };

@@ -151,5 +151,5 @@ class CSignatureScan {
   // The raw text kept for the deferred parts; once beyond kKeptLimit, only its end (m_bEveryPiece).
   std::string m_keptRaw;
   bool m_bEveryPiece[CSignatureRules::kViews] = {};
-  bool m_bDeferredWanted = false;  // some conjunction has all its long parts
+  bool m_bDeferredWanted[CSignatureRules::kViews] = {};  // some conjunction of the view has all its long parts
 };
