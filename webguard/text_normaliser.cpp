@@ -48,11 +48,12 @@ class CCloseFinder {
   size_t From(size_t from) {
     if (m_bKnown && m_at >= from) return m_at;
     m_bKnown = true;
-    for (size_t j = from; j + 1 < m_size; ++j) {
-      const void* star = std::memchr(m_text + j, '*', m_size - 1 - j);
-      if (!star) break;
-      j = static_cast<size_t>(static_cast<const unsigned char*>(star) - m_text);
-      if (m_text[j + 1] == '/') return m_at = j;
+    // By its slash: inside a comment stars are common (a star at each line of a doc block).
+    for (size_t j = from + 1; j < m_size; ++j) {
+      const void* slash = std::memchr(m_text + j, '/', m_size - j);
+      if (!slash) break;
+      j = static_cast<size_t>(static_cast<const unsigned char*>(slash) - m_text);
+      if (m_text[j - 1] == '*') return m_at = j - 1;
     }
     return m_at = m_size;
   }
@@ -180,18 +181,20 @@ __attribute__((target("sse2"))) size_t PackBlocksSse2(const unsigned char* text,
   TAVRICK_PACK_BLOCKS(CopyKept);
 }
 
-// Thirty-two bytes at a time, each half packed as SSSE3 packs a block; a view of more than
-// sixteen bytes is looked at for joins in two windows.
+// Thirty-two bytes at a time, each half packed as SSSE3 packs a block (always: a branch on
+// blocks without blanks costs more than it saves); a view of more than sixteen bytes is looked
+// at for joins in two windows. A block that opens a comment is packed up to the opening, and
+// the scan stops there.
 __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text, size_t size, size_t i, char* view,
                                                       size_t* w, size_t floor) {
   size_t out = *w;
   for (; i + 33 <= size; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 1));
-    if (_mm256_movemask_epi8(_mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('/')),
-                                              _mm256_cmpeq_epi8(next, _mm256_set1_epi8('*')))) != 0) {
-      break;
-    }
+    // A comment opens: the bytes before it are packed here, the rest byte by byte.
+    const unsigned opens = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('/')), _mm256_cmpeq_epi8(next, _mm256_set1_epi8('*')))));
+    const unsigned before = opens == 0 ? ~0u : (1u << __builtin_ctz(opens)) - 1;
     // A join needs a quote of this block and an operator of it or just before it.
     const bool quoted = _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
                                                              _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')))) != 0;
@@ -206,21 +209,20 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     // 0x09..0x0D: below 0x0E once 0x09 is taken away, unsigned.
     const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(0x09));
     const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(0x04)), shifted);
-    const unsigned keep = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(blank, control)));
+    const unsigned keep = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(blank, control))) & before;
     const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
     const __m256i capital = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(25)), letter);
     const __m256i folded = _mm256_or_si256(v, _mm256_and_si256(capital, _mm256_set1_epi8(0x20)));
     const size_t start = out;
-    if (keep == 0xFFFFFFFFu) {
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(view + out), folded);
-      out += 32;
-    } else {
-      out = ShuffleKept(_mm256_castsi256_si128(folded), keep & 0xFFFF, view, out);
-      out = ShuffleKept(_mm256_extracti128_si256(folded, 1), keep >> 16, view, out);
-    }
+    out = ShuffleKept(_mm256_castsi256_si128(folded), keep & 0xFFFF, view, out);
+    out = ShuffleKept(_mm256_extracti128_si256(folded, 1), keep >> 16, view, out);
     if (joinable && out != start &&
         (JoinsIn(view, start, std::min(out, start + 16)) || (out > start + 16 && JoinsIn(view, start + 16, out)))) {
       out = start;
+      break;
+    }
+    if (opens != 0) {
+      i += static_cast<size_t>(__builtin_ctz(opens));
       break;
     }
   }
@@ -278,7 +280,8 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
         i = blocks == NormaliserBlocks::kSsse3 ? PackBlocksSsse3(text, size, i, view, &w, floor)
                                                : PackBlocksSse2(text, size, i, view, &w, floor);
       }
-      plainUntil = i + width;  // the block it stopped at
+      // The block it stopped at, or only the comment opening it stopped at.
+      plainUntil = i + 1 < size && text[i] == '/' && text[i + 1] == '*' ? i + 1 : i + width;
       if (i >= size) break;
     }
 #endif
