@@ -340,14 +340,13 @@ __attribute__((always_inline)) inline bool CSignatureFilter::WindowPasses(const 
                                                                           size_t size) const {
   // The word of a gram that recurs stays in cache, whatever the bytes around it.
   const uint64_t word = m_windows[WindowWord(Load4(text + at))];
-  if (word >> kGramAlone & 1) return true;
+  // Near either end of the text a window cannot be read whole: the gram is let through.
+  if ((word >> kGramAlone & 1) || at < kGram || at + kWindow > size) return true;
+  // Every window is tested and the answers of those the gram's cells have are kept: a branch
+  // on which they have costs more.
   uint64_t passes = 0;
-  for (size_t back = 0; back < kGramAlone; ++back) {
-    if (!(word >> back & 1)) continue;
-    // Near either end of the text a window cannot be read whole: the gram is let through.
-    if (at < back || at - back + kWindow > size) return true;
-    passes |= word >> WindowBit(Load8(text + at - back), back);
-  }
+#pragma GCC unroll 5
+  for (size_t back = 0; back < kGramAlone; ++back) passes |= word >> back & word >> WindowBit(Load8(text + at - back), back);
   return passes & 1;
 }
 
