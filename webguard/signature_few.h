@@ -29,12 +29,17 @@ class CFewSignatures {
   const std::vector<std::string>& Signatures() const { return m_signatures; }
 
  private:
+  static constexpr size_t kGroups = 8;
+
+  // The group whose share of text let through grows least by this fingerprint.
+  size_t QuietestGroup(const unsigned char* print) const;
+
   // Group bits of the fingerprints by the low (m_low) and high (m_high) half of their k-th byte.
   uint8_t m_low[kPrint][16] = {};
   uint8_t m_high[kPrint][16] = {};
   std::vector<std::string> m_signatures;
   std::vector<size_t> m_printAt;                // where signature i's fingerprint begins in it
-  std::vector<uint32_t> m_byGroup[8];           // the signatures of each group
+  std::vector<uint32_t> m_byGroup[kGroups];     // the signatures of each group
   size_t m_maxLength = 0;
 };
 
