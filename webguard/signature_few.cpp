@@ -58,15 +58,20 @@ __attribute__((target("avx2"))) size_t FindCandidateBlock(const unsigned char* t
 
 void UseFewSignatures(bool allowed) { g_bFewAllowed.store(allowed, std::memory_order_relaxed); }
 
-bool CFewSignatures::Build(const std::vector<std::string>& signatures) {
-  *this = CFewSignatures();
+bool CFewSignatures::Takes(const std::vector<std::string>& signatures) {
   if (!g_bFewAllowed.load(std::memory_order_relaxed) || !HasAvx2() || signatures.empty() ||
       signatures.size() > kMaxSignatures) {
     return false;
   }
   for (const std::string& s : signatures) {
-    if (s.size() < CSignatureFilter::kGram) return false;
+    if (s.size() < kPrint) return false;
   }
+  return true;
+}
+
+bool CFewSignatures::Build(const std::vector<std::string>& signatures) {
+  *this = CFewSignatures();
+  if (!Takes(signatures)) return false;
   m_signatures = signatures;
   for (size_t i = 0; i < signatures.size(); ++i) {
     const auto* p = reinterpret_cast<const unsigned char*>(signatures[i].data());

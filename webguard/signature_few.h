@@ -1,5 +1,5 @@
 #pragma once
-// The signature matcher's path for a few signatures (up to kMaxSignatures, 4 bytes and more),
+// The signature matcher's path for a few signatures (up to kMaxSignatures, 3 bytes and more),
 // where sampling every few bytes costs more than looking at all of them: each signature is
 // fingerprinted by its rarest three neighbouring bytes, and 32 positions at a time are tested
 // against all fingerprints at once (eight groups, a bit each, by the low and high half of each
@@ -15,11 +15,13 @@
 
 class CFewSignatures {
  public:
-  static constexpr size_t kMaxSignatures = 16;
+  static constexpr size_t kMaxSignatures = 24;
   static constexpr size_t kPrint = 3;
 
-  // false (and empty) when there are more than kMaxSignatures, one is shorter than 4 bytes, or
-  // the processor lacks AVX2.
+  // Whether Build would take the set: at most kMaxSignatures, none shorter than kPrint bytes,
+  // and the processor has AVX2.
+  static bool Takes(const std::vector<std::string>& signatures);
+  // false (and empty) when it does not take them.
   bool Build(const std::vector<std::string>& signatures);
   bool Empty() const { return m_signatures.empty(); }
   // As CSignatureFilter::Scan; signatures are told by their position in the list built from.

@@ -31,7 +31,10 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     // Built aside and swapped in, so a failure leaves the previous matcher working.
     CShortSignatures shortSet;
     std::vector<size_t> unkeyed;
-    bool split = !shortOnes.empty() && !single;
+    CFewSignatures few;
+    // A few signatures are all looked for at every position, short ones among them.
+    const bool fewTakesAll = few.Build(kept);
+    bool split = !fewTakesAll && !shortOnes.empty() && !single;
     if (split) {
       shortSet.Build(shortOnes, shortIds, &unkeyed);
       // Those no key pair took go to the filter with the long ones, which needs a few bytes;
@@ -49,14 +52,15 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
         longIds.push_back(id);
       }
     }
-    const bool filtered = split ? !longOnes.empty() : !kept.empty() && shortest >= CSignatureFilter::kGram;
+    const bool filtered =
+        fewTakesAll || (split ? !longOnes.empty() : !kept.empty() && shortest >= CSignatureFilter::kGram);
     CSignatureFilter filter;
-    CFewSignatures few;
     std::unique_ptr<CSignatureAutomaton> automaton;
-    if (filtered) {
-      // A few signatures are all looked for at every position; more are sampled.
+    if (filtered && !fewTakesAll) {
+      // A few long signatures beside the short ones are all looked for at every position; more
+      // are sampled.
       if (!few.Build(split ? longOnes : kept)) filter.Build(split ? longOnes : kept);
-    } else if (!split) {
+    } else if (!filtered && !split) {
       automaton = std::make_unique<CSignatureAutomaton>();
       automaton->Build(kept);
     }

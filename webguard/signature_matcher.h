@@ -3,8 +3,9 @@
 // begins at a character start of GBK text (see gbk_text.h), so a signature never matches from
 // the second byte of a double-byte character.
 //
-// Signatures of 8 bytes and more go through a gram filter (signature_filter.h), or, when they are
-// no more than 16, a fingerprint test of every position (signature_few.h); shorter ones
+// A few signatures of 3 bytes and more (signature_few.h: kMaxSignatures) are all found by a
+// fingerprint test of every position. Otherwise signatures of 8 bytes and more go through a gram
+// filter (signature_filter.h), or, when they are that few, the fingerprint test; shorter ones
 // through their rarest bytes (signature_short.h), so a few short signatures do not slow the
 // whole set down; a set whose short signatures need too many key bytes goes through the filter
 // alone when every signature has a few bytes. Other sets, and the rest of any text on which the

@@ -4,6 +4,8 @@
 #include <new>
 #include <unordered_map>
 
+#include "webguard/signature_few.h"
+
 bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signature) {
   if (entry.empty() || entry[0] != kExtendedMark) return false;
   CExtendedSignature parsed;
@@ -67,6 +69,21 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
         add(view, set, std::move(extended.parts[k]), conjunction * kMaxParts + static_cast<uint32_t>(k));
       }
       ++usable;
+    }
+    // A view whose parts, short ones too, are few enough to be all looked for at every position
+    // defers none: that costs less than keeping every file's text for them.
+    for (int v = 0; v < kViews; ++v) {
+      std::vector<std::string> all = patterns[v][kPrimary];
+      all.insert(all.end(), patterns[v][kDeferred].begin(), patterns[v][kDeferred].end());
+      if (patterns[v][kDeferred].empty() || !CFewSignatures::Takes(all)) continue;
+      for (size_t i = 0; i < patterns[v][kDeferred].size(); ++i) {
+        for (const uint32_t use : uses[v][kDeferred][i]) {
+          primary[use / kMaxParts] |= static_cast<uint8_t>(1u << (use % kMaxParts));
+          add(static_cast<View>(v), kPrimary, patterns[v][kDeferred][i], use);
+        }
+      }
+      patterns[v][kDeferred].clear();
+      uses[v][kDeferred].clear();
     }
     for (int v = 0; v < kViews; ++v) {
       for (int t = 0; t < kSets; ++t) {

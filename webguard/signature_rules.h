@@ -12,7 +12,8 @@
 // costs one pass per view (the normalised one only when some entry asks for it). Short parts
 // (fewer than kLongPart bytes) of a conjunction that also has a long part are deferred: ordinary
 // code is full of them, so they are looked for only in a file where the conjunction's long parts
-// all occur, in its text kept so far (or, in a file too large to keep, in every piece).
+// all occur, in its text kept so far (or, in a file too large to keep, in every piece). A view
+// whose parts are few enough to be all looked for at every position defers none.
 #include <cstddef>
 #include <cstdint>
 #include <memory>

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <random>
 
+#include "webguard/signature_few.h"
 #include "webguard/signature_rules.h"
 #include "webguard/signature_set.h"
 #include "webguard/text_normaliser.h"
@@ -181,9 +182,21 @@ TEST(SignatureRules, PartsFarApartInDifferentPiecesAreCombined) {
   EXPECT_TRUE(feed({"plain", "sig"}));
 }
 
+void ShortPartsAreFoundBeforeAndAfterLongOnes(const CSignatureRules& rules);
+
 TEST(SignatureRules, ShortPartsBesideLongOnesAreFoundBeforeAndAfterThemInLargeFiles) {
-  CSignatureRules rules;
-  ASSERT_TRUE(rules.Build({Entry("", {"long_part_here", "$_x"}), Entry("N", {"Request.BinaryRead(", "xor"})}));
+  // So few parts are all looked for at every position; without that path the short ones wait
+  // for the long ones.
+  for (const bool few : {true, false}) {
+    UseFewSignatures(few);
+    CSignatureRules rules;
+    ASSERT_TRUE(rules.Build({Entry("", {"long_part_here", "$_x"}), Entry("N", {"Request.BinaryRead(", "xor"})}));
+    ShortPartsAreFoundBeforeAndAfterLongOnes(rules);
+  }
+  UseFewSignatures(true);
+}
+
+void ShortPartsAreFoundBeforeAndAfterLongOnes(const CSignatureRules& rules) {
   auto feed = [&](const std::vector<std::string>& pieces) {
     CSignatureScan scan(rules);
     for (const std::string& p : pieces) {
