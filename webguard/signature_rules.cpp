@@ -190,8 +190,13 @@ void CSignatureScan::Restart() {
       buffer.clear();
     }
   };
+  empty(m_carriedRaw);
+  if (m_view.capacity() > kHeldCapacity) {
+    m_view.Release();
+  } else {
+    m_view.clear();
+  }
   for (int v = 0; v < CSignatureRules::kViews; ++v) {
-    empty(m_carried[v]);
     m_bEveryPiece[v] = false;
     for (CSparseBytes& seen : m_seen[v]) seen.Clear();
   }
@@ -242,7 +247,7 @@ void CSignatureScan::KeepRaw(const char* data, size_t size) {
 
 void CSignatureScan::ScanNormalised() {
   using Rules = CSignatureRules;
-  std::string& view = m_carried[Rules::kNormalised];
+  CViewBuffer& view = m_view;
   const CSignatureMatcher& primary = m_rules.Matcher(Rules::kNormalised);
   const CSignatureMatcher& deferred = m_rules.m_views[Rules::kNormalised].sets[Rules::kDeferred].matcher;
   bool& everyPiece = m_bEveryPiece[Rules::kNormalised];
@@ -268,8 +273,8 @@ void CSignatureScan::ScanNormalised() {
   // While the deferred parts may still be looked for, the whole view stays.
   if (m_bFound || (!deferred.Empty() && !everyPiece)) return;
   const size_t longest = everyPiece ? std::max(primary.MaxLength(), deferred.MaxLength()) : primary.MaxLength();
-  view.erase(0, CarryFrom(reinterpret_cast<const unsigned char*>(view.data()), view.size(),
-                          longest > 0 ? longest - 1 : 0, CharStarts::kEveryByte));
+  view.EraseFront(CarryFrom(reinterpret_cast<const unsigned char*>(view.data()), view.size(),
+                            longest > 0 ? longest - 1 : 0, CharStarts::kEveryByte));
   m_normalisedScanned = view.size();
 }
 
@@ -277,7 +282,7 @@ void CSignatureScan::ScanRaw(const char* data, size_t size) {
   KeepRaw(data, size);
   const CSignatureMatcher& matcher = m_rules.Matcher(CSignatureRules::kRaw);
   if (matcher.Empty() || m_bFound) return;
-  std::string& carried = m_carried[CSignatureRules::kRaw];
+  std::string& carried = m_carriedRaw;
   if (!carried.empty()) {
     carried.append(data, size);
     ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kPrimary, &carried, m_rawStarts);
@@ -296,7 +301,7 @@ bool CSignatureScan::Feed(const char* data, size_t size) {
   if (m_bFound || size == 0) return m_bFound;
   ScanRaw(data, size);
   if (m_bFound || !m_bNormalised) return m_bFound;
-  m_normaliser.Feed(data, size, &m_carried[CSignatureRules::kNormalised]);
+  m_normaliser.Feed(data, size, &m_view);
   ScanNormalised();
   return m_bFound;
 }
@@ -305,18 +310,18 @@ bool CSignatureScan::Finish() {
   using Rules = CSignatureRules;
   if (m_bFound) return true;
   if (m_bNormalised) {
-    m_normaliser.Finish(&m_carried[Rules::kNormalised]);
+    m_normaliser.Finish(&m_view);
     ScanNormalised();
   }
   // The kept text, looked at only now that the long parts are known.
-  auto scanKept = [&](Rules::View view, const std::string& kept) {
-    if (m_bFound || !m_bDeferredWanted[view] || m_bEveryPiece[view] || kept.empty()) return;
+  auto scanKept = [&](Rules::View view, const char* kept, size_t size) {
+    if (m_bFound || !m_bDeferredWanted[view] || m_bEveryPiece[view] || size == 0) return;
     CSink sink(*this, view, Rules::kDeferred);
-    m_rules.m_views[view].sets[Rules::kDeferred].matcher.Scan(kept.data(), kept.size(), StartsOf(view), sink);
+    m_rules.m_views[view].sets[Rules::kDeferred].matcher.Scan(kept, size, StartsOf(view), sink);
   };
-  scanKept(Rules::kRaw, m_keptRaw);
+  scanKept(Rules::kRaw, m_keptRaw.data(), m_keptRaw.size());
   if (!m_rules.m_views[Rules::kNormalised].sets[Rules::kDeferred].matcher.Empty()) {
-    scanKept(Rules::kNormalised, m_carried[Rules::kNormalised]);
+    scanKept(Rules::kNormalised, m_view.data(), m_view.size());
   }
   m_keptRaw.clear();
   return m_bFound;

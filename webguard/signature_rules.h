@@ -143,9 +143,9 @@ class CSignatureScan {
   CharStarts m_rawStarts;
   bool m_bFound = false;
   bool m_bNormalised = false;  // the normalised view is needed
-  // Raw: the end of the text so far; normalised: the view so far (or its end, see ScanNormalised).
-  std::string m_carried[CSignatureRules::kViews];
-  size_t m_normalisedScanned = 0;  // m_carried[kNormalised] before this has been scanned
+  std::string m_carriedRaw;  // the end of the raw text so far
+  CViewBuffer m_view;        // the normalised view so far (or its end, see ScanNormalised)
+  size_t m_normalisedScanned = 0;  // m_view before this has been scanned
   CTextNormaliser m_normaliser;
   CSparseBytes m_partsFound;  // per conjunction: the bits of the parts found
   CSparseBytes m_seen[CSignatureRules::kViews][CSignatureRules::kSets];  // per matcher signature already told: 1

@@ -253,11 +253,12 @@ NormaliserBlocks WidestNormaliserBlocks() {
 
 void UseNormaliserBlocks(NormaliserBlocks blocks) { g_narrowest.store(static_cast<int>(blocks), std::memory_order_relaxed); }
 
-size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, std::string* out) {
+template <class View>
+size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, View* out) {
   const size_t base = out->size();
   // Room for the packed blocks' last store too.
   out->resize(base + m_held.size() + size + 32);
-  char* view = &(*out)[0];
+  char* view = out->data();
   size_t w = base;
   std::memcpy(view + w, m_held.data(), m_held.size());
   w += m_held.size();
@@ -323,7 +324,8 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
   return i;
 }
 
-void CTextNormaliser::HoldJoinableEnd(std::string* out) {
+template <class View>
+void CTextNormaliser::HoldJoinableEnd(View* out) {
   const size_t w = out->size();
   size_t hold = 0;
   if (w >= m_floor + 1 && IsQuote((*out)[w - 1])) {
@@ -331,11 +333,12 @@ void CTextNormaliser::HoldJoinableEnd(std::string* out) {
   } else if (w >= m_floor + 2 && IsJoinOperator((*out)[w - 1]) && IsQuote((*out)[w - 2])) {
     hold = 2;
   }
-  m_held.assign(*out, w - hold, hold);
+  m_held.assign(out->data() + w - hold, hold);
   out->resize(w - hold);
 }
 
-void CTextNormaliser::Feed(const char* text, size_t size, std::string* out) {
+template <class View>
+void CTextNormaliser::Feed(const char* text, size_t size, View* out) {
   if (size == 0) return;
   if (m_pending.empty()) {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
@@ -349,10 +352,16 @@ void CTextNormaliser::Feed(const char* text, size_t size, std::string* out) {
   HoldJoinableEnd(out);
 }
 
-void CTextNormaliser::Finish(std::string* out) {
+template <class View>
+void CTextNormaliser::Finish(View* out) {
   Run(reinterpret_cast<const unsigned char*>(m_pending.data()), m_pending.size(), true, out);
   Restart();
 }
+
+template void CTextNormaliser::Feed(const char*, size_t, std::string*);
+template void CTextNormaliser::Feed(const char*, size_t, CViewBuffer*);
+template void CTextNormaliser::Finish(std::string*);
+template void CTextNormaliser::Finish(CViewBuffer*);
 
 void CTextNormaliser::Restart() {
   m_pending.clear();

@@ -9,7 +9,10 @@
 //      to right, so "as" . "sert" reads "assert" (joined string concatenation).
 // Byte-wise and streaming: the text may come in any pieces, the view is the same. One pass, and
 // the search for a comment's end never looks at a byte twice, so the cost is linear on any text.
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <string>
 
 // How the normaliser goes through stretches without comments and joins: thirty-two bytes at a
@@ -20,24 +23,62 @@ NormaliserBlocks WidestNormaliserBlocks();
 // Narrows the method every normaliser uses (at most the widest), for tests that compare each.
 void UseNormaliserBlocks(NormaliserBlocks blocks);
 
+// A view kept from piece to piece: like a string, but room it grows into is not zeroed first
+// (the normaliser writes it at once; zeroing it cost as much as a tenth of the normalising).
+class CViewBuffer {
+ public:
+  const char* data() const { return m_data.get(); }
+  char* data() { return m_data.get(); }
+  size_t size() const { return m_size; }
+  bool empty() const { return m_size == 0; }
+  size_t capacity() const { return m_capacity; }
+  char& operator[](size_t at) { return m_data[at]; }
+  // Bytes beyond the old size are left as they are.
+  void resize(size_t size) {
+    if (size > m_capacity) {
+      const size_t capacity = std::max(size, 2 * m_capacity);
+      std::unique_ptr<char[]> grown(new char[capacity]);
+      if (m_size > 0) std::memcpy(grown.get(), m_data.get(), m_size);
+      m_data = std::move(grown);
+      m_capacity = capacity;
+    }
+    m_size = size;
+  }
+  void EraseFront(size_t count) {
+    if (count < m_size) std::memmove(m_data.get(), m_data.get() + count, m_size - count);
+    m_size -= std::min(count, m_size);
+  }
+  void clear() { m_size = 0; }
+  void Release() { *this = CViewBuffer(); }
+
+ private:
+  std::unique_ptr<char[]> m_data;
+  size_t m_size = 0, m_capacity = 0;
+};
+
 class CTextNormaliser {
  public:
   static constexpr size_t kCommentReach = 256;
 
-  // Appends the view of the next piece to *out. A few bytes (an unfinished comment opening, a
-  // quote that may begin a concatenation) wait for the next piece or Finish.
-  void Feed(const char* text, size_t size, std::string* out);
+  // Appends the view of the next piece to *out (a std::string or a CViewBuffer). A few bytes
+  // (an unfinished comment opening, a quote that may begin a concatenation) wait for the next
+  // piece or Finish.
+  template <class View>
+  void Feed(const char* text, size_t size, View* out);
   // Appends what is still waiting, at the end of the text; the normaliser is then fresh again.
-  void Finish(std::string* out);
+  template <class View>
+  void Finish(View* out);
   // Fresh again without the end of the text (its buffers are kept).
   void Restart();
 
  private:
   // Normalises text[0 .. size) onto *out and returns how much of it was used: all of it when
   // final, otherwise it stops at a comment opening whose end cannot be known yet.
-  size_t Run(const unsigned char* text, size_t size, bool final, std::string* out);
+  template <class View>
+  size_t Run(const unsigned char* text, size_t size, bool final, View* out);
   // Moves the end of *out that may still be joined away into m_held.
-  void HoldJoinableEnd(std::string* out);
+  template <class View>
+  void HoldJoinableEnd(View* out);
 
   std::string m_pending;  // text from an unresolved "/*" (or a last "/") on
   std::string m_held;     // view bytes that a following quote may still drop
