@@ -378,7 +378,7 @@ __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gra
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
   if (kTable == Table::kBits22) return (m_bitmap[hash >> 45] >> ((hash >> 42) & 7)) & 1;
-  return PassesCoarse(gram) && ((m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1);
+  return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;  // the 2 MB bitmap alone
 }
 
 __attribute__((always_inline)) inline bool CSignatureFilter::PassesCoarse(uint32_t gram) const {
@@ -393,12 +393,8 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
   const size_t stride = m_stride;
   uint64_t hits = 0;
   if (kTable == Table::kBits24) {
-    // The first bitmap, which stays in cache, for all; the 2 MB one only where it let a gram by.
+    // The first bitmap only, which stays in cache: the 2 MB one is asked later (see ScanWith).
     for (size_t k = 0; k < count; ++k) hits |= uint64_t{PassesCoarse(Load4(text + k * stride))} << k;
-    for (uint64_t left = hits; left != 0; left &= left - 1) {
-      const unsigned k = static_cast<unsigned>(__builtin_ctzll(left));
-      if (!Passes<kTable>(Load4(text + k * stride))) hits &= ~(uint64_t{1} << k);
-    }
     return hits;
   }
   if (count == kSamplesPerMask) {
@@ -433,14 +429,8 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   const size_t end = size - kGram + 1;  // sample positions whose gram fits
   const size_t mask = m_slots.size() - 1;
   const size_t stride = m_stride;
-  for (size_t first = 0; first < end;) {
-    const size_t count =
-        end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
-    uint64_t hits = HitMask<kTable>(text + first, count);
-    for (uint64_t left = hits; left != 0; left &= left - 1) {
-      const auto k = static_cast<unsigned>(__builtin_ctzll(left));
-      hits &= ~(uint64_t{!WindowPasses(text, first + k * stride, size)} << k);
-    }
+  // Walks the hits of the block sampled from first; kNoMatch unless the scan must end.
+  auto walk = [&](uint64_t hits, size_t first) {
     for (; hits != 0; hits &= hits - 1) {
       const size_t at = first + static_cast<size_t>(__builtin_ctzll(hits)) * stride;
       const uint32_t gram = Load4(text + at);
@@ -495,6 +485,64 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       }
       if (tooMuch(cells.end - c + 1)) return Outcome::kTooMuchWork;
       if (compare(c, cells.end)) return Outcome::kMatch;
+    }
+    return Outcome::kNoMatch;
+  };
+  // Blocks of samples go through stages one block apart, each reading what the stage before
+  // asked memory for: sampled; (with the 2 MB bitmap) tested against it; windows tested; slots
+  // read; walked. Bitmap bytes, window words, slots and cells are seldom in the nearest cache,
+  // and waiting for each in turn cost more than the sampling itself.
+  struct CBlock {
+    uint64_t hits = 0;
+    size_t first = 0;
+  };
+  CBlock fine, windowed, slotted, passed;
+  auto gramAt = [&](const CBlock& block, uint64_t left) {
+    return Load4(text + block.first + static_cast<size_t>(__builtin_ctzll(left)) * stride);
+  };
+  for (size_t first = 0;;) {
+    CBlock sampled{0, first};
+    size_t count = 0;
+    if (first < end) {
+      count = end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
+      sampled.hits = HitMask<kTable>(text + first, count);
+    }
+    CBlock& next = kTable == Table::kBits24 ? fine : sampled;
+    if (kTable == Table::kBits24) {
+      for (uint64_t left = sampled.hits; left != 0; left &= left - 1) {
+        __builtin_prefetch(&m_bitmap[(gramAt(sampled, left) * kBitmapHash) >> 43]);
+      }
+      for (uint64_t left = fine.hits; left != 0; left &= left - 1) {
+        fine.hits &= ~(uint64_t{!Passes<kTable>(gramAt(fine, left))} << __builtin_ctzll(left));
+      }
+    }
+    for (uint64_t left = next.hits; left != 0; left &= left - 1) {
+      __builtin_prefetch(&m_windows[WindowWord(gramAt(next, left))]);
+    }
+    for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
+      const unsigned k = static_cast<unsigned>(__builtin_ctzll(left));
+      windowed.hits &= ~(uint64_t{!WindowPasses(text, windowed.first + k * stride, size)} << k);
+    }
+    for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
+      __builtin_prefetch(&m_slots[(gramAt(windowed, left) * kCellHash) >> m_slotShift]);
+    }
+    for (uint64_t left = slotted.hits; left != 0; left &= left - 1) {
+      const uint32_t gram = gramAt(slotted, left);
+      const CGramSlot& slot = m_slots[(gram * kCellHash) >> m_slotShift];
+      if (slot.gram == gram) __builtin_prefetch(&m_cells[slot.begin]);
+    }
+    if (passed.hits != 0) {
+      const Outcome outcome = walk(passed.hits, passed.first);
+      if (outcome != Outcome::kNoMatch) return outcome;
+    }
+    if (first >= end && fine.hits == 0 && windowed.hits == 0 && slotted.hits == 0) break;
+    passed = slotted;
+    slotted = windowed;
+    if (kTable == Table::kBits24) {
+      windowed = fine;
+      fine = sampled;
+    } else {
+      windowed = sampled;
     }
     first += count * stride;
   }

@@ -68,6 +68,7 @@ class CSignatureFilter {
   // cache, lets a gram through.
   enum class Table { kBytes16, kBits20, kBits22, kBits24 };
 
+  // kBits24: the 2 MB bitmap alone (PassesCoarse is the first).
   template <Table kTable>
   bool Passes(uint32_t gram) const;
   bool PassesCoarse(uint32_t gram) const;
@@ -77,7 +78,8 @@ class CSignatureFilter {
   static unsigned WindowBit(uint64_t window, size_t back);
   // Samples looked at before any bitmap answer is acted on.
   static constexpr size_t kSamplesPerMask = 64;
-  // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples).
+  // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples); with the
+  // 2 MB bitmap, passes its first bitmap (the 2 MB one is asked later, see ScanWith).
   template <Table kTable>
   uint64_t HitMask(const unsigned char* text, size_t count) const;
   template <Table kTable>
