@@ -488,10 +488,12 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     }
     return Outcome::kNoMatch;
   };
-  // Blocks of samples go through stages one block apart, each reading what the stage before
-  // asked memory for: sampled; (with the 2 MB bitmap) tested against it; windows tested; slots
-  // read; walked. Bitmap bytes, window words, slots and cells are seldom in the nearest cache,
-  // and waiting for each in turn cost more than the sampling itself.
+  // With the two largest bitmaps, blocks of samples go through stages one block apart, each
+  // reading what the one before asked memory for: sampled; (with the 2 MB bitmap) tested
+  // against it; windows tested; slots read; walked. Their bitmap bytes, window words, slots and
+  // cells are seldom in a near cache, and waiting for each in turn cost more than the sampling
+  // itself. With the smaller ones a block goes through at once (the stages cost more there).
+  constexpr bool kStaged = kTable == Table::kBits22 || kTable == Table::kBits24;
   struct CBlock {
     uint64_t hits = 0;
     size_t first = 0;
@@ -507,7 +509,6 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       count = end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
       sampled.hits = HitMask<kTable>(text + first, count);
     }
-    CBlock& next = kTable == Table::kBits24 ? fine : sampled;
     if (kTable == Table::kBits24) {
       for (uint64_t left = sampled.hits; left != 0; left &= left - 1) {
         __builtin_prefetch(&m_bitmap[(gramAt(sampled, left) * kBitmapHash) >> 43]);
@@ -516,33 +517,38 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
         fine.hits &= ~(uint64_t{!Passes<kTable>(gramAt(fine, left))} << __builtin_ctzll(left));
       }
     }
-    for (uint64_t left = next.hits; left != 0; left &= left - 1) {
+    if (!kStaged) windowed = sampled;
+    const CBlock& next = kTable == Table::kBits24 ? fine : sampled;
+    for (uint64_t left = kStaged ? next.hits : 0; left != 0; left &= left - 1) {
       __builtin_prefetch(&m_windows[WindowWord(gramAt(next, left))]);
     }
     for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
       const unsigned k = static_cast<unsigned>(__builtin_ctzll(left));
       windowed.hits &= ~(uint64_t{!WindowPasses(text, windowed.first + k * stride, size)} << k);
     }
-    for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
-      __builtin_prefetch(&m_slots[(gramAt(windowed, left) * kCellHash) >> m_slotShift]);
-    }
-    for (uint64_t left = slotted.hits; left != 0; left &= left - 1) {
-      const uint32_t gram = gramAt(slotted, left);
-      const CGramSlot& slot = m_slots[(gram * kCellHash) >> m_slotShift];
-      if (slot.gram == gram) __builtin_prefetch(&m_cells[slot.begin]);
+    if (kStaged) {
+      for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
+        __builtin_prefetch(&m_slots[(gramAt(windowed, left) * kCellHash) >> m_slotShift]);
+      }
+      for (uint64_t left = slotted.hits; left != 0; left &= left - 1) {
+        const uint32_t gram = gramAt(slotted, left);
+        const CGramSlot& slot = m_slots[(gram * kCellHash) >> m_slotShift];
+        if (slot.gram == gram) __builtin_prefetch(&m_cells[slot.begin]);
+      }
+    } else {
+      passed = windowed;
+      windowed = CBlock();
     }
     if (passed.hits != 0) {
       const Outcome outcome = walk(passed.hits, passed.first);
       if (outcome != Outcome::kNoMatch) return outcome;
     }
     if (first >= end && fine.hits == 0 && windowed.hits == 0 && slotted.hits == 0) break;
-    passed = slotted;
-    slotted = windowed;
-    if (kTable == Table::kBits24) {
-      windowed = fine;
-      fine = sampled;
-    } else {
-      windowed = sampled;
+    if (kStaged) {
+      passed = slotted;
+      slotted = windowed;
+      windowed = kTable == Table::kBits24 ? fine : sampled;
+      if (kTable == Table::kBits24) fine = sampled;
     }
     first += count * stride;
   }
