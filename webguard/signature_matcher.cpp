@@ -192,7 +192,7 @@ size_t CarryFrom(const unsigned char* text, size_t size, size_t keep, CharStarts
 bool OccursAtCharStart(const char* text, size_t size, const std::string& signature) {
   if (signature.empty()) return true;
   for (size_t i = 0; i + signature.size() <= size;) {
-    if (std::memcmp(text + i, signature.data(), signature.size()) == 0) return true;
+    if (text[i] == signature[0] && std::memcmp(text + i, signature.data(), signature.size()) == 0) return true;
     i += IsGbkLeadByte(static_cast<unsigned char>(text[i])) && i + 1 < size ? 2 : 1;
   }
   return false;

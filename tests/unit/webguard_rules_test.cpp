@@ -291,8 +291,9 @@ bool ReferenceMatches(const std::vector<std::string>& entries, const std::string
 // With shortEvery, every so many signatures and parts are short (3 to 7 bytes, one of them a
 // byte the random text never holds), which the matcher keys by their rarest bytes.
 void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAllowance, int rounds,
-                                   size_t shortEvery = 0) {
+                                   size_t shortEvery = 0, size_t textLength = 300, const std::string& alphabet = "") {
   CRandomList gen;
+  if (!alphabet.empty()) gen.alphabet = alphabet;
   std::vector<std::string> entries;
   const std::string rare = "`|~^0123456789";
   auto text = [&](size_t i) {
@@ -319,7 +320,7 @@ void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAll
   CSignatureScan reused(rules);
   int matched = 0;
   for (int round = 0; round < rounds; ++round) {
-    std::string text = gen.Text(0, 300);
+    std::string text = gen.Text(0, textLength);
     // A signature or some parts of an entry spliced in, often changed by a byte; N parts with
     // blanks, capitals or comments put into them.
     const std::string& entry = entries[gen.random() % entries.size()];
@@ -359,12 +360,17 @@ void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAll
 }
 
 TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
-  // Every bitmap size (up to 1,024 grams, 16,384, 65,536, more) and the strides of signatures of
-  // 8 bytes and more (5 to 8).
+  // The bitmap sizes up to 1,024 grams, 16,384 and 65,536, and the strides of signatures of 8
+  // bytes and more (5 to 8).
   ExpectSameAnswersOnLargeLists(100, 8, CSignatureMatcher::kDefaultWorkAllowance, 500);
   ExpectSameAnswersOnLargeLists(1500, 9, CSignatureMatcher::kDefaultWorkAllowance, 300);
   ExpectSameAnswersOnLargeLists(5000, 10, CSignatureMatcher::kDefaultWorkAllowance, 200);
   ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 100);
+  // Beyond 65,536 grams (which fifteen letters cannot make), over texts of several blocks of
+  // samples: the 2 MB bitmap and every stage a block passes through on its way to the walk.
+  const std::string wide = "abcdefghijklmnopqrstuvwxyzAB \"'.\xB0\xA1\x81/*0123";
+  ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 24, 0, 1500, wide);
+  ExpectSameAnswersOnLargeLists(12000, 11, 0, 10, 0, 1500, wide);
   // The filter handing over to the automaton at once.
   ExpectSameAnswersOnLargeLists(3000, 8, 0, 150);
   // Short signatures and parts among long ones: keyed by a few rare bytes, or by the bytes that
