@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <new>
+#include <string_view>
 #include <unordered_map>
 
 #include "webguard/signature_few.h"
+#include "webguard/signature_filter.h"
 
 bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signature) {
   if (entry.empty() || entry[0] != kExtendedMark) return false;
@@ -85,6 +87,25 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
       patterns[v][kDeferred].clear();
       uses[v][kDeferred].clear();
     }
+    // Each conjunction's rarest deferred part, looked for on its own before the deferred parts
+    // are all looked for (see CSignatureScan::Finish).
+    std::vector<uint32_t> probe(required.size(), kNoProbe);
+    std::vector<std::string> probeParts;
+    auto rarity = [](const std::string& part) {
+      int sum = 0;
+      for (const char c : part) sum += ByteRarity(static_cast<unsigned char>(c));
+      return sum;
+    };
+    for (int v = 0; v < kViews; ++v) {
+      for (size_t i = 0; i < patterns[v][kDeferred].size(); ++i) {
+        const auto index = static_cast<uint32_t>(probeParts.size());
+        probeParts.push_back(patterns[v][kDeferred][i]);
+        for (const uint32_t use : uses[v][kDeferred][i]) {
+          uint32_t& chosen = probe[use / kMaxParts];
+          if (chosen == kNoProbe || rarity(probeParts[index]) > rarity(probeParts[chosen])) chosen = index;
+        }
+      }
+    }
     for (int v = 0; v < kViews; ++v) {
       for (int t = 0; t < kSets; ++t) {
         CSet& set = views[v].sets[t];
@@ -109,11 +130,18 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
     }
     m_required = std::move(required);
     m_primary = std::move(primary);
+    m_probe = std::move(probe);
+    m_probeParts = std::move(probeParts);
     m_usable = usable;
   } catch (const std::bad_alloc&) {
     return false;
   }
   return true;
+}
+
+bool CSignatureRules::ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const {
+  const uint32_t probe = m_probe[conjunction];
+  return probe == kNoProbe || std::string_view(text, size).find(m_probeParts[probe]) != std::string_view::npos;
 }
 
 void CSignatureRules::SetByteLimit(size_t limit) {
@@ -129,7 +157,8 @@ void CSignatureRules::SetWorkAllowance(size_t allowance) {
 }
 
 size_t CSignatureRules::MemoryBytesWithAutomata() const {
-  size_t bytes = m_required.capacity() + m_primary.capacity();
+  size_t bytes = m_required.capacity() + m_primary.capacity() + m_probe.capacity() * sizeof(uint32_t);
+  for (const std::string& part : m_probeParts) bytes += sizeof part + part.capacity();
   for (const CView& view : m_views) {
     for (const CSet& set : view.sets) {
       set.matcher.BuildAutomaton();
@@ -202,7 +231,7 @@ void CSignatureScan::Restart() {
   }
   empty(m_keptRaw);
   m_normalisedScanned = 0;
-  m_bDeferredWanted[CSignatureRules::kRaw] = m_bDeferredWanted[CSignatureRules::kNormalised] = false;
+  for (std::vector<uint32_t>& wanted : m_wanted) wanted.clear();
 }
 
 bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
@@ -216,11 +245,15 @@ bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set,
     if (use == CSignatureRules::kPlainUse) return m_bFound = true;
     const uint32_t conjunction = use / kMaxParts;
     uint8_t& parts = m_partsFound[conjunction];
+    const uint8_t before = parts;
     parts |= static_cast<uint8_t>(1u << (use % kMaxParts));
     if (parts == m_rules.m_required[conjunction]) return m_bFound = true;
     const uint8_t primary = m_rules.m_primary[conjunction];
     // A conjunction's parts all belong to one view: only that view's kept text is wanted.
-    if ((parts & primary) == primary) m_bDeferredWanted[view] = true;
+    std::vector<uint32_t>& wanted = m_wanted[view];
+    if ((parts & primary) == primary && (before & primary) != primary && wanted.size() <= kProbedWanted) {
+      wanted.push_back(conjunction);
+    }
   }
   return false;
 }
@@ -315,7 +348,16 @@ bool CSignatureScan::Finish() {
   }
   // The kept text, looked at only now that the long parts are known.
   auto scanKept = [&](Rules::View view, const char* kept, size_t size) {
-    if (m_bFound || !m_bDeferredWanted[view] || m_bEveryPiece[view] || size == 0) return;
+    const std::vector<uint32_t>& wanted = m_wanted[view];
+    if (m_bFound || wanted.empty() || m_bEveryPiece[view] || size == 0) return;
+    // A few wanted conjunctions: none can be complete unless its rarest short part is there
+    // (a common long part such as "=str_replace(" had every file holding it searched for every
+    // short part of the list).
+    if (wanted.size() <= kProbedWanted && std::none_of(wanted.begin(), wanted.end(), [&](uint32_t conjunction) {
+          return m_rules.ProbeOccurs(conjunction, kept, size);
+        })) {
+      return;
+    }
     CSink sink(*this, view, Rules::kDeferred);
     m_rules.m_views[view].sets[Rules::kDeferred].matcher.Scan(kept, size, StartsOf(view), sink);
   };

@@ -12,7 +12,8 @@
 // costs one pass per view (the normalised one only when some entry asks for it). Short parts
 // (fewer than kLongPart bytes) of a conjunction that also has a long part are deferred: ordinary
 // code is full of them, so they are looked for only in a file where the conjunction's long parts
-// all occur, in its text kept so far (or, in a file too large to keep, in every piece). A view
+// all occur, in its text kept so far (or, in a file too large to keep, in every piece), and
+// where a few conjunctions are so wanted, only if one's rarest short part occurs there. A view
 // whose parts are few enough to be all looked for at every position defers none.
 #include <cstddef>
 #include <cstdint>
@@ -70,8 +71,14 @@ class CSignatureRules {
   };
 
   CView m_views[kViews];
+  // Whether a conjunction's rarest deferred part occurs in text (as bytes, anywhere).
+  bool ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const;
+
+  static constexpr uint32_t kNoProbe = ~0u;
   std::vector<uint8_t> m_required;  // per conjunction: the bits of all its parts
   std::vector<uint8_t> m_primary;   // per conjunction: the bits of its parts not deferred
+  std::vector<uint32_t> m_probe;    // per conjunction: its rarest deferred part in m_probeParts
+  std::vector<std::string> m_probeParts;
   size_t m_usable = 0;
 };
 
@@ -152,5 +159,8 @@ class CSignatureScan {
   // The raw text kept for the deferred parts; once beyond kKeptLimit, only its end (m_bEveryPiece).
   std::string m_keptRaw;
   bool m_bEveryPiece[CSignatureRules::kViews] = {};
-  bool m_bDeferredWanted[CSignatureRules::kViews] = {};  // some conjunction of the view has all its long parts
+  // Conjunctions of the view whose long parts all occurred, up to kProbedWanted + 1 of them (some
+  // conjunction is wanted when it is not empty).
+  static constexpr size_t kProbedWanted = 8;
+  std::vector<uint32_t> m_wanted[CSignatureRules::kViews];
 };
