@@ -315,7 +315,7 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     // The last cell of its gram.
     const uint32_t gram = cells[k].gram;
     Mark(gram);
-    size_t at = (gram * kCellHash) >> m_slotShift;
+    size_t at = HomeSlot(gram);
     while (m_slots[at].gram != 0) at = (at + 1) & (m_slots.size() - 1);
     CGramSlot& slot = m_slots[at];
     slot.gram = gram;
@@ -328,6 +328,8 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     }
   }
 }
+
+size_t CSignatureFilter::HomeSlot(uint32_t gram) const { return (gram * kCellHash) >> m_slotShift; }
 
 size_t CSignatureFilter::WindowWord(uint32_t gram) const { return (gram * kWindowGramHash) >> m_windowShift; }
 
@@ -442,7 +444,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
         return true;
       };
       // The gram's slot, then every cell of the gram (counted as work at once).
-      size_t slot = (gram * kCellHash) >> m_slotShift;
+      size_t slot = HomeSlot(gram);
       for (; m_slots[slot].gram != 0 && m_slots[slot].gram != gram; slot = (slot + 1) & mask) {
         if (tooMuch(1)) return Outcome::kTooMuchWork;
       }
@@ -528,11 +530,11 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     }
     if (kStaged) {
       for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
-        __builtin_prefetch(&m_slots[(gramAt(windowed, left) * kCellHash) >> m_slotShift]);
+        __builtin_prefetch(&m_slots[HomeSlot(gramAt(windowed, left))]);
       }
       for (uint64_t left = slotted.hits; left != 0; left &= left - 1) {
         const uint32_t gram = gramAt(slotted, left);
-        const CGramSlot& slot = m_slots[(gram * kCellHash) >> m_slotShift];
+        const CGramSlot& slot = m_slots[HomeSlot(gram)];
         if (slot.gram == gram) __builtin_prefetch(&m_cells[slot.begin]);
       }
     } else {

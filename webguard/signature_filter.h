@@ -75,6 +75,8 @@ class CSignatureFilter {
   // Whether the eight bytes around a sampled gram may be those of one of its signatures.
   bool WindowPasses(const unsigned char* text, size_t at, size_t size) const;
   size_t WindowWord(uint32_t gram) const;
+  // Where a gram's slot is looked for first.
+  size_t HomeSlot(uint32_t gram) const;
   static unsigned WindowBit(uint64_t window, size_t back);
   // Samples looked at before any bitmap answer is acted on.
   static constexpr size_t kSamplesPerMask = 64;

@@ -58,8 +58,8 @@ bool CSignatureMatcher::Build(const std::vector<std::string>& signatures) {
     std::unique_ptr<CSignatureAutomaton> automaton;
     if (filtered && !fewTakesAll) {
       // A few long signatures beside the short ones are all looked for at every position; more
-      // are sampled.
-      if (!few.Build(split ? longOnes : kept)) filter.Build(split ? longOnes : kept);
+      // are sampled (the whole set was offered to that path above).
+      if (!(split && few.Build(longOnes))) filter.Build(split ? longOnes : kept);
     } else if (!filtered && !split) {
       automaton = std::make_unique<CSignatureAutomaton>();
       automaton->Build(kept);

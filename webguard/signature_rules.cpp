@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 
 #include "webguard/signature_few.h"
@@ -212,19 +213,15 @@ void CSignatureScan::Restart() {
   m_normaliser.Restart();
   m_partsFound.Clear();
   // Buffers a large file grew are given back; ordinary ones stay for the next file.
-  auto empty = [](std::string& buffer) {
+  auto empty = [](auto& buffer) {
     if (buffer.capacity() > kHeldCapacity) {
-      std::string().swap(buffer);
+      std::remove_reference_t<decltype(buffer)>().swap(buffer);
     } else {
       buffer.clear();
     }
   };
   empty(m_carriedRaw);
-  if (m_view.capacity() > kHeldCapacity) {
-    m_view.Release();
-  } else {
-    m_view.clear();
-  }
+  empty(m_view);
   for (int v = 0; v < CSignatureRules::kViews; ++v) {
     m_bEveryPiece[v] = false;
     for (CSparseBytes& seen : m_seen[v]) seen.Clear();

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 
 // How the normaliser goes through stretches without comments and joins: thirty-two bytes at a
 // time with AVX2, sixteen with SSSE3 or SSE2, else byte by byte. The view is the same either way.
@@ -49,7 +50,11 @@ class CViewBuffer {
     m_size -= std::min(count, m_size);
   }
   void clear() { m_size = 0; }
-  void Release() { *this = CViewBuffer(); }
+  void swap(CViewBuffer& other) noexcept {
+    std::swap(m_data, other.m_data);
+    std::swap(m_size, other.m_size);
+    std::swap(m_capacity, other.m_capacity);
+  }
 
  private:
   std::unique_ptr<char[]> m_data;
