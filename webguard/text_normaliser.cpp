@@ -188,6 +188,9 @@ __attribute__((target("sse2"))) size_t PackBlocksSse2(const unsigned char* text,
 __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text, size_t size, size_t i, char* view,
                                                       size_t* w, size_t floor) {
   size_t out = *w;
+  // Whether the view so far ends with an operator (kept here rather than read back from the
+  // view, which the block before has only just written).
+  bool operatorEnds = out > 0 && IsJoinOperator(view[out - 1]);
   for (; i + 33 <= size; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
     const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 1));
@@ -195,21 +198,28 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     const unsigned opens = static_cast<unsigned>(_mm256_movemask_epi8(
         _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('/')), _mm256_cmpeq_epi8(next, _mm256_set1_epi8('*')))));
     const unsigned before = opens == 0 ? ~0u : (1u << __builtin_ctz(opens)) - 1;
-    // A join needs a quote of this block and an operator of it or just before it.
-    const bool quoted = _mm256_movemask_epi8(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')),
-                                                             _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')))) != 0;
-    if (quoted && out < floor + 2) break;  // too near the floor to look back
-    const bool joinable =
-        quoted && (IsJoinOperator(view[out - 1]) ||
-                   _mm256_movemask_epi8(_mm256_or_si256(
-                       _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('+'))),
-                       _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')))) != 0);
+    const unsigned quotes = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')))));
+    // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
+    if ((quotes != 0) & (out < floor + 2)) break;  // too near the floor to look back
     const __m256i blank = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x20)),
                                           _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
     // 0x09..0x0D: below 0x0E once 0x09 is taken away, unsigned.
     const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(0x09));
     const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(0x04)), shifted);
-    const unsigned keep = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(blank, control))) & before;
+    const unsigned dropped = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(blank, control)));
+    const unsigned keep = ~dropped & before;
+    // A join is looked for in the view only where the block may hold one: an operator whose
+    // neighbours, a blank or two apart, may be quotes (before the block they may be anything;
+    // a join closed by the next block is found there), or a quote after an operator that ends
+    // the view. Ordinary code is full of quotes and operators, but seldom of the three together.
+    const unsigned operators = static_cast<unsigned>(_mm256_movemask_epi8(
+        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('+'))),
+                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')))));
+    const unsigned quoteBefore = quotes << 1 | (dropped << 1 & (quotes << 2 | dropped << 2)) | 3u;
+    const unsigned quoteAfter = quotes >> 1 | (dropped >> 1 & (quotes >> 2 | dropped >> 2));
+    const bool joinable = (quotes != 0) & (((operators & quoteBefore & quoteAfter) != 0) | operatorEnds);
+    if (keep != 0) operatorEnds = operators >> (31 - __builtin_clz(keep)) & 1;
     const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
     const __m256i capital = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(25)), letter);
     const __m256i folded = _mm256_or_si256(v, _mm256_and_si256(capital, _mm256_set1_epi8(0x20)));
