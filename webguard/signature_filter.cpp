@@ -187,6 +187,28 @@ size_t CheckOffset(const std::vector<int>& scores, size_t gram) {
   return best;
 }
 
+
+// How far back from a gram at offset (of a signature of length bytes, at least a window) its
+// window begins: the rarest eight bytes that hold the gram, begin at most kGram bytes before
+// it and lie inside the signature. A window of ordinary code would let the gram through
+// wherever that code is.
+size_t RarestWindowBack(const unsigned char* gram, size_t offset, size_t length) {
+  const size_t least = offset + kWindow > length ? offset + kWindow - length : 0;
+  const size_t most = std::min(CSignatureFilter::kGram, offset);
+  size_t best = least;
+  int bestScore = 0;
+  for (size_t back = least; back <= most; ++back) {
+    const unsigned char* window = gram - back;
+    int score = 0;
+    for (size_t k = 0; k < kWindow; ++k) score += kRarity[window[k]];
+    for (size_t k = 0; k + CSignatureFilter::kGram <= kWindow; ++k) score -= IsCommonGram(Load4(window + k)) ? kCommonCost : 0;
+    if (back == least || score > bestScore) {
+      bestScore = score;
+      best = back;
+    }
+  }
+  return best;
+}
 }  // namespace
 
 int ByteRarity(unsigned char c) { return kRarity[c]; }
@@ -275,14 +297,11 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   m_windowShift = 32 - Log2Ceil(m_windows.size());
   for (const CGramCell& c : cells) {
     const size_t length = m_start[c.cell.signature + 1] - m_start[c.cell.signature];
-    // The window's start, counted back from the gram: the gram's own offset when neither
-    // after nor around it fits (a short signature: the window is its first eight bytes). A
-    // signature shorter than a window lets its gram through alone.
+    // The window's start, counted back from the gram: of those that fit in the signature, the
+    // rarest ("php:func" rather than "function"). A signature shorter than a window lets its gram
+    // through alone.
     const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[c.cell.signature] + c.cell.offset;
-    const size_t back = length < kWindow ? kGramAlone
-                        : c.cell.offset + kWindow <= length ? 0
-                        : c.cell.offset >= kGram ? kGram
-                                                 : c.cell.offset;
+    const size_t back = length < kWindow ? kGramAlone : RarestWindowBack(p, c.cell.offset, length);
     uint64_t& word = m_windows[WindowWord(c.gram)];
     word |= uint64_t{1} << back;
     if (back != kGramAlone) word |= uint64_t{1} << WindowBit(Load8(p - back), back);
