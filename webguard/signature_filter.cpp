@@ -435,8 +435,10 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
   const unsigned bits = kTable == Table::kBits20 ? 20 : kTable == Table::kBits22 ? 22 : kCoarseBits;
   const uint64_t multiplier = kTable == Table::kBits24 ? kCoarseHash : kBitmapHash;
   const unsigned char* bitmap = kTable == Table::kBits24 ? m_coarse.data() : m_bitmap.data();
-  for (size_t k = count; k-- > 0;) {
-    const uint64_t hash = Load4(text + k * stride) * multiplier;
+  const unsigned char* last = text + (count - 1) * stride;
+#pragma GCC unroll 8
+  for (size_t k = 0; k < count; ++k) {
+    const uint64_t hash = Load4(last - k * stride) * multiplier;
     hits = ShiftInBit(hits, Load8(bitmap + ((hash >> (70 - bits)) << 3)), hash >> (64 - bits));
   }
   return hits;
