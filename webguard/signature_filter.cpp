@@ -516,7 +516,8 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   // reading what the one before asked memory for: sampled; (with the 2 MB bitmap) tested
   // against it; windows tested; slots read; walked. Their bitmap bytes, window words, slots and
   // cells are seldom in a near cache, and waiting for each in turn cost more than the sampling
-  // itself. With the smaller ones a block goes through at once (the stages cost more there).
+  // itself. With the smaller ones a block goes through at once (the stages cost more there),
+  // its window words all asked for before the first is tested.
   constexpr bool kStaged = kTable == Table::kBits22 || kTable == Table::kBits24;
   struct CBlock {
     uint64_t hits = 0;
@@ -543,7 +544,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     }
     if (!kStaged) windowed = sampled;
     const CBlock& next = kTable == Table::kBits24 ? fine : sampled;
-    for (uint64_t left = kStaged ? next.hits : 0; left != 0; left &= left - 1) {
+    for (uint64_t left = next.hits; left != 0; left &= left - 1) {
       __builtin_prefetch(&m_windows[WindowWord(gramAt(next, left))]);
     }
     for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
