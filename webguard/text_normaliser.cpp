@@ -191,31 +191,35 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
   // Whether the view so far ends with an operator (kept here rather than read back from the
   // view, which the block before has only just written).
   bool operatorEnds = out > 0 && IsJoinOperator(view[out - 1]);
+  // Each byte's kinds by two table lookups, one by each half of the byte: a bit of a kind is
+  // set when both halves' entries have it. The kinds: dropped below 0x10 (bit 0), the blank
+  // (bit 1), '*' (bit 4), '/' (bit 5), a join operator (bit 6), a quote (bit 7).
+  const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      0x03, 0, static_cast<char>(0x80), 0, 0, 0, 0x40, static_cast<char>(0x80), 0, 0x01, 0x11, 0x41, 0x01, 0x01, 0x40, 0x20));
+  const __m256i byHigh = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0x01, 0, static_cast<char>(0xF2), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
   for (; i + 33 <= size; i += 32) {
     const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
-    const __m256i next = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 1));
+    const __m256i kinds = _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)),
+                                           _mm256_shuffle_epi8(byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+    // The bytes of a kind: its bit moved to the top of each byte.
+    const unsigned quotes = static_cast<unsigned>(_mm256_movemask_epi8(kinds));
+    const unsigned operators = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 1)));
+    const unsigned slashes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 2)));
+    const unsigned stars = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 3)));
     // A comment opens: the bytes before it are packed here, the rest byte by byte.
-    const unsigned opens = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_and_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('/')), _mm256_cmpeq_epi8(next, _mm256_set1_epi8('*')))));
+    const unsigned opens = slashes & (stars >> 1 | static_cast<unsigned>(text[i + 32] == '*') << 31);
     const unsigned before = opens == 0 ? ~0u : (1u << __builtin_ctz(opens)) - 1;
-    const unsigned quotes = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('"')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('\'')))));
     // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
     if ((quotes != 0) & (out < floor + 2)) break;  // too near the floor to look back
-    const __m256i blank = _mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8(0x20)),
-                                          _mm256_cmpeq_epi8(v, _mm256_setzero_si256()));
-    // 0x09..0x0D: below 0x0E once 0x09 is taken away, unsigned.
-    const __m256i shifted = _mm256_sub_epi8(v, _mm256_set1_epi8(0x09));
-    const __m256i control = _mm256_cmpeq_epi8(_mm256_min_epu8(shifted, _mm256_set1_epi8(0x04)), shifted);
-    const unsigned dropped = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_or_si256(blank, control)));
+    const unsigned dropped = ~static_cast<unsigned>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(kinds, _mm256_set1_epi8(0x03)), _mm256_setzero_si256())));
     const unsigned keep = ~dropped & before;
     // A join is looked for in the view only where the block may hold one: an operator whose
     // neighbours, a blank or two apart, may be quotes (before the block they may be anything;
     // a join closed by the next block is found there), or a quote after an operator that ends
     // the view. Ordinary code is full of quotes and operators, but seldom of the three together.
-    const unsigned operators = static_cast<unsigned>(_mm256_movemask_epi8(
-        _mm256_or_si256(_mm256_or_si256(_mm256_cmpeq_epi8(v, _mm256_set1_epi8('.')), _mm256_cmpeq_epi8(v, _mm256_set1_epi8('+'))),
-                        _mm256_cmpeq_epi8(v, _mm256_set1_epi8('&')))));
     const unsigned quoteBefore = quotes << 1 | (dropped << 1 & (quotes << 2 | dropped << 2)) | 3u;
     const unsigned quoteAfter = quotes >> 1 | (dropped >> 1 & (quotes >> 2 | dropped >> 2));
     const bool joinable = (quotes != 0) & (((operators & quoteBefore & quoteAfter) != 0) | operatorEnds);
