@@ -302,9 +302,10 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   size_t distinct = 0;
   for (size_t k = 0; k < cells.size(); ++k) distinct += k == 0 || cells[k].gram != cells[k - 1].gram;
 
-  // A word per gram (hashed): bits 0 .. kGramAlone tell which windows its cells have, the rest
-  // are a bitmap of those windows.
+  // A word per gram (hashed): a bitmap of its cells' windows; beside it, a byte whose bits
+  // 0 .. kGramAlone tell which windows they have.
   m_windows.assign(size_t{1} << std::min(kMaxWindowWordBits, std::max(6u, Log2Ceil(distinct * kWindowWordsPerGram))), 0);
+  m_windowBacks.assign(m_windows.size(), 0);
   m_windowShift = 32 - Log2Ceil(m_windows.size());
   for (const CGramCell& c : cells) {
     const size_t length = m_start[c.cell.signature + 1] - m_start[c.cell.signature];
@@ -313,9 +314,8 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     // through alone.
     const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[c.cell.signature] + c.cell.offset;
     const size_t back = length < kWindow ? kGramAlone : RarestWindowBack(p, c.cell.offset, length);
-    uint64_t& word = m_windows[WindowWord(c.gram)];
-    word |= uint64_t{1} << back;
-    if (back != kGramAlone) word |= uint64_t{1} << WindowBit(Load8(p - back), back);
+    m_windowBacks[WindowWord(c.gram)] |= static_cast<uint8_t>(1u << back);
+    if (back != kGramAlone) m_windows[WindowWord(c.gram)] |= uint64_t{1} << WindowBit(Load8(p - back), back);
   }
 
   m_table = distinct <= kBytes16Grams ? Table::kBytes16
@@ -365,20 +365,22 @@ size_t CSignatureFilter::WindowWord(uint32_t gram) const { return (gram * kWindo
 
 unsigned CSignatureFilter::WindowBit(uint64_t window, size_t back) {
   const uint64_t hash = (window ^ kWindowSalt[back]) * kWindowHash;
-  return kGramAlone + 1 + static_cast<unsigned>(((hash >> 32) * (64 - kGramAlone - 1)) >> 32);
+  return static_cast<unsigned>(hash >> 58);
 }
 
 __attribute__((always_inline)) inline bool CSignatureFilter::WindowPasses(const unsigned char* text, size_t at,
                                                                           size_t size) const {
   // The word of a gram that recurs stays in cache, whatever the bytes around it.
-  const uint64_t word = m_windows[WindowWord(Load4(text + at))];
+  const size_t index = WindowWord(Load4(text + at));
+  const unsigned backs = m_windowBacks[index];
   // Near either end of the text a window cannot be read whole: the gram is let through.
-  if ((word >> kGramAlone & 1) || at < kGram || at + kWindow > size) return true;
+  if ((backs >> kGramAlone & 1) || at < kGram || at + kWindow > size) return true;
+  const uint64_t word = m_windows[index];
   // Every window is tested and the answers of those the gram's cells have are kept: a branch
   // on which they have costs more.
   uint64_t passes = 0;
 #pragma GCC unroll 5
-  for (size_t back = 0; back < kGramAlone; ++back) passes |= word >> back & word >> WindowBit(Load8(text + at - back), back);
+  for (size_t back = 0; back < kGramAlone; ++back) passes |= (backs >> back) & (word >> WindowBit(Load8(text + at - back), back));
   return passes & 1;
 }
 
@@ -545,7 +547,9 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     if (!kStaged) windowed = sampled;
     const CBlock& next = kTable == Table::kBits24 ? fine : sampled;
     for (uint64_t left = next.hits; left != 0; left &= left - 1) {
-      __builtin_prefetch(&m_windows[WindowWord(gramAt(next, left))]);
+      const size_t index = WindowWord(gramAt(next, left));
+      __builtin_prefetch(&m_windows[index]);
+      __builtin_prefetch(&m_windowBacks[index]);
     }
     for (uint64_t left = windowed.hits; left != 0; left &= left - 1) {
       const unsigned k = static_cast<unsigned>(__builtin_ctzll(left));
@@ -598,7 +602,7 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
 }
 
 size_t CSignatureFilter::MemoryBytes() const {
-  return m_bitmap.capacity() + m_coarse.capacity() + m_windows.capacity() * sizeof(uint64_t) +
+  return m_bitmap.capacity() + m_coarse.capacity() + m_windows.capacity() * sizeof(uint64_t) + m_windowBacks.capacity() +
          m_slots.capacity() * sizeof(CGramSlot) + m_beside.capacity() * sizeof(uint32_t) +
          m_cells.capacity() * sizeof(CCell) + m_pool.capacity() +
          m_start.capacity() * sizeof(uint32_t);

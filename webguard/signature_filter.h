@@ -95,12 +95,13 @@ class CSignatureFilter {
   std::vector<uint8_t> m_bitmap;
   std::vector<uint8_t> m_coarse;  // kBits24: the first bitmap
   // Most grams found in a text are ordinary code that some signature happens to hold. Each cell
-  // also marks, in a word chosen by its gram, eight bytes of its signature around the gram:
-  // those that begin at the gram, else (near the signature's end) four bytes before it, else (a
-  // signature of eight to eleven bytes) at the signature's start; a signature shorter than eight
-  // bytes marks its gram as let through whole. A sample whose windows fit no mark is turned
-  // away before its slot and cells are read, and the word of a gram that recurs stays in cache.
+  // also marks, in a word chosen by its gram, eight bytes of its signature around the gram (the
+  // rarest that begin at most four bytes before it), and beside the word how far back they
+  // begin; a signature shorter than eight bytes marks its gram as let through whole. A sample
+  // whose windows fit no mark is turned away before its slot and cells are read, and the word
+  // of a gram that recurs stays in cache.
   std::vector<uint64_t> m_windows;
+  std::vector<uint8_t> m_windowBacks;
   unsigned m_windowShift = 63;
   std::vector<CGramSlot> m_slots;
   std::vector<CCell> m_cells;
