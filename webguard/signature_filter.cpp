@@ -405,7 +405,7 @@ void CSignatureFilter::Mark(uint32_t gram) {
   }
 }
 
-// Both tests are forced inline into the sampling loop: a call per sample costs more than the test.
+// Forced inline into the sampling loop: a call per sample costs more than the test.
 template <CSignatureFilter::Table kTable>
 __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gram) const {
   const uint64_t hash = gram * kBitmapHash;
@@ -413,11 +413,6 @@ __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gra
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
   if (kTable == Table::kBits22) return (m_bitmap[hash >> 45] >> ((hash >> 42) & 7)) & 1;
   return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;  // the 2 MB bitmap alone
-}
-
-__attribute__((always_inline)) inline bool CSignatureFilter::PassesCoarse(uint32_t gram) const {
-  const uint64_t coarse = gram * kCoarseHash;
-  return (m_coarse[coarse >> (67 - kCoarseBits)] >> ((coarse >> (64 - kCoarseBits)) & 7)) & 1;
 }
 
 template <CSignatureFilter::Table kTable>

@@ -68,10 +68,9 @@ class CSignatureFilter {
   // cache, lets a gram through.
   enum class Table { kBytes16, kBits20, kBits22, kBits24 };
 
-  // kBits24: the 2 MB bitmap alone (PassesCoarse is the first).
+  // kBits24: the 2 MB bitmap alone (the first is tested in HitMask).
   template <Table kTable>
   bool Passes(uint32_t gram) const;
-  bool PassesCoarse(uint32_t gram) const;
   // Whether the eight bytes around a sampled gram may be those of one of its signatures.
   bool WindowPasses(const unsigned char* text, size_t at, size_t size) const;
   size_t WindowWord(uint32_t gram) const;
