@@ -79,8 +79,7 @@ bool CFewSignatures::Build(const std::vector<std::string>& signatures) {
     size_t best = 0;
     int bestRarity = -1;
     for (size_t at = 0; at + kPrint <= signatures[i].size(); ++at) {
-      int rarity = 0;
-      for (size_t k = 0; k < kPrint; ++k) rarity += ByteRarity(p[at + k]);
+      const int rarity = Rarity(p + at, kPrint);
       if (rarity > bestRarity) {
         bestRarity = rarity;
         best = at;

@@ -164,9 +164,9 @@ size_t ChooseBlock(const std::string& s, size_t stride, const CGramCounts& count
   std::vector<int>& score = *scores;
   score.resize(grams);
   for (size_t j = 0; j < grams; ++j) {
-    int rarity = 0;
-    for (size_t k = 0; k < CSignatureFilter::kGram; ++k) rarity += kRarity[p[j + k]];
-    score[j] = rarity - kSharingCost * BitLength(counts.Count(Load4(p + j))) - (IsCommonGram(Load4(p + j)) ? kCommonCost : 0);
+    const uint32_t gram = Load4(p + j);
+    score[j] = Rarity(p + j, CSignatureFilter::kGram) - kSharingCost * BitLength(counts.Count(gram)) -
+               (IsCommonGram(gram) ? kCommonCost : 0);
   }
   size_t best = 0;
   int bestScore = 0;
@@ -198,7 +198,6 @@ size_t CheckOffset(const std::vector<int>& scores, size_t gram) {
   return best;
 }
 
-
 // How far back from a gram at offset (of a signature of length bytes, at least a window) its
 // window begins: the rarest eight bytes that hold the gram, begin at most kGram bytes before
 // it and lie inside the signature. A window of ordinary code would let the gram through
@@ -210,8 +209,7 @@ size_t RarestWindowBack(const unsigned char* gram, size_t offset, size_t length)
   int bestScore = 0;
   for (size_t back = least; back <= most; ++back) {
     const unsigned char* window = gram - back;
-    int score = 0;
-    for (size_t k = 0; k < kWindow; ++k) score += kRarity[window[k]];
+    int score = Rarity(window, kWindow);
     for (size_t k = 0; k + CSignatureFilter::kGram <= kWindow; ++k) score -= IsCommonGram(Load4(window + k)) ? kCommonCost : 0;
     if (back == least || score > bestScore) {
       bestScore = score;
@@ -220,9 +218,16 @@ size_t RarestWindowBack(const unsigned char* gram, size_t offset, size_t length)
   }
   return best;
 }
+
 }  // namespace
 
 int ByteRarity(unsigned char c) { return kRarity[c]; }
+
+int Rarity(const void* bytes, size_t size) {
+  int sum = 0;
+  for (size_t k = 0; k < size; ++k) sum += kRarity[static_cast<const unsigned char*>(bytes)[k]];
+  return sum;
+}
 
 void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
   size_t shortest = SIZE_MAX;
@@ -314,8 +319,9 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
     // through alone.
     const auto* p = reinterpret_cast<const unsigned char*>(m_pool.data()) + m_start[c.cell.signature] + c.cell.offset;
     const size_t back = length < kWindow ? kGramAlone : RarestWindowBack(p, c.cell.offset, length);
-    m_windowBacks[WindowWord(c.gram)] |= static_cast<uint8_t>(1u << back);
-    if (back != kGramAlone) m_windows[WindowWord(c.gram)] |= uint64_t{1} << WindowBit(Load8(p - back), back);
+    const size_t index = WindowWord(c.gram);
+    m_windowBacks[index] |= static_cast<uint8_t>(1u << back);
+    if (back != kGramAlone) m_windows[index] |= uint64_t{1} << WindowBit(Load8(p - back), back);
   }
 
   m_table = distinct <= kBytes16Grams ? Table::kBytes16

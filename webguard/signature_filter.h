@@ -21,6 +21,8 @@ class IMatchSink {
 
 // How rare a byte is in ordinary web scripts (higher: rarer).
 int ByteRarity(unsigned char c);
+// The same of a run of bytes: the sum of theirs.
+int Rarity(const void* bytes, size_t size);
 
 class CSignatureFilter {
  public:

@@ -92,11 +92,7 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
     // are all looked for (see CSignatureScan::Finish).
     std::vector<uint32_t> probe(required.size(), kNoProbe);
     std::vector<std::string> probeParts;
-    auto rarity = [](const std::string& part) {
-      int sum = 0;
-      for (const char c : part) sum += ByteRarity(static_cast<unsigned char>(c));
-      return sum;
-    };
+    auto rarity = [](const std::string& part) { return Rarity(part.data(), part.size()); };
     for (int v = 0; v < kViews; ++v) {
       for (size_t i = 0; i < patterns[v][kDeferred].size(); ++i) {
         const auto index = static_cast<uint32_t>(probeParts.size());
