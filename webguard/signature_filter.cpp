@@ -93,8 +93,10 @@ constexpr size_t kIndexedFrom = 8;
 constexpr uint8_t kSideAfter = 0, kSideBefore = 1, kSideOwn = 2;
 // Signatures whose grams are counted, at most.
 constexpr size_t kCountedSignatures = 16384;
-// Distinct grams up to which each bitmap size keeps its share of set cells near 1 %.
-constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384, kBits22Grams = 65536;
+// Distinct grams up to which each bitmap size keeps its share of set cells near 1 %. Beyond, the
+// 2 MB bitmap behind its 256 KB first one: a single 512 KB bitmap fills the processor's nearer
+// cache and every sample waits for the farther one.
+constexpr size_t kBytes16Grams = 1024, kBits20Grams = 16384;
 
 uint32_t Load4(const unsigned char* p) {
   uint32_t value;
@@ -326,11 +328,9 @@ void CSignatureFilter::Build(const std::vector<std::string>& signatures) {
 
   m_table = distinct <= kBytes16Grams ? Table::kBytes16
             : distinct <= kBits20Grams ? Table::kBits20
-            : distinct <= kBits22Grams ? Table::kBits22
                                        : Table::kBits24;
   m_bitmap.assign(m_table == Table::kBytes16 ? size_t{1} << 16
                   : m_table == Table::kBits20 ? size_t{1} << 17
-                  : m_table == Table::kBits22 ? size_t{1} << 19
                                               : size_t{1} << 21,
                   0);
   m_coarse.assign(m_table == Table::kBits24 ? size_t{1} << (kCoarseBits - 3) : 0, 0);
@@ -399,9 +399,6 @@ void CSignatureFilter::Mark(uint32_t gram) {
     case Table::kBits20:
       m_bitmap[hash >> 47] |= static_cast<uint8_t>(1u << ((hash >> 44) & 7));
       break;
-    case Table::kBits22:
-      m_bitmap[hash >> 45] |= static_cast<uint8_t>(1u << ((hash >> 42) & 7));
-      break;
     case Table::kBits24: {
       m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
       const uint64_t coarse = gram * kCoarseHash;
@@ -417,7 +414,6 @@ __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gra
   const uint64_t hash = gram * kBitmapHash;
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
   if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
-  if (kTable == Table::kBits22) return (m_bitmap[hash >> 45] >> ((hash >> 42) & 7)) & 1;
   return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;  // the 2 MB bitmap alone
 }
 
@@ -435,7 +431,7 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
   // the word by the hash's top bits, the bit by the six below them. The last sample is shifted
   // in first, so that sample k ends in bit k. With the 2 MB bitmap, its first bitmap only, which
   // stays in cache: the 2 MB one is asked later (see ScanWith).
-  const unsigned bits = kTable == Table::kBits20 ? 20 : kTable == Table::kBits22 ? 22 : kCoarseBits;
+  const unsigned bits = kTable == Table::kBits20 ? 20 : kCoarseBits;
   const uint64_t multiplier = kTable == Table::kBits24 ? kCoarseHash : kBitmapHash;
   const unsigned char* bitmap = kTable == Table::kBits24 ? m_coarse.data() : m_bitmap.data();
   const unsigned char* last = text + (count - 1) * stride;
@@ -515,13 +511,13 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     }
     return Outcome::kNoMatch;
   };
-  // With the two largest bitmaps, blocks of samples go through stages one block apart, each
-  // reading what the one before asked memory for: sampled; (with the 2 MB bitmap) tested
-  // against it; windows tested; slots read; walked. Their bitmap bytes, window words, slots and
+  // With the 2 MB bitmap, blocks of samples go through stages one block apart, each reading what
+  // the one before asked memory for: sampled; tested against the 2 MB bitmap; windows tested;
+  // slots read; walked. Their bitmap bytes, window words, slots and
   // cells are seldom in a near cache, and waiting for each in turn cost more than the sampling
   // itself. With the smaller ones a block goes through at once (the stages cost more there),
   // its window words all asked for before the first is tested.
-  constexpr bool kStaged = kTable == Table::kBits22 || kTable == Table::kBits24;
+  constexpr bool kStaged = kTable == Table::kBits24;
   struct CBlock {
     uint64_t hits = 0;
     size_t first = 0;
@@ -594,8 +590,6 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
       return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits20:
       return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt, rule, sink);
-    case Table::kBits22:
-      return ScanWith<Table::kBits22>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits24:
       break;
   }

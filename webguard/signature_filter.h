@@ -68,7 +68,7 @@ class CSignatureFilter {
   // Bitmap sizes: a byte per cell for small sets (no bit arithmetic), bits for large ones. The
   // largest (2 MB) is asked only where a first bitmap of 256 KB, which stays in the processor's
   // cache, lets a gram through.
-  enum class Table { kBytes16, kBits20, kBits22, kBits24 };
+  enum class Table { kBytes16, kBits20, kBits24 };
 
   // kBits24: the 2 MB bitmap alone (the first is tested in HitMask).
   template <Table kTable>

@@ -360,14 +360,14 @@ void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAll
 }
 
 TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
-  // The bitmap sizes up to 1,024 grams, 16,384 and 65,536, and the strides of signatures of 8
-  // bytes and more (5 to 8).
+  // The bitmap sizes up to 1,024 grams and 16,384, the 2 MB one beyond, and the strides of
+  // signatures of 8 bytes and more (5 to 8).
   ExpectSameAnswersOnLargeLists(100, 8, CSignatureMatcher::kDefaultWorkAllowance, 500);
   ExpectSameAnswersOnLargeLists(1500, 9, CSignatureMatcher::kDefaultWorkAllowance, 300);
   ExpectSameAnswersOnLargeLists(5000, 10, CSignatureMatcher::kDefaultWorkAllowance, 200);
   ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 100);
-  // Beyond 65,536 grams (which fifteen letters cannot make), over texts of several blocks of
-  // samples: the 2 MB bitmap and every stage a block passes through on its way to the walk.
+  // The 2 MB bitmap with more grams than fifteen letters can make, over texts of several blocks
+  // of samples: every stage a block passes through on its way to the walk.
   const std::string wide = "abcdefghijklmnopqrstuvwxyzAB \"'.\xB0\xA1\x81/*0123";
   ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 24, 0, 1500, wide);
   ExpectSameAnswersOnLargeLists(12000, 11, 0, 10, 0, 1500, wide);
