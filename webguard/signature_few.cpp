@@ -146,7 +146,7 @@ CSignatureFilter::Outcome CFewSignatures::Scan(const char* text, size_t size, si
         const std::string& s = m_signatures[i];
         if (x < m_printAt[i]) continue;
         const size_t from = x - m_printAt[i];
-        if (from + s.size() > size || std::memcmp(t + from, s.data(), s.size()) != 0) continue;
+        if (from + s.size() > size || !SameBytes(t + from, s.data(), s.size())) continue;
         if (rule == CharStarts::kGbk) {
           starts.Forget(x > m_maxLength ? x - m_maxLength : 0);
           if (!starts.IsStart(from)) continue;

@@ -479,7 +479,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
           if (from + cell.checkOffset + kGram > size || Load4(text + from + cell.checkOffset) != cell.check) continue;
           const uint32_t begin = m_start[cell.signature];
           const size_t length = m_start[cell.signature + 1] - begin;
-          if (from + length > size || std::memcmp(text + from, m_pool.data() + begin, length) != 0) continue;
+          if (from + length > size || !SameBytes(text + from, m_pool.data() + begin, length)) continue;
           if (rule == CharStarts::kGbk) {
             if (!forgotten) {
               starts.Forget(at > m_maxLength ? at - m_maxLength : 0);
