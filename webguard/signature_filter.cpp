@@ -69,7 +69,13 @@ bool IsCommonGram(uint32_t gram) {
 constexpr int kSharingCost = 3;
 
 constexpr uint64_t kBitmapHash = 0x9E3779B97F4A7C15ull;
-constexpr uint64_t kCoarseHash = 0xC2B2AE3D27D4EB4Full;
+// The bitmaps read at every sample hash by a 32-bit multiply, which reads the gram from memory
+// in the same instruction: sampling is bound by instructions. A gram's bit is the top bits of
+// the product.
+constexpr uint32_t kSampledHash = 0xC2B2AE35u, kCoarseHash = 0x27D4EB2Fu;
+// The bit of a hashed gram in a bitmap of 2^bits bits (bit b % 8 of byte b / 8, or bit b % 64 of
+// 64-bit word b / 64, little-endian).
+constexpr uint32_t SampledBit(uint32_t hash, unsigned bits) { return hash >> (32 - bits); }
 // Bits of the first bitmap of the largest table (2^21 bits: 256 KB).
 constexpr unsigned kCoarseBits = 21;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
@@ -396,13 +402,15 @@ void CSignatureFilter::Mark(uint32_t gram) {
     case Table::kBytes16:
       m_bitmap[hash >> 48] = 1;
       break;
-    case Table::kBits20:
-      m_bitmap[hash >> 47] |= static_cast<uint8_t>(1u << ((hash >> 44) & 7));
+    case Table::kBits20: {
+      const uint32_t bit = SampledBit(gram * kSampledHash, 20);
+      m_bitmap[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
       break;
+    }
     case Table::kBits24: {
       m_bitmap[hash >> 43] |= static_cast<uint8_t>(1u << ((hash >> 40) & 7));
-      const uint64_t coarse = gram * kCoarseHash;
-      m_coarse[coarse >> (67 - kCoarseBits)] |= static_cast<uint8_t>(1u << ((coarse >> (64 - kCoarseBits)) & 7));
+      const uint32_t bit = SampledBit(gram * kCoarseHash, kCoarseBits);
+      m_coarse[bit >> 3] |= static_cast<uint8_t>(1u << (bit & 7));
       break;
     }
   }
@@ -413,7 +421,10 @@ template <CSignatureFilter::Table kTable>
 __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gram) const {
   const uint64_t hash = gram * kBitmapHash;
   if (kTable == Table::kBytes16) return m_bitmap[hash >> 48] != 0;
-  if (kTable == Table::kBits20) return (m_bitmap[hash >> 47] >> ((hash >> 44) & 7)) & 1;
+  if (kTable == Table::kBits20) {
+    const uint32_t bit = SampledBit(gram * kSampledHash, 20);
+    return (m_bitmap[bit >> 3] >> (bit & 7)) & 1;
+  }
   return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;  // the 2 MB bitmap alone
 }
 
@@ -432,13 +443,13 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
   // in first, so that sample k ends in bit k. With the 2 MB bitmap, its first bitmap only, which
   // stays in cache: the 2 MB one is asked later (see ScanWith).
   const unsigned bits = kTable == Table::kBits20 ? 20 : kCoarseBits;
-  const uint64_t multiplier = kTable == Table::kBits24 ? kCoarseHash : kBitmapHash;
+  const uint32_t multiplier = kTable == Table::kBits24 ? kCoarseHash : kSampledHash;
   const unsigned char* bitmap = kTable == Table::kBits24 ? m_coarse.data() : m_bitmap.data();
   const unsigned char* last = text + (count - 1) * stride;
 #pragma GCC unroll 8
   for (size_t k = 0; k < count; ++k) {
-    const uint64_t hash = Load4(last - k * stride) * multiplier;
-    hits = ShiftInBit(hits, Load8(bitmap + ((hash >> (70 - bits)) << 3)), hash >> (64 - bits));
+    const uint32_t bit = SampledBit(Load4(last - k * stride) * multiplier, bits);
+    hits = ShiftInBit(hits, Load8(bitmap + (size_t{bit >> 6} << 3)), bit);
   }
   return hits;
 }
