@@ -428,11 +428,11 @@ __attribute__((always_inline)) inline bool CSignatureFilter::Passes(uint32_t gra
   return (m_bitmap[hash >> 43] >> ((hash >> 40) & 7)) & 1;  // the 2 MB bitmap alone
 }
 
-template <CSignatureFilter::Table kTable>
+template <CSignatureFilter::Table kTable, size_t kStride>
 __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const unsigned char* text, size_t count) const {
   // Every sample's answer goes into a bit, without a branch: where the bitmap answers yes every
   // few dozen samples, a branch per answer costs far more than the test.
-  const size_t stride = m_stride;
+  const size_t stride = kStride != 0 ? kStride : m_stride;
   uint64_t hits = 0;
   if (kTable == Table::kBytes16) {
     for (size_t k = 0; k < count; ++k) hits |= uint64_t{Passes<kTable>(Load4(text + k * stride))} << k;
@@ -446,15 +446,25 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
   const uint32_t multiplier = kTable == Table::kBits24 ? kCoarseHash : kSampledHash;
   const unsigned char* bitmap = kTable == Table::kBits24 ? m_coarse.data() : m_bitmap.data();
   const unsigned char* last = text + (count - 1) * stride;
-#pragma GCC unroll 8
-  for (size_t k = 0; k < count; ++k) {
-    const uint32_t bit = SampledBit(Load4(last - k * stride) * multiplier, bits);
+  auto sample = [&](const unsigned char* at) {
+    const uint32_t bit = SampledBit(Load4(at) * multiplier, bits);
     hits = ShiftInBit(hits, Load8(bitmap + (size_t{bit >> 6} << 3)), bit);
+  };
+  size_t k = 0;
+  if (kStride != 0) {
+    // Eight samples from one pointer, each at a fixed displacement.
+    for (; k + 8 <= count; k += 8) {
+      const unsigned char* at = last - k * stride;
+#pragma GCC unroll 8
+      for (size_t j = 0; j < 8; ++j) sample(at - j * stride);
+    }
   }
+#pragma GCC unroll 8
+  for (; k < count; ++k) sample(last - k * stride);
   return hits;
 }
 
-template <CSignatureFilter::Table kTable>
+template <CSignatureFilter::Table kTable, size_t kStride>
 CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, size_t size,
                                                      size_t workAllowance, size_t* resumeAt, CharStarts rule,
                                                      IMatchSink& sink) const {
@@ -462,7 +472,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   size_t work = 0;
   const size_t end = size - kGram + 1;  // sample positions whose gram fits
   const size_t mask = m_slots.size() - 1;
-  const size_t stride = m_stride;
+  const size_t stride = kStride != 0 ? kStride : m_stride;
   // Walks the hits of the block sampled from first; kNoMatch unless the scan must end.
   auto walk = [&](uint64_t hits, size_t first) {
     for (; hits != 0; hits &= hits - 1) {
@@ -542,7 +552,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     size_t count = 0;
     if (first < end) {
       count = end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
-      sampled.hits = HitMask<kTable>(text + first, count);
+      sampled.hits = HitMask<kTable, kStride>(text + first, count);
     }
     if (kTable == Table::kBits24) {
       for (uint64_t left = sampled.hits; left != 0; left &= left - 1) {
@@ -600,10 +610,13 @@ CSignatureFilter::Outcome CSignatureFilter::Scan(const char* text, size_t size, 
     case Table::kBytes16:
       return ScanWith<Table::kBytes16>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits20:
+      if (m_stride == 5) return ScanWith<Table::kBits20, 5>(bytes, size, workAllowance, resumeAt, rule, sink);
       return ScanWith<Table::kBits20>(bytes, size, workAllowance, resumeAt, rule, sink);
     case Table::kBits24:
       break;
   }
+  if (m_stride == 2) return ScanWith<Table::kBits24, 2>(bytes, size, workAllowance, resumeAt, rule, sink);
+  if (m_stride == 5) return ScanWith<Table::kBits24, 5>(bytes, size, workAllowance, resumeAt, rule, sink);
   return ScanWith<Table::kBits24>(bytes, size, workAllowance, resumeAt, rule, sink);
 }
 

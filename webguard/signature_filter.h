@@ -108,9 +108,10 @@ class CSignatureFilter {
   static constexpr size_t kSamplesPerMask = 64;
   // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples); with the
   // 2 MB bitmap, passes its first bitmap (the 2 MB one is asked later, see ScanWith).
-  template <Table kTable>
+  // kStride: the stride when known at compile time (0: m_stride).
+  template <Table kTable, size_t kStride>
   uint64_t HitMask(const unsigned char* text, size_t count) const;
-  template <Table kTable>
+  template <Table kTable, size_t kStride = 0>
   Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
                    IMatchSink& sink) const;
   void Mark(uint32_t gram);
