@@ -79,7 +79,7 @@ bool CFewSignatures::Build(const std::vector<std::string>& signatures) {
     size_t best = 0;
     int bestRarity = -1;
     for (size_t at = 0; at + kPrint <= signatures[i].size(); ++at) {
-      const int rarity = Rarity(p + at, kPrint);
+      const int rarity = RarityInScripts(p + at, kPrint);
       if (rarity > bestRarity) {
         bestRarity = rarity;
         best = at;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "webguard/gbk_text.h"
 
@@ -235,6 +236,13 @@ int Rarity(const void* bytes, size_t size) {
   int sum = 0;
   for (size_t k = 0; k < size; ++k) sum += kRarity[static_cast<const unsigned char*>(bytes)[k]];
   return sum;
+}
+
+int RarityInScripts(const void* bytes, size_t size) {
+  const std::string_view run(static_cast<const char*>(bytes), size);
+  const bool common = std::any_of(std::begin(kCommonWords), std::end(kCommonWords),
+                                  [&](const char* word) { return std::string_view(word).find(run) != std::string_view::npos; });
+  return Rarity(bytes, size) - (common ? kCommonCost : 0);
 }
 
 void CSignatureFilter::Build(const std::vector<std::string>& signatures) {

@@ -24,6 +24,9 @@ class IMatchSink {
 int ByteRarity(unsigned char c);
 // The same of a run of bytes: the sum of theirs.
 int Rarity(const void* bytes, size_t size);
+// The same, less a cost when the run lies inside a word ordinary scripts are full of ("val" of
+// "value" is far commoner than its letters say).
+int RarityInScripts(const void* bytes, size_t size);
 // Whether two runs of `size` bytes are equal, by eight or four bytes at a time: a signature is
 // usually a few words long, where a call to memcmp costs more than the compare.
 inline bool SameBytes(const void* a, const void* b, size_t size) {
