@@ -238,6 +238,17 @@ int Rarity(const void* bytes, size_t size) {
   return sum;
 }
 
+bool SameBytes(const void* a, const void* b, size_t size) {
+  const auto* x = static_cast<const unsigned char*>(a);
+  const auto* y = static_cast<const unsigned char*>(b);
+  if (size < 4) return std::memcmp(x, y, size) == 0;
+  if (size < 8) return ((Load4(x) ^ Load4(y)) | (Load4(x + size - 4) ^ Load4(y + size - 4))) == 0;
+  for (size_t i = 0; i + 8 < size; i += 8) {
+    if (Load8(x + i) != Load8(y + i)) return false;
+  }
+  return Load8(x + size - 8) == Load8(y + size - 8);
+}
+
 int RarityInScripts(const void* bytes, size_t size) {
   const std::string_view run(static_cast<const char*>(bytes), size);
   const bool common = std::any_of(std::begin(kCommonWords), std::end(kCommonWords),
@@ -542,10 +553,10 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
   };
   // With the 2 MB bitmap, blocks of samples go through stages one block apart, each reading what
   // the one before asked memory for: sampled; tested against the 2 MB bitmap; windows tested;
-  // slots read; walked. Their bitmap bytes, window words, slots and
-  // cells are seldom in a near cache, and waiting for each in turn cost more than the sampling
-  // itself. With the smaller ones a block goes through at once (the stages cost more there),
-  // its window words all asked for before the first is tested.
+  // slots read; walked. Their bitmap bytes, window words, slots and cells are seldom in a near
+  // cache, and waiting for each in turn cost more than the sampling itself. With the smaller
+  // ones a block goes through at once (the stages cost more there), its window words all asked
+  // for before the first is tested.
   constexpr bool kStaged = kTable == Table::kBits24;
   struct CBlock {
     uint64_t hits = 0;
@@ -562,7 +573,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       count = end - first > (kSamplesPerMask - 1) * stride ? kSamplesPerMask : (end - first + stride - 1) / stride;
       sampled.hits = HitMask<kTable, kStride>(text + first, count);
     }
-    if (kTable == Table::kBits24) {
+    if (kStaged) {
       for (uint64_t left = sampled.hits; left != 0; left &= left - 1) {
         __builtin_prefetch(&m_bitmap[(gramAt(sampled, left) * kBitmapHash) >> 43]);
       }
@@ -571,7 +582,7 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
       }
     }
     if (!kStaged) windowed = sampled;
-    const CBlock& next = kTable == Table::kBits24 ? fine : sampled;
+    const CBlock& next = kStaged ? fine : sampled;
     for (uint64_t left = next.hits; left != 0; left &= left - 1) {
       const size_t index = WindowWord(gramAt(next, left));
       __builtin_prefetch(&m_windows[index]);
@@ -602,8 +613,8 @@ CSignatureFilter::Outcome CSignatureFilter::ScanWith(const unsigned char* text, 
     if (kStaged) {
       passed = slotted;
       slotted = windowed;
-      windowed = kTable == Table::kBits24 ? fine : sampled;
-      if (kTable == Table::kBits24) fine = sampled;
+      windowed = fine;
+      fine = sampled;
     }
     first += count * stride;
   }

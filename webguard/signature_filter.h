@@ -6,7 +6,6 @@
 // bitmap answers yes is the gram looked up and the signatures that carry it compared in full.
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,28 +28,7 @@ int Rarity(const void* bytes, size_t size);
 int RarityInScripts(const void* bytes, size_t size);
 // Whether two runs of `size` bytes are equal, by eight or four bytes at a time: a signature is
 // usually a few words long, where a call to memcmp costs more than the compare.
-inline bool SameBytes(const void* a, const void* b, size_t size) {
-  const auto* x = static_cast<const unsigned char*>(a);
-  const auto* y = static_cast<const unsigned char*>(b);
-  auto load8 = [](const unsigned char* p) {
-    uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-  };
-  if (size < 8) {
-    if (size < 4) return std::memcmp(x, y, size) == 0;
-    uint32_t u[4];
-    std::memcpy(&u[0], x, 4);
-    std::memcpy(&u[1], y, 4);
-    std::memcpy(&u[2], x + size - 4, 4);
-    std::memcpy(&u[3], y + size - 4, 4);
-    return ((u[0] ^ u[1]) | (u[2] ^ u[3])) == 0;
-  }
-  for (size_t i = 0; i + 8 < size; i += 8) {
-    if (load8(x + i) != load8(y + i)) return false;
-  }
-  return load8(x + size - 8) == load8(y + size - 8);
-}
+bool SameBytes(const void* a, const void* b, size_t size);
 
 class CSignatureFilter {
  public:
