@@ -30,6 +30,10 @@ int RarityInScripts(const void* bytes, size_t size);
 // usually a few words long, where a call to memcmp costs more than the compare.
 bool SameBytes(const void* a, const void* b, size_t size);
 
+// Whether samples may be hashed with BMI2's rotate where the processor has it (the default);
+// off, by shifts alone. For tests that compare both.
+void UseRotatedSamples(bool allowed);
+
 class CSignatureFilter {
  public:
   static constexpr size_t kGram = 4;
@@ -89,10 +93,11 @@ class CSignatureFilter {
   static constexpr size_t kSamplesPerMask = 64;
   // Bit k: the sample text + k * stride passes (count <= kSamplesPerMask samples); with the
   // 2 MB bitmap, passes its first bitmap (the 2 MB one is asked later, see ScanWith).
-  // kStride: the stride when known at compile time (0: m_stride).
-  template <Table kTable, size_t kStride>
+  // kStride: the stride when known at compile time (0: m_stride). kRotate: the processor has
+  // BMI2 (see HitMask).
+  template <Table kTable, size_t kStride, bool kRotate>
   uint64_t HitMask(const unsigned char* text, size_t count) const;
-  template <Table kTable, size_t kStride = 0>
+  template <Table kTable, size_t kStride = 0, bool kRotate = false>
   Outcome ScanWith(const unsigned char* text, size_t size, size_t workAllowance, size_t* resumeAt, CharStarts rule,
                    IMatchSink& sink) const;
   void Mark(uint32_t gram);

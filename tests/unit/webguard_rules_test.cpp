@@ -7,6 +7,7 @@
 #include <random>
 
 #include "webguard/signature_few.h"
+#include "webguard/signature_filter.h"
 #include "webguard/signature_rules.h"
 #include "webguard/signature_set.h"
 #include "webguard/text_normaliser.h"
@@ -366,10 +367,15 @@ TEST(SignatureRules, EqualPerEntrySearchOnLargeLists) {
   ExpectSameAnswersOnLargeLists(1500, 9, CSignatureMatcher::kDefaultWorkAllowance, 300);
   ExpectSameAnswersOnLargeLists(5000, 10, CSignatureMatcher::kDefaultWorkAllowance, 200);
   ExpectSameAnswersOnLargeLists(12000, 11, CSignatureMatcher::kDefaultWorkAllowance, 100);
-  // The strides sampled with displacements fixed at compile time: 5 with both bitmaps, 2.
-  ExpectSameAnswersOnLargeLists(1500, 8, CSignatureMatcher::kDefaultWorkAllowance, 100);
-  ExpectSameAnswersOnLargeLists(6000, 8, CSignatureMatcher::kDefaultWorkAllowance, 100);
-  ExpectSameAnswersOnLargeLists(12000, 5, CSignatureMatcher::kDefaultWorkAllowance, 100);
+  // The strides sampled with displacements fixed at compile time: 5 with both bitmaps, 2; their
+  // samples hashed with and without the rotate.
+  for (const bool rotate : {true, false}) {
+    UseRotatedSamples(rotate);
+    ExpectSameAnswersOnLargeLists(1500, 8, CSignatureMatcher::kDefaultWorkAllowance, 100);
+    ExpectSameAnswersOnLargeLists(6000, 8, CSignatureMatcher::kDefaultWorkAllowance, 100);
+    ExpectSameAnswersOnLargeLists(12000, 5, CSignatureMatcher::kDefaultWorkAllowance, 100);
+  }
+  UseRotatedSamples(true);
   // The 2 MB bitmap with more grams than fifteen letters can make, over texts of several blocks
   // of samples: every stage a block passes through on its way to the walk.
   const std::string wide = "abcdefghijklmnopqrstuvwxyzAB \"'.\xB0\xA1\x81/*0123";
