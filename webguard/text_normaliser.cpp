@@ -67,14 +67,19 @@ class CCloseFinder {
 
 #if defined(TAVRICK_PACKED_BLOCKS)
 
-// For each 8-bit mask of kept bytes: the positions of the kept bytes, first to last.
+// For each 8-bit mask of kept bytes: the positions of the kept bytes, first to last, in the low
+// and in the high half of sixteen bytes.
 struct CPackTable {
   uint8_t order[256][8] = {};
+  uint8_t orderHigh[256][8] = {};
   uint8_t count[256] = {};
   CPackTable() {
     for (int mask = 0; mask < 256; ++mask) {
       for (int bit = 0; bit < 8; ++bit) {
-        if (mask >> bit & 1) order[mask][count[mask]++] = static_cast<uint8_t>(bit);
+        if (mask >> bit & 1) {
+          orderHigh[mask][count[mask]] = static_cast<uint8_t>(bit + 8);
+          order[mask][count[mask]++] = static_cast<uint8_t>(bit);
+        }
       }
     }
   }
@@ -84,10 +89,9 @@ const CPackTable kPack;
 // Writes the kept bytes of the block at view + out by a shuffle; returns the new end.
 __attribute__((target("ssse3"), always_inline)) inline size_t ShuffleKept(__m128i folded, unsigned keep, char* view,
                                                                            size_t out) {
-  const unsigned low = keep & 0xFF, high = keep >> 8;
-  const __m128i order = _mm_unpacklo_epi64(
-      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
-      _mm_add_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[high])), _mm_set1_epi8(8)));
+  const size_t low = keep & 0xFF, high = keep >> 8;
+  const __m128i order = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.order[low])),
+                                           _mm_loadl_epi64(reinterpret_cast<const __m128i*>(kPack.orderHigh[high])));
   const __m128i packed = _mm_shuffle_epi8(folded, order);
   _mm_storel_epi64(reinterpret_cast<__m128i*>(view + out), packed);
   out += kPack.count[low];
@@ -211,8 +215,6 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     // A comment opens: the bytes before it are packed here, the rest byte by byte.
     const unsigned opens = slashes & (stars >> 1 | static_cast<unsigned>(text[i + 32] == '*') << 31);
     const unsigned before = opens == 0 ? ~0u : (1u << __builtin_ctz(opens)) - 1;
-    // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
-    if ((quotes != 0) & (out < floor + 2)) break;  // too near the floor to look back
     const unsigned dropped = ~static_cast<unsigned>(
         _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(kinds, _mm256_set1_epi8(0x03)), _mm256_setzero_si256())));
     const unsigned keep = ~dropped & before;
@@ -222,6 +224,7 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     // the view. Ordinary code is full of quotes and operators, but seldom of the three together.
     const unsigned quoteBefore = quotes << 1 | (dropped << 1 & (quotes << 2 | dropped << 2)) | 3u;
     const unsigned quoteAfter = quotes >> 1 | (dropped >> 1 & (quotes >> 2 | dropped >> 2));
+    // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
     const bool joinable = (quotes != 0) & (((operators & quoteBefore & quoteAfter) != 0) | operatorEnds);
     if (keep != 0) operatorEnds = operators >> (31 - __builtin_clz(keep)) & 1;
     const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
@@ -230,8 +233,10 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     const size_t start = out;
     out = ShuffleKept(_mm256_castsi256_si128(folded), keep & 0xFFFF, view, out);
     out = ShuffleKept(_mm256_extracti128_si256(folded, 1), keep >> 16, view, out);
+    // Too near the floor to look back: the byte by byte loop takes the block.
     if (joinable && out != start &&
-        (JoinsIn(view, start, std::min(out, start + 16)) || (out > start + 16 && JoinsIn(view, start + 16, out)))) {
+        (start < floor + 2 || JoinsIn(view, start, std::min(out, start + 16)) ||
+         (out > start + 16 && JoinsIn(view, start + 16, out)))) {
       out = start;
       break;
     }
