@@ -81,13 +81,12 @@ constexpr uint32_t SampledBit(uint32_t hash, unsigned bits) { return hash >> (32
 // Bits of the first bitmap of the largest table (2^21 bits: 256 KB).
 constexpr unsigned kCoarseBits = 21;
 constexpr uint32_t kCellHash = 0x85EBCA6Bu;
-// Eight-byte windows that begin 0 to 4 bytes before a gram, told apart by salt.
+// Eight-byte windows that begin 0 to 4 bytes before a gram, told apart by their hash (one
+// multiplier for each distance back; kGramAlone, the next bit, is for a gram alone).
 constexpr size_t kWindow = 8;
-constexpr uint64_t kWindowHash = 0xD6E8FEB86659FD93ull;
-// Salts by how far back the window begins; the last is for a gram alone.
 constexpr size_t kGramAlone = 5;
-constexpr uint64_t kWindowSalt[] = {0, 0x5851F42D4C957F2Dull, 0x2545F4914F6CDD1Dull, 0x9FB21C651E98DF25ull,
-                                    0xC13FA9A902A6328Full, 0x3C6EF372FE94F82Bull};
+constexpr uint64_t kWindowHash[kGramAlone] = {0xD6E8FEB86659FD93ull, 0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
+                                              0xFF51AFD7ED558CCDull, 0xC4CEB9FE1A85EC53ull};
 constexpr uint32_t kWindowGramHash = 0x9E3779B1u;
 // Window words per distinct gram, about, and at most (1 MB: a large set shares them).
 constexpr size_t kWindowWordsPerGram = 2;
@@ -410,8 +409,7 @@ size_t CSignatureFilter::HomeSlot(uint32_t gram) const { return (gram * kCellHas
 size_t CSignatureFilter::WindowWord(uint32_t gram) const { return (gram * kWindowGramHash) >> m_windowShift; }
 
 unsigned CSignatureFilter::WindowBit(uint64_t window, size_t back) {
-  const uint64_t hash = (window ^ kWindowSalt[back]) * kWindowHash;
-  return static_cast<unsigned>(hash >> 58);
+  return static_cast<unsigned>((window * kWindowHash[back]) >> 58);
 }
 
 __attribute__((always_inline)) inline bool CSignatureFilter::WindowPasses(const unsigned char* text, size_t at,
@@ -422,12 +420,13 @@ __attribute__((always_inline)) inline bool CSignatureFilter::WindowPasses(const 
   // Near either end of the text a window cannot be read whole: the gram is let through.
   if ((backs >> kGramAlone & 1) || at < kGram || at + kWindow > size) return true;
   const uint64_t word = m_windows[index];
-  // Every window is tested and the answers of those the gram's cells have are kept: a branch
-  // on which they have costs more.
+  // Every window is tested, its answer shifted in as a sample's is (the farthest back first, so
+  // that bit `back` answers for it), and the answers of those the gram's cells have are kept: a
+  // branch on which they have costs more.
   uint64_t passes = 0;
 #pragma GCC unroll 5
-  for (size_t back = 0; back < kGramAlone; ++back) passes |= (backs >> back) & (word >> WindowBit(Load8(text + at - back), back));
-  return passes & 1;
+  for (size_t back = kGramAlone; back-- > 0;) passes = ShiftInBit(passes, word, WindowBit(Load8(text + at - back), back));
+  return (passes & backs) != 0;
 }
 
 void CSignatureFilter::Mark(uint32_t gram) {
