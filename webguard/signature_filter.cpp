@@ -490,6 +490,13 @@ __attribute__((always_inline)) inline uint64_t CSignatureFilter::HitMask(const u
     hits = ShiftInBit(hits, Load8(bitmap + (size_t{hash >> (32 - bits + 6)} << 3)), bit);
   };
   size_t k = 0;
+  if (kStride != 0 && count == kSamplesPerMask) {
+    // A whole block (all but a text's last): every sample at a fixed displacement from one
+    // pointer, without a loop's counting.
+#pragma GCC unroll 64
+    for (size_t j = 0; j < kSamplesPerMask; ++j) sample(last - j * kStride);
+    return hits;
+  }
   if (kStride != 0) {
     // Eight samples from one pointer, each at a fixed displacement.
     for (; k + 8 <= count; k += 8) {
