@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-// Sixteen or thirty-two bytes at a time on x86 (SSE2, SSSE3 and AVX2 are asked at run time: a
+// Sixteen or sixty-four bytes at a time on x86 (SSE2, SSSE3 and AVX2 are asked at run time: a
 // 32-bit build may run on a processor without them).
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
@@ -66,6 +66,9 @@ class CCloseFinder {
 };
 
 #if defined(TAVRICK_PACKED_BLOCKS)
+
+// Bytes the AVX2 loop takes at a time.
+constexpr size_t kAvx2Block = 64;
 
 // For each 8-bit mask of kept bytes: the positions of the kept bytes, first to last, in the low
 // and in the high half of sixteen bytes.
@@ -185,63 +188,87 @@ __attribute__((target("sse2"))) size_t PackBlocksSse2(const unsigned char* text,
   TAVRICK_PACK_BLOCKS(CopyKept);
 }
 
-// Thirty-two bytes at a time, each half packed as SSSE3 packs a block (always: a branch on
-// blocks without blanks costs more than it saves); a view of more than sixteen bytes is looked
-// at for joins in two windows. A block that opens a comment is packed up to the opening, and
-// the scan stops there.
+// The kinds of thirty-two bytes that the packing asks about, a bit for each byte.
+struct CBlockKinds {
+  unsigned quotes, operators, slashes, stars, dropped;
+};
+
+// Each byte's kinds by two table lookups, one by each half of the byte: a bit of a kind is set
+// when both halves' entries have it. The kinds: dropped below 0x10 (bit 0), the blank (bit 1),
+// '*' (bit 4), '/' (bit 5), a join operator (bit 6), a quote (bit 7).
+__attribute__((target("avx2"), always_inline)) inline CBlockKinds KindsOf(__m256i v) {
+  const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(
+      0x03, 0, static_cast<char>(0x80), 0, 0, 0, 0x40, static_cast<char>(0x80), 0, 0x01, 0x11, 0x41, 0x01, 0x01, 0x40, 0x20));
+  const __m256i byHigh = _mm256_broadcastsi128_si256(
+      _mm_setr_epi8(0x01, 0, static_cast<char>(0xF2), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  const __m256i kinds = _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)),
+                                         _mm256_shuffle_epi8(byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
+  // The bytes of a kind: its bit moved to the top of each byte.
+  CBlockKinds k;
+  k.quotes = static_cast<unsigned>(_mm256_movemask_epi8(kinds));
+  k.operators = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 1)));
+  k.slashes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 2)));
+  k.stars = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 3)));
+  k.dropped = ~static_cast<unsigned>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(kinds, _mm256_set1_epi8(0x03)), _mm256_setzero_si256())));
+  return k;
+}
+
+__attribute__((target("avx2"), always_inline)) inline __m256i FoldedCapitals(__m256i v) {
+  const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
+  const __m256i capital = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(25)), letter);
+  return _mm256_or_si256(v, _mm256_and_si256(capital, _mm256_set1_epi8(0x20)));
+}
+
+// Sixty-four bytes at a time, each sixteen packed as SSSE3 packs a block (always: a branch on
+// blocks without blanks costs more than it saves), their kinds as 64-bit masks; the view is
+// looked at for joins sixteen bytes at a time. A block that opens a comment is packed up to the
+// opening, and the scan stops there.
 __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text, size_t size, size_t i, char* view,
                                                       size_t* w, size_t floor) {
   size_t out = *w;
   // Whether the view so far ends with an operator (kept here rather than read back from the
   // view, which the block before has only just written).
   bool operatorEnds = out > 0 && IsJoinOperator(view[out - 1]);
-  // Each byte's kinds by two table lookups, one by each half of the byte: a bit of a kind is
-  // set when both halves' entries have it. The kinds: dropped below 0x10 (bit 0), the blank
-  // (bit 1), '*' (bit 4), '/' (bit 5), a join operator (bit 6), a quote (bit 7).
-  const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-      0x03, 0, static_cast<char>(0x80), 0, 0, 0, 0x40, static_cast<char>(0x80), 0, 0x01, 0x11, 0x41, 0x01, 0x01, 0x40, 0x20));
-  const __m256i byHigh = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0x01, 0, static_cast<char>(0xF2), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
-  const __m256i nibble = _mm256_set1_epi8(0x0F);
-  for (; i + 33 <= size; i += 32) {
-    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
-    const __m256i kinds = _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)),
-                                           _mm256_shuffle_epi8(byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
-    // The bytes of a kind: its bit moved to the top of each byte.
-    const unsigned quotes = static_cast<unsigned>(_mm256_movemask_epi8(kinds));
-    const unsigned operators = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 1)));
-    const unsigned slashes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 2)));
-    const unsigned stars = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 3)));
+  auto both = [](unsigned low, unsigned high) { return uint64_t{high} << 32 | low; };
+  for (; i + kAvx2Block + 1 <= size; i += kAvx2Block) {
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 32));
+    const CBlockKinds a = KindsOf(low), b = KindsOf(high);
+    const uint64_t quotes = both(a.quotes, b.quotes), operators = both(a.operators, b.operators);
+    const uint64_t dropped = both(a.dropped, b.dropped);
     // A comment opens: the bytes before it are packed here, the rest byte by byte.
-    const unsigned opens = slashes & (stars >> 1 | static_cast<unsigned>(text[i + 32] == '*') << 31);
-    const unsigned before = opens == 0 ? ~0u : (1u << __builtin_ctz(opens)) - 1;
-    const unsigned dropped = ~static_cast<unsigned>(
-        _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(kinds, _mm256_set1_epi8(0x03)), _mm256_setzero_si256())));
-    const unsigned keep = ~dropped & before;
+    const uint64_t opens =
+        both(a.slashes, b.slashes) & (both(a.stars, b.stars) >> 1 | uint64_t{text[i + kAvx2Block] == '*'} << 63);
+    const uint64_t before = opens == 0 ? ~uint64_t{0} : (uint64_t{1} << __builtin_ctzll(opens)) - 1;
+    const uint64_t keep = ~dropped & before;
     // A join is looked for in the view only where the block may hold one: an operator whose
     // neighbours, a blank or two apart, may be quotes (before the block they may be anything;
     // a join closed by the next block is found there), or a quote after an operator that ends
     // the view. Ordinary code is full of quotes and operators, but seldom of the three together.
-    const unsigned quoteBefore = quotes << 1 | (dropped << 1 & (quotes << 2 | dropped << 2)) | 3u;
-    const unsigned quoteAfter = quotes >> 1 | (dropped >> 1 & (quotes >> 2 | dropped >> 2));
+    const uint64_t quoteBefore = quotes << 1 | (dropped << 1 & (quotes << 2 | dropped << 2)) | 3u;
+    const uint64_t quoteAfter = quotes >> 1 | (dropped >> 1 & (quotes >> 2 | dropped >> 2));
     // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
     const bool joinable = (quotes != 0) & (((operators & quoteBefore & quoteAfter) != 0) | operatorEnds);
-    if (keep != 0) operatorEnds = operators >> (31 - __builtin_clz(keep)) & 1;
-    const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
-    const __m256i capital = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(25)), letter);
-    const __m256i folded = _mm256_or_si256(v, _mm256_and_si256(capital, _mm256_set1_epi8(0x20)));
+    if (keep != 0) operatorEnds = operators >> (63 - __builtin_clzll(keep)) & 1;
+    const __m256i foldedLow = FoldedCapitals(low), foldedHigh = FoldedCapitals(high);
     const size_t start = out;
-    out = ShuffleKept(_mm256_castsi256_si128(folded), keep & 0xFFFF, view, out);
-    out = ShuffleKept(_mm256_extracti128_si256(folded, 1), keep >> 16, view, out);
-    // Too near the floor to look back: the byte by byte loop takes the block.
-    if (joinable && out != start &&
-        (start < floor + 2 || JoinsIn(view, start, std::min(out, start + 16)) ||
-         (out > start + 16 && JoinsIn(view, start + 16, out)))) {
-      out = start;
-      break;
+    out = ShuffleKept(_mm256_castsi256_si128(foldedLow), keep & 0xFFFF, view, out);
+    out = ShuffleKept(_mm256_extracti128_si256(foldedLow, 1), keep >> 16 & 0xFFFF, view, out);
+    out = ShuffleKept(_mm256_castsi256_si128(foldedHigh), keep >> 32 & 0xFFFF, view, out);
+    out = ShuffleKept(_mm256_extracti128_si256(foldedHigh, 1), static_cast<unsigned>(keep >> 48), view, out);
+    if (joinable && out != start) {
+      // Too near the floor to look back: the byte by byte loop takes the block.
+      bool joins = start < floor + 2;
+      for (size_t from = start; !joins && from < out; from += 16) joins = JoinsIn(view, from, std::min(out, from + 16));
+      if (joins) {
+        out = start;
+        break;
+      }
     }
     if (opens != 0) {
-      i += static_cast<size_t>(__builtin_ctz(opens));
+      i += static_cast<size_t>(__builtin_ctzll(opens));
       break;
     }
   }
@@ -295,7 +322,7 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
       size_t width = 16;
       if (blocks == NormaliserBlocks::kAvx2) {
         i = PackBlocksAvx2(text, size, i, view, &w, floor);
-        width = 32;
+        width = kAvx2Block;
       } else {
         i = blocks == NormaliserBlocks::kSsse3 ? PackBlocksSsse3(text, size, i, view, &w, floor)
                                                : PackBlocksSse2(text, size, i, view, &w, floor);

@@ -16,7 +16,7 @@
 #include <string>
 #include <utility>
 
-// How the normaliser goes through stretches without comments and joins: thirty-two bytes at a
+// How the normaliser goes through stretches without comments and joins: sixty-four bytes at a
 // time with AVX2, sixteen with SSSE3 or SSE2, else byte by byte. The view is the same either way.
 enum class NormaliserBlocks { kBytes, kSse2, kSsse3, kAvx2 };
 // The widest method this processor offers.
