@@ -23,6 +23,23 @@ bool HasAvx2() {
 }
 
 #if defined(TAVRICK_FEW_AVX2)
+// Bit g of byte j: a fingerprint of group g may begin at p + j.
+__attribute__((target("avx2"), always_inline)) inline __m256i GroupsAt(const unsigned char* p, const __m256i* lowTable,
+                                                                        const __m256i* highTable) {
+  const __m256i nibble = _mm256_set1_epi8(0x0F);
+  __m256i all = _mm256_set1_epi8(static_cast<char>(0xFF));
+  for (size_t k = 0; k < CFewSignatures::kPrint; ++k) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + k));
+    all = _mm256_and_si256(all, _mm256_and_si256(_mm256_shuffle_epi8(lowTable[k], _mm256_and_si256(v, nibble)),
+                                                 _mm256_shuffle_epi8(highTable[k], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble))));
+  }
+  return all;
+}
+
+__attribute__((target("avx2"), always_inline)) inline unsigned Positions(__m256i groups) {
+  return ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(groups, _mm256_setzero_si256())));
+}
+
 // The first block of 32 positions from x on (while x + 32 + kPrint - 1 <= size) where a
 // fingerprint may begin; *found: bit j for position x + j. Returns where it stopped (none found:
 // the first x past the last whole block). The tables stay in registers between blocks.
@@ -30,25 +47,23 @@ __attribute__((target("avx2"))) size_t FindCandidateBlock(const unsigned char* t
                                                            const uint8_t (*low)[16], const uint8_t (*high)[16],
                                                            unsigned* found) {
   constexpr size_t kPrint = CFewSignatures::kPrint;
-  const __m256i nibble = _mm256_set1_epi8(0x0F);
   __m256i lowTable[kPrint], highTable[kPrint];
   for (size_t k = 0; k < kPrint; ++k) {
     lowTable[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low[k])));
     highTable[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high[k])));
   }
+  // Two blocks at a time, tested together: candidates are rare.
+  for (; x + 64 + kPrint - 1 <= size; x += 64) {
+    const __m256i first = GroupsAt(t + x, lowTable, highTable), second = GroupsAt(t + x + 32, lowTable, highTable);
+    if (_mm256_testz_si256(_mm256_or_si256(first, second), _mm256_or_si256(first, second))) continue;
+    *found = Positions(first);
+    if (*found != 0) return x;
+    *found = Positions(second);
+    return x + 32;
+  }
   for (; x + 32 + kPrint - 1 <= size; x += 32) {
-    // Bit g of byte j: a fingerprint of group g may begin at x + j.
-    __m256i all = _mm256_set1_epi8(static_cast<char>(0xFF));
-    for (size_t k = 0; k < kPrint; ++k) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(t + x + k));
-      all = _mm256_and_si256(all, _mm256_and_si256(_mm256_shuffle_epi8(lowTable[k], _mm256_and_si256(v, nibble)),
-                                                   _mm256_shuffle_epi8(highTable[k], _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble))));
-    }
-    const unsigned bits = ~static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(all, _mm256_setzero_si256())));
-    if (bits != 0) {
-      *found = bits;
-      return x;
-    }
+    *found = Positions(GroupsAt(t + x, lowTable, highTable));
+    if (*found != 0) return x;
   }
   return x;
 }
