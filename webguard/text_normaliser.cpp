@@ -195,30 +195,30 @@ struct CBlockKinds {
 
 // Each byte's kinds by two table lookups, one by each half of the byte: a bit of a kind is set
 // when both halves' entries have it. The kinds: dropped below 0x10 (bit 0), the blank (bit 1),
-// '*' (bit 4), '/' (bit 5), a join operator (bit 6), a quote (bit 7).
-__attribute__((target("avx2"), always_inline)) inline CBlockKinds KindsOf(__m256i v) {
-  const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(
-      0x03, 0, static_cast<char>(0x80), 0, 0, 0, 0x40, static_cast<char>(0x80), 0, 0x01, 0x11, 0x41, 0x01, 0x01, 0x40, 0x20));
+// a capital 'A' to 'O' (bit 2) or 'P' to 'Z' (bit 3), '*' (bit 4), '/' (bit 5), a join
+// operator (bit 6), a quote (bit 7). *folded: the bytes with their capitals made small.
+__attribute__((target("avx2"), always_inline)) inline CBlockKinds KindsOf(__m256i v, __m256i* folded) {
+  const __m256i byLow = _mm256_broadcastsi128_si256(_mm_setr_epi8(0x0B, 0x0C, static_cast<char>(0x8C), 0x0C, 0x0C, 0x0C, 0x4C,
+                                                                   static_cast<char>(0x8C), 0x0C, 0x0D, 0x1D, 0x45, 0x05,
+                                                                   0x05, 0x44, 0x24));
   const __m256i byHigh = _mm256_broadcastsi128_si256(
-      _mm_setr_epi8(0x01, 0, static_cast<char>(0xF2), 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
+      _mm_setr_epi8(0x01, 0, static_cast<char>(0xF2), 0, 0x04, 0x08, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0));
   const __m256i nibble = _mm256_set1_epi8(0x0F);
   const __m256i kinds = _mm256_and_si256(_mm256_shuffle_epi8(byLow, _mm256_and_si256(v, nibble)),
                                          _mm256_shuffle_epi8(byHigh, _mm256_and_si256(_mm256_srli_epi16(v, 4), nibble)));
-  // The bytes of a kind: its bit moved to the top of each byte.
+  // The bytes of a kind: its bit moved to the top of each byte (a 16-bit shift carries bits
+  // of the lower byte only into the three lowest of the higher).
+  const __m256i by2 = _mm256_slli_epi16(kinds, 2), by3 = _mm256_slli_epi16(kinds, 3);
   CBlockKinds k;
   k.quotes = static_cast<unsigned>(_mm256_movemask_epi8(kinds));
   k.operators = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 1)));
-  k.slashes = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 2)));
-  k.stars = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_slli_epi16(kinds, 3)));
+  k.slashes = static_cast<unsigned>(_mm256_movemask_epi8(by2));
+  k.stars = static_cast<unsigned>(_mm256_movemask_epi8(by3));
   k.dropped = ~static_cast<unsigned>(
       _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_and_si256(kinds, _mm256_set1_epi8(0x03)), _mm256_setzero_si256())));
+  // A capital's bit moved to 0x20, the difference to its small letter.
+  *folded = _mm256_or_si256(v, _mm256_and_si256(_mm256_or_si256(by2, by3), _mm256_set1_epi8(0x20)));
   return k;
-}
-
-__attribute__((target("avx2"), always_inline)) inline __m256i FoldedCapitals(__m256i v) {
-  const __m256i letter = _mm256_sub_epi8(v, _mm256_set1_epi8('A'));
-  const __m256i capital = _mm256_cmpeq_epi8(_mm256_min_epu8(letter, _mm256_set1_epi8(25)), letter);
-  return _mm256_or_si256(v, _mm256_and_si256(capital, _mm256_set1_epi8(0x20)));
 }
 
 // Sixty-four bytes at a time, each sixteen packed as SSSE3 packs a block (always: a branch on
@@ -235,7 +235,8 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
   for (; i + kAvx2Block + 1 <= size; i += kAvx2Block) {
     const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i));
     const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + i + 32));
-    const CBlockKinds a = KindsOf(low), b = KindsOf(high);
+    __m256i foldedLow, foldedHigh;
+    const CBlockKinds a = KindsOf(low, &foldedLow), b = KindsOf(high, &foldedHigh);
     const uint64_t quotes = both(a.quotes, b.quotes), operators = both(a.operators, b.operators);
     const uint64_t dropped = both(a.dropped, b.dropped);
     // A comment opens: the bytes before it are packed here, the rest byte by byte.
@@ -252,7 +253,6 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     // Tests joined by & rather than &&: a branch on whether a block has quotes is a coin toss.
     const bool joinable = (quotes != 0) & (((operators & quoteBefore & quoteAfter) != 0) | operatorEnds);
     if (keep != 0) operatorEnds = operators >> (63 - __builtin_clzll(keep)) & 1;
-    const __m256i foldedLow = FoldedCapitals(low), foldedHigh = FoldedCapitals(high);
     const size_t start = out;
     out = ShuffleKept(_mm256_castsi256_si128(foldedLow), keep & 0xFFFF, view, out);
     out = ShuffleKept(_mm256_extracti128_si256(foldedLow, 1), keep >> 16 & 0xFFFF, view, out);
