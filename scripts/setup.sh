@@ -18,7 +18,8 @@ PACKAGES=(
 # The matcher benchmark measures against Hyperscan, which the program never uses. (The web
 # applications the signature tests read are downloaded and unpacked by the test command,
 # scripts/fetch-debian-webapps.sh: setup installs no web application and no service.)
-CORPUS_PACKAGES=(libhyperscan-dev)
+# webguard/bench/count_instructions.sh counts the check's instructions with valgrind.
+CORPUS_PACKAGES=(libhyperscan-dev valgrind)
 
 # --list prints the package lists (for scripts/check-setup-services.sh) and changes nothing.
 if [ "${1:-}" = "--list" ]; then

@@ -1,8 +1,10 @@
 #include "bench_signatures.h"
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
+#include "webguard/script_text.h"
 #include "webguard/signature_rules.h"
 #include "webguard/text_normaliser.h"
 
@@ -16,6 +18,21 @@ const char* const kShipped[] = {
 
 std::vector<std::string> ShippedSignatures() {
   return std::vector<std::string>(std::begin(kShipped), std::end(kShipped));
+}
+
+std::vector<std::string> ShippedWithExtended() {
+  std::vector<std::string> entries = ShippedSignatures();
+  const std::vector<std::string> extended = ExtendedFromShipped(150);
+  entries.insert(entries.end(), extended.begin(), extended.end());
+  return entries;
+}
+
+bool ScanFile(CSignatureScan& scan, const char* text, size_t size) {
+  scan.Restart();
+  for (size_t at = 0; at < size; at += kReadPieceSize) {
+    if (scan.Feed(text + at, std::min(kReadPieceSize, size - at))) return true;
+  }
+  return scan.Finish();
 }
 
 namespace {
