@@ -1,7 +1,9 @@
 #pragma once
 // Signature sets of the matcher benchmark, as the library hands them out: the stand-in
 // library's list, extended entries made from it, and 100,000 synthetic entries shaped like
-// web-shell signatures (common call prefixes, then tails that ordinary code does not contain).
+// web-shell signatures (common call prefixes, then tails that ordinary code does not contain);
+// and a file scanned as the checker scans it, which every bench tool that times or counts the
+// check uses.
 #include <cstddef>
 #include <string>
 #include <vector>
