@@ -129,7 +129,13 @@ HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& c
   do {
     FindRequest request = {pid, &className, &caption, nullptr, nullptr};
     EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&request));
-    if (request.found) return request.found;
+    if (request.found) {
+      // The caption is there from the moment the window is created, its controls and their
+      // texts only once its thread is back in its message loop: a sent message returns then.
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(request.found, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &ignored);
+      return request.found;
+    }
     Sleep(50);
   } while (GetTickCount() - start < timeoutMs);
   return nullptr;

@@ -36,7 +36,8 @@ std::string ExeDir();
 std::string TavrickExe();
 
 // A visible or hidden top-level window of the process with this class ("" = any) and caption
-// ("" = any), polled until the timeout; nullptr when none appeared.
+// ("" = any), polled until the timeout; nullptr when none appeared. A window found is
+// returned once its thread has finished setting it up (at most five seconds more).
 HWND WaitForWindow(DWORD pid, const std::string& className, const std::string& caption, DWORD timeoutMs);
 
 // Every top-level window of the process with this class and caption ("" = any), now.
