@@ -27,6 +27,7 @@ IDevice* g_pDevicePort = nullptr;
 // own thread, and the handle must not be closed (or its value reused) while a fetch is in the
 // driver. The user-interface thread waits here at most one fetch long.
 std::mutex g_deviceUse;
+std::atomic<int> g_loadPauseMs{0};  // 0: the pauses below
 
 bool DeviceOpen() { return g_hDevice.load() != kInvalidDevice && g_pDevicePort != nullptr; }
 
@@ -225,24 +226,28 @@ int StartDriverFiltering() {
   return result;
 }
 
+void SetListLoadPauseMs(int addedMs) { g_loadPauseMs.store(addedMs > 0 ? addedMs : 0); }
+
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
                          const HoldBackBlock& holdBack) {
+  const int added = g_loadPauseMs.load() > 0 ? g_loadPauseMs.load() : 200;
+  const int removed = std::max(1, added / 2);
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again. The pump runs window
   // handlers, which may change either table meanwhile: each pass walks a copy taken before it,
   // and an entry that has left its table by the time of its turn is not sent.
   for (const _CIPOuter& e : CopyOf(exceptions)) {
     RemoveException(&e);
-    pump(100);
+    pump(removed);
   }
   for (const _CIPOuter& e : CopyOf(exceptions)) {
-    if (Listed(exceptions, e) && AddException(&e)) pump(200);
+    if (Listed(exceptions, e) && AddException(&e)) pump(added);
   }
   const std::vector<_CIPFilter> blocks = CopyOf(blocked);
   RemoveAllBlocks();
   for (const _CIPFilter& b : blocks) {
     if (holdBack && holdBack(b)) continue;
-    if (Listed(blocked, b) && AddBlock(&b)) pump(200);
+    if (Listed(blocked, b) && AddBlock(&b)) pump(added);
   }
 }
 

@@ -72,6 +72,9 @@ using HoldBackBlock = std::function<bool(const _CIPFilter& entry)>;
 // block that holdBack names is not sent.
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
                          const HoldBackBlock& holdBack = nullptr);
+// The pause after each entry the load adds (200 ms; half of it after each exception removed).
+// Only a test build shortens it, before start-up; 0 restores it.
+void SetListLoadPauseMs(int addedMs);
 // Both parts in one: opens the device, checks version and readiness, starts filtering and loads both lists
 // (exceptions first). Returns 0, 1, 100 or 101.
 int StartDriverSequence(const CIpOuterList& exceptions, const CIpFilterList& blocked,

@@ -237,3 +237,15 @@ void CWin32UpdaterPorts::SetRecordValue(const std::string& key, const std::strin
 }
 
 int64_t CWin32UpdaterPorts::Now() { return static_cast<int64_t>(std::time(nullptr)); }
+
+int RunUpdaterProcess(IUpdaterPorts& ports) {
+  CUpdater updater(ports);
+  HANDLE once = CreateMutexA(nullptr, TRUE, kUpdaterMutexName);
+  if (once && GetLastError() == ERROR_ALREADY_EXISTS) {
+    const DWORD waited = WaitForSingleObject(once, static_cast<DWORD>(kOtherUpdaterWaitSeconds) * 1000);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return updater.GiveUpWaiting();
+  }
+  const int result = updater.Run(GetCommandLineA());
+  if (once) ReleaseMutex(once);
+  return result;
+}

@@ -39,3 +39,7 @@ class CWin32UpdaterPorts : public IUpdaterPorts {
 
 // The folder of the running executable.
 std::string OwnFolder();
+
+// What upgrade.exe does with these ports: one updater at a time (a second waits for the first
+// and gives up after a bound, bringing the program back), then the run its command line asks.
+int RunUpdaterProcess(IUpdaterPorts& ports);

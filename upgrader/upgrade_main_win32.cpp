@@ -7,15 +7,5 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   CWin32UpdaterPorts ports(OwnFolder());
-  CUpdater updater(ports);
-  // One updater at a time: a second one waits for the first (an ended or killed one lets go of
-  // the name) and gives up after a bound, bringing the program back.
-  HANDLE once = CreateMutexA(nullptr, TRUE, kUpdaterMutexName);
-  if (once && GetLastError() == ERROR_ALREADY_EXISTS) {
-    const DWORD waited = WaitForSingleObject(once, static_cast<DWORD>(kOtherUpdaterWaitSeconds) * 1000);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return updater.GiveUpWaiting();
-  }
-  const int result = updater.Run(GetCommandLineA());
-  if (once) ReleaseMutex(once);
-  return result;
+  return RunUpdaterProcess(ports);
 }

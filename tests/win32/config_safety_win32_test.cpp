@@ -78,8 +78,10 @@ TEST(ConfigSafety, AListPastTenKilobytesSurvivesAProtectedStartWhole) {
   ASSERT_TRUE(EnsureDriverLoaded());
   ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
   CScratchDir dir;
-  // Long items so the list passes 10 KB with few entries: the load sends one per 0.2 s.
+  // Long items so the list passes 10 KB with few entries; the load sends one per 20 ms here
+  // (0.2 s in the shipped program).
   constexpr int kEntries = 420;
+  CEnvironmentWord pace("TAVRICK_HOOK_LOAD_MS", "20");
   std::string list;
   for (int i = 0; i < kEntries; ++i) {
     if (i) list += ',';
@@ -90,9 +92,9 @@ TEST(ConfigSafety, AListPastTenKilobytesSurvivesAProtectedStartWhole) {
   CWin32ProfileStore store;
   WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", list);
   CTavrickSession app;
-  ASSERT_TRUE(app.Start(dir.Path(), "rebootup"));  // starts protection by itself
+  ASSERT_TRUE(app.Start(dir.Path(), "rebootup", ExeDir() + "\\tavrick_hooked.exe"));  // starts protection by itself
   // Protection runs once the whole list is in the driver.
-  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", kEntries * 400 + 30000)) << app.Label(IDC_STATE);
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", kEntries * 100 + 30000)) << app.Label(IDC_STATE);
   CDriverCounters c;
   ASSERT_TRUE(ReadCounters(&c));
   EXPECT_EQ(static_cast<size_t>(kEntries), c.blocked.size());
@@ -117,9 +119,11 @@ TEST(ConfigSafety, RandomKillsOfTheProtectingProgramLoseNothing) {
     WriteIni(store, kConfigFile, "sysice", "sysiceipcount", "500");
   }
   std::mt19937 random(20240611);
-  // Kills fall anywhere from the list load (8 s for 40 entries) into the first seconds of
-  // protection, when the protection time is written every second.
-  std::uniform_int_distribution<int> delayMs(500, 10500);
+  // Kills fall anywhere from the list load (1 s for 40 entries at 25 ms each; 8 s in the
+  // shipped program) into the first seconds of protection, when the protection time is written
+  // every second.
+  CEnvironmentWord pace("TAVRICK_HOOK_LOAD_MS", "25");
+  std::uniform_int_distribution<int> delayMs(200, 3200);
   auto expectNothingLost = [&](int run) {
     EXPECT_EQ(list, Raw("ipfilter", "ipfilterlst")) << "after kill " << run;
     EXPECT_EQ(kOuters, Raw("ipouter", "ipouterlst")) << "after kill " << run;
@@ -129,7 +133,7 @@ TEST(ConfigSafety, RandomKillsOfTheProtectingProgramLoseNothing) {
   for (int run = 0; run <= 20; ++run) {
     ASSERT_TRUE(ResetDriver(kResetTables));
     CTavrickSession app;
-    ASSERT_TRUE(app.Start(dir.Path(), "rebootup")) << run;
+    ASSERT_TRUE(app.Start(dir.Path(), "rebootup", ExeDir() + "\\tavrick_hooked.exe")) << run;
     expectNothingLost(run);
     if (run == 20) break;
     Sleep(static_cast<DWORD>(delayMs(random)));

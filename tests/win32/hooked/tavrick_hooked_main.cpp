@@ -16,6 +16,7 @@
 //   TAVRICK_HOOK_TRAY_DROP=<event>  each time the named event is set, the tray icon goes, as
 //                                   when the shell restarts and loses every icon
 //   TAVRICK_HOOK_LOGON_GUARD=<file> a stand-in logon guard from the start (recording_logon_guard.h)
+//   TAVRICK_HOOK_LOAD_MS=<ms>       pause after each entry the start loads into the driver
 #include <windows.h>
 
 #include <cctype>
@@ -25,6 +26,7 @@
 
 #include "common/process_state.h"
 #include "config/settings.h"
+#include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
 #include "app/tavrick_app_win32.h"
 #include "ipblock/blocked_ip_control.h"
@@ -110,6 +112,8 @@ void InstallRemoteHooks() {
   if (periodMs > 0) SetRemoteCommandPeriodMs(static_cast<unsigned>(periodMs));
   const int listMs = std::atoi(Hook("TAVRICK_HOOK_LIST_MS").c_str());
   if (listMs > 0) SetIpFilterListPeriodsMs(static_cast<unsigned>(listMs), 2u * static_cast<unsigned>(listMs));
+  const int loadMs = std::atoi(Hook("TAVRICK_HOOK_LOAD_MS").c_str());
+  if (loadMs > 0) SetListLoadPauseMs(loadMs);
   const int floodMs = std::atoi(Hook("TAVRICK_HOOK_FLOOD_MS").c_str());
   if (floodMs > 0) CStatsWindow::SetTimerOverrideMs(floodMs);
   const std::string file = Hook("TAVRICK_HOOK_REMOTE_PORTS");
