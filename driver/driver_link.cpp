@@ -230,7 +230,8 @@ void SetListLoadPauseMs(int addedMs) { g_loadPauseMs.store(addedMs > 0 ? addedMs
 
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
                          const HoldBackBlock& holdBack) {
-  const int added = g_loadPauseMs.load() > 0 ? g_loadPauseMs.load() : 200;
+  const int set = g_loadPauseMs.load();
+  const int added = set > 0 ? set : 200;
   const int removed = std::max(1, added / 2);
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again. The pump runs window
