@@ -18,4 +18,10 @@ class IDevice {
                        uint32_t outSize, uint32_t* returned) = 0;
   virtual bool Cancel(DeviceHandle h) = 0;
   virtual bool Close(DeviceHandle h) = 0;
+  // The list load at each start brackets its commands with these: a device that can apply
+  // many commands at once (one transaction) does so; each command still answers on its own.
+  virtual void BeginBatch(DeviceHandle) {}
+  virtual void EndBatch(DeviceHandle) {}
+  // Whether the load must pause after each entry it sends (the vendor's driver needs it).
+  virtual bool NeedsPacing() const { return true; }
 };
