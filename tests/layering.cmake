@@ -9,11 +9,12 @@ cmake_minimum_required(VERSION 3.20)
 set(floors
   "common upgrader"         # 0: shared ids, records, process-wide state, version; the updater
   "config driver ui"        # 1: settings and files, the driver link, the window framework
-  "alerts"                  # 2: the vendor service client and the alerts
-  "ipblock webguard"        # 3: the block tables and their windows; website protection
-  "traffic remote logonguard"  # 4: traffic monitor and flood check; remote requests; logon guard
-  "resources update"        # 5: CPU, memory and disks; the update check
-  "app")                    # 6: start-up, the main window, wiring
+  "wfpfilter"               # 2: the user-mode packet filter device behind the driver link
+  "alerts"                  # 3: the vendor service client and the alerts
+  "ipblock webguard"        # 4: the block tables and their windows; website protection
+  "traffic remote logonguard"  # 5: traffic monitor and flood check; remote requests; logon guard
+  "resources update"        # 6: CPU, memory and disks; the update check
+  "app")                    # 7: start-up, the main window, wiring
 set(left_out tests standins demo installer cmake scripts docs build)
 
 set(floor 0)
