@@ -10,6 +10,8 @@
  */
 #include <ddk/wdm.h>
 
+#include "fw_match.h"
+
 #define FW_DEVICE_TYPE 0x22
 #define FW_CODE(fn, method) (((ULONG)FW_DEVICE_TYPE << 16) | ((ULONG)(fn) << 2) | (method))
 
@@ -31,24 +33,9 @@
  * request holds the table lock for a bounded time. */
 #define FW_MAX_INJECT_RECORDS 1024
 #define FW_MAX_INJECT_TOTAL 100000
-#define FW_EXACT_MARK 0x54435845 /* reserved word of a blocked entry matched exactly ("EXCT") */
 
-/* Records of the wire interface; all integers little-endian, addresses in network order. */
-typedef struct FW_OUTER {
-  ULONG dwIp;
-  ULONG dwPort;
-} FW_OUTER;
-
-typedef struct FW_FILTER {
-  ULONG dwIp;
-  ULONG dwPort; /* htons of the port in the low half; 0 = every port */
-  ULONG dwReserved; /* FW_EXACT_MARK: the address is matched exactly, no octet wildcard */
-  LONG tExpire;
-  ULONG hostRef1;
-  ULONG hostRef2;
-  LONG nType;
-} FW_FILTER;
-
+/* Records of the wire interface (the two table records are fw_match.h's); all integers
+ * little-endian, addresses in network order. */
 typedef struct FW_STATUS {
   LONG nVersion;
   LONG nReady;
@@ -106,8 +93,6 @@ typedef struct FW_COUNTERS {
   FW_PING ping;
 } FW_COUNTERS;
 
-_Static_assert(sizeof(FW_OUTER) == 8, "exception record");
-_Static_assert(sizeof(FW_FILTER) == 28, "blocked record");
 _Static_assert(sizeof(FW_STATUS) == 8, "status record");
 _Static_assert(sizeof(FW_PING) == 36, "ping record");
 _Static_assert(sizeof(FW_PACKET) == 84, "packet record");
@@ -153,63 +138,6 @@ static void Lock(void) {
 static void Unlock(void) { KeReleaseMutex(&g_state->lock, FALSE); }
 
 static void Zero(void* p, SIZE_T n) { RtlZeroMemory(p, n); }
-
-static ULONG Octet(ULONG ip, int i) { return (ip >> (8 * i)) & 0xFF; }
-
-/* Blocked entries: an octet 0 stands for any value unless the entry is marked exact; port 0
- * stands for every port. */
-static BOOLEAN BlockedMatches(const FW_FILTER* f, ULONG ip, USHORT hostPort) {
-  int i;
-  if (f->dwReserved == FW_EXACT_MARK) {
-    if (f->dwIp != ip) return FALSE;
-  } else {
-    for (i = 0; i < 4; ++i) {
-      if (Octet(f->dwIp, i) != 0 && Octet(f->dwIp, i) != Octet(ip, i)) return FALSE;
-    }
-  }
-  if ((f->dwPort & 0xFFFF) == 0) return TRUE;
-  return (USHORT)(((f->dwPort & 0xFF) << 8) | ((f->dwPort >> 8) & 0xFF)) == hostPort;
-}
-
-/* Exceptions follow the client's own rule: equal, or equal octets up to the first 0 of the
- * pattern (a pattern starting with 0 covers only itself). */
-static BOOLEAN ExceptionCovers(const FW_OUTER* e, ULONG ip) {
-  int i;
-  if (e->dwIp == ip) return TRUE;
-  if (Octet(e->dwIp, 0) == 0) return FALSE;
-  for (i = 0; i < 4; ++i) {
-    if (Octet(e->dwIp, i) == 0) return TRUE;
-    if (Octet(e->dwIp, i) != Octet(ip, i)) return FALSE;
-  }
-  return TRUE;
-}
-
-static BOOLEAN IsExcepted(ULONG ip) {
-  ULONG i;
-  for (i = 0; i < g_state->nExceptions; ++i) {
-    if (ExceptionCovers(&g_state->exceptions[i], ip)) return TRUE;
-  }
-  return FALSE;
-}
-
-static BOOLEAN IsBlocked(ULONG ip, USHORT hostPort) {
-  ULONG i;
-  for (i = 0; i < g_state->nBlocked; ++i) {
-    if (BlockedMatches(&g_state->blocked[i], ip, hostPort)) return TRUE;
-  }
-  return FALSE;
-}
-
-/* The ICMP rule value: 1 refuses both directions, 0 refuses outgoing pings, any other value is
- * the server's address and refuses incoming pings to it. */
-static BOOLEAN PingRefused(const FW_INJECT* p, BOOLEAN outgoing) {
-  ULONG v;
-  if (!g_state->pingActive || p->nProtocol != 1) return FALSE;
-  v = g_state->ping.dwValue;
-  if (v == 1) return TRUE;
-  if (v == 0) return outgoing;
-  return !outgoing && p->dwDstIP == v;
-}
 
 /* Every byte of out is written: the text, then zeros (the whole field reaches user mode). */
 static void LocalTimeText(CHAR* out, SIZE_T size) {
@@ -278,25 +206,35 @@ static BOOLEAN InjectWithinBounds(const FW_INJECT* packets, ULONG n) {
 static NTSTATUS Inject(const FW_INJECT* packets, ULONG n, FW_INJECT_RESULT* result) {
   CHAR timeText[32];
   ULONG i, k;
+  FW_TABLES tables;
   if (!InjectWithinBounds(packets, n)) return STATUS_INVALID_PARAMETER;
   LocalTimeText(timeText, sizeof timeText);
+  tables.filtering = g_state->filtering;
+  tables.exceptions = g_state->exceptions;
+  tables.nExceptions = g_state->nExceptions;
+  tables.blocked = g_state->blocked;
+  tables.nBlocked = g_state->nBlocked;
+  tables.pingActive = g_state->pingActive;
+  tables.pingValue = g_state->ping.dwValue;
   for (i = 0; i < n; ++i) {
     const FW_INJECT* p = &packets[i];
     const BOOLEAN outgoing = (p->dwFlags & 1) != 0;
-    const ULONG remote = outgoing ? p->dwDstIP : p->dwSrcIP;
-    const USHORT localPort = outgoing ? p->wSrcPort : p->wDstPort;
     const ULONG count = p->dwCount ? p->dwCount : 1;
-    BOOLEAN dropBlocked = FALSE, dropPing = FALSE;
-    if (g_state->filtering) {
-      dropPing = PingRefused(p, outgoing);
-      dropBlocked = !dropPing && IsBlocked(remote, localPort) && !IsExcepted(remote);
-    }
+    FW_PACKET_VIEW view;
+    int verdict;
+    view.nProtocol = p->nProtocol;
+    view.dwSrcIP = p->dwSrcIP;
+    view.dwDstIP = p->dwDstIP;
+    view.wSrcPort = p->wSrcPort;
+    view.wDstPort = p->wDstPort;
+    view.outgoing = outgoing;
+    verdict = FwDecide(&tables, &view);
     for (k = 0; k < count; ++k) {
       ++g_state->injected;
-      if (dropPing) {
+      if (verdict == FW_DROP_PING) {
         ++g_state->droppedPing;
         ++result->dwDropped;
-      } else if (dropBlocked) {
+      } else if (verdict == FW_DROP_BLOCKED) {
         ++g_state->droppedBlocked;
         ++result->dwDropped;
       } else {
