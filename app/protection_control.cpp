@@ -133,14 +133,28 @@ void CProtectionControl::RunStart() {
     m_ports.Show(msg::kAlreadyRunning);
     return;
   }
-  if (!m_ports.ProbeDevice() && !m_ports.Ask(msg::kInstallQuestion)) return;
-  const int installed = m_ports.InstallDriver();
-  bool needsRestart = installed == kInstalledNeedsRestart;
-  if (!needsRestart) {
-    if (installed != kInstalledNow && installed != kInstalledAlready) {
-      m_ports.Show(msg::kInstallFailed);
+  const CFilterFacts facts = m_ports.FilterFacts();
+  const FilterRoute route = ChooseFilterRoute(m_ports.FilterSetting(), facts);
+  if (route == FilterRoute::kRefused) {
+    m_ports.Show(facts.bAdministrator ? routemsg::kEngineUnusable + m_ports.EngineUnusableReason()
+                                      : std::string(routemsg::kNoRights));
+    return;
+  }
+  m_ports.UseFilterRoute(route);
+  bool needsRestart = false;
+  if (route == FilterRoute::kDriver) {
+    // The driver's installation, as it always was; the user-mode filter needs none.
+    if (!m_ports.ProbeDevice() && !m_ports.Ask(msg::kInstallQuestion)) return;
+    const int installed = m_ports.InstallDriver();
+    needsRestart = installed == kInstalledNeedsRestart;
+    if (!needsRestart && installed != kInstalledNow && installed != kInstalledAlready) {
+      const std::string why = m_ports.EngineUnusableReason();
+      m_ports.Show(why.empty() ? std::string(msg::kInstallFailed)
+                               : std::string(msg::kInstallFailed) + "\n" + routemsg::kNeitherFilter + why);
       return;
     }
+  }
+  if (!needsRestart) {
     if (m_ports.Protecting()) {
       m_ports.Show(msg::kAlreadyRunning);
       return;
@@ -149,6 +163,7 @@ void CProtectionControl::RunStart() {
     switch (result) {
       case kStartOk:
         m_ports.SetStateFace(true, msg::kStateRunning);
+        m_ports.SetFilterName(route == FilterRoute::kUserMode ? routemsg::kUserModeName : routemsg::kDriverName);
         m_ports.MarkRunning();
         // A carried-over protection time means this is an automatic restart: stay quiet.
         if (m_ports.ProtectSeconds() == 0) m_ports.Show(msg::kStartedOk);
@@ -193,6 +208,7 @@ void CProtectionControl::RunStop() {
     return;
   }
   m_ports.SetStateFace(false, msg::kStateStopped);
+  m_ports.SetFilterName("");
   m_ports.Show(msg::kStoppedOk);
 }
 

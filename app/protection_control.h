@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "app/filter_route.h"
 #include "ui/prompt.h"
 
 namespace startmsg {
@@ -34,6 +35,14 @@ extern const char kExitQuestion[];      // "是否真的要停止防护吗?"
 class IProtectionPorts : public IPrompt {
  public:
   virtual bool Protecting() = 0;
+  // Which filter: the setting, what the machine offers (probed now), and the device the link
+  // is to talk to from here on; why the user-mode filter cannot run ("" when it can).
+  virtual FilterDeviceSetting FilterSetting() = 0;
+  virtual CFilterFacts FilterFacts() = 0;
+  virtual void UseFilterRoute(FilterRoute route) = 0;
+  virtual std::string EngineUnusableReason() = 0;
+  // The status bar names the filter that protects ("" once protection stops).
+  virtual void SetFilterName(const std::string& name) = 0;
   virtual bool ProbeDevice() = 0;
   virtual int InstallDriver() = 0;
   virtual int StartDriverFiltering() = 0;  // open, check, start filtering: 0, 1, 100, 101

@@ -25,6 +25,7 @@ void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& s, CIpFil
   s.sysicetimer = IniString(read(ini::kSysice, "sysicetimer"), "5分钟");
   s.sysiceipcount = IniInt(read(ini::kSysice, "sysiceipcount"), s.sysiceipcount);
   s.sysiceipmb = IniInt(read(ini::kSysice, "sysiceipmb"), s.sysiceipmb);
+  s.filterdevice = IniString(read(ini::kSysice, "filterdevice"), "auto");
 
   DecodeIpOuterList(read(ini::kIpOuter, "ipouterlst"), exceptions);
   DecodeIpFilterList(read(ini::kIpFilter, "ipfilterlst"), clock, filters);

@@ -19,6 +19,9 @@ struct CSettings {
   int sysiceipcount = 0;
   int sysiceipmb = 0;
   std::string runtray;
+  // Which packet filter protects: "auto" (the vendor's driver when its device opens, else the
+  // user-mode filter where the filtering engine answers), "driver" or "wfp".
+  std::string filterdevice = "auto";
   // [ipwatchfile]
   std::string watchfileon = "off";
   std::string watchfilepath;

@@ -208,6 +208,23 @@ int FetchPackets(_CPacketSnapshot* snapshot) {
 
 namespace {
 
+// Brackets the list load so a device that can apply it in one transaction does.
+class CDeviceBatch {
+ public:
+  CDeviceBatch() : m_handle(g_hDevice.load()) {
+    if (Usable()) g_pDevicePort->BeginBatch(m_handle);
+  }
+  ~CDeviceBatch() {
+    if (Usable()) g_pDevicePort->EndBatch(m_handle);
+  }
+  CDeviceBatch(const CDeviceBatch&) = delete;
+  CDeviceBatch& operator=(const CDeviceBatch&) = delete;
+
+ private:
+  bool Usable() const { return m_handle != kInvalidDevice && g_pDevicePort != nullptr; }
+  DeviceHandle m_handle;
+};
+
 int CheckAndStartFiltering() {
   _CDriverStatus status;
   if (!QueryDriverStatus(&status)) return kStartFailed;
@@ -231,8 +248,12 @@ void SetListLoadPauseMs(int addedMs) { g_loadPauseMs.store(addedMs > 0 ? addedMs
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
                          const HoldBackBlock& holdBack) {
   const int set = g_loadPauseMs.load();
-  const int added = set > 0 ? set : 200;
-  const int removed = std::max(1, added / 2);
+  // A device that needs no pacing (the user-mode filter) still lets the window handle its
+  // messages between entries, without waiting.
+  const bool paced = g_pDevicePort == nullptr || g_pDevicePort->NeedsPacing();
+  const int added = !paced ? 0 : set > 0 ? set : 200;
+  const int removed = !paced ? 0 : std::max(1, added / 2);
+  CDeviceBatch batch;
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again. The pump runs window
   // handlers, which may change either table meanwhile: each pass walks a copy taken before it,

@@ -135,6 +135,16 @@ class FakeProtection : public IProtectionPorts {
     return answer;
   }
   bool Protecting() override { return protecting; }
+  FilterDeviceSetting FilterSetting() override { return setting; }
+  CFilterFacts FilterFacts() override {
+    facts.bDriverOpens = probe;
+    return facts;
+  }
+  void UseFilterRoute(FilterRoute route) override {
+    if (route == FilterRoute::kUserMode) log.push_back("route:wfp");
+  }
+  std::string EngineUnusableReason() override { return engineReason; }
+  void SetFilterName(const std::string& name) override { filterName = name; }
   bool ProbeDevice() override { return probe; }
   int InstallDriver() override {
     log.push_back("install");
@@ -174,6 +184,9 @@ class FakeProtection : public IProtectionPorts {
   void EndProcess() override { log.push_back("end"); }
 
   bool answer = true, protecting = false, probe = true;
+  FilterDeviceSetting setting = FilterDeviceSetting::kAuto;
+  CFilterFacts facts;
+  std::string engineReason, filterName;
   int installResult = kInstalledAlready, startResult = kStartOk, stopResult = 1;
   long long protectSeconds = 0;
   std::vector<std::string> log;
@@ -221,6 +234,62 @@ TEST(ProtectionControl, InstallResults) {
   now.installResult = kInstalledNow;
   CProtectionControl(now).StartCommand();
   EXPECT_TRUE(now.protecting);
+}
+
+TEST(ProtectionControl, WithoutTheDriverTheUserModeFilterStartsWithNoQuestionAndNoInstallation) {
+  FakeProtection ports;
+  ports.probe = false;
+  ports.facts.bEngineUsable = true;
+  CProtectionControl(ports).StartCommand();
+  EXPECT_EQ((Log{"route:wfp", "filter", "disable", "busy:正在加载配置", "load", "windows", "busy:", "enable",
+                 "tray:157", "face-running:启动", "running", "show:防火墙启动成功!"}),
+            ports.log);
+  EXPECT_EQ("WFP", ports.filterName);
+  FakeProtection driver;  // the vendor's driver opens: today's flow, named in the status bar
+  driver.facts.bEngineUsable = true;
+  CProtectionControl(driver).StartCommand();
+  EXPECT_EQ("install", driver.log.front());
+  EXPECT_EQ("驱动", driver.filterName);
+}
+
+TEST(ProtectionControl, WhatCannotRunIsSaidPlainly) {
+  FakeProtection noRights;
+  noRights.facts.bAdministrator = false;
+  CProtectionControl(noRights).StartCommand();
+  ASSERT_EQ(1u, noRights.log.size());
+  EXPECT_NE(std::string::npos, noRights.log[0].find("管理员权限"));
+
+  FakeProtection forced;  // the setting asks for the user-mode filter, and the engine is missing
+  forced.setting = FilterDeviceSetting::kUserMode;
+  forced.engineReason = "基本筛选引擎(BFE)服务没有运行。";
+  CProtectionControl(forced).StartCommand();
+  EXPECT_EQ((Log{"show:无法使用Windows筛选平台(WFP)启动防护:基本筛选引擎(BFE)服务没有运行。"}), forced.log);
+
+  FakeProtection neither;  // no driver, no engine: the failed installation names both
+  neither.probe = false;
+  neither.installResult = kInstallFailed;
+  neither.engineReason = "基本筛选引擎(BFE)服务没有运行。";
+  CProtectionControl(neither).StartCommand();
+  EXPECT_EQ("show:驱动安装失败!\n也无法使用Windows筛选平台(WFP):基本筛选引擎(BFE)服务没有运行。", neither.log.back());
+}
+
+TEST(FilterRoute, TheDriverFirstThenTheEngineAndTheSettingDecides) {
+  auto route = [](FilterDeviceSetting setting, bool driver, bool engine) {
+    CFilterFacts facts;
+    facts.bDriverOpens = driver;
+    facts.bEngineUsable = engine;
+    return ChooseFilterRoute(setting, facts);
+  };
+  const auto kAuto = FilterDeviceSetting::kAuto;
+  EXPECT_EQ(FilterRoute::kDriver, route(kAuto, true, true));
+  EXPECT_EQ(FilterRoute::kUserMode, route(kAuto, false, true));
+  EXPECT_EQ(FilterRoute::kDriver, route(kAuto, false, false));  // the stand-in under Wine
+  EXPECT_EQ(FilterRoute::kDriver, route(FilterDeviceSetting::kDriver, false, true));
+  EXPECT_EQ(FilterRoute::kUserMode, route(FilterDeviceSetting::kUserMode, true, true));
+  EXPECT_EQ(FilterRoute::kRefused, route(FilterDeviceSetting::kUserMode, true, false));
+  EXPECT_EQ(FilterDeviceSetting::kUserMode, ParseFilterDeviceSetting("wfp"));
+  EXPECT_EQ(FilterDeviceSetting::kDriver, ParseFilterDeviceSetting("driver"));
+  EXPECT_EQ(FilterDeviceSetting::kAuto, ParseFilterDeviceSetting("WFP "));
 }
 
 TEST(ProtectionControl, StartResultsHaveTheirMessages) {
