@@ -20,11 +20,21 @@ uint32_t NetworkOrder(const uint8_t* at) {
          static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
-void SetText(char (&field)[32], const char* text) {
+// The protocol texts, padded to the field's width: one fixed-size copy each.
+struct CProtocolText {
+  char text[32];
+};
+constexpr CProtocolText kTcpText = {"TCP"};
+constexpr CProtocolText kUdpText = {"UDP"};
+constexpr CProtocolText kIcmpText = {"ICMP"};
+constexpr CProtocolText kIpText = {"IP"};
+
+void CopyTime(char (&field)[32], const char* text) {
   std::size_t n = 0;
-  while (n < 31 && text[n]) {
-    field[n] = text[n];
-    ++n;
+  if (text != nullptr) {
+    const void* end = std::memchr(text, 0, 31);  // stops at the terminator: never reads past it
+    n = end != nullptr ? static_cast<std::size_t>(static_cast<const char*>(end) - text) : 31;
+    std::memcpy(field, text, n);
   }
   std::memset(field + n, 0, 32 - n);
 }
@@ -63,35 +73,32 @@ bool ParseIpv4Packet(const uint8_t* bytes, std::size_t received, const COwnAddre
   const uint8_t* transport = bytes + headerLength;
   const std::size_t transportBytes = size - headerLength;
 
-  _CPacketInfo info;
+  // Every check is made: from here on `out` is written.
+  _CPacketInfo& info = *out;
+  const CProtocolText* text = &kIpText;
+  std::size_t transportHeader = 0;  // the bytes the ports need to be believed
+  if (protocol == kProtoTcp) {
+    text = &kTcpText;
+    transportHeader = kTcpMinHeader;
+  } else if (protocol == kProtoUdp) {
+    text = &kUdpText;
+    transportHeader = kUdpHeader;
+  } else if (protocol == kProtoIcmp) {
+    text = &kIcmpText;
+  }
+  std::memcpy(info.szProtocol, text->text, sizeof info.szProtocol);
   info.dwSrcIP = NetworkOrder(bytes + 12);
   info.dwDstIP = NetworkOrder(bytes + 16);
-  switch (protocol) {
-    case kProtoTcp:
-      SetText(info.szProtocol, "TCP");
-      if (firstFragment && transportBytes >= kTcpMinHeader) {
-        info.wSrcPort = Be16(transport);
-        info.wDstPort = Be16(transport + 2);
-      }
-      break;
-    case kProtoUdp:
-      SetText(info.szProtocol, "UDP");
-      if (firstFragment && transportBytes >= kUdpHeader) {
-        info.wSrcPort = Be16(transport);
-        info.wDstPort = Be16(transport + 2);
-      }
-      break;
-    case kProtoIcmp:
-      SetText(info.szProtocol, "ICMP");
-      break;
-    default:
-      SetText(info.szProtocol, "IP");
-      break;
+  if (transportHeader != 0 && firstFragment && transportBytes >= transportHeader) {
+    info.wSrcPort = Be16(transport);
+    info.wDstPort = Be16(transport + 2);
+  } else {
+    info.wSrcPort = 0;
+    info.wDstPort = 0;
   }
   info.dwReserved = own.Contains(info.dwSrcIP) ? 1 : 0;
   info.dwSize = static_cast<uint32_t>(size);
-  SetText(info.szTime, timeText != nullptr ? timeText : "");
-  *out = info;
+  CopyTime(info.szTime, timeText);
   return true;
 }
 
