@@ -44,6 +44,23 @@ CIpOuterWire EncodeIpOuter(const _CIPOuter& entry) {
   return w;
 }
 
+_CIPFilter DecodeIpFilter(const uint8_t* bytes) {
+  _CIPFilter e;
+  e.dwIp = GetLe32(bytes);
+  e.dwPort = GetLe32(bytes + 4);
+  e.dwReserved = GetLe32(bytes + 8);
+  e.tExpire = static_cast<int32_t>(GetLe32(bytes + 12));
+  e.nType = static_cast<int32_t>(GetLe32(bytes + 24));
+  return e;
+}
+
+_CIPOuter DecodeIpOuter(const uint8_t* bytes) {
+  _CIPOuter e;
+  e.dwIp = GetLe32(bytes);
+  e.dwPort = GetLe32(bytes + 4);
+  return e;
+}
+
 CDriverStatusWire EncodeDriverStatus(const _CDriverStatus& status) {
   CDriverStatusWire w{};
   PutLe32(&w[0], static_cast<uint32_t>(status.nVersion));

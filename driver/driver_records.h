@@ -85,6 +85,9 @@ uint16_t GetLe16(const uint8_t* at);
 static_assert(kExactMatchMark == 0x54435845, "the driver knows the mark by this value");
 CIpFilterWire EncodeIpFilter(const _CIPFilter& entry);
 CIpOuterWire EncodeIpOuter(const _CIPOuter& entry);
+// The inverses, for a device that reads the records: the host references come back empty.
+_CIPFilter DecodeIpFilter(const uint8_t* bytes);
+_CIPOuter DecodeIpOuter(const uint8_t* bytes);
 CDriverStatusWire EncodeDriverStatus(const _CDriverStatus& status);
 _CDriverStatus DecodeDriverStatus(const uint8_t* bytes);
 CPingRuleWire EncodePingRule(const _CPingRule& rule);
