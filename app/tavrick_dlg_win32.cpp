@@ -10,6 +10,7 @@
 #include "alerts/service_status.h"
 #include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
+#include "app/filter_devices_win32.h"
 #include "app/process_mutexes_win32.h"
 #include "common/process_state.h"
 #include "config/settings.h"
@@ -123,8 +124,11 @@ BOOL CTavrickDlg::OnInitDialog() {
   g_strLatestVersion = kVersionNumber;
   m_hStatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, nullptr,
                                  ResourceModule(), nullptr);
-  int parts[1] = {-1};
-  SendMessageA(m_hStatusBar, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+  // The version on the left; on the right, while protection runs, which filter protects.
+  RECT client{};
+  GetClientRect(m_hWnd, &client);
+  int parts[2] = {client.right > 60 ? static_cast<int>(client.right) - 48 : -1, -1};
+  SendMessageA(m_hStatusBar, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
   SendMessageA(m_hStatusBar, WM_SETFONT, reinterpret_cast<WPARAM>(CommonDialogFont()), TRUE);
   SetStatusBarVersion(g_strLatestVersion);
   // Once the status bar and the tray icon exist: the check may report on the one and remove the other.
@@ -221,6 +225,13 @@ void CTavrickDlg::PaintMinimized() {
 void CTavrickDlg::Show(const std::string& text) { m_prompt.Show(text); }
 bool CTavrickDlg::Ask(const std::string& text) { return m_prompt.Ask(text); }
 bool CTavrickDlg::Protecting() { return g_bProtecting != 0; }
+FilterDeviceSetting CTavrickDlg::FilterSetting() { return ParseFilterDeviceSetting(g_Settings.filterdevice); }
+CFilterFacts CTavrickDlg::FilterFacts() { return ProbeFilterFacts(FilterSetting()); }
+void CTavrickDlg::UseFilterRoute(FilterRoute route) { UseFilterDevice(route); }
+std::string CTavrickDlg::EngineUnusableReason() { return ::EngineUnusableReason(); }
+void CTavrickDlg::SetFilterName(const std::string& name) {
+  SendMessageA(m_hStatusBar, SB_SETTEXTA, 1, reinterpret_cast<LPARAM>(name.c_str()));
+}
 bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
 int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
 int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }

@@ -19,6 +19,11 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   void Show(const std::string& text) override;
   bool Ask(const std::string& text) override;
   bool Protecting() override;
+  FilterDeviceSetting FilterSetting() override;
+  CFilterFacts FilterFacts() override;
+  void UseFilterRoute(FilterRoute route) override;
+  std::string EngineUnusableReason() override;
+  void SetFilterName(const std::string& name) override;
   bool ProbeDevice() override;
   int InstallDriver() override;
   int StartDriverFiltering() override;

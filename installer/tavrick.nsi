@@ -9,7 +9,8 @@
 ; program's own exit command, unloads and removes the driver service that belongs to this folder,
 ; and removes what was installed; the administrator's configuration and logs stay unless the
 ; component "删除配置和日志" is chosen (or /PURGE is given).
-; Switches: /S silent, /D=<folder> target folder (installer); /S, /PURGE (uninstaller).
+; Switches: /S silent, /D=<folder> target folder, /TESTDRIVER the stand-in driver package for test
+; machines (installer); /S, /PURGE (uninstaller).
 ; Exit code 2 (installer and uninstaller): a Tavrick still ran after the wait (busy with a
 ; command or a question of its own, which is never answered for it) and nothing was changed.
 
@@ -194,11 +195,7 @@ Section "${APP}" SecProgram
   SetOutPath "$INSTDIR"
   File "${BINDIR}/tavrick.exe"
   File "${BINDIR}/upgrade.exe"
-  File "${BINDIR}/setupdriver.dll"
   File "${BINDIR}/scriptviruslib.dll"
-  File "${BINDIR}/firewalldriver.sys"
-  File "${BINDIR}/netsf.inf"
-  File "${BINDIR}/netsf_m.inf"
   ; The administrator's configuration is never replaced. A last-known-good copy without the file
   ; means the program will bring the file back from it at its next start: no default then either.
   ${IfNot} ${FileExists} "$INSTDIR\tavrick.cfg"
@@ -229,6 +226,26 @@ SectionEnd
 ; Ticked by default (a silent install takes it): Tavrick starts when the administrator who installs
 ; it logs on, so protection carried over from before a server restart resumes by itself then (not
 ; before: nothing runs until that logon). The link starts it in its own folder.
+; The driver package built here is a stand-in that filters only a traffic tool's packets: a real
+; server protects through the Windows Filtering Platform (or the vendor's own driver package), so
+; the stand-in comes only when asked for (/TESTDRIVER, or the component chosen by hand).
+Section /o "测试用驱动(仅用于测试机器)" SecTestDriver
+  SetOutPath "$INSTDIR"
+  File "${BINDIR}/setupdriver.dll"
+  File "${BINDIR}/firewalldriver.sys"
+  File "${BINDIR}/netsf.inf"
+  File "${BINDIR}/netsf_m.inf"
+SectionEnd
+
+Function .onInit
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/TESTDRIVER" $1
+  ${IfNot} ${Errors}
+    SectionSetFlags ${SecTestDriver} ${SF_SELECTED}
+  ${EndIf}
+FunctionEnd
+
 Section "登录时自动启动${APP}" SecStartup
   SetShellVarContext current
   SetOutPath "$INSTDIR"

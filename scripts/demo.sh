@@ -99,7 +99,7 @@ printf '%s\r\n' '[sysice]' 'sysiceipcount=100' 'sysicetimer=1小时' \
 printf '<html><body>demo site</body></html>\n' > "$DEMO/www/index.html"
 # The administrator's configuration is there before the install, which keeps it.
 cfg_before=$(md5sum < "$APP/tavrick.cfg")
-if "$WINE64" "$BIN/tavrick-setup-x64.exe" /S "/D=$(winpath "$APP")" >/dev/null 2>&1 && [ -e "$APP/tavrick.exe" ]; then
+if "$WINE64" "$BIN/tavrick-setup-x64.exe" /S /TESTDRIVER "/D=$(winpath "$APP")" >/dev/null 2>&1 && [ -e "$APP/tavrick.exe" ]; then
   result=ok
 else
   result=missing

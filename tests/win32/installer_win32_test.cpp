@@ -108,7 +108,7 @@ class InstallerTest : public ::testing::Test {
   // The installer runs to its end in this process's sight; its exit code comes back.
   DWORD Install(DWORD timeoutMs = 30000) {
     CChildProcess setup;
-    if (!setup.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /D=" + inst, dir.Path())) return 0xFFFF;
+    if (!setup.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /TESTDRIVER /D=" + inst, dir.Path())) return 0xFFFF;
     if (!setup.WaitExit(timeoutMs)) return 0xFFFE;
     return setup.ExitCode();
   }
@@ -223,7 +223,7 @@ TEST_F(InstallerTest, ASilentRunAnswersNoOtherQuestionAndChangesNothing) {
   // and neither may answer its question or change a thing.
   CChildProcess uninstall, reinstall;
   ASSERT_TRUE(uninstall.Start(inst + "\\uninst.exe", "/S _?=" + inst, dir.Path()));
-  ASSERT_TRUE(reinstall.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /D=" + inst, dir.Path()));
+  ASSERT_TRUE(reinstall.Start(ExeDir() + "\\tavrick-setup-x64.exe", "/S /TESTDRIVER /D=" + inst, dir.Path()));
   ASSERT_TRUE(uninstall.WaitExit(120000));
   EXPECT_EQ(2u, uninstall.ExitCode());
   ASSERT_TRUE(reinstall.WaitExit(120000));
