@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logonguard/event_xml.h"
+#include "logonguard/log_text_win32.h"
 
 namespace {
 
@@ -56,14 +57,7 @@ CEventLogApi& Api() {
   return api;
 }
 
-std::string Ansi(const wchar_t* text, int length) {
-  if (length <= 0) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, length, &out[0], size, nullptr, nullptr);
-  return out;
-}
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "EvtRender's text is UTF-16");
 
 std::string ErrorText(const char* what, DWORD error) {
   switch (error) {
@@ -117,7 +111,10 @@ void Take(CEventLogSource::CContext& context, EVT_HANDLE event) {
   const size_t chars = used / sizeof(wchar_t);
   int length = static_cast<int>(chars < buffer.size() ? chars : buffer.size());
   while (length > 0 && buffer[static_cast<size_t>(length) - 1] == L'\0') --length;
-  const CLogonEvent read = ReadEventXml(Ansi(buffer.data(), length));
+  // Parsed as UTF-16 itself: converting the whole text to the ANSI code page first would let
+  // best-fit mapping turn a fullwidth '<' in a user name into markup.
+  const CLogonEvent read =
+      ReadEventXmlUtf16(reinterpret_cast<const char16_t*>(buffer.data()), static_cast<size_t>(length), Utf8ToAnsi);
   if (read.eOutcome == ELogonOutcome::kNone) return;
   if (context.eKind == EEventLogKind::kSqlServer) {
     // Any program may write 18456 under any source name: only a SQL Server instance that is

@@ -1,7 +1,11 @@
 #include "logonguard/event_xml.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
+
+#include "logonguard/log_text.h"
 
 namespace {
 
@@ -38,7 +42,13 @@ void AppendDecoded(const std::string& xml, size_t begin, size_t end, std::string
           char* stop = nullptr;
           code = digits.empty() ? -1 : std::strtol(digits.c_str(), &stop, hex ? 16 : 10);
           if (stop == nullptr || *stop != '\0') code = -1;
-          else if (code <= 0 || code > 127) code = '?';
+          else if (code <= 0) code = '?';
+        }
+        if (code > 127) {
+          // A reference to a character beyond ASCII is that character in UTF-8, like the text.
+          AppendUtf8(out, static_cast<unsigned long>(code));
+          i = semi;
+          continue;
         }
         if (code >= 0) {
           c = static_cast<char>(code);
@@ -130,12 +140,18 @@ long long ReadNumber(const std::string& text) {
   return value;
 }
 
-std::string Bounded(const std::string& text, size_t bound) { return text.size() > bound ? text.substr(0, bound) : text; }
+std::string Bounded(const std::string& text, size_t bound) { return CutUtf8(text, bound); }
+
+constexpr size_t kMaxDataNames = 64;  // named fields of one record (4624 has 27)
 
 struct CFields {
-  std::string strProvider, strTime, strIp, strUser, strFirstData, strClient;
+  std::string strProvider, strTime, strIp, strUser, strFirstData, strLastData;
   long long nEventId = -1, nRecordId = -1, nLogonType = -1;
   bool bIp = false, bUser = false, bType = false, bFirstData = false;
+  // The event log writes each named field once: a name seen twice, or more names than any
+  // record has, means the text is not what the log wrote, and the record gives nothing.
+  std::vector<std::string> names;
+  bool bForged = false;
 };
 
 void TakeText(CFields& f, bool inSystem, bool inEventData, const std::string& element, const std::string& dataName,
@@ -146,21 +162,30 @@ void TakeText(CFields& f, bool inSystem, bool inEventData, const std::string& el
     return;
   }
   if (!inEventData || element != "Data") return;
-  if (dataName == "IpAddress" && !f.bIp) {
+  if (!dataName.empty()) {
+    if (f.names.size() >= kMaxDataNames || std::find(f.names.begin(), f.names.end(), dataName) != f.names.end()) {
+      f.bForged = true;
+      return;
+    }
+    f.names.push_back(dataName);
+  }
+  if (dataName == "IpAddress") {
     f.bIp = true;
     f.strIp = cut || text.size() > kMaxAddressBytes ? std::string() : text;  // too long is no address
-  } else if (dataName == "TargetUserName" && !f.bUser) {
+  } else if (dataName == "TargetUserName") {
     f.bUser = true;
-    f.strUser = Bounded(text, kMaxUserBytes);
-  } else if (dataName == "LogonType" && !f.bType) {
+    f.strUser = CutUtf8(text, kMaxUserBytes);
+  } else if (dataName == "LogonType") {
     f.bType = true;
     f.nLogonType = ReadNumber(text);
   } else if (dataName.empty()) {
+    // SQL Server's fields have no names: the login first (the client chooses it), the reason,
+    // and last the client's address, which the server writes itself.
     if (!f.bFirstData) {
       f.bFirstData = true;
-      f.strFirstData = Bounded(text, kMaxUserBytes);
+      f.strFirstData = CutUtf8(text, kMaxUserBytes);
     }
-    if (f.strClient.empty()) f.strClient = FindSqlClient(text);
+    f.strLastData = cut ? std::string() : text;
   }
 }
 
@@ -173,22 +198,36 @@ bool IsSqlProvider(const std::string& provider) {
 
 }  // namespace
 
-std::string FindSqlClient(const std::string& text) {
-  const size_t at = text.find("[CLIENT:");
-  if (at == std::string::npos) return {};
-  size_t b = at + 8;
-  const size_t close = text.find(']', b);
-  if (close == std::string::npos) return {};
-  while (b < close && text[b] == ' ') ++b;
-  size_t e = close;
-  while (e > b && text[e - 1] == ' ') --e;
-  if (e - b > kMaxAddressBytes) return {};
-  return text.substr(b, e - b);
+std::string ReadSqlClient(const std::string& text) {
+  static const char kHead[] = "[CLIENT: ";
+  const size_t headBytes = sizeof kHead - 1;
+  size_t b = 0, e = text.size();
+  while (b < e && (text[b] == ' ' || text[b] == '\t')) ++b;
+  while (e > b && (text[e - 1] == ' ' || text[e - 1] == '\t')) --e;
+  if (e - b < headBytes + 1 || text.compare(b, headBytes, kHead) != 0 || text[e - 1] != ']') return {};
+  // a.b.c.d: four groups of one to three digits, nothing else.
+  const std::string address = text.substr(b + headBytes, e - 1 - b - headBytes);
+  int groups = 0;
+  size_t digits = 0;
+  for (size_t i = 0; i <= address.size(); ++i) {
+    if (i == address.size() || address[i] == '.') {
+      if (digits == 0 || digits > 3) return {};
+      ++groups;
+      digits = 0;
+    } else if (address[i] >= '0' && address[i] <= '9') {
+      ++digits;
+    } else {
+      return {};
+    }
+  }
+  return groups == 4 ? address : std::string();
 }
 
-CLogonEvent ReadEventXml(const std::string& xml) {
+CLogonEvent ReadEventXml(const std::string& xml, const TextConverter& toAnsi) {
   CFields f;
   bool inSystem = false, inEventData = false;
+  bool ended = false;  // the root's closing tag was read: the record is whole
+  int eventDatas = 0;
   std::string open, dataName, text;
   bool cut = false;
   size_t pos = 0;
@@ -217,13 +256,26 @@ CLogonEvent ReadEventXml(const std::string& xml) {
       open.clear();
       if (tag.strName == "System") inSystem = false;
       if (tag.strName == "EventData") inEventData = false;
+      if (tag.strName == "Event") {
+        ended = true;
+        break;
+      }
       continue;
     }
     open.clear();
-    if (tag.strName == "System") inSystem = true;
-    else if (tag.strName == "EventData") inEventData = true;
-    else if (inSystem && tag.strName == "Provider" && f.strProvider.empty()) f.strProvider = Bounded(tag.strNameAttr, 256);
-    else if (inSystem && tag.strName == "TimeCreated" && f.strTime.empty()) f.strTime = Bounded(tag.strTimeAttr, kMaxTimeBytes);
+    if (tag.strName == "System") {
+      inSystem = true;
+    } else if (tag.strName == "EventData") {
+      // One EventData, and every Data inside it: fields the record holds elsewhere are not its.
+      if (++eventDatas > 1) f.bForged = true;
+      inEventData = true;
+    } else if (tag.strName == "Data" && !inEventData) {
+      f.bForged = true;
+    } else if (inSystem && tag.strName == "Provider" && f.strProvider.empty()) {
+      f.strProvider = Bounded(tag.strNameAttr, 256);
+    } else if (inSystem && tag.strName == "TimeCreated" && f.strTime.empty()) {
+      f.strTime = Bounded(tag.strTimeAttr, kMaxTimeBytes);
+    }
     // Only the elements whose text is read collect it.
     if (!tag.bSelfClosing && (tag.strName == "Data" || tag.strName == "EventID" || tag.strName == "EventRecordID")) {
       open = tag.strName;
@@ -235,21 +287,28 @@ CLogonEvent ReadEventXml(const std::string& xml) {
 
   CLogonEvent event;
   event.strTime = f.strTime;
+  event.tRecord = ReadRecordTime(f.strTime);
   if (f.nRecordId > 0) event.nRecordId = static_cast<uint64_t>(f.nRecordId);
+  if (f.bForged || !ended) return event;
   if ((f.nEventId == 4625 || f.nEventId == 4624) && f.strProvider == "Microsoft-Windows-Security-Auditing") {
     if (!f.bIp) return event;
     event.eOutcome = f.nEventId == 4625 ? ELogonOutcome::kFailure : ELogonOutcome::kSuccess;
     event.nLogonType = f.nLogonType > 0 && f.nLogonType < 100 ? static_cast<int>(f.nLogonType) : 0;
     event.eSource = event.nLogonType == 10 ? ELogonSource::kRemoteDesktop : ELogonSource::kWindowsNetwork;
     event.strAddress = f.strIp;
-    event.strUser = f.strUser;
+    event.strUser = ConvertedValue(f.strUser, kMaxUserBytes, toAnsi);
   } else if (f.nEventId == 18456 && IsSqlProvider(f.strProvider)) {
-    if (f.strClient.empty()) return event;
+    const std::string client = ReadSqlClient(f.strLastData);
+    if (client.empty()) return event;
     event.eOutcome = ELogonOutcome::kFailure;
     event.eSource = ELogonSource::kSqlServer;
-    event.strProvider = f.strProvider;
-    event.strAddress = f.strClient;
-    event.strUser = f.strFirstData;
+    event.strProvider = ConvertedValue(f.strProvider, 256, toAnsi);
+    event.strAddress = client;
+    event.strUser = ConvertedValue(f.strFirstData, kMaxUserBytes, toAnsi);
   }
   return event;
+}
+
+CLogonEvent ReadEventXmlUtf16(const char16_t* xml, size_t length, const TextConverter& toAnsi) {
+  return ReadEventXml(Utf16ToUtf8(xml, length), toAnsi);
 }

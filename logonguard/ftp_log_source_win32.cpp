@@ -5,6 +5,7 @@
 
 #include "logonguard/log_files_win32.h"
 #include "logonguard/log_follower.h"
+#include "logonguard/log_text_win32.h"
 
 namespace {
 
@@ -58,7 +59,7 @@ class CFtpWatch {
     for (const std::string& site : sites) {
       if (inbox.Room() < kRoomForLook) return;  // the guard catches up first; the state stands
       auto& follower = m_followers[site];
-      if (!follower) follower.reset(new CLogFollower(m_files, site, kBytesPerLook));
+      if (!follower) follower.reset(new CLogFollower(m_files, site, kBytesPerLook, Utf8ToAnsi));
       const EFollowState state = follower->Poll([&](const CLogonEvent& event) { inbox.Push(event); });
       if (state == EFollowState::kWatching) watching = true;
       else if (state == EFollowState::kFolderUnavailable || state == EFollowState::kFileUnreadable) unreadable = site;

@@ -31,8 +31,10 @@ class CLogFollower {
   static constexpr uint64_t kMaxBytesPerLook = 8 * 1024 * 1024;  // the rest waits for the next look
 
   // maxBytesPerLook: a smaller bound lets a caller with a bounded queue take the rest later.
-  CLogFollower(ILogFilePort& files, std::string folder, uint64_t maxBytesPerLook = kMaxBytesPerLook)
-      : m_files(files), m_strFolder(std::move(folder)), m_nMaxBytesPerLook(maxBytesPerLook) {}
+  // toAnsi: how user names are converted for the window (IIS writes UTF-8).
+  CLogFollower(ILogFilePort& files, std::string folder, uint64_t maxBytesPerLook = kMaxBytesPerLook,
+               TextConverter toAnsi = {})
+      : m_files(files), m_strFolder(std::move(folder)), m_nMaxBytesPerLook(maxBytesPerLook), m_reader(std::move(toAnsi)) {}
 
   // One look; every failure or success of a complete new line goes to onEvent.
   EFollowState Poll(const std::function<void(const CLogonEvent&)>& onEvent);

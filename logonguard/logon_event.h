@@ -23,12 +23,17 @@ struct CLogonEvent {
   uint64_t nRecordId = 0;  // event log only
   std::string strTime;     // System TimeCreated SystemTime, or the W3C date and time
   std::string strProvider; // event log only: the provider's name (SQL Server's instance service)
+  int64_t tRecord = 0;     // strTime in seconds since 1970 UTC (both logs write UTC); 0: none
 };
 
 // Bounds on what a record may hand over (longer values are cut or refused, never grown).
 constexpr size_t kMaxUserBytes = 64;
 constexpr size_t kMaxAddressBytes = 64;
 constexpr size_t kMaxTimeBytes = 40;
+
+// "2026-12-08T01:02:03.4567890Z" (event log SystemTime) or "2026-12-08 01:02:03" (W3C date and
+// time) in seconds since 1970; both are UTC. 0 for any other text or a date before 2000.
+int64_t ReadRecordTime(const std::string& text);
 
 // Anonymous sessions sign in without a password: their success never clears a count.
 bool IsAnonymousUser(const std::string& user);

@@ -27,13 +27,15 @@ struct CSpan {
   size_t n = 0;
 };
 
-// Splits at blanks into at most kMaxColumns spans; returns how many.
+// Splits at blanks into at most kMaxColumns spans; returns how many, or kMaxColumns + 1 when
+// there are more (such a line matches no header).
 int SplitBlanks(const char* text, size_t length, CSpan* out) {
   int count = 0;
   size_t i = 0;
-  while (i < length && count < kMaxColumns) {
+  while (i < length) {
     while (i < length && IsBlank(text[i])) ++i;
     if (i == length) break;
+    if (count == kMaxColumns) return kMaxColumns + 1;
     const size_t start = i;
     while (i < length && !IsBlank(text[i])) ++i;
     out[count++] = {text + start, i - start};
@@ -50,12 +52,24 @@ std::string Value(const CSpan& span, size_t bound) {
   return out;
 }
 
+// A user name as IIS writes it: '+' for a blank.
+std::string UserName(const CSpan& span) {
+  if (span.n == 1 && span.p[0] == '-') return {};
+  std::string out(span.p, span.n < kMaxUserBytes * 4 ? span.n : kMaxUserBytes * 4);
+  for (char& c : out) {
+    if (c == '+') c = ' ';
+    else if (static_cast<unsigned char>(c) < 0x20) c = '?';
+  }
+  return out;
+}
+
 }  // namespace
 
 void CW3cReader::ReadFields(const char* text, size_t length) {
   CSpan spans[kMaxColumns];
   const int count = SplitBlanks(text, length, spans);
-  *this = CW3cReader();
+  Reset();
+  if (count > kMaxColumns) return;  // a header beyond the bound: no line is read until the next one
   m_nColumns = count;
   for (int i = 0; i < count; ++i) {
     const CSpan& s = spans[i];
@@ -89,8 +103,10 @@ CLogonEvent CW3cReader::ReadLine(const char* line, size_t length) {
   else return event;
   const CSpan& ip = spans[m_nClientIp];
   event.strAddress = ip.n <= kMaxAddressBytes ? Value(ip, kMaxAddressBytes) : std::string();
-  if (m_nUser >= 0) event.strUser = Value(spans[m_nUser], kMaxUserBytes);
-  if (m_nDate >= 0 && m_nTime >= 0)
+  if (m_nUser >= 0) event.strUser = ConvertedValue(UserName(spans[m_nUser]), kMaxUserBytes, m_toAnsi);
+  if (m_nDate >= 0 && m_nTime >= 0) {
     event.strTime = Value(spans[m_nDate], 10) + " " + Value(spans[m_nTime], 12);
+    event.tRecord = ReadRecordTime(event.strTime);
+  }
   return event;
 }

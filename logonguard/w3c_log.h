@@ -1,24 +1,30 @@
 #pragma once
 // IIS FTP logs in the W3C extended format: the latest "#Fields:" line decides which column is
 // which, fields are split at blanks, "-" is an empty value. A failure is a PASS command answered
-// 530, a success a PASS answered 230.
+// 530, a success a PASS answered 230. The address is the c-ip column's and nothing else: IIS
+// writes a blank inside a value as '+', so a line whose column count differs from the header's
+// (a name that held a raw blank) gives nothing. IIS writes the log in UTF-8; a user name is shown
+// with '+' as the blank it stands for, converted to the program's text (toAnsi).
 #include <string>
 #include <vector>
 
+#include "logonguard/log_text.h"
 #include "logonguard/logon_event.h"
 
 class CW3cReader {
  public:
+  explicit CW3cReader(TextConverter toAnsi = {}) : m_toAnsi(std::move(toAnsi)) {}
   // Reads one complete line (without its line break). Directives set the columns; a data line
   // before any "#Fields:" or without the needed columns gives kNone.
   CLogonEvent ReadLine(const char* line, size_t length);
   CLogonEvent ReadLine(const std::string& line) { return ReadLine(line.data(), line.size()); }
   bool HasFields() const { return m_nMethod >= 0 && m_nStatus >= 0 && m_nClientIp >= 0; }
-  void Reset() { *this = CW3cReader(); }
+  void Reset() { *this = CW3cReader(std::move(m_toAnsi)); }
 
  private:
   void ReadFields(const char* text, size_t length);
 
+  TextConverter m_toAnsi;
   int m_nDate = -1, m_nTime = -1, m_nClientIp = -1, m_nUser = -1, m_nMethod = -1, m_nStatus = -1;
   int m_nColumns = 0;
 };

@@ -1,5 +1,6 @@
 // Hostile input for every parser of text or bytes from outside: configuration values and lists,
-// service answers, the hand-over record, driver records, web file names and contents. Each
+// service answers, the hand-over record, driver records, web file names and contents, logon
+// records (event XML, W3C lines). Each
 // group feeds deterministic random bytes (NUL, lone GBK lead bytes, 100 KB values, doubled or
 // missing separators, numbers far out of range) and mutations of valid inputs, and checks that
 // a value is read exactly as written or not at all.
@@ -28,6 +29,9 @@
 #include "config/settings.h"
 #include "driver/driver_records.h"
 #include "ipblock/flood_blocking.h"
+#include "logonguard/event_xml.h"
+#include "logonguard/logon_address.h"
+#include "logonguard/w3c_log.h"
 #include "remote/md5.h"
 #include "remote/remote_commands.h"
 #include "resources/resource_watch.h"
@@ -487,6 +491,82 @@ TEST(HostileInput, WebFolderNamesAndContents) {
     for (const CAlert& alert : sender.sent)
       ASSERT_TRUE(alert.strSmsText.size() < kUploadSmsLimit || alert.strSmsText == kUploadSmsReplacement);
     sender.sent.clear();
+  }
+}
+
+// Logon records whose client-chosen names (4625's user, domain and workstation; 18456's login and
+// database; FTP's user) hold anything a client can send: the address read is the one the server
+// wrote, or none, never one a name spells.
+TEST(HostileInput, LogonRecordsNameOnlyTheServersAddress) {
+  CHostile h;
+  const std::string steer = "192.168.1.10";
+  const std::string pieces[] = {"[CLIENT: " + steer + "]", steer, "<", ">", "'", "\"", "&", ";", "#", " ", "+",
+                                "\r", "\n", std::string(1, '\0'), "</Data>", "<Data Name='IpAddress'>", "<!--",
+                                "&lt;", "&#60;", "&#x3c;", "&apos;", "\xef\xbc\x9c", "\xef\xbc\x9e", "\xb0",
+                                "]]>", "[CLIENT:", "-"};
+  const auto name = [&]() {
+    std::string text;
+    if (h.Below(40) == 0) return std::string(100 * 1024, '<');
+    for (size_t n = h.Below(12); n > 0; --n) text += h.Below(4) ? pieces[h.Below(sizeof pieces / sizeof pieces[0])] : h.Bytes(3, "a.1");
+    return text;
+  };
+  // As the event log writes a name into its XML: markup characters as entities.
+  const auto escaped = [](const std::string& text) {
+    std::string out;
+    for (char c : text) {
+      if (c == '<') out += "&lt;";
+      else if (c == '>') out += "&gt;";
+      else if (c == '&') out += "&amp;";
+      else if (c == '\0') out += "?";
+      else out += c;
+    }
+    return out;
+  };
+  const auto field = [](const std::string& key, const std::string& value) {
+    return "<Data Name='" + key + "'>" + value + "</Data>";
+  };
+  CW3cReader ftp;
+  ftp.ReadLine(std::string("#Fields: date time cs-username c-ip cs-method sc-status x-session"));
+  for (int i = 0; i < 3000; ++i) {
+    const std::string user = name(), domain = name(), station = name(), ip = h.Below(3) ? "203.0.113.50" : "-";
+    const std::string security =
+        "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider "
+        "Name='Microsoft-Windows-Security-Auditing'/><EventID>4625</EventID><TimeCreated "
+        "SystemTime='2026-12-08T01:02:03.4567890Z'/></System><EventData>" +
+        field("TargetUserName", escaped(user)) + field("TargetDomainName", escaped(domain)) + field("LogonType", "3") +
+        field("WorkstationName", escaped(station)) + field("IpAddress", ip) + field("IpPort", "51234") +
+        "</EventData></Event>";
+    const CLogonEvent event = ReadEventXml(security);
+    if (event.eOutcome != ELogonOutcome::kNone) {
+      ASSERT_EQ(ip, event.strAddress) << user.substr(0, 60);
+    }
+    ASSERT_LE(event.strUser.size(), kMaxUserBytes);
+
+    const std::string client = h.Below(3) ? "[CLIENT: 203.0.113.9]" : "[CLIENT: &lt;local machine&gt;]";
+    const std::string sql =
+        "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='MSSQLSERVER'/>"
+        "<EventID Qualifiers='49152'>18456</EventID></System><EventData><Data>" + escaped(user) +
+        "</Data><Data> Reason: Failed to open the explicitly specified database '" + escaped(domain) +
+        "'.</Data><Data> " + client + "</Data><Binary>18480000</Binary></EventData></Event>";
+    const CLogonEvent login = ReadEventXml(sql);
+    ASSERT_EQ(login.strAddress, client[9] == '2' ? "203.0.113.9" : "") << user.substr(0, 60);
+
+    // A raw name inside the markup (what a lossy conversion before parsing could make): the
+    // record may be refused, and its bounds hold.
+    std::string raw = security;
+    const std::string written = field("TargetUserName", escaped(user));
+    raw.replace(raw.find(written), written.size(), field("TargetUserName", user));
+    const CLogonEvent rawEvent = ReadEventXml(raw);
+    ASSERT_LE(rawEvent.strUser.size(), kMaxUserBytes);
+    ASSERT_LE(rawEvent.strAddress.size(), kMaxAddressBytes);
+
+    // FTP: the user name ahead of c-ip, as IIS may order them.
+    const std::string line = "2026-12-08 01:02:03 " + user + " 203.0.113.51 PASS 530 5a8e0c2d";
+    const CLogonEvent failure = ftp.ReadLine(line);
+    if (failure.eOutcome != ELogonOutcome::kNone) {
+      ASSERT_EQ("203.0.113.51", failure.strAddress) << user.substr(0, 60);
+    }
+    ASSERT_LE(failure.strUser.size(), kMaxUserBytes);
   }
 }
 

@@ -1,6 +1,7 @@
 // Logon records as the sources hand them over: event XML of the Security and Application logs,
 // the addresses in them, and hostile or broken records.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <random>
 #include <string>
@@ -26,14 +27,53 @@ std::string SecurityEvent(int id, const std::string& ip, const std::string& user
          "</Data><Data Name='IpPort'>51234</Data></EventData></Event>";
 }
 
-std::string SqlEvent(const std::string& provider, const std::string& client, const std::string& login = "sa") {
+std::string SqlEvent(const std::string& provider, const std::string& client, const std::string& login = "sa",
+                     const std::string& reason = " Reason: Password did not match that for the login provided.") {
   return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='" + provider +
          "'/><EventID Qualifiers='49152'>18456</EventID><Level>0</Level><Task>4</Task>"
          "<TimeCreated SystemTime='2026-12-08T02:00:00.000Z'/><EventRecordID>77</EventRecordID>"
          "<Channel>Application</Channel><Computer>WIN-SRV</Computer><Security/></System><EventData><Data>" +
-         login + "</Data><Data> Reason: Password did not match that for the login provided.</Data><Data> [CLIENT: " +
-         client + "]</Data><Binary>184800000E000000</Binary></EventData></Event>";
+         login + "</Data><Data>" + reason + "</Data><Data> [CLIENT: " + client +
+         "]</Data><Binary>184800000E000000</Binary></EventData></Event>";
 }
+
+// A 4625 whose client-chosen names (user, domain, workstation) are given as the XML holds them.
+std::string SecurityEventNamed(const std::string& user, const std::string& domain, const std::string& workstation,
+                               const std::string& ip) {
+  std::string xml = SecurityEvent(4625, ip, user, "3");
+  const std::string domainField = "<Data Name='TargetDomainName'>WIN-SRV</Data>";
+  xml.replace(xml.find(domainField), domainField.size(), "<Data Name='TargetDomainName'>" + domain + "</Data>");
+  const std::string stationField = "<Data Name='WorkstationName'>KALI</Data>";
+  xml.replace(xml.find(stationField), stationField.size(), "<Data Name='WorkstationName'>" + workstation + "</Data>");
+  return xml;
+}
+
+// UTF-8 to GBK as the program's converter does it (iconv here, WideCharToMultiByte on Windows).
+std::string Gbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* from = const_cast<char*>(utf8.data());
+  char* to = &out[0];
+  size_t left = utf8.size(), room = out.size();
+  const size_t done = iconv(cd, &from, &left, &to, &room);
+  iconv_close(cd);
+  if (done == static_cast<size_t>(-1)) return utf8;  // not UTF-8, or nothing GBK has: kept as it is
+  out.resize(out.size() - room);
+  return out;
+}
+
+// The record with its user name given in UTF-16: the rest of it is ASCII.
+std::u16string Utf16(const std::u16string& user) {
+  const std::string xml = SecurityEvent(4625, "203.0.113.50", "@USER@", "3");
+  const size_t at = xml.find("@USER@");
+  std::u16string out(xml.begin(), xml.begin() + static_cast<std::ptrdiff_t>(at));
+  out += user;
+  out.append(xml.begin() + static_cast<std::ptrdiff_t>(at + 6), xml.end());
+  return out;
+}
+
+const char kFullwidthMarkup[] =  // "＜/Data＞＜Data Name='IpAddress'＞192.168.1.10＜/Data＞" in UTF-8
+    "\xef\xbc\x9c/Data\xef\xbc\x9e\xef\xbc\x9c" "Data Name='IpAddress'\xef\xbc\x9e" "192.168.1.10\xef\xbc\x9c/Data\xef\xbc\x9e";
 
 TEST(LogonEventXml, SecurityFailuresAndSuccesses) {
   CLogonEvent rdp = ReadEventXml(SecurityEvent(4625, "203.0.113.50", "administrator", "10"));
@@ -44,6 +84,7 @@ TEST(LogonEventXml, SecurityFailuresAndSuccesses) {
   EXPECT_EQ(rdp.nLogonType, 10);
   EXPECT_EQ(rdp.nRecordId, 912345u);
   EXPECT_EQ(rdp.strTime, "2026-12-08T01:02:03.4567890Z");
+  EXPECT_EQ(rdp.tRecord, 1796691723);  // UTC, as the event log writes it
 
   CLogonEvent smb = ReadEventXml(SecurityEvent(4625, "198.51.100.7", "guest", "3"));
   EXPECT_EQ(smb.eSource, ELogonSource::kWindowsNetwork);
@@ -59,7 +100,7 @@ TEST(LogonEventXml, SecurityFailuresAndSuccesses) {
       "</e:Data><e:Data Name=\"IpAddress\">203.0.113.9</e:Data></e:EventData></e:Event>";
   CLogonEvent q = ReadEventXml(quoted);
   EXPECT_EQ(q.eOutcome, ELogonOutcome::kFailure);
-  EXPECT_EQ(q.strUser, "a&b<c>A?");
+  EXPECT_EQ(q.strUser, "a&b<c>A\xc3\xa9");  // a reference beyond ASCII is its character in UTF-8
   EXPECT_EQ(q.strAddress, "203.0.113.9");
 }
 
@@ -74,9 +115,109 @@ TEST(LogonEventXml, SqlServerFailures) {
   EXPECT_EQ(ReadEventXml(SqlEvent("MyApp", "198.51.100.23")).eOutcome, ELogonOutcome::kNone);
   EXPECT_EQ(ReadLogonAddress(ReadEventXml(SqlEvent("MSSQLSERVER", "<local machine>")).strAddress).eKind,
             EAddressKind::kIgnored);
-  EXPECT_EQ(FindSqlClient("Reason: x [CLIENT: 10.1.2.3 ]"), "10.1.2.3");
-  EXPECT_EQ(FindSqlClient("[CLIENT: 10.1.2.3"), "");
-  EXPECT_EQ(FindSqlClient("no client"), "");
+}
+
+// The login name and the database name are the client's to choose; only the last field is
+// written by the server, and it counts only when it is all "[CLIENT: a.b.c.d]".
+TEST(LogonEventXml, SqlServerClientOnlyFromTheLastFieldAsAWhole) {
+  const std::string steering = "[CLIENT: 192.168.1.10]";
+  CLogonEvent named = ReadEventXml(SqlEvent("MSSQLSERVER", "203.0.113.9", steering));
+  EXPECT_EQ(named.eOutcome, ELogonOutcome::kFailure);
+  EXPECT_EQ(named.strAddress, "203.0.113.9");
+  EXPECT_EQ(named.strUser, steering);  // shown as the name it is
+  for (const std::string& login : {steering, std::string("[CLIENT: 8.0.0.0]"), std::string(" [CLIENT: 192.168.1.10] "),
+                                   std::string("&lt;/Data&gt;&lt;Data&gt;[CLIENT: 192.168.1.10]"),
+                                   std::string("x' [CLIENT: 192.168.1.10] &amp; &apos;y")}) {
+    // From this machine (no address) or a named pipe: nothing at all, never the login's text.
+    const CLogonEvent local = ReadEventXml(SqlEvent("MSSQLSERVER", "&lt;local machine&gt;", login));
+    EXPECT_EQ(local.eOutcome, ELogonOutcome::kNone) << login;
+    EXPECT_EQ(local.strAddress, "") << login;
+  }
+  // A database name in the reason.
+  const std::string reason =
+      " Reason: Failed to open the explicitly specified database '[CLIENT: 192.168.1.10]'. [CLIENT: 192.168.1.10]";
+  EXPECT_EQ(ReadEventXml(SqlEvent("MSSQLSERVER", "&lt;named pipe&gt;", "sa", reason)).eOutcome, ELogonOutcome::kNone);
+  EXPECT_EQ(ReadEventXml(SqlEvent("MSSQLSERVER", "198.51.100.23", "sa", reason)).strAddress, "198.51.100.23");
+  // Markup the XML really holds (as a best-fit conversion of fullwidth brackets would make it):
+  // fields before the server's last one change nothing.
+  EXPECT_EQ(ReadEventXml(SqlEvent("MSSQLSERVER", "198.51.100.23", "a</Data><Data>[CLIENT: 192.168.1.10]</Data><Data>b"))
+                .strAddress,
+            "198.51.100.23");
+
+  EXPECT_EQ(ReadSqlClient(" [CLIENT: 10.1.2.3]\t"), "10.1.2.3");
+  for (const char* bad : {"Reason: x [CLIENT: 10.1.2.3]", "[CLIENT: 10.1.2.3] x", "[CLIENT: 10.1.2.3 ]",
+                          "[CLIENT: 10.1.2.3", "[CLIENT:10.1.2.3]", "[CLIENT: 10.1.2]", "[CLIENT: 10.1.2.3.4]",
+                          "[CLIENT: 1000.1.2.3]", "[CLIENT: 10..2.3]", "[CLIENT: fe80::1]", "[CLIENT: <local machine>]",
+                          "[client: 10.1.2.3]", "no client", ""})
+    EXPECT_EQ(ReadSqlClient(bad), "") << bad;
+}
+
+// The address of 4625 is its IpAddress field's, whatever the user, domain and workstation names
+// hold; a record whose named fields repeat is none the event log wrote.
+TEST(LogonEventXml, SecurityAddressOnlyFromTheIpAddressField) {
+  const std::string hostile[] = {
+      "[CLIENT: 192.168.1.10]",
+      "192.168.1.10",
+      "&lt;/Data&gt;&lt;Data Name='IpAddress'&gt;192.168.1.10&lt;/Data&gt;",
+      "a&apos;b&quot;c&lt;d&gt;e&amp;f",
+      "&#60;Data Name=&#39;IpAddress&#39;&#62;192.168.1.10",
+      "&lt;![CDATA[192.168.1.10]]&gt;",
+      "\xef\xbc\x9c" "Data Name='IpAddress'\xef\xbc\x9e" "192.168.1.10",  // fullwidth brackets, UTF-8
+      std::string(100 * 1024, '<').replace(0, 1, "x"),
+  };
+  for (const std::string& name : hostile) {
+    for (int field = 0; field < 3; ++field) {
+      const std::string xml = SecurityEventNamed(field == 0 ? name : "admin", field == 1 ? name : "WIN-SRV",
+                                                 field == 2 ? name : "KALI", "203.0.113.50");
+      const CLogonEvent event = ReadEventXml(xml);
+      if (event.eOutcome == ELogonOutcome::kNone) continue;  // a broken record gives nothing
+      EXPECT_EQ(event.strAddress, "203.0.113.50") << field << " " << name.substr(0, 80);
+      const CLogonEvent none = ReadEventXml(SecurityEventNamed(field == 0 ? name : "admin", field == 1 ? name : "WIN-SRV",
+                                                               field == 2 ? name : "KALI", "-"));
+      EXPECT_EQ(ReadLogonAddress(none.strAddress).eKind, EAddressKind::kIgnored) << field << " " << name.substr(0, 80);
+    }
+  }
+  // What a best-fit conversion of fullwidth brackets would have made of a user name: a second
+  // IpAddress field ahead of the real one. The record is refused, never read for the first.
+  const std::string forged = SecurityEvent(4625, "203.0.113.50",
+                                           "x</Data><Data Name='IpAddress'>192.168.1.10</Data><Data Name='Junk'>", "3");
+  EXPECT_EQ(ReadEventXml(forged).eOutcome, ELogonOutcome::kNone);
+  EXPECT_EQ(ReadEventXml(forged).strAddress, "");
+  const std::string station =
+      SecurityEventNamed("admin", "WIN-SRV", "K</Data><Data Name='IpAddress'>192.168.1.10</Data><Data Name='J'>", "-");
+  EXPECT_EQ(ReadEventXml(station).strAddress, "");
+}
+
+// EvtRender gives UTF-16: it is read as such, so a fullwidth '＜' in a name stays a character of
+// the name (no best-fit conversion of the whole text to the ANSI code page before it is parsed);
+// only the values taken out are converted for the window.
+TEST(LogonEventXml, Utf16RecordsAreParsedBeforeAnyConversion) {
+  const std::u16string fullwidth = u"\uFF1C/Data\uFF1E\uFF1CData Name='IpAddress'\uFF1E192.168.1.10";
+  const std::u16string xml = Utf16(fullwidth);
+  const CLogonEvent event = ReadEventXmlUtf16(xml.data(), xml.size(), Gbk);
+  EXPECT_EQ(event.eOutcome, ELogonOutcome::kFailure);
+  EXPECT_EQ(event.strAddress, "203.0.113.50");
+  EXPECT_EQ(event.strUser, "＜/Data＞＜Data Name='IpAddress'＞192.168.1.10");  // GBK, as the window shows it
+  EXPECT_EQ(event.strUser.find('<'), std::string::npos);
+
+  const std::u16string chinese = Utf16(u"\u7BA1\u7406\u5458");  // 管理员
+  EXPECT_EQ(ReadEventXmlUtf16(chinese.data(), chinese.size(), Gbk).strUser, "管理员");
+  // A lone surrogate and a character GBK lacks never break the record.
+  const std::u16string odd = Utf16(std::u16string(u"a") + char16_t(0xD800) + u"b\U0001F600");
+  const CLogonEvent oddEvent = ReadEventXmlUtf16(odd.data(), odd.size(), Gbk);
+  EXPECT_EQ(oddEvent.strAddress, "203.0.113.50");
+  EXPECT_LE(oddEvent.strUser.size(), kMaxUserBytes);
+  // The same record in UTF-8 without a converter keeps the name's UTF-8.
+  EXPECT_EQ(ReadEventXml(SecurityEvent(4625, "203.0.113.50", kFullwidthMarkup, "3")).strAddress, "203.0.113.50");
+  EXPECT_EQ(ReadEventXml(SecurityEvent(4625, "203.0.113.50", "\xe7\xae\xa1\xe7\x90\x86\xe5\x91\x98", "3"), Gbk).strUser,
+            "管理员");
+  // A long name is cut at a whole character, then converted.
+  std::u16string many;
+  for (int i = 0; i < 40; ++i) many += u"\u7BA1";
+  const std::u16string longXml = Utf16(many);
+  const std::string cut = ReadEventXmlUtf16(longXml.data(), longXml.size(), Gbk).strUser;
+  EXPECT_EQ(cut.size(), 42u);  // 21 whole characters of three UTF-8 bytes fit in 64, two bytes each in GBK
+  EXPECT_EQ(Gbk(Utf16ToUtf8(many.data(), 21)), cut);
 }
 
 TEST(LogonEventXml, RefusesForeignMalformedAndOversized) {
@@ -97,10 +238,11 @@ TEST(LogonEventXml, RefusesForeignMalformedAndOversized) {
   EXPECT_EQ(control.strUser, "a?b?c");
   EXPECT_EQ(control.nLogonType, 0);
   EXPECT_EQ(control.eSource, ELogonSource::kWindowsNetwork);
-  // Two IpAddress fields: the first one counts.
+  // Two IpAddress fields: no field is taken from a record the event log never writes.
   std::string twice = full;
   twice.insert(twice.find("</EventData>"), "<Data Name='IpAddress'>198.51.100.1</Data>");
-  EXPECT_EQ(ReadEventXml(twice).strAddress, "203.0.113.50");
+  EXPECT_EQ(ReadEventXml(twice).eOutcome, ELogonOutcome::kNone);
+  EXPECT_EQ(ReadEventXml(twice).strAddress, "");
 }
 
 TEST(LogonEventXml, SeededGarbageStaysBounded) {

@@ -1,6 +1,7 @@
 // IIS FTP logs: columns by the header, lines in pieces, and a followed folder whose files
 // rotate, shrink and end in half-written lines.
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <map>
 #include <random>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "logonguard/log_follower.h"
+#include "logonguard/logon_address.h"
 #include "logonguard/w3c_log.h"
 
 namespace {
@@ -22,8 +24,8 @@ std::string Line(const std::string& ip, const std::string& user, const std::stri
          " 1326 41 5a8e0c2d-1 -\r\n";
 }
 
-std::vector<CLogonEvent> ReadAll(const std::string& text) {
-  CW3cReader reader;
+std::vector<CLogonEvent> ReadAll(const std::string& text, TextConverter toAnsi = {}) {
+  CW3cReader reader(std::move(toAnsi));
   CLineAssembler lines;
   std::vector<CLogonEvent> events;
   lines.Feed(text.data(), text.size(), [&](const char* line, size_t length) {
@@ -70,6 +72,95 @@ TEST(W3cLog, HostileLinesGiveNothing) {
   const auto events = ReadAll(std::string(kHeader) + Line("203.0.113.50", std::string(500, 'u') + "\x01", "PASS", "530"));
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].strUser.size(), kMaxUserBytes);
+}
+
+// UTF-8 to GBK as the program's converter does it (iconv here, WideCharToMultiByte on Windows).
+std::string Gbk(const std::string& utf8) {
+  iconv_t cd = iconv_open("GBK", "UTF-8");
+  std::string out(utf8.size() * 2 + 4, '\0');
+  char* from = const_cast<char*>(utf8.data());
+  char* to = &out[0];
+  size_t left = utf8.size(), room = out.size();
+  const size_t done = iconv(cd, &from, &left, &to, &room);
+  iconv_close(cd);
+  if (done == static_cast<size_t>(-1)) return utf8;  // not UTF-8: kept as it is
+  out.resize(out.size() - room);
+  return out;
+}
+
+// The header's "#Fields:" line alone, for a reader fed line by line.
+std::string FieldsLine() {
+  const std::string header = kHeader;
+  const size_t at = header.find("#Fields:");
+  return header.substr(at, header.find("\r\n", at) - at);
+}
+
+// The address is the c-ip column's: a user name cannot move it, whatever it holds. IIS writes a
+// blank inside a value as '+', so a raw blank means a line of another layout.
+TEST(W3cLog, TheAddressComesFromTheClientColumnOnly) {
+  // cs-username ahead of c-ip: a raw blank in the name would move the columns after it.
+  const std::string userFirst = "#Fields: date time cs-username c-ip cs-method sc-status\n";
+  EXPECT_TRUE(ReadAll(userFirst + "2026-12-08 01:02:03 x 192.168.1.10 203.0.113.50 PASS 530\n").empty());
+  // A header of more columns than the reader keeps: a longer line must not pass for one of it.
+  std::string wide = "#Fields: date time cs-username c-ip cs-method sc-status";
+  std::string wideLine = "2026-12-08 01:02:03 x 192.168.1.10 203.0.113.50 PASS 530";
+  for (int i = 0; i < 70; ++i) {
+    wide += " x-f" + std::to_string(i);
+    wideLine += " v";
+  }
+  EXPECT_TRUE(ReadAll(wide + "\n" + wideLine + "\n").empty());
+
+  const std::string hostile[] = {"[CLIENT: 192.168.1.10]", "192.168.1.10", "#Fields:", "#", "<a>'b'&amp;",
+                                 std::string("a\0b", 3), "a\rb", "a\x01" "b", "\xef\xbc\x9c" "192.168.1.10\xef\xbc\x9e",
+                                 std::string(100 * 1024, 'u'), "a+192.168.1.10+b"};
+  for (const std::string& name : hostile) {
+    // Read as a whole line straight away, and through the assembler (which drops a line past its bound).
+    CW3cReader reader;
+    reader.ReadLine(FieldsLine());
+    std::string line = Line("203.0.113.50", name, "PASS", "530");
+    line.resize(line.size() - 2);
+    const CLogonEvent direct = reader.ReadLine(line);
+    // A raw blank makes a line of another layout: nothing, never the next column's text.
+    const bool blank = name.find(' ') != std::string::npos;
+    EXPECT_EQ(direct.eOutcome, blank ? ELogonOutcome::kNone : ELogonOutcome::kFailure) << name.substr(0, 40);
+    EXPECT_EQ(direct.strAddress, blank ? "" : "203.0.113.50") << name.substr(0, 40);
+    EXPECT_LE(direct.strUser.size(), kMaxUserBytes);
+    EXPECT_EQ(direct.strUser.find_first_of(std::string("\0\r\n\x01", 4)), std::string::npos);
+    for (const CLogonEvent& e : ReadAll(std::string(kHeader) + Line("203.0.113.50", name, "PASS", "530")))
+      EXPECT_EQ(e.strAddress, "203.0.113.50") << name.substr(0, 40);
+  }
+  // A line break inside a value leaves two lines of another layout: neither gives anything.
+  EXPECT_TRUE(ReadAll(std::string(kHeader) + Line("203.0.113.50", "a\n192.168.1.10 b", "PASS", "530")).empty());
+  EXPECT_TRUE(ReadAll(std::string(kHeader) + Line("203.0.113.50", "a\r\n#Fields: c-ip cs-method sc-status", "PASS", "530")).empty());
+  // Blanks, NUL, '#' and 100 KB values in the address column itself: no address.
+  for (const std::string& ip : {std::string("192.168.1.10\0", 13), std::string("#192.168.1.10"),
+                                std::string(100 * 1024, '1'), std::string("192.168.1.10+")}) {
+    CW3cReader reader;
+    reader.ReadLine(FieldsLine());
+    std::string line = Line(ip, "admin", "PASS", "530");
+    line.resize(line.size() - 2);
+    const CLogonEvent e = reader.ReadLine(line);
+    EXPECT_EQ(ReadLogonAddress(e.strAddress).eKind, EAddressKind::kIgnored) << ip.substr(0, 20);
+  }
+}
+
+// IIS writes UTF-8 and '+' for a blank in a user name: the window shows the name as typed.
+TEST(W3cLog, UserNamesAreShownAsTyped) {
+  const std::string admin = "\xe7\xae\xa1\xe7\x90\x86\xe5\x91\x98";  // 管理员 in UTF-8
+  const auto events = ReadAll(std::string(kHeader) + Line("203.0.113.50", admin, "PASS", "530") +
+                                  Line("203.0.113.51", "web+admin", "PASS", "530") +
+                                  Line("203.0.113.52", "\xb9\xdc\xc0\xed", "PASS", "530"),  // already GBK
+                              Gbk);
+  ASSERT_EQ(events.size(), 3u);
+  EXPECT_EQ(events[0].strUser, "管理员");
+  EXPECT_EQ(events[1].strUser, "web admin");
+  EXPECT_EQ(events[2].strUser, "\xb9\xdc\xc0\xed");
+  // Cut at a whole character before it is converted.
+  std::string many;
+  for (int i = 0; i < 30; ++i) many += admin;
+  const auto cut = ReadAll(std::string(kHeader) + Line("203.0.113.50", many, "PASS", "530"), Gbk);
+  ASSERT_EQ(cut.size(), 1u);
+  EXPECT_EQ(cut[0].strUser, Gbk(many.substr(0, 63)));
 }
 
 TEST(W3cLog, LinesAssembledFromAnyPieces) {
@@ -207,6 +298,23 @@ TEST_F(LogFollowerTest, HugeAppendIsReadOverSeveralLooks) {
   ASSERT_EQ(seen.size(), lines + 1);
   EXPECT_EQ(seen[lines - 1], "203.0.113.40");
   EXPECT_EQ(seen[lines], "203.0.113.41");
+}
+
+// The follower hands its converter to the reader, and keeps it when a newer file's headers
+// set the columns again.
+TEST(LogFollowerUsers, NamesAreConvertedInEveryFile) {
+  CMemoryLogFiles files;
+  CLogFollower follower(files, "F", CLogFollower::kMaxBytesPerLook, Gbk);
+  std::vector<std::string> users;
+  const auto poll = [&] { follower.Poll([&](const CLogonEvent& e) { users.push_back(e.strUser); }); };
+  files.File("u_ex261208.log") = kHeader;
+  poll();
+  files.File("u_ex261208.log") += Line("203.0.113.50", "\xe7\xae\xa1\xe7\x90\x86\xe5\x91\x98", "PASS", "530");
+  poll();
+  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.50", "web+\xe7\xae\xa1", "PASS", "530");
+  poll();
+  poll();
+  EXPECT_EQ(users, (std::vector<std::string>{"管理员", "web 管"}));
 }
 
 }  // namespace
