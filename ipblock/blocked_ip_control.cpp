@@ -96,7 +96,9 @@ void CBlockedIpControl::ReleaseSelected() {
   m_view.DeleteRow(selected);
   m_view.FocusList();
   m_view.SelectRow(selected > 0 ? selected - 1 : -1);
-  MarkRowsReported(AlertRows(m_rows));
+  // The rows left keep what the alert knows of them: an automatic block shown but not yet
+  // alerted on must still be, so a release never marks a row as reported.
+  RebaseReportedRows(AlertRows(m_rows));
 }
 
 void CBlockedIpControl::ListEmptied() {

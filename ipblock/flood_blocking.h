@@ -59,10 +59,12 @@ extern const char kBlockAlertSuffix[];  // "被Tavrick屏蔽，原因:类似ddos
 // by the spacing go out with the first pass after it, with or without new rows.
 void ReportBlockedIps(const std::vector<CBlockedRow>& rows, int64_t now, bool ipfilterchk,
                       const std::function<void(const std::string&)>& dispatch);
-// Every row listed now counts as looked at (protection start, releases by hand).
+// Every row listed now counts as looked at (protection start). A release by hand rebases
+// instead: a shown automatic block not yet alerted on must stay new to the alert.
 void MarkRowsReported(const std::vector<CBlockedRow>& rows);
 // An entry whose block another part of the program alerts on with its own reason (the logon
 // guard): the flood alert counts it as looked at.
 void MarkEntryReported(uint64_t serial);
-// After a rebuild: the count becomes the number of rows looked at that are still listed.
+// After a rebuild or a release by hand: the count becomes the number of rows looked at that are
+// still listed.
 void RebaseReportedRows(const std::vector<CBlockedRow>& rows);

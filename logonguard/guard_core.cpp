@@ -13,6 +13,8 @@ const char kSecurityRecordKey[] = "securityrecord";
 const char kApplicationRecordKey[] = "applicationrecord";
 const char kReasonHead[] = "被Tavrick屏蔽，原因:登录失败次数过多(";
 const char kReasonTail[] = ")";
+const char kMoreHead[] = "等";
+const char kMoreTail[] = "个";
 
 const char kSaved[] = "保存完毕!";
 const char kSaveFailed[] = "保存失败,配置文件无法写入!";
@@ -55,8 +57,17 @@ const char* LogonSourceReason(ELogonSource source) {
   return "";
 }
 
-std::string LogonBlockAlert(const std::string& addresses, ELogonSource source) {
-  return kBlockAlertPrefix + addresses + kReasonHead + LogonSourceReason(source) + kReasonTail;
+std::string LogonBlockAlert(const std::vector<std::string>& addresses, size_t more, ELogonSource source) {
+  std::string text = kBlockAlertPrefix;
+  size_t named = 0;
+  for (const std::string& address : addresses) {
+    if (named == kMaxAlertAddresses) break;
+    text += address + ",";
+    ++named;
+  }
+  more += addresses.size() - named;
+  if (more > 0) text += kMoreHead + std::to_string(more) + kMoreTail;
+  return text + kReasonHead + LogonSourceReason(source) + kReasonTail;
 }
 
 EGuardSource GuardSourceOf(ELogonSource source) {
@@ -134,22 +145,27 @@ void CLogonGuardCore::Drain() {
 
 bool CLogonGuardCore::RequestBlock(const std::string& ipv4, ELogonSource source) {
   const BlockIpOutcome outcome = m_ports.block(ipv4, m_settings.strDuration);
-  if (outcome == BlockIpOutcome::kAdded) m_pending[static_cast<int>(source)] += ipv4 + ",";
+  if (outcome == BlockIpOutcome::kAdded) {
+    // A message names a bounded number of addresses however many were blocked since the last.
+    CPendingAlert& pending = m_pending[static_cast<int>(source)];
+    if (pending.addresses.size() < kMaxAlertAddresses) pending.addresses.push_back(ipv4);
+    else ++pending.nMore;
+  }
   return outcome == BlockIpOutcome::kAdded || outcome == BlockIpOutcome::kDuplicate;
 }
 
 void CLogonGuardCore::SendAlerts(int64_t now) {
   if (!m_ports.alertsOn || !m_ports.alertsOn()) {
     // Switched off: nothing piles up to go out in one burst when it comes back on.
-    for (std::string& pending : m_pending) pending.clear();
+    for (CPendingAlert& pending : m_pending) pending.Clear();
     return;
   }
   if (now - m_tLastAlert <= kAlertSpacingSeconds) return;  // kept until the spacing has passed
   bool sent = false;
   for (int s = 0; s < kLogonSourceCount; ++s) {
-    if (m_pending[s].empty()) continue;
-    m_ports.alert(LogonBlockAlert(m_pending[s], static_cast<ELogonSource>(s)));
-    m_pending[s].clear();
+    if (m_pending[s].Empty()) continue;
+    m_ports.alert(LogonBlockAlert(m_pending[s].addresses, m_pending[s].nMore, static_cast<ELogonSource>(s)));
+    m_pending[s].Clear();
     sent = true;
   }
   if (sent) m_tLastAlert = now;

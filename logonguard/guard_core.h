@@ -21,8 +21,10 @@ class IProfileStore;
 
 // "远程桌面", "网络登录", "SQL Server", "FTP".
 const char* LogonSourceReason(ELogonSource source);
-// "IP地址：" + each address and "," + "被Tavrick屏蔽，原因:登录失败次数过多(" + reason + ")".
-std::string LogonBlockAlert(const std::string& addresses, ELogonSource source);
+// "IP地址：" + each address and "," + "被Tavrick屏蔽，原因:登录失败次数过多(" + reason + ")"; with
+// more than kMaxAlertAddresses, the first ones and then "等N个" for the N more.
+constexpr size_t kMaxAlertAddresses = 20;
+std::string LogonBlockAlert(const std::vector<std::string>& addresses, size_t more, ELogonSource source);
 // Which switch of the window a source's events belong to.
 EGuardSource GuardSourceOf(ELogonSource source);
 
@@ -76,7 +78,17 @@ class CLogonGuardCore : private IBlockPort {
   std::shared_ptr<CGuardInbox> m_inbox;
   CLogonGuardSettings m_settings;
   CFailurePolicy m_policy;
-  std::string m_pending[kLogonSourceCount];  // blocked addresses not alerted yet, each with ","
+  // Blocks not alerted yet: the first kMaxAlertAddresses addresses, and how many more.
+  struct CPendingAlert {
+    std::vector<std::string> addresses;
+    size_t nMore = 0;
+    bool Empty() const { return addresses.empty(); }
+    void Clear() {
+      addresses.clear();
+      nMore = 0;
+    }
+  };
+  CPendingAlert m_pending[kLogonSourceCount];
   int64_t m_tLastAlert = 0;
   uint64_t m_position[kEventChannelCount] = {0, 0};
   uint64_t m_saved[kEventChannelCount] = {0, 0};

@@ -318,7 +318,7 @@ TEST_F(IpFilterDialogs, ManualBlockChecksThenAddsTheRowAtOnce) {
   EXPECT_EQ(2u, m_view.rows.size());
 }
 
-TEST_F(IpFilterDialogs, ReleasesMoveTheSelectionUpAndCountEverythingLeftAsSeen) {
+TEST_F(IpFilterDialogs, ReleasesMoveTheSelectionUpAndKeepWhatTheAlertSawOfTheRest) {
   Load("1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远,4.4.4.4|0|永远,5.5.5.5|0|永远");
   m_control.Init();
   m_control.ReleaseSelected();
@@ -352,6 +352,32 @@ TEST_F(IpFilterDialogs, ReleasesMoveTheSelectionUpAndCountEverythingLeftAsSeen) 
   EXPECT_TRUE(m_view.rows.empty());
   EXPECT_TRUE(g_pIpFilterList.empty());
   EXPECT_EQ(0, g_nReportedRows);
+}
+
+// An automatic block that the list shows but the 40-second alert pass has not reported yet: a
+// release of another row by hand leaves it to be reported, once.
+TEST_F(IpFilterDialogs, AReleaseByHandNeverSwallowsAnUnreportedAutomaticBlock) {
+  m_settings.ipfilterchk = true;
+  Load("1.1.1.1|0|永远,2.2.2.2|0|永远");
+  m_control.Init();
+  m_clock.Advance(100);
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "24小时", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.8", "0", "24小时", 0));
+  m_control.OnTimer(0);  // the rebuild shows them
+  ASSERT_EQ(4u, m_view.rows.size());
+  m_view.selected = 0;
+  m_control.ReleaseSelected();  // 1.1.1.1, by hand
+  m_view.selected = 2;
+  m_control.ReleaseSelected();  // 203.0.113.8, by hand before it was reported: nothing to say of it
+  m_control.OnTimer(1);
+  ASSERT_EQ(1u, m_alerts.size());
+  EXPECT_EQ(std::string(kBlockAlertPrefix) + "203.0.113.7," + kBlockAlertSuffix, m_alerts[0]);
+  for (int i = 0; i < 3; ++i) {
+    m_clock.Advance(40);
+    m_control.OnTimer(0);
+    m_control.OnTimer(1);
+  }
+  EXPECT_EQ(1u, m_alerts.size());
 }
 
 TEST_F(IpFilterDialogs, RebuildKeepsTheClickedRowByKeyAndFollowsTheTable) {

@@ -105,6 +105,47 @@ TEST_F(LogonGuardCore, AlertsKeepTheirSpacingAndNothingPilesUpWhileSwitchedOff) 
   EXPECT_EQ(4u, m_blocks.size());
 }
 
+// However many addresses a burst blocks, the alert names twenty of them and says how many more.
+TEST_F(LogonGuardCore, AnAlertNamesAtMostTwentyAddressesAndThenHowManyMore) {
+  auto core = Make();
+  const auto expected = [](int first, int named, int more, const char* reason) {
+    std::string text = "IP地址：";
+    for (int i = first; i < first + named; ++i) text += "203.0.113." + std::to_string(i) + ",";
+    if (more > 0) text += "等" + std::to_string(more) + "个";
+    return text + "被Tavrick屏蔽，原因:登录失败次数过多(" + reason + ")";
+  };
+  for (int i = 1; i <= 20; ++i) Failures(5, ELogonSource::kRemoteDesktop, "203.0.113." + std::to_string(i));
+  core->Drain();
+  ASSERT_EQ(1u, m_alerts.size());
+  EXPECT_EQ(expected(1, 20, 0, "远程桌面"), m_alerts[0]);
+
+  // 25 more, over two drains while the spacing holds the alert back.
+  m_clock.Advance(10);
+  for (int i = 101; i <= 115; ++i) Failures(5, ELogonSource::kFtp, "203.0.113." + std::to_string(i));
+  core->Drain();
+  m_clock.Advance(10);
+  for (int i = 116; i <= 125; ++i) Failures(5, ELogonSource::kFtp, "203.0.113." + std::to_string(i));
+  core->Drain();
+  EXPECT_EQ(1u, m_alerts.size());
+  m_clock.Advance(60);
+  core->Drain();
+  ASSERT_EQ(2u, m_alerts.size());
+  EXPECT_EQ(expected(101, 20, 5, "FTP"), m_alerts[1]);
+  EXPECT_EQ(45u, m_blocks.size());
+
+  // The count goes on past what a message could hold; the next message starts again.
+  m_clock.Advance(61);
+  for (int i = 0; i < 1000; ++i) Failures(5, ELogonSource::kSqlServer, "198.18." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+  core->Drain();
+  ASSERT_EQ(3u, m_alerts.size());
+  EXPECT_NE(std::string::npos, m_alerts[2].find("198.18.0.20,等980个被Tavrick")) << m_alerts[2];
+  m_clock.Advance(61);
+  Failures(5, ELogonSource::kSqlServer, "198.19.0.1");
+  core->Drain();
+  ASSERT_EQ(4u, m_alerts.size());
+  EXPECT_EQ("IP地址：198.19.0.1,被Tavrick屏蔽，原因:登录失败次数过多(SQL Server)", m_alerts[3]);
+}
+
 TEST_F(LogonGuardCore, ASwitchedOffSourceOrGuardCountsNothing) {
   WriteIni(m_store, kConfigFile, "logonguard", "ftp", "0");
   auto core = Make();
