@@ -12,6 +12,12 @@ bool SameLog(ELogonSource a, ELogonSource b) { return a == b || (IsSecurityLog(a
 
 }  // namespace
 
+int64_t FailureTime(int64_t recordTime, int64_t now, int64_t periodSeconds) {
+  if (recordTime <= 0 || recordTime > now + CFailurePolicy::kRecordSkewSeconds || now - recordTime >= periodSeconds)
+    return now;
+  return recordTime < now ? recordTime : now;
+}
+
 void CFailurePolicy::SetLimits(const CPolicyLimits& limits) {
   m_limits = limits;
   if (m_limits.nThreshold < 1) m_limits.nThreshold = 1;
@@ -79,11 +85,15 @@ bool CFailurePolicy::OnEvent(const CLogonEvent& event) {
   if (entry == nullptr) entry = &Add(address, event.eSource, now);
   CFailureRow& row = entry->row;
   Forget(*entry, now);
-  entry->times.push_back(now);
+  // Buffered logs and a replayed backlog arrive in bursts: a failure counts at its record's own
+  // time when that time is one the period can hold, so records arriving together are not
+  // taken for failures made together; they may also arrive out of order.
+  const int64_t at = FailureTime(event.tRecord, now, m_limits.nPeriodSeconds);
+  entry->times.insert(std::upper_bound(entry->times.begin(), entry->times.end(), at), at);
   while (entry->times.size() > static_cast<size_t>(m_limits.nThreshold)) entry->times.pop_front();
   row.nRecent = static_cast<int>(entry->times.size());
   ++row.nTotal;
-  row.tLast = now;
+  row.tLast = std::max(row.tLast, at);
   if (!event.strUser.empty() && row.users.size() < m_limits.nMaxUsersPerRow &&
       std::find(row.users.begin(), row.users.end(), event.strUser) == row.users.end())
     row.users.push_back(event.strUser.substr(0, kMaxUserBytes));

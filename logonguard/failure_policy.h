@@ -43,15 +43,24 @@ struct CFailureRow {
   bool bRefused = false;           // a block was asked for and refused (exception, own address)
 };
 
+// When a failure counts: its record's own time (UTC seconds, 0 for none) when that is no more
+// than kRecordSkewSeconds ahead of now and within the period of now; otherwise now, so a wrong
+// clock or time zone in a log never hides failures nor places them in the future.
+int64_t FailureTime(int64_t recordTime, int64_t now, int64_t periodSeconds);
+
 class CFailurePolicy {
  public:
+  // How far ahead of the program's clock a record's time may be (the two clocks differ a little).
+  static constexpr int64_t kRecordSkewSeconds = 120;
+
   CFailurePolicy(IClock& clock, IBlockPort& blocks) : m_clock(clock), m_blocks(blocks) {}
 
   // Settings changes keep the rows; a lower threshold applies from the next failure.
   void SetLimits(const CPolicyLimits& limits);
   const CPolicyLimits& Limits() const { return m_limits; }
 
-  // One event from any source; true when it led to a block request.
+  // One event from any source; true when it led to a block request. A failure counts at its
+  // record's time (FailureTime), else when it arrives.
   bool OnEvent(const CLogonEvent& event);
   // The rows, latest failure first; rows older than nKeepSeconds are dropped first.
   std::vector<CFailureRow> Rows();

@@ -5,8 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "logonguard/event_xml.h"
 #include "logonguard/failure_policy.h"
 #include "logonguard/guard_settings.h"
+#include "logonguard/w3c_log.h"
 
 namespace {
 
@@ -143,6 +145,84 @@ std::map<std::string, std::string> g_values;
 std::string Get(const std::string& key) {
   auto it = g_values.find(key);
   return it == g_values.end() ? std::string() : it->second;
+}
+
+// IIS buffers its log writes and the event log replays a backlog after a restart: a failure
+// counts at its record's own time (UTC in both logs) while that time is sane, so failures that
+// arrive together are not taken for a burst.
+TEST_F(LogonPolicyTest, FailuresCountAtTheirRecordsOwnTime) {
+  const int64_t noon = 1796731200;  // 2026-12-08 12:00:00 UTC
+  clock.Set(noon);
+  CW3cReader reader;
+  reader.ReadLine(std::string("#Fields: date time c-ip cs-username cs-method sc-status"));
+  const auto ftp = [&](const std::string& ip, const std::string& time) {
+    return policy.OnEvent(reader.ReadLine("2026-12-08 " + time + " " + ip + " admin PASS 530"));
+  };
+  // Two failures written 9.5 and 9 minutes ago arrive now, three more a minute later: by then
+  // the first two are older than the 10-minute period.
+  ftp("203.0.113.50", "11:50:30");
+  ftp("203.0.113.50", "11:51:00");
+  clock.Advance(60);
+  for (int i = 0; i < 3; ++i) ftp("203.0.113.50", "12:01:00");
+  EXPECT_TRUE(blocks.requests.empty());
+  EXPECT_EQ(policy.Rows()[0].nRecent, 3);
+  EXPECT_EQ(policy.Rows()[0].tLast, noon + 60);
+
+  // Out of order: a late record of 11:59 still counts at 11:59, and the row's last failure stays.
+  ftp("203.0.113.50", "11:59:00");
+  EXPECT_EQ(policy.Rows()[0].nRecent, 4);
+  EXPECT_EQ(policy.Rows()[0].tLast, noon + 60);
+  clock.Advance(8 * 60);  // 12:09: the 11:59 failure has left the period
+  EXPECT_EQ(policy.Rows()[0].nRecent, 3);
+
+  // The event log's SystemTime, in UTC too.
+  const auto rdp = [&](const std::string& ip, const std::string& time) {
+    return policy.OnEvent(ReadEventXml(
+        "<Event><System><Provider Name='Microsoft-Windows-Security-Auditing'/><EventID>4625</EventID>"
+        "<TimeCreated SystemTime='2026-12-08T" + time + ".1234567Z'/></System><EventData>"
+        "<Data Name='LogonType'>10</Data><Data Name='IpAddress'>" + ip + "</Data></EventData></Event>"));
+  };
+  for (int i = 0; i < 4; ++i) rdp("198.51.100.9", "11:58:00");  // replayed, from 11 minutes ago
+  rdp("198.51.100.9", "12:09:00");
+  ASSERT_EQ(blocks.requests.size(), 1u) << "older than the period: counted on arrival";
+  for (int i = 0; i < 4; ++i) rdp("198.51.100.10", "12:00:30");  // 8.5 minutes ago
+  clock.Advance(120);                                              // 12:11
+  rdp("198.51.100.10", "12:11:00");
+  EXPECT_EQ(blocks.requests.size(), 1u);
+}
+
+// A time the policy cannot trust (in the future, older than the period, unreadable, a log whose
+// clock or time zone is off) counts on arrival, so it never hides a failure.
+TEST_F(LogonPolicyTest, UntrustedRecordTimesCountOnArrival) {
+  const int64_t now = 1796731200;
+  EXPECT_EQ(FailureTime(now - 30, now, 600), now - 30);
+  EXPECT_EQ(FailureTime(now - 599, now, 600), now - 599);
+  EXPECT_EQ(FailureTime(now - 600, now, 600), now);
+  EXPECT_EQ(FailureTime(now + 60, now, 600), now);  // a little ahead: now
+  EXPECT_EQ(FailureTime(now + CFailurePolicy::kRecordSkewSeconds + 1, now, 600), now);
+  EXPECT_EQ(FailureTime(0, now, 600), now);
+  EXPECT_EQ(FailureTime(-5, now, 600), now);
+
+  clock.Set(now);
+  CW3cReader reader;
+  reader.ReadLine(std::string("#Fields: date time c-ip cs-method sc-status"));
+  // Eight hours ahead (a log written in Beijing time), a day behind, a wrong date and none.
+  size_t blocked = 0;
+  for (const char* stamp : {"2026-12-08 20:00:00", "2026-12-07 12:00:00", "2026-13-08 12:00:00", "- -"}) {
+    const std::string ip = "203.0.113." + std::to_string(60 + blocked);
+    for (int i = 0; i < 5; ++i) policy.OnEvent(reader.ReadLine(std::string(stamp) + " " + ip + " PASS 530"));
+    ASSERT_EQ(blocks.requests.size(), ++blocked) << stamp;
+    EXPECT_EQ(blocks.requests.back().first, ip) << stamp;
+  }
+
+  EXPECT_EQ(ReadRecordTime("2026-12-08 12:00:00"), now);
+  EXPECT_EQ(ReadRecordTime("2026-12-08T12:00:00Z"), now);
+  EXPECT_EQ(ReadRecordTime("2026-12-08T12:00:00.9999999Z"), now);
+  EXPECT_EQ(ReadRecordTime("2024-02-29 00:00:00"), 1709164800);
+  for (const char* bad : {"", "2026-12-08", "2026-12-08T12:00:00", "2026-12-08 12:00:00Z", "2025-02-29 00:00:00",
+                          "2026-12-08 24:00:00", "1999-12-31 23:59:59", "2026-12-08 12:00:00.", "+026-12-08 12:00:00",
+                          "2026-12-08T12:00:00.5Zx", "2026-12-32 00:00:00"})
+    EXPECT_EQ(ReadRecordTime(bad), 0) << bad;
 }
 
 TEST(LogonGuardSettings, DefaultsBoundsAndRoundTrip) {
