@@ -380,6 +380,18 @@ TEST_F(WfpDifferentialTest, TheDevicesFiltersDecideAsTheStandInDriverDoes) {
     tables.filtering = false;
     Compare(rng, tables, model, "stopped");
     EXPECT_EQ(model.OurFilterCount(), 0u);
+    // Entries that come while stopped take effect at the start.
+    const _CIPFilter lateBlock = rng.Block();
+    std::vector<CWfpFilterSpec> latePlan;
+    const bool latePlannable = PlanBlock(lateBlock, &latePlan);
+    ASSERT_EQ(AddBlock(&lateBlock), latePlannable ? 1 : 0);
+    if (latePlannable) tables.AddBlock(lateBlock);
+    const _CIPOuter lateException = rng.Exception();
+    if (rng.Chance(30)) {
+      ASSERT_EQ(AddException(&lateException), 1);
+      tables.AddException(lateException);
+    }
+    EXPECT_EQ(model.OurFilterCount(), 0u);
     PutLe32(onOff, kFilterStart);
     ASSERT_TRUE(DevicePort()->Control(g_hDevice.load(), kIoctlSet, onOff, 4, nullptr, 0, &returned));
     tables.filtering = true;
