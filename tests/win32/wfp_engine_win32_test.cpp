@@ -6,13 +6,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "common/crt_text.h"
+#include "common/ip_entries.h"
+#include "driver/driver_link.h"
 #include "driver/driver_win32.h"
 #include "scratch_dir_win32.h"
+#include "wfpfilter/user_mode_device.h"
 #include "wfpfilter/wfp_engine_win32.h"
 
 namespace {
@@ -298,6 +303,95 @@ TEST_F(Win32WfpEngine, EngineCodesComeBackAsTheyAre) {
   ASSERT_EQ(3u, filters.size());
   EXPECT_EQ("0x8032001f", filters[1].first["result"]);
   EXPECT_EQ("0x00000000", filters[2].first["result"]);
+}
+
+_CIPFilter Block(const char* ip) {
+  _CIPFilter e;
+  e.dwIp = InetAddr(ip);
+  e.dwPort = PortFromText("0");
+  return e;
+}
+
+// The user-mode device on this engine behind the driver link, as the program wires it.
+class CDeviceOnRecorder {
+ public:
+  CDeviceOnRecorder()
+      : m_engine(RecorderPath().c_str()),
+        m_device(m_engine, nullptr, [this](const std::string& line) { log.push_back(line); }),
+        m_previous(DevicePort()) {
+    SetDevicePort(&m_device);
+  }
+  ~CDeviceOnRecorder() {
+    if (g_hDevice.load() != kInvalidDevice) StopDriverSequence();
+    SetDevicePort(m_previous);
+  }
+  int Start() {
+    const int started = StartDriverSequence(CIpOuterList(), CIpFilterList(), [](int) {});
+    if (started == kStartOk) MarkRunning();
+    return started;
+  }
+  CUserModeDevice& Device() { return m_device; }
+  std::vector<std::string> log;
+
+ private:
+  CWin32WfpEngine m_engine;
+  CUserModeDevice m_device;
+  IDevice* m_previous;
+};
+
+TEST_F(Win32WfpEngine, ThroughTheDriverLinkAPrefixIsOneMaskAndARefusedAddIsARefusedCommand) {
+  size_t addsAtStart = 0, addsForOneBlock = 0;
+  {
+    CDeviceOnRecorder link;
+    ASSERT_EQ(kStartOk, link.Start());
+    const size_t before = Filters().size();
+    addsAtStart = before;
+    const _CIPFilter prefix = Block("61.135.0.0");
+    EXPECT_EQ(1, AddBlock(&prefix));
+    const auto filters = Filters();
+    addsForOneBlock = filters.size() - before;
+    ASSERT_GT(addsForOneBlock, 0u);
+    std::vector<std::string> layers;
+    for (size_t i = before; i < filters.size(); ++i) {
+      SCOPED_TRACE(i);
+      const auto& conditions = filters[i].second;
+      EXPECT_EQ(kBlock, filters[i].first["action"]);
+      ASSERT_EQ(1u, conditions.size());  // port 0: the address on every protocol
+      EXPECT_EQ(kRemoteAddress, conditions[0]["field"]);
+      EXPECT_EQ("equal", conditions[0]["match"]);
+      EXPECT_EQ("v4-addr-mask", conditions[0]["type"]);
+      EXPECT_EQ("0x3d870000", conditions[0]["addr"]);  // 61.135.0.0, host order
+      EXPECT_EQ("0xffff0000", conditions[0]["mask"]);  // 255.255.0.0
+      layers.push_back(filters[i].first["layer"]);
+    }
+    EXPECT_NE(layers.end(), std::find(layers.begin(), layers.end(), kInboundIpPacketV4));
+    EXPECT_NE(layers.end(), std::find(layers.begin(), layers.end(), kOutboundIpPacketV4));
+  }
+  const size_t recordedBefore = Record().size();
+  {
+    // The second entry's first add is refused by the engine.
+    SetEnvironmentVariableA("TAVRICK_FWP_FAIL_ADD", std::to_string(addsAtStart + addsForOneBlock + 1).c_str());
+    CDeviceOnRecorder link;
+    ASSERT_EQ(kStartOk, link.Start());
+    const _CIPFilter first = Block("61.135.0.0");
+    const _CIPFilter second = Block("198.51.100.0");
+    EXPECT_EQ(1, AddBlock(&first));
+    EXPECT_EQ(0, AddBlock(&second));
+    EXPECT_EQ(1u, link.Device().BlockCount());
+    bool logged = false;
+    for (const auto& line : link.log) logged = logged || line.find("8032001F") != std::string::npos;
+    EXPECT_TRUE(logged) << (link.log.empty() ? std::string("no log line") : link.log.back());
+    SetEnvironmentVariableA("TAVRICK_FWP_FAIL_ADD", nullptr);
+  }
+  const auto calls = Record();
+  ASSERT_GT(calls.size(), recordedBefore);
+  bool refused = false, abortedAfter = false;
+  for (size_t i = recordedBefore; i < calls.size(); ++i) {
+    if (calls[i].verb == "filter" && calls[i]["result"] == "0x8032001f") refused = true;
+    if (refused && calls[i].verb == "abort") abortedAfter = true;
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_TRUE(abortedAfter);  // nothing of the refused command is left committed
 }
 
 TEST_F(Win32WfpEngine, ProbeUnderWineSaysTheServiceIsMissingWithoutCallingTheLibrary) {
