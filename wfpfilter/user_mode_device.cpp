@@ -10,6 +10,9 @@
 namespace {
 
 const char kLogHead[] = "用户态过滤:";
+// A filter already gone (an administrator deleted it) is what a delete wants; refusing it would
+// leave its entry impossible to remove or replace for the rest of the session.
+constexpr WfpStatus kFilterNotFound = 0x80320003;  // FWP_E_FILTER_NOT_FOUND
 
 uint64_t KeyOf(uint32_t ip, uint32_t port) { return static_cast<uint64_t>(ip) << 32 | port; }
 
@@ -361,7 +364,7 @@ bool CUserModeDevice::DeleteFilters(const std::vector<uint64_t>& ids) {
   for (uint64_t id : ids) {
     if (!EnsureTransaction()) return false;
     const WfpStatus status = m_engine.DeleteFilter(id);
-    if (status != kWfpOk) return Failed(status, "删除过滤器");
+    if (status != kWfpOk && status != kFilterNotFound) return Failed(status, "删除过滤器");
   }
   return true;
 }

@@ -9,7 +9,7 @@
 
 #include "wfpfilter/wfp_engine_port.h"
 
-constexpr WfpStatus kFakeEngineRefusal = 0x80320009;  // a code of the FWP_E_* range
+constexpr WfpStatus kFakeEngineRefusal = 0x80320009;  // FWP_E_ALREADY_EXISTS; any code will do
 
 class CRecordingEngine : public IWfpEngine {
  public:
@@ -64,7 +64,7 @@ class CRecordingEngine : public IWfpEngine {
   }
   WfpStatus DeleteFilter(uint64_t id) override {
     calls.push_back("delete");
-    if (Target().erase(id) == 0) return 0x80320002;  // FWP_E_FILTER_NOT_FOUND
+    if (Target().erase(id) == 0) return 0x80320003;  // FWP_E_FILTER_NOT_FOUND
     return kWfpOk;
   }
 
