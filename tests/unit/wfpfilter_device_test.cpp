@@ -318,7 +318,9 @@ class UserModeDeviceTest : public ::testing::Test {
     ASSERT_NE(h, kInvalidDevice);
   }
 
-  bool Send(uint32_t code, const void* in, uint32_t size) { return device.Control(h, code, in, size, nullptr, 0, nullptr); }
+  bool Send(uint32_t code, const void* in, uint32_t size) {
+    return device.Control(h, code, in, size, nullptr, 0, nullptr);
+  }
   bool Switch(uint32_t code, uint32_t v) {
     uint8_t in[4];
     PutLe32(in, v);
@@ -411,7 +413,8 @@ TEST_F(UserModeDeviceTest, TablesAsTheDriverKeepsThem) {
   ASSERT_TRUE(Add(marked));
   EXPECT_EQ(device.BlockCount(), 1u);
   ASSERT_EQ(engine.live.size(), 2u);
-  EXPECT_EQ(engine.live.begin()->second.conditions[0], Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 135, 0, 0)));
+  EXPECT_EQ(engine.live.begin()->second.conditions[0],
+            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 135, 0, 0)));
   // Removing what is not there succeeds without the engine.
   const size_t calls = engine.calls.size();
   EXPECT_TRUE(Remove(Block("9.9.9.9")));
