@@ -14,6 +14,7 @@
 namespace {
 
 std::string g_engineReason;
+std::string g_engineLibrary = kFwpLibrary;
 
 void LogFilterLine(const std::string& line) {
   CWin32LogFileSystem fs;
@@ -26,7 +27,7 @@ CSystemPacketCapture& Capture() {
 }
 
 CUserModeDevice& UserModeDevice() {
-  static CWin32WfpEngine engine;
+  static CWin32WfpEngine engine(g_engineLibrary.c_str());
   static CUserModeDevice device(engine, &Capture(), LogFilterLine);
   return device;
 }
@@ -57,7 +58,9 @@ CFilterFacts ProbeFilterFacts(FilterDeviceSetting setting) {
   facts.bDriverOpens = ::ProbeDevice();
   if (setting == FilterDeviceSetting::kDriver) return facts;
   if (setting == FilterDeviceSetting::kAuto && facts.bDriverOpens) return facts;
-  const CWfpProbeResult probe = WfpProbe();
+  // Forced to the engine, its own answer decides: the service check only keeps the automatic
+  // choice away from a system without one (Wine's stubs).
+  const CWfpProbeResult probe = WfpProbe(g_engineLibrary.c_str(), setting == FilterDeviceSetting::kAuto);
   facts.bEngineUsable = probe.Available();
   if (!facts.bEngineUsable) {
     g_engineReason = probe.message;
@@ -83,3 +86,5 @@ std::string UserModeCaptureText() {
   const CSystemPacketCapture& capture = Capture();
   return std::string(CaptureModeText(capture.Mode())) + (capture.Why().empty() ? "" : ":" + capture.Why());
 }
+
+void SetFilterEngineLibrary(const std::string& path) { g_engineLibrary = path; }

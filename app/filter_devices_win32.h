@@ -14,3 +14,6 @@ std::string EngineUnusableReason();
 void UseFilterDevice(FilterRoute route);
 // How the user-mode device counts traffic now, for the log ("" for the driver).
 std::string UserModeCaptureText();
+// The engine's library as a path; only the test build sets it (the recording stand-in), before
+// the first start. The program takes the system folder's fwpuclnt.dll.
+void SetFilterEngineLibrary(const std::string& path);

@@ -104,7 +104,23 @@ struct CWin32WfpEngine::Functions {
   decltype(&FwpmFilterDeleteById0) filterDeleteById = nullptr;
 };
 
-CWin32WfpEngine::CWin32WfpEngine(const char* library) : m_library(library) {}
+namespace {
+
+// A bare name is the system's own library, taken from the system folder only: loaded by name
+// the program's folder would come first, and a planted fwpuclnt.dll there would drive the
+// engine (and see every entry) in an elevated process. A path is taken as it is (the tests').
+std::string LibraryPath(const char* library) {
+  const std::string name(library);
+  if (name.find_first_of("\\/:") != std::string::npos) return name;
+  char folder[MAX_PATH] = {};
+  const UINT n = GetSystemDirectoryA(folder, MAX_PATH);
+  if (n == 0 || n >= MAX_PATH) return name;
+  return std::string(folder, n) + "\\" + name;
+}
+
+}  // namespace
+
+CWin32WfpEngine::CWin32WfpEngine(const char* library) : m_library(LibraryPath(library)) {}
 
 CWin32WfpEngine::~CWin32WfpEngine() {
   Close();
@@ -335,7 +351,7 @@ CWfpProbeResult CheckElevation() {
 
 }  // namespace
 
-CWfpProbeResult WfpProbe(const char* library) {
+CWfpProbeResult WfpProbe(const char* library, bool askService) {
   CWin32WfpEngine engine(library);
   const WfpStatus loaded = engine.Load();
   if (loaded != kWfpOk) {
@@ -344,8 +360,10 @@ CWfpProbeResult WfpProbe(const char* library) {
     return Unavailable(WfpAvailability::kLibraryMissing, loaded,
                        "找不到 " + what + "(Windows 筛选平台),错误码 " + Hex(loaded) + "。");
   }
-  CWfpProbeResult service = CheckBaseFilteringEngine();
-  if (!service.Available()) return service;
+  if (askService) {
+    CWfpProbeResult service = CheckBaseFilteringEngine();
+    if (!service.Available()) return service;
+  }
   CWfpProbeResult rights = CheckElevation();
   if (!rights.Available()) return rights;
   const WfpStatus opened = engine.Open();

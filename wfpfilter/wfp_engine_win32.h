@@ -20,7 +20,8 @@ constexpr char kTavrickSubLayerKeyText[] = "752981f6-4fc3-47b2-a2d3-bcf137aecd83
 
 class CWin32WfpEngine : public IWfpEngine {
  public:
-  // `library` is a name searched the usual way or a path (the tests give the recorder's).
+  // `library` is a name looked for in the system folder only, or a path (the tests give the
+  // recorder's).
   explicit CWin32WfpEngine(const char* library = kFwpLibrary);
   ~CWin32WfpEngine() override;
   CWin32WfpEngine(const CWin32WfpEngine&) = delete;
@@ -69,4 +70,6 @@ struct CWfpProbeResult {
 
 // The library and its functions, the BFE service, the elevated token, then one dynamic
 // session with our provider and sublayer, closed again (its objects go with it).
-CWfpProbeResult WfpProbe(const char* library = kFwpLibrary);
+// askService false leaves the service out (the setting forces the user-mode filter: the
+// engine's own answer then says whether it runs; Wine's stubs of these calls return errors).
+CWfpProbeResult WfpProbe(const char* library = kFwpLibrary, bool askService = true);

@@ -17,6 +17,7 @@
 //                                   when the shell restarts and loses every icon
 //   TAVRICK_HOOK_LOGON_GUARD=<file> a stand-in logon guard from the start (recording_logon_guard.h)
 //   TAVRICK_HOOK_LOAD_MS=<ms>       pause after each entry the start loads into the driver
+//   TAVRICK_HOOK_FWP_LIBRARY=<path> the filtering engine's library (the recording stand-in)
 #include <windows.h>
 
 #include <cctype>
@@ -28,6 +29,7 @@
 #include "config/settings.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
+#include "app/filter_devices_win32.h"
 #include "app/tavrick_app_win32.h"
 #include "ipblock/blocked_ip_control.h"
 #include "ipblock/flood_blocking.h"
@@ -41,7 +43,7 @@
 namespace {
 
 std::string Hook(const char* name) {
-  char value[64] = {};
+  char value[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableA(name, value, sizeof(value));
   return length > 0 && length < sizeof(value) ? value : "";
 }
@@ -114,6 +116,8 @@ void InstallRemoteHooks() {
   if (listMs > 0) SetIpFilterListPeriodsMs(static_cast<unsigned>(listMs), 2u * static_cast<unsigned>(listMs));
   const int loadMs = std::atoi(Hook("TAVRICK_HOOK_LOAD_MS").c_str());
   if (loadMs > 0) SetListLoadPauseMs(loadMs);
+  const std::string fwp = Hook("TAVRICK_HOOK_FWP_LIBRARY");
+  if (!fwp.empty()) SetFilterEngineLibrary(fwp);
   const int floodMs = std::atoi(Hook("TAVRICK_HOOK_FLOOD_MS").c_str());
   if (floodMs > 0) CStatsWindow::SetTimerOverrideMs(floodMs);
   const std::string file = Hook("TAVRICK_HOOK_REMOTE_PORTS");
