@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <mutex>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 const char kDeviceName[] = "\\\\.\\FIREWALLDRIVER";
@@ -57,16 +59,6 @@ std::vector<Entry> CopyOf(const std::vector<std::unique_ptr<Entry>>& list) {
   copy.reserve(list.size());
   for (const auto& e : list) copy.push_back(*e);
   return copy;
-}
-
-bool Listed(const CIpOuterList& list, const _CIPOuter& entry) {
-  const CIpOuterWire wire = EncodeIpOuter(entry);
-  return std::any_of(list.begin(), list.end(), [&](const auto& e) { return EncodeIpOuter(*e) == wire; });
-}
-
-bool Listed(const CIpFilterList& list, const _CIPFilter& entry) {
-  const CIpFilterWire wire = EncodeIpFilter(entry);
-  return std::any_of(list.begin(), list.end(), [&](const auto& e) { return EncodeIpFilter(*e) == wire; });
 }
 
 // The packet reader fetches only while g_bDriverIdle is set, so it is cleared for the whole
@@ -245,14 +237,63 @@ int StartDriverFiltering() {
 
 void SetListLoadPauseMs(int addedMs) { g_loadPauseMs.store(addedMs > 0 ? addedMs : 0); }
 
+namespace {
+
+// Which entries of a table are listed now, by their wire record. Taken again only after a pump,
+// the one moment the window's handlers can change the table, so a check per entry costs a
+// lookup and a long list loads in linear time.
+template <typename Entry, typename Wire>
+class CListedNow {
+ public:
+  using Encoder = Wire (*)(const Entry&);
+  CListedNow(const std::vector<std::unique_ptr<Entry>>& list, Encoder encode) : m_list(list), m_encode(encode) {}
+  void Stale() { m_stale = true; }
+  bool Has(const Entry& entry) {
+    if (m_stale) {
+      m_wires.clear();
+      for (const auto& e : m_list) m_wires.insert(Key(*e));
+      m_stale = false;
+    }
+    return m_wires.count(Key(entry)) != 0;
+  }
+
+ private:
+  std::string Key(const Entry& entry) const {
+    const Wire wire = m_encode(entry);
+    return std::string(wire.begin(), wire.end());
+  }
+  const std::vector<std::unique_ptr<Entry>>& m_list;
+  Encoder m_encode;
+  std::unordered_set<std::string> m_wires;
+  bool m_stale = true;
+};
+
+// A device that needs no pacing gets its commands back to back; the window still handles its
+// messages after every this many, so it stays responsive through a long list.
+constexpr int kUnpacedPumpEvery = 64;
+
+}  // namespace
+
 void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& blocked, const PumpAndWait& pump,
                          const HoldBackBlock& holdBack) {
   const int set = g_loadPauseMs.load();
-  // A device that needs no pacing (the user-mode filter) still lets the window handle its
-  // messages between entries, without waiting.
   const bool paced = g_pDevicePort == nullptr || g_pDevicePort->NeedsPacing();
-  const int added = !paced ? 0 : set > 0 ? set : 200;
-  const int removed = !paced ? 0 : std::max(1, added / 2);
+  const int added = set > 0 ? set : 200;
+  const int removed = std::max(1, added / 2);
+  CListedNow<_CIPOuter, CIpOuterWire> exceptionListed(exceptions, EncodeIpOuter);
+  CListedNow<_CIPFilter, CIpFilterWire> blockListed(blocked, EncodeIpFilter);
+  int unpaced = 0;
+  auto after = [&](int pauseMs) {
+    if (paced) {
+      pump(pauseMs);
+    } else if (++unpaced % kUnpacedPumpEvery == 0) {
+      pump(0);
+    } else {
+      return;
+    }
+    exceptionListed.Stale();
+    blockListed.Stale();
+  };
   CDeviceBatch batch;
   // Each listed exception is removed and added again so the driver's table matches the list;
   // failures change nothing in the lists and the next start tries again. The pump runs window
@@ -260,16 +301,16 @@ void LoadListsIntoDriver(const CIpOuterList& exceptions, const CIpFilterList& bl
   // and an entry that has left its table by the time of its turn is not sent.
   for (const _CIPOuter& e : CopyOf(exceptions)) {
     RemoveException(&e);
-    pump(removed);
+    after(removed);
   }
   for (const _CIPOuter& e : CopyOf(exceptions)) {
-    if (Listed(exceptions, e) && AddException(&e)) pump(added);
+    if (exceptionListed.Has(e) && AddException(&e)) after(added);
   }
   const std::vector<_CIPFilter> blocks = CopyOf(blocked);
   RemoveAllBlocks();
   for (const _CIPFilter& b : blocks) {
     if (holdBack && holdBack(b)) continue;
-    if (Listed(blocked, b) && AddBlock(&b)) pump(added);
+    if (blockListed.Has(b) && AddBlock(&b)) after(added);
   }
 }
 
