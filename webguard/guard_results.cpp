@@ -1,6 +1,7 @@
 #include "webguard/guard_results.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -13,12 +14,12 @@ class CScanView : public IWebGuardView {
                  const std::string& time) override {
     m_results.InsertRow(index, id, file, type, time);
   }
-  bool HasRow(const std::string& file, const std::string& type, uint64_t digest) override {
-    return m_results.HasRow(file, type, digest);
+  bool HasRow(const std::string& file, const std::string& type, int64_t nowMs) override {
+    return m_results.HasRow(file, type, nowMs);
   }
   void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
-                        const std::string& time, uint64_t digest) override {
-    m_results.InsertCheckedRow(index, id, file, type, time, digest);
+                        const std::string& time, int64_t nowMs) override {
+    m_results.InsertCheckedRow(index, id, file, type, time, nowMs);
   }
   bool AutoScroll() override { return m_results.AutoScroll(); }
   void ScrollToRow(int row) override { m_results.ScrollToRow(row); }
@@ -36,6 +37,8 @@ class CScanView : public IWebGuardView {
   CGuardResults::CScanToken m_token;
 };
 
+std::string RowKey(const std::string& file, const std::string& type) { return file + '\0' + type; }
+
 }  // namespace
 
 std::vector<CGuardResults::CRow> CGuardResults::Rows() { return RowsFrom(0); }
@@ -50,6 +53,20 @@ void CGuardResults::RemoveFirst(size_t count) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(std::min(count, m_rows.size())));
   for (size_t i = 0; i < m_rows.size(); ++i) m_rows[i].strId = std::to_string(i);
+}
+
+void CGuardResults::ClearFirst(size_t count) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_rows.erase(m_rows.begin(), m_rows.begin() + static_cast<std::ptrdiff_t>(std::min(count, m_rows.size())));
+  for (size_t i = 0; i < m_rows.size(); ++i) m_rows[i].strId = std::to_string(i);
+  // Only the rows still listed keep their paths quiet.
+  std::unordered_map<std::string, int64_t> kept;
+  for (const CRow& row : m_rows) {
+    const std::string key = RowKey(row.strFile, row.strType);
+    auto it = m_rowTimes.find(key);
+    if (it != m_rowTimes.end()) kept.insert(*it);
+  }
+  m_rowTimes = std::move(kept);
 }
 
 void CGuardResults::SetFolder(const std::string& folder) {
@@ -80,29 +97,41 @@ int CGuardResults::RowCount() {
   return static_cast<int>(m_rows.size());
 }
 
-void CGuardResults::InsertRow(int index, const std::string& id, const std::string& file, const std::string& type,
+void CGuardResults::InsertRow(int, const std::string&, const std::string& file, const std::string& type,
                               const std::string& time) {
-  InsertCheckedRow(index, id, file, type, time, 0);
-}
-
-void CGuardResults::InsertCheckedRow(int, const std::string&, const std::string& file, const std::string& type,
-                                     const std::string& time, uint64_t digest) {
   {
-    // The count the checker read may be stale (the list was emptied meanwhile): the row goes
-    // at the end, numbered by the rows there are now.
     std::lock_guard<std::mutex> guard(m_lock);
-    m_rows.push_back(CRow{std::to_string(m_rows.size()), file, type, time, digest});
+    m_rows.push_back(CRow{std::to_string(m_rows.size()), file, type, time});
   }
   Changed();
 }
 
-bool CGuardResults::HasRow(const std::string& file, const std::string& type, uint64_t digest) {
-  std::lock_guard<std::mutex> guard(m_lock);
-  // The file's latest row decides: content that came back after another is new again.
-  for (auto row = m_rows.rbegin(); row != m_rows.rend(); ++row) {
-    if (row->strFile == file) return row->strType == type && row->nDigest == digest;
+void CGuardResults::InsertCheckedRow(int, const std::string&, const std::string& file, const std::string& type,
+                                     const std::string& time, int64_t nowMs) {
+  {
+    // The count the checker read may be stale (the list was emptied meanwhile): the row goes
+    // at the end, numbered by the rows there are now.
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_rows.push_back(CRow{std::to_string(m_rows.size()), file, type, time});
+    m_rowTimes[RowKey(file, type)] = nowMs;
+    if (m_rowTimes.size() >= m_nPruneAt) {
+      for (auto it = m_rowTimes.begin(); it != m_rowTimes.end();) {
+        it = nowMs - it->second >= kRowQuietMs ? m_rowTimes.erase(it) : std::next(it);
+      }
+      m_nPruneAt = std::max<size_t>(64, m_rowTimes.size() * 2);
+    }
   }
-  return false;
+  Changed();
+}
+
+bool CGuardResults::HasRow(const std::string& file, const std::string& type, int64_t nowMs) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  for (const CRow& row : m_rows) {
+    if (row.strFile == file && row.strType == type) return true;
+  }
+  // Gone to the log: quiet for a while, so a content that keeps changing is not an alert a minute.
+  const auto it = m_rowTimes.find(RowKey(file, type));
+  return it != m_rowTimes.end() && nowMs - it->second < kRowQuietMs;
 }
 
 std::string CGuardResults::FolderPath() {

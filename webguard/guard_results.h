@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "webguard/script_checker.h"
@@ -34,7 +35,6 @@ class CGuardResults : public IWebGuardView {
  public:
   struct CRow {
     std::string strId, strFile, strType, strTime;
-    uint64_t nDigest = 0;  // the content the row was found for
   };
   using CScanToken = std::shared_ptr<std::atomic<bool>>;
 
@@ -43,9 +43,12 @@ class CGuardResults : public IWebGuardView {
   // For the window's thread.
   std::vector<CRow> Rows();
   std::vector<CRow> RowsFrom(size_t first);
-  // Drops the first `count` rows (those the window showed or logged); rows added since stay,
-  // numbered again from 0.
+  // Drops the first `count` rows (those the log took); rows added since stay, numbered again
+  // from 0. Their paths stay quiet for kRowQuietMs from their rows' time.
   void RemoveFirst(size_t count);
+  // The administrator empties the list of the `count` rows it shows: as RemoveFirst, and every
+  // path may be listed again at once.
+  void ClearFirst(size_t count);
   void SetFolder(const std::string& folder);
   void SetAutoScroll(bool on) { m_bAutoScroll = on; }
   CScanFace Face();
@@ -64,9 +67,9 @@ class CGuardResults : public IWebGuardView {
   int RowCount() override;
   void InsertRow(int index, const std::string& id, const std::string& file, const std::string& type,
                  const std::string& time) override;
-  bool HasRow(const std::string& file, const std::string& type, uint64_t digest) override;
+  bool HasRow(const std::string& file, const std::string& type, int64_t nowMs) override;
   void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
-                        const std::string& time, uint64_t digest) override;
+                        const std::string& time, int64_t nowMs) override;
   bool AutoScroll() override { return m_bAutoScroll; }
   void ScrollToRow(int) override { Changed(); }
   std::string FolderPath() override;
@@ -88,6 +91,10 @@ class CGuardResults : public IWebGuardView {
   std::unique_ptr<IGuardWindow> m_pWindow;
   std::mutex m_lock;
   std::vector<CRow> m_rows;
+  // When each path and type got its last row (the checker's clock), listed or logged since;
+  // entries past kRowQuietMs go when the table has doubled.
+  std::unordered_map<std::string, int64_t> m_rowTimes;
+  size_t m_nPruneAt = 64;
   std::string m_strFolder;
   CScanFace m_face;
   std::atomic<bool> m_bAutoScroll{true};

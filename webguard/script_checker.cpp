@@ -6,6 +6,7 @@
 #include "common/clock.h"
 #include "config/daily_log.h"
 #include "driver/driver_link.h"
+#include "webguard/server_config.h"
 #include "webguard/watch_types.h"
 
 const char kSuspiciousType[] = "可疑";
@@ -15,6 +16,9 @@ const char kScanStartingStatus[] = "开始扫描文件请等待...";
 const char kLibraryMissingMessage[] = "特征库scriptviruslib.dll无法使用,网站文件未能检查!";
 
 namespace {
+
+// Settings files are small; a larger one is read for its first part.
+constexpr size_t kMaxSettingsText = size_t{4} << 20;
 
 // FNV-1a over the content: tells one content of a file from the next.
 void AddToDigest(uint64_t* digest, const std::string& bytes) {
@@ -34,6 +38,9 @@ std::string WaitingKey(const _CWatcherFile& file) {
 }  // namespace
 
 const char kUnreadableType[] = "无法读取";
+const char kDeletedType[] = "已删除";
+const char kCheckerRestartedMessage[] = "网站保护的文件检查出错,已重新开始检查";
+const char kBacklogFullMessage[] = "网站保护待查文件过多,部分变动未能排队检查,请稍后扫描网站:";
 
 CheckOutcome CScriptChecker::CheckFile(const CWebFile& file, uint64_t* digest) {
   *digest = 14695981039346656037ULL;
@@ -55,16 +62,22 @@ CheckOutcome CScriptChecker::CheckFile(const CWebFile& file, uint64_t* digest) {
   bytes.Restart();
   converted.Restart();
   bool found = false;
+  // A server's folder settings are read as settings too: what they make run as a script.
+  const ServerConfigKind config = ServerConfigKindOf(file.strPath);
+  std::string settings;
   const bool read = ReadScriptText(m_ports.files, file, [&](const CScriptViews& views) {
     AddToDigest(digest, views.bytes);
+    if (config != ServerConfigKind::kNone && settings.size() < kMaxSettingsText) settings += views.bytes;
     if (!found) {
       found = bytes.Feed(views.bytes.data(), views.bytes.size()) ||
               converted.Feed(views.converted.data(), views.converted.size());
     }
     return true;
   });
-  if (!read) return CheckOutcome::kUnreadable;
+  // Gone before its check (a temporary upload moved on, a shell deleted again) is not locked.
+  if (!read) return m_ports.files.Missing(file) ? CheckOutcome::kGone : CheckOutcome::kUnreadable;
   if (!found) found = bytes.Finish() || converted.Finish();
+  if (!found && config != ServerConfigKind::kNone) found = ServerConfigRunsOtherNames(config, settings);
   return found ? CheckOutcome::kSuspicious : CheckOutcome::kClean;
 }
 
@@ -76,6 +89,7 @@ bool CScriptChecker::IsScriptSuspicious(const CWebFile& file) {
     case CheckOutcome::kClean:
       return false;
     case CheckOutcome::kUnreadable:
+    case CheckOutcome::kGone:
       break;
   }
   return m_signatures.Matches(" ");
@@ -84,16 +98,27 @@ bool CScriptChecker::IsScriptSuspicious(const CWebFile& file) {
 void CScriptChecker::TakeOver() {
   const int64_t now = m_ports.sleeper.NowMs();
   CWatchListGuard guard(m_ports.lock);
-  for (auto& file : m_ports.pending) {
+  size_t taken = 0;
+  for (; taken < m_ports.pending.size(); ++taken) {
+    auto& file = m_ports.pending[taken];
     // A file already waiting keeps its first due time: rewriting it does not put its check off.
     if (!m_waitingKeys.insert(WaitingKey(*file)).second) continue;
+    // Taken over and queued together the files stay within the bound; the rest wait in the list.
+    if (m_waiting.size() >= kMaxPendingFiles) {
+      m_waitingKeys.erase(WaitingKey(*file));
+      break;
+    }
     CWaiting waiting;
     waiting.nDueMs = file->strAction == kActionAdded ? now + kUploadSettleMs : now;
     waiting.file = std::move(file);
     m_waiting.push_back(std::move(waiting));
   }
-  m_ports.pending.clear();
-  m_ports.pending.shrink_to_fit();
+  if (taken == m_ports.pending.size()) {
+    m_ports.pending.clear();
+    m_ports.pending.shrink_to_fit();
+  } else {
+    m_ports.pending.erase(m_ports.pending.begin(), m_ports.pending.begin() + static_cast<std::ptrdiff_t>(taken));
+  }
 }
 
 void CScriptChecker::GiveBack(std::vector<CWaiting> waiting) {
@@ -116,9 +141,10 @@ void CScriptChecker::Check(CWaiting& waiting, IWebGuardView& view) {
   uint64_t digest = 0;
   const CheckOutcome outcome = CheckFile(CWebFile{file.strFile, file.wstrFile}, &digest);
   if (outcome == CheckOutcome::kClean || m_ports.Stopped()) return;  // a row belongs to whoever checks next
-  const char* type = outcome == CheckOutcome::kSuspicious ? kSuspiciousType : kUnreadableType;
+  const char* type = outcome == CheckOutcome::kSuspicious ? kSuspiciousType
+                     : outcome == CheckOutcome::kGone     ? kDeletedType
+                                                          : kUnreadableType;
   if (outcome == CheckOutcome::kUnreadable) {
-    digest = 0;
     // Told once per record, in the list and the log; tried again a settle time later.
     if (waiting.nTries++ < kUnreadableRetries) {
       CWaiting again;
@@ -129,15 +155,16 @@ void CScriptChecker::Check(CWaiting& waiting, IWebGuardView& view) {
       if (m_waitingKeys.insert(WaitingKey(*again.file)).second) m_retries.push_back(std::move(again));
     }
     if (waiting.bToldUnreadable) return;
-    if (m_ports.log) {
-      m_ports.log(WatchLogText({{"-", file.strFile, kUnreadableType,
-                                 FormatLocalTime(m_ports.clock.Now(), kScannedTimeFormat)}}));
-    }
   }
-  // The same content of a file listed already adds no row and no alert.
-  if (view.HasRow(file.strFile, type, digest)) return;
+  // A file gone is not tried again: if it comes back, its notice queues it.
+  if (outcome != CheckOutcome::kSuspicious && m_ports.log) {
+    m_ports.log(WatchLogText({{"-", file.strFile, type, FormatLocalTime(m_ports.clock.Now(), kScannedTimeFormat)}}));
+  }
+  // A path listed already adds no row and no alert, whatever its content is now.
+  const int64_t now = m_ports.sleeper.NowMs();
+  if (view.HasRow(file.strFile, type, now)) return;
   const int rows = view.RowCount();
-  view.InsertCheckedRow(rows, std::to_string(rows), file.strFile, type, file.strTime, digest);
+  view.InsertCheckedRow(rows, std::to_string(rows), file.strFile, type, file.strTime, now);
   const int total = view.RowCount();
   if (view.AutoScroll() && total > 0) view.ScrollToRow(total - 1);
 }
@@ -152,6 +179,8 @@ void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {
   // Checked without the list lock: the producers queue meanwhile.
   size_t done = 0;
   while (done < due.size() && !m_ports.Stopped()) {
+    // Scanned files are checked in background mode, uploads at the thread's own priority.
+    SetBackground(due[done].file->strAction == kActionScanned);
     // One bad file must not stop the others.
     try {
       Check(due[done], view);
@@ -178,25 +207,59 @@ void CScriptChecker::CheckPendingBatch(IWebGuardView& view) {
   }
 }
 
+void CScriptChecker::Round(IWebGuardView& view) {
+  if (m_ports.wake) m_ports.wake->Arm();
+  bool arrived = false;
+  {
+    CWatchListGuard guard(m_ports.lock);
+    arrived = !m_ports.pending.empty();
+  }
+  if (arrived || !m_waiting.empty()) CheckPendingBatch(view);
+  const int64_t nextDue = NextDueInMs();
+  if (arrived || !m_ports.wake) {
+    m_ports.sleeper.Sleep(kCheckerPauseMs);
+  } else if (nextDue >= 0) {
+    // Asleep until the next upload is due, or until a producer queues a file.
+    m_ports.wake->Wait(static_cast<int>(std::min<int64_t>(std::max<int64_t>(nextDue, 1), kCheckerIdleWaitMs)));
+  } else {
+    m_ports.wake->Wait(kCheckerIdleWaitMs);
+  }
+}
+
+void CScriptChecker::SetBackground(bool on) {
+  if (on == m_bBackground || !m_ports.background) return;
+  m_bBackground = on;
+  m_ports.background(on);
+}
+
+void CScriptChecker::Restarted(IWebGuardView& view) {
+  if (m_bRestartTold) return;
+  m_bRestartTold = true;
+  try {
+    if (m_ports.log) {
+      m_ports.log(WatchLogText({{"-", "-", kCheckerRestartedMessage,
+                                 FormatLocalTime(m_ports.clock.Now(), kScannedTimeFormat)}}));
+    }
+    view.ShowMessage(kCheckerRestartedMessage);
+  } catch (...) {
+  }
+}
+
 void CScriptChecker::RunFileChecker(IWebGuardView& view) {
   while (!g_bStopped && !m_ports.Stopped()) {
-    if (m_ports.wake) m_ports.wake->Arm();
-    bool arrived = false;
-    {
-      CWatchListGuard guard(m_ports.lock);
-      arrived = !m_ports.pending.empty();
-    }
-    if (arrived || !m_waiting.empty()) CheckPendingBatch(view);
-    const int64_t nextDue = NextDueInMs();
-    if (arrived || !m_ports.wake) {
-      m_ports.sleeper.Sleep(kCheckerPauseMs);
-    } else if (nextDue >= 0) {
-      // Asleep until the next upload is due, or until a producer queues a file.
-      m_ports.wake->Wait(static_cast<int>(std::min<int64_t>(std::max<int64_t>(nextDue, 1), kCheckerIdleWaitMs)));
-    } else {
-      m_ports.wake->Wait(kCheckerIdleWaitMs);
+    // A failure outside one file's check (memory, the list, the window) ends the round, not
+    // the checker: it is told once, and the next round begins after a pause.
+    try {
+      Round(view);
+    } catch (...) {
+      Restarted(view);
+      try {
+        m_ports.sleeper.Sleep(kCheckerPauseMs);
+      } catch (...) {
+      }
     }
   }
+  SetBackground(false);
   // Files still waiting go back to the list, for the checker that comes next.
   std::vector<CWaiting> rest = std::move(m_waiting);
   m_waiting.clear();
@@ -218,6 +281,8 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
     return;
   }
   view.SetStatus(kScanStartingStatus);
+  // The listing and queueing give way to the server's work; this thread ends with the scan.
+  if (ports.background) ports.background(true);
   std::vector<CWebFile> files;
   ListFilesRecursive(ports.files, CWebFile{folder, ports.files.WidePath(folder)}, &files);
   const int count = static_cast<int>(files.size());
@@ -226,16 +291,22 @@ void ScanWebFolder(const CWebGuardPorts& ports, IWebGuardView& view) {
   int position = 0;
   for (int i = 0; i < count; ++i) {
     if (!g_bScanning || g_bStopped || ports.Stopped()) break;
-    {
-      CWatchListGuard guard(ports.lock);
-      if (!files[i].strPath.empty()) {
-        ports.pending.push_back(MakeWatcherFile(files[i].strPath, kActionScanned,
-                                                FormatLocalTime(ports.clock.Now(), kScannedTimeFormat),
-                                                files[i].wstrPath));
+    // No pause between files: the scan runs at background priority, so the server's own work
+    // comes first. A full backlog is waited out: the scan loses no file.
+    bool queued = files[i].strPath.empty();
+    while (!queued && g_bScanning && !g_bStopped && !ports.Stopped()) {
+      {
+        CWatchListGuard guard(ports.lock);
+        if (ports.pending.size() < kMaxPendingFiles) {
+          ports.pending.push_back(MakeWatcherFile(files[i].strPath, kActionScanned,
+                                                  FormatLocalTime(ports.clock.Now(), kScannedTimeFormat),
+                                                  files[i].wstrPath));
+          queued = true;
+        }
       }
+      ports.Wake();
+      if (!queued) ports.sleeper.Sleep(kScanRoomWaitMs);
     }
-    ports.Wake();
-    ports.sleeper.Sleep(kScanPauseMs);
     view.SetStatus(files[i].strPath);
     view.SetCounter(ScanCounterText(count, i));
     if (i % width == 0) view.SetProgressPosition(position++);

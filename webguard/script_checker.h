@@ -16,6 +16,18 @@ class IClock;
 
 extern const char kSuspiciousType[];  // "可疑"
 extern const char kUnreadableType[];  // "无法读取": the file could not be read for its check
+extern const char kDeletedType[];     // "已删除": the file was gone before its check
+// Logged and told once per checker when a round ended in an unexpected failure and the
+// checker went on with the next.
+extern const char kCheckerRestartedMessage[];
+// Logged (with the count) and told once per overflow when the pending files reach
+// kMaxPendingFiles and the watcher leaves changes unqueued.
+extern const char kBacklogFullMessage[];
+// The files waiting for their check, queued and taken over, are at most this many: the
+// watcher counts and tells what it could not queue, the folder scan waits for room.
+constexpr size_t kMaxPendingFiles = 50000;
+// A path's row that went to the log keeps the path from a new row (and alert) this long.
+constexpr int64_t kRowQuietMs = 3600 * 1000;
 extern const char kScanCaption[];     // "开始扫描"
 extern const char kNoScanFolderMessage[];  // "请选择防护网站路径后再扫描!"
 extern const char kScanStartingStatus[];   // "开始扫描文件请等待..."
@@ -26,7 +38,8 @@ extern const char kLibraryMissingMessage[];
 constexpr int kUploadSettleMs = 20000;
 // A file that could not be read is tried again this often, a settle time apart.
 constexpr int kUnreadableRetries = 3;
-constexpr int kScanPauseMs = 60;
+// A scan that finds the backlog full waits this long before it looks for room again.
+constexpr int kScanRoomWaitMs = 50;
 constexpr int kCheckerPauseMs = 30;
 // An idle checker with a wake signal waits for it this long at most, so a missed signal costs
 // a few seconds, not a file.
@@ -71,14 +84,16 @@ class IWebGuardView {
   // Columns ID, 文件名, 类型, 时间.
   virtual void InsertRow(int index, const std::string& id, const std::string& file,
                          const std::string& type, const std::string& time) = 0;
-  // Whether the list holds a row of this file with this type and content digest; such a file
-  // adds no second row (and so no second alert).
-  virtual bool HasRow(const std::string& /*file*/, const std::string& /*type*/, uint64_t /*digest*/) {
+  // Whether this file has a row of this type that still stands: one in the list, or one that
+  // went to the log less than kRowQuietMs ago (nowMs: the checker's clock). Such a file adds
+  // no second row, and so no second alert, whatever its content has become: one row per path
+  // until the administrator clears the list.
+  virtual bool HasRow(const std::string& /*file*/, const std::string& /*type*/, int64_t /*nowMs*/) {
     return false;
   }
-  // A row with the content digest it was found for.
+  // A row, added at nowMs.
   virtual void InsertCheckedRow(int index, const std::string& id, const std::string& file, const std::string& type,
-                                const std::string& time, uint64_t /*digest*/) {
+                                const std::string& time, int64_t /*nowMs*/) {
     InsertRow(index, id, file, type, time);
   }
   virtual bool AutoScroll() = 0;
@@ -107,6 +122,9 @@ struct CWebGuardPorts {
   IWakeSignal* wake = nullptr;
   // The website log: a line for every file that could not be read.
   std::function<void(const std::string&)> log = nullptr;
+  // Puts the calling thread into background mode (lower processor and I/O priority) or back:
+  // the folder scan and the checks of scanned files give way to the server's own work.
+  std::function<void(bool)> background = nullptr;
 
   bool Stopped() const { return stop && stop->load(); }
   void Wake() const {
@@ -114,7 +132,7 @@ struct CWebGuardPorts {
   }
 };
 
-enum class CheckOutcome { kClean, kSuspicious, kUnreadable };
+enum class CheckOutcome { kClean, kSuspicious, kUnreadable, kGone };
 
 class CScriptChecker {
  public:
@@ -148,6 +166,8 @@ class CScriptChecker {
     int nTries = 0;
     bool bToldUnreadable = false;
   };
+  void Round(IWebGuardView& view);
+  void Restarted(IWebGuardView& view);
   void TakeOver();
   void Check(CWaiting& waiting, IWebGuardView& view);
   void GiveBack(std::vector<CWaiting> waiting);
@@ -165,6 +185,9 @@ class CScriptChecker {
   std::vector<const char*> m_entries;
   bool m_bLibraryFailed = false;
   bool m_bLibraryReported = false;
+  bool m_bRestartTold = false;
+  bool m_bBackground = false;  // this thread is in background mode
+  void SetBackground(bool on);
 };
 
 // The folder scan thread's body: queues every file below the window's folder for the checker.

@@ -47,6 +47,9 @@ class IWebFileSystem {
   // What makes a folder the same folder however it is reached (volume and file number); empty
   // when unknown.
   virtual std::string FolderIdentity(const CWebFile&) { return std::string(); }
+  // Whether the file is certainly not there (deleted or renamed away, its folder too); false
+  // when it is, or when the system cannot tell (a locked file is there).
+  virtual bool Missing(const CWebFile&) { return false; }
 };
 
 // The two views of a piece (see above).

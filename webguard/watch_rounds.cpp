@@ -12,6 +12,9 @@ const char kRescanLogNote[] = "变动过多,已重新扫描";
 const char kWatchLostLogNote[] = "无法监视";
 const char kWatchBackLogNote[] = "恢复监视,已重新扫描";
 const char kWatchLostMessage[] = "网站保护无法监视文件夹,恢复后自动继续:";
+const char kWatchReopenedLogNote[] = "文件夹已重新打开,已重新扫描";
+const char kWatchReopenedMessage[] = "网站保护的文件夹被删除、替换或读取出错,已重新打开并扫描:";
+const char kBacklogFullLogNote[] = "待查文件过多,未排队:";
 
 namespace {
 
@@ -103,8 +106,18 @@ void CWatchRounds::Run(const CWatchTarget& target) {
     std::vector<CNotice> notices;
     const ReadOutcome outcome = m_changes.Wait(&notices);
     if (outcome == ReadOutcome::kStopped) return;
-    // A failed read: the folder may be gone or replaced; it is opened afresh at once.
-    armed = outcome == ReadOutcome::kFailed ? m_changes.Reopen() && m_changes.Arm() : m_changes.Arm();
+    if (outcome == ReadOutcome::kFailed) {
+      // The folder may be gone or replaced; it is opened afresh at once. Opened, the path may
+      // hold another folder now (renamed away and a new one put there): told, and looked
+      // through for what it holds. Not opened: told as lost, above.
+      armed = m_changes.Reopen() && m_changes.Arm();
+      if (armed) {
+        if (m_reports.message) m_reports.message(kWatchReopenedMessage + target.folder.strPath);
+        Rescan(target, kWatchReopenedLogNote);
+      }
+      continue;
+    }
+    armed = m_changes.Arm();
     if (outcome == ReadOutcome::kNotices) Queue(notices, target);
     if (outcome == ReadOutcome::kOverflow) Rescan(target);
   }
@@ -174,8 +187,26 @@ void CWatchRounds::Append(std::vector<std::unique_ptr<_CWatcherFile>> records, c
   // the waiting files keeps a rescan of many files linear.
   std::unordered_set<std::string> waiting;
   for (const auto& file : *target.pFiles) waiting.insert(RecordKey(file->strFile, file->wstrFile));
+  size_t dropped = 0;
   for (auto& record : records) {
-    if (waiting.insert(RecordKey(record->strFile, record->wstrFile)).second) target.pFiles->push_back(std::move(record));
+    if (!waiting.insert(RecordKey(record->strFile, record->wstrFile)).second) continue;
+    // The backlog is bounded: what does not fit is counted and told, not kept.
+    if (target.pFiles->size() >= kMaxPendingFiles) {
+      ++dropped;
+      continue;
+    }
+    target.pFiles->push_back(std::move(record));
   }
   m_changes.UnlockList();
+  if (dropped == 0) {
+    m_bBacklogTold = false;  // the next overflow is told again
+    return;
+  }
+  m_nDropped += dropped;
+  if (m_log) {
+    m_log(WatchLogText({{"-", target.folder.strPath, kBacklogFullLogNote + std::to_string(dropped),
+                         FormatLocalTime(m_clock.Now(), kScannedTimeFormat)}}));
+  }
+  if (!m_bBacklogTold && m_reports.message) m_reports.message(kBacklogFullMessage + target.folder.strPath);
+  m_bBacklogTold = true;
 }

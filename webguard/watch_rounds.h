@@ -23,6 +23,11 @@ extern const char kRescanLogNote[];  // "变动过多,已重新扫描"
 extern const char kWatchLostLogNote[];     // "无法监视"
 extern const char kWatchBackLogNote[];     // "恢复监视,已重新扫描"
 extern const char kWatchLostMessage[];     // "网站保护无法监视文件夹,恢复后自动继续:"
+// A read failed and the folder opened again at once (it may be a new folder at the path).
+extern const char kWatchReopenedLogNote[];  // "文件夹已重新打开,已重新扫描"
+extern const char kWatchReopenedMessage[];
+// Log note of changes left unqueued because the backlog was full, followed by their count.
+extern const char kBacklogFullLogNote[];
 
 // One change notice: the action and the file's name relative to the watched folder, in the
 // ANSI code page (for the list and the type rules) and as the system gave it (for opening).
@@ -99,6 +104,8 @@ class CWatchRounds {
   void Queue(const std::vector<CNotice>& notices, const CWatchTarget& target);
   // After lost notices: queues every watched file below the folder for the check, and logs it.
   void Rescan(const CWatchTarget& target, const char* note = kRescanLogNote);
+  // Changes left unqueued so far because kMaxPendingFiles files were waiting.
+  size_t DroppedCount() const { return m_nDropped; }
 
  private:
   void Append(std::vector<std::unique_ptr<_CWatcherFile>> records, const CWatchTarget& target);
@@ -112,6 +119,8 @@ class CWatchRounds {
   std::function<void(const std::string&)> m_log;
   CWatchReports m_reports;
   int m_nWatching = -1;  // last state told: -1 none yet
+  size_t m_nDropped = 0;
+  bool m_bBacklogTold = false;  // the overflow going on was told
 };
 
 // Pause before a folder that could not be read is opened again.

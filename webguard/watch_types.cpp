@@ -60,8 +60,11 @@ bool ExtensionOfName(const std::string& name, std::string* extension) {
 }
 
 bool IsMonitored(const std::string& extension, const std::string* types, int typeCount) {
+  // The servers run these names as the family they stand beside: a watched family covers them.
+  const std::string family = ScriptFamilyOf(extension);
   for (int i = 0; i < typeCount; ++i) {
-    if (LowerGbk(types[i]) == extension) return true;
+    const std::string type = LowerGbk(types[i]);
+    if (type == extension || (!family.empty() && type == family)) return true;
   }
   return false;
 }
@@ -78,10 +81,31 @@ std::vector<size_t> Separators(const std::string& path) {
 
 }  // namespace
 
+std::string ScriptFamilyOf(const std::string& extension) {
+  static const char* const kAliases[][2] = {
+      {"ashx", "aspx"}, {"asmx", "aspx"}, {"cer", "asp"},   {"cdx", "asp"},   {"jspx", "jsp"},
+      {"phtml", "php"}, {"php3", "php"},  {"php4", "php"},  {"php5", "php"},  {"php6", "php"},
+      {"php7", "php"},  {"phar", "php"},
+  };
+  const std::string lower = LowerGbk(extension);
+  for (const auto& alias : kAliases) {
+    if (lower == alias[0]) return alias[1];
+  }
+  return std::string();
+}
+
+bool IsServerConfigName(const std::string& path) {
+  const std::vector<size_t> separators = Separators(path);
+  const std::string name = LowerGbk(path.substr(separators.empty() ? 0 : separators.back() + 1));
+  return name == ".htaccess" || name == ".user.ini" || name == "web.config";
+}
+
 bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount) {
   const std::vector<size_t> separators = Separators(path);
   const size_t nameStart = separators.empty() ? 0 : separators.back() + 1;
   const std::string name = path.substr(nameStart);
+  // The servers' per-folder settings can make any name a script: always checked.
+  if (IsServerConfigName(path)) return true;
   std::string extension;
   if (ExtensionOfName(name, &extension) && IsMonitored(extension, types, typeCount)) return true;
   const size_t semicolon = FindFirstSeparator(name, ';');

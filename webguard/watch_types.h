@@ -27,7 +27,15 @@ std::string LowerGbk(const std::string& text);
 // "x;.asp" as scripts). An empty slot (an unmonitored type) equals an empty extension, so a name
 // ending in "." matches then. A file in a folder whose name ends in ".asp" or ".asa" runs as that
 // type (IIS 6), whatever its own name, when that type is monitored.
+// Names the servers also run as a family's scripts (".ashx" and ".asmx" as aspx, ".cer" and
+// ".cdx" as asp, ".jspx" as jsp, ".phtml", ".php3" to ".php7" and ".phar" as php) match that
+// family's slot. The servers' per-folder settings (".htaccess", ".user.ini", "web.config")
+// match whatever the slots, since a line in them can make an uploaded "a.jpg" run as a script.
 bool MatchesWatchType(const std::string& path, const std::string* types, int typeCount);
+// The monitored family an extension (any case) runs as, or "" when it is none of the aliases.
+std::string ScriptFamilyOf(const std::string& extension);
+// Whether the path's last part is ".htaccess", ".user.ini" or "web.config" (any case).
+bool IsServerConfigName(const std::string& path);
 
 // The last `count` parts of a path (after the matching backslash), or the whole path.
 std::string LastPathParts(const std::string& path, size_t count, char separator = '\\');

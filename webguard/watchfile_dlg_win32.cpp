@@ -181,9 +181,16 @@ void CWatchfileDlg::PickFolder() {
 }
 
 // Empties the list of the rows it shows (or the log took); rows the checker added meanwhile
-// stay and are shown at once, so none goes unseen.
-void CWatchfileDlg::ClearResults(size_t rows) {
-  if (m_guard.Results()) m_guard.Results()->RemoveFirst(rows);
+// stay and are shown at once, so none goes unseen. Only the administrator's clearing lets the
+// same paths be listed again at once; after the log's, they stay quiet for a while.
+void CWatchfileDlg::ClearResults(size_t rows, bool byAdministrator) {
+  if (CGuardResults* results = m_guard.Results()) {
+    if (byAdministrator) {
+      results->ClearFirst(rows);
+    } else {
+      results->RemoveFirst(rows);
+    }
+  }
   m_list.Clear();
   m_nAlertedRows = 0;
   ShowResults();
@@ -219,7 +226,7 @@ void CWatchfileDlg::DumpLog() {
   for (const CGuardResults::CRow& row : rows) cells.push_back({row.strId, row.strFile, row.strType, row.strTime});
   CWin32LogFileSystem files;
   AppendLog(files, WatchLogText(cells), kLogFolder, kWatchLogPrefix);
-  ClearResults(rows.size());
+  ClearResults(rows.size(), false);
 }
 
 void CWatchfileDlg::UploadAlert(const std::vector<CGuardResults::CRow>& rows) {
@@ -253,7 +260,7 @@ bool CWatchfileDlg::OnCommand(int id, int notifyCode) {
       PickFolder();
       return true;
     case IDC_WF_CLEAR:
-      ClearResults(static_cast<size_t>(m_list.Count()));
+      ClearResults(static_cast<size_t>(m_list.Count()), true);
       return true;
     case IDC_WF_AUTOSCROLL:
       m_bAutoScroll = IsChecked(IDC_WF_AUTOSCROLL);

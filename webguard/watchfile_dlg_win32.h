@@ -35,7 +35,7 @@ class CWatchfileDlg : public CWorkingWindow {
   void ToggleUploadProtection();
   void ToggleFolderScan();
   void PickFolder();
-  void ClearResults(size_t rows);
+  void ClearResults(size_t rows, bool byAdministrator);
   void RefreshCaptions();
   void SetButtonFace(int id, const char* caption, int icon, int& shownIcon);
   void ShowResults();

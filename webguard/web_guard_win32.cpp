@@ -29,6 +29,13 @@ class CPostingWindow : public IGuardWindow {
   HWND m_hWnd;
 };
 
+// Background mode lowers the thread's processor and I/O priority (Windows Vista and later);
+// where the system refuses it, the thread at least runs at the lowest priority.
+void SetBackgroundMode(bool on) {
+  if (SetThreadPriority(GetCurrentThread(), on ? THREAD_MODE_BACKGROUND_BEGIN : THREAD_MODE_BACKGROUND_END)) return;
+  SetThreadPriority(GetCurrentThread(), on ? THREAD_PRIORITY_LOWEST : THREAD_PRIORITY_NORMAL);
+}
+
 // The ports of one worker thread, made on the user-interface thread when the worker starts:
 // its library reference keeps the signature library loaded, and its stop token tells it that
 // its owner is gone (or, for a scan, that it was called off).
@@ -41,7 +48,8 @@ struct CWorkerPorts {
   CWin32Sleeper sleeper;
   CWatchFileMutexLock lock;
   CWatchFileWake wake;
-  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake, WriteWatchLog};
+  CWebGuardPorts ports{files, library, clock, sleeper, lock, g_WatchFileList, stop.get(), &wake, WriteWatchLog,
+                       SetBackgroundMode};
 };
 
 template <typename Body>

@@ -113,6 +113,12 @@ void CWatchFileMutexLock::Lock() { WaitForSingleObject(g_hWatchFileMutex, INFINI
 
 void CWatchFileMutexLock::Unlock() { ReleaseMutex(g_hWatchFileMutex); }
 
+bool CWin32WebFileSystem::Missing(const CWebFile& file) {
+  if (GetFileAttributesW(Wide(OpenPath(*this, file))) != INVALID_FILE_ATTRIBUTES) return false;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
 bool CWin32WebFileSystem::ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) {
   // Shared for writing and deleting: the uploader and the site keep working on the file.
   // Backup semantics: an administrator's backup right reads files whatever their access list.

@@ -39,6 +39,7 @@ class CWin32WebFileSystem : public IWebFileSystem {
   void AppendGbk(const char16_t* units, size_t count, std::string* out) override;
   CWebFile LongPath(const CWebFile& file) override;
   std::string FolderIdentity(const CWebFile& folder) override;
+  bool Missing(const CWebFile& file) override;
 };
 
 // The library as one checker uses it: it holds its own reference to the module that

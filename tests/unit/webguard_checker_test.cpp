@@ -81,6 +81,7 @@ class CFakeFiles : public IWebFileSystem {
   std::map<std::u16string, std::string> wideFiles;  // reachable only by their UTF-16 path
   std::set<std::string> failing;                    // reading throws
   std::set<std::string> unreadable;                 // cannot be opened or read
+  std::set<std::string> missing;                    // not there (and so not readable)
   std::map<std::string, std::vector<CFolderEntry>> folders;  // pattern -> entries
   size_t pieceSize = 5;  // small pieces, so that texts straddle them
 
@@ -88,7 +89,7 @@ class CFakeFiles : public IWebFileSystem {
   bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override {
     if (onRead) onRead();
     if (failing.count(file.strPath)) throw std::runtime_error("disk");
-    if (unreadable.count(file.strPath)) return false;
+    if (unreadable.count(file.strPath) || missing.count(file.strPath)) return false;
     const std::string* bytes = nullptr;
     if (!file.wstrPath.empty()) {
       auto it = wideFiles.find(file.wstrPath);
@@ -109,6 +110,7 @@ class CFakeFiles : public IWebFileSystem {
     return true;
   }
   // ASCII paths widen byte for byte; "?" stands for a character the ANSI code page lacks.
+  bool Missing(const CWebFile& file) override { return missing.count(file.strPath) > 0; }
   std::u16string WidePath(const std::string& path) override { return std::u16string(path.begin(), path.end()); }
   void AppendGbk(const char16_t* units, size_t count, std::string* out) override {
     CPosixWebFiles().AppendGbk(units, count, out);
@@ -147,7 +149,16 @@ class CFakeSleeper : public ISleeper {
 class CFakeLock : public IWatchListLock {
  public:
   int depth = 0, taken = 0;
-  void Lock() override { ASSERT_EQ(0, depth); ++depth; ++taken; }
+  std::set<int> failing;  // these takings (counted from 1) throw
+  void Lock() override {
+    if (failing.count(taken + 1)) {
+      ++taken;
+      throw std::runtime_error("lock");
+    }
+    ASSERT_EQ(0, depth);
+    ++depth;
+    ++taken;
+  }
   void Unlock() override { --depth; }
 };
 
@@ -177,7 +188,13 @@ class CFakeView : public IWebGuardView {
   std::string FolderPath() override { return folder; }
   void ShowMessage(const std::string& text) override { messages.push_back(text); }
   void SetStatus(const std::string& text) override { status = text; statuses.push_back(text); }
-  void SetCounter(const std::string& text) override { counter = text; counters.push_back(text); }
+  // Told after each file the scan queued: gets the number of counters so far.
+  std::function<void(int)> onCounter;
+  void SetCounter(const std::string& text) override {
+    counter = text;
+    counters.push_back(text);
+    if (onCounter) onCounter(static_cast<int>(counters.size()));
+  }
   void SetProgressRange(int l, int h, int s) override { low = l; high = h; step = s; }
   void SetProgressPosition(int p) override { positions.push_back(p); }
   void SetScanCaption(const std::string& text) override { caption = text; }
@@ -533,7 +550,7 @@ class CSilentWindow : public IGuardWindow {
   bool Exists() override { return true; }
 };
 
-TEST_F(WebguardChecker, OneRowPerContentOfASuspiciousFile) {
+TEST_F(WebguardChecker, OneRowPerPathUntilTheAdministratorClearsTheList) {
   CScriptChecker checker(ports);
   CGuardResults results(std::make_unique<CSilentWindow>());
   library.signatures = {"eval($_POST["};
@@ -545,23 +562,60 @@ TEST_F(WebguardChecker, OneRowPerContentOfASuspiciousFile) {
     checker.CheckPendingBatch(results);
   }
   EXPECT_EQ(1u, results.Rows().size());
-  // A new content is a new finding; back to clean and then to the first content again, too.
-  files.files["s.php"] = "<?php eval($_POST[2]);";
+  // A content that keeps changing (a .php log an outsider writes to) adds none either.
+  for (int i = 0; i < 5; ++i) {
+    files.files["s.php"] = "<?php eval($_POST[" + std::to_string(i + 2) + "]); // " + std::to_string(i);
+    Queue("s.php", kActionScanned);
+    checker.CheckPendingBatch(results);
+    sleeper.nowMs += 60 * 1000;
+  }
+  EXPECT_EQ(1u, results.Rows().size());
+  // The log takes the list: the path stays quiet for an hour from its row, then may come back.
+  results.RemoveFirst(1);
   Queue("s.php", kActionScanned);
   checker.CheckPendingBatch(results);
-  files.files["s.php"] = "<?php echo 1;";
-  Queue("s.php", kActionScanned);
-  checker.CheckPendingBatch(results);
-  files.files["s.php"] = "<?php eval($_POST[1]);";
-  Queue("s.php", kActionScanned);
-  checker.CheckPendingBatch(results);
-  EXPECT_EQ(3u, results.Rows().size());
-  // Once the list is emptied (the administrator cleared it, or the log took it), a scan shows
-  // the file again.
-  results.RemoveFirst(3);
+  EXPECT_EQ(0u, results.Rows().size());
+  sleeper.nowMs += kRowQuietMs;
   Queue("s.php", kActionScanned);
   checker.CheckPendingBatch(results);
   EXPECT_EQ(1u, results.Rows().size());
+  // Another kind of row of the same path is its own; the administrator's clearing lets the
+  // path be listed again at once.
+  files.unreadable.insert("s.php");
+  Queue("s.php", kActionScanned);
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(2u, results.Rows().size());
+  EXPECT_EQ("无法读取", results.Rows()[1].strType);
+  files.unreadable.clear();
+  results.ClearFirst(2);
+  Queue("s.php", kActionScanned);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(1u, results.Rows().size());
+  EXPECT_EQ("可疑", results.Rows()[0].strType);
+}
+
+TEST_F(WebguardChecker, AFileGoneBeforeItsCheckIsDeletedNotUnreadable) {
+  std::vector<std::string> logs;
+  ports.log = [&](const std::string& text) { logs.push_back(text); };
+  files.missing.insert("C:\\w\\tmp.php");
+  CScriptChecker checker(ports);
+  CGuardResults results(std::make_unique<CSilentWindow>());
+  library.signatures = {"x"};
+  Queue("C:\\w\\tmp.php", kActionAdded, "11.14 22:13:20");
+  checker.CheckPendingBatch(results);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(results);
+  ASSERT_EQ(1u, results.Rows().size());
+  EXPECT_EQ("已删除", results.Rows()[0].strType);
+  // Not tried again; one log line.
+  EXPECT_EQ(0u, checker.WaitingCount());
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_EQ("-  C:\\w\\tmp.php  已删除  23.11.14 22:13:20 \r\n ", logs[0]);
+  uint64_t digest = 0;
+  EXPECT_EQ(CheckOutcome::kGone, checker.CheckFile(CWebFile{"C:\\w\\tmp.php", {}}, &digest));
 }
 
 TEST_F(WebguardChecker, UnreadableFilesGetARowALogLineAndRetries) {
@@ -626,6 +680,25 @@ TEST_F(WebguardChecker, FailureInsideABatchReleasesTheLockAndKeepsChecking) {
   EXPECT_EQ(1u, view.rows.size());
   EXPECT_EQ("good", view.rows[0].file);
   EXPECT_TRUE(pending.empty());
+  EXPECT_EQ(0, lock.depth);
+}
+
+TEST_F(WebguardChecker, AFailureOutsideAFilesCheckRestartsTheCheckerAndIsToldOnce) {
+  std::vector<std::string> logs;
+  ports.log = [&](const std::string& text) { logs.push_back(text); };
+  CScriptChecker checker(ports);
+  library.signatures = {"x"};
+  files.files["a"] = "x";
+  Queue("a", kActionScanned);
+  lock.failing = {1, 2};  // the first two rounds fail before any file
+  sleeper.onSleep = [&](int n) {
+    if (n == 4) g_bStopped = 1;
+  };
+  EXPECT_NO_THROW(checker.RunFileChecker(view));
+  ASSERT_EQ(1u, view.rows.size());
+  EXPECT_EQ(std::vector<std::string>{kCheckerRestartedMessage}, view.messages);
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_NE(std::string::npos, logs[0].find(kCheckerRestartedMessage));
   EXPECT_EQ(0, lock.depth);
 }
 
@@ -805,7 +878,8 @@ TEST_F(WebguardChecker, ScanQueuesEveryFileAndStepsTheProgressBar) {
   EXPECT_EQ(kActionScanned, pending[7]->strAction);
   EXPECT_EQ("23.11.14 22:13:20", pending[7]->strTime);
   EXPECT_EQ(250, lock.taken);
-  EXPECT_EQ(std::vector<int>(250, kScanPauseMs), sleeper.sleeps);
+  // No pause between files: the scan's thread runs at background priority instead.
+  EXPECT_TRUE(sleeper.sleeps.empty());
   EXPECT_EQ(0, view.low);
   EXPECT_EQ(100, view.high);
   EXPECT_EQ(1, view.step);
@@ -824,10 +898,53 @@ TEST_F(WebguardChecker, ScanQueuesEveryFileAndStepsTheProgressBar) {
   EXPECT_EQ("", view.counter);
 }
 
+TEST_F(WebguardChecker, TheBacklogIsBoundedAndAScanWaitsForRoom) {
+  // The checker takes over at most the bound; the rest waits in the list, in order.
+  CScriptChecker checker(ports);
+  for (size_t i = 0; i < kMaxPendingFiles + 10; ++i) Queue("u" + std::to_string(i) + ".php", kActionAdded);
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(kMaxPendingFiles, checker.WaitingCount());
+  ASSERT_EQ(10u, pending.size());
+  EXPECT_EQ("u" + std::to_string(kMaxPendingFiles) + ".php", pending[0]->strFile);
+  // A scan that finds the list full waits until the checker has taken files over.
+  pending.clear();
+  for (size_t i = 0; i < kMaxPendingFiles; ++i) Queue("w" + std::to_string(i), kActionScanned);
+  sleeper.onSleep = [&](int n) {
+    if (n == 2) pending.clear();
+  };
+  AddFolder(files, "C:\\s", 3);
+  view.folder = "C:\\s";
+  ScanWebFolder(ports, view);
+  EXPECT_EQ((std::vector<int>{kScanRoomWaitMs, kScanRoomWaitMs}), sleeper.sleeps);
+  ASSERT_EQ(3u, pending.size());
+  EXPECT_EQ("C:\\s\\f2.txt", pending[2]->strFile);
+}
+
+TEST_F(WebguardChecker, ScanAndScannedFilesRunInBackgroundModeUploadsDoNot) {
+  std::vector<bool> modes;
+  ports.background = [&](bool on) { modes.push_back(on); };
+  CScriptChecker checker(ports);
+  library.signatures = {"x"};
+  files.files["s1"] = files.files["s2"] = files.files["u"] = "x";
+  Queue("s1", kActionScanned);
+  Queue("s2", kActionScanned);
+  Queue("u", kActionAdded);
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ(std::vector<bool>{true}, modes);
+  sleeper.nowMs += kUploadSettleMs;
+  checker.CheckPendingBatch(view);
+  EXPECT_EQ((std::vector<bool>{true, false}), modes);
+  EXPECT_EQ(3u, view.rows.size());
+  AddFolder(files, "C:\\w", 2);
+  view.folder = "C:\\w";
+  ScanWebFolder(ports, view);
+  EXPECT_EQ((std::vector<bool>{true, false, true}), modes);
+}
+
 TEST_F(WebguardChecker, ScanStopsAfterTheCurrentFileWhenTheButtonIsPressedAgain) {
   AddFolder(files, "C:\\w", 20);
   view.folder = "C:\\w";
-  sleeper.onSleep = [](int n) { if (n == 5) g_bScanning = 0; };
+  view.onCounter = [](int n) { if (n == 5) g_bScanning = 0; };
   ScanWebFolder(ports, view);
   EXPECT_EQ(5u, pending.size());
   EXPECT_EQ("共:20\r\n查:4", view.counters[4]);
@@ -837,7 +954,7 @@ TEST_F(WebguardChecker, ScanStopsAfterTheCurrentFileWhenTheButtonIsPressedAgain)
 TEST_F(WebguardChecker, ScanStopsWithProtection) {
   AddFolder(files, "C:\\w", 20);
   view.folder = "C:\\w";
-  sleeper.onSleep = [](int n) { if (n == 2) g_bStopped = 1; };
+  view.onCounter = [](int n) { if (n == 2) g_bStopped = 1; };
   view.exists = false;  // the window went with protection
   ScanWebFolder(ports, view);
   EXPECT_EQ(2u, pending.size());
@@ -850,7 +967,7 @@ TEST_F(WebguardChecker, ScanOfAGoneHostLeavesTheFlagAndControlsAlone) {
   view.folder = "C:\\w";
   std::atomic<bool> stop{false};
   ports.stop = &stop;
-  sleeper.onSleep = [&](int n) { if (n == 3) stop = true; };
+  view.onCounter = [&](int n) { if (n == 3) stop = true; };
   ScanWebFolder(ports, view);
   EXPECT_EQ(3u, pending.size());
   EXPECT_EQ(1, g_bScanning.load());  // a newer host's scan may own it now

@@ -209,13 +209,18 @@ TEST_F(WebguardWatch, AFolderThatCannotBeWatchedIsToldOnceAndReopened) {
   CWatchRounds rounds(changes, files, clock, [this](const std::string& text) { logs.push_back(text); }, reports);
   rounds.Run(target);
   EXPECT_EQ((std::vector<std::string>{"arm", "pause", "reopen", "arm", "pause", "reopen", "arm", "lock", "unlock",
-                                      "wait", "reopen", "arm", "wait", "arm", "lock", "unlock", "wait"}),
+                                      "wait", "reopen", "arm", "lock", "unlock", "wait", "arm", "lock", "unlock",
+                                      "wait"}),
             changes.calls);
   // Told once, in the log and to the administrator; the rescan once it is back finds what came.
-  EXPECT_EQ(std::vector<std::string>{"网站保护无法监视文件夹,恢复后自动继续:C:\\site"}, messages);
-  ASSERT_EQ(2u, logs.size());
+  // The failed read that opened again at once is told and rescanned too.
+  EXPECT_EQ((std::vector<std::string>{"网站保护无法监视文件夹,恢复后自动继续:C:\\site",
+                                      std::string(kWatchReopenedMessage) + "C:\\site"}),
+            messages);
+  ASSERT_EQ(3u, logs.size());
   EXPECT_NE(std::string::npos, logs[0].find("无法监视"));
   EXPECT_NE(std::string::npos, logs[1].find("恢复监视"));
+  EXPECT_NE(std::string::npos, logs[2].find(kWatchReopenedLogNote));
   EXPECT_EQ((std::vector<bool>{false, true}), states);
   EXPECT_EQ((std::vector<std::string>{"C:\\site\\came_meanwhile.php", "C:\\site\\b.php"}), Queued());
 }
@@ -260,6 +265,54 @@ TEST_F(WebguardWatch, RescanIsLinearAndEndsWhenTheWatcherStops) {
   changes.reads.push_back({ReadOutcome::kOverflow, {}});
   Run();
   EXPECT_LE(pending.size(), 100u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(WebguardWatch, AFolderReplacedInPlaceIsToldAndRescanned) {
+  // Renamed away and a new folder put at its path: the read on the old one fails, the path
+  // opens again at once and holds other files.
+  std::vector<std::string> messages;
+  files.folders["C:\\site\\*.*"] = {{"planted.php", false, u"planted.php"}, {"pic.jpg", false, u"pic.jpg"}};
+  changes.reads.push_back({ReadOutcome::kFailed, {}});
+  CWatchReports reports;
+  reports.message = [&](const std::string& text) { messages.push_back(text); };
+  CWatchRounds rounds(changes, files, clock, [this](const std::string& text) { logs.push_back(text); }, reports);
+  rounds.Run(target);
+  EXPECT_EQ(std::vector<std::string>{std::string(kWatchReopenedMessage) + "C:\\site"}, messages);
+  ASSERT_EQ(1u, logs.size());
+  EXPECT_NE(std::string::npos, logs[0].find(kWatchReopenedLogNote));
+  EXPECT_EQ(std::vector<std::string>{"C:\\site\\planted.php"}, Queued());
+  EXPECT_EQ(kActionScanned, pending[0]->strAction);
+}
+
+TEST_F(WebguardWatch, ABacklogOverflowIsCountedAndToldOncePerOverflow) {
+  std::vector<std::string> messages;
+  for (size_t i = 0; i < kMaxPendingFiles; ++i) {
+    pending.push_back(MakeWatcherFile("C:\\site\\w" + std::to_string(i) + ".php", kActionAdded, "t"));
+  }
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "a.php"), Notice(kNoticeAdded, "b.php")}});
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "c.php")}});
+  CWatchReports reports;
+  reports.message = [&](const std::string& text) { messages.push_back(text); };
+  CWatchRounds rounds(changes, files, clock, [this](const std::string& text) { logs.push_back(text); }, reports);
+  rounds.Run(target);
+  EXPECT_EQ(kMaxPendingFiles, pending.size());
+  EXPECT_EQ(3u, rounds.DroppedCount());
+  ASSERT_EQ(2u, logs.size());
+  EXPECT_NE(std::string::npos, logs[0].find(std::string(kBacklogFullLogNote) + "2"));
+  EXPECT_NE(std::string::npos, logs[1].find(std::string(kBacklogFullLogNote) + "1"));
+  EXPECT_EQ(std::vector<std::string>{std::string(kBacklogFullMessage) + "C:\\site"}, messages);
+  // Room again: queued; the next overflow is told again.
+  pending.erase(pending.begin());
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "d.php")}});
+  changes.reads.push_back({ReadOutcome::kNotices, {Notice(kNoticeAdded, "e.php")}});
+  rounds.Run(target);
+  EXPECT_EQ("C:\\site\\d.php", pending.back()->strFile);
+  EXPECT_EQ(4u, rounds.DroppedCount());
+  EXPECT_EQ(2u, messages.size());
 }
 
 }  // namespace

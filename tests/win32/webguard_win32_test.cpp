@@ -533,10 +533,17 @@ TEST_F(Win32Webguard, ShellsBehindLeadingBytesAndMarksAreFoundThroughTheSystemsF
     EXPECT_TRUE(RemoveDirectoryW(reinterpret_cast<const wchar_t*>(ExtendedPath(real.files.WidePath(deep)).c_str())));
     deep.resize(deep.rfind('\\'));
   }
-  // A file that cannot be read, and a folder, are told apart from clean files.
+  // A file gone (or its folder), one that cannot be read, and a folder, are told apart from
+  // clean files.
   uint64_t digest = 0;
-  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.File("gone.php"), {}}, &digest));
+  EXPECT_EQ(CheckOutcome::kGone, checker.CheckFile(CWebFile{dir.File("gone.php"), {}}, &digest));
+  EXPECT_EQ(CheckOutcome::kGone, checker.CheckFile(CWebFile{dir.File("nofolder\\gone.php"), {}}, &digest));
   EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.Path(), {}}, &digest));
+  WriteFile(dir.File("locked.php"), "<?php echo 1; ?>");
+  const HANDLE locked = CreateFileA(dir.File("locked.php").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, locked);
+  EXPECT_EQ(CheckOutcome::kUnreadable, checker.CheckFile(CWebFile{dir.File("locked.php"), {}}, &digest));
+  CloseHandle(locked);
   WriteFile(dir.File("clean.php"), "<?php echo 1; ?>");
   EXPECT_EQ(CheckOutcome::kClean, checker.CheckFile(CWebFile{dir.File("clean.php"), {}}, &digest));
   FreeScriptLibrary();
