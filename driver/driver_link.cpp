@@ -239,9 +239,10 @@ void SetListLoadPauseMs(int addedMs) { g_loadPauseMs.store(addedMs > 0 ? addedMs
 
 namespace {
 
-// Which entries of a table are listed now, by their wire record. Taken again only after a pump,
-// the one moment the window's handlers can change the table, so a check per entry costs a
-// lookup and a long list loads in linear time.
+// Which entries of a table are listed now, by their wire record. Looked at again only after a
+// pump, the one moment the window's handlers can change the table, and the lookup is taken
+// again only when the table no longer holds the same records in the same order, so a check per
+// entry costs a lookup and a long list loads in linear time.
 template <typename Entry, typename Wire>
 class CListedNow {
  public:
@@ -249,22 +250,31 @@ class CListedNow {
   CListedNow(const std::vector<std::unique_ptr<Entry>>& list, Encoder encode) : m_list(list), m_encode(encode) {}
   void Stale() { m_stale = true; }
   bool Has(const Entry& entry) {
-    if (m_stale) {
-      m_wires.clear();
-      for (const auto& e : m_list) m_wires.insert(Key(*e));
-      m_stale = false;
+    if (m_stale && !SameRecords()) {
+      m_records.clear();
+      m_lookup.clear();
+      for (const auto& e : m_list) {
+        m_records.push_back(m_encode(*e));
+        m_lookup.insert(Key(m_records.back()));
+      }
     }
-    return m_wires.count(Key(entry)) != 0;
+    m_stale = false;
+    return m_lookup.count(Key(m_encode(entry))) != 0;
   }
 
  private:
-  std::string Key(const Entry& entry) const {
-    const Wire wire = m_encode(entry);
-    return std::string(wire.begin(), wire.end());
+  static std::string Key(const Wire& wire) { return std::string(wire.begin(), wire.end()); }
+  bool SameRecords() const {
+    if (m_records.size() != m_list.size()) return false;
+    for (size_t i = 0; i < m_list.size(); ++i) {
+      if (m_records[i] != m_encode(*m_list[i])) return false;
+    }
+    return true;
   }
   const std::vector<std::unique_ptr<Entry>>& m_list;
   Encoder m_encode;
-  std::unordered_set<std::string> m_wires;
+  std::vector<Wire> m_records;
+  std::unordered_set<std::string> m_lookup;
   bool m_stale = true;
 };
 
