@@ -55,12 +55,10 @@ CheckOutcome CScriptChecker::CheckFile(const CWebFile& file, uint64_t* digest) {
     return CheckOutcome::kClean;
   }
   m_signatures.Update(m_entries.data(), count);
-  // Every byte of the file in both views, each through a scan of its own; the whole file is
-  // read for its digest.
-  CSignatureScan& bytes = m_bytesScan;
-  CSignatureScan& converted = m_convertedScan;
-  bytes.Restart();
-  converted.Restart();
+  // Every byte of the file in both views, each through a scan of its own (the converted one only
+  // where it differs from the bytes); the whole file is read for its digest.
+  CViewsScan& scan = m_viewsScan;
+  scan.Restart();
   bool found = false;
   // A server's folder settings are read as settings too: what they make run as a script.
   const ServerConfigKind config = ServerConfigKindOf(file.strPath);
@@ -68,15 +66,12 @@ CheckOutcome CScriptChecker::CheckFile(const CWebFile& file, uint64_t* digest) {
   const bool read = ReadScriptText(m_ports.files, file, [&](const CScriptViews& views) {
     AddToDigest(digest, views.bytes);
     if (config != ServerConfigKind::kNone && settings.size() < kMaxSettingsText) settings += views.bytes;
-    if (!found) {
-      found = bytes.Feed(views.bytes.data(), views.bytes.size()) ||
-              converted.Feed(views.converted.data(), views.converted.size());
-    }
+    if (!found) found = scan.Feed(views);
     return true;
-  });
+  }, true);
   // Gone before its check (a temporary upload moved on, a shell deleted again) is not locked.
   if (!read) return m_ports.files.Missing(file) ? CheckOutcome::kGone : CheckOutcome::kUnreadable;
-  if (!found) found = bytes.Finish() || converted.Finish();
+  if (!found) found = scan.Finish();
   if (!found && config != ServerConfigKind::kNone) found = ServerConfigRunsOtherNames(config, settings);
   return found ? CheckOutcome::kSuspicious : CheckOutcome::kClean;
 }

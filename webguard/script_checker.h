@@ -10,6 +10,7 @@
 
 #include "webguard/script_text.h"
 #include "webguard/signature_set.h"
+#include "webguard/views_scan.h"
 #include "webguard/watcher_file.h"
 
 class IClock;
@@ -182,6 +183,7 @@ class CScriptChecker {
   // The scans of both views, reused file after file (the checker checks one file at a time).
   CSignatureScan m_bytesScan{m_signatures.Rules()};
   CSignatureScan m_convertedScan{m_signatures.Rules()};
+  CViewsScan m_viewsScan{m_bytesScan, m_convertedScan};
   std::vector<const char*> m_entries;
   bool m_bLibraryFailed = false;
   bool m_bLibraryReported = false;

@@ -75,11 +75,41 @@ void CScriptTextDecoder::Decode(const char* bytes, size_t size, CScriptViews* vi
     return;
   }
   m_bytesFolding.Fold(bytes, size, &views->bytes);
+  if (LeftOut(bytes, size, views)) return;
   Convert(reinterpret_cast<const unsigned char*>(bytes), size, views);
+}
+
+bool CScriptTextDecoder::LeftOut(const char* bytes, size_t size, CScriptViews* views) {
+  if (!m_bLeaveSameOut || !m_bSameSoFar || m_form != Form::kBytes) return false;
+  bool ascii = m_bUtf8Valid && m_partial.empty();
+  for (size_t i = 0; ascii && i < size; ++i) ascii = static_cast<unsigned char>(bytes[i]) < 0x80;
+  if (ascii || !m_bUtf8Valid) {
+    // Both views the same text (the foldings stay in step), or the UTF-8 view over already.
+    m_convertedFolding = m_bytesFolding;
+    views->bConvertedIsBytes = true;
+    return true;
+  }
+  // A byte beyond ASCII: converted as always. Where it began a character, the views part here.
+  const std::string before = views->converted;
+  Convert(reinterpret_cast<const unsigned char*>(bytes), size, views);
+  if (m_bConvertedWide || !m_partial.empty()) {
+    m_bSameSoFar = false;
+    return true;
+  }
+  // Not UTF-8 (GBK text): the converted view ends with ASCII, a beginning of the bytes.
+  views->converted = before;
+  views->bConvertedIsBytes = true;
+  return true;
 }
 
 void CScriptTextDecoder::Finish(CScriptViews* views) {
   if (m_form == Form::kUndecided) DecideForm(views, true);
+  if (m_bLeaveSameOut && m_bSameSoFar && m_form == Form::kBytes) {
+    m_bytesFolding.Finish(&views->bytes);
+    m_convertedFolding = m_bytesFolding;
+    views->bConvertedIsBytes = true;
+    return;
+  }
   m_units.clear();
   if (m_highSurrogate) m_units.push_back(static_cast<char16_t>(m_highSurrogate));
   m_highSurrogate = 0;
@@ -171,6 +201,7 @@ void CScriptTextDecoder::ConvertUtf8(const unsigned char* bytes, size_t size) {
       point = point << 6 | (b & 0x3F);
     }
     PushCodePoint(point);
+    m_bConvertedWide = true;
     i += more + 1;
   }
 }
@@ -201,13 +232,14 @@ void CScriptTextDecoder::ConvertUnits(const unsigned char* bytes, size_t size) {
 }
 
 bool ReadScriptText(IWebFileSystem& files, const CWebFile& file,
-                    const std::function<bool(const CScriptViews&)>& sink) {
-  CScriptTextDecoder decoder(files);
+                    const std::function<bool(const CScriptViews&)>& sink, bool sameViewLeftOut) {
+  CScriptTextDecoder decoder(files, sameViewLeftOut);
   CScriptViews views;
   bool more = true;
   const bool read = files.ReadPieces(file, [&](const char* bytes, size_t size) {
     views.bytes.clear();
     views.converted.clear();
+    views.bConvertedIsBytes = false;
     decoder.Decode(bytes, size, &views);
     more = (views.bytes.empty() && views.converted.empty()) || sink(views);
     return more;
@@ -216,6 +248,7 @@ bool ReadScriptText(IWebFileSystem& files, const CWebFile& file,
   if (more) {
     views.bytes.clear();
     views.converted.clear();
+    views.bConvertedIsBytes = false;
     decoder.Finish(&views);
     if (!views.bytes.empty() || !views.converted.empty()) sink(views);
   }

@@ -56,12 +56,21 @@ class IWebFileSystem {
 struct CScriptViews {
   std::string bytes;
   std::string converted;
+  // Left out by a decoder asked to (CScriptTextDecoder's sameViewLeftOut): the converted text of
+  // this piece adds nothing to the bytes, so `converted` is empty. So far the file is ASCII
+  // (both views are the same text), or its UTF-8 ended with ASCII only (already GBK: the
+  // converted view is a beginning of the bytes).
+  bool bConvertedIsBytes = false;
 };
 
 // Turns a file's bytes, piece by piece, into the texts that are matched.
 class CScriptTextDecoder {
  public:
-  explicit CScriptTextDecoder(IWebFileSystem& system) : m_system(system) {}
+  // sameViewLeftOut: pieces whose converted text adds nothing to the bytes are not converted
+  // (see CScriptViews::bConvertedIsBytes); the first piece where the views part is converted
+  // whole, and every piece after it.
+  explicit CScriptTextDecoder(IWebFileSystem& system, bool sameViewLeftOut = false)
+      : m_system(system), m_bLeaveSameOut(sameViewLeftOut) {}
   // Appends the views of the next piece of the file (a few bytes may wait for the next).
   void Decode(const char* bytes, size_t size, CScriptViews* views);
   // Appends what is still waiting, at the end of the file.
@@ -86,7 +95,14 @@ class CScriptTextDecoder {
   void PushCodePoint(uint32_t point);
   void Emit(CScriptViews* views);
 
+  // The piece's converted text is left out when it adds nothing to the bytes (see above);
+  // false once the views have parted.
+  bool LeftOut(const char* bytes, size_t size, CScriptViews* views);
+
   IWebFileSystem& m_system;
+  bool m_bLeaveSameOut = false;
+  bool m_bSameSoFar = true;       // nothing but ASCII converted, nothing waiting
+  bool m_bConvertedWide = false;  // a code point beyond ASCII was converted
   Form m_form = Form::kUndecided;
   std::string m_head;        // the first bytes, until they show the form
   std::string m_partial;     // an unfinished code unit or UTF-8 sequence
@@ -99,7 +115,7 @@ class CScriptTextDecoder {
 // Reads the file and hands the views of each piece to sink until sink returns false; false when
 // the file cannot be opened or read.
 bool ReadScriptText(IWebFileSystem& files, const CWebFile& file,
-                    const std::function<bool(const CScriptViews&)>& sink);
+                    const std::function<bool(const CScriptViews&)>& sink, bool sameViewLeftOut = false);
 
 // Both whole views at once; false when the file cannot be opened or read (tools and tests).
 bool ReadScriptViews(IWebFileSystem& files, const CWebFile& file, CScriptViews* views);

@@ -9,6 +9,7 @@
 
 #include "posix_web_files.h"
 #include "webguard/signature_set.h"
+#include "webguard/views_scan.h"
 #include "webguard/watch_types.h"
 
 namespace {
@@ -42,12 +43,17 @@ int main(int argc, char** argv) {
         continue;
       }
       ++checked;
-      CScriptViews views;
-      if (!ReadScriptViews(files, CWebFile{path, {}}, &views)) continue;
+      // As the checker reads: the converted view only where it differs from the bytes.
       CSignatureScan bytes = set.NewScan(), converted = set.NewScan();
-      bytes.Feed(views.bytes.data(), views.bytes.size());
-      converted.Feed(views.converted.data(), views.converted.size());
-      if (!bytes.Finish() && !converted.Finish()) continue;
+      CViewsScan scan(bytes, converted);
+      bool found = false;
+      if (!ReadScriptText(files, CWebFile{path, {}}, [&](const CScriptViews& views) {
+            found = scan.Feed(views);
+            return !found;
+          }, true)) {
+        continue;
+      }
+      if (!found && !scan.Finish()) continue;
       ++suspicious;
       std::printf("suspicious %s\n", path.c_str());
     }
