@@ -7,6 +7,7 @@
 #include "common/resource.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
+#include "logonguard/log_text_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
 #include "tavrick_session_win32.h"
@@ -48,6 +49,23 @@ std::string ConfigLog(const std::string& dir) {
   } while (FindNextFileA(find, &found));
   FindClose(find);
   return text;
+}
+
+// The values the readers take out of a UTF-8 record (IIS's W3C logs, EvtRender's UTF-16 read as
+// UTF-8) become the code page's text one by one, without best-fit: a character the code page
+// lacks is '?', never an ASCII lookalike that could read as markup or a separator.
+TEST(LogonGuardText, Utf8ValuesBecomeTheCodePagesTextWithoutBestFit) {
+  EXPECT_EQ(936u, GetACP());
+  EXPECT_EQ("管理员", Utf8ToAnsi("\xe7\xae\xa1\xe7\x90\x86\xe5\x91\x98"));
+  EXPECT_EQ("web admin", Utf8ToAnsi("web admin"));
+  EXPECT_EQ("＜＞", Utf8ToAnsi("\xef\xbc\x9c\xef\xbc\x9e"));  // fullwidth stays fullwidth
+  for (const char* lacking : {"\xe2\x80\xb9", "\xe2\x80\xba", "\xca\xbc", "\xf0\x9f\x98\x80", "\xef\xb9\xa4"}) {
+    const std::string text = Utf8ToAnsi(lacking);
+    EXPECT_FALSE(text.empty()) << lacking;
+    EXPECT_EQ(std::string::npos, text.find_first_of("<>'\"&")) << lacking << " -> " << text;
+  }
+  EXPECT_EQ("\xb9\xdc\xc0\xed", Utf8ToAnsi("\xb9\xdc\xc0\xed"));  // not UTF-8: a log in GBK, kept
+  EXPECT_EQ("", Utf8ToAnsi(""));
 }
 
 TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
