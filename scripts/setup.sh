@@ -9,6 +9,8 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   wine wine64 xvfb x11-utils xdotool imagemagick fonts-wqy-zenhei fonts-wqy-microhei locales file
   python3
+  # The vendor service's tests deliver mail to a real SMTP server on a loopback port.
+  python3-aiosmtpd
   # The Windows installers of both builds.
   nsis
   # The windows' 12-pixel "宋体": WenQuanYi Zen Hei comes out garbled at that size under Wine.

@@ -66,7 +66,9 @@ class AdminPages:
     def admin_page(self, r):
         access = self.auth.access(r, page=True)
         token = access.session.token if access.session else ""
-        return html(pages.admin_page(self.store.machines(), self.store.outbox(), self.store.refused_requests(), token))
+        delivering = self.service.delivery.kinds if self.service.delivery else ()
+        return html(pages.admin_page(self.store.machines(), self.store.outbox(), self.store.refused_requests(), token,
+                                     delivering))
 
     def _json(self, r, rows):
         self.auth.access(r, page=False)

@@ -71,11 +71,16 @@ def user_page(pending, message, ok, token, typed_mac=""):
     return _page("远程操作", body)
 
 
-def admin_page(machines, outbox, refused, token):
+STATES = {"outbox": "仅存发件箱", "queued": "等待发送", "claimed": "正在发送", "sent": "已发送", "failed": "发送失败"}
+
+
+def admin_page(machines, outbox, refused, token, delivering=()):
+    """delivering: the kinds a relay or gateway sends ("mail", "sms"); the rest is kept only."""
     def table(rows, columns):
         head = "".join("<th>%s</th>" % escape(c) for c in columns)
         lines = "".join("<tr>%s</tr>" % "".join(
-            "<td>%s</td>" % escape(_when(r[c]) if c in ("created", "last_seen") else r[c]) for c in columns)
+            "<td>%s</td>" % escape(_when(r[c]) if c in ("created", "last_seen", "sent_at") else
+                                   STATES.get(r[c], r[c]) if c == "state" else r[c]) for c in columns)
             for r in rows)
         return "<table border=\"1\"><tr>%s</tr>%s</table>" % (head, lines)
     account = ("<form method=\"post\" action=\"/tavrick/admin/account\">%s"
@@ -84,8 +89,12 @@ def admin_page(machines, outbox, refused, token):
                "</form>" % _token(token))
     return _page("Tavrick 服务 (替身)", (
         "<p><a href=\"/tavrick/user/index.jsp\">远程操作</a></p>" +
-        "<h2>发件箱 (未真正发送)</h2>" + table(outbox, ["id", "kind", "origin", "mac", "recipient", "title",
-                                                       "message", "created"]) +
+        "<h2>发件箱 (%s)</h2>" % escape("邮件和短信都未真正发送" if not delivering else
+                                      "邮件经 SMTP 转发, 短信未真正发送" if list(delivering) == ["mail"] else
+                                      "短信经网关发送, 邮件未真正发送" if list(delivering) == ["sms"] else
+                                      "邮件经 SMTP 转发, 短信经网关发送") +
+        table(outbox, ["id", "kind", "origin", "mac", "recipient", "title", "message", "created", "state",
+                       "attempts", "sent_at", "result"]) +
         "<h2>服务器</h2>" + table(machines, ["mac", "version", "phone", "mail", "isdownmsg", "last_seen",
                                               "heartbeats", "sms_count", "mail_days"]) + account +
         "<h2>拒绝的请求</h2>" + table(refused, ["id", "endpoint", "mac", "reason", "created"]) +

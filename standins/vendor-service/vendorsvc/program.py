@@ -73,7 +73,7 @@ class ProgramEndpoints:
         mac = machine_of(request)
         self._check_stamp(endpoint, request, mac)
         now = self.service.now()
-        if self.store.relay(kind, mac, recipient, title, message, now) is None:
+        if self.service.relay(kind, mac, recipient, title, message) is None:
             reason = "no sms balance" if kind == "sms" else "no mail days"
             self.store.refuse(endpoint, mac, request.param("stamp"), reason, now)
             raise HttpError(403, "refused: " + reason)
@@ -104,10 +104,10 @@ class ProgramEndpoints:
             minutes = (now - m["last_seen"]) // 60
             text = "服务器 %s 已有 %d 分钟没有心跳, 可能已经断网或关机。" % (m["mac"], minutes)
             if m["mail"]:
-                sent += self.store.relay("mail", m["mac"], m["mail"], OFFLINE_TITLE, text, now, "offline") is not None
+                sent += self.service.relay("mail", m["mac"], m["mail"], OFFLINE_TITLE, text, "offline") is not None
             if m["phone"]:
-                sent += self.store.relay("sms", m["mac"], m["phone"], "", OFFLINE_TITLE + "_" + text, now,
-                                         "offline") is not None
+                sent += self.service.relay("sms", m["mac"], m["phone"], "", OFFLINE_TITLE + "_" + text,
+                                           "offline") is not None
         return sent
 
     # --- figures ---------------------------------------------------------------------------

@@ -1,6 +1,7 @@
-"""HTTP front of the service: 127.0.0.1 only, a bounded number of request threads, socket
-time-outs, checked Content-Length and Host, and an answer to every request; an upkeep
-thread sends the offline alerts and prunes old records."""
+"""HTTP front of the service: 127.0.0.1 unless told another address, a bounded number of request
+threads, socket time-outs, checked Content-Length and Host, and an answer to every request; an
+upkeep thread sends the offline alerts and prunes old records, a delivery thread sends the
+outbox when a relay or gateway is configured."""
 import argparse
 import os
 import re
@@ -12,12 +13,13 @@ import threading
 import traceback
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
+from .delivery import ConfigError, DeliveryConfig, DeliveryWorker
 from .service import STAMP_WINDOW, VendorService
 from .stamp import DEFAULT_KEY_FILE, StampKey
 from .store import Store
 from .web import Request
 
-BIND_ADDRESS = "127.0.0.1"  # never any other address
+BIND_ADDRESS = "127.0.0.1"  # the default: a real host names its address (or sits behind a proxy)
 MAX_BODY = 16384  # the pages' forms are a few hundred bytes
 HOST_HEADER = re.compile(r"(?:[A-Za-z0-9.-]{1,253}|\[[0-9A-Fa-f:.]{2,45}\])(?::[0-9]{1,5})?")
 BUSY = b"HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nbusy"
@@ -109,6 +111,8 @@ class BoundedServer(ThreadingHTTPServer):
     daemon_threads = True
 
     def __init__(self, address, handler, max_threads):
+        if ":" in address[0]:
+            self.address_family = socket.AF_INET6
         super().__init__(address, handler)
         self.slots = threading.BoundedSemaphore(max_threads)
 
@@ -154,16 +158,20 @@ def write_private(path, text):
 
 
 def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, admin_password=None,
-          max_threads=32, request_timeout=10.0, **service_options):
+          max_threads=32, request_timeout=10.0, listen=BIND_ADDRESS, delivery=None, **service_options):
     """Serves until stopped; returns (server, service, upkeep stop event). The administrator
-    password (given, or made up here) is written to DATA_DIR/admin.password."""
+    password (given, or made up here) is written to DATA_DIR/admin.password. delivery: the
+    relay and gateway configuration file (default DATA_DIR/delivery.ini, when it exists);
+    setting the stop event also stops the delivery worker."""
     os.makedirs(data_dir, exist_ok=True)
+    config = DeliveryConfig.load(delivery or os.path.join(data_dir, "delivery.ini"))
     password = admin_password or secrets.token_urlsafe(12)
     write_private(os.path.join(data_dir, "admin.password"), password + "\n")
     store = Store(os.path.join(data_dir, "vendor.sqlite3"))
+    worker = DeliveryWorker(store, config) if config.kinds() else None
     service = VendorService(store, StampKey.load(key_file), newsoft_dir=os.path.join(data_dir, "newsoft"),
-                            admin_password=password, **service_options)
-    server = BoundedServer((BIND_ADDRESS, port), make_handler(service, request_timeout), max_threads)
+                            admin_password=password, delivery=worker, **service_options)
+    server = BoundedServer((listen, port), make_handler(service, request_timeout), max_threads)
     stop = threading.Event()
 
     def upkeep():
@@ -173,14 +181,25 @@ def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, admi
             except Exception as error:  # keep going; one bad pass is not the end
                 sys.stderr.write("upkeep failed: %r\n" % (error,))
 
+    def stop_delivery():
+        stop.wait()
+        worker.stop()
+
     threading.Thread(target=upkeep, daemon=True).start()
+    if worker is not None:
+        worker.start()  # puts back first what a worker that died had claimed
+        threading.Thread(target=stop_delivery, daemon=True).start()
     return server, service, stop
 
 
 def main(argv=None):
-    parser = argparse.ArgumentParser(description="Stand-in Tavrick vendor service on 127.0.0.1")
+    parser = argparse.ArgumentParser(description="Tavrick vendor service")
     parser.add_argument("--data", required=True, help="folder for vendor.sqlite3, the pid, port and password files")
     parser.add_argument("--port", type=int, default=8086, help="0 picks a free port")
+    parser.add_argument("--listen", default=BIND_ADDRESS, help="address to listen on (default 127.0.0.1;"
+                        " 0.0.0.0 or :: for every address)")
+    parser.add_argument("--delivery", help="SMTP relay and SMS gateway configuration (INI; default"
+                        " DATA_DIR/delivery.ini when it exists; none: everything stays in the outbox)")
     parser.add_argument("--admin-password", help="password of the pages (default: made up at start);"
                         " written to DATA_DIR/admin.password")
     parser.add_argument("--stamp-window", type=int, default=STAMP_WINDOW, help="seconds a stamp stays fresh")
@@ -191,7 +210,14 @@ def main(argv=None):
     parser.add_argument("--request-timeout", type=float, default=10.0, help="seconds a socket may stay silent")
     parser.add_argument("--version-text", default="2.30", help="body of /tavrick/version.txt")
     args = parser.parse_args(argv)
-    server, service, stop = serve(args.data, args.port, sweep_interval=args.sweep_interval,
+    if args.delivery and not os.path.exists(args.delivery):
+        parser.error("--delivery: no such file: %s" % args.delivery)
+    try:
+        DeliveryConfig.load(args.delivery or os.path.join(args.data, "delivery.ini"))
+    except (ConfigError, OSError) as error:
+        parser.error("delivery configuration: %s" % error)
+    server, service, stop = serve(args.data, args.port, listen=args.listen, delivery=args.delivery,
+                                  sweep_interval=args.sweep_interval,
                                   admin_password=args.admin_password, max_threads=args.max_threads,
                                   request_timeout=args.request_timeout, stamp_window=args.stamp_window,
                                   offline_after=args.offline_after, heartbeat_keep=args.heartbeat_keep,
@@ -205,11 +231,15 @@ def main(argv=None):
         f.write("%d\n" % server.server_address[1])
     os.replace(port_file + ".tmp", port_file)
     signal.signal(signal.SIGTERM, lambda *_: threading.Thread(target=server.shutdown).start())
-    sys.stderr.write("vendor service on http://%s:%d/tavrick/ data %s\n" % (BIND_ADDRESS, server.server_address[1], args.data))
+    sys.stderr.write("vendor service on http://%s:%d/tavrick/ data %s, delivering: %s\n"
+                     % (args.listen, server.server_address[1], args.data,
+                        ", ".join(service.delivery.kinds) if service.delivery else "nothing (outbox only)"))
     try:
         server.serve_forever()
     finally:
         stop.set()
+        if service.delivery:
+            service.delivery.stop()
         server.server_close()
         service.store.close()
         for name in (port_file, pid_file):

@@ -22,8 +22,9 @@ STAMP_WINDOW = 60
 
 class VendorService:
     def __init__(self, store, key, *, clock=time.time, stamp_window=STAMP_WINDOW, offline_after=180,
-                 heartbeat_keep=86400, version_text="2.30", newsoft_dir=None, admin_password):
+                 heartbeat_keep=86400, version_text="2.30", newsoft_dir=None, admin_password, delivery=None):
         self.store = store
+        self.delivery = delivery  # a DeliveryWorker, or None: everything stays in the outbox
         self.key = key
         self.clock = clock
         self.stamp_window = stamp_window
@@ -43,6 +44,16 @@ class VendorService:
 
     def now(self):
         return int(self.clock())
+
+    def relay(self, kind, mac, recipient, title, message, origin="relay"):
+        """Into the outbox, queued for delivery when a relay or gateway is configured for the
+        kind; the row id, or None when the machine's balance is used up."""
+        queue = self.delivery is not None and self.delivery.queues(kind)
+        row = self.store.relay(kind, mac, recipient, title, message, self.now(), origin, queue,
+                               self.delivery.new_message_id(kind) if queue else "")
+        if row is not None and queue:
+            self.delivery.wake.set()
+        return row
 
     def _methods(self, path):
         if path in self.exact:

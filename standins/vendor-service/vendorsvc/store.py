@@ -1,6 +1,7 @@
-"""The service's state in one SQLite file: machines, heartbeat log, outbox, refused requests,
-seen stamped requests, remote requests and the related-software list. One connection, one
-lock: requests are short. Every text stored from a request is cut to a sane length first."""
+"""The service's state in one SQLite file: machines, heartbeat log, outbox (also the delivery
+queue), refused requests, seen stamped requests, remote requests and the related-software list.
+One connection, one lock: requests are short. Every text stored from a request is cut to a sane
+length first."""
 import sqlite3
 import threading
 
@@ -28,13 +29,22 @@ CREATE TABLE IF NOT EXISTS softlist (
 """
 
 # Columns added after the first release, for data folders made before them.
-ADDED_COLUMNS = {"machines": [("address", "TEXT DEFAULT ''")]}
+# Outbox states: 'outbox' (kept only: no relay or gateway configured for its kind), 'queued'
+# (due at next_try), 'claimed' (a delivery worker has it: claimed_by, claimed_at), 'sent',
+# 'failed' (refused for good, or out of attempts; result holds the last answer).
+ADDED_COLUMNS = {
+    "machines": [("address", "TEXT DEFAULT ''")],
+    "outbox": [("state", "TEXT DEFAULT 'outbox'"), ("attempts", "INTEGER DEFAULT 0"), ("next_try", "REAL DEFAULT 0"),
+               ("claimed_by", "TEXT DEFAULT ''"), ("claimed_at", "REAL DEFAULT 0"), ("sent_at", "REAL DEFAULT 0"),
+               ("result", "TEXT DEFAULT ''"), ("message_id", "TEXT DEFAULT ''")],
+}
+PENDING = ("queued", "claimed")
 
 DEFAULT_SOFT = [("Tavrick帮助", "/tavrick/index.jsp"), ("常见问题", "/tavrick/question.html")]
 
 # Longest text kept per field (characters); the rest is dropped.
 LIMITS = {"mac": 64, "recipient": 256, "title": 256, "message": 8192, "version": 32, "phone": 32,
-          "mail": 256, "rad": 16, "stamp": 80, "reason": 64, "endpoint": 32}
+          "mail": 256, "rad": 16, "stamp": 80, "reason": 64, "endpoint": 32, "result": 1024}
 REFUSED_KEPT = 1000  # newest refused requests kept
 
 
@@ -56,6 +66,7 @@ class Store:
                 for name, kind in columns:
                     if name not in have:
                         self.db.execute("ALTER TABLE %s ADD COLUMN %s %s" % (table, name, kind))
+            self.db.execute("CREATE INDEX IF NOT EXISTS outbox_due ON outbox(state, next_try)")
             if not self.db.execute("SELECT 1 FROM softlist LIMIT 1").fetchone():
                 self.db.executemany("INSERT INTO softlist(text, link) VALUES (?, ?)", DEFAULT_SOFT)
 
@@ -89,21 +100,89 @@ class Store:
                              address, mac))
             self.db.execute("INSERT INTO heartbeats(mac, rad, created) VALUES (?,?,?)", (mac, cut("rad", rad), now))
 
-    def relay(self, kind, mac, recipient, title, message, now, origin="relay"):
+    def relay(self, kind, mac, recipient, title, message, now, origin="relay", queue=False, message_id=""):
         """Puts a mail or SMS into the outbox; None when the machine's balance is used up,
-        else the new row id. An SMS costs one from the balance."""
+        else the new row id. Kept only (queue False), an SMS costs one from the balance at
+        once; queued for delivery, it costs one when delivered, and is accepted only while the
+        balance exceeds the machine's SMS still waiting. The row is committed before the
+        caller answers, so an accepted alert survives a crash."""
         with self.lock:
             machine = self._machine(mac, now)
             if kind == "sms":
-                if machine["sms_count"] <= 0:
+                waiting = self.db.execute("SELECT COUNT(*) FROM outbox WHERE mac=? AND kind='sms' AND state IN (?,?)",
+                                          (mac,) + PENDING).fetchone()[0]
+                if machine["sms_count"] - waiting <= 0:
                     return None
-                self.db.execute("UPDATE machines SET sms_count=sms_count-1 WHERE mac=?", (mac,))
+                if not queue:
+                    self.db.execute("UPDATE machines SET sms_count=sms_count-1 WHERE mac=?", (mac,))
             elif machine["mail_days"] <= 0:
                 return None
-            cur = self.db.execute("INSERT INTO outbox(kind, origin, mac, recipient, title, message, created)"
-                                  " VALUES (?,?,?,?,?,?,?)", (kind, origin, mac, cut("recipient", recipient),
-                                                              cut("title", title), cut("message", message), now))
+            cur = self.db.execute("INSERT INTO outbox(kind, origin, mac, recipient, title, message, created, state,"
+                                  " next_try, message_id) VALUES (?,?,?,?,?,?,?,?,?,?)",
+                                  (kind, origin, mac, cut("recipient", recipient), cut("title", title),
+                                   cut("message", message), now, "queued" if queue else "outbox", 0, message_id))
             return cur.lastrowid
+
+    # --- delivery queue -----------------------------------------------------------------
+    def claim_due(self, kinds, now, worker):
+        """The oldest due queued row of these kinds, claimed by worker (its attempt counted
+        now, so a message that kills its worker cannot loop for ever); None when none is due."""
+        marks = ",".join("?" * len(kinds))
+        with self.lock:
+            row = self.db.execute("SELECT id FROM outbox WHERE state='queued' AND kind IN (%s) AND next_try<=?"
+                                  " ORDER BY next_try, id LIMIT 1" % marks, tuple(kinds) + (now,)).fetchone()
+            if row is None:
+                return None
+            if self.db.execute("UPDATE outbox SET state='claimed', claimed_by=?, claimed_at=?, attempts=attempts+1"
+                               " WHERE id=? AND state='queued'", (worker, now, row["id"])).rowcount != 1:
+                return None
+            return dict(self.db.execute("SELECT * FROM outbox WHERE id=?", (row["id"],)).fetchone())
+
+    def next_due(self, kinds):
+        """When the next queued row of these kinds is due (None: nothing queued)."""
+        marks = ",".join("?" * len(kinds))
+        with self.lock:
+            return self.db.execute("SELECT MIN(next_try) FROM outbox WHERE state='queued' AND kind IN (%s)" % marks,
+                                   tuple(kinds)).fetchone()[0]
+
+    def delivered(self, row_id, worker, answer, now):
+        """Marks a claimed row sent, and spends the SMS in the same transaction; False when the
+        claim was no longer this worker's."""
+        with self.lock:
+            self.db.execute("BEGIN IMMEDIATE")
+            try:
+                done = self.db.execute("UPDATE outbox SET state='sent', sent_at=?, result=? WHERE id=? AND state='claimed'"
+                                       " AND claimed_by=?", (now, cut("result", answer), row_id, worker)).rowcount == 1
+                if done:
+                    self.db.execute("UPDATE machines SET sms_count=MAX(sms_count-1, 0) WHERE mac=(SELECT mac FROM"
+                                    " outbox WHERE id=? AND kind='sms')", (row_id,))
+                self.db.execute("COMMIT")
+            except BaseException:
+                self.db.execute("ROLLBACK")
+                raise
+            return done
+
+    def retry_later(self, row_id, worker, answer, next_try):
+        with self.lock:
+            self.db.execute("UPDATE outbox SET state='queued', next_try=?, result=?, claimed_by='' WHERE id=?"
+                            " AND state='claimed' AND claimed_by=?", (next_try, cut("result", answer), row_id, worker))
+
+    def failed(self, row_id, worker, answer, now):
+        with self.lock:
+            self.db.execute("UPDATE outbox SET state='failed', sent_at=?, result=?, claimed_by='' WHERE id=?"
+                            " AND state='claimed' AND claimed_by=?", (now, cut("result", answer), row_id, worker))
+
+    def release_claims(self, is_dead, lease_before):
+        """Puts back into the queue rows claimed by a worker that is gone (is_dead(claimed_by))
+        or that held its claim since before lease_before; the count."""
+        with self.lock:
+            rows = self.db.execute("SELECT id, claimed_by, claimed_at FROM outbox WHERE state='claimed'").fetchall()
+            back = [r["id"] for r in rows if is_dead(r["claimed_by"]) or r["claimed_at"] < lease_before]
+            for row_id in back:
+                self.db.execute("UPDATE outbox SET state='queued', next_try=0, claimed_by='',"
+                                " result='claimed by a worker that stopped; tried again' WHERE id=? AND state='claimed'",
+                                (row_id,))
+            return len(back)
 
     def refuse(self, endpoint, mac, stamp, reason, now):
         with self.lock:

@@ -1,0 +1,71 @@
+#!/usr/bin/env python3
+"""A real SMTP server for the delivery tests (aiosmtpd, Debian's python3-aiosmtpd), on
+127.0.0.1 only: python3 smtp_sink.py OUT_DIR. Prints its port once it listens. Each message it
+takes is written whole to OUT_DIR/NNN.eml with its envelope in NNN.rcpt; the recipient's local
+part picks how it answers:
+  tempfail<N>-...   451 to RCPT the first N times, then accepts
+  reject-...        550 to RCPT, always
+  stall-...         the first time: writes OUT_DIR/stalled, holds the answer to DATA for 60 s and
+                    then answers 451 (the client is meant to die meanwhile); then accepts
+  anything else     accepted
+Every answer is logged to OUT_DIR/log, one line each."""
+import asyncio
+import os
+import re
+import sys
+
+from aiosmtpd.smtp import SMTP
+
+
+class Sink:
+    def __init__(self, out):
+        self.out = out
+        self.seen = {}
+        self.taken = 0
+
+    def log(self, line):
+        with open(os.path.join(self.out, "log"), "a") as f:
+            f.write(line + "\n")
+
+    async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
+        local = address.partition("@")[0]
+        self.seen[address] = self.seen.get(address, 0) + 1
+        tempfail = re.match(r"tempfail(\d+)-", local)
+        if tempfail and self.seen[address] <= int(tempfail.group(1)):
+            self.log("451 %s" % address)
+            return "451 4.3.0 mailbox busy, try again later"
+        if local.startswith("reject-"):
+            self.log("550 %s" % address)
+            return "550 5.1.1 <%s>: no such mailbox here" % address
+        envelope.rcpt_tos.append(address)
+        return "250 OK"
+
+    async def handle_DATA(self, server, session, envelope):
+        stall = [a for a in envelope.rcpt_tos if a.startswith("stall-")]
+        if stall and not os.path.exists(os.path.join(self.out, "stalled")):
+            open(os.path.join(self.out, "stalled"), "w").close()
+            self.log("stalled %s" % stall[0])
+            await asyncio.sleep(60)
+            return "451 4.4.2 timed out"
+        self.taken += 1
+        name = os.path.join(self.out, "%03d" % self.taken)
+        with open(name + ".eml.tmp", "wb") as f:
+            f.write(envelope.original_content)
+        with open(name + ".rcpt", "w") as f:
+            f.write("%s\n%s\n" % (envelope.mail_from, "\n".join(envelope.rcpt_tos)))
+        os.replace(name + ".eml.tmp", name + ".eml")
+        self.log("250 %s" % " ".join(envelope.rcpt_tos))
+        return "250 2.0.0 queued as %03d" % self.taken
+
+
+async def main(out):
+    sink = Sink(out)
+    loop = asyncio.get_running_loop()
+    server = await loop.create_server(lambda: SMTP(sink, hostname="sink.test", decode_data=False),
+                                      "127.0.0.1", 0)
+    print(server.sockets[0].getsockname()[1], flush=True)
+    await server.serve_forever()
+
+
+if __name__ == "__main__":
+    asyncio.run(main(sys.argv[1]))
