@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Starts or stops the stand-in vendor service on 127.0.0.1.
+# Starts or stops the vendor service (on 127.0.0.1 unless --listen names another address; mail
+# and SMS delivered when DATA_DIR/delivery.ini or --delivery configures a relay or gateway).
 #   run.sh start DATA_DIR [PORT] [options]  background service; prints the port (0 = any free port)
 #   run.sh stop DATA_DIR                    stops the service whose pid is in DATA_DIR/service.pid
 #   run.sh DATA_DIR [PORT] [options]        foreground, until Ctrl+C
@@ -57,7 +58,7 @@ case "${1:-}" in
     exec python3 "$HERE/vendor_service.py" publish "$@"
     ;;
   ""|-h|--help)
-    sed -n '2,10p' "$0"; exit 2 ;;
+    sed -n '2,11p' "$0"; exit 2 ;;
   *)
     data=$1; port=${2:-8086}; shift; [ $# -gt 0 ] && shift
     exec python3 "$HERE/vendor_service.py" --data "$data" --port "$port" "$@"

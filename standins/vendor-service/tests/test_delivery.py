@@ -318,7 +318,10 @@ class RestartTest(unittest.TestCase):
                                            text=True, timeout=30).stdout
         self.addCleanup(shutil.rmtree, data)
         self.addCleanup(lambda: subprocess.run(["bash", script, "stop", data], timeout=30))
-        start = lambda: int(run("start", data, "0", "--admin-password", PASSWORD, "--delivery", config))
+        with open(os.path.join(data, "given.password"), "w") as f:
+            f.write(PASSWORD + "\n")
+        start = lambda: int(run("start", data, "0", "--listen", "127.0.0.1", "--admin-password-file",
+                                os.path.join(data, "given.password"), "--delivery", config))
 
         def states():
             db = sqlite3.connect(os.path.join(data, "vendor.sqlite3"), timeout=10)
@@ -345,6 +348,10 @@ class RestartTest(unittest.TestCase):
         start()  # and again: nothing left to send
         time.sleep(0.5)
         run("stop", data)
+        with open(os.path.join(data, "admin.password")) as f:
+            self.assertEqual(PASSWORD + "\n", f.read())
+        with open(os.path.join(data, "service.log")) as f:
+            self.assertIn("vendor service on http://127.0.0.1:%d/tavrick/" % port, f.read())
         received = sink.messages()
         self.assertEqual(["stall-a@example.com", "b@example.com"], [r[0] for r in received])
         self.assertEqual(["第一条\n", "第二条\n"], [r[2].get_content() for r in received])

@@ -3,6 +3,7 @@ threads, socket time-outs, checked Content-Length and Host, and an answer to eve
 upkeep thread sends the offline alerts and prunes old records, a delivery thread sends the
 outbox when a relay or gateway is configured."""
 import argparse
+import ipaddress
 import os
 import re
 import secrets
@@ -25,7 +26,20 @@ HOST_HEADER = re.compile(r"(?:[A-Za-z0-9.-]{1,253}|\[[0-9A-Fa-f:.]{2,45}\])(?::[
 BUSY = b"HTTP/1.0 503 Service Unavailable\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nbusy"
 
 
-def make_handler(service, request_timeout):
+def forwarded_client(peer, headers, trusted_proxies):
+    """The caller's address: the peer's, or behind a trusted reverse proxy the one it names in
+    X-Real-IP (the remote request goes only to the address heartbeats come from, so every
+    machine must not look like the proxy)."""
+    if peer not in trusted_proxies:
+        return peer
+    named = (headers.get("X-Real-IP") or "").strip()
+    try:
+        return str(ipaddress.ip_address(named))
+    except ValueError:
+        return peer
+
+
+def make_handler(service, request_timeout, trusted_proxies=()):
     class Handler(BaseHTTPRequestHandler):
         protocol_version = "HTTP/1.0"  # one request per connection: nothing idles on a thread
         timeout = request_timeout  # every read and write on the socket
@@ -68,7 +82,7 @@ def make_handler(service, request_timeout):
                         return
                 # The request line arrives as ISO-8859-1 text; its bytes are what the client sent.
                 request = Request(method, self.path.encode("iso-8859-1"), body, dict(self.headers.items()),
-                                  self.client_address[0], host)
+                                  forwarded_client(self.client_address[0], self.headers, trusted_proxies), host)
                 response = service.handle(request)
             except (socket.timeout, ConnectionError):
                 self.close_connection = True
@@ -158,7 +172,8 @@ def write_private(path, text):
 
 
 def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, admin_password=None,
-          max_threads=32, request_timeout=10.0, listen=BIND_ADDRESS, delivery=None, **service_options):
+          max_threads=32, request_timeout=10.0, listen=BIND_ADDRESS, delivery=None, trusted_proxies=(),
+          **service_options):
     """Serves until stopped; returns (server, service, upkeep stop event). The administrator
     password (given, or made up here) is written to DATA_DIR/admin.password. delivery: the
     relay and gateway configuration file (default DATA_DIR/delivery.ini, when it exists);
@@ -171,7 +186,7 @@ def serve(data_dir, port=0, key_file=DEFAULT_KEY_FILE, sweep_interval=10.0, admi
     worker = DeliveryWorker(store, config) if config.kinds() else None
     service = VendorService(store, StampKey.load(key_file), newsoft_dir=os.path.join(data_dir, "newsoft"),
                             admin_password=password, delivery=worker, **service_options)
-    server = BoundedServer((listen, port), make_handler(service, request_timeout), max_threads)
+    server = BoundedServer((listen, port), make_handler(service, request_timeout, tuple(trusted_proxies)), max_threads)
     stop = threading.Event()
 
     def upkeep():
@@ -202,6 +217,10 @@ def main(argv=None):
                         " DATA_DIR/delivery.ini when it exists; none: everything stays in the outbox)")
     parser.add_argument("--admin-password", help="password of the pages (default: made up at start);"
                         " written to DATA_DIR/admin.password")
+    parser.add_argument("--admin-password-file", help="file whose first line is the password (kept out of"
+                        " the process list)")
+    parser.add_argument("--trusted-proxy", action="append", default=[], metavar="ADDRESS",
+                        help="a reverse proxy whose X-Real-IP header names the caller (repeatable)")
     parser.add_argument("--stamp-window", type=int, default=STAMP_WINDOW, help="seconds a stamp stays fresh")
     parser.add_argument("--offline-after", type=int, default=180, help="seconds without heartbeat before the offline alert")
     parser.add_argument("--heartbeat-keep", type=int, default=86400, help="seconds the heartbeat log is kept")
@@ -210,6 +229,14 @@ def main(argv=None):
     parser.add_argument("--request-timeout", type=float, default=10.0, help="seconds a socket may stay silent")
     parser.add_argument("--version-text", default="2.30", help="body of /tavrick/version.txt")
     args = parser.parse_args(argv)
+    if args.admin_password_file:
+        try:
+            with open(args.admin_password_file) as f:
+                args.admin_password = f.readline().strip()
+        except OSError as error:
+            parser.error("--admin-password-file: %s" % error)
+        if not args.admin_password:
+            parser.error("--admin-password-file: the file is empty")
     if args.delivery and not os.path.exists(args.delivery):
         parser.error("--delivery: no such file: %s" % args.delivery)
     try:
@@ -217,6 +244,7 @@ def main(argv=None):
     except (ConfigError, OSError) as error:
         parser.error("delivery configuration: %s" % error)
     server, service, stop = serve(args.data, args.port, listen=args.listen, delivery=args.delivery,
+                                  trusted_proxies=args.trusted_proxy,
                                   sweep_interval=args.sweep_interval,
                                   admin_password=args.admin_password, max_threads=args.max_threads,
                                   request_timeout=args.request_timeout, stamp_window=args.stamp_window,
