@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
 """A real SMTP server for the delivery tests (aiosmtpd, Debian's python3-aiosmtpd), on
-127.0.0.1 only: python3 smtp_sink.py OUT_DIR. Prints its port once it listens. Each message it
+127.0.0.1 only: python3 smtp_sink.py OUT_DIR [starttls|tls CERT KEY USER PASSWORD]. Prints its
+port once it listens. With starttls, mail is taken only after STARTTLS and a login; with tls,
+the port speaks TLS from the first byte and takes mail only after a login. Each message it
 takes is written whole to OUT_DIR/NNN.eml with its envelope in NNN.rcpt; the recipient's local
 part picks how it answers:
   tempfail<N>-...   451 to RCPT the first N times, then accepts
@@ -12,9 +14,10 @@ Every answer is logged to OUT_DIR/log, one line each."""
 import asyncio
 import os
 import re
+import ssl
 import sys
 
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult, LoginPassword
 
 
 class Sink:
@@ -58,14 +61,32 @@ class Sink:
         return "250 2.0.0 queued as %03d" % self.taken
 
 
-async def main(out):
+def authenticator(sink, user, password):
+    def check(server, session, envelope, mechanism, auth_data):
+        ok = isinstance(auth_data, LoginPassword) and auth_data == (user.encode(), password.encode())
+        sink.log("auth %s %s" % (mechanism, "ok" if ok else "refused"))
+        return AuthResult(success=ok, handled=False)  # not handled: aiosmtpd answers 535 itself
+    return check
+
+
+async def main(out, mode=None, cert=None, key=None, user=None, password=None):
     sink = Sink(out)
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(lambda: SMTP(sink, hostname="sink.test", decode_data=False),
-                                      "127.0.0.1", 0)
+    options, listen_ssl = {}, None
+    if mode:
+        context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+        context.load_cert_chain(cert, key)
+        options = dict(authenticator=authenticator(sink, user, password), auth_required=True)
+        if mode == "starttls":
+            options.update(tls_context=context, require_starttls=True)
+        else:  # the whole connection is TLS already
+            options.update(auth_require_tls=False)
+            listen_ssl = context
+    server = await loop.create_server(lambda: SMTP(sink, hostname="sink.test", decode_data=False, **options),
+                                      "127.0.0.1", 0, ssl=listen_ssl)
     print(server.sockets[0].getsockname()[1], flush=True)
     await server.serve_forever()
 
 
 if __name__ == "__main__":
-    asyncio.run(main(sys.argv[1]))
+    asyncio.run(main(*sys.argv[1:]))

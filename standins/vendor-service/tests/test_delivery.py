@@ -53,12 +53,13 @@ def interpreter_with_aiosmtpd():
 
 
 class SmtpSink:
-    """The SMTP server process; stopped by its own handle."""
+    """The SMTP server process; stopped by its own handle. tls: ("starttls" or "tls", cert, key,
+    user, password)."""
 
-    def __init__(self):
+    def __init__(self, tls=()):
         self.dir = tempfile.mkdtemp(prefix="vendorsvc-smtp-")
         self.errors = open(os.path.join(self.dir, "stderr"), "w")
-        self.proc = subprocess.Popen([interpreter_with_aiosmtpd(), SINK, self.dir], stdout=subprocess.PIPE,
+        self.proc = subprocess.Popen([interpreter_with_aiosmtpd(), SINK, self.dir] + list(tls), stdout=subprocess.PIPE,
                                      stderr=self.errors, stdin=subprocess.DEVNULL)
         ready, _, _ = select.select([self.proc.stdout], [], [], 20)
         line = self.proc.stdout.readline() if ready else b""
@@ -213,6 +214,32 @@ class MailDeliveryTest(unittest.TestCase):
         row = wait_for("failed", lambda: svc.settled(1))["ops@example.com"]
         self.assertEqual(("failed", 3), (row["state"], row["attempts"]))
         self.assertIn("failed after 3 attempts: ConnectionRefusedError", row["result"])
+
+    def test_starttls_and_implicit_tls_with_a_login_and_a_refused_login_kept_failed(self):
+        folder = tempfile.mkdtemp(prefix="vendorsvc-tls-")
+        self.addCleanup(shutil.rmtree, folder)
+        cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
+                        "-nodes", "-days", "2", "-subj", "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                        "-keyout", key, "-out", cert], check=True, capture_output=True, timeout=30)
+        for mode in ("starttls", "tls"):
+            sink = SmtpSink((mode, cert, key, "tavrick", "relay-secret"))
+            self.addCleanup(sink.stop)
+            for password, to, state in (("relay-secret", "ops@example.com", "sent"), ("wrong", "x@example.com", "failed")):
+                svc = InProcessService("[smtp]\nhost = 127.0.0.1\nport = %d\nsecurity = %s\nuser = tavrick\n"
+                                       "password = %s\nca_file = %s\nsender = %s\n[retry]\nfirst_delay = 0.1\n"
+                                       % (sink.port, mode, password, cert, SENDER))
+                self.addCleanup(svc.stop)
+                self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil=to, title=TITLE,
+                                                          message=MESSAGE))
+                row = wait_for(mode + " " + state, lambda: svc.settled(1))[to]
+                self.assertEqual(state, row["state"], row["result"])
+                if state == "failed":
+                    self.assertRegex(row["result"], r"^failed: 535 ")
+            # One login taken; the wrong password refused for each mechanism smtplib tries.
+            logins = [l.split()[-1] for l in sink.log() if l.startswith("auth")]
+            self.assertEqual(("ok", {"refused"}), (logins[0], set(logins[1:])), mode)
+            self.assertEqual([(TITLE, MESSAGE + "\n")], [(m["Subject"], m.get_content()) for _, _, m in sink.messages()])
 
     def test_configuration_errors_are_told(self):
         folder = tempfile.mkdtemp(prefix="vendorsvc-config-")
