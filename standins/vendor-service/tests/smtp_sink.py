@@ -6,7 +6,7 @@ the port speaks TLS from the first byte and takes mail only after a login. Each 
 takes is written whole to OUT_DIR/NNN.eml with its envelope in NNN.rcpt; the recipient's local
 part picks how it answers:
   tempfail<N>-...   451 to RCPT the first N times, then accepts
-  reject-...        550 to RCPT, always
+  reject-...        550 to RCPT (also after tempfail<N>-: tempfail1-reject-... is 451, then 550)
   stall-...         the first time: writes OUT_DIR/stalled, holds the answer to DATA for 60 s and
                     then answers 451 (the client is meant to die meanwhile); then accepts
   anything else     accepted
@@ -37,7 +37,7 @@ class Sink:
         if tempfail and self.seen[address] <= int(tempfail.group(1)):
             self.log("451 %s" % address)
             return "451 4.3.0 mailbox busy, try again later"
-        if local.startswith("reject-"):
+        if local.startswith("reject-") or (tempfail and local[tempfail.end():].startswith("reject-")):
             self.log("550 %s" % address)
             return "550 5.1.1 <%s>: no such mailbox here" % address
         envelope.rcpt_tos.append(address)

@@ -168,16 +168,21 @@ class MailDeliveryTest(unittest.TestCase):
     def test_alerts_arrive_whole_in_utf8_4xx_is_retried_and_5xx_kept_failed_with_the_answer(self):
         svc = InProcessService(mail_config(self.sink.port))
         self.addCleanup(svc.stop)
-        for to in ("ops@example.com", "tempfail2-ops@example.com", "reject-ops@example.com"):
+        for to in ("ops@example.com", "tempfail2-ops@example.com", "reject-ops@example.com",
+                   "tempfail1-reject-ops@example.com"):
             self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil=to, title=TITLE,
                                                       message=MESSAGE))
-        rows = wait_for("three mails settled", lambda: svc.settled(3))
+        rows = wait_for("four mails settled", lambda: svc.settled(4))
         ok, retried, refused = rows["ops@example.com"], rows["tempfail2-ops@example.com"], rows["reject-ops@example.com"]
         self.assertEqual(("sent", 1), (ok["state"], ok["attempts"]))
         self.assertEqual(("sent", 3), (retried["state"], retried["attempts"]))
         self.assertEqual(("failed", 1), (refused["state"], refused["attempts"]))
         self.assertEqual("failed: 550 5.1.1 <reject-ops@example.com>: no such mailbox here", refused["result"])
-        self.assertEqual(["451 tempfail2-ops@example.com"] * 2, [l for l in self.sink.log() if l.startswith("451")])
+        later = rows["tempfail1-reject-ops@example.com"]  # 451, tried again, then 550: kept failed
+        self.assertEqual(("failed", 2), (later["state"], later["attempts"]))
+        self.assertEqual("failed: 550 5.1.1 <tempfail1-reject-ops@example.com>: no such mailbox here", later["result"])
+        self.assertEqual(["451 tempfail1-reject-ops@example.com"] + ["451 tempfail2-ops@example.com"] * 2,
+                         sorted(l for l in self.sink.log() if l.startswith("451")))
 
         received = self.sink.messages()
         self.assertEqual(["ops@example.com", "tempfail2-ops@example.com"], sorted(r[0] for r in received))
