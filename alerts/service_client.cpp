@@ -54,11 +54,6 @@ AlertDelivery CServiceClient::SendSms(const std::string& phone, const std::strin
                                                 Param("&mac=", g_strMachineId));
 }
 
-void CServiceClient::DispatchAlert(const std::string& message) {
-  if (!m_settings.strEmail.empty()) SendMail(m_settings.strEmail, g_strAlertTitle, message);
-  if (!m_settings.strPhone.empty()) SendSms(m_settings.strPhone, g_strAlertTitle, message);
-}
-
 CServiceContact CServiceClient::Contact() const {
   return CServiceContact{m_settings.strPhone, m_settings.strEmail, m_settings.downchk};
 }

@@ -55,8 +55,6 @@ class CServiceClient : public IAlertChannels {
   // certainly never reached it.
   AlertDelivery SendMail(const std::string& address, const std::string& title, const std::string& message) override;
   AlertDelivery SendSms(const std::string& phone, const std::string& title, const std::string& message) override;
-  // E-mail first, then SMS, each only when its address is set; both carry g_strAlertTitle.
-  void DispatchAlert(const std::string& message);
 
   // The settings' contact values now; call it on the thread that changes the settings.
   CServiceContact Contact() const;

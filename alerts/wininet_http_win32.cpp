@@ -20,7 +20,7 @@ void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
 struct CFetchJob {
   CFetchJob(std::string address, const CHttpBounds& limits)
       : url(std::move(address)), bounds(limits), collector(limits.nMaxAnswerBytes),
-        hDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {}
+        hDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), tStart(GetTickCount64()) {}
   ~CFetchJob() {
     if (hDone) CloseHandle(hDone);
   }
@@ -66,6 +66,7 @@ struct CFetchJob {
   std::atomic<bool> bSending{false};   // from here on the service may have the request
   std::atomic<bool> bStatusOk{false};  // a success status came back
   HANDLE hDone;
+  const ULONGLONG tStart;  // the deadline counts from here
 };
 
 // The request is opened step by step rather than with InternetOpenUrlA, because only a
@@ -98,8 +99,9 @@ HttpOutcome RunRequest(CFetchJob& job) {
     return HttpOutcome::kNotSent;
   const HINTERNET request = job.hRequest;  // closed only by CloseAll, which ends the calls below
   SetTimeout(request, INTERNET_OPTION_CONNECT_TIMEOUT, bounds.nConnectMs);
-  SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, bounds.nSendMs);
-  SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, bounds.nReceiveMs);
+  const DWORD left = StepTimeoutMs(bounds, static_cast<uint32_t>(GetTickCount64() - job.tStart));
+  SetTimeout(request, INTERNET_OPTION_SEND_TIMEOUT, left);
+  SetTimeout(request, INTERNET_OPTION_RECEIVE_TIMEOUT, left);
   job.bSending = true;
   if (!HttpSendRequestA(request, nullptr, 0, nullptr, 0)) {
     const DWORD error = GetLastError();
@@ -115,8 +117,8 @@ HttpOutcome RunRequest(CFetchJob& job) {
   job.bStatusOk = true;
 
   // A read waits until its buffer is full, so each one asks only for what has arrived
-  // (the query waits at most the receive time-out for more).
-  const ULONGLONG deadline = GetTickCount64() + bounds.nWholeAnswerMs;
+  // (the query waits at most the receive time-out for more); the caller's cut-off ends it.
+  const ULONGLONG deadline = job.tStart + bounds.nDeadlineMs;
   char piece[1024];
   DWORD available = 0, read = 0;
   while (GetTickCount64() < deadline && InternetQueryDataAvailable(request, &available, 0, 0) && available > 0) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/alert_outbox.h"
 #include "alerts/http_bounds.h"
 #include "alerts/machine_id.h"
 #include "alerts/service_answers.h"
@@ -88,6 +89,19 @@ class ServiceClientTest : public ::testing::Test {
   void TearDown() override { ResetServiceStatus(); }
   std::string Answer(const char* path, const std::string& text) { return http.answers[kBase + std::string(path)] = text; }
   std::string Last() const { return http.urls.empty() ? std::string() : http.urls.back(); }
+  // An alert to the settings' addresses through the outbox, as the program sends every alert:
+  // its worker runs at once and moves the clock on through the retries.
+  void Dispatch(const std::string& message) {
+    CInlineThreads now;
+    CAlertOutbox::CPorts ports;
+    ports.pChannels = &client;
+    ports.pThreads = &now;
+    ports.pClock = &clock;
+    ports.pauseSeconds = [this](int seconds) { clock.Advance(seconds); };
+    ports.title = [] { return g_strAlertTitle; };
+    CAlertOutbox outbox(ports);
+    outbox.Send(CAlert{settings.strEmail, settings.strPhone, message, message});
+  }
 
   CFakeHttp http;
   CFakeLock lock;
@@ -118,7 +132,7 @@ TEST_F(ServiceClientTest, SmsMessageIsTitleUnderscoreMessage) {
 TEST_F(ServiceClientTest, DispatchSendsMailFirstThenSmsWithTheAlertTitle) {
   settings.strEmail = "a@b.c";
   settings.strPhone = "139";
-  client.DispatchAlert("CPU高");
+  Dispatch("CPU高");
   ASSERT_EQ(4u, http.urls.size());
   EXPECT_NE(std::string::npos, http.urls[1].find("/sendemil.do?"));
   EXPECT_NE(std::string::npos, http.urls[1].find("&title=1.2.3.4Tavrick提醒您!&message=CPU高&"));
@@ -127,10 +141,10 @@ TEST_F(ServiceClientTest, DispatchSendsMailFirstThenSmsWithTheAlertTitle) {
 }
 
 TEST_F(ServiceClientTest, DispatchSkipsChannelsWithoutAddress) {
-  client.DispatchAlert("x");
+  Dispatch("x");
   EXPECT_TRUE(http.urls.empty());
   settings.strPhone = "139";
-  client.DispatchAlert("x");
+  Dispatch("x");
   ASSERT_EQ(2u, http.urls.size());
   EXPECT_NE(std::string::npos, http.urls[1].find("/sendmsg.do?"));
 }
@@ -183,13 +197,13 @@ TEST_F(ServiceClientTest, NoUsableTimeStampSendsNothingSigned) {
   for (const char* answer : {"0", "-5", "", "abc", "  ", "-0"}) {
     Answer("/tavrick/timestamp.jsp", answer);
     http.urls.clear();
-    client.DispatchAlert("m");
+    Dispatch("m");
     client.Heartbeat(client.Contact());
     client.PollSmsCount();
     client.PollMailDays();
     for (const std::string& url : http.urls)
       EXPECT_NE(std::string::npos, url.find("/timestamp.jsp?rad=")) << "answer '" << answer << "': " << url;
-    EXPECT_EQ(5u, http.urls.size()) << answer;
+    EXPECT_EQ(2u * kAlertTries + 3u, http.urls.size()) << answer;  // each channel's every try asked for a time
   }
   Answer("/tavrick/timestamp.jsp", " 12 ");
   EXPECT_EQ(CStampCoder::Encode("12"), client.GetStamp());  // the trimmed text is what gets signed
@@ -326,9 +340,9 @@ TEST_F(ServiceClientTest, TimeTextOverThirtyBytesGivesNoStampAndSendsNothing) {
     Answer("/tavrick/timestamp.jsp", answer);
     http.urls.clear();
     EXPECT_EQ("", client.GetStamp());
-    client.DispatchAlert("m");
+    Dispatch("m");
     client.Heartbeat(client.Contact());
-    EXPECT_EQ(3u, http.urls.size()) << answer.size();  // the three time requests only
+    EXPECT_EQ(2u + kAlertTries, http.urls.size()) << answer.size();  // the time requests only
   }
   EXPECT_EQ("", CStampCoder::Encode(std::string(141, '9')));  // too long for the numbers: no stamp
 }
@@ -386,6 +400,15 @@ TEST(AnswerCollector, CutsAtTheCapAndReadsEachPieceAsText) {
   EXPECT_TRUE(text.Add("12\0garbage", 10));  // a piece counts up to its first zero byte
   EXPECT_TRUE(text.Add("34", 2));
   EXPECT_EQ("1234", text.Text());
+}
+
+TEST(HttpBounds, SendAndReceiveTimeOutsNeverEndARequestBeforeItsDeadline) {
+  // A service that answers after 15 or 25 s is within the 30 s deadline: no step may give up sooner.
+  EXPECT_EQ(30000u, StepTimeoutMs(kServiceHttpBounds, 0));
+  EXPECT_EQ(15000u, StepTimeoutMs(kServiceHttpBounds, 15000));
+  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 29999));
+  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 30000));  // never 0: that would be no time-out
+  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 90000));
 }
 
 // --- host, machine id, escaping ------------------------------------------------------------

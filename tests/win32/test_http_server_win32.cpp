@@ -44,9 +44,9 @@ CTestHttpServer::~CTestHttpServer() {
   WSACleanup();
 }
 
-void CTestHttpServer::Route(const std::string& path, Mode mode, const std::string& text) {
+void CTestHttpServer::Route(const std::string& path, Mode mode, const std::string& text, DWORD slowMs) {
   std::lock_guard<std::mutex> hold(m_lock);
-  m_routes[path] = CRoute{mode, text};
+  m_routes[path] = CRoute{mode, text, slowMs};
 }
 
 std::vector<std::string> CTestHttpServer::Requests() {
@@ -89,7 +89,7 @@ void CTestHttpServer::Serve(SOCKET client) {
   }
   const size_t begin = request.find(' ') + 1;
   const std::string target = request.substr(begin, request.find(' ', begin) - begin);
-  CRoute route{Mode::Text, "404"};
+  CRoute route{Mode::Text, "404", 0};
   bool known = false;
   {
     std::lock_guard<std::mutex> hold(m_lock);
@@ -101,7 +101,10 @@ void CTestHttpServer::Serve(SOCKET client) {
   const std::string head = std::string(known ? "HTTP/1.0 200 OK" : "HTTP/1.0 404 Not Found") + "\r\nContent-Type: text/plain\r\nConnection: close\r\n";
   switch (route.mode) {
     case Mode::Slow:
-      for (DWORD waited = 0; waited < m_nSlowMs && !m_bStop; waited += 50) Sleep(50);
+      for (DWORD waited = 0, delay = route.slowMs ? route.slowMs : m_nSlowMs.load(); waited < delay && !m_bStop;
+           waited += 50) {
+        Sleep(50);
+      }
       [[fallthrough]];
     case Mode::Text:
       SendAll(client, head + "Content-Length: " + std::to_string(route.text.size()) + "\r\n\r\n" + route.text);

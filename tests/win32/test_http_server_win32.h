@@ -24,7 +24,8 @@ class CTestHttpServer {
   CTestHttpServer& operator=(const CTestHttpServer&) = delete;
 
   // How the path (the target up to "?") answers; unknown paths answer status 404 with the text "404".
-  void Route(const std::string& path, Mode mode, const std::string& text = "");
+  // A Slow path with slowMs of its own waits that long instead of SetSlowMs's delay.
+  void Route(const std::string& path, Mode mode, const std::string& text = "", DWORD slowMs = 0);
   std::string Host() const { return "127.0.0.1:" + std::to_string(m_nPort); }
   std::string Base() const { return "http://" + Host(); }
   std::vector<std::string> Requests();                // targets in arrival order
@@ -35,6 +36,7 @@ class CTestHttpServer {
   struct CRoute {
     Mode mode = Mode::Text;
     std::string text;
+    DWORD slowMs = 0;
   };
   void AcceptLoop();
   void Serve(SOCKET client);

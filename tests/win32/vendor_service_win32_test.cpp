@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/alert_outbox.h"
 #include "alerts/service_client.h"
 #include "alerts/service_host.h"
 #include "alerts/service_status.h"
@@ -44,6 +45,26 @@ bool Eventually(const std::function<bool()>& done) {
     Sleep(50);
   }
   return done();
+}
+
+class CInlineThreads : public IThreadStarter {
+ public:
+  void Start(std::function<void()> work) override { work(); }
+};
+
+// One alert through an outbox, as the program sends every alert; its worker runs on this
+// thread and its clock moves on through the retries.
+void SendThroughOutbox(IAlertChannels& channels, const CAlert& alert) {
+  CInlineThreads now;
+  CManualClock clock;
+  CAlertOutbox::CPorts ports;
+  ports.pChannels = &channels;
+  ports.pThreads = &now;
+  ports.pClock = &clock;
+  ports.pauseSeconds = [&clock](int seconds) { clock.Advance(seconds); };
+  ports.title = [] { return g_strAlertTitle; };
+  CAlertOutbox outbox(ports);
+  outbox.Send(alert);
 }
 
 size_t Count(const std::string& text, const std::string& part) {
@@ -86,7 +107,7 @@ TEST_F(VendorServiceWin32, AlertsArriveInTheOutboxWithGbkTextAndAcceptedStamps) 
   settings.strPhone = "13800138000";
   CServiceClient client(http, clock, lock, settings, base);
   const std::string message = "发现可疑文件 D:/网站/上传/一句话.asp&toemil=evil@x.com#100%+=?";
-  client.DispatchAlert(message);
+  SendThroughOutbox(client, CAlert{settings.strEmail, settings.strPhone, message, message});
 
   const std::string outbox = Admin("outbox.json?charset=gbk");
   EXPECT_EQ(2u, Count(outbox, "\"mac\": \"" + macKey + "\""));
@@ -173,7 +194,7 @@ TEST_F(VendorServiceWin32, ServiceDownOrAnsweringGarbageSendsNothingKeepsFigures
     brokenClients.push_back(std::make_unique<CServiceClient>(http, clock, lock, settings, broken));
     CServiceClient& client = *brokenClients.back();
     CVendorService service(client, threads, lock);
-    client.DispatchAlert("不应发送");
+    SendThroughOutbox(client, CAlert{settings.strEmail, settings.strPhone, "不应发送", "不应发送"});
     service.OnTimer4();
     service.OnTimer1();
     service.StartRemotePoll();
