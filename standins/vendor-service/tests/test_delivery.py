@@ -172,7 +172,14 @@ class MailDeliveryTest(unittest.TestCase):
                    "tempfail1-reject-ops@example.com"):
             self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil=to, title=TITLE,
                                                       message=MESSAGE))
-        rows = wait_for("four mails settled", lambda: svc.settled(4))
+        # Two addresses in one; a line break in the title cannot add a header.
+        self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil="two@example.com; three@example.com",
+                                                  title="第一行\r\nBcc: evil@example.com", message="x"))
+        self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil="用户@例子.cn", title="t",
+                                                  message="y"))
+        rows = wait_for("six mails settled", lambda: svc.settled(6))
+        self.assertEqual("failed", rows["用户@例子.cn"]["state"])
+        self.assertIn("SMTPUTF8", rows["用户@例子.cn"]["result"])
         ok, retried, refused = rows["ops@example.com"], rows["tempfail2-ops@example.com"], rows["reject-ops@example.com"]
         self.assertEqual(("sent", 1), (ok["state"], ok["attempts"]))
         self.assertEqual(("sent", 3), (retried["state"], retried["attempts"]))
@@ -185,7 +192,11 @@ class MailDeliveryTest(unittest.TestCase):
                          sorted(l for l in self.sink.log() if l.startswith("451")))
 
         received = self.sink.messages()
-        self.assertEqual(["ops@example.com", "tempfail2-ops@example.com"], sorted(r[0] for r in received))
+        self.assertEqual(["ops@example.com", "tempfail2-ops@example.com", "two@example.com"],
+                         sorted(r[0] for r in received))
+        two = [r for r in received if r[0] == "two@example.com"][0][2]
+        self.assertEqual(("第一行 Bcc: evil@example.com", None), (two["Subject"], two["Bcc"]))
+        self.assertEqual("two@example.com, three@example.com", str(two["To"]))
         to, raw, msg = [r for r in received if r[0] == "ops@example.com"][0]
         self.assertTrue(raw.isascii(), "8-bit bytes in the message")  # the text travels encoded
         self.assertIn(b"Subject: =?utf-8?", raw)  # RFC 2047

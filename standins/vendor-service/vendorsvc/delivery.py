@@ -98,10 +98,11 @@ class MailRelay:
         msg = EmailMessage()
         msg["From"] = self.sender
         msg["To"] = ", ".join(recipients(row["recipient"]))
-        msg["Subject"] = row["title"] or "Tavrick"
+        # A line break in a header would start another header: the title is one line.
+        msg["Subject"] = one_line(row["title"]) or "Tavrick"
         msg["Date"] = email.utils.formatdate(row["created"], localtime=True)
         msg["Message-ID"] = row["message_id"] or self.new_message_id()
-        msg["X-Tavrick-Machine"] = row["mac"]
+        msg["X-Tavrick-Machine"] = one_line(row["mac"])
         # base64: 7-bit clean for any relay, and shorter than quoted-printable for Chinese text.
         msg.set_content(row["message"], charset="utf-8", cte="base64")
         return msg
@@ -112,10 +113,14 @@ class MailRelay:
             client = smtplib.SMTP_SSL(self.host, self.port, timeout=self.timeout, context=context)
         else:
             client = smtplib.SMTP(self.host, self.port, timeout=self.timeout)
+        try:
             if self.security == "starttls":
                 client.starttls(context=context)
-        if self.user:
-            client.login(self.user, self.password)
+            if self.user:
+                client.login(self.user, self.password)
+        except BaseException:
+            client.close()
+            raise
         return client
 
     def send(self, row):
@@ -140,6 +145,11 @@ class MailRelay:
             if all(c >= 500 for c, _ in answers):
                 raise PermanentFailure(detail)
             raise TemporaryFailure(detail)
+        except smtplib.SMTPNotSupportedError as error:
+            # An address outside ASCII needs SMTPUTF8, which this relay lacks: it never will.
+            if not all(a.isascii() for a in to + [self.envelope_sender]):
+                raise PermanentFailure("%s (address outside ASCII)" % error)
+            raise TemporaryFailure("%s: %s" % (type(error).__name__, error))
         except smtplib.SMTPResponseException as error:
             detail = "%d %s" % (error.smtp_code, _text(error.smtp_error))
             raise (PermanentFailure if 500 <= error.smtp_code < 600 else TemporaryFailure)(detail)
@@ -153,6 +163,10 @@ class MailRelay:
 
 def _text(data):
     return data.decode("utf-8", "replace") if isinstance(data, bytes) else str(data)
+
+
+def one_line(text):
+    return re.sub(r"[\x00-\x1f\x7f]+", " ", text).strip()
 
 
 def recipients(text):
