@@ -8,6 +8,13 @@
 #include "ui/window_post_win32.h"
 #include "webguard/webguard_ports_win32.h"
 
+// Background mode lowers the thread's processor and I/O priority (Windows Vista and later);
+// where the system refuses it, the thread at least runs at the lowest priority.
+void SetBackgroundMode(bool on) {
+  if (SetThreadPriority(GetCurrentThread(), on ? THREAD_MODE_BACKGROUND_BEGIN : THREAD_MODE_BACKGROUND_END)) return;
+  SetThreadPriority(GetCurrentThread(), on ? THREAD_PRIORITY_LOWEST : THREAD_PRIORITY_NORMAL);
+}
+
 namespace {
 
 void WriteWatchLog(const std::string& text) {
@@ -28,13 +35,6 @@ class CPostingWindow : public IGuardWindow {
  private:
   HWND m_hWnd;
 };
-
-// Background mode lowers the thread's processor and I/O priority (Windows Vista and later);
-// where the system refuses it, the thread at least runs at the lowest priority.
-void SetBackgroundMode(bool on) {
-  if (SetThreadPriority(GetCurrentThread(), on ? THREAD_MODE_BACKGROUND_BEGIN : THREAD_MODE_BACKGROUND_END)) return;
-  SetThreadPriority(GetCurrentThread(), on ? THREAD_PRIORITY_LOWEST : THREAD_PRIORITY_NORMAL);
-}
 
 // The ports of one worker thread, made on the user-interface thread when the worker starts:
 // its library reference keeps the signature library loaded, and its stop token tells it that

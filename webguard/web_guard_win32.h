@@ -18,6 +18,10 @@
 constexpr UINT kGuardChangedMessage = WM_APP + 1;
 constexpr UINT kGuardTextMessage = WM_APP + 2;
 
+// The calling thread into background mode (lower processor and I/O priority) or back; the
+// folder scan and the checks of scanned files run so.
+void SetBackgroundMode(bool on);
+
 class CWebGuard {
  public:
   CWebGuard() = default;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <set>
@@ -668,6 +670,72 @@ TEST_F(Win32Webguard, FiveThousandFileScanListsExactlyThePlantedShells) {
   }
   EXPECT_EQ(planted.size(), rows.size());
   EXPECT_EQ(planted, listed);
+}
+
+// The whole-site scan's time: not in the test command (it reads a generated tree of 35,000
+// files); webguard/bench/wine_scan_bench.sh makes the tree and runs this with
+// --gtest_also_run_disabled_tests. The scan and the checker run as in the program (background
+// mode, no pause between files) until every file was read for its check.
+TEST_F(Win32Webguard, DISABLED_WholeSiteScanTime) {
+  const char* tree = std::getenv("TAVRICK_SCAN_TREE");
+  if (!tree) GTEST_SKIP() << "TAVRICK_SCAN_TREE names no folder";
+  LoadScriptLibrary();
+  ASSERT_NE(nullptr, g_hScriptLib);
+  class CCountingFiles : public CWin32WebFileSystem {
+   public:
+    std::atomic<long> reads{0};
+    std::atomic<long long> bytes{0};
+    bool ReadPieces(const CWebFile& file, const std::function<bool(const char*, size_t)>& sink) override {
+      const bool read = CWin32WebFileSystem::ReadPieces(file, [&](const char* data, size_t size) {
+        bytes += static_cast<long long>(size);
+        return sink(data, size);
+      });
+      ++reads;
+      return read;
+    }
+  };
+  CWin32WebFileSystem scanFiles;
+  CCountingFiles checkFiles;
+  std::vector<CWebFile> all;
+  ASSERT_TRUE(ListFilesRecursive(scanFiles, CWebFile{tree, scanFiles.WidePath(tree)}, &all));
+  CWin32ScriptLibrary scanLibrary, checkLibrary;
+  CSystemClock clock;
+  CWin32Sleeper sleeper;
+  CWatchFileMutexLock lock;
+  CWatcherFileList pending;
+  std::atomic<bool> stop{false};
+  CWebGuardPorts scanPorts{scanFiles, scanLibrary, clock, sleeper, lock, pending, nullptr, nullptr, nullptr,
+                           SetBackgroundMode};
+  CWebGuardPorts checkPorts{checkFiles, checkLibrary, clock, sleeper, lock, pending, &stop, nullptr, nullptr,
+                            SetBackgroundMode};
+  CGuardResults results(std::make_unique<CQuietWindow>());
+  results.SetFolder(tree);
+  FILETIME created, exited, kernel0, user0, kernel1, user1;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel0, &user0);
+  const DWORD started = GetTickCount();
+  CCheckerRun run{&checkPorts, &results};
+  const HANDLE checker = CreateThread(nullptr, 0, RunChecker, &run, 0, nullptr);
+  ASSERT_NE(nullptr, checker);
+  g_bScanning = 1;
+  const std::unique_ptr<IWebGuardView> view = results.ScanView(std::make_shared<std::atomic<bool>>(false));
+  ScanWebFolder(scanPorts, *view);
+  const DWORD queued = GetTickCount() - started;
+  const bool done = WaitFor([&] { return checkFiles.reads >= static_cast<long>(all.size()); }, 600000);
+  const DWORD elapsed = GetTickCount() - started;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel1, &user1);
+  stop = true;
+  WaitForSingleObject(checker, 10000);
+  CloseHandle(checker);
+  FreeScriptLibrary();
+  auto seconds = [](const FILETIME& a, const FILETIME& b) {
+    const auto value = [](const FILETIME& t) { return (static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    return static_cast<double>(value(b) - value(a)) / 1e7;
+  };
+  std::printf("whole-site scan: %zu files, %.0f MB read, queued in %.1f s, all checked in %.1f s; process CPU %.1f s "
+              "user + %.1f s kernel; %zu rows\n",
+              all.size(), static_cast<double>(checkFiles.bytes) / 1e6, queued / 1000.0, elapsed / 1000.0,
+              seconds(user0, user1), seconds(kernel0, kernel1), results.Rows().size());
+  EXPECT_TRUE(done);
 }
 
 // An idle checker sleeps on the wake event instead of looking every 30 ms; the watcher's queued
