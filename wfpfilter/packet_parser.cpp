@@ -54,6 +54,18 @@ bool COwnAddresses::Contains(uint32_t address) const {
   return false;
 }
 
+namespace {
+
+// Limited broadcast, a directed broadcast (all host bits set, for any prefix of /8 or longer:
+// the parser does not know the masks) and multicast reach every host, the server included.
+bool ToEveryone(uint32_t networkOrder) {
+  const uint8_t* octet = reinterpret_cast<const uint8_t*>(&networkOrder);
+  if (octet[0] >= 224 && octet[0] <= 239) return true;
+  return octet[3] == 255;
+}
+
+}  // namespace
+
 bool ParseIpv4Packet(const uint8_t* bytes, std::size_t received, const COwnAddresses& own,
                      const char* timeText, _CPacketInfo* out) {
   if (bytes == nullptr || received < kIpv4MinHeader) return false;
@@ -66,6 +78,15 @@ bool ParseIpv4Packet(const uint8_t* bytes, std::size_t received, const COwnAddre
   const std::size_t totalLength = Be16(bytes + 2);
   const std::size_t size =
       totalLength >= headerLength && totalLength <= received ? totalLength : received;
+
+  // RCVALL_ON puts the adapter in promiscuous mode: on a shared segment the socket also sees
+  // other hosts' traffic, which must never count against their source as if it reached us.
+  const uint32_t source = NetworkOrder(bytes + 12);
+  const uint32_t destination = NetworkOrder(bytes + 16);
+  // (No addresses known: nothing to tell them by.)
+  if (!own.All().empty() && !own.Contains(source) && !own.Contains(destination) && !ToEveryone(destination)) {
+    return false;
+  }
 
   const uint16_t fragment = Be16(bytes + 6);
   const bool firstFragment = (fragment & 0x1FFF) == 0;
@@ -87,8 +108,8 @@ bool ParseIpv4Packet(const uint8_t* bytes, std::size_t received, const COwnAddre
     text = &kIcmpText;
   }
   std::memcpy(info.szProtocol, text->text, sizeof info.szProtocol);
-  info.dwSrcIP = NetworkOrder(bytes + 12);
-  info.dwDstIP = NetworkOrder(bytes + 16);
+  info.dwSrcIP = source;
+  info.dwDstIP = destination;
   if (transportHeader != 0 && firstFragment && transportBytes >= transportHeader) {
     info.wSrcPort = Be16(transport);
     info.wDstPort = Be16(transport + 2);

@@ -31,7 +31,8 @@ constexpr std::size_t kMaxIpv4Packet = 65535;
 
 // Fills `out` from the packet and returns true; returns false (out untouched) for bytes that
 // are no IPv4 header: fewer than 20, a version other than 4, a header length below 20 bytes or
-// beyond the bytes received. `timeText` is copied into the record's time field (at most 31
+// beyond the bytes received, and for another host's packet (neither address the server's own,
+// the destination no broadcast or multicast). `timeText` is copied into the record's time field (at most 31
 // characters, zero-padded).
 //   size: the IP total length when it covers the header and lies within the bytes received,
 //         else the bytes received (never 0, never more than arrived);

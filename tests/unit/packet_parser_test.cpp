@@ -173,6 +173,19 @@ TEST(PacketParser, DirectionFollowsTheSourceOnlyAndNoOwnAddressMeansIncoming) {
   EXPECT_EQ(1u, info.dwReserved);
 }
 
+TEST(PacketParser, AnotherHostsTrafficSeenOnTheSegmentIsNotCountedButBroadcastsAre) {
+  _CPacketInfo info;
+  // 192.168.1.100 -> 93.184.216.34 seen by a server that is neither: promiscuous delivery.
+  EXPECT_FALSE(Parse(kTcpSyn, sizeof kTcpSyn, &info, COwnAddresses({Ip("192.168.1.7")})));
+  std::vector<uint8_t> packet(kTcpSyn, kTcpSyn + sizeof kTcpSyn);
+  for (const char* everyone : {"255.255.255.255", "192.168.1.255", "224.0.0.251"}) {
+    const uint32_t to = Ip(everyone);
+    std::memcpy(&packet[16], &to, 4);
+    EXPECT_TRUE(Parse(packet.data(), packet.size(), &info, COwnAddresses({Ip("192.168.1.7")}))) << everyone;
+    EXPECT_EQ(0u, info.dwReserved);
+  }
+}
+
 TEST(PacketParser, OptionsAreSkippedByTheHeaderLength) {
   _CPacketInfo info;
   ASSERT_TRUE(Parse(kUdpWithOptions, &info));
