@@ -3,6 +3,7 @@
 #include <exception>
 
 const char kInstanceMutexName[] = "Global\\tavrick";
+const char kInstanceMutexSddl[] = "D:P(A;;GA;;;BA)(A;;GA;;;SY)(A;;0x00100000;;;WD)";
 const char kAlreadyRunningText[] = "已经运行一个程序,不能重复运行!";
 const char kStartupFailedText[] = "工程异常!";
 

@@ -6,6 +6,9 @@
 // sessions never get two copies driving one driver and one configuration. The installer and the
 // updater look for the program under the same name.
 extern const char kInstanceMutexName[];
+// Its access list: administrators and the system may do everything (so a copy of another
+// administrator's session opens it and sees it taken), everyone else only wait on it.
+extern const char kInstanceMutexSddl[];
 extern const char kAlreadyRunningText[];  // "已经运行一个程序,不能重复运行!"
 extern const char kStartupFailedText[];   // "工程异常!"
 
@@ -17,9 +20,9 @@ constexpr int kStartupFailedExitCode = 3;
 class IStartupPorts {
  public:
   virtual ~IStartupPorts() = default;
-  // Creates (or opens) the machine-wide mutex of that name and keeps the handle for the life of
-  // the process; true only when the name was already taken (any other failure counts as "no
-  // other copy").
+  // Creates (or opens) the machine-wide mutex of that name with kInstanceMutexSddl and keeps the
+  // handle for the life of the process; true when the name was already taken, also when it
+  // exists but may not be opened (another account's copy holds it).
   virtual bool CreateInstanceMutex(const std::string& name) = 0;
   // Lets the handle go again: a refused start, before it says so.
   virtual void CloseInstanceMutex() = 0;

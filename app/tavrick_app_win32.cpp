@@ -1,6 +1,7 @@
 #include "app/tavrick_app_win32.h"
 
 #include <commctrl.h>
+#include <sddl.h>
 
 #include "app/tavrick_dlg_win32.h"
 #include "common/version.h"
@@ -14,8 +15,14 @@ int CTavrickApp::Run(const std::string& commandLine) {
 }
 
 bool CTavrickApp::CreateInstanceMutex(const std::string& name) {
-  m_hInstanceMutex = CreateMutexA(nullptr, FALSE, name.c_str());
-  return m_hInstanceMutex && GetLastError() == ERROR_ALREADY_EXISTS;
+  PSECURITY_DESCRIPTOR access = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA(kInstanceMutexSddl, SDDL_REVISION_1, &access, nullptr);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, access, FALSE};
+  m_hInstanceMutex = CreateMutexA(access ? &attributes : nullptr, FALSE, name.c_str());
+  const DWORD error = GetLastError();
+  if (access) LocalFree(access);
+  // A name we may not open is held all the same: by a copy under another account.
+  return m_hInstanceMutex ? error == ERROR_ALREADY_EXISTS : error == ERROR_ACCESS_DENIED;
 }
 
 void CTavrickApp::CloseInstanceMutex() {

@@ -116,15 +116,21 @@ Function ${prefix}StopProgram
       IntOp $2 $2 + 1
     ${Loop}
   ${EndIf}
-  ; The process ends right after its window; its instance mutex goes with it.
+  ; The process ends right after its window; its instance mutex goes with it. A mutex we may not
+  ; open (ERROR_ACCESS_DENIED: a copy under another account holds it) is a copy still running;
+  ; only a name that is not there (ERROR_FILE_NOT_FOUND) means none runs.
   StrCpy $2 0
   ${Do}
-    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r3'
+    System::Call 'kernel32::OpenMutexW(i 0x00100000, i 0, w "${INSTANCE_MUTEX}") p .r3 ?e'
+    Pop $4
     ${If} $3 = 0
+    ${AndIf} $4 <> 5
       StrCpy $0 0
       Return
     ${EndIf}
-    System::Call 'kernel32::CloseHandle(p r3)'
+    ${If} $3 <> 0
+      System::Call 'kernel32::CloseHandle(p r3)'
+    ${EndIf}
     Sleep 500
     IntOp $2 $2 + 1
   ${LoopUntil} $2 >= 10
@@ -177,6 +183,7 @@ Function ${prefix}ClearFolder
   Pop $0
 FunctionEnd
 !macroend
+!insertmacro CLEAR_FOLDER_FUNCTION ""
 !insertmacro CLEAR_FOLDER_FUNCTION "un."
 
 ; ---- installer -------------------------------------------------------------------------------
@@ -204,6 +211,20 @@ Section "${APP}" SecProgram
   ${Else}
     DetailPrint "保留现有的配置文件 tavrick.cfg"
   ${EndIf}
+
+  ; A whole build is in place now: an update the updater left half done ("installing") or never
+  ; confirmed ("starting") would have the next start put its rollback copy back over this one.
+  ; The record says the update failed, naming no files, and the rollback copy goes.
+  ReadINIStr $0 "$INSTDIR\upgrade.ini" "upgrade" "result"
+  ${If} $0 == "installing"
+  ${OrIf} $0 == "starting"
+    WriteINIStr "$INSTDIR\upgrade.ini" "upgrade" "result" "failed"
+    WriteINIStr "$INSTDIR\upgrade.ini" "upgrade" "reason" "升级被重新安装取代"
+    WriteINIStr "$INSTDIR\upgrade.ini" "upgrade" "old" ""
+    WriteINIStr "$INSTDIR\upgrade.ini" "upgrade" "new" ""
+  ${EndIf}
+  Push "$INSTDIR\upgrade.old"
+  Call ClearFolder
 
   WriteUninstaller "$INSTDIR\uninst.exe"
 

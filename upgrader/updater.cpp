@@ -102,7 +102,7 @@ bool CUpdater::Fetch(const std::string& folderUrl, CBuildManifest& manifest, std
   }
   if (!ParseManifest(text, manifest, reason)) return false;
   if (!m_ports.EmptyFolder(kStagingFolder)) {
-    reason = "无法建立目录upgrade.new";
+    reason = "无法使用目录upgrade.new(无法建立,或是链接)";
     return false;
   }
   for (const CBuildFile& file : manifest.files) {
@@ -145,7 +145,7 @@ bool CUpdater::CheckVersion(const CBuildManifest& manifest, std::string& reason)
 
 bool CUpdater::Install(const CBuildManifest& manifest, std::string& reason) {
   if (!m_ports.EmptyFolder(kRollbackFolder)) {
-    reason = "无法建立目录upgrade.old";
+    reason = "无法使用目录upgrade.old(无法建立,或是链接)";
     return false;
   }
   std::string withCopy, without;

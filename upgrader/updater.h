@@ -28,7 +28,8 @@ class IUpdaterPorts {
   virtual bool Copy(const std::string& from, const std::string& to) = 0;  // replaces `to`
   virtual bool Move(const std::string& from, const std::string& to) = 0;  // replaces `to`
   virtual bool Remove(const std::string& name) = 0;  // true also when it was not there
-  virtual bool EmptyFolder(const std::string& name) = 0;  // created when missing
+  // Created when missing; false, with nothing deleted, when it is a junction or folder link.
+  virtual bool EmptyFolder(const std::string& name) = 0;
   // Waits until no copy of the program runs and takes its single-instance name, so that none
   // starts while files are replaced; false if one still runs after `seconds`.
   virtual bool WaitProgramEnded(int seconds) = 0;

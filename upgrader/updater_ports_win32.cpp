@@ -1,6 +1,7 @@
 #include "upgrader/updater_ports_win32.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <wininet.h>
 
@@ -134,6 +135,10 @@ bool CWin32UpdaterPorts::Remove(const std::string& name) {
 
 bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
   const std::string folder = Path(name);
+  // A junction or folder link leads to another folder, whose files this elevated process must
+  // neither delete nor overwrite: refused before anything is touched.
+  const DWORD before = GetFileAttributesA(folder.c_str());
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
   CreateDirectoryA(folder.c_str(), nullptr);
   WIN32_FIND_DATAA found;
   HANDLE search = FindFirstFileA((folder + "\\*").c_str(), &found);
@@ -144,7 +149,8 @@ bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
     FindClose(search);
   }
   const DWORD attributes = GetFileAttributesA(folder.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 // A process whose image is this folder's tavrick.exe.
@@ -172,9 +178,16 @@ bool CWin32UpdaterPorts::ProgramRuns() {
 // The program's single-instance name: while the updater holds it no copy starts normally.
 bool CWin32UpdaterPorts::TakeProgramName() {
   if (m_hProgramName) return true;
-  HANDLE name = CreateMutexA(nullptr, FALSE, kProgramMutexName);
-  if (!name) return false;
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  // The program's access list (app/startup.cpp): any administrator's copy sees the name taken.
+  PSECURITY_DESCRIPTOR access = nullptr;
+  ConvertStringSecurityDescriptorToSecurityDescriptorA("D:P(A;;GA;;;BA)(A;;GA;;;SY)(A;;0x00100000;;;WD)",
+                                                       SDDL_REVISION_1, &access, nullptr);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, access, FALSE};
+  HANDLE name = CreateMutexA(access ? &attributes : nullptr, FALSE, kProgramMutexName);
+  const DWORD error = GetLastError();
+  if (access) LocalFree(access);
+  if (!name) return false;  // also a name held by another account's copy, which may not be opened
+  if (error == ERROR_ALREADY_EXISTS) {
     CloseHandle(name);
     return false;
   }

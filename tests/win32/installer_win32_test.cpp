@@ -9,8 +9,10 @@
 
 #include "common/resource.h"
 #include "common/version.h"
+#include "config/profile_store_win32.h"
 #include "driver/driver_link.h"
 #include "driver/driver_win32.h"
+#include "foreign_instance_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
 #include "tavrick_session_win32.h"
@@ -185,6 +187,38 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
   ASSERT_EQ(0u, Install());
   ASSERT_TRUE(Uninstall(" /PURGE"));
   EXPECT_TRUE(WaitUntil([&] { return !FileExists(inst); }, 5000)) << "folder left behind";
+}
+
+// A copy under another account holds the program's name where this account may not open it:
+// it runs all the same, so the silent install replaces nothing.
+TEST_F(InstallerTest, ACopyWhoseNameCannotBeOpenedForLackOfAccessStopsTheInstall) {
+  ASSERT_EQ(0u, Install());
+  WriteWholeFile(inst + "\\tavrick.exe", "the running copy");
+  const HANDLE foreign = HoldNameAsAnotherAccount("Global\\tavrick");
+  ASSERT_NE(nullptr, foreign);
+  const DWORD code = Install(60000);
+  CloseHandle(foreign);
+  EXPECT_EQ(2u, code);
+  EXPECT_EQ("the running copy", ReadWholeFile(inst + "\\tavrick.exe"));
+}
+
+// An update the updater left half done: the reinstalled build must not be undone at the next
+// start by the rollback copy, so the record no longer says "installing" and the copy is gone.
+TEST_F(InstallerTest, AReinstallEndsAnInterruptedUpdateAndRemovesItsRollbackCopy) {
+  ASSERT_EQ(0u, Install());
+  ASSERT_TRUE(CreateDirectoryA((inst + "\\upgrade.old").c_str(), nullptr));
+  WriteWholeFile(inst + "\\upgrade.old\\tavrick.exe", "the build before the update");
+  const std::string record = inst + "\\upgrade.ini";
+  WriteWholeFile(record, "[upgrade]\r\nversion=2.40\r\nresult=installing\r\nold=tavrick.exe \r\nnew=helper.dll \r\n");
+  ASSERT_EQ(0u, Install());
+  CWin32ProfileStore store;
+  EXPECT_EQ("failed", store.Get(record, "upgrade", "result"));
+  EXPECT_EQ("", store.Get(record, "upgrade", "old"));
+  EXPECT_EQ("", store.Get(record, "upgrade", "new"));
+  EXPECT_EQ("2.40", store.Get(record, "upgrade", "version"));  // the one-day guard stays
+  EXPECT_FALSE(FileExists(inst + "\\upgrade.old\\tavrick.exe"));
+  EXPECT_FALSE(FileExists(inst + "\\upgrade.old"));
+  EXPECT_EQ(ReadWholeFile(TavrickExe()), ReadWholeFile(inst + "\\tavrick.exe"));
 }
 
 TEST_F(InstallerTest, UninstallStopsProtectionThroughTheProgramFirst) {

@@ -219,6 +219,36 @@ TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSe
   }
 }
 
+// upgrade.new or upgrade.old leading to another folder (a junction; under Wine a Unix symbolic
+// link): the elevated updater deletes and writes nothing there, fails the update and starts the
+// old program again.
+TEST_F(UpgradeTest, AFolderLinkAtUpgradeNewOrOldFailsTheUpdateAndTheOldProgramComesBack) {
+  AddUpdater();
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  ASSERT_FALSE(next.empty());
+  const std::string outside = dir.File("outside");
+  ASSERT_TRUE(CreateDirectoryA(outside.c_str(), nullptr));
+  ASSERT_TRUE(WriteWholeFile(outside + "\\keep.txt", "mine"));
+  for (const char* folder : {"upgrade.new", "upgrade.old"}) {
+    SCOPED_TRACE(folder);
+    DeleteFileA(dir.File("upgrade.ini").c_str());
+    Publish(next, "2.40");
+    ASSERT_TRUE(MakeWineFolderLink(dir.File(folder), outside));
+    ASSERT_TRUE(IsFolderLink(dir.File(folder)));
+
+    HWND main = nullptr;
+    HandOverAndFindSuccessor(main);
+    EXPECT_NE(nullptr, main);
+    EXPECT_EQ("failed", Record("result"));
+    EXPECT_EQ(std::string("无法使用目录") + folder + "(无法建立,或是链接)", Record("reason"));
+    EXPECT_EQ("mine", ReadWholeFile(outside + "\\keep.txt"));
+    EXPECT_FALSE(FileExists(outside + "\\tavrick.exe"));
+    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    TearDown();
+    RemoveFolderLink(dir.File(folder));
+  }
+}
+
 TEST_F(UpgradeTest, WithoutTheUpdaterTheProgramKeepsRunningAndSaysSo) {
   Publish(ReadWholeFile(ExeDir() + "\\tavrick_next.exe"), "2.40");
   CChildProcess app;
