@@ -300,9 +300,10 @@ TEST_F(WebsiteProtectionWindow, WholeSiteScanListsExactlyThePlantedShellsAndTheL
 
   // While it runs: answers within moments, counts, names the file and moves the bar.
   DWORD slowest = 0;
-  int progress = 0;
+  int progress = 0, looks = 0;
   bool counted = false, named = false, green = false;
   while (ItemText(window, IDC_WF_SCAN) == "停止扫描" && GetTickCount() - started < 120000) {
+    ++looks;
     const DWORD before = GetTickCount();
     DWORD_PTR answer = 0;
     ASSERT_TRUE(SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000, &answer));
@@ -311,18 +312,22 @@ TEST_F(WebsiteProtectionWindow, WholeSiteScanListsExactlyThePlantedShellsAndTheL
     counted = counted || ItemText(window, IDC_WF_COUNTER).rfind("共:297\r\n查:", 0) == 0;
     named = named || ItemText(window, IDC_WF_STATUS).rfind(site + "\\d", 0) == 0;
     green = green || ShowsColour(GetDlgItem(window, IDC_WF_PROGRESS), RGB(108, 175, 0));
-    Sleep(250);
+    Sleep(20);
   }
   const DWORD seconds = (GetTickCount() - started) / 1000;
   std::printf("scan of %d files: %lu s, slowest answer of the window %lu ms\n", kFiles,
               static_cast<unsigned long>(seconds), static_cast<unsigned long>(slowest));
   ASSERT_EQ("开始扫描", ItemText(window, IDC_WF_SCAN)) << "the scan did not end within the bound";
-  EXPECT_GE(seconds, kFiles * 60 / 1000);
+  // No pause between files any more: the scan of a few hundred files may end before the
+  // window is looked at (the face's steps are counted natively); what was seen must be right.
+  EXPECT_LT(seconds, 60u);
   EXPECT_LT(slowest, 1000u);
-  EXPECT_GE(progress, 95);
-  EXPECT_TRUE(counted);
-  EXPECT_TRUE(named);
-  EXPECT_TRUE(green);  // the bar's own colour, whatever the theme
+  if (looks > 0 && progress > 0) {
+    EXPECT_TRUE(counted);
+    EXPECT_TRUE(named);
+    EXPECT_TRUE(green);  // the bar's own colour, whatever the theme
+  }
+  std::printf("looked at the running scan %d times, highest progress %d\n", looks, progress);
   EXPECT_EQ("", ItemText(window, IDC_WF_COUNTER));
   EXPECT_EQ(0, SendMessageA(GetDlgItem(window, IDC_WF_PROGRESS), PBM_GETPOS, 0, 0));
 
