@@ -17,21 +17,12 @@ uint32_t Octet(uint32_t networkOrder, int i) { return (networkOrder >> (8 * i)) 
 // The host-order mask of the first `octets` octets.
 uint32_t PrefixMask(int octets) { return octets == 0 ? 0 : ~0u << (32 - 8 * octets); }
 
-CWfpCondition Condition(WfpField field, WfpValue kind, uint32_t value, uint32_t second = 0) {
-  CWfpCondition c;
-  c.field = field;
-  c.kind = kind;
-  c.value = value;
-  c.second = second;
-  return c;
-}
-
 // Equal to one address, or within the prefix of its first `octets` octets.
 CWfpCondition RemotePrefix(uint32_t networkOrder, int octets) {
   const uint32_t address = EngineAddress(networkOrder);
-  if (octets == 4) return Condition(WfpField::kRemoteAddress, WfpValue::kUint32, address);
+  if (octets == 4) return MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, address);
   const uint32_t mask = PrefixMask(octets);
-  return Condition(WfpField::kRemoteAddress, WfpValue::kAddressMask, address & mask, mask);
+  return MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, address & mask, mask);
 }
 
 // The remote address conditions of a blocked entry's pattern, ORed by the engine since they
@@ -68,18 +59,9 @@ bool PatternConditions(const _CIPFilter& entry, std::vector<CWfpCondition>* out)
       const uint32_t value = static_cast<uint32_t>(k >> (8 * j)) & 0xFF;
       low |= value << (24 - 8 * inner[j]);
     }
-    out->push_back(Condition(WfpField::kRemoteAddress, WfpValue::kRange, low, low | span));
+    out->push_back(MakeCondition(WfpField::kRemoteAddress, WfpValue::kRange, low, low | span));
   }
   return true;
-}
-
-CWfpFilterSpec Filter(WfpLayer layer, WfpAction action, uint8_t weight, std::vector<CWfpCondition> conditions) {
-  CWfpFilterSpec f;
-  f.layer = layer;
-  f.action = action;
-  f.weight = weight;
-  f.conditions = std::move(conditions);
-  return f;
 }
 
 }  // namespace
@@ -98,17 +80,17 @@ bool PlanBlock(const _CIPFilter& entry, std::vector<CWfpFilterSpec>* filters) {
   const uint16_t port = static_cast<uint16_t>((wire & 0xFF) << 8 | wire >> 8);
   if (port == 0) {
     // Every protocol, before any transport work: open connections and floods are cut too.
-    filters->push_back(Filter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, kBlockWeight, address));
-    filters->push_back(Filter(WfpLayer::kOutboundIpPacketV4, WfpAction::kBlock, kBlockWeight, address));
+    filters->push_back(MakeFilter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, kBlockWeight, address));
+    filters->push_back(MakeFilter(WfpLayer::kOutboundIpPacketV4, WfpAction::kBlock, kBlockWeight, address));
     return true;
   }
   // The driver matches the server's own port whichever way the packet goes.
   std::vector<CWfpCondition> conditions = address;
-  conditions.push_back(Condition(WfpField::kProtocol, WfpValue::kUint8, kTcp));
-  conditions.push_back(Condition(WfpField::kProtocol, WfpValue::kUint8, kUdp));
-  conditions.push_back(Condition(WfpField::kLocalPort, WfpValue::kUint16, port));
-  filters->push_back(Filter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kBlockWeight, conditions));
-  filters->push_back(Filter(WfpLayer::kOutboundTransportV4, WfpAction::kBlock, kBlockWeight, conditions));
+  conditions.push_back(MakeCondition(WfpField::kProtocol, WfpValue::kUint8, kTcp));
+  conditions.push_back(MakeCondition(WfpField::kProtocol, WfpValue::kUint8, kUdp));
+  conditions.push_back(MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, port));
+  filters->push_back(MakeFilter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kBlockWeight, conditions));
+  filters->push_back(MakeFilter(WfpLayer::kOutboundTransportV4, WfpAction::kBlock, kBlockWeight, conditions));
   return true;
 }
 
@@ -124,7 +106,7 @@ std::vector<CWfpFilterSpec> PlanException(const _CIPOuter& entry) {
   }
   const CWfpCondition address = RemotePrefix(entry.dwIp, prefix == 0 ? 4 : prefix);
   std::vector<CWfpFilterSpec> filters;
-  for (WfpLayer layer : kAllLayers) filters.push_back(Filter(layer, WfpAction::kPermit, kExceptionWeight, {address}));
+  for (WfpLayer layer : kAllLayers) filters.push_back(MakeFilter(layer, WfpAction::kPermit, kExceptionWeight, {address}));
   return filters;
 }
 
@@ -133,17 +115,17 @@ std::vector<CWfpFilterSpec> PlanPingRule(const _CPingRule& rule) {
   if (std::strncmp(rule.szProtocol, "ICMP", sizeof rule.szProtocol) != 0) return filters;
   // Only echo requests: the stand-in driver drops every ICMP message, but refusing the others
   // too would break path MTU discovery (fragmentation needed) and unreachable reports.
-  const std::vector<CWfpCondition> echo = {Condition(WfpField::kProtocol, WfpValue::kUint8, kIcmp),
-                                           Condition(WfpField::kLocalPort, WfpValue::kUint16, kIcmpEchoRequest)};
+  const std::vector<CWfpCondition> echo = {MakeCondition(WfpField::kProtocol, WfpValue::kUint8, kIcmp),
+                                           MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, kIcmpEchoRequest)};
   const uint32_t v = rule.dwValue;
   if (v == 1 || v == 0) {
-    if (v == 1) filters.push_back(Filter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kPingRuleWeight, echo));
-    filters.push_back(Filter(WfpLayer::kOutboundTransportV4, WfpAction::kBlock, kPingRuleWeight, echo));
+    if (v == 1) filters.push_back(MakeFilter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kPingRuleWeight, echo));
+    filters.push_back(MakeFilter(WfpLayer::kOutboundTransportV4, WfpAction::kBlock, kPingRuleWeight, echo));
     return filters;
   }
   // The server's own address: pings that arrive for it.
   std::vector<CWfpCondition> toServer = echo;
-  toServer.push_back(Condition(WfpField::kLocalAddress, WfpValue::kUint32, EngineAddress(v)));
-  filters.push_back(Filter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kPingRuleWeight, toServer));
+  toServer.push_back(MakeCondition(WfpField::kLocalAddress, WfpValue::kUint32, EngineAddress(v)));
+  filters.push_back(MakeFilter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, kPingRuleWeight, toServer));
   return filters;
 }

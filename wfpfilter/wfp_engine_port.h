@@ -5,6 +5,7 @@
 // tests run it against a model of the engine's arbitration, the Win32 tests against a
 // recording stand-in of the library.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // The layers the device filters at. The IP packet layers see every IPv4 packet of a remote
@@ -57,6 +58,25 @@ struct CWfpFilterSpec {
   uint8_t weight = 0;  // FWP_UINT8: 0-15 within the sublayer
   std::vector<CWfpCondition> conditions;
 };
+
+inline CWfpCondition MakeCondition(WfpField field, WfpValue kind, uint32_t value, uint32_t second = 0) {
+  CWfpCondition c;
+  c.field = field;
+  c.kind = kind;
+  c.value = value;
+  c.second = second;
+  return c;
+}
+
+inline CWfpFilterSpec MakeFilter(WfpLayer layer, WfpAction action, uint8_t weight,
+                                 std::vector<CWfpCondition> conditions) {
+  CWfpFilterSpec f;
+  f.layer = layer;
+  f.action = action;
+  f.weight = weight;
+  f.conditions = std::move(conditions);
+  return f;
+}
 
 // Our sublayer's weight among all sublayers of the system (FWPM_SUBLAYER0::weight): high, so
 // our blocks are met before most other software's permits.

@@ -35,15 +35,6 @@ _CIPOuter Exception(const char* ip) {
 // a.b.c.d as the engine takes it.
 constexpr uint32_t Host(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
 
-CWfpCondition Cond(WfpField field, WfpValue kind, uint32_t value, uint32_t second = 0) {
-  CWfpCondition c;
-  c.field = field;
-  c.kind = kind;
-  c.value = value;
-  c.second = second;
-  return c;
-}
-
 std::vector<CWfpFilterSpec> PlanOf(const _CIPFilter& e) {
   std::vector<CWfpFilterSpec> filters;
   EXPECT_TRUE(PlanBlock(e, &filters));
@@ -85,19 +76,19 @@ TEST(WfpFilterPlan, ExactEntryAndTrailingZerosAndTheWholeRange) {
     EXPECT_EQ(f.action, WfpAction::kBlock);
     EXPECT_EQ(f.weight, kBlockWeight);
     ASSERT_EQ(f.conditions.size(), 1u);
-    EXPECT_EQ(f.conditions[0], Cond(WfpField::kRemoteAddress, WfpValue::kUint32, 0xCB007107u));
+    EXPECT_EQ(f.conditions[0], MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, 0xCB007107u));
   }
   // A counted address marked exact stays one address, unmarked it is a prefix.
   EXPECT_EQ(PlanOf(Block("61.0.0.0", "0", true))[0].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 0, 0, 0)));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 0, 0, 0)));
   EXPECT_EQ(PlanOf(Block("61.135.0.0"))[0].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 135, 0, 0), 0xFFFF0000u));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 135, 0, 0), 0xFFFF0000u));
   EXPECT_EQ(PlanOf(Block("61.0.0.0"))[1].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 0, 0, 0), 0xFF000000u));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 0, 0, 0), 0xFF000000u));
   EXPECT_EQ(PlanOf(Block("10.20.30.0"))[0].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(10, 20, 30, 0), 0xFFFFFF00u));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(10, 20, 30, 0), 0xFFFFFF00u));
   EXPECT_EQ(PlanOf(Block("1.2.3.4"))[0].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(1, 2, 3, 4)));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, Host(1, 2, 3, 4)));
   // 0.0.0.0 unmarked: every address, so no address condition at all.
   filters = PlanOf(Block("0.0.0.0"));
   ASSERT_EQ(filters.size(), 2u);
@@ -111,13 +102,13 @@ TEST(WfpFilterPlan, OneInnerZeroOctetIsRangesTwoAreRefused) {
   const auto& c = filters[0].conditions;
   ASSERT_EQ(c.size(), 256u);
   for (uint32_t v = 0; v < 256; ++v) {
-    EXPECT_EQ(c[v], Cond(WfpField::kRemoteAddress, WfpValue::kRange, Host(61, v, 5, 0), Host(61, v, 5, 255)));
+    EXPECT_EQ(c[v], MakeCondition(WfpField::kRemoteAddress, WfpValue::kRange, Host(61, v, 5, 0), Host(61, v, 5, 255)));
   }
   EXPECT_EQ(filters[1].conditions, c);
   // A leading zero before three set octets: each value of the first octet, one address each.
   const auto lead = PlanOf(Block("0.1.2.3"))[0].conditions;
   ASSERT_EQ(lead.size(), 256u);
-  EXPECT_EQ(lead[200], Cond(WfpField::kRemoteAddress, WfpValue::kRange, Host(200, 1, 2, 3), Host(200, 1, 2, 3)));
+  EXPECT_EQ(lead[200], MakeCondition(WfpField::kRemoteAddress, WfpValue::kRange, Host(200, 1, 2, 3), Host(200, 1, 2, 3)));
   static_assert(kMaxRangesPerEntry == 256, "one inner zero octet fits, two do not");
   for (const char* wide : {"0.0.0.5", "0.1.0.3", "61.0.0.5", "0.0.7.0"}) {
     std::vector<CWfpFilterSpec> out(1);
@@ -136,15 +127,15 @@ TEST(WfpFilterPlan, PortBlocksTcpAndUdpOnTheServersPortBothWays) {
   EXPECT_EQ(filters[0].layer, WfpLayer::kInboundTransportV4);
   EXPECT_EQ(filters[1].layer, WfpLayer::kOutboundTransportV4);
   const std::vector<CWfpCondition> expected = {
-      Cond(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 135, 0, 0), 0xFFFF0000u),
-      Cond(WfpField::kProtocol, WfpValue::kUint8, 6), Cond(WfpField::kProtocol, WfpValue::kUint8, 17),
-      Cond(WfpField::kLocalPort, WfpValue::kUint16, 80)};
+      MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(61, 135, 0, 0), 0xFFFF0000u),
+      MakeCondition(WfpField::kProtocol, WfpValue::kUint8, 6), MakeCondition(WfpField::kProtocol, WfpValue::kUint8, 17),
+      MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, 80)};
   for (const auto& f : filters) {
     EXPECT_EQ(f.conditions, expected);
     EXPECT_EQ(f.weight, kBlockWeight);
   }
   EXPECT_EQ(PlanOf(Block("1.2.3.4", "8080"))[0].conditions.back(),
-            Cond(WfpField::kLocalPort, WfpValue::kUint16, 8080));
+            MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, 8080));
 }
 
 TEST(WfpFilterPlan, ExceptionsPermitTheirPrefixAtAllFourLayers) {
@@ -155,21 +146,21 @@ TEST(WfpFilterPlan, ExceptionsPermitTheirPrefixAtAllFourLayers) {
     EXPECT_EQ(f.weight, kExceptionWeight);
     ASSERT_EQ(f.conditions.size(), 1u);
     // The octets up to the first 0: 10.1.x.x.
-    EXPECT_EQ(f.conditions[0], Cond(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(10, 1, 0, 0), 0xFFFF0000u));
+    EXPECT_EQ(f.conditions[0], MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, Host(10, 1, 0, 0), 0xFFFF0000u));
   }
   EXPECT_EQ(filters[2].layer, WfpLayer::kInboundTransportV4);
   EXPECT_EQ(PlanException(Exception("1.2.3.4"))[3].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(1, 2, 3, 4)));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, Host(1, 2, 3, 4)));
   // A first octet 0 covers only itself.
   EXPECT_EQ(PlanException(Exception("0.1.0.3"))[0].conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(0, 1, 0, 3)));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, Host(0, 1, 0, 3)));
   EXPECT_GT(kExceptionWeight, kBlockWeight);
   EXPECT_GT(kPingRuleWeight, kExceptionWeight);
 }
 
 TEST(WfpFilterPlan, PingRuleBlocksEchoRequestsOnly) {
-  const std::vector<CWfpCondition> echo = {Cond(WfpField::kProtocol, WfpValue::kUint8, 1),
-                                           Cond(WfpField::kLocalPort, WfpValue::kUint16, 8)};
+  const std::vector<CWfpCondition> echo = {MakeCondition(WfpField::kProtocol, WfpValue::kUint8, 1),
+                                           MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, 8)};
   auto both = PlanPingRule(MakePingRule("ICMP", 1));
   ASSERT_EQ(both.size(), 2u);
   EXPECT_EQ(both[0].layer, WfpLayer::kInboundTransportV4);
@@ -186,7 +177,7 @@ TEST(WfpFilterPlan, PingRuleBlocksEchoRequestsOnly) {
   ASSERT_EQ(in.size(), 1u);
   EXPECT_EQ(in[0].layer, WfpLayer::kInboundTransportV4);
   ASSERT_EQ(in[0].conditions.size(), 3u);
-  EXPECT_EQ(in[0].conditions[2], Cond(WfpField::kLocalAddress, WfpValue::kUint32, Host(192, 168, 1, 10)));
+  EXPECT_EQ(in[0].conditions[2], MakeCondition(WfpField::kLocalAddress, WfpValue::kUint32, Host(192, 168, 1, 10)));
   EXPECT_TRUE(PlanPingRule(MakePingRule("0", 0)).empty());
   EXPECT_TRUE(PlanPingRule(MakePingRule("TCP", 1)).empty());
   EXPECT_TRUE(PlanPingRule(MakePingRule("ICMPX", 1)).empty());
@@ -414,7 +405,7 @@ TEST_F(UserModeDeviceTest, TablesAsTheDriverKeepsThem) {
   EXPECT_EQ(device.BlockCount(), 1u);
   ASSERT_EQ(engine.live.size(), 2u);
   EXPECT_EQ(engine.live.begin()->second.conditions[0],
-            Cond(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 135, 0, 0)));
+            MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, Host(61, 135, 0, 0)));
   // Removing what is not there succeeds without the engine.
   const size_t calls = engine.calls.size();
   EXPECT_TRUE(Remove(Block("9.9.9.9")));

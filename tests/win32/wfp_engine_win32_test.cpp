@@ -78,24 +78,6 @@ std::vector<std::string> Verbs(const std::vector<CCall>& calls) {
   return verbs;
 }
 
-CWfpCondition Condition(WfpField field, WfpValue kind, uint32_t value, uint32_t second = 0) {
-  CWfpCondition c;
-  c.field = field;
-  c.kind = kind;
-  c.value = value;
-  c.second = second;
-  return c;
-}
-
-CWfpFilterSpec Filter(WfpLayer layer, WfpAction action, uint8_t weight, std::vector<CWfpCondition> conditions) {
-  CWfpFilterSpec f;
-  f.layer = layer;
-  f.action = action;
-  f.weight = weight;
-  f.conditions = std::move(conditions);
-  return f;
-}
-
 class Win32WfpEngine : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -156,24 +138,24 @@ TEST_F(Win32WfpEngine, FiltersCarryTheDocumentedKeysTypesAndHostOrderValues) {
   ASSERT_EQ(kWfpOk, engine.BeginTransaction());
   uint64_t id = 0;
   // 203.0.113.7 exactly, inbound at the packet layer.
-  ASSERT_EQ(kWfpOk, engine.AddFilter(Filter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
-                                            {Condition(WfpField::kRemoteAddress, WfpValue::kUint32, 0xCB007107)}),
+  ASSERT_EQ(kWfpOk, engine.AddFilter(MakeFilter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
+                                            {MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, 0xCB007107)}),
                                      &id));
   // 61.135.0.0/16 outbound.
-  ASSERT_EQ(kWfpOk, engine.AddFilter(Filter(WfpLayer::kOutboundIpPacketV4, WfpAction::kBlock, 5,
-                                            {Condition(WfpField::kRemoteAddress, WfpValue::kAddressMask,
+  ASSERT_EQ(kWfpOk, engine.AddFilter(MakeFilter(WfpLayer::kOutboundIpPacketV4, WfpAction::kBlock, 5,
+                                            {MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask,
                                                        0x3D870000, 0xFFFF0000)}),
                                      &id));
   // 61.0.5.0 - 61.255.5.255 as one of its ranges, TCP to local port 80, inbound transport.
-  ASSERT_EQ(kWfpOk, engine.AddFilter(Filter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, 5,
-                                            {Condition(WfpField::kRemoteAddress, WfpValue::kRange,
+  ASSERT_EQ(kWfpOk, engine.AddFilter(MakeFilter(WfpLayer::kInboundTransportV4, WfpAction::kBlock, 5,
+                                            {MakeCondition(WfpField::kRemoteAddress, WfpValue::kRange,
                                                        0x3D000500, 0x3D0005FF),
-                                             Condition(WfpField::kProtocol, WfpValue::kUint8, 6),
-                                             Condition(WfpField::kLocalPort, WfpValue::kUint16, 80)}),
+                                             MakeCondition(WfpField::kProtocol, WfpValue::kUint8, 6),
+                                             MakeCondition(WfpField::kLocalPort, WfpValue::kUint16, 80)}),
                                      &id));
   // An exception for a local address, outbound transport, heavier.
-  ASSERT_EQ(kWfpOk, engine.AddFilter(Filter(WfpLayer::kOutboundTransportV4, WfpAction::kPermit, 10,
-                                            {Condition(WfpField::kLocalAddress, WfpValue::kUint32, 0xC0A80102)}),
+  ASSERT_EQ(kWfpOk, engine.AddFilter(MakeFilter(WfpLayer::kOutboundTransportV4, WfpAction::kPermit, 10,
+                                            {MakeCondition(WfpField::kLocalAddress, WfpValue::kUint32, 0xC0A80102)}),
                                      &id));
   ASSERT_EQ(kWfpOk, engine.CommitTransaction());
   engine.Close();
@@ -237,8 +219,8 @@ TEST_F(Win32WfpEngine, TransactionsBracketTheAddsAndIdsComeBackForDeletion) {
   CWin32WfpEngine engine(RecorderPath().c_str());
   ASSERT_EQ(kWfpOk, engine.Open());
   const CWfpFilterSpec block =
-      Filter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
-             {Condition(WfpField::kRemoteAddress, WfpValue::kUint32, 0x01020304)});
+      MakeFilter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
+             {MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, 0x01020304)});
   uint64_t first = 0, second = 0, third = 0;
   ASSERT_EQ(kWfpOk, engine.BeginTransaction());
   ASSERT_EQ(kWfpOk, engine.AddFilter(block, &first));
@@ -269,8 +251,8 @@ TEST_F(Win32WfpEngine, EngineCodesComeBackAsTheyAre) {
     CWin32WfpEngine engine(RecorderPath().c_str());
     ASSERT_EQ(kWfpOk, engine.Open());
     const CWfpFilterSpec block =
-        Filter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
-               {Condition(WfpField::kRemoteAddress, WfpValue::kAddressMask, 0x3D870000, 0xFFFF0000)});
+        MakeFilter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
+               {MakeCondition(WfpField::kRemoteAddress, WfpValue::kAddressMask, 0x3D870000, 0xFFFF0000)});
     uint64_t id = 0;
     EXPECT_EQ(kWfpOk, engine.AddFilter(block, &id));
     uint64_t refused = 777;
