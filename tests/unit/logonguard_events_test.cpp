@@ -1,13 +1,14 @@
 // Logon records as the sources hand them over: event XML of the Security and Application logs,
 // the addresses in them, and hostile or broken records.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <random>
 #include <string>
 
 #include "logonguard/event_xml.h"
 #include "logonguard/logon_address.h"
+
+#include "gbk_converter_fake.h"
 
 namespace {
 
@@ -46,20 +47,6 @@ std::string SecurityEventNamed(const std::string& user, const std::string& domai
   const std::string stationField = "<Data Name='WorkstationName'>KALI</Data>";
   xml.replace(xml.find(stationField), stationField.size(), "<Data Name='WorkstationName'>" + workstation + "</Data>");
   return xml;
-}
-
-// UTF-8 to GBK as the program's converter does it (iconv here, WideCharToMultiByte on Windows).
-std::string Gbk(const std::string& utf8) {
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char* from = const_cast<char*>(utf8.data());
-  char* to = &out[0];
-  size_t left = utf8.size(), room = out.size();
-  const size_t done = iconv(cd, &from, &left, &to, &room);
-  iconv_close(cd);
-  if (done == static_cast<size_t>(-1)) return utf8;  // not UTF-8, or nothing GBK has: kept as it is
-  out.resize(out.size() - room);
-  return out;
 }
 
 // The record with its user name given in UTF-16: the rest of it is ASCII.

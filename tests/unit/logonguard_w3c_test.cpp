@@ -1,7 +1,6 @@
 // IIS FTP logs: columns by the header, lines in pieces, and a followed folder whose files
 // rotate, shrink and end in half-written lines.
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <map>
 #include <random>
@@ -11,6 +10,8 @@
 #include "logonguard/log_follower.h"
 #include "logonguard/logon_address.h"
 #include "logonguard/w3c_log.h"
+
+#include "gbk_converter_fake.h"
 
 namespace {
 
@@ -72,20 +73,6 @@ TEST(W3cLog, HostileLinesGiveNothing) {
   const auto events = ReadAll(std::string(kHeader) + Line("203.0.113.50", std::string(500, 'u') + "\x01", "PASS", "530"));
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].strUser.size(), kMaxUserBytes);
-}
-
-// UTF-8 to GBK as the program's converter does it (iconv here, WideCharToMultiByte on Windows).
-std::string Gbk(const std::string& utf8) {
-  iconv_t cd = iconv_open("GBK", "UTF-8");
-  std::string out(utf8.size() * 2 + 4, '\0');
-  char* from = const_cast<char*>(utf8.data());
-  char* to = &out[0];
-  size_t left = utf8.size(), room = out.size();
-  const size_t done = iconv(cd, &from, &left, &to, &room);
-  iconv_close(cd);
-  if (done == static_cast<size_t>(-1)) return utf8;  // not UTF-8: kept as it is
-  out.resize(out.size() - room);
-  return out;
 }
 
 // The header's "#Fields:" line alone, for a reader fed line by line.
