@@ -1,5 +1,6 @@
 #include "logonguard/ftp_log_source_win32.h"
 
+#include <algorithm>
 #include <map>
 #include <vector>
 
@@ -21,6 +22,15 @@ const char kWatching[] = "正在监视FTP日志";
 const char kNoLogYet[] = "正在监视,FTP日志文件夹中还没有日志";
 const char kNoFolder[] = "找不到FTP日志文件夹:";
 const char kUnreadable[] = "FTP日志无法读取:";
+// Beyond the caps: the window says what is not watched.
+std::string TooManySites() {
+  const std::string count = std::to_string(kMaxSites);
+  return "正在监视前" + count + "个FTP站点的日志(站点多于" + count + "个)";
+}
+std::string TooManyFiles(const std::string& site) {
+  return "正在监视FTP日志," + site + "的日志文件多于" + std::to_string(CLogFollower::kMaxListedFiles) +
+         "个,较新的可能未看到";
+}
 
 }  // namespace
 
@@ -37,41 +47,70 @@ namespace {
 
 class CFtpWatch {
  public:
-  explicit CFtpWatch(CFtpLogSource::CShared& shared) : m_shared(shared) {}
+  explicit CFtpWatch(CFtpLogSource::CShared& shared)
+      : m_shared(shared), m_siteWatch(shared.strFolder, FILE_NOTIFY_CHANGE_DIR_NAME) {}
 
   void Look() {
     CGuardInbox& inbox = *m_shared.inbox;
     const std::string& folder = m_shared.strFolder;
     if (!IsFolder(folder)) {
+      for (const auto& follower : m_followers) m_files.Unwatch(follower.first);
       m_followers.clear();
+      m_sites.clear();
       inbox.Report(EGuardSource::kFtp, false, kNoFolder + folder);
       return;
     }
-    std::vector<std::string> sites = FtpSiteFolders(folder, kMaxSites);
-    sites.push_back(folder);  // logs written straight into the folder
-    for (auto it = m_followers.begin(); it != m_followers.end();) {
-      bool listed = false;
-      for (const std::string& site : sites) listed = listed || site == it->first;
-      it = listed ? std::next(it) : m_followers.erase(it);
-    }
+    ListSites();
     bool watching = false;
-    std::string unreadable;
-    for (const std::string& site : sites) {
+    std::string unreadable, crowded;
+    for (const std::string& site : m_sites) {
       if (inbox.Room() < kRoomForLook) return;  // the guard catches up first; the state stands
       auto& follower = m_followers[site];
       if (!follower) follower.reset(new CLogFollower(m_files, site, kBytesPerLook, Utf8ToAnsi));
       const EFollowState state = follower->Poll([&](const CLogonEvent& event) { inbox.Push(event); });
       if (state == EFollowState::kWatching) watching = true;
       else if (state == EFollowState::kFolderUnavailable || state == EFollowState::kFileUnreadable) unreadable = site;
+      if (follower->FilesBeyondCap()) crowded = site;
     }
-    if (watching) inbox.Report(EGuardSource::kFtp, true, kWatching);
-    else if (!unreadable.empty()) inbox.Report(EGuardSource::kFtp, false, kUnreadable + unreadable);
+    if (!watching && !unreadable.empty()) inbox.Report(EGuardSource::kFtp, false, kUnreadable + unreadable);
+    else if (m_bTooManySites) inbox.Report(EGuardSource::kFtp, true, TooManySites());
+    else if (!crowded.empty()) inbox.Report(EGuardSource::kFtp, true, TooManyFiles(LastName(crowded)));
+    else if (watching) inbox.Report(EGuardSource::kFtp, true, kWatching);
     else inbox.Report(EGuardSource::kFtp, true, kNoLogYet);
   }
 
  private:
+  static std::string LastName(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  }
+
+  // The site folders are listed again only when a folder was made, removed or renamed in the
+  // configured one (or now and then where that cannot be watched).
+  void ListSites() {
+    const EFolderChange change = m_siteWatch.Poll();
+    if (change == EFolderChange::kUnknown) ++m_nBlindLooks;
+    if (!m_sites.empty() && change == EFolderChange::kNone) return;
+    if (change == EFolderChange::kUnknown && !m_sites.empty() && m_nBlindLooks < CLogFollower::kBlindLooksPerListing)
+      return;
+    m_nBlindLooks = 0;
+    m_sites = FtpSiteFolders(m_shared.strFolder, kMaxSites + 1);
+    m_bTooManySites = m_sites.size() > kMaxSites;
+    if (m_bTooManySites) m_sites.resize(kMaxSites);
+    m_sites.push_back(m_shared.strFolder);  // logs written straight into the folder
+    for (auto it = m_followers.begin(); it != m_followers.end();) {
+      const bool listed = std::find(m_sites.begin(), m_sites.end(), it->first) != m_sites.end();
+      if (!listed) m_files.Unwatch(it->first);
+      it = listed ? std::next(it) : m_followers.erase(it);
+    }
+  }
+
   CFtpLogSource::CShared& m_shared;
   CWin32LogFilePort m_files;
+  CFolderWatch m_siteWatch;
+  std::vector<std::string> m_sites;
+  bool m_bTooManySites = false;
+  int m_nBlindLooks = 0;
   std::map<std::string, std::unique_ptr<CLogFollower>> m_followers;
 };
 

@@ -4,8 +4,6 @@
 
 namespace {
 
-constexpr size_t kMaxLogFiles = 4096;  // a folder of more is read by its first ones
-
 // Every kind of sharing: IIS writes the file, and may rename or delete it while it is open here.
 HANDLE OpenShared(const std::string& path) {
   return CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -36,13 +34,47 @@ bool IsFolder(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool CWin32LogFilePort::ListLogFiles(const std::string& folder, std::vector<std::string>& names) {
-  names.clear();
+EFolderChange CFolderWatch::Poll() {
+  if (m_bFailed) return EFolderChange::kUnknown;
+  if (m_hChange == INVALID_HANDLE_VALUE) {
+    m_hChange = FindFirstChangeNotificationA(m_strFolder.c_str(), FALSE, m_nFilter);
+    if (m_hChange == INVALID_HANDLE_VALUE) {
+      // A folder that is not there yet is asked again; one that cannot be watched is looked at
+      // now and then instead.
+      m_bFailed = IsFolder(m_strFolder);
+      return m_bFailed ? EFolderChange::kUnknown : EFolderChange::kChanged;
+    }
+    return EFolderChange::kChanged;
+  }
+  const DWORD wait = WaitForSingleObject(m_hChange, 0);
+  if (wait == WAIT_TIMEOUT) return EFolderChange::kNone;
+  // Signalled (or broken, as when the folder was removed): the next notification is asked for,
+  // or made again at the next question.
+  if (wait != WAIT_OBJECT_0 || !FindNextChangeNotification(m_hChange)) Close();
+  return EFolderChange::kChanged;
+}
+
+void CFolderWatch::Close() {
+  if (m_hChange != INVALID_HANDLE_VALUE) FindCloseChangeNotification(m_hChange);
+  m_hChange = INVALID_HANDLE_VALUE;
+}
+
+bool CWin32LogFilePort::ListLogFiles(const std::string& folder, const std::function<bool(const CLogFileEntry&)>& take) {
   if (!IsFolder(folder)) return false;
+  CLogFileEntry entry;
   return ListMatching(Join(folder, "*.log"), [&](const WIN32_FIND_DATAA& found) {
-    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) names.push_back(found.cFileName);
-    return names.size() < kMaxLogFiles;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;
+    entry.strName = found.cFileName;
+    entry.nWritten = (static_cast<uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32) |
+                     found.ftLastWriteTime.dwLowDateTime;
+    return take(entry);
   });
+}
+
+EFolderChange CWin32LogFilePort::FolderChange(const std::string& folder) {
+  auto& watch = m_watches[folder];
+  if (!watch) watch.reset(new CFolderWatch(folder, FILE_NOTIFY_CHANGE_FILE_NAME));
+  return watch->Poll();
 }
 
 bool CWin32LogFilePort::FileSize(const std::string& folder, const std::string& name, uint64_t& size) {

@@ -1,5 +1,4 @@
-// IIS FTP logs: columns by the header, lines in pieces, and a followed folder whose files
-// rotate, shrink and end in half-written lines.
+// IIS FTP logs: columns by the header, lines in pieces (the follower: logonguard_follower_test.cpp).
 #include <gtest/gtest.h>
 
 #include <map>
@@ -7,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "logonguard/log_follower.h"
 #include "logonguard/logon_address.h"
 #include "logonguard/w3c_log.h"
 
@@ -179,129 +177,6 @@ TEST(W3cLog, LinesAssembledFromAnyPieces) {
     EXPECT_EQ(std::string(line, length), "ok");
   });
   EXPECT_EQ(count, 1);
-}
-
-// Folders of files in memory.
-class CMemoryLogFiles : public ILogFilePort {
- public:
-  bool ListLogFiles(const std::string& folder, std::vector<std::string>& names) override {
-    if (!bFolderThere) return false;
-    for (const auto& file : files)
-      if (file.first.first == folder) names.push_back(file.first.second);
-    return true;
-  }
-  bool FileSize(const std::string& folder, const std::string& name, uint64_t& size) override {
-    auto it = files.find({folder, name});
-    if (it == files.end()) return false;
-    size = it->second.size();
-    return true;
-  }
-  bool ReadAt(const std::string& folder, const std::string& name, uint64_t offset, size_t maxBytes,
-              std::string& out) override {
-    auto it = files.find({folder, name});
-    if (it == files.end() || bReadFails) return false;
-    if (offset < it->second.size()) out = it->second.substr(offset, maxBytes);
-    return true;
-  }
-  std::string& File(const std::string& name) { return files[{"F", name}]; }
-  std::map<std::pair<std::string, std::string>, std::string> files;
-  bool bFolderThere = true;
-  bool bReadFails = false;
-};
-
-class LogFollowerTest : public ::testing::Test {
- protected:
-  std::vector<std::string> Poll(EFollowState expected = EFollowState::kWatching) {
-    std::vector<std::string> seen;
-    EXPECT_EQ(follower.Poll([&](const CLogonEvent& e) { seen.push_back(e.strAddress); }), expected);
-    return seen;
-  }
-  CMemoryLogFiles files;
-  CLogFollower follower{files, "F"};
-};
-
-TEST_F(LogFollowerTest, StartsAtTheEndThenReadsWhatIsAppended) {
-  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.1", "old", "PASS", "530");
-  EXPECT_TRUE(Poll().empty());  // history before the start is not blocked again
-  files.File("u_ex261208.log") += Line("203.0.113.2", "a", "PASS", "530") + "2026-12-08 01:02:03 203.0.113.3 1 a";
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.2"}));
-  files.File("u_ex261208.log") += " 192.0.2.10 21 PASS - 530 1326 41 s -\r\n";  // the partial line completes
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.3"}));
-  EXPECT_TRUE(Poll().empty());
-}
-
-TEST_F(LogFollowerTest, RotationFinishesTheOldDayThenReadsTheNewOneFromItsStart) {
-  files.File("u_ex261208.log") = kHeader;
-  Poll();
-  files.File("u_ex261208.log") += Line("203.0.113.10", "a", "PASS", "530");
-  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.11", "a", "PASS", "530");
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.10", "203.0.113.11"}));
-  EXPECT_EQ(follower.CurrentFile(), "u_ex261209.log");
-  // The old day's file removed later changes nothing.
-  files.files.erase({"F", "u_ex261208.log"});
-  EXPECT_TRUE(Poll().empty());
-}
-
-TEST_F(LogFollowerTest, TruncationStartsOver) {
-  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.1", "a", "PASS", "530");
-  Poll();
-  // Emptied and written again, shorter than before: every line of it is new, under its own header.
-  files.File("u_ex261208.log") = "#Fields: c-ip cs-method sc-status\r\n203.0.113.20 PASS 530\r\n";
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.20"}));
-  files.File("u_ex261208.log") += "203.0.113.21 PASS 530\r\n";
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.21"}));
-}
-
-TEST_F(LogFollowerTest, FolderAndFileTroublesAreToldAndOutlived) {
-  files.bFolderThere = false;
-  Poll(EFollowState::kFolderUnavailable);
-  files.bFolderThere = true;
-  Poll(EFollowState::kNoLogFile);
-  // The first file made after the start is new: read from its beginning.
-  files.File("u_ex261208.log") = std::string(kHeader) + Line("203.0.113.30", "a", "PASS", "530");
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.30"}));
-  files.File("u_ex261208.log") += Line("203.0.113.31", "a", "PASS", "530");
-  files.bReadFails = true;
-  Poll(EFollowState::kFileUnreadable);
-  files.bReadFails = false;
-  EXPECT_EQ(Poll(), (std::vector<std::string>{"203.0.113.31"}));
-}
-
-TEST_F(LogFollowerTest, HugeAppendIsReadOverSeveralLooks) {
-  files.File("u_ex261208.log") = kHeader;
-  Poll();
-  std::string& log = files.File("u_ex261208.log");
-  size_t lines = 0;
-  while (log.size() < CLogFollower::kMaxBytesPerLook + 1000) {
-    log += Line("203.0.113.40", "a", "PASS", "530");
-    ++lines;
-  }
-  // A newer day already waits: the old one is still read to its end first.
-  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.41", "a", "PASS", "530");
-  std::vector<std::string> seen = Poll();
-  EXPECT_LT(seen.size(), lines);
-  for (const std::string& ip : Poll()) seen.push_back(ip);
-  for (const std::string& ip : Poll()) seen.push_back(ip);
-  ASSERT_EQ(seen.size(), lines + 1);
-  EXPECT_EQ(seen[lines - 1], "203.0.113.40");
-  EXPECT_EQ(seen[lines], "203.0.113.41");
-}
-
-// The follower hands its converter to the reader, and keeps it when a newer file's headers
-// set the columns again.
-TEST(LogFollowerUsers, NamesAreConvertedInEveryFile) {
-  CMemoryLogFiles files;
-  CLogFollower follower(files, "F", CLogFollower::kMaxBytesPerLook, Gbk);
-  std::vector<std::string> users;
-  const auto poll = [&] { follower.Poll([&](const CLogonEvent& e) { users.push_back(e.strUser); }); };
-  files.File("u_ex261208.log") = kHeader;
-  poll();
-  files.File("u_ex261208.log") += Line("203.0.113.50", "\xe7\xae\xa1\xe7\x90\x86\xe5\x91\x98", "PASS", "530");
-  poll();
-  files.File("u_ex261209.log") = std::string(kHeader) + Line("203.0.113.50", "web+\xe7\xae\xa1", "PASS", "530");
-  poll();
-  poll();
-  EXPECT_EQ(users, (std::vector<std::string>{"管理员", "web 管"}));
 }
 
 }  // namespace
