@@ -36,9 +36,28 @@ CFailurePolicy::CEntry& CFailurePolicy::Add(const CLogonAddress& address, ELogon
   if (m_rows.size() >= m_limits.nMaxAddresses) {
     DropOld(now);
     if (m_rows.size() >= m_limits.nMaxAddresses) {
-      auto oldest = std::min_element(m_rows.begin(), m_rows.end(),
-                                     [](const CEntry& a, const CEntry& b) { return a.row.tLast < b.row.tLast; });
-      m_rows.erase(oldest);
+      // A flood of one-shot (or IPv6) addresses must not push out a slow guesser close to the
+      // threshold: rows that can never block or hold a single failure go first, then rows below
+      // half the threshold, and only then rows at half of it or one short of it; the one seen
+      // longest ago within its kind.
+      auto worth = [&](const CEntry& e) {
+        if (e.row.bIpv6) return 0;
+        int recent = 0;
+        for (int64_t at : e.times) recent += now - at < m_limits.nPeriodSeconds ? 1 : 0;
+        if (recent == 0) return 0;
+        if (recent + 1 >= m_limits.nThreshold || 2 * recent >= m_limits.nThreshold) return 2;
+        return recent == 1 ? 0 : 1;
+      };
+      auto victim = m_rows.begin();
+      int victimWorth = worth(*victim);
+      for (auto it = std::next(m_rows.begin()); it != m_rows.end(); ++it) {
+        const int w = worth(*it);
+        if (w < victimWorth || (w == victimWorth && it->row.tLast < victim->row.tLast)) {
+          victim = it;
+          victimWorth = w;
+        }
+      }
+      m_rows.erase(victim);
     }
   }
   CEntry entry;
@@ -106,6 +125,7 @@ bool CFailurePolicy::OnEvent(const CLogonEvent& event) {
   const bool blocked = m_blocks.RequestBlock(row.strAddress, row.eSource);
   row.bBlocked = row.bBlocked || blocked;
   row.bRefused = !blocked;
+  row.eRefusal = blocked ? EBlockRefusal::kNone : m_blocks.LastRefusal();
   return true;
 }
 

@@ -1,14 +1,15 @@
 #pragma once
 // Counts logon failures per address and source and asks for one block when an address reaches
 // the threshold within the period. Memory stays bounded whatever arrives: a cap on tracked
-// addresses (the one seen longest ago goes first), on the user names kept per row, on the times
-// kept per row (never more than the threshold).
+// addresses (rows that cannot block soon go first: see Add), on the user names kept per row, on
+// the times kept per row (never more than the threshold).
 #include <cstdint>
 #include <deque>
 #include <string>
 #include <vector>
 
 #include "common/clock.h"
+#include "ipblock/ip_outcomes.h"
 #include "logonguard/logon_address.h"
 #include "logonguard/logon_event.h"
 
@@ -19,6 +20,8 @@ class IBlockPort {
   virtual ~IBlockPort() = default;
   // true when the address is blocked now (added, or already blocked).
   virtual bool RequestBlock(const std::string& ipv4, ELogonSource source) = 0;
+  // Why the last request was refused; kNone when the port does not say.
+  virtual EBlockRefusal LastRefusal() const { return EBlockRefusal::kNone; }
 };
 
 struct CPolicyLimits {
@@ -41,6 +44,7 @@ struct CFailureRow {
   int64_t tLast = 0;
   bool bBlocked = false;           // a block was asked for and taken
   bool bRefused = false;           // a block was asked for and refused (exception, own address)
+  EBlockRefusal eRefusal = EBlockRefusal::kNone;  // why, as the block port said
 };
 
 // When a failure counts: its record's own time (UTC seconds, 0 for none) when that is no more

@@ -141,6 +141,47 @@ TEST_F(LogonPolicyTest, MemoryStaysBounded) {
   EXPECT_TRUE(policy.Rows().empty());
 }
 
+// The table is full of a flood of fresh addresses: each new one pushes out a row that cannot
+// block soon (IPv6, one failure, few failures), never a slow guesser one failure short.
+TEST_F(LogonPolicyTest, AFloodOfNewAddressesKeepsTheSlowGuessersCount) {
+  Fail("203.0.113.90", 4, ELogonSource::kFtp, 60);      // four of five, a minute apart
+  Fail("203.0.113.91", 3, ELogonSource::kFtp, 60);      // more than half of the threshold
+  Fail("203.0.113.92", 2, ELogonSource::kFtp, 1);       // less than half of it
+  for (int i = 0; i < 6000; ++i) {
+    const std::string one = "198.51." + std::to_string(100 + i / 250) + "." + std::to_string(i % 250 + 1);
+    const std::string six = "2001:db8::" + std::to_string(i + 1);
+    policy.OnEvent(Event(i % 2 ? one : six, ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop));
+  }
+  EXPECT_EQ(policy.TrackedAddresses(), 4096u);
+  const auto rows = policy.Rows();
+  const auto tracked = [&](const std::string& ip) {
+    for (const CFailureRow& row : rows)
+      if (row.strAddress == ip) return row.nRecent;
+    return 0;
+  };
+  EXPECT_EQ(tracked("203.0.113.90"), 4);
+  EXPECT_EQ(tracked("203.0.113.91"), 3);
+  EXPECT_EQ(tracked("203.0.113.92"), 2);
+  policy.OnEvent(Event("203.0.113.90"));
+  ASSERT_EQ(blocks.requests.size(), 1u);
+  EXPECT_EQ(blocks.requests[0].first, "203.0.113.90");
+
+  // Once every row is worth keeping, the one seen longest ago goes.
+  CFailurePolicy small(clock, blocks);
+  CPolicyLimits limits;
+  limits.nMaxAddresses = 3;
+  small.SetLimits(limits);
+  for (const char* ip : {"192.0.2.1", "192.0.2.2", "192.0.2.3"})
+    for (int i = 0; i < 3; ++i) {
+      small.OnEvent(Event(ip));
+      clock.Advance(1);
+    }
+  small.OnEvent(Event("192.0.2.4"));
+  std::vector<std::string> left;
+  for (const CFailureRow& row : small.Rows()) left.push_back(row.strAddress + ":" + std::to_string(row.nRecent));
+  EXPECT_EQ(left, (std::vector<std::string>{"192.0.2.4:1", "192.0.2.3:3", "192.0.2.2:3"}));
+}
+
 std::map<std::string, std::string> g_values;
 std::string Get(const std::string& key) {
   auto it = g_values.find(key);
@@ -251,7 +292,7 @@ TEST(LogonGuardSettings, DefaultsBoundsAndRoundTrip) {
   // Written back and read again: the same settings.
   g_values.clear();
   for (const auto& kv : FormatLogonGuardSettings(s)) g_values[kv.first] = kv.second;
-  EXPECT_EQ(g_values.size(), 8u);
+  EXPECT_EQ(g_values.size(), 9u);
   CLogonGuardSettings again = ReadLogonGuardSettings(Get);
   EXPECT_EQ(FormatLogonGuardSettings(again), FormatLogonGuardSettings(s));
 
