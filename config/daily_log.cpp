@@ -18,6 +18,15 @@ std::string Join(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
 }
 
+// The folder that holds path ("." for a bare name); a trailing backslash is ignored.
+std::string ParentFolder(const std::string& path) {
+  std::string name = path;
+  while (name.size() > 1 && (name.back() == '\\' || name.back() == '/')) name.pop_back();
+  const size_t slash = name.find_last_of("\\/");
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? name.substr(0, 1) : name.substr(0, slash);
+}
+
 // Proleptic Gregorian date of a day count from 1970-01-01.
 void CivilFromDays(int64_t days, int& year, unsigned& month, unsigned& day) {
   days += 719468;
@@ -99,8 +108,13 @@ void DeleteOldFilesBelow(ILogFileSystem& fs, const std::string& folder, int days
 void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days) {
   // The folder itself may have been replaced by a junction to anywhere (the system folder
   // included): deleting "old files" there would delete whatever lives there.
+  // The note goes beside it, never through it (nor through a link in its place): what is
+  // written through a junction lands wherever the junction leads.
   if (fs.IsReparsePoint(folder)) {
-    AppendLog(fs, LogClock(fs.LocalNow()) + folder + "是联接或符号链接,未清理旧日志\r\n", folder, kConfigLogPrefix);
+    const std::string beside = ParentFolder(folder);
+    const std::string note = Join(beside, LogFileName(kConfigLogPrefix, fs.LocalNow()));
+    if (fs.IsDirectory(beside) && !fs.IsReparsePoint(beside) && !fs.IsReparsePoint(note))
+      fs.AppendToFile(note, LogClock(fs.LocalNow()) + folder + "是联接或符号链接,未清理旧日志\r\n");
     return;
   }
   DeleteOldFilesBelow(fs, folder, days);

@@ -46,7 +46,8 @@ int FileAgeDays(ILogFileSystem& fs, const std::string& path);
 // Deletes every file at least `days` old here and in every sub-folder whose name does not
 // begin with a dot. Junctions and symbolic links are left alone, so the walk never leaves the
 // folder; when the folder itself is one, nothing is deleted at all and a note saying so goes
-// to the day's "cfg" log in that folder. Unreadable folders and failed deletions are passed over.
+// to a day's "cfg" log beside it (in its parent folder, never through the link). Unreadable
+// folders and failed deletions are passed over.
 void DeleteOldFiles(ILogFileSystem& fs, const std::string& folder, int days);
 
 // The folder the daily clean-up works on: the program's folder, "\log\".

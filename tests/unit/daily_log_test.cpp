@@ -183,7 +183,8 @@ TEST(DeleteOldFiles, JunctionsAndLinksAreNeitherEnteredNorDeleted) {
 }
 
 // The log folder itself replaced by a junction (to the system folder, say): nothing in it is
-// deleted, and a note says why.
+// deleted nor written, and a note beside it says why; a link where the note would go is not
+// written through either.
 TEST(DeleteOldFiles, ALogFolderThatIsItselfAJunctionIsLeftAlone) {
   CMemoryLogFiles fs;
   fs.AddFile("app\\log\\system.dll", 500 * kDay);
@@ -194,9 +195,16 @@ TEST(DeleteOldFiles, ALogFolderThatIsItselfAJunctionIsLeftAlone) {
   EXPECT_EQ(1u, fs.files.count("app\\log\\system.dll"));
   EXPECT_EQ(1u, fs.files.count("app\\log\\sub\\old.txt"));
   EXPECT_TRUE(fs.listed.empty());
-  const std::string note = "app\\log\\cfg2012_05_03.txt";
+  EXPECT_EQ(0u, fs.files.count("app\\log\\cfg2012_05_03.txt"));
+  EXPECT_EQ(3u, fs.files.size());
+  const std::string note = "app\\cfg2012_05_03.txt";
   ASSERT_EQ(1u, fs.files.count(note));
   EXPECT_EQ("01:02:03 app\\log\\是联接或符号链接,未清理旧日志\r\n", fs.files[note].bytes);
+
+  fs.files.erase(note);
+  fs.links.insert(note);
+  DeleteOldFiles(fs, LogCleanupFolder("app"), 0);
+  EXPECT_EQ(2u, fs.files.size());
 }
 
 TEST(WatchLog, WrittenOnTheRowAfterTheThreshold) {

@@ -175,8 +175,9 @@ TEST(Win32DailyLog, CleanUpLeavesALogFolderThatIsItselfALinkAlone) {
 
   DeleteOldFiles(fs, LogCleanupFolder(dir.Path()), 0);
   EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
-  // The note went where the folder leads, beside the files it spared.
-  const std::string note = ReadWholeFile(elsewhere + "\\" + TodaysName("cfg"));
+  // The note went beside the link, not through it to where it leads.
+  EXPECT_FALSE(FileExists(elsewhere + "\\" + TodaysName("cfg")));
+  const std::string note = ReadWholeFile(dir.File(TodaysName("cfg")));
   EXPECT_NE(std::string::npos, note.find("是联接或符号链接,未清理旧日志")) << note;
   RemoveFolderLink(log);
   EXPECT_TRUE(FileExists(elsewhere + "\\precious.dat"));
