@@ -1,6 +1,8 @@
 #include "ipblock/ip_display.h"
 
 #include "common/crt_text.h"
+#include "driver/driver_link.h"
+#include "ipblock/ip_pattern.h"
 
 namespace {
 
@@ -24,7 +26,10 @@ std::string DisplayToIp(const std::string& text) { return ReplaceAll(text, "*", 
 
 std::string DisplayToPort(const std::string& text) { return ReplaceAll(text, "*", "0"); }
 
-std::string BlockedIpToDisplay(const _CIPFilter& entry) {
+std::string BlockedIpToDisplay(const _CIPFilter& entry, bool driverHonoursExact) {
   const std::string dotted = InetNtoa(entry.dwIp);
-  return IsExactEntry(entry) ? dotted : IpToDisplay(dotted);
+  const bool exact = IsExactEntry(entry) && (driverHonoursExact || !HasZeroOctet(entry.dwIp));
+  return exact ? dotted : IpToDisplay(dotted);
 }
+
+std::string BlockedIpToDisplay(const _CIPFilter& entry) { return BlockedIpToDisplay(entry, g_bDriverHonoursExact); }

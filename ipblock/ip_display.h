@@ -11,6 +11,10 @@ std::string PortToDisplay(const std::string& text);
 // Back from the list: every "*" becomes "0".
 std::string DisplayToIp(const std::string& text);
 std::string DisplayToPort(const std::string& text);
-// The address column of a blocked entry: an exactly-matched (automatic) entry shows its 0
-// octets as "0", since they are not wildcards there; any other entry as IpToDisplay.
+// The address column of a blocked entry as the driver reads it: an automatic entry marked exact
+// shows its 0 octets as "0" on a driver that honours the mark, where they are not wildcards;
+// everywhere else a 0 octet is a wildcard and shows as "*" (IpToDisplay), so the list never
+// shows a plain address where the driver would apply a pattern. The second form reads
+// g_bDriverHonoursExact.
+std::string BlockedIpToDisplay(const _CIPFilter& entry, bool driverHonoursExact);
 std::string BlockedIpToDisplay(const _CIPFilter& entry);

@@ -6,11 +6,37 @@ const char* MessageOf(BlockIpOutcome outcome) {
     case BlockIpOutcome::kProtected:
       return "添加失败!导致原因:此IP已在例外中,已经屏蔽IP,加入IP是本地IP。";
     case BlockIpOutcome::kDriverRefused:
+    case BlockIpOutcome::kHeldBackPattern:  // automatic entries only
       return "添加失败!";
     case BlockIpOutcome::kAdded:
       break;
   }
   return nullptr;
+}
+
+EBlockRefusal RefusalOf(BlockIpOutcome outcome, EBlockProtection protection) {
+  switch (outcome) {
+    case BlockIpOutcome::kAdded:
+    case BlockIpOutcome::kDuplicate:
+      return EBlockRefusal::kNone;
+    case BlockIpOutcome::kDriverRefused:
+      return EBlockRefusal::kDriverRefused;
+    case BlockIpOutcome::kHeldBackPattern:
+      return EBlockRefusal::kHeldBackPattern;
+    case BlockIpOutcome::kProtected:
+      break;
+  }
+  switch (protection) {
+    case EBlockProtection::kEveryHost:  // the server's own addresses among them
+    case EBlockProtection::kOwnAddress:
+      return EBlockRefusal::kOwnAddress;
+    case EBlockProtection::kServiceHost:
+      return EBlockRefusal::kServiceHost;
+    case EBlockProtection::kNone:
+    case EBlockProtection::kException:
+      break;
+  }
+  return EBlockRefusal::kException;
 }
 
 const char* MessageOf(AddIpOuterOutcome outcome) {

@@ -3,9 +3,20 @@
 // show MessageOf(outcome) when it is not null and nothing otherwise, so they cannot pick a
 // wrong text.
 
-enum class BlockIpOutcome { kAdded, kDuplicate, kProtected, kDriverRefused };
+// kHeldBackPattern: an automatic (exact) entry with a 0 octet while the driver has not said it
+// honours the exact mark; that driver would read it as a pattern, so it is not sent.
+enum class BlockIpOutcome { kAdded, kDuplicate, kProtected, kDriverRefused, kHeldBackPattern };
 enum class AddIpOuterOutcome { kAdded, kAllZero, kBlocked, kExists, kDriverRefused };
 enum class RemoveIpOuterOutcome { kRemoved, kDriverRefused };
+
+// Which protection a refused entry reaches, the first found in this order.
+enum class EBlockProtection { kNone, kEveryHost, kException, kOwnAddress, kServiceHost };
+
+// Why an automatic block was not made, as the logon guard's table tells it: the protection it
+// reached, the driver's refusal, the pattern a driver would have made of it, or an internal
+// address the guard leaves alone.
+enum class EBlockRefusal { kNone, kException, kOwnAddress, kServiceHost, kDriverRefused, kHeldBackPattern, kInternal };
+EBlockRefusal RefusalOf(BlockIpOutcome outcome, EBlockProtection protection);
 
 // For a block made by hand in the blocked-IP dialog; automatic blocks show nothing at all.
 const char* MessageOf(BlockIpOutcome outcome);

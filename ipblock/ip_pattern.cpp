@@ -16,6 +16,12 @@ bool MatchIpPattern(uint32_t ip, uint32_t pattern) {
   return true;  // not reached: four equal octets are equal addresses
 }
 
+bool HasZeroOctet(uint32_t ip) {
+  for (int i = 0; i < 4; ++i)
+    if (Octet(ip, i) == 0) return true;
+  return false;
+}
+
 bool BlockCovers(uint32_t entryIp, bool exact, uint32_t ip) {
   if (exact) return entryIp == ip;
   for (int i = 0; i < 4; ++i)

@@ -1,6 +1,10 @@
 #include "ipblock/ip_tables.h"
 
 #include <algorithm>
+#include <deque>
+#include <set>
+#include <unordered_set>
+#include <utility>
 
 #include "common/clock.h"
 #include "common/crt_text.h"
@@ -69,47 +73,95 @@ bool IsIpFiltered(uint32_t ip) {
                      [&](const auto& f) { return f->dwIp == ip; });
 }
 
-bool IsIpProtected(uint32_t ip) {
-  for (const auto& e : g_pIpOuterList)
-    if (MatchIpPattern(ip, e->dwIp)) return true;
-  if (ip == g_dwServiceIp) return true;
-  if (ip == 0) return false;
-  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(),
-                     [&](const std::string& own) { return InetAddr(own) == ip; });
-}
-
 namespace {
 
-// An exception, the service host or an own address among what the entry blocks when the
-// driver reads it as exact (its address alone) or as a pattern (0 octets are wildcards).
-bool CoversProtected(uint32_t entryIp, bool exact) {
+EBlockProtection IpProtection(uint32_t ip) {
   for (const auto& e : g_pIpOuterList)
-    if (BlockMeetsPattern(entryIp, exact, e->dwIp)) return true;
-  if (BlockCovers(entryIp, exact, g_dwServiceIp)) return true;
-  return std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(), [&](const std::string& own) {
-    const uint32_t ip = InetAddr(own);
+    if (MatchIpPattern(ip, e->dwIp)) return EBlockProtection::kException;
+  const bool own = ip != 0 && std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(),
+                                          [&](const std::string& text) { return InetAddr(text) == ip; });
+  if (own) return EBlockProtection::kOwnAddress;
+  if (ip == g_dwServiceIp) return EBlockProtection::kServiceHost;
+  return EBlockProtection::kNone;
+}
+
+// An exception, an own address or the service host among what the entry blocks when the
+// driver reads it as exact (its address alone) or as a pattern (0 octets are wildcards).
+EBlockProtection CoveredProtection(uint32_t entryIp, bool exact) {
+  for (const auto& e : g_pIpOuterList)
+    if (BlockMeetsPattern(entryIp, exact, e->dwIp)) return EBlockProtection::kException;
+  const bool own = std::any_of(g_saLocalIp.begin(), g_saLocalIp.end(), [&](const std::string& text) {
+    const uint32_t ip = InetAddr(text);
     return ip != 0 && BlockCovers(entryIp, exact, ip);
   });
+  if (own) return EBlockProtection::kOwnAddress;
+  if (BlockCovers(entryIp, exact, g_dwServiceIp)) return EBlockProtection::kServiceHost;
+  return EBlockProtection::kNone;
+}
+
+std::function<void(const std::string& line)> g_heldBackLog;
+uint64_t g_nHeldBackPatterns = 0;
+// The addresses and ports told last, so a flood that asks again every second is told once.
+constexpr size_t kHeldBackToldKept = 1024;
+std::deque<uint64_t> g_heldBackOrder;
+std::unordered_set<uint64_t> g_heldBackTold;
+
+const char kHeldBackPatternText[] = "此驱动会把地址中的0当作任意值";
+
+void TellHeldBackPattern(const _CIPFilter& entry) {
+  ++g_nHeldBackPatterns;
+  const uint64_t key = static_cast<uint64_t>(entry.dwIp) << 32 | entry.dwPort;
+  if (!g_heldBackLog || !g_heldBackTold.insert(key).second) return;
+  g_heldBackOrder.push_back(key);
+  if (g_heldBackOrder.size() > kHeldBackToldKept) {
+    g_heldBackTold.erase(g_heldBackOrder.front());
+    g_heldBackOrder.pop_front();
+  }
+  g_heldBackLog(InetNtoa(entry.dwIp) + " 端口 " + std::to_string(Ntohs(static_cast<uint16_t>(entry.dwPort))) +
+                " 自动封锁未发往驱动:" + kHeldBackPatternText + "(第" + std::to_string(g_nHeldBackPatterns) + "次)");
 }
 
 }  // namespace
 
-bool IsBlockProtected(const _CIPFilter& entry) {
+bool IsIpProtected(uint32_t ip) { return IpProtection(ip) != EBlockProtection::kNone; }
+
+EBlockProtection ProtectionOf(const _CIPFilter& entry) {
   // Every host on every port, whatever the type: the whole server would be cut off.
-  if (entry.dwIp == 0 && entry.dwPort == 0) return true;
+  if (entry.dwIp == 0 && entry.dwPort == 0) return EBlockProtection::kEveryHost;
   // A port-only block (address 0.0.0.0 with a port, the manual block's "指定PORT" alone)
   // closes one port of this server to everybody on purpose: it is checked as the one value
   // it names, not as a pattern covering the server itself.
-  if (entry.dwIp == 0) return IsIpProtected(0);
-  if (!IsExactEntry(entry)) return CoversProtected(entry.dwIp, false);
+  if (entry.dwIp == 0) return IpProtection(0);
+  if (!IsExactEntry(entry)) return CoveredProtection(entry.dwIp, false);
   // The mark holds only on a driver that said it honours it; any other driver (the vendor's)
   // may read the entry's 0 octets as wildcards, so both readings must be safe.
-  return CoversProtected(entry.dwIp, true) || (!g_bDriverHonoursExact && CoversProtected(entry.dwIp, false));
+  const EBlockProtection exact = CoveredProtection(entry.dwIp, true);
+  if (exact != EBlockProtection::kNone || g_bDriverHonoursExact) return exact;
+  return CoveredProtection(entry.dwIp, false);
 }
+
+bool IsBlockProtected(const _CIPFilter& entry) { return ProtectionOf(entry) != EBlockProtection::kNone; }
+
+bool HeldBackAsPattern(const _CIPFilter& entry) {
+  return IsExactEntry(entry) && !g_bDriverHonoursExact && HasZeroOctet(entry.dwIp);
+}
+
+void SetHeldBackLog(std::function<void(const std::string& line)> log) {
+  g_heldBackLog = std::move(log);
+  g_heldBackOrder.clear();
+  g_heldBackTold.clear();
+}
+
+uint64_t HeldBackPatternCount() { return g_nHeldBackPatterns; }
 
 bool HeldBackAtStart(const _CIPFilter& entry) {
   if (entry.dwIp == 0 && entry.dwPort == 0) return true;
-  return IsExactEntry(entry) && !g_bDriverHonoursExact && IsBlockProtected(entry);
+  return IsExactEntry(entry) && !g_bDriverHonoursExact && (HasZeroOctet(entry.dwIp) || IsBlockProtected(entry));
+}
+
+const char* HeldBackReason(const _CIPFilter& entry) {
+  if (HeldBackAsPattern(entry) && !(entry.dwIp == 0 && entry.dwPort == 0)) return kHeldBackPatternText;
+  return "会封锁例外、本机或服务地址";
 }
 
 void LoadTablesIntoDriver(const std::function<void(int milliseconds)>& pump,
@@ -125,6 +177,13 @@ BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, c
                        int type) {
   std::unique_ptr<_CIPFilter> entry = CreateIpFilter(ipText, portText, label, type, *g_pClock);
   if (FindIpFilter(entry->dwIp, entry->dwPort)) return BlockIpOutcome::kDuplicate;
+  if (ProtectionOf(*entry) == EBlockProtection::kEveryHost) return BlockIpOutcome::kProtected;
+  // A protected address is refused as such; any other one that the driver would read as a
+  // pattern is not sent at all.
+  if (HeldBackAsPattern(*entry) && CoveredProtection(entry->dwIp, true) == EBlockProtection::kNone) {
+    TellHeldBackPattern(*entry);
+    return BlockIpOutcome::kHeldBackPattern;
+  }
   if (IsBlockProtected(*entry)) return BlockIpOutcome::kProtected;
   const bool added = CIpTableWriter::Apply(
       g_pIpFilterList, [&] { return AddBlock(entry.get()) != 0; },

@@ -70,12 +70,28 @@ bool IsIpProtected(uint32_t ip);
 // 0 octets make. A port-only block (0.0.0.0 with a port) is checked as its own value, like
 // IsIpProtected; 0.0.0.0 with port 0 (every host, every port) is always protected.
 bool IsBlockProtected(const _CIPFilter& entry);
+// Which protection IsBlockProtected found: every host, an exception, an own address or the
+// service host (checked in this order), kNone when none.
+EBlockProtection ProtectionOf(const _CIPFilter& entry);
+// An automatic entry (marked exact) with a 0 octet while the driver has not said it honours the
+// mark. Such a driver (the vendor's) reads the octet as a wildcard, a forged 203.0.0.0 as
+// 203.*.*.*, so the entry is never sent to it: BlockIp refuses it (kHeldBackPattern), tells the
+// held-back log and counts it; one loaded from the file stays listed but out of the driver.
+bool HeldBackAsPattern(const _CIPFilter& entry);
+// Where BlockIp tells of the automatic entries it held back as patterns (the program: the
+// configuration log); an address and port is told again only after 1024 others were.
+void SetHeldBackLog(std::function<void(const std::string& line)> log);
+// Automatic blocks BlockIp held back as patterns since the process started.
+uint64_t HeldBackPatternCount();
 
 // A listed block that must not be sent to the driver at start: every host on every port, or an
 // automatic (exact) entry that a driver not known to honour the mark would read as a pattern
-// covering an exception, an own address or the service host. BlockIp refuses such entries;
-// one loaded from the file (an older version's save, an edit by hand) is kept in the list.
+// (HeldBackAsPattern) or that reaches an exception, an own address or the service host. BlockIp
+// refuses such entries; one loaded from the file (an older version's save, a driver changed
+// since, an edit by hand) is kept in the list.
 bool HeldBackAtStart(const _CIPFilter& entry);
+// Why HeldBackAtStart holds it back, for the configuration log ("未载入驱动:...").
+const char* HeldBackReason(const _CIPFilter& entry);
 // Both tables into the driver at start (exceptions first, pacing each step); each held-back
 // block is handed to told instead of the driver.
 void LoadTablesIntoDriver(const std::function<void(int milliseconds)>& pump,

@@ -8,5 +8,8 @@
 #include "ipblock/ip_outcomes.h"
 
 BlockIpOutcome BlockForLogonGuard(const std::string& ipv4, const std::string& label);
+// Why BlockForLogonGuard answered outcome for this address: the protection its entry reaches,
+// the driver's refusal, or the pattern a driver without the exact mark would make of it.
+EBlockRefusal GuardRefusal(const std::string& ipv4, BlockIpOutcome outcome);
 // Some entry of the blocked table has exactly this address, on any port.
 bool BlockedInTable(const std::string& ipv4);

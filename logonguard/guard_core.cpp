@@ -144,7 +144,14 @@ void CLogonGuardCore::Drain() {
 }
 
 bool CLogonGuardCore::RequestBlock(const std::string& ipv4, ELogonSource source) {
+  if (!m_settings.bBlockInternal && m_ports.internal && m_ports.internal(ipv4)) {
+    m_lastRefusal = EBlockRefusal::kInternal;
+    return false;
+  }
   const BlockIpOutcome outcome = m_ports.block(ipv4, m_settings.strDuration);
+  m_lastRefusal = outcome == BlockIpOutcome::kAdded || outcome == BlockIpOutcome::kDuplicate ? EBlockRefusal::kNone
+                  : m_ports.refusal ? m_ports.refusal(ipv4, outcome)
+                                    : EBlockRefusal::kNone;
   if (outcome == BlockIpOutcome::kAdded) {
     // A message names a bounded number of addresses however many were blocked since the last.
     CPendingAlert& pending = m_pending[static_cast<int>(source)];

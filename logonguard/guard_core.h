@@ -38,6 +38,11 @@ struct CGuardPorts {
   // An automatic block of every port of the address for the label's time (BlockIp(ip, "0",
   // label, 0) in the program, with its protection checks).
   std::function<BlockIpOutcome(const std::string& ip, const std::string& label)> block;
+  // Why block refused (the program: GuardRefusal, the protection reached); unset: not said.
+  std::function<EBlockRefusal(const std::string& ip, BlockIpOutcome outcome)> refusal;
+  // A private, link-local or shared address, or one of the server's own subnets or its gateway:
+  // counted and shown, but blocked only when "blockinternal" is on.
+  std::function<bool(const std::string& ip)> internal;
   std::function<bool(const std::string& ip)> blockedNow;  // listed in the blocked table now
   std::function<bool()> alertsOn;                          // the "屏蔽IP地址提醒" switch
   std::function<void(const std::string& message)> alert;   // hands the alert to the sender
@@ -71,6 +76,7 @@ class CLogonGuardCore : private IBlockPort {
 
  private:
   bool RequestBlock(const std::string& ipv4, ELogonSource source) override;
+  EBlockRefusal LastRefusal() const override { return m_lastRefusal; }
   void SendAlerts(int64_t now);
   void LogSourceChanges();
 
@@ -78,6 +84,7 @@ class CLogonGuardCore : private IBlockPort {
   std::shared_ptr<CGuardInbox> m_inbox;
   CLogonGuardSettings m_settings;
   CFailurePolicy m_policy;
+  EBlockRefusal m_lastRefusal = EBlockRefusal::kNone;
   // Blocks not alerted yet: the first kMaxAlertAddresses addresses, and how many more.
   struct CPendingAlert {
     std::vector<std::string> addresses;

@@ -100,6 +100,7 @@ CLogonGuardSettings ReadLogonGuardSettings(const std::function<std::string(const
   if (IsBlockDurationLabel(duration)) s.strDuration = duration;
   const std::string folder = Trim(get("ftplogfolder"));
   if (IsAcceptableFolder(folder)) s.strFtpLogFolder = folder;
+  s.bBlockInternal = ReadSwitch(get("blockinternal"), s.bBlockInternal);
   return s;
 }
 
@@ -111,5 +112,6 @@ std::vector<std::pair<std::string, std::string>> FormatLogonGuardSettings(const 
           {"threshold", std::to_string(s.nThreshold)},
           {"period", std::to_string(s.nPeriodMinutes)},
           {"duration", s.strDuration},
-          {"ftplogfolder", s.strFtpLogFolder}};
+          {"ftplogfolder", s.strFtpLogFolder},
+          {"blockinternal", s.bBlockInternal ? "1" : "0"}};
 }

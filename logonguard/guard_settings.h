@@ -24,6 +24,10 @@ struct CLogonGuardSettings {
   int nPeriodMinutes = 10; // "period"
   std::string strDuration; // "duration": one of the eight block duration labels
   std::string strFtpLogFolder;  // "ftplogfolder"
+  // "blockinternal": also block private, link-local, shared (CGNAT) addresses and the server's
+  // own subnets and gateway. Off: behind NAT, an RD Gateway or a load balancer every guess
+  // seems to come from one such address, and blocking it cuts off everybody behind it.
+  bool bBlockInternal = false;
 
   CLogonGuardSettings();
   CPolicyLimits Limits() const;

@@ -1,6 +1,9 @@
 #include "logonguard/logon_guard_form.h"
 
 #include "common/crt_text.h"
+#include "config/ini_access.h"
+#include "config/profile_store.h"
+#include "logonguard/logon_guard.h"
 
 namespace guardmsg {
 const char kThreshold[] = "失败次数必须是2到100之间的数字!";
@@ -15,7 +18,16 @@ namespace {
 
 const char kBlocked[] = "已封锁";
 const char kNotBlocked[] = "未封锁";
-const char kRefused[] = "例外未封锁";
+const char kException[] = "例外未封锁";
+const char kOwnAddress[] = "本机未封锁";
+const char kServiceHost[] = "服务地址未封锁";
+const char kDriverRefused[] = "驱动拒绝封锁";
+const char kInternal[] = "内网未封锁";
+
+const char kSavedNotRunning[] = "设置已保存,登录防护未运行(启动防护后开始)。";
+const char kSavedSwitchedOff[] = "设置已保存,登录防护未开启。";
+const char kSwitchedOffNote[] = "登录防护未开启。";
+const char kSaveFailed[] = "保存失败,配置文件无法写入!";
 const char kIpv6NotBlocked[] = "未封锁(IPv6)";
 
 // Digits only, within [low, high]; ParseDigits stops very long numbers at the int limit.
@@ -58,6 +70,7 @@ CGuardFormCheck CheckGuardForm(const CGuardForm& form) {
   s.bEventLog = form.bEventLog;
   s.bSqlServer = form.bSqlServer;
   s.bFtp = form.bFtp;
+  s.bBlockInternal = form.bBlockInternal;
   s.strDuration = form.strDuration;
   s.strFtpLogFolder = form.strFtpLogFolder;
   check.bAccepted = true;
@@ -70,11 +83,27 @@ CGuardForm FormFromSettings(const CLogonGuardSettings& s) {
   form.bEventLog = s.bEventLog;
   form.bSqlServer = s.bSqlServer;
   form.bFtp = s.bFtp;
+  form.bBlockInternal = s.bBlockInternal;
   form.strThreshold = std::to_string(s.nThreshold);
   form.strPeriod = std::to_string(s.nPeriodMinutes);
   form.strDuration = s.strDuration;
   form.strFtpLogFolder = s.strFtpLogFolder;
   return form;
+}
+
+std::string SaveGuardSettings(ILogonGuard* guard, IProfileStore& store, const CLogonGuardSettings& settings) {
+  const auto formatted = FormatLogonGuardSettings(settings);
+  if (guard != nullptr) {
+    std::string text = guard->Save(settings);
+    // Taken (the guard applies what it accepted, written or not) but switched off: say so.
+    if (!settings.bEnabled && FormatLogonGuardSettings(guard->Settings()) == formatted) text += kSwitchedOffNote;
+    return text;
+  }
+  bool written = true;
+  for (const auto& entry : formatted)
+    written = WriteIni(store, kConfigFile, kLogonGuardSection, entry.first, entry.second) != 0 && written;
+  if (!written) return kSaveFailed;
+  return settings.bEnabled ? kSavedNotRunning : kSavedSwitchedOff;
 }
 
 const std::vector<std::string>& FailureColumnTitles() {
@@ -99,7 +128,16 @@ const char* LogonSourceLabel(ELogonSource source) {
 std::string FailureRowState(const CFailureRow& row) {
   if (row.bIpv6) return kIpv6NotBlocked;
   if (row.bBlocked) return kBlocked;
-  if (row.bRefused) return kRefused;
+  if (!row.bRefused) return kNotBlocked;
+  switch (row.eRefusal) {
+    case EBlockRefusal::kException: return kException;
+    case EBlockRefusal::kOwnAddress: return kOwnAddress;
+    case EBlockRefusal::kServiceHost: return kServiceHost;
+    case EBlockRefusal::kDriverRefused: return kDriverRefused;
+    case EBlockRefusal::kInternal: return kInternal;
+    case EBlockRefusal::kHeldBackPattern:
+    case EBlockRefusal::kNone: break;
+  }
   return kNotBlocked;
 }
 

@@ -9,12 +9,16 @@
 #include "logonguard/failure_policy.h"
 #include "logonguard/guard_settings.h"
 
+class ILogonGuard;
+class IProfileStore;
+
 // The fields as the window holds them (GBK texts).
 struct CGuardForm {
   bool bEnabled = false;
   bool bEventLog = false;
   bool bSqlServer = false;
   bool bFtp = false;
+  bool bBlockInternal = false;
   std::string strThreshold;
   std::string strPeriod;
   std::string strDuration;
@@ -36,10 +40,18 @@ struct CGuardFormCheck {
 CGuardFormCheck CheckGuardForm(const CGuardForm& form);
 CGuardForm FormFromSettings(const CLogonGuardSettings& settings);
 
+// The save of checked settings: through the program's guard when there is one (it writes the
+// section and applies it at once), else into the section of the file for the guard to read when
+// protection starts. The text says what happened: whether the file took it, and that a guard not
+// running, or switched off, acts on nothing yet.
+std::string SaveGuardSettings(ILogonGuard* guard, IProfileStore& store, const CLogonGuardSettings& settings);
+
 // The table: column titles, and one row's cells in the same order.
 const std::vector<std::string>& FailureColumnTitles();
 const char* LogonSourceLabel(ELogonSource source);
-// Blocked, refused by the protection checks, or not blocked (an IPv6 address says why).
+// Blocked, not blocked, or refused with its reason (an exception, an own address, the service
+// host, the driver, an internal address); an IPv6 address says why it is never blocked, and an
+// automatic entry the driver would read as a pattern is just "未封锁".
 std::string FailureRowState(const CFailureRow& row);
 std::vector<std::string> FailureRowCells(const CFailureRow& row, const std::function<std::string(int64_t)>& formatTime);
 // Below the table: why IPv6 rows are never blocked.

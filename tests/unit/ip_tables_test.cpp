@@ -156,7 +156,12 @@ TEST_F(IpTables, ServiceHostPlaceholderAndZeroOwnAddress) {
   // the address 0 is never protected through the own list.
   g_saLocalIp = {"0.0.0.0"};
   EXPECT_FALSE(IsIpProtected(0));
+  // Automatic, it is the address 0.0.0.0 only where the driver honours the exact mark; any
+  // other driver would close port 80 to everybody.
+  EXPECT_EQ(BlockIpOutcome::kHeldBackPattern, BlockIp("0.0.0.0", "80", "1分钟", 0));
+  g_bDriverHonoursExact = true;
   EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("0.0.0.0", "80", "1分钟", 0));
+  g_bDriverHonoursExact = false;
   // By hand, 0.0.0.0 for all ports is the pattern of every address, the placeholder host's
   // included; with a port it closes that port to everybody, which the manual block offers.
   EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("0.0.0.0", "0", "1分钟", 1));
@@ -197,27 +202,73 @@ TEST_F(IpTables, AutomaticBlocksAreExactAndProtectionsSeeWhatAnEntryReallyBlocks
   ExpectDriverMirrorsTables();
 }
 
-// On a driver that did not say it honours the exact mark (the vendor's), an automatic block
-// may act as the pattern its 0 octets make: it is refused when either reading reaches an
-// exception, an own address or the service host.
-TEST_F(IpTables, OnADriverWithoutTheExactMarkAutomaticBlocksAreCheckedAsPatternsToo) {
+// On a driver that did not say it honours the exact mark (the vendor's), an automatic entry with
+// a 0 octet would act as the pattern its 0 octets make (a forged 203.0.0.0 as 203.*.*.*): it is
+// never sent, whether or not the pattern reaches anything protected; the configuration log is
+// told once per address, and every such request is counted.
+TEST_F(IpTables, OnADriverWithoutTheExactMarkAutomaticEntriesWithAZeroOctetAreNeverSent) {
+  std::vector<std::string> log;
+  SetHeldBackLog([&](const std::string& line) { log.push_back(line); });
   g_saLocalIp = {"192.168.1.5"};
   g_dwServiceIp = InetAddr("198.51.100.1");
   ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("61.135.0.0"));
-  for (const char* forged : {"192.0.0.0", "198.0.0.0", "198.51.0.0", "61.0.0.0", "61.135.0.0", "0.0.0.5"}) {
-    EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp(forged, "0", "5分钟", 0)) << forged;
+  const uint64_t countBefore = HeldBackPatternCount();
+  const int requestsBefore = m_device.requests;
+  for (const char* forged : {"192.0.0.0", "61.136.0.0", "203.0.0.0", "8.0.0.0", "0.0.0.5", "203.0.113.0"}) {
+    EXPECT_EQ(BlockIpOutcome::kHeldBackPattern, BlockIp(forged, "0", "5分钟", 0)) << forged;
   }
-  // Addresses without a 0 octet, and patterns that reach nothing protected, are blocked.
-  for (const char* flood : {"192.0.2.1", "61.136.0.0", "203.0.0.0"}) {
-    EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp(flood, "0", "5分钟", 0)) << flood;
-  }
+  EXPECT_EQ(BlockIpOutcome::kHeldBackPattern, BlockIp("8.0.0.0", "0", "5分钟", 0));  // asked again
+  EXPECT_EQ(requestsBefore, m_device.requests);
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  EXPECT_EQ(countBefore + 7, HeldBackPatternCount());
+  ASSERT_EQ(6u, log.size()) << "each address told once";
+  EXPECT_EQ(0u, log[2].find("203.0.0.0 端口 0 自动封锁未发往驱动:")) << log[2];
+  // An address without a 0 octet is the same address either way: blocked, or refused when it is
+  // protected, with the protection it reaches.
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("192.1.2.1", "0", "5分钟", 0));
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.135.7.7", "0", "5分钟", 0));
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("198.51.100.1", "0", "5分钟", 0));
+  // By hand, a pattern is what the administrator asked for.
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.0.0", "0", "5分钟", 1));
   ExpectDriverMirrorsTables();
-  EXPECT_EQ(3u, g_pIpFilterList.size());
   // Told by the driver that the mark holds, the same forged sources block their one address.
   g_bDriverHonoursExact = true;
-  for (const char* forged : {"192.0.0.0", "198.0.0.0", "61.0.0.0"}) {
+  for (const char* forged : {"192.0.0.0", "8.0.0.0", "61.136.0.0"}) {
     EXPECT_EQ(BlockIpOutcome::kAdded, BlockIp(forged, "0", "5分钟", 0)) << forged;
   }
+  EXPECT_EQ(BlockIpOutcome::kProtected, BlockIp("61.0.0.0", "0", "5分钟", 1));  // a pattern by hand still is
+  EXPECT_EQ(6u, log.size());
+  SetHeldBackLog(nullptr);
+}
+
+// The list shows what the driver enforces: an automatic entry with a 0 octet as the pattern a
+// driver without the exact mark would make of it, as its plain address only where the mark holds.
+TEST_F(IpTables, TheListShowsThePatternFormOfWhatTheDriverReadsAsAPattern) {
+  Load("203.0.0.0|0|1小时|0,8.8.8.8|0|永远|0,62.0.0.0|0|永远", "");
+  const auto shown = [] {
+    std::vector<std::string> ips;
+    for (const CBlockedRow& row : BlockedRowsFromTable()) ips.push_back(row.strIp);
+    return ips;
+  };
+  EXPECT_EQ((std::vector<std::string>{"203.*.*.*", "8.8.8.8", "62.*.*.*"}), shown());
+  g_bDriverHonoursExact = true;
+  EXPECT_EQ((std::vector<std::string>{"203.0.0.0", "8.8.8.8", "62.*.*.*"}), shown());
+  EXPECT_EQ("0.0.0.9", BlockedIpToDisplay(*CreateIpFilter("0.0.0.9", "0", "永远", 0, m_clock), true));
+  EXPECT_EQ("*.*.*.9", BlockedIpToDisplay(*CreateIpFilter("0.0.0.9", "0", "永远", 0, m_clock), false));
+}
+
+// Which protection a refused entry reaches, as the logon guard's table names it.
+TEST_F(IpTables, ProtectionOfNamesTheExceptionTheOwnAddressOrTheServiceHost) {
+  g_saLocalIp = {"192.0.2.10"};
+  g_dwServiceIp = InetAddr("192.0.2.99");
+  ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("198.51.100.0"));
+  const auto of = [&](const char* ip, int type) { return ProtectionOf(*CreateIpFilter(ip, "0", "永远", type, m_clock)); };
+  EXPECT_EQ(EBlockProtection::kException, of("198.51.100.20", 0));
+  EXPECT_EQ(EBlockProtection::kOwnAddress, of("192.0.2.10", 0));
+  EXPECT_EQ(EBlockProtection::kServiceHost, of("192.0.2.99", 0));
+  EXPECT_EQ(EBlockProtection::kNone, of("192.0.2.11", 0));
+  EXPECT_EQ(EBlockProtection::kEveryHost, of("0.0.0.0", 1));
+  EXPECT_EQ(EBlockProtection::kOwnAddress, of("192.0.0.0", 1));  // the pattern covers the server
 }
 
 // 0.0.0.0 for every port blocks every host: refused for every type and every driver, even when
@@ -309,7 +360,7 @@ TEST_F(IpTables, ReleaseTakesTheLastMatchingEntryAndSaves) {
 
 TEST_F(IpTables, ReleaseAllEmptiesDriverTableAndFile) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 1));
-  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "永远", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.9.8.7", "0", "永远", 0));
   ASSERT_EQ(AddIpOuterOutcome::kAdded, AddIpOuter("8.8.8.8"));
   EXPECT_TRUE(ReleaseAllIpFilters());
   EXPECT_STREQ("全部解除成功!", ReleaseAllMessage(true));
@@ -383,7 +434,7 @@ TEST_F(IpTables, ExpiryKeepsWorkingPastTheYear2038) {
     Reset();
     m_device.blocked.clear();
     m_clock.Set(start);
-    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.0.113.7", "0", "1分钟", 0));
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.1.113.7", "0", "1分钟", 0));
     ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("198.51.100.1", "0", "1个月", 1));
     m_clock.Advance(60);
     ExpireIpFilters();
@@ -437,6 +488,7 @@ TEST_F(IpTables, ExceptionRulesAndRemoval) {
 }
 
 TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
+  g_bDriverHonoursExact = true;  // the automatic 61.135.0.0 is sent as the exact address it is
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("10.0.0.0", "0", "永远", 1));
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 0));
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.135.0.0", "443", "24小时", 0));
@@ -462,8 +514,8 @@ TEST_F(IpTables, SavedTablesLoadBackAfterARestart) {
 
 }  // namespace
 
-// Blocks loaded from the file at start pass the same protections as BlockIp before they reach
-// the driver: an automatic entry read as a pattern by a driver without the exact mark, and
+// Blocks loaded from the file at start pass the same checks as BlockIp before they reach the
+// driver: an automatic entry that a driver without the exact mark would read as a pattern, and
 // every host on every port (which the load drops already), stay listed and saved but out of
 // the driver.
 TEST_F(IpTables, StartLoadKeepsProtectedBlocksOutOfTheDriverButInTheList) {
@@ -486,8 +538,10 @@ TEST_F(IpTables, StartLoadKeepsProtectedBlocksOutOfTheDriverButInTheList) {
       EXPECT_EQ((std::vector<std::string>{"192.0.0.0", "203.0.0.0", "61.0.0.0", "8.8.8.8"}), sent);
       EXPECT_TRUE(told.empty());
     } else {
-      EXPECT_EQ((std::vector<std::string>{"203.0.0.0", "8.8.8.8"}), sent);
-      EXPECT_EQ((std::vector<std::string>{"192.0.0.0", "61.0.0.0"}), told);
+      // Every automatic entry with a 0 octet, protected or not, would be a pattern there.
+      EXPECT_EQ((std::vector<std::string>{"8.8.8.8"}), sent);
+      EXPECT_EQ((std::vector<std::string>{"192.0.0.0", "61.0.0.0", "203.0.0.0"}), told);
+      EXPECT_NE(std::string(HeldBackReason(g_pIpFilterList[3])), HeldBackReason(_CIPFilter{}));
     }
     EXPECT_EQ(4u, g_pIpFilterList.size());
     EXPECT_EQ(0, m_store.m_nWrites);  // the file keeps them

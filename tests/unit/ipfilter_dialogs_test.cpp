@@ -129,6 +129,7 @@ class IpFilterDialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     AttachFakeTables(m_device, m_store, m_clock);
+    g_bDriverHonoursExact = true;  // as the stand-in says: automatic entries stay exact
     g_saLocalIp = {"192.0.2.10", "127.0.0.1"};
     g_dwServiceIp = InetAddr("198.51.100.1");
     g_nReportedRows = 0;
@@ -142,6 +143,7 @@ class IpFilterDialogs : public ::testing::Test {
   }
   void TearDown() override {
     SetRemoteCommandCheck(nullptr);
+    g_bDriverHonoursExact = false;
     g_saLocalIp.clear();
     g_dwServiceIp = 100000;
     DetachFakeTables();

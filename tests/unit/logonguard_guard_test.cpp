@@ -3,6 +3,8 @@
 // status and the event log positions; and its blocks in the real tables over a fake driver.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "common/process_state.h"
@@ -13,6 +15,7 @@
 #include "ipblock/ip_tables.h"
 #include "logonguard/guard_blocks.h"
 #include "logonguard/guard_core.h"
+#include "logonguard/logon_guard_form.h"
 #include "table_device_fake.h"
 
 namespace {
@@ -103,6 +106,45 @@ TEST_F(LogonGuardCore, AlertsKeepTheirSpacingAndNothingPilesUpWhileSwitchedOff) 
   core->Drain();
   EXPECT_EQ(2u, m_alerts.size());
   EXPECT_EQ(4u, m_blocks.size());
+}
+
+// A refused block's row names why; an internal address (behind NAT every guess seems to come
+// from one) is counted and shown but asked to be blocked only when "blockinternal" is on.
+TEST_F(LogonGuardCore, RefusalsKeepTheirReasonAndInternalAddressesAreBlockedOnlyWhenSwitchedOn) {
+  m_ports.internal = [](const std::string& ip) { return ip.compare(0, 3, "10.") == 0 || ip == "203.0.113.1"; };
+  m_ports.refusal = [](const std::string& ip, BlockIpOutcome outcome) {
+    EXPECT_EQ(BlockIpOutcome::kProtected, outcome);
+    return ip == "198.51.100.9" ? EBlockRefusal::kOwnAddress : EBlockRefusal::kDriverRefused;
+  };
+  auto core = Make();
+  Failures(5, ELogonSource::kRemoteDesktop, "10.0.0.8");
+  Failures(5, ELogonSource::kRemoteDesktop, "203.0.113.1");  // the server's gateway
+  core->Drain();
+  EXPECT_TRUE(m_blocks.empty());
+  m_outcome = BlockIpOutcome::kProtected;
+  Failures(5, ELogonSource::kFtp, "198.51.100.9");
+  Failures(5, ELogonSource::kFtp, "198.51.100.10");
+  core->Drain();
+  EXPECT_EQ(2u, m_blocks.size());
+  std::map<std::string, std::string> states;
+  for (const CFailureRow& row : core->Rows()) {
+    EXPECT_EQ(5, row.nTotal) << row.strAddress;
+    states[row.strAddress] = FailureRowState(row);
+  }
+  EXPECT_EQ((std::map<std::string, std::string>{{"10.0.0.8", "内网未封锁"},
+                                                {"203.0.113.1", "内网未封锁"},
+                                                {"198.51.100.9", "本机未封锁"},
+                                                {"198.51.100.10", "驱动拒绝封锁"}}),
+            states);
+  EXPECT_EQ(0u, m_alerts.size());
+
+  WriteIni(m_store, kConfigFile, "logonguard", "blockinternal", "1");
+  m_outcome = BlockIpOutcome::kAdded;
+  m_blocks.clear();
+  auto switchedOn = Make();
+  Failures(5, ELogonSource::kRemoteDesktop, "10.0.0.8");
+  switchedOn->Drain();
+  EXPECT_EQ((std::vector<std::string>{"10.0.0.8 1小时"}), m_blocks);
 }
 
 // However many addresses a burst blocks, the alert names twenty of them and says how many more.
@@ -268,12 +310,14 @@ class LogonGuardBlocks : public ::testing::Test {
   void SetUp() override {
     AttachFakeTables(m_device, m_store, m_clock);
     Reset();
+    g_bDriverHonoursExact = true;  // as the stand-in says: 192.0.2.10 is that address only
   }
   void TearDown() override {
     Reset();
     DetachFakeTables();
   }
   static void Reset() {
+    g_bDriverHonoursExact = false;
     g_ReportedSerials.clear();
     g_strBlockedIps.clear();
     g_tLastBlockAlert = 0;
@@ -314,10 +358,37 @@ TEST_F(LogonGuardBlocks, ExceptionsOwnAddressesAndTheServiceHostAreRefused) {
   g_pIpOuterList.LoadAtStart(std::move(exceptions));
   g_saLocalIp = {"192.0.2.10"};
   g_dwServiceIp = InetAddr("192.0.2.99");
-  for (const char* ip : {"198.51.100.20", "192.0.2.10", "192.0.2.99"})
-    EXPECT_EQ(BlockIpOutcome::kProtected, BlockForLogonGuard(ip, "1小时")) << ip;
+  const std::pair<const char*, EBlockRefusal> cases[] = {{"198.51.100.20", EBlockRefusal::kException},
+                                                         {"192.0.2.10", EBlockRefusal::kOwnAddress},
+                                                         {"192.0.2.99", EBlockRefusal::kServiceHost}};
+  for (const auto& c : cases) {
+    const BlockIpOutcome outcome = BlockForLogonGuard(c.first, "1小时");
+    EXPECT_EQ(BlockIpOutcome::kProtected, outcome) << c.first;
+    EXPECT_EQ(c.second, GuardRefusal(c.first, outcome)) << c.first;
+  }
   EXPECT_TRUE(g_pIpFilterList.empty());
   EXPECT_TRUE(m_device.blocked.empty());
+  m_device.refuse = true;
+  EXPECT_EQ(EBlockRefusal::kDriverRefused, GuardRefusal("203.0.113.9", BlockForLogonGuard("203.0.113.9", "1小时")));
+}
+
+// A counted 203.0.0.0 on a driver that never said it honours the exact mark would block
+// 203.*.*.*: it is not sent, and the row says it is not blocked.
+TEST_F(LogonGuardBlocks, AnAddressWithAZeroOctetIsNotSentToADriverWithoutTheExactMark) {
+  g_bDriverHonoursExact = false;
+  for (const char* ip : {"203.0.0.0", "8.0.0.0", "203.0.113.0"}) {
+    const BlockIpOutcome outcome = BlockForLogonGuard(ip, "1小时");
+    EXPECT_EQ(BlockIpOutcome::kHeldBackPattern, outcome) << ip;
+    EXPECT_EQ(EBlockRefusal::kHeldBackPattern, GuardRefusal(ip, outcome));
+  }
+  EXPECT_TRUE(m_device.blocked.empty());
+  EXPECT_TRUE(g_pIpFilterList.empty());
+  // An own address stays refused as what it is, whatever the driver makes of its 0 octet.
+  g_saLocalIp = {"192.0.2.10"};
+  EXPECT_EQ(EBlockRefusal::kOwnAddress, GuardRefusal("192.0.2.10", BlockForLogonGuard("192.0.2.10", "1小时")));
+  g_bDriverHonoursExact = true;
+  EXPECT_EQ(BlockIpOutcome::kAdded, BlockForLogonGuard("203.0.0.0", "1小时"));
+  EXPECT_EQ(1u, m_device.blocked.size());
 }
 
 }  // namespace
