@@ -236,14 +236,14 @@ bool CTavrickDlg::ProbeDevice() { return ::ProbeDevice(); }
 int CTavrickDlg::InstallDriver() { return ::InstallDriver(); }
 int CTavrickDlg::StartDriverFiltering() { return ::StartDriverFiltering(); }
 void CTavrickDlg::LoadListsIntoDriver() {
-  // A block that would cut off the server's own side stays in the list but out of the driver,
-  // and the administrator finds why in the log.
+  // A block that would cut off the server's own side, or that the driver would read as a
+  // pattern, stays in the list but out of the driver, and the administrator finds why in the log.
   LoadTablesIntoDriver(PumpMessagesAndWait, [](const _CIPFilter& entry) {
     CWin32LogFileSystem fs;
     AppendLog(fs,
               LogClock(fs.LocalNow()) + InetNtoa(entry.dwIp) + " 端口 " +
-                  std::to_string(Ntohs(static_cast<uint16_t>(entry.dwPort))) +
-                  " 未载入驱动:会封锁例外、本机或服务地址\r\n",
+                  std::to_string(Ntohs(static_cast<uint16_t>(entry.dwPort))) + " 未载入驱动:" +
+                  HeldBackReason(entry) + "\r\n",
               kLogFolder, kConfigLogPrefix);
   });
 }

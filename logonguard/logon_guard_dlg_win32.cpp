@@ -12,7 +12,6 @@ namespace {
 constexpr UINT_PTR kRefreshTimer = 1;
 constexpr UINT kRefreshMs = 1000;
 constexpr int kComboItemHeight = 17;
-const char kSaved[] = "保存成功!";
 const char kNotRunning[] = "未运行(启动防护后开始)";
 const int kColumnWidths[] = {100, 62, 120, 40, 112, 72};
 
@@ -80,6 +79,7 @@ void CLogonGuardDlg::ShowForm(const CGuardForm& form) {
   SetChecked(IDC_LG_EVENTLOG, form.bEventLog);
   SetChecked(IDC_LG_SQLSERVER, form.bSqlServer);
   SetChecked(IDC_LG_FTP, form.bFtp);
+  SetChecked(IDC_LG_BLOCKINTERNAL, form.bBlockInternal);
   SetItemText(IDC_LG_THRESHOLD, form.strThreshold);
   SetItemText(IDC_LG_PERIOD, form.strPeriod);
   SetItemText(IDC_LG_FOLDER, form.strFtpLogFolder);
@@ -95,6 +95,7 @@ CGuardForm CLogonGuardDlg::ReadForm() const {
   form.bEventLog = IsChecked(IDC_LG_EVENTLOG);
   form.bSqlServer = IsChecked(IDC_LG_SQLSERVER);
   form.bFtp = IsChecked(IDC_LG_FTP);
+  form.bBlockInternal = IsChecked(IDC_LG_BLOCKINTERNAL);
   form.strThreshold = ItemText(IDC_LG_THRESHOLD);
   form.strPeriod = ItemText(IDC_LG_PERIOD);
   form.strDuration = ItemText(IDC_LG_DURATION);
@@ -110,16 +111,9 @@ void CLogonGuardDlg::Save() {
     if (check.eFocus != EGuardField::kNone && m_hWnd) SetFocus(Item(focus[static_cast<int>(check.eFocus)]));
     return;
   }
-  std::string message = kSaved;
-  if (ILogonGuard* guard = TheLogonGuard()) {
-    message = guard->Save(check.settings);
-  } else {
-    // No guard yet: the section is written for the guard to read when it is made.
-    CWin32ProfileStore store;
-    for (const auto& entry : FormatLogonGuardSettings(check.settings))
-      WriteIni(store, kConfigFile, kLogonGuardSection, entry.first, entry.second);
-  }
-  m_prompt.Show(message);
+  // Without a guard yet, the section is written for the guard to read when it is made.
+  CWin32ProfileStore store;
+  m_prompt.Show(SaveGuardSettings(TheLogonGuard(), store, check.settings));
 }
 
 void CLogonGuardDlg::Refresh() {

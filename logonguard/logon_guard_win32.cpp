@@ -7,6 +7,7 @@
 #include "config/daily_log_win32.h"
 #include "config/settings.h"
 #include "logonguard/guard_blocks.h"
+#include "logonguard/server_networks_win32.h"
 
 namespace {
 
@@ -27,6 +28,8 @@ CGuardPorts ProgramPorts(IProfileStore& store) {
   ports.pClock = &Clock();
   ports.pStore = &store;
   ports.block = BlockForLogonGuard;
+  ports.refusal = GuardRefusal;
+  ports.internal = IsInternalForLogonGuard;
   ports.blockedNow = BlockedInTable;
   ports.alertsOn = [] { return g_Settings.ipfilterchk; };
   ports.alert = DispatchAlert;

@@ -79,11 +79,18 @@ TEST_F(LogonGuardWindowTest, WithoutAGuardShowsAndSavesTheConfigurationFile) {
   SetText(IDC_LG_THRESHOLD, "1000");
   EXPECT_EQ("失败次数必须是2到100之间的数字!", Save());
   EXPECT_EQ("8", Config("threshold"));
+  // Saved, and said so honestly: no guard runs before protection starts.
+  EXPECT_FALSE(Checked(IDC_LG_BLOCKINTERNAL));
   SetText(IDC_LG_THRESHOLD, "9");
-  EXPECT_EQ("保存成功!", Save());
+  SendMessageA(Control(IDC_LG_BLOCKINTERNAL), BM_SETCHECK, BST_CHECKED, 0);
+  EXPECT_EQ("设置已保存,登录防护未运行(启动防护后开始)。", Save());
   EXPECT_EQ("9", Config("threshold"));
   EXPECT_EQ("0", Config("sqlserver"));
   EXPECT_EQ("5分钟", Config("duration"));
+  EXPECT_EQ("1", Config("blockinternal"));
+  SendMessageA(Control(IDC_LG_ENABLED), BM_SETCHECK, BST_UNCHECKED, 0);
+  EXPECT_EQ("设置已保存,登录防护未开启。", Save());
+  EXPECT_EQ("0", Config("enabled"));
 }
 
 TEST_F(LogonGuardWindowTest, ShowsTheGuardsRowsAndStatesAndSavesOnlyGoodValues) {
@@ -96,7 +103,7 @@ TEST_F(LogonGuardWindowTest, ShowsTheGuardsRowsAndStatesAndSavesOnlyGoodValues) 
   EXPECT_EQ("24小时", Text(IDC_LG_DURATION));
   EXPECT_EQ("D:\\ftplogs", Text(IDC_LG_FOLDER));
   EXPECT_FALSE(Checked(IDC_LG_SQLSERVER));
-  ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 4; }, 5000));
+  ASSERT_TRUE(WaitUntil([&] { return Rows().size() == 5; }, 5000));
   const auto rows = Rows();
   EXPECT_EQ((std::vector<std::string>{"203.0.113.50", "FTP", "administrator,admin", "5"}),
             std::vector<std::string>(rows[0].begin(), rows[0].begin() + 4));
@@ -106,6 +113,7 @@ TEST_F(LogonGuardWindowTest, ShowsTheGuardsRowsAndStatesAndSavesOnlyGoodValues) 
   EXPECT_EQ("2001:db8::7", rows[2][0]);
   EXPECT_EQ("未封锁(IPv6)", rows[2][5]);
   EXPECT_EQ("未封锁", rows[3][5]);
+  EXPECT_EQ("内网未封锁", rows[4][5]);
   EXPECT_EQ(19u, rows[0][4].size());  // "YYYY-MM-DD HH:MM:SS" in local time
   EXPECT_EQ("无法读取:事件日志不可用", Text(IDC_LG_EVENTLOG_STATUS));
   EXPECT_EQ("正在监视", Text(IDC_LG_FTP_STATUS));
@@ -129,9 +137,9 @@ TEST_F(LogonGuardWindowTest, ShowsTheGuardsRowsAndStatesAndSavesOnlyGoodValues) 
   EXPECT_EQ("保存成功!", Save());
   EXPECT_EQ(
       "save enabled=1 eventlog=1 sqlserver=1 ftp=1 threshold=7 period=30 duration=永远 "
-      "ftplogfolder=C:\\inetpub\\logs\\LogFiles\n",
+      "ftplogfolder=C:\\inetpub\\logs\\LogFiles blockinternal=0\n",
       ReadWholeFile(record));
-  EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 4 && Rows()[0][3] == "6"; }, 5000));
+  EXPECT_TRUE(WaitUntil([&] { return Rows().size() == 5 && Rows()[0][3] == "6"; }, 5000));
   // Nothing of the guard's settings went to the configuration file from the window itself.
   EXPECT_EQ("", Config("threshold"));
 }

@@ -31,9 +31,13 @@ class CRecordingLogonGuard : public ILogonGuard {
     m_rows.back().bBlocked = true;
     m_rows.push_back(Row("198.51.100.9", ELogonSource::kRemoteDesktop, {"sa"}, 20));
     m_rows.back().bRefused = true;
+    m_rows.back().eRefusal = EBlockRefusal::kException;
     m_rows.push_back(Row("2001:db8::7", ELogonSource::kWindowsNetwork, {"guest"}, 9));
     m_rows.back().bIpv6 = true;
     m_rows.push_back(Row("192.0.2.33", ELogonSource::kSqlServer, {"sa", "root"}, 4));
+    m_rows.push_back(Row("10.0.0.8", ELogonSource::kRemoteDesktop, {"administrator"}, 6));
+    m_rows.back().bRefused = true;
+    m_rows.back().eRefusal = EBlockRefusal::kInternal;
   }
   CLogonGuardSettings Settings() const override { return m_settings; }
   std::string Save(const CLogonGuardSettings& settings) override {
