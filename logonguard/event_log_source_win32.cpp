@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "logonguard/event_xml.h"
+#include "logonguard/guard_core.h"
 #include "logonguard/log_text_win32.h"
 
 namespace {
@@ -59,12 +60,23 @@ CEventLogApi& Api() {
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "EvtRender's text is UTF-16");
 
+constexpr DWORD kChannelNotFound = 15007;  // ERROR_EVT_CHANNEL_NOT_FOUND
+constexpr DWORD kInvalidQuery = 15001;     // ERROR_EVT_INVALID_QUERY
+
 std::string ErrorText(const char* what, DWORD error) {
   switch (error) {
     case ERROR_ACCESS_DENIED: return std::string("无权读取") + what + "(需要管理员权限)";
-    case 15007: return std::string("找不到") + what;  // ERROR_EVT_CHANNEL_NOT_FOUND
+    case kChannelNotFound: return std::string("找不到") + what;
     default: return std::string("无法订阅") + what + "(错误" + std::to_string(error) + ")";
   }
+}
+
+// What a later attempt cannot change: no such log (a server without remote desktop), no access,
+// no subscriptions at all (Wine). Anything else (the event log service not running yet) is tried
+// again after the guard's pause.
+bool Lasting(DWORD error) {
+  return error == ERROR_SUCCESS || error == ERROR_CALL_NOT_IMPLEMENTED || error == kChannelNotFound ||
+         error == ERROR_ACCESS_DENIED || error == kInvalidQuery;
 }
 
 }  // namespace
@@ -92,9 +104,15 @@ bool IsInstalledService(const std::string& name) {
 
 struct CEventLogSource::CContext {
   std::shared_ptr<CGuardInbox> inbox;
-  EEventLogKind eKind = EEventLogKind::kSecurity;
-  EGuardSource Which() const { return eKind == EEventLogKind::kSecurity ? EGuardSource::kEventLog : EGuardSource::kSqlServer; }
-  const char* What() const { return eKind == EEventLogKind::kSecurity ? "安全日志" : "应用程序日志"; }
+  EEventChannel eChannel = EEventChannel::kSecurity;
+  const char* What() const { return EventChannelName(eChannel); }
+  void Report(bool available, const std::string& text) const {
+    switch (eChannel) {
+      case EEventChannel::kApplication: inbox->Report(EGuardSource::kSqlServer, available, text); break;
+      case EEventChannel::kRemoteDesktop: inbox->ReportRemoteDesktop(available, text); break;
+      default: inbox->Report(EGuardSource::kEventLog, available, text); break;
+    }
+  }
 };
 
 namespace {
@@ -115,14 +133,12 @@ void Take(CEventLogSource::CContext& context, EVT_HANDLE event) {
   // best-fit mapping turn a fullwidth '<' in a user name into markup.
   const CLogonEvent read =
       ReadEventXmlUtf16(reinterpret_cast<const char16_t*>(buffer.data()), static_cast<size_t>(length), Utf8ToAnsi);
-  if (read.eOutcome == ELogonOutcome::kNone) return;
-  if (context.eKind == EEventLogKind::kSqlServer) {
-    // Any program may write 18456 under any source name: only a SQL Server instance that is
-    // installed here counts.
-    if (read.eSource != ELogonSource::kSqlServer || !IsInstalledService(read.strProvider)) return;
-  } else if (read.eSource == ELogonSource::kSqlServer || read.eSource == ELogonSource::kFtp) {
-    return;
-  }
+  // Only the records of the subscription's own log (its record numbers are the position's).
+  if (read.eOutcome == ELogonOutcome::kNone || read.eChannel != context.eChannel) return;
+  // Any program may write 18456 under any source name: only a SQL Server instance that is
+  // installed here counts.
+  if (context.eChannel == EEventChannel::kApplication && !IsInstalledService(read.strProvider)) return;
+  // A full queue holds the channel: this record is read again when the guard subscribes anew.
   context.inbox->Push(read);
 }
 
@@ -130,8 +146,11 @@ DWORD WINAPI OnEvent(EVT_SUBSCRIBE_NOTIFY_ACTION action, PVOID parameter, EVT_HA
   auto& context = *static_cast<CEventLogSource::CContext*>(parameter);
   try {
     if (action == EvtSubscribeActionError) {
+      // The subscription ends (a cleared log, a restarted event log service): the guard makes
+      // it again after its pause, from the last record queued.
       const DWORD error = static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(event));
-      context.inbox->Report(context.Which(), false, ErrorText(context.What(), error));
+      context.inbox->ChannelFailed(context.eChannel);
+      context.Report(false, ErrorText(context.What(), error));
     } else if (action == EvtSubscribeActionDeliver) {
       Take(context, event);
     }
@@ -143,46 +162,51 @@ DWORD WINAPI OnEvent(EVT_SUBSCRIBE_NOTIFY_ACTION action, PVOID parameter, EVT_HA
 
 }  // namespace
 
-CEventLogSource::CEventLogSource(std::shared_ptr<CGuardInbox> inbox, EEventLogKind kind, uint64_t afterRecord)
+CEventLogSource::CEventLogSource(std::shared_ptr<CGuardInbox> inbox, EEventChannel channel)
     : m_context(std::make_shared<CContext>()) {
   m_context->inbox = std::move(inbox);
-  m_context->eKind = kind;
-  m_nAfterRecord = afterRecord;
+  m_context->eChannel = channel;
 }
 
-bool CEventLogSource::Start() {
+EEventChannel CEventLogSource::Channel() const { return m_context->eChannel; }
+
+bool CEventLogSource::Start(uint64_t afterRecord) {
+  Stop();
   CContext& context = *m_context;
   CEventLogApi& api = Api();
   if (!api.strMissing.empty()) {
-    context.inbox->Report(context.Which(), false, api.strMissing);
+    context.Report(false, api.strMissing);
     return false;
   }
-  const bool security = context.eKind == EEventLogKind::kSecurity;
-  const wchar_t* channel = security ? L"Security" : L"Application";
-  const wchar_t* query = security ? L"*[System[(EventID=4625 or EventID=4624)]]" : L"*[System[EventID=18456]]";
+  context.inbox->StartChannel(context.eChannel, afterRecord);
+  const std::string path = EventLogChannelPath(context.eChannel);
+  const std::wstring channel(path.begin(), path.end());
+  const std::string queryText = EventLogQuery(context.eChannel);
+  const std::wstring query(queryText.begin(), queryText.end());
   EVT_HANDLE bookmark = nullptr;
-  if (m_nAfterRecord > 0) {
-    const std::wstring xml = std::wstring(L"<BookmarkList><Bookmark Channel='") + channel + L"' RecordId='" +
-                             std::to_wstring(m_nAfterRecord) + L"' IsCurrent='true'/></BookmarkList>";
+  if (afterRecord > 0) {
+    const std::wstring xml = L"<BookmarkList><Bookmark Channel='" + channel + L"' RecordId='" +
+                             std::to_wstring(afterRecord) + L"' IsCurrent='true'/></BookmarkList>";
     bookmark = api.createBookmark(xml.c_str());
   }
   // Without the strict flag a bookmark whose record is gone (a cleared log) starts at the
   // nearest later event.
   const DWORD flags = bookmark ? EvtSubscribeStartAfterBookmark : EvtSubscribeToFutureEvents;
-  // Said before the subscription exists: an error its first callback reports must stand.
-  context.inbox->Report(context.Which(), true, std::string("正在监视") + context.What());
   SetLastError(ERROR_SUCCESS);
-  EVT_HANDLE subscription = api.subscribe(nullptr, nullptr, channel, query, bookmark, &context, OnEvent, flags);
+  EVT_HANDLE subscription =
+      api.subscribe(nullptr, nullptr, channel.c_str(), query.c_str(), bookmark, &context, OnEvent, flags);
   const DWORD error = GetLastError();
   if (bookmark) api.close(bookmark);
   if (!subscription) {
-    context.inbox->Report(context.Which(), false,
-                          error == ERROR_SUCCESS || error == ERROR_CALL_NOT_IMPLEMENTED
+    context.Report(false, error == ERROR_SUCCESS || error == ERROR_CALL_NOT_IMPLEMENTED
                               ? std::string("系统不支持事件日志订阅,无法读取") + context.What()
                               : ErrorText(context.What(), error));
+    if (!Lasting(error)) context.inbox->ChannelFailed(context.eChannel);
     return false;
   }
   m_hSubscription = subscription;
+  // Said only while no error has come from the first callbacks: that error stands.
+  if (!context.inbox->Channel(context.eChannel).bFailed) context.Report(true, std::string("正在监视") + context.What());
   return true;
 }
 

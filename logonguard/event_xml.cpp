@@ -9,6 +9,9 @@
 
 namespace {
 
+const char kSecurityProvider[] = "Microsoft-Windows-Security-Auditing";
+const char kRdpCoreProvider[] = "Microsoft-Windows-RemoteDesktopServices-RdpCoreTS";
+
 constexpr size_t kMaxTextBytes = 4096;  // text of one element (an 18456 message fits)
 constexpr size_t kMaxNameBytes = 64;    // element and attribute names
 
@@ -145,9 +148,9 @@ std::string Bounded(const std::string& text, size_t bound) { return CutUtf8(text
 constexpr size_t kMaxDataNames = 64;  // named fields of one record (4624 has 27)
 
 struct CFields {
-  std::string strProvider, strTime, strIp, strUser, strFirstData, strLastData;
+  std::string strProvider, strTime, strIp, strUser, strFirstData, strLastData, strIpString;
   long long nEventId = -1, nRecordId = -1, nLogonType = -1;
-  bool bIp = false, bUser = false, bType = false, bFirstData = false;
+  bool bIp = false, bUser = false, bType = false, bFirstData = false, bIpString = false;
   // The event log writes each named field once: a name seen twice, or more names than any
   // record has, means the text is not what the log wrote, and the record gives nothing.
   std::vector<std::string> names;
@@ -175,6 +178,9 @@ void TakeText(CFields& f, bool inSystem, bool inEventData, const std::string& el
   } else if (dataName == "TargetUserName") {
     f.bUser = true;
     f.strUser = CutUtf8(text, kMaxUserBytes);
+  } else if (dataName == "IPString") {
+    f.bIpString = true;
+    f.strIpString = cut || text.size() > kMaxAddressBytes ? std::string() : text;
   } else if (dataName == "LogonType") {
     f.bType = true;
     f.nLogonType = ReadNumber(text);
@@ -290,17 +296,35 @@ CLogonEvent ReadEventXml(const std::string& xml, const TextConverter& toAnsi) {
   event.tRecord = ReadRecordTime(f.strTime);
   if (f.nRecordId > 0) event.nRecordId = static_cast<uint64_t>(f.nRecordId);
   if (f.bForged || !ended) return event;
-  if ((f.nEventId == 4625 || f.nEventId == 4624) && f.strProvider == "Microsoft-Windows-Security-Auditing") {
+  if ((f.nEventId == 4625 || f.nEventId == 4624) && f.strProvider == kSecurityProvider) {
     if (!f.bIp) return event;
+    const int type = f.nLogonType > 0 && f.nLogonType < 100 ? static_cast<int>(f.nLogonType) : 0;
+    // Only a success that may clear a count is one (the query asks for no other).
+    if (f.nEventId == 4624 && !IsClearingLogonType(type)) return event;
     event.eOutcome = f.nEventId == 4625 ? ELogonOutcome::kFailure : ELogonOutcome::kSuccess;
-    event.nLogonType = f.nLogonType > 0 && f.nLogonType < 100 ? static_cast<int>(f.nLogonType) : 0;
-    event.eSource = event.nLogonType == 10 ? ELogonSource::kRemoteDesktop : ELogonSource::kWindowsNetwork;
+    event.eChannel = EEventChannel::kSecurity;
+    event.nLogonType = type;
+    event.eSource = type == 10 ? ELogonSource::kRemoteDesktop : ELogonSource::kWindowsNetwork;
     event.strAddress = f.strIp;
+    // Network level authentication fails as a network logon with no address: counted apart
+    // so the guessing is seen, never blocked (the RdpCoreTS record has the address).
+    event.bNoAddress = event.eOutcome == ELogonOutcome::kFailure && (f.strIp.empty() || f.strIp == "-");
     event.strUser = ConvertedValue(f.strUser, kMaxUserBytes, toAnsi);
+  } else if (f.nEventId == 140 && f.strProvider == kRdpCoreProvider) {
+    // "A connection from the client computer with an IP address of %1 failed because the user
+    // name or password is not correct": the address the server took the connection from, in
+    // the one field named IPString. The record names no user. (131, a connection accepted,
+    // proves nothing and is never read as a failure.)
+    if (!f.bIpString || f.strIpString.empty()) return event;
+    event.eOutcome = ELogonOutcome::kFailure;
+    event.eChannel = EEventChannel::kRemoteDesktop;
+    event.eSource = ELogonSource::kRemoteDesktop;
+    event.strAddress = f.strIpString;
   } else if (f.nEventId == 18456 && IsSqlProvider(f.strProvider)) {
     const std::string client = ReadSqlClient(f.strLastData);
     if (client.empty()) return event;
     event.eOutcome = ELogonOutcome::kFailure;
+    event.eChannel = EEventChannel::kApplication;
     event.eSource = ELogonSource::kSqlServer;
     event.strProvider = ConvertedValue(f.strProvider, 256, toAnsi);
     event.strAddress = client;
@@ -311,4 +335,34 @@ CLogonEvent ReadEventXml(const std::string& xml, const TextConverter& toAnsi) {
 
 CLogonEvent ReadEventXmlUtf16(const char16_t* xml, size_t length, const TextConverter& toAnsi) {
   return ReadEventXml(Utf16ToUtf8(xml, length), toAnsi);
+}
+
+const char* EventLogChannelPath(EEventChannel channel) {
+  switch (channel) {
+    case EEventChannel::kSecurity: return "Security";
+    case EEventChannel::kApplication: return "Application";
+    case EEventChannel::kRemoteDesktop: return "Microsoft-Windows-RemoteDesktopServices-RdpCoreTS/Operational";
+    case EEventChannel::kNone: break;
+  }
+  return "";
+}
+
+std::string EventLogQuery(EEventChannel channel) {
+  switch (channel) {
+    case EEventChannel::kSecurity: {
+      // Every failure; of the successes only those that may clear a count: a logon type that
+      // clears one, with an address, not the anonymous session (the reader checks the same and
+      // the loopback addresses). At most 20 comparisons, attribute tests included: the event
+      // log refuses a longer XPath query.
+      std::string types;
+      for (int type : kClearingLogonTypes)
+        types += (types.empty() ? "" : " or ") + std::string("Data[@Name='LogonType']=") + std::to_string(type);
+      return "*[System[EventID=4625] or (System[EventID=4624] and EventData[(" + types +
+             ") and Data[@Name='IpAddress']!='-' and Data[@Name='TargetUserName']!='ANONYMOUS LOGON'])]";
+    }
+    case EEventChannel::kApplication: return "*[System[EventID=18456]]";
+    case EEventChannel::kRemoteDesktop: return "*[System[EventID=140]]";
+    case EEventChannel::kNone: break;
+  }
+  return std::string();
 }

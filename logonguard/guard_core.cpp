@@ -9,8 +9,8 @@
 
 namespace {
 
-const char kSecurityRecordKey[] = "securityrecord";
-const char kApplicationRecordKey[] = "applicationrecord";
+const char* const kRecordKeys[kEventChannelCount] = {"securityrecord", "applicationrecord", "remotedesktoprecord"};
+const char* const kChannelNames[kEventChannelCount] = {"安全日志", "应用程序日志", "远程桌面日志"};
 const char kReasonHead[] = "被Tavrick屏蔽，原因:登录失败次数过多(";
 const char kReasonTail[] = ")";
 const char kMoreHead[] = "等";
@@ -26,8 +26,14 @@ const char kSwitchedOff[] = "未开启";
 const char kStarting[] = "正在启动";
 const char kDroppedHead[] = "登录防护:事件太多,已丢弃";
 const char kDroppedTail[] = "条";
+const char kHeldHead[] = "登录防护:事件太多,";
+const char kHeldMiddle[] = "暂缓读取,稍后从记录";
+const char kHeldTail[] = "之后再读";
+const char kNoAddressHead[] = ",无地址失败";
+const char kNoAddressTail[] = "次";
+const char kRemoteDesktopMissing[] = "(远程桌面日志不可用)";
 
-const char* RecordKey(int channel) { return channel == 0 ? kSecurityRecordKey : kApplicationRecordKey; }
+const char* RecordKey(int channel) { return kRecordKeys[channel]; }
 
 uint64_t ReadRecord(const std::string& text) {
   if (text.empty() || text.size() > 19) return 0;
@@ -39,13 +45,12 @@ uint64_t ReadRecord(const std::string& text) {
   return value;
 }
 
-int ChannelOf(ELogonSource source) {
-  if (source == ELogonSource::kRemoteDesktop || source == ELogonSource::kWindowsNetwork) return 0;
-  if (source == ELogonSource::kSqlServer) return 1;
-  return -1;
-}
-
 }  // namespace
+
+const char* EventChannelName(EEventChannel channel) {
+  const int c = static_cast<int>(channel);
+  return c >= 0 && c < kEventChannelCount ? kChannelNames[c] : "";
+}
 
 const char* LogonSourceReason(ELogonSource source) {
   switch (source) {
@@ -89,8 +94,10 @@ void CLogonGuardCore::Load() {
   m_settings = ReadLogonGuardSettings(
       [&](const std::string& key) { return ReadIni(store, kConfigFile, kLogonGuardSection, key); });
   m_policy.SetLimits(m_settings.Limits());
-  for (int c = 0; c < kEventChannelCount; ++c)
+  for (int c = 0; c < kEventChannelCount; ++c) {
     m_position[c] = m_saved[c] = ReadRecord(ReadIni(store, kConfigFile, kLogonGuardSection, RecordKey(c)));
+    m_inbox->StartChannel(static_cast<EEventChannel>(c), m_position[c]);
+  }
   m_tPositionsSaved = m_ports.pClock->Now();
 }
 
@@ -131,10 +138,14 @@ bool CLogonGuardCore::SourceOn(EGuardSource source) const {
 void CLogonGuardCore::Drain() {
   const std::vector<CLogonEvent> events = m_inbox->Take(kMaxEventsPerDrain);
   for (const CLogonEvent& event : events) {
-    const int channel = ChannelOf(event.eSource);
-    if (channel >= 0 && event.nRecordId > m_position[channel]) m_position[channel] = event.nRecordId;
+    // A channel's records arrive in order: the last one taken is the position (a cleared log
+    // may number its records from 1 again).
+    const int channel = static_cast<int>(event.eChannel);
+    if (channel >= 0 && channel < kEventChannelCount && event.nRecordId > 0) m_position[channel] = event.nRecordId;
     // A source switched off in the window while its events were waiting: they count for nothing.
     if (!SourceOn(GuardSourceOf(event.eSource))) continue;
+    // Never dropped unseen: the window shows how many failures named no address.
+    if (event.bNoAddress && event.eOutcome == ELogonOutcome::kFailure) ++m_nNoAddress;
     m_policy.OnEvent(event);
   }
   const int64_t now = m_ports.pClock->Now();
@@ -180,11 +191,19 @@ void CLogonGuardCore::SendAlerts(int64_t now) {
 
 void CLogonGuardCore::LogSourceChanges() {
   if (!m_ports.log) return;
-  for (int s = 0; s < kGuardSourceCount; ++s) {
-    const CSourceState state = m_inbox->State(static_cast<EGuardSource>(s));
+  for (int s = 0; s <= kGuardSourceCount; ++s) {
+    const CSourceState state =
+        s < kGuardSourceCount ? m_inbox->State(static_cast<EGuardSource>(s)) : m_inbox->RemoteDesktopState();
     if (state.nChanges == m_loggedChange[s]) continue;
     m_loggedChange[s] = state.nChanges;
     if (state.bReported && !state.bAvailable) m_ports.log(state.strText);
+  }
+  for (int c = 0; c < kEventChannelCount; ++c) {
+    const CChannelState state = m_inbox->Channel(static_cast<EEventChannel>(c));
+    if (state.nHolds == m_holdsLogged[c]) continue;
+    m_holdsLogged[c] = state.nHolds;
+    m_ports.log(kHeldHead + std::string(kChannelNames[c]) + kHeldMiddle + std::to_string(state.nLastQueued) +
+                kHeldTail);
   }
   const uint64_t dropped = m_inbox->Dropped();
   if (dropped != m_nDroppedLogged) {
@@ -202,6 +221,29 @@ void CLogonGuardCore::SavePositions(bool now) {
     if (WriteIni(*m_ports.pStore, kConfigFile, kLogonGuardSection, RecordKey(c), std::to_string(m_position[c])) != 0)
       m_saved[c] = m_position[c];
   }
+}
+
+uint64_t CLogonGuardCore::ResumeAfter(EEventChannel channel) { return m_inbox->Channel(channel).nLastQueued; }
+
+bool CLogonGuardCore::ResubscribeDue(EEventChannel channel, uint64_t& afterRecord) {
+  const int c = static_cast<int>(channel);
+  if (c < 0 || c >= kEventChannelCount) return false;
+  const CChannelState state = m_inbox->Channel(channel);
+  const int64_t now = m_ports.pClock->Now();
+  bool due = false;
+  if (state.bFailed) {
+    // A cleared log or a restarted event log service ends a subscription: it is made again
+    // after a pause, from the last record queued.
+    if (m_tFailureSeen[c] == 0) m_tFailureSeen[c] = now;
+    due = now - m_tFailureSeen[c] >= kResubscribeSeconds;
+  } else {
+    m_tFailureSeen[c] = 0;
+    due = state.bHeld && m_inbox->Room() >= kResumeRoom;
+  }
+  if (!due) return false;
+  m_tFailureSeen[c] = 0;
+  afterRecord = state.nLastQueued;
+  return true;
 }
 
 std::vector<CFailureRow> CLogonGuardCore::Rows() {
@@ -222,5 +264,11 @@ CGuardSourceStatus CLogonGuardCore::Source(EGuardSource source) {
   const CSourceState state = m_inbox->State(source);
   status.bAvailable = state.bReported && state.bAvailable;
   status.strText = state.bReported ? state.strText : kStarting;
+  if (source == EGuardSource::kEventLog) {
+    status.nNoAddressFailures = m_nNoAddress;
+    if (m_nNoAddress > 0) status.strText += kNoAddressHead + std::to_string(m_nNoAddress) + kNoAddressTail;
+    const CSourceState rdp = m_inbox->RemoteDesktopState();
+    if (rdp.bReported && !rdp.bAvailable) status.strText += kRemoteDesktopMissing;
+  }
   return status;
 }

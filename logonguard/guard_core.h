@@ -28,9 +28,8 @@ std::string LogonBlockAlert(const std::vector<std::string>& addresses, size_t mo
 // Which switch of the window a source's events belong to.
 EGuardSource GuardSourceOf(ELogonSource source);
 
-// The two event logs whose position is kept ("securityrecord", "applicationrecord").
-enum class EEventChannel { kSecurity, kApplication };
-constexpr int kEventChannelCount = 2;
+// The event log channel names the configuration log and the window use ("安全日志", ...).
+const char* EventChannelName(EEventChannel channel);
 
 struct CGuardPorts {
   IClock* pClock = nullptr;
@@ -54,6 +53,10 @@ class CLogonGuardCore : private IBlockPort {
   static constexpr size_t kMaxEventsPerDrain = 5000;
   static constexpr int64_t kAlertSpacingSeconds = 60;
   static constexpr int64_t kPositionSaveSeconds = 10;
+  // A subscription that reported an error is made again after this pause; one held by a full
+  // queue once the queue is half empty.
+  static constexpr int64_t kResubscribeSeconds = 30;
+  static constexpr size_t kResumeRoom = CGuardInbox::kMaxEvents / 2;
 
   CLogonGuardCore(CGuardPorts ports, std::shared_ptr<CGuardInbox> inbox);
 
@@ -70,9 +73,18 @@ class CLogonGuardCore : private IBlockPort {
   // Whether the window's switch for this source is on (and the guard as a whole).
   bool SourceOn(EGuardSource source) const;
 
-  // The last event log record taken into the policy (0: none yet).
+  // The last event log record taken into the policy (0: none yet), kept across restarts.
   uint64_t Position(EEventChannel channel) const { return m_position[static_cast<int>(channel)]; }
   void SavePositions(bool now);  // at most every kPositionSaveSeconds unless now
+  // Where a subscription of the channel starts: after the last record queued (what is still
+  // queued counts once, from the queue), else after the position. 0: with future events.
+  uint64_t ResumeAfter(EEventChannel channel);
+  // Once a second: whether the channel's subscription is to be made again now (it reported an
+  // error kResubscribeSeconds ago, or it was held by a full queue that has room again), and
+  // after which record.
+  bool ResubscribeDue(EEventChannel channel, uint64_t& afterRecord);
+  // Security log failures that name no address (network level authentication), since start.
+  uint64_t NoAddressFailures() const { return m_nNoAddress; }
 
  private:
   bool RequestBlock(const std::string& ipv4, ELogonSource source) override;
@@ -97,9 +109,12 @@ class CLogonGuardCore : private IBlockPort {
   };
   CPendingAlert m_pending[kLogonSourceCount];
   int64_t m_tLastAlert = 0;
-  uint64_t m_position[kEventChannelCount] = {0, 0};
-  uint64_t m_saved[kEventChannelCount] = {0, 0};
+  uint64_t m_position[kEventChannelCount] = {};
+  uint64_t m_saved[kEventChannelCount] = {};
   int64_t m_tPositionsSaved = 0;
-  uint64_t m_loggedChange[kGuardSourceCount] = {0, 0, 0};
+  int64_t m_tFailureSeen[kEventChannelCount] = {};
+  uint64_t m_holdsLogged[kEventChannelCount] = {};
+  uint64_t m_loggedChange[kGuardSourceCount + 1] = {};
   uint64_t m_nDroppedLogged = 0;
+  uint64_t m_nNoAddress = 0;
 };

@@ -2,12 +2,45 @@
 
 bool CGuardInbox::Push(const CLogonEvent& event) {
   std::lock_guard<std::mutex> hold(m_lock);
+  const int c = static_cast<int>(event.eChannel);
+  CChannelState* channel = c >= 0 && c < kEventChannelCount ? &m_channels[c] : nullptr;
+  if (channel && channel->bHeld) return false;  // read again after the last record queued
   if (m_events.size() >= kMaxEvents) {
-    ++m_nDropped;
+    if (!channel) {
+      ++m_nDropped;
+      return false;
+    }
+    channel->bHeld = true;
+    ++channel->nHolds;
+    // Nothing of this channel queued yet: it is read again from this record.
+    if (channel->nLastQueued == 0 && event.nRecordId > 0) channel->nLastQueued = event.nRecordId - 1;
     return false;
   }
   m_events.push_back(event);
+  if (channel && event.nRecordId > 0) channel->nLastQueued = event.nRecordId;
   return true;
+}
+
+void CGuardInbox::StartChannel(EEventChannel channel, uint64_t afterRecord) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  const int c = static_cast<int>(channel);
+  if (c < 0 || c >= kEventChannelCount) return;
+  const uint64_t holds = m_channels[c].nHolds;
+  m_channels[c] = CChannelState();
+  m_channels[c].nLastQueued = afterRecord;
+  m_channels[c].nHolds = holds;
+}
+
+void CGuardInbox::ChannelFailed(EEventChannel channel) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  const int c = static_cast<int>(channel);
+  if (c >= 0 && c < kEventChannelCount) m_channels[c].bFailed = true;
+}
+
+CChannelState CGuardInbox::Channel(EEventChannel channel) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  const int c = static_cast<int>(channel);
+  return c >= 0 && c < kEventChannelCount ? m_channels[c] : CChannelState();
 }
 
 size_t CGuardInbox::Room() {
@@ -30,8 +63,21 @@ uint64_t CGuardInbox::Dropped() {
 }
 
 void CGuardInbox::Report(EGuardSource source, bool available, const std::string& text) {
+  ReportSlot(static_cast<int>(source), available, text);
+}
+
+void CGuardInbox::ReportRemoteDesktop(bool available, const std::string& text) {
+  ReportSlot(kRemoteDesktopSlot, available, text);
+}
+
+CSourceState CGuardInbox::RemoteDesktopState() {
   std::lock_guard<std::mutex> hold(m_lock);
-  CSourceState& state = m_states[static_cast<int>(source)];
+  return m_states[kRemoteDesktopSlot];
+}
+
+void CGuardInbox::ReportSlot(int slot, bool available, const std::string& text) {
+  std::lock_guard<std::mutex> hold(m_lock);
+  CSourceState& state = m_states[slot];
   if (!state.bReported || state.bAvailable != available || state.strText != text) ++state.nChanges;
   state.bReported = true;
   state.bAvailable = available;
@@ -40,10 +86,13 @@ void CGuardInbox::Report(EGuardSource source, bool available, const std::string&
 
 void CGuardInbox::Forget(EGuardSource source) {
   std::lock_guard<std::mutex> hold(m_lock);
-  CSourceState& state = m_states[static_cast<int>(source)];
-  const uint64_t changes = state.nChanges + 1;
-  state = CSourceState();
-  state.nChanges = changes;
+  const auto forget = [](CSourceState& state) {
+    const uint64_t changes = state.nChanges + 1;
+    state = CSourceState();
+    state.nChanges = changes;
+  };
+  forget(m_states[static_cast<int>(source)]);
+  if (source == EGuardSource::kEventLog) forget(m_states[kRemoteDesktopSlot]);
 }
 
 CSourceState CGuardInbox::State(EGuardSource source) {

@@ -8,6 +8,12 @@ bool IsAnonymousUser(const std::string& user) {
   return lower == "anonymous logon" || lower == "anonymous" || lower == "ftp";
 }
 
+bool IsClearingLogonType(int type) {
+  for (int clearing : kClearingLogonTypes)
+    if (type == clearing) return true;
+  return false;
+}
+
 namespace {
 
 // Days from 1970-01-01 to the given day of the proleptic Gregorian calendar.

@@ -3,6 +3,7 @@
 // source, and the table of recent failing addresses. The program's guard feeds the sources'
 // events to the policy on the user-interface thread (blocks go through BlockIp there, as the
 // flood check's do); the window only reads and saves through this interface.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ struct CGuardSourceStatus {
   bool bOn = false;         // switched on in the settings (and the guard as a whole is on)
   bool bAvailable = false;  // being read now
   std::string strText;      // what the window shows (GBK): watching, or why it cannot be read
+  uint64_t nNoAddressFailures = 0;  // event log: failures without an address ("无地址"), in strText
 };
 
 class ILogonGuard {

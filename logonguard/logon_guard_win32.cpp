@@ -60,7 +60,14 @@ void CWin32LogonGuard::Stop() {
   m_core.SavePositions(true);
 }
 
-void CWin32LogonGuard::Tick() { m_core.Drain(); }
+void CWin32LogonGuard::Tick() {
+  m_core.Drain();
+  // A subscription that ended with an error, or was held by a full queue, is made again.
+  for (CEventLogSource* source : {m_security.get(), m_remoteDesktop.get(), m_sql.get()}) {
+    uint64_t after = 0;
+    if (source && m_core.ResubscribeDue(source->Channel(), after)) source->Start(after);
+  }
+}
 
 std::string CWin32LogonGuard::Save(const CLogonGuardSettings& settings) {
   std::string text;
@@ -71,6 +78,8 @@ std::string CWin32LogonGuard::Save(const CLogonGuardSettings& settings) {
                     before.bSqlServer == after.bSqlServer && before.bFtp == after.bFtp &&
                     before.strFtpLogFolder == after.strFtpLogFolder;
   if (!same) {
+    // The sources start again after the last record queued: what waits in the queue counts
+    // once, from there, and is not delivered again.
     StopSources();
     m_core.Drain();
     StartSources();
@@ -78,15 +87,18 @@ std::string CWin32LogonGuard::Save(const CLogonGuardSettings& settings) {
   return text;
 }
 
+void CWin32LogonGuard::StartEventLog(std::unique_ptr<CEventLogSource>& source, EEventChannel channel) {
+  source.reset(new CEventLogSource(m_inbox, channel));
+  source->Start(m_core.ResumeAfter(channel));
+}
+
 void CWin32LogonGuard::StartSources() {
   if (m_core.SourceOn(EGuardSource::kEventLog)) {
-    m_security.reset(new CEventLogSource(m_inbox, EEventLogKind::kSecurity, m_core.Position(EEventChannel::kSecurity)));
-    m_security->Start();
+    // Each its own subscription: a server without remote desktop (or Wine) lacks the second.
+    StartEventLog(m_security, EEventChannel::kSecurity);
+    StartEventLog(m_remoteDesktop, EEventChannel::kRemoteDesktop);
   }
-  if (m_core.SourceOn(EGuardSource::kSqlServer)) {
-    m_sql.reset(new CEventLogSource(m_inbox, EEventLogKind::kSqlServer, m_core.Position(EEventChannel::kApplication)));
-    m_sql->Start();
-  }
+  if (m_core.SourceOn(EGuardSource::kSqlServer)) StartEventLog(m_sql, EEventChannel::kApplication);
   if (m_core.SourceOn(EGuardSource::kFtp)) {
     m_ftp.reset(new CFtpLogSource(m_inbox, m_core.Settings().strFtpLogFolder));
     if (!m_ftp->Start()) m_inbox->Report(EGuardSource::kFtp, false, "无法启动FTP日志监视");
@@ -95,6 +107,7 @@ void CWin32LogonGuard::StartSources() {
 
 void CWin32LogonGuard::StopSources() {
   m_security.reset();
+  m_remoteDesktop.reset();
   m_sql.reset();
   m_ftp.reset();
   for (EGuardSource source : {EGuardSource::kEventLog, EGuardSource::kSqlServer, EGuardSource::kFtp})

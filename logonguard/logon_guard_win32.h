@@ -1,6 +1,6 @@
 #pragma once
-// The program's logon guard: the core with its Win32 sources (the Security and Application event
-// logs, the IIS FTP logs) and its ports into the program (BlockIp, the alert outbox, the
+// The program's logon guard: the core with its Win32 sources (the Security, remote desktop and
+// Application event logs, the IIS FTP logs) and its ports into the program (BlockIp, the alert outbox, the
 // configuration file, the configuration log). Made when protection starts, whether or not it is
 // switched on, so its window can switch it on; its sources run only while their switches are on.
 #include <memory>
@@ -30,11 +30,12 @@ class CWin32LogonGuard : public ILogonGuard {
  private:
   void StartSources();
   void StopSources();
+  void StartEventLog(std::unique_ptr<CEventLogSource>& source, EEventChannel channel);
 
   CWin32ProfileStore m_store;
   std::shared_ptr<CGuardInbox> m_inbox;
   CLogonGuardCore m_core;
-  std::unique_ptr<CEventLogSource> m_security, m_sql;
+  std::unique_ptr<CEventLogSource> m_security, m_remoteDesktop, m_sql;
   std::unique_ptr<CFtpLogSource> m_ftp;
 };
 

@@ -91,10 +91,121 @@ TEST(LogonEventXml, SecurityFailuresAndSuccesses) {
   EXPECT_EQ(q.strAddress, "203.0.113.9");
 }
 
+// RdpCoreTS/Operational as EvtRender gives it: 140 with its one field IPString, 131 with the
+// connection's type and "address:port".
+std::string RdpEvent(int id, const std::string& fields, const std::string& provider =
+                                                            "Microsoft-Windows-RemoteDesktopServices-RdpCoreTS") {
+  return "<Event xmlns='http://schemas.microsoft.com/win/2004/08/events/event'><System><Provider Name='" + provider +
+         "' Guid='{1139c61b-b549-4251-8ed3-27250a1edec8}'/><EventID>" + std::to_string(id) +
+         "</EventID><Version>0</Version><Level>3</Level><Task>4</Task><Opcode>14</Opcode>"
+         "<Keywords>0x4000000000000000</Keywords><TimeCreated SystemTime='2026-12-08T03:04:05.0000000Z'/>"
+         "<EventRecordID>5123</EventRecordID><Correlation ActivityID='{f4200000-0000-0000-0000-000000000000}'/>"
+         "<Execution ProcessID='1044' ThreadID='2212'/><Channel>Microsoft-Windows-RemoteDesktopServices-RdpCoreTS/"
+         "Operational</Channel><Computer>WIN-SRV</Computer><Security UserID='S-1-5-20'/></System><EventData>" +
+         fields + "</EventData></Event>";
+}
+
+// Behind network level authentication the Security log's failure has no address; the remote
+// desktop log's 140 has it, in the field the server writes. 131 (a connection accepted) is no
+// failure, whatever address it carries.
+TEST(LogonEventXml, RemoteDesktopFailuresFromTheIpStringFieldOnly) {
+  const CLogonEvent nla = ReadEventXml(RdpEvent(140, "<Data Name='IPString'>203.0.113.77</Data>"));
+  EXPECT_EQ(nla.eOutcome, ELogonOutcome::kFailure);
+  EXPECT_EQ(nla.eSource, ELogonSource::kRemoteDesktop);
+  EXPECT_EQ(nla.eChannel, EEventChannel::kRemoteDesktop);
+  EXPECT_EQ(nla.strAddress, "203.0.113.77");
+  EXPECT_EQ(nla.nRecordId, 5123u);
+  EXPECT_EQ(nla.tRecord, 1796699045);
+  EXPECT_FALSE(nla.bNoAddress);
+  EXPECT_EQ(ReadEventXml(RdpEvent(140, "<Data Name='IPString'>2001:db8::7</Data>")).strAddress, "2001:db8::7");
+
+  const std::string refused[] = {
+      RdpEvent(131, "<Data Name='ConnType'>TCP</Data><Data Name='ClientIP'>203.0.113.77:50123</Data>"),
+      RdpEvent(140, "<Data Name='IPString'>203.0.113.77</Data>", "Fake-RdpCoreTS"),
+      RdpEvent(140, "<Data Name='ClientIP'>203.0.113.77</Data>"),
+      RdpEvent(140, "<Data>203.0.113.77</Data>"),
+      RdpEvent(140, "<Data Name='IPString'></Data>"),
+      RdpEvent(140, "<Data Name='IPString'>203.0.113.77</Data><Data Name='IPString'>192.168.1.10</Data>"),
+      RdpEvent(140, "<Data Name='IPString'>" + std::string(100 * 1024, '1') + "</Data>"),
+      RdpEvent(140, "<Data Name='IPString'>203.0.113.77</Data>").substr(0, 600),
+  };
+  for (const std::string& xml : refused) {
+    const CLogonEvent event = ReadEventXml(xml);
+    if (event.eOutcome == ELogonOutcome::kNone) continue;
+    EXPECT_EQ(ReadLogonAddress(event.strAddress).eKind, EAddressKind::kIgnored) << xml.substr(xml.size() - 120);
+  }
+  EXPECT_EQ(ReadEventXml(refused[0]).eOutcome, ELogonOutcome::kNone);
+  EXPECT_EQ(ReadEventXml(refused[5]).eOutcome, ELogonOutcome::kNone);
+}
+
+// A 4625 without an address is a failure all the same (marked, so the window counts it); of the
+// successes only those whose logon type clears a count are read, and the Security log's query
+// asks for exactly those.
+TEST(LogonEventXml, NoAddressFailuresAreMarkedAndOnlyClearingSuccessesAreRead) {
+  const CLogonEvent nla = ReadEventXml(SecurityEvent(4625, "-", "administrator", "3"));
+  EXPECT_EQ(nla.eOutcome, ELogonOutcome::kFailure);
+  EXPECT_TRUE(nla.bNoAddress);
+  EXPECT_EQ(nla.eChannel, EEventChannel::kSecurity);
+  EXPECT_TRUE(ReadEventXml(SecurityEvent(4625, "", "administrator", "3")).bNoAddress);
+  EXPECT_FALSE(ReadEventXml(SecurityEvent(4625, "203.0.113.50", "administrator", "3")).bNoAddress);
+  EXPECT_FALSE(ReadEventXml(SecurityEvent(4625, "127.0.0.1", "administrator", "2")).bNoAddress);
+  EXPECT_FALSE(ReadEventXml(SecurityEvent(4624, "-", "administrator", "3")).bNoAddress);
+
+  const std::string query = EventLogQuery(EEventChannel::kSecurity);
+  for (int type = 0; type <= 13; ++type) {
+    const bool clears = type == 2 || type == 3 || type == 7 || type == 8 || type == 10 || type == 11;
+    const CLogonEvent success = ReadEventXml(SecurityEvent(4624, "203.0.113.50", "admin", std::to_string(type)));
+    EXPECT_EQ(success.eOutcome, clears ? ELogonOutcome::kSuccess : ELogonOutcome::kNone) << type;
+    EXPECT_EQ(IsClearingLogonType(type), clears) << type;
+    const std::string term = "Data[@Name='LogonType']=" + std::to_string(type) + (type == 11 ? ")" : " ");
+    EXPECT_EQ(query.find(term) != std::string::npos, clears) << type << " " << query;
+    // Every failure counts, whatever its logon type.
+    EXPECT_EQ(ReadEventXml(SecurityEvent(4625, "203.0.113.50", "admin", std::to_string(type))).eOutcome,
+              ELogonOutcome::kFailure);
+  }
+}
+
+// The subscriptions' queries, as EvtSubscribe gets them: within the event log's XPath subset
+// (child and attribute steps, and/or, = and !=) and its 20 expressions for one query.
+TEST(LogonEventXml, SubscriptionQueries) {
+  EXPECT_EQ(EventLogQuery(EEventChannel::kSecurity),
+            "*[System[EventID=4625] or (System[EventID=4624] and EventData[(Data[@Name='LogonType']=2 or "
+            "Data[@Name='LogonType']=3 or Data[@Name='LogonType']=7 or Data[@Name='LogonType']=8 or "
+            "Data[@Name='LogonType']=10 or Data[@Name='LogonType']=11) and Data[@Name='IpAddress']!='-' and "
+            "Data[@Name='TargetUserName']!='ANONYMOUS LOGON'])]");
+  EXPECT_EQ(EventLogQuery(EEventChannel::kApplication), "*[System[EventID=18456]]");
+  EXPECT_EQ(EventLogQuery(EEventChannel::kRemoteDesktop), "*[System[EventID=140]]");
+  EXPECT_EQ(std::string(EventLogChannelPath(EEventChannel::kRemoteDesktop)),
+            "Microsoft-Windows-RemoteDesktopServices-RdpCoreTS/Operational");
+  EXPECT_EQ(std::string(EventLogChannelPath(EEventChannel::kSecurity)), "Security");
+  EXPECT_EQ(std::string(EventLogChannelPath(EEventChannel::kApplication)), "Application");
+  for (int c = 0; c < kEventChannelCount; ++c) {
+    const std::string query = EventLogQuery(static_cast<EEventChannel>(c));
+    int square = 0, round = 0, comparisons = 0;
+    bool quoted = false;
+    for (size_t i = 0; i < query.size(); ++i) {
+      const char ch = query[i];
+      if (ch == '\'') quoted = !quoted;
+      if (quoted) continue;
+      square += ch == '[' ? 1 : ch == ']' ? -1 : 0;
+      round += ch == '(' ? 1 : ch == ')' ? -1 : 0;
+      ASSERT_GE(square, 0) << query;
+      ASSERT_GE(round, 0) << query;
+      if (ch == '=') ++comparisons;  // attribute tests too
+    }
+    EXPECT_FALSE(quoted) << query;
+    EXPECT_EQ(0, square) << query;
+    EXPECT_EQ(0, round) << query;
+    EXPECT_LE(comparisons, 20) << query;
+    EXPECT_EQ(std::string::npos, query.find('"')) << query;
+  }
+}
+
 TEST(LogonEventXml, SqlServerFailures) {
   CLogonEvent named = ReadEventXml(SqlEvent("MSSQL$SQLEXPRESS", "198.51.100.23"));
   EXPECT_EQ(named.eOutcome, ELogonOutcome::kFailure);
   EXPECT_EQ(named.eSource, ELogonSource::kSqlServer);
+  EXPECT_EQ(named.eChannel, EEventChannel::kApplication);
   EXPECT_EQ(named.strAddress, "198.51.100.23");
   EXPECT_EQ(named.strUser, "sa");
   EXPECT_EQ(ReadEventXml(SqlEvent("MSSQLSERVER", "198.51.100.23")).eOutcome, ELogonOutcome::kFailure);

@@ -20,8 +20,14 @@
 
 namespace {
 
-CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0) {
-  return CLogonEvent{outcome, source, ip, "admin", 0, record, "", ""};
+// An event log record (with a record number) of the log its source reads, or an FTP line.
+CLogonEvent Event(ELogonOutcome outcome, ELogonSource source, const std::string& ip, uint64_t record = 0,
+                  EEventChannel channel = EEventChannel::kNone) {
+  CLogonEvent event{outcome, source, ip, "admin", 0, record, "", ""};
+  if (channel == EEventChannel::kNone && record > 0)
+    channel = source == ELogonSource::kSqlServer ? EEventChannel::kApplication : EEventChannel::kSecurity;
+  event.eChannel = channel;
+  return event;
 }
 
 class LogonGuardCore : public ::testing::Test {
@@ -243,14 +249,24 @@ TEST_F(LogonGuardCore, EventLogPositionsAreKeptAndReadBackAtTheNextStart) {
   m_inbox->Push(Event(ELogonOutcome::kSuccess, ELogonSource::kWindowsNetwork, "203.0.113.2", 42));
   m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kSqlServer, "203.0.113.3", 7));
   m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kFtp, "203.0.113.4"));
+  // The remote desktop log numbers its records itself: its position is its own.
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.5", 900,
+                      EEventChannel::kRemoteDesktop));
   core->Drain();
   EXPECT_EQ(42u, core->Position(EEventChannel::kSecurity));
   EXPECT_EQ(7u, core->Position(EEventChannel::kApplication));
+  EXPECT_EQ(900u, core->Position(EEventChannel::kRemoteDesktop));
   EXPECT_EQ("", ReadIni(m_store, kConfigFile, "logonguard", "securityrecord")) << "at most every 10 s";
   m_clock.Advance(CLogonGuardCore::kPositionSaveSeconds);
   core->Drain();
   EXPECT_EQ("42", ReadIni(m_store, kConfigFile, "logonguard", "securityrecord"));
   EXPECT_EQ("7", ReadIni(m_store, kConfigFile, "logonguard", "applicationrecord"));
+  EXPECT_EQ("900", ReadIni(m_store, kConfigFile, "logonguard", "remotedesktoprecord"));
+  // A cleared log numbers its records from 1 again: the position follows the last one taken.
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.5", 3,
+                      EEventChannel::kRemoteDesktop));
+  core->Drain();
+  EXPECT_EQ(3u, core->Position(EEventChannel::kRemoteDesktop));
   m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.1", 43));
   core->Drain();
   core->SavePositions(true);
@@ -259,6 +275,146 @@ TEST_F(LogonGuardCore, EventLogPositionsAreKeptAndReadBackAtTheNextStart) {
   // A damaged value starts from future events rather than from somewhere else.
   WriteIni(m_store, kConfigFile, "logonguard", "securityrecord", "12x");
   EXPECT_EQ(0u, Make()->Position(EEventChannel::kSecurity));
+}
+
+// Behind network level authentication the Security log's failures name no address: they are
+// counted and shown ("无地址"), never blocked, never dropped unseen; the remote desktop log's
+// failures (with the address) count as remote desktop.
+TEST_F(LogonGuardCore, FailuresWithoutAnAddressAreShownAndRemoteDesktopOnesCount) {
+  auto core = Make();
+  m_inbox->Report(EGuardSource::kEventLog, true, "正在监视安全日志");
+  m_inbox->ReportRemoteDesktop(true, "正在监视远程桌面日志");
+  for (uint64_t r = 1; r <= 7; ++r) {
+    CLogonEvent nla = Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "-", r);
+    nla.bNoAddress = true;
+    m_inbox->Push(nla);
+  }
+  for (uint64_t r = 1; r <= 5; ++r)
+    m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.77", r,
+                        EEventChannel::kRemoteDesktop));
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"203.0.113.77 1小时"}), m_blocks);
+  ASSERT_EQ(1u, m_alerts.size());
+  EXPECT_NE(std::string::npos, m_alerts[0].find("(远程桌面)")) << m_alerts[0];
+  const CGuardSourceStatus status = core->Source(EGuardSource::kEventLog);
+  EXPECT_EQ(7u, status.nNoAddressFailures);
+  EXPECT_EQ("正在监视安全日志,无地址失败7次", status.strText);
+  EXPECT_TRUE(status.bAvailable);
+  EXPECT_EQ(7u, core->NoAddressFailures());
+  // A switched-off event log counts nothing, not even these.
+  WriteIni(m_store, kConfigFile, "logonguard", "eventlog", "0");
+  core = Make();
+  CLogonEvent nla = Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "-", 8);
+  nla.bNoAddress = true;
+  m_inbox->Push(nla);
+  core->Drain();
+  EXPECT_EQ(0u, core->NoAddressFailures());
+}
+
+// A server without remote desktop services (or Wine) has no RdpCoreTS log: that is said once
+// in the configuration log and beside the Security log's state, which goes on.
+TEST_F(LogonGuardCore, AMissingRemoteDesktopLogLeavesTheSecurityLogWatched) {
+  auto core = Make();
+  m_inbox->Report(EGuardSource::kEventLog, true, "正在监视安全日志");
+  m_inbox->ReportRemoteDesktop(false, "找不到远程桌面日志");
+  core->Drain();
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"找不到远程桌面日志"}), m_log);
+  const CGuardSourceStatus status = core->Source(EGuardSource::kEventLog);
+  EXPECT_TRUE(status.bAvailable);
+  EXPECT_EQ("正在监视安全日志(远程桌面日志不可用)", status.strText);
+  m_inbox->Forget(EGuardSource::kEventLog);
+  EXPECT_EQ("正在启动", core->Source(EGuardSource::kEventLog).strText);
+}
+
+// A full queue never loses an event log record: its channel is held (nothing more of it is
+// taken, nothing counted as dropped, the configuration log says so once) and its subscription
+// is made again after the last record queued once the queue is half empty.
+TEST_F(LogonGuardCore, AFullQueueHoldsAnEventLogUntilThereIsRoomAndResumesAfterTheLastQueued) {
+  auto core = Make();
+  for (uint64_t r = 1; r <= CGuardInbox::kMaxEvents; ++r)
+    ASSERT_TRUE(m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "198.51.100.9", r)));
+  for (uint64_t r = CGuardInbox::kMaxEvents + 1; r <= CGuardInbox::kMaxEvents + 5; ++r)
+    EXPECT_FALSE(m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "198.51.100.9", r)));
+  EXPECT_EQ(0u, m_inbox->Dropped());
+  uint64_t after = 0;
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kSecurity, after));
+  core->Drain();  // 5,000 taken: a record now would find room, but the channel stays held
+  EXPECT_FALSE(m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "198.51.100.9", 20006)));
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kSecurity, after));
+  EXPECT_EQ((std::vector<std::string>{"登录防护:事件太多,安全日志暂缓读取,稍后从记录20000之后再读"}), m_log);
+  core->Drain();
+  ASSERT_TRUE(core->ResubscribeDue(EEventChannel::kSecurity, after));
+  EXPECT_EQ(CGuardInbox::kMaxEvents, after);
+  m_inbox->StartChannel(EEventChannel::kSecurity, after);
+  EXPECT_TRUE(m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "198.51.100.9", 20001)));
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kSecurity, after));
+  EXPECT_EQ(1u, m_log.size());
+
+  // Full of FTP lines before the channel queued anything: it is read again from the record
+  // that found no room.
+  while (m_inbox->Room() > 0) m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kFtp, "198.51.100.8"));
+  EXPECT_FALSE(m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kSqlServer, "198.51.100.7", 300)));
+  EXPECT_EQ(299u, m_inbox->Channel(EEventChannel::kApplication).nLastQueued);
+  EXPECT_EQ(0u, m_inbox->Dropped());
+  EXPECT_TRUE(m_inbox->Channel(EEventChannel::kApplication).bHeld);
+}
+
+// A subscription that reports an error (a cleared log, a restarted event log service) is made
+// again after the pause, after the last record queued; until then it is not tried again.
+TEST_F(LogonGuardCore, AFailedSubscriptionIsMadeAgainAfterThePauseFromTheLastRecordQueued) {
+  auto core = Make();
+  m_inbox->StartChannel(EEventChannel::kRemoteDesktop, 40);
+  m_inbox->Push(Event(ELogonOutcome::kFailure, ELogonSource::kRemoteDesktop, "203.0.113.7", 41,
+                      EEventChannel::kRemoteDesktop));
+  m_inbox->ChannelFailed(EEventChannel::kRemoteDesktop);
+  uint64_t after = 0;
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+  m_clock.Advance(CLogonGuardCore::kResubscribeSeconds - 1);
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kSecurity, after));
+  m_clock.Advance(1);
+  ASSERT_TRUE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+  EXPECT_EQ(41u, after);
+  // Failing again at once: the next attempt waits the whole pause again.
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+  m_clock.Advance(CLogonGuardCore::kResubscribeSeconds);
+  EXPECT_TRUE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+  m_inbox->StartChannel(EEventChannel::kRemoteDesktop, after);
+  m_clock.Advance(CLogonGuardCore::kResubscribeSeconds);
+  EXPECT_FALSE(core->ResubscribeDue(EEventChannel::kRemoteDesktop, after));
+}
+
+// A save restarts the sources while events wait in the queue (a drain takes 5,000): they start
+// after the last record queued, so what waits counts once. Started after the last record the
+// policy took, the log would deliver the waiting ones a second time.
+TEST_F(LogonGuardCore, EventsWaitingAtARestartCountOnce) {
+  auto core = Make();
+  m_inbox->StartChannel(EEventChannel::kSecurity, core->ResumeAfter(EEventChannel::kSecurity));
+  // The Security log as the subscriptions read it: 5,000 other records, then four failures.
+  std::vector<CLogonEvent> log;
+  for (uint64_t r = 1; r <= CLogonGuardCore::kMaxEventsPerDrain; ++r)
+    log.push_back(Event(ELogonOutcome::kSuccess, ELogonSource::kWindowsNetwork, "198.51.100.1", r));
+  for (uint64_t r = 5001; r <= 5004; ++r)
+    log.push_back(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "203.0.113.50", r));
+  const auto deliverAfter = [&](uint64_t after) {
+    for (const CLogonEvent& event : log)
+      if (event.nRecordId > after) m_inbox->Push(event);
+  };
+  deliverAfter(0);
+  core->Drain();
+  EXPECT_EQ(5000u, core->Position(EEventChannel::kSecurity));
+  const uint64_t resume = core->ResumeAfter(EEventChannel::kSecurity);  // the sources restart here
+  EXPECT_EQ(5004u, resume);
+  m_inbox->StartChannel(EEventChannel::kSecurity, resume);
+  deliverAfter(resume);
+  core->Drain();
+  EXPECT_TRUE(m_blocks.empty()) << "four failures, each counted once";
+  EXPECT_EQ(5004u, core->Position(EEventChannel::kSecurity));
+  log.push_back(Event(ELogonOutcome::kFailure, ELogonSource::kWindowsNetwork, "203.0.113.50", 5005));
+  deliverAfter(core->ResumeAfter(EEventChannel::kSecurity));
+  core->Drain();
+  EXPECT_EQ((std::vector<std::string>{"203.0.113.50 1小时"}), m_blocks) << "the fifth blocks";
 }
 
 TEST_F(LogonGuardCore, SaveWritesTheSectionOrRefusesWithTheReasonAndWritesNothing) {

@@ -7,6 +7,7 @@
 #include "common/resource.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
+#include "logonguard/event_log_source_win32.h"
 #include "logonguard/log_text_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
@@ -68,6 +69,29 @@ TEST(LogonGuardText, Utf8ValuesBecomeTheCodePagesTextWithoutBestFit) {
   EXPECT_EQ("", Utf8ToAnsi(""));
 }
 
+// Each event log is its own subscription: one that cannot be read (Wine subscribes to nothing;
+// a server without remote desktop services has no RdpCoreTS log) says so in its own state and
+// is not tried again, and leaves the others' states alone.
+TEST(LogonGuardEventLog, AnUnreadableLogSaysSoApartAndIsNotRetried) {
+  auto inbox = std::make_shared<CGuardInbox>();
+  CEventLogSource remoteDesktop(inbox, EEventChannel::kRemoteDesktop);
+  EXPECT_FALSE(remoteDesktop.Start(0));
+  const CSourceState rdp = inbox->RemoteDesktopState();
+  EXPECT_TRUE(rdp.bReported);
+  EXPECT_FALSE(rdp.bAvailable);
+  EXPECT_NE(std::string::npos, rdp.strText.find("远程桌面日志")) << rdp.strText;
+  EXPECT_FALSE(inbox->State(EGuardSource::kEventLog).bReported);
+  EXPECT_FALSE(inbox->Channel(EEventChannel::kRemoteDesktop).bFailed) << "nothing a retry could change";
+
+  CEventLogSource security(inbox, EEventChannel::kSecurity);
+  const bool watching = security.Start(0);
+  const CSourceState state = inbox->State(EGuardSource::kEventLog);
+  EXPECT_TRUE(state.bReported);
+  EXPECT_EQ(watching, state.bAvailable);
+  EXPECT_NE(std::string::npos, state.strText.find("安全日志")) << state.strText;
+  EXPECT_EQ(rdp.nChanges, inbox->RemoteDesktopState().nChanges);
+}
+
 TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   ASSERT_TRUE(EnsureDriverLoaded());
   ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
@@ -127,15 +151,15 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   EXPECT_NE(std::string::npos, outbox.find("IP地址：203.0.113.50,被Tavrick屏蔽，原因:登录失败次数过多(FTP)"))
       << outbox.substr(0, 400);
 
-  // Wine's event log functions subscribe to nothing: both event log sources say so once in the
-  // configuration log, and the FTP source went on regardless.
+  // Wine's event log functions subscribe to nothing: the three event log sources say so once
+  // each in the configuration log, and the FTP source went on regardless.
   const std::string cfgLog = ConfigLog(dir.Path());
   EXPECT_NE(std::string::npos, cfgLog.find("登录防护:")) << cfgLog;
-  EXPECT_NE(std::string::npos, cfgLog.find("安全日志")) << cfgLog;
-  EXPECT_NE(std::string::npos, cfgLog.find("应用程序日志")) << cfgLog;
-  size_t security = 0;
-  for (size_t at = cfgLog.find("安全日志"); at != std::string::npos; at = cfgLog.find("安全日志", at + 1)) ++security;
-  EXPECT_EQ(1u, security) << cfgLog;
+  for (const char* name : {"安全日志", "远程桌面日志", "应用程序日志"}) {
+    size_t times = 0;
+    for (size_t at = cfgLog.find(name); at != std::string::npos; at = cfgLog.find(name, at + 1)) ++times;
+    EXPECT_EQ(1u, times) << name << "\n" << cfgLog;
+  }
   EXPECT_TRUE(IsWindow(app.Main()));
 }
 
