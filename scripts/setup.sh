@@ -11,6 +11,8 @@ PACKAGES=(
   python3
   # The vendor service's tests deliver mail to a real SMTP server on a loopback port.
   python3-aiosmtpd
+  # The vendor service signs the version file and build manifests (Ed25519).
+  python3-cryptography
   # The Windows installers of both builds.
   nsis
   # The windows' 12-pixel "宋体": WenQuanYi Zen Hei comes out garbled at that size under Wine.

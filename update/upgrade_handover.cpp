@@ -80,7 +80,7 @@ CUpgradeDecision DecideUpgrade(const std::string& answer, const std::string& bas
 
 EUpgradeOutcome CUpgradeCheck::Run() {
   const int bits = m_ports.SystemBits();
-  const std::string answer = m_http.FetchUrl(m_strBase + service_path::kVersionFile);
+  const std::string answer = FetchSignedVersionFile(m_http, m_strBase, "");
   const CUpgradeDecision decision = DecideUpgrade(answer, m_strBase, m_strOwn, m_nBuildBits, bits);
   if (!decision.bUpgrade) return EUpgradeOutcome::NoUpgrade;
   const std::string latest = RecordText(decision.strLatest);

@@ -6,6 +6,7 @@
 
 #include "alerts/service_answers.h"
 #include "alerts/service_host.h"
+#include "upgrader/build_signature.h"
 
 double VersionNumber(const std::string& text) {
   // Only the plain decimal form is read: the C libraries disagree on exponents, hexadecimal
@@ -36,6 +37,14 @@ std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const s
   return arguments;
 }
 
+std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query) {
+  const std::string address = baseUrl + service_path::kVersionFile;
+  const std::string body = http.FetchUrl(address + query);
+  if (body.empty()) return "";
+  const std::string signature = http.FetchUrl(address + kSignatureSuffix + query);
+  return SignedByVendor(VersionFileSignedText(body), signature) ? body : "";
+}
+
 std::string JoinedLines(const std::string& body) {
   std::string text;
   size_t start = 0;
@@ -53,7 +62,7 @@ std::string JoinedLines(const std::string& body) {
 std::string DailyVersionCheck(IHttpPort& http, const std::string& baseUrl, const std::string& ownVersion,
                               int64_t now, std::string& latestVersion) {
   const std::string rad = std::to_string(static_cast<int32_t>(now));
-  const std::string answer = JoinedLines(http.FetchUrl(baseUrl + service_path::kVersionFile + "?rad=" + rad));
+  const std::string answer = JoinedLines(FetchSignedVersionFile(http, baseUrl, "?rad=" + rad));
   if (answer.empty()) return "";
   const std::string latest = LatestVersion(VersionFields(answer));
   if (!(VersionNumber(ownVersion) < VersionNumber(latest))) return "";

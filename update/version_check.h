@@ -1,6 +1,7 @@
 #pragma once
 // The vendor service's version file, "latest,field,field,...": field 0 is the newest version,
-// compared as a number; the further fields are the updater's and go to it unchanged.
+// compared as a number; the further fields are the updater's and go to it unchanged. It counts
+// only with the vendor's signature beside it ("version.txt.sig", see upgrader/build_signature.h).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -25,10 +26,15 @@ std::string LatestVersion(const std::vector<std::string>& fields);
 // (a lone version field leaves a single "," at the end).
 std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const std::vector<std::string>& fields);
 
+// The version file at baseUrl + kVersionFile + query ("" or "?rad=..."), then its signature at
+// the same address with ".sig" before the query: the body when the signature is the vendor's, ""
+// when either is missing or it does not verify (a spoofed service names no version).
+std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query);
+
 // The body as read line by line, each line after one blank: "2.40\r\n" gives " 2.40".
 std::string JoinedLines(const std::string& body);
 
-// The daily check: asks for the version file with "?rad=<now>"; when it names a version newer
+// The daily check: asks for the signed version file with "?rad=<now>"; when it names a version newer
 // than ownVersion, latestVersion takes it and the status bar text is returned; "" otherwise.
 std::string DailyVersionCheck(IHttpPort& http, const std::string& baseUrl, const std::string& ownVersion,
                               int64_t now, std::string& latestVersion);

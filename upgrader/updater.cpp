@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "upgrader/build_signature.h"
 #include "upgrader/sha256.h"
 
 namespace {
@@ -69,7 +70,7 @@ int CUpdater::Run(const std::string& commandLine) {
   if (folderUrl.empty()) return Finish(false, "命令行不是新版本目录");
   CBuildManifest manifest;
   std::string reason;
-  if (!Fetch(folderUrl, manifest, reason) || !CheckVersion(manifest, reason)) return Finish(false, reason);
+  if (!Fetch(folderUrl, manifest, reason)) return Finish(false, reason);
   if (!m_ports.WaitProgramEnded(kProgramEndSeconds)) return Finish(false, "旧程序没有退出");
   if (!Install(manifest, reason)) return Finish(false, reason);
   m_ports.EmptyFolder(kStagingFolder);
@@ -93,14 +94,23 @@ int CUpdater::RecoverInterrupted(bool onlyRestore) {
   return -1;
 }
 
-// Every file lands in the staging folder only after its size and digest matched.
+// Every file lands in the staging folder only after the vendor's signature of the manifest and
+// then its own size and digest matched.
 bool CUpdater::Fetch(const std::string& folderUrl, CBuildManifest& manifest, std::string& reason) {
   std::string text;
   if (!m_ports.Download(folderUrl + kManifestName, kMaxManifestBytes, text)) {
     reason = "下载文件清单失败";
     return false;
   }
-  if (!ParseManifest(text, manifest, reason)) return false;
+  // The sizes and digests count only as the vendor signed them: nothing is written before.
+  std::string signature;
+  if (!m_ports.Download(folderUrl + kManifestName + kSignatureSuffix, kMaxSignatureBytes, signature)) {
+    reason = "下载文件清单签名失败";
+    return false;
+  }
+  if (!ReadSignedManifest(text, signature, BuildFolderWidth(folderUrl), manifest, reason) ||
+      !CheckVersion(manifest, reason))
+    return false;
   if (!m_ports.EmptyFolder(kStagingFolder)) {
     reason = "无法使用目录upgrade.new(无法建立,或是链接)";
     return false;
@@ -127,7 +137,8 @@ bool CUpdater::Fetch(const std::string& folderUrl, CBuildManifest& manifest, std
   return true;
 }
 
-// The build must be the version the program handed over for, and never older than the program.
+// The build must be the version the program handed over for, and never older than the program:
+// an older build the vendor once signed, served again, is refused before anything is downloaded.
 bool CUpdater::CheckVersion(const CBuildManifest& manifest, std::string& reason) {
   const double version = std::atof(manifest.strVersion.c_str());
   const std::string wanted = m_ports.RecordValue("version");

@@ -1,6 +1,7 @@
 #pragma once
 // The updater's work, apart from the system: fetch the build a folder of the vendor service
-// publishes, check every file's size and digest, wait for the program to end, put the new files
+// publishes, check the vendor's signature of its manifest (upgrader/build_signature.h) and then
+// every file's size and digest, wait for the program to end, put the new files
 // in place with a rollback copy of the old ones, and bring a program back up in every case.
 //
 // The hand-over record ("upgrade.ini") tells every later start where an update stands:

@@ -4,8 +4,8 @@
 #   run.sh start DATA_DIR [PORT] [options]  background service; prints the port (0 = any free port)
 #   run.sh stop DATA_DIR                    stops the service whose pid is in DATA_DIR/service.pid
 #   run.sh DATA_DIR [PORT] [options]        foreground, until Ctrl+C
-#   run.sh publish DATA_DIR x86|x64 VERSION publishes the files in DATA_DIR/newsoft/<arch>/ as the
-#                                           new build; VERSION becomes the version file ("2.40,...")
+#   run.sh publish DATA_DIR x86|x64 VERSION [--build-key KEY_FILE]  publishes the files in
+#          DATA_DIR/newsoft/<arch>/ as the new build, signed; VERSION becomes the version file
 # State: DATA_DIR/vendor.sqlite3. Pages: http://127.0.0.1:PORT/tavrick/admin/ (outbox),
 # /tavrick/user/index.jsp (remote operation).
 set -euo pipefail

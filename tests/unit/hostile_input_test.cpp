@@ -20,7 +20,9 @@
 #include "alerts/alert_conditions.h"
 #include "alerts/service_answers.h"
 #include "alerts/service_host.h"
+#include "build_signer.h"
 #include "upgrader/build_manifest.h"
+#include "upgrader/build_signature.h"
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
@@ -390,6 +392,28 @@ TEST(HostileInput, UpdaterManifest) {
       ASSERT_EQ(manifest.files[k].nSize, reread.files[k].nSize) << text;
       ASSERT_EQ(manifest.files[k].strSha256, reread.files[k].strSha256) << text;
     }
+  }
+}
+
+// A manifest and its signature file both come from the network: no mutation of either, nor a
+// signature file of random bytes, is ever read as the vendor's list.
+TEST(HostileInput, SignedManifest) {
+  CHostile h;
+  const std::string text = "version 2.40\r\nfile tavrick.exe 1234567 " + std::string(64, 'a') + "\r\n";
+  const std::string signature = StandInSignatureFile(ManifestSignedText("x64", text));
+  CBuildManifest manifest;
+  std::string reason;
+  ASSERT_TRUE(ReadSignedManifest(text, signature, "x64", manifest, reason));
+  for (int i = 0; i < 150; ++i) {
+    const std::string badText = h.Mutate(text), badSignature = i % 3 ? h.Mutate(signature) : h.Bytes(300, "0123456789abcdef");
+    if (badText != text) {
+      EXPECT_FALSE(ReadSignedManifest(badText, signature, "x64", manifest, reason)) << badText;
+    }
+    // A mutation that only moves blanks around the digits keeps the same signature.
+    if (badSignature.find_first_not_of(" \t\r\n") != std::string::npos &&
+        badSignature.substr(badSignature.find_first_not_of(" \t\r\n"), 128) == signature.substr(0, 128))
+      continue;
+    EXPECT_FALSE(ReadSignedManifest(text, badSignature, "x64", manifest, reason)) << badSignature;
   }
 }
 

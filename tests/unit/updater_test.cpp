@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "build_signer.h"
 #include "upgrader/build_manifest.h"
+#include "upgrader/build_signature.h"
 #include "upgrader/sha256.h"
 #include "upgrader/updater.h"
 
@@ -93,6 +95,16 @@ struct UpdaterCase : ::testing::Test {
     ports.served[kFolder + "helper.dll"] = library;
     ports.served[kFolder + "manifest.txt"] =
         "version " + version + "\r\n" + FileLine("tavrick.exe", program) + FileLine("helper.dll", library);
+    Sign();
+  }
+  // The vendor's signature of the manifest now served.
+  void Sign() {
+    ports.served[kFolder + "manifest.txt.sig"] = StandInSignatureFile(ManifestSignedText("x64", ports.served[kFolder + "manifest.txt"]));
+  }
+  bool StagedNothing() const {
+    for (const auto& file : ports.files)
+      if (file.first.rfind("upgrade.new\\", 0) == 0) return false;
+    return true;
   }
   // The old program is where it was, untouched, and was started again.
   void ExpectOldKept(const std::string& reason) {
@@ -217,6 +229,57 @@ TEST_F(UpdaterCase, BadDownloadsKeepTheOldProgram) {
   ExpectOldKept("命令行不是新版本目录");
 }
 
+// Whoever answers for the service can serve any bytes: only a manifest the vendor signed for this
+// folder, of the version handed over for, lets anything be downloaded into upgrade.new.
+TEST_F(UpdaterCase, OnlyTheVendorsSignedManifestOfTheVersionHandedOverForIsUsed) {
+  const std::string manifest = kFolder + "manifest.txt";
+  const std::string signature = manifest + ".sig";
+  std::string& served = ports.served[manifest];
+  served[served.find("helper.dll ") + 11] = '9';  // one byte of a size
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("文件清单签名不符");
+  EXPECT_TRUE(StagedNothing());
+
+  // A file swapped, with its size and digest put into the list: the vendor never signed that list.
+  SetUp();
+  const std::string signedFile = ports.served[signature];
+  Publish("2.40", "new program", "other library");
+  ports.served[signature] = signedFile;
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("文件清单签名不符");
+  EXPECT_TRUE(StagedNothing());
+
+  // The x86 folder's signed list served for x64, a list signed by another key, no signature.
+  SetUp();
+  ports.served[signature] = StandInSignatureFile(ManifestSignedText("x86", ports.served[manifest]));
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("文件清单签名不符");
+  SetUp();
+  unsigned char otherSeed[32] = {7}, otherSignature[64];
+  Ed25519Sign(otherSeed, ManifestSignedText("x64", ports.served[manifest]), otherSignature);
+  ports.served[signature] = ToHex(otherSignature, 64);
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("文件清单签名不符");
+  SetUp();
+  ports.served.erase(signature);
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("下载文件清单签名失败");
+  EXPECT_TRUE(StagedNothing());
+
+  // An older build the vendor did sign, served again: refused before any of it is downloaded.
+  SetUp();
+  Publish("2.30", "old signed program", "old signed library");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("新版本目录是2.30版,不是2.40版");
+  EXPECT_TRUE(StagedNothing());
+  SetUp();
+  ports.record.erase("version");
+  Publish("2.30", "old signed program", "old signed library");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("新版本目录是旧版本2.30");
+  EXPECT_TRUE(StagedNothing());
+}
+
 TEST_F(UpdaterCase, FailedReplacementOrNewBuildRollsBack) {
   ports.failMoves = {"helper.dll"};  // the program file is already replaced when this fails
   EXPECT_EQ(1, updater.Run(kCommand));
@@ -256,6 +319,7 @@ TEST_F(UpdaterCase, KilledInsideTheMoveLoopTheNextStartPutsTheOldBuildBack) {
   ports.files["tavrick.exe"] = "old program";
   ports.served[kFolder + "extra.dll"] = "extra";
   ports.served[kFolder + "manifest.txt"] += FileLine("extra.dll", "extra");
+  Sign();
   ports.movesBeforeDeath = 2;  // tavrick.exe and helper.dll are new, extra.dll not yet there
   EXPECT_THROW(updater.Run(kCommand), std::runtime_error);
   ASSERT_EQ("installing", ports.record["result"]);

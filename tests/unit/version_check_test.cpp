@@ -4,21 +4,26 @@
 #include <string>
 #include <vector>
 
+#include "build_signer.h"
 #include "config/profile_store.h"
 #include "update/upgrade_handover.h"
 #include "update/version_check.h"
+#include "upgrader/build_signature.h"
 
 namespace {
 
 const char kBase[] = "http://svc";
 
+// The version file's address answers `answer`, its ".sig" the vendor's signature of `signedText`
+// (of `answer` itself while that is empty).
 class CScriptedHttp : public IHttpPort {
  public:
-  std::string answer;
+  std::string answer, signedText;
   std::vector<std::string> urls;
   std::string FetchUrl(const std::string& url) override {
     urls.push_back(url);
-    return answer;
+    if (url.find(".sig") == std::string::npos) return answer;
+    return StandInSignatureFile(VersionFileSignedText(signedText.empty() ? answer : signedText));
   }
 };
 
@@ -85,7 +90,7 @@ TEST(VersionFile, ArgumentsNumbersAndUnusableAnswers) {
 
 TEST_F(CheckCase, HandsOverRecordsFirstAndNeverTwiceADay) {
   EXPECT_EQ(EUpgradeOutcome::HandedOver, Run("2.40,a,b", 32));
-  EXPECT_EQ("http://svc/tavrick/version.txt", http.urls.back());
+  EXPECT_EQ((std::vector<std::string>{"http://svc/tavrick/version.txt", "http://svc/tavrick/version.txt.sig"}), http.urls);
   const std::vector<std::string> handOver = {"prepare upgrade.exe http://svc/tavrick/newsoft/x86/,a,b",
                                              "record 2.40/32 from 2.36", "tray removed", "run and end"};
   EXPECT_EQ(handOver, ports.steps);
@@ -131,6 +136,37 @@ TEST_F(CheckCase, WithoutUpdaterOrRecordTheProgramGoesOn) {
   EXPECT_TRUE(ports.steps.empty());
 }
 
+// Whoever answers for the service can serve any version file: one the vendor did not sign is
+// neither handed over for nor named in the status bar.
+TEST_F(CheckCase, AVersionFileTheVendorDidNotSignIsNotActedOn) {
+  http.signedText = "2.40,a,b";
+  for (const char* served : {"2.40,a,c", "2.41,a,b", "2.40,a,b\r\n", "2.40,a,b,"}) {
+    EXPECT_EQ(EUpgradeOutcome::NoUpgrade, Run(served, 32)) << served;
+    EXPECT_TRUE(ports.steps.empty()) << served;
+    std::string latest = "2.36";
+    EXPECT_EQ("", DailyVersionCheck(http, kBase, "2.36", 1700000000, latest)) << served;
+    EXPECT_EQ("2.36", latest);
+  }
+  http.signedText = "";
+  // Nor one without a signature, or with another key's.
+  class CUnsignedHttp : public IHttpPort {
+   public:
+    std::string signature;
+    std::string FetchUrl(const std::string& url) override {
+      return url.find(".sig") == std::string::npos ? "2.40" : signature;
+    }
+  } unsigned_;
+  unsigned char otherSeed[32] = {9}, otherSignature[64];
+  Ed25519Sign(otherSeed, VersionFileSignedText("2.40"), otherSignature);
+  for (const std::string& signature : {std::string(), ToHex(otherSignature, 64), std::string("2.40")}) {
+    unsigned_.signature = signature;
+    EXPECT_EQ(EUpgradeOutcome::NoUpgrade, CUpgradeCheck(unsigned_, ports, kBase, "2.36", 32).Run()) << signature;
+    EXPECT_EQ("", FetchSignedVersionFile(unsigned_, kBase, ""));
+  }
+  unsigned_.signature = StandInSignatureFile(VersionFileSignedText("2.40"));
+  EXPECT_EQ("2.40", FetchSignedVersionFile(unsigned_, kBase, ""));
+}
+
 TEST(VersionFile, RecordSurvivesTheProfileFileAndCarriesNoLineBreaks) {
   CMemoryProfileStore store;
   ASSERT_TRUE(WriteUpgradeRecord(store, "u.ini", {"2.40\r\nx=1", 64, "2.36", 1700000000123, "started", ""}));
@@ -172,7 +208,9 @@ TEST(VersionFile, DailyCheckOnlyNamesANewerVersion) {
   std::string latest = "2.36";
   http.answer = "2.40,x";
   EXPECT_EQ("当前版本: 2.40请下载最新版本", DailyVersionCheck(http, kBase, "2.36", 1700000000, latest));
-  EXPECT_EQ("http://svc/tavrick/version.txt?rad=1700000000", http.urls.back());
+  EXPECT_EQ((std::vector<std::string>{"http://svc/tavrick/version.txt?rad=1700000000",
+                                      "http://svc/tavrick/version.txt.sig?rad=1700000000"}),
+            http.urls);
   EXPECT_EQ(" 2.40", latest);
   for (const char* answer : {"", "2.36", "2.1", "abc"}) {
     http.answer = answer;

@@ -198,7 +198,7 @@ class UpdatesTest(ServiceCase):
         self.assertIn("version 2.40\r\nfile tavrick.exe 4000 ", self.get("/tavrick/newsoft/x86/manifest.txt"))
         self.assertEqual("2.41", self.get("/tavrick/version.txt"))
         self.assertEqual(b"MZ64" * 999, self.service.handle("GET", b"/tavrick/newsoft/x64/tavrick.exe").body)
-        self.assertEqual("manifest.txt\r\ntavrick.exe", self.get("/tavrick/newsoft/x64/"))
+        self.assertEqual("manifest.txt\r\nmanifest.txt.sig\r\ntavrick.exe", self.get("/tavrick/newsoft/x64/"))
 
         # Refused: another width, a version that is no number, a second line, an odd file name.
         for arch, version in (("x65", "2.42"), ("x64", "new"), ("x64", "2.42\r\n3"), ("x64", ",2.42")):
@@ -216,3 +216,39 @@ class UpdatesTest(ServiceCase):
             self.assertEqual(400, self.admin("/tavrick/admin/publish", arch="x64", version="2.42").status, kept)
             os.remove(os.path.join(newsoft, "x64", kept))
         self.assertEqual("2.41", self.get("/tavrick/version.txt"))
+
+    def test_version_file_and_manifests_are_signed_with_the_key_compiled_into_the_program(self):
+        """What the program and upgrade.exe check (upgrader/build_signature.h) against the first
+        key of upgrader/build_keys.h."""
+        import re
+        from cryptography.exceptions import InvalidSignature
+        from cryptography.hazmat.primitives.asymmetric.ed25519 import Ed25519PublicKey
+        header = os.path.join(os.path.dirname(__file__), "..", "..", "..", "upgrader", "build_keys.h")
+        with open(header) as f:
+            first = re.search(r"kBuildKeys\[\]\[kEd25519KeyBytes\] = \{.*?\{([^}]*)\}", f.read(), re.S).group(1)
+        public = Ed25519PublicKey.from_public_bytes(bytes(int(b, 16) for b in re.findall(r"0x([0-9a-f]{2})", first)))
+
+        def check(message, path):
+            signature = self.service.handle("GET", path.encode()).body
+            self.assertRegex(signature.decode("ascii"), r"^[0-9a-f]{128}\n$")
+            public.verify(bytes.fromhex(signature.decode("ascii")), message)
+            with self.assertRaises(InvalidSignature):
+                public.verify(bytes.fromhex(signature.decode("ascii")), message + b" ")
+
+        newsoft = os.path.join(self.dir, "newsoft")
+        self.service.newsoft_dir = newsoft
+        check(b"tavrick version.txt\n2.30", "/tavrick/version.txt.sig")  # the --version-text, unpublished
+        os.makedirs(os.path.join(newsoft, "x64"))
+        with open(os.path.join(newsoft, "x64", "tavrick.exe"), "wb") as f:
+            f.write(b"MZ64")
+        self.assertEqual(200, self.admin("/tavrick/admin/publish", arch="x64", version="2.40,a").status)
+        manifest = self.service.handle("GET", b"/tavrick/newsoft/x64/manifest.txt").body
+        check(b"tavrick x64/manifest.txt\n" + manifest, "/tavrick/newsoft/x64/manifest.txt.sig")
+        check(b"tavrick version.txt\n2.40,a", "/tavrick/version.txt.sig")
+        # Published again: the signature is no file of the build.
+        self.assertEqual(200, self.admin("/tavrick/admin/publish", arch="x64", version="2.41").status)
+        self.assertNotIn(b"manifest.txt.sig", self.service.handle("GET", b"/tavrick/newsoft/x64/manifest.txt").body)
+        check(b"tavrick version.txt\n2.41", "/tavrick/version.txt.sig")
+        # A published version file whose signature is gone is not signed on the fly.
+        os.remove(os.path.join(newsoft, "version.txt.sig"))
+        self.assertEqual(404, self.service.handle("GET", b"/tavrick/version.txt.sig").status)

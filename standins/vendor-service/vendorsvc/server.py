@@ -228,6 +228,8 @@ def main(argv=None):
     parser.add_argument("--max-threads", type=int, default=32, help="requests served at once")
     parser.add_argument("--request-timeout", type=float, default=10.0, help="seconds a socket may stay silent")
     parser.add_argument("--version-text", default="2.30", help="body of /tavrick/version.txt")
+    parser.add_argument("--build-key", help="key file that signs published builds and the --version-text"
+                        " (default: the stand-in's test key, keys/build_signing_key.txt)")
     args = parser.parse_args(argv)
     if args.admin_password_file:
         try:
@@ -250,6 +252,8 @@ def main(argv=None):
                                   request_timeout=args.request_timeout, stamp_window=args.stamp_window,
                                   offline_after=args.offline_after, heartbeat_keep=args.heartbeat_keep,
                                   version_text=args.version_text)
+    if args.build_key:
+        service.build_key_file = args.build_key
     pid_file = os.path.join(args.data, "service.pid")
     port_file = os.path.join(args.data, "service.port")
     with open(pid_file, "w") as f:

@@ -11,6 +11,7 @@ from .auth import AdminAuth
 from .helppages import HelpPages
 from .program import ProgramEndpoints
 from .remote import RemotePage
+from .signing import STANDIN_KEY_FILE
 from .updates import Updates
 from .web import TEXT, HttpError, Request, Response
 
@@ -32,6 +33,8 @@ class VendorService:
         self.heartbeat_keep = heartbeat_keep
         self.version_text = version_text
         self.newsoft_dir = newsoft_dir
+        # The key publishing signs with (server.py's --build-key).
+        self.build_key_file = STANDIN_KEY_FILE
         self.auth = AdminAuth(admin_password, clock)
         self.program = ProgramEndpoints(self)
         self.exact, self.below = {}, []

@@ -2,11 +2,13 @@
 has been published (the --version-text before that); DATA_DIR/newsoft/x86/ and x64/ are served as
 /tavrick/newsoft/<arch>/<name>, and a folder's own address lists its files. Publishing a folder
 writes its manifest.txt (the version, then each file's name, size and SHA-256 digest, which the
-updater checks every download against) and then the version file."""
+updater checks every download against) and then the version file, each with its signature by the
+build key beside it ("manifest.txt.sig", "version.txt.sig"; see signing.py)."""
 import hashlib
 import os
 import re
 
+from . import signing
 from .web import TEXT, HttpError, Response
 
 ARCHES = ("x86", "x64")
@@ -27,9 +29,10 @@ def write_whole(path, data):
     os.replace(path + ".tmp", path)
 
 
-def publish(newsoft_dir, arch, version_text):
+def publish(newsoft_dir, arch, version_text, key_file=signing.STANDIN_KEY_FILE):
     """Publishes the files now in newsoft/<arch>/ as the build named by field 0 of version_text,
-    which becomes the version file. Returns the manifest; ValueError for unusable input."""
+    which becomes the version file; both are signed with the key in key_file. Returns the
+    manifest; ValueError for unusable input."""
     if arch not in ARCHES:
         raise ValueError("arch must be x86 or x64")
     if len(version_text) > 256 or any(c in version_text for c in "\r\n\0"):
@@ -41,10 +44,11 @@ def publish(newsoft_dir, arch, version_text):
     folder = os.path.join(newsoft_dir, arch)
     if not os.path.isdir(folder):
         raise ValueError("nothing to publish in newsoft/%s" % arch)
+    key = signing.load_key(key_file)
     lines = ["version " + version]
     for name in sorted(os.listdir(folder)):
         path = os.path.join(folder, name)
-        if name == MANIFEST or name.endswith(".tmp") or not os.path.isfile(path):
+        if name in (MANIFEST, MANIFEST + signing.SIGNATURE_SUFFIX) or name.endswith(".tmp") or not os.path.isfile(path):
             continue
         if not FILE_NAME.fullmatch(name):
             raise ValueError("file name not allowed in a build: %r" % name)
@@ -56,8 +60,14 @@ def publish(newsoft_dir, arch, version_text):
                 digest.update(block)
         lines.append("file %s %d %s" % (name, os.path.getsize(path), digest.hexdigest()))
     manifest = "\r\n".join(lines) + "\r\n"
+    # Each signature goes before its file: a reader between the two sees a file that does not
+    # verify and acts on nothing.
+    write_whole(os.path.join(folder, MANIFEST + signing.SIGNATURE_SUFFIX),
+                signing.signature_file(key, signing.manifest_message(arch, manifest.encode("ascii"))))
     write_whole(os.path.join(folder, MANIFEST), manifest.encode("ascii"))
     # The version file last: a program never hears of a version whose build is not listed yet.
+    write_whole(os.path.join(newsoft_dir, VERSION_FILE + signing.SIGNATURE_SUFFIX),
+                signing.signature_file(key, signing.version_file_message(body)))
     write_whole(os.path.join(newsoft_dir, VERSION_FILE), body)
     return manifest
 
@@ -68,6 +78,7 @@ class Updates:
 
     def routes(self):
         routes = {"/tavrick/version.txt": {"GET": self.version_file},
+                  "/tavrick/version.txt.sig": {"GET": self.version_signature},
                   "/tavrick/admin/publish": {"POST": self.publish}}
         for arch in ARCHES:
             # A key ending in "*" matches every path below it.
@@ -83,6 +94,21 @@ class Updates:
                 pass
         return Response(self.service.version_text)
 
+    def version_signature(self, r):
+        """The published version file's signature; before anything is published, the
+        --version-text signed with the service's build key (none without a key)."""
+        if self.service.newsoft_dir and os.path.exists(os.path.join(self.service.newsoft_dir, VERSION_FILE)):
+            try:
+                with open(os.path.join(self.service.newsoft_dir, VERSION_FILE + signing.SIGNATURE_SUFFIX), "rb") as f:
+                    return Response(f.read())
+            except FileNotFoundError:
+                raise HttpError(404, "the version file is not signed")
+        try:
+            key = signing.load_key(self.service.build_key_file)
+        except (OSError, ValueError):
+            raise HttpError(404, "no build key")
+        return Response(signing.signature_file(key, signing.version_file_message(self.service.version_text.encode("gbk"))))
+
     def publish(self, r):
         """POST arch and version (the whole version file, "2.40" or "2.40,field,..."), signed in."""
         self.service.auth.change(r, page=False)
@@ -90,8 +116,9 @@ class Updates:
         if not self.service.newsoft_dir:
             raise HttpError(404, "no build folder")
         try:
-            return Response(publish(self.service.newsoft_dir, form.get("arch", ""), form.get("version", "")), TEXT)
-        except (ValueError, UnicodeEncodeError) as refusal:
+            return Response(publish(self.service.newsoft_dir, form.get("arch", ""), form.get("version", ""),
+                                    self.service.build_key_file), TEXT)
+        except (ValueError, UnicodeEncodeError, OSError) as refusal:
             raise HttpError(400, str(refusal).encode("ascii", "replace").decode())
 
     def newsoft(self, r):
@@ -111,12 +138,17 @@ class Updates:
 
 
 def publish_main(argv):
-    """vendor_service.py publish DATA_DIR ARCH VERSION_TEXT (files already in DATA_DIR/newsoft/ARCH/)."""
+    """vendor_service.py publish DATA_DIR ARCH VERSION_TEXT [--build-key KEY_FILE] (files already
+    in DATA_DIR/newsoft/ARCH/; the stand-in's test key unless KEY_FILE is given)."""
+    key_file = signing.STANDIN_KEY_FILE
+    if len(argv) == 5 and argv[3] == "--build-key":
+        key_file = argv[4]
+        argv = argv[:3]
     if len(argv) != 3:
-        print("usage: publish DATA_DIR x86|x64 VERSION_TEXT")
+        print("usage: publish DATA_DIR x86|x64 VERSION_TEXT [--build-key KEY_FILE]")
         return 2
     try:
-        print(publish(os.path.join(argv[0], "newsoft"), argv[1], argv[2]), end="")
+        print(publish(os.path.join(argv[0], "newsoft"), argv[1], argv[2], key_file), end="")
     except (ValueError, OSError) as refusal:
         print("publish refused: %s" % refusal)
         return 1
