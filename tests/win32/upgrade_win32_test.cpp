@@ -16,6 +16,7 @@
 #include "process_driver_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
+#include "upgrader/sha256.h"
 #include "vendor_standin_win32.h"
 
 namespace {
@@ -215,6 +216,41 @@ TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSe
     EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
     EXPECT_EQ(time, Record("time"));
     EXPECT_TRUE(ProcessesOf(dir.File("upgrade.exe")).empty());
+    TearDown();
+  }
+}
+
+// Whoever answers for the service can serve any build: a program file swapped with the manifest
+// rewritten to its size and digest, or the signed manifest with one byte changed, is no list the
+// vendor signed. Nothing is written into upgrade.new, the old program is started again.
+TEST_F(UpgradeTest, ABuildWhoseManifestTheVendorDidNotSignInstallsNothing) {
+  AddUpdater();
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  ASSERT_FALSE(next.empty());
+  const std::string folder = StandInData(kUpgradeStandInFolder) + "\\newsoft\\x64\\";
+  for (bool swapped : {true, false}) {
+    SCOPED_TRACE(swapped ? "swapped file" : "one byte");
+    DeleteFileA(dir.File("upgrade.ini").c_str());
+    Publish(next, "2.40");
+    std::string manifest = ReadWholeFile(folder + "manifest.txt");
+    ASSERT_FALSE(manifest.empty());
+    if (swapped) {
+      const std::string other = next + "attached";
+      Corrupt(other);
+      manifest = "version 2.40\r\nfile tavrick.exe " + std::to_string(other.size()) + " " + Sha256Hex(other) + "\r\n";
+    } else {
+      manifest[manifest.size() - 3] = manifest[manifest.size() - 3] == '0' ? '1' : '0';  // a digest's digit
+    }
+    ASSERT_TRUE(WriteWholeFile(folder + "manifest.txt", manifest));
+
+    HWND main = nullptr;
+    const DWORD pid = HandOverAndFindSuccessor(main);
+    ASSERT_NE(nullptr, main);
+    EXPECT_EQ("failed", Record("result"));
+    EXPECT_EQ("文件清单签名不符", Record("reason"));
+    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.File("upgrade.new\\tavrick.exe").c_str()));
+    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
     TearDown();
   }
 }
