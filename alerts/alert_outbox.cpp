@@ -1,7 +1,9 @@
 #include "alerts/alert_outbox.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <vector>
 
 #include "common/clock.h"
 
@@ -26,6 +28,11 @@ void CAlertOutbox::Send(const CAlert& alert) {
   letter.strTitle = m_ports.title ? m_ports.title() : std::string();
   letter.bMailDone = alert.strEmail.empty();
   letter.bSmsDone = alert.strPhone.empty();
+  Queue(std::move(letter));
+}
+
+void CAlertOutbox::Queue(CLetter letter) {
+  const CAlert alert = letter.alert;
   letter.tDue = m_ports.pClock->Now();
   bool queued = false, start = false;
   {
@@ -61,6 +68,83 @@ size_t CAlertOutbox::Waiting() {
   return m_letters.size();
 }
 
+namespace {
+
+// Fields of a waiting alert's line, separated by tabs; a tab, a line break or a backslash
+// inside a field is written escaped with a backslash (t, n, r, or itself).
+std::string Field(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\\': out += "\\\\"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields(1);
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (c == '\t') {
+      fields.emplace_back();
+    } else if (c == '\\' && i + 1 < line.size()) {
+      const char next = line[++i];
+      fields.back() += next == 't' ? '\t' : next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    } else {
+      fields.back() += c;
+    }
+  }
+  return fields;
+}
+
+const char kWaitingMark[] = "alert1";
+
+}  // namespace
+
+std::string CAlertOutbox::WaitingText() {
+  std::lock_guard<std::mutex> hold(m_lock);
+  std::string text;
+  for (size_t i = 0; i < m_letters.size(); ++i) {
+    if (i == m_nSending) continue;
+    const CLetter& letter = m_letters[i];
+    const std::string fields[] = {kWaitingMark,
+                                  letter.bMailDone ? "" : letter.alert.strEmail,
+                                  letter.bSmsDone ? "" : letter.alert.strPhone,
+                                  letter.alert.strMailText,
+                                  letter.alert.strSmsText,
+                                  letter.strTitle,
+                                  std::to_string(letter.nTries)};
+    std::string line;
+    for (const std::string& field : fields) line += (line.empty() ? "" : "\t") + Field(field);
+    text += line + "\n";
+  }
+  return text;
+}
+
+void CAlertOutbox::Restore(const std::string& text) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::vector<std::string> fields = Fields(text.substr(start, end - start));
+    start = end + 1;
+    if (fields.size() != 7 || fields[0] != kWaitingMark || (fields[1].empty() && fields[2].empty())) continue;
+    CLetter letter;
+    letter.alert = CAlert{fields[1], fields[2], fields[3], fields[4]};
+    letter.strTitle = fields[5];
+    letter.bMailDone = fields[1].empty();
+    letter.bSmsDone = fields[2].empty();
+    const int tries = std::atoi(fields[6].c_str());
+    letter.nTries = tries > 0 && tries < kAlertTries ? tries : 0;
+    Queue(std::move(letter));
+  }
+}
+
 // Only this worker removes letters; others only append, so an index stays valid while the
 // lock is let go for the requests.
 void CAlertOutbox::Work() {
@@ -87,12 +171,17 @@ void CAlertOutbox::Work() {
       m_ports.pauseSeconds(1);
       continue;
     }
+    {
+      std::lock_guard<std::mutex> hold(m_lock);
+      m_nSending = index;
+    }
     TryOnce(letter);
     const bool done = letter.bMailDone && letter.bSmsDone;
     if (!done && ++letter.nTries >= kAlertTries) {
       if (m_ports.log) m_ports.log("提醒放弃发送(已试" + std::to_string(kAlertTries) + "次): " + letter.alert.strMailText);
     }
     std::lock_guard<std::mutex> hold(m_lock);
+    m_nSending = static_cast<size_t>(-1);
     if (done || letter.nTries >= kAlertTries) {
       m_letters.erase(m_letters.begin() + static_cast<std::ptrdiff_t>(index));
     } else {
@@ -108,7 +197,10 @@ void CAlertOutbox::TryOnce(CLetter& letter) {
     TryChannel(kMailChannel, letter, letter.bMailDone,
                [&] { return m_ports.pChannels->SendMail(alert.strEmail, letter.strTitle, alert.strMailText); });
   }
-  if (!letter.bSmsDone) {
+  // The SMS never overtakes its e-mail: while the e-mail is to be tried again the SMS waits with
+  // it, unless this is the alert's last try.
+  const bool lastTry = letter.nTries + 1 >= kAlertTries;
+  if (!letter.bSmsDone && (letter.bMailDone || lastTry)) {
     TryChannel(kSmsChannel, letter, letter.bSmsDone,
                [&] { return m_ports.pChannels->SendSms(alert.strPhone, letter.strTitle, alert.strSmsText); });
   }

@@ -38,6 +38,15 @@ class CAlertOutbox : public IAlertSender {
   void Send(const CAlert& alert) override;
   size_t Waiting();
 
+  // The program ends for a successor: the alerts waiting (for their first try or a retry) as
+  // text, one line each with what is left to send and the tries made, for the successor's
+  // Restore. The one on its way to the service now is left out: it may arrive, so it is never
+  // sent twice.
+  std::string WaitingText();
+  // Queues the alerts of WaitingText (of the program that ended), due at once; a line that is
+  // not such an alert is skipped.
+  void Restore(const std::string& text);
+
  private:
   struct CLetter {
     CAlert alert;
@@ -46,6 +55,7 @@ class CAlertOutbox : public IAlertSender {
     int nTries = 0;
     int64_t tDue = 0;
   };
+  void Queue(CLetter letter);
   void Work();
   void TryOnce(CLetter& letter);
   void TryChannel(const char* channel, CLetter& letter, bool& done,
@@ -55,4 +65,5 @@ class CAlertOutbox : public IAlertSender {
   std::mutex m_lock;
   std::deque<CLetter> m_letters;
   bool m_bWorking = false;
+  size_t m_nSending = static_cast<size_t>(-1);  // index of the letter the worker sends now
 };

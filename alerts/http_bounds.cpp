@@ -1,16 +1,16 @@
 #include "alerts/http_bounds.h"
 
-#include <algorithm>
 #include <cstring>
 
-uint32_t StepTimeoutMs(const CHttpBounds& bounds, uint32_t elapsedMs) {
-  return elapsedMs < bounds.nDeadlineMs ? bounds.nDeadlineMs - elapsedMs : 1;
-}
-
-bool CAnswerCollector::Add(const char* piece, size_t size) {
-  const void* zero = std::memchr(piece, '\0', size);
-  size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - piece) : size;
-  length = std::min(length, m_nMaxBytes - std::min(m_nMaxBytes, m_strText.size()));
-  m_strText.append(piece, length);
-  return m_strText.size() < m_nMaxBytes;
+CHttpAnswer ServiceAnswer(const CCutOffAnswer& answer) {
+  switch (answer.reach) {
+    case ERequestReach::kNotSent: return CHttpAnswer{"", HttpOutcome::kNotSent};
+    case ERequestReach::kSent: return CHttpAnswer{"", HttpOutcome::kNoAnswer};
+    case ERequestReach::kStatus: break;
+  }
+  if (answer.nStatus < 200 || answer.nStatus > 299) return CHttpAnswer{"", HttpOutcome::kRefused};
+  const std::string& body = answer.strBody;
+  const void* zero = std::memchr(body.data(), '\0', body.size());
+  const size_t length = zero ? static_cast<size_t>(static_cast<const char*>(zero) - body.data()) : body.size();
+  return CHttpAnswer{body.substr(0, length), HttpOutcome::kAnswered};
 }

@@ -1,10 +1,14 @@
 #pragma once
 // Bounds of every request to the vendor service, so that a slow, silent or endless answer
 // (the service is reached over plain HTTP) can hold a request thread, and with it the status
-// lock, only for a bounded time, and cannot fill the memory.
+// lock, only for a bounded time, and cannot fill the memory; and what a cut-off request
+// (common/cutoff_http.h) means for a caller that must not send anything twice.
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "alerts/service_ports.h"
+#include "common/cutoff_http.h"
 
 struct CHttpBounds {
   uint32_t nConnectMs;     // to connect to the host
@@ -16,21 +20,8 @@ struct CHttpBounds {
 // are closed (a service that trickles its headers a byte at a time is cut off too).
 constexpr CHttpBounds kServiceHttpBounds{5000, 64 * 1024, 30000};
 
-// The send and receive time-out of a request elapsedMs into its deadline: all the time that
-// is left, so a service that answers late but within the deadline is waited for (a shorter
-// time-out lost every alert of a service slower than it). Never 0, which means no time-out.
-uint32_t StepTimeoutMs(const CHttpBounds& bounds, uint32_t elapsedMs);
-
-// Collects an answer piece by piece: each piece counts up to its first zero byte (the answer
-// is text), and the answer stops growing at the cap.
-class CAnswerCollector {
- public:
-  explicit CAnswerCollector(size_t maxBytes) : m_nMaxBytes(maxBytes) {}
-  // False once the answer is full: stop reading.
-  bool Add(const char* piece, size_t size);
-  const std::string& Text() const { return m_strText; }
-
- private:
-  size_t m_nMaxBytes;
-  std::string m_strText;
-};
+// The answer as the service client reads it: a success status with the body's text up to its
+// first zero byte (what came before a cut-off is the answer); an error status is refused, its
+// text no answer; a request that never connected was not sent, and one that did may have
+// reached the service.
+CHttpAnswer ServiceAnswer(const CCutOffAnswer& answer);

@@ -28,6 +28,19 @@ void LogAlertFailure(const std::string& text) {
   AppendLog(files, stamp + text + "\r\n", kLogFolder, "alert");
 }
 
+// Beside the program (its current folder), as the configuration.
+const char kWaitingAlertsFile[] = "alerts.waiting";
+
+bool ReadWholeFile(const char* path, std::string& text) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char piece[4096];
+  DWORD read = 0;
+  while (text.size() < (1u << 20) && ReadFile(file, piece, sizeof piece, &read, nullptr) && read > 0) text.append(piece, read);
+  CloseHandle(file);
+  return true;
+}
+
 CAlertOutbox::CPorts OutboxPorts(IAlertChannels& channels, IThreadStarter& threads, IClock& clock) {
   CAlertOutbox::CPorts ports;
   ports.pChannels = &channels;
@@ -64,6 +77,24 @@ void VendorServiceInit(const CSettings& settings, const std::string& firstLocalI
   g_pVendor = std::make_unique<CVendorRuntime>(settings, ServiceHostFromEnvironment());
   g_strMachineId = ReadMachineId(firstLocalIp);
   g_strAlertTitle = MakeAlertTitle(firstLocalIp);
+  // What the program before this one left waiting, read once.
+  std::string waiting;
+  if (ReadWholeFile(kWaitingAlertsFile, waiting)) {
+    DeleteFileA(kWaitingAlertsFile);
+    g_pVendor->outbox.Restore(waiting);
+  }
+}
+
+void SaveWaitingAlerts() {
+  if (!g_pVendor) return;
+  const std::string text = g_pVendor->outbox.WaitingText();
+  if (text.empty()) return;
+  HANDLE file = CreateFileA(kWaitingAlertsFile, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD written = 0;
+  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+  FlushFileBuffers(file);
+  CloseHandle(file);
 }
 
 bool ResolveServiceIp(uint32_t& ip) {

@@ -31,6 +31,9 @@ void VendorServiceRemotePoll();            // blocked-IP dialog timer 2, when fe
 // Alerts: handed to the outbox (alerts/alert_outbox.h) with the addresses of the settings
 // now, so the caller never waits for the service; e-mail then SMS on the outbox's worker.
 void DispatchAlert(const std::string& message);
+// The program ends for a successor: the alerts still waiting go to a file beside the program,
+// which the successor's VendorServiceInit queues again (and removes).
+void SaveWaitingAlerts();
 void SendAlert(const CAlert& alert);
 
 // Full address of an endpoint path (browser pages, the version file).

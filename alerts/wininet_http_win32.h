@@ -1,6 +1,6 @@
 #pragma once
-// The one transport to the vendor service: WinINet GET, body read as text, within bounds and
-// one overall deadline.
+// The one transport to the vendor service: a cut-off GET (common/cutoff_http_win32.h), body read
+// as text, within the bounds of alerts/http_bounds.h.
 #include "alerts/http_bounds.h"
 #include "alerts/service_ports.h"
 
@@ -8,7 +8,7 @@ class CWinInetHttp : public IHttpPort {
  public:
   explicit CWinInetHttp(const CHttpBounds& bounds = kServiceHttpBounds) : m_bounds(bounds) {}
   std::string FetchUrl(const std::string& url) override;
-  // Ends within bounds.nDeadlineMs whatever the service does (see alerts/http_bounds.h).
+  // Ends within bounds.nDeadlineMs whatever the service does, on the caller's thread.
   CHttpAnswer Fetch(const std::string& url) override;
 
  private:

@@ -71,7 +71,7 @@ void CProtectionControl::ExitCommand() {
 }
 
 bool CProtectionControl::AutoStartDue() {
-  return !Closing() && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp);
+  return !Closing() && !m_ports.Protecting() && (m_ports.ProtectSeconds() != 0 || g_bRebootUp || m_bRetryDue);
 }
 
 void CProtectionControl::AutoStart() {
@@ -81,7 +81,39 @@ void CProtectionControl::AutoStart() {
   }
   if (!AutoStartDue()) return;
   g_bRebootUp = false;  // the command word asks for one automatic start, not one per show
-  StartCommand();
+  m_bRetryDue = false;
+  m_strAutoFailure.clear();
+  bool failed = false;
+  {
+    CCommandScope scope(*this);
+    m_bAutomatic = true;
+    try {
+      RunStart();
+    } catch (...) {
+      m_bAutomatic = false;
+      throw;
+    }
+    m_bAutomatic = false;
+    failed = !m_ports.Protecting() && !Closing();
+  }
+  if (failed) {
+    m_bRetryDue = true;
+    m_ports.AutomaticStartFailed(m_strAutoFailure.empty() ? std::string(msg::kStartFailed) : m_strAutoFailure);
+  }
+  AfterCommand();
+}
+
+void CProtectionControl::Tell(const std::string& text) {
+  if (m_bAutomatic)
+    m_strAutoFailure = text;
+  else
+    m_ports.Show(text);
+}
+
+bool CProtectionControl::Confirm(const std::string& text) {
+  if (!m_bAutomatic) return m_ports.Ask(text);
+  m_strAutoFailure = text;
+  return false;
 }
 
 void CProtectionControl::EndForSuccessor(EndForSuccessorFn end, std::function<void()> refused) {
@@ -130,13 +162,13 @@ void CProtectionControl::AfterCommand() {
 
 void CProtectionControl::RunStart() {
   if (m_ports.Protecting()) {
-    m_ports.Show(msg::kAlreadyRunning);
+    Tell(msg::kAlreadyRunning);
     return;
   }
   const CFilterFacts facts = m_ports.FilterFacts();
   const FilterRoute route = ChooseFilterRoute(m_ports.FilterSetting(), facts);
   if (route == FilterRoute::kRefused) {
-    m_ports.Show(facts.bAdministrator ? routemsg::kEngineUnusable + m_ports.EngineUnusableReason()
+    Tell(facts.bAdministrator ? routemsg::kEngineUnusable + m_ports.EngineUnusableReason()
                                       : std::string(routemsg::kNoRights));
     return;
   }
@@ -144,19 +176,19 @@ void CProtectionControl::RunStart() {
   bool needsRestart = false;
   if (route == FilterRoute::kDriver) {
     // The driver's installation, as it always was; the user-mode filter needs none.
-    if (!m_ports.ProbeDevice() && !m_ports.Ask(msg::kInstallQuestion)) return;
+    if (!m_ports.ProbeDevice() && !Confirm(msg::kInstallQuestion)) return;
     const int installed = m_ports.InstallDriver();
     needsRestart = installed == kInstalledNeedsRestart;
     if (!needsRestart && installed != kInstalledNow && installed != kInstalledAlready) {
       const std::string why = m_ports.EngineUnusableReason();
-      m_ports.Show(why.empty() ? std::string(msg::kInstallFailed)
+      Tell(why.empty() ? std::string(msg::kInstallFailed)
                                : std::string(msg::kInstallFailed) + "\n" + routemsg::kNeitherFilter + why);
       return;
     }
   }
   if (!needsRestart) {
     if (m_ports.Protecting()) {
-      m_ports.Show(msg::kAlreadyRunning);
+      Tell(msg::kAlreadyRunning);
       return;
     }
     const int result = StartProtection();
@@ -165,24 +197,25 @@ void CProtectionControl::RunStart() {
         m_ports.SetStateFace(true, msg::kStateRunning);
         m_ports.SetFilterName(route == FilterRoute::kUserMode ? routemsg::kUserModeName : routemsg::kDriverName);
         m_ports.MarkRunning();
+        m_ports.ProtectionStarted();
         // A carried-over protection time means this is an automatic restart: stay quiet.
-        if (m_ports.ProtectSeconds() == 0) m_ports.Show(msg::kStartedOk);
+        if (!m_bAutomatic && m_ports.ProtectSeconds() == 0) m_ports.Show(msg::kStartedOk);
         return;
       case kStartNeedsRestart:
         needsRestart = true;
         break;
       case kStartFailed:
-        m_ports.Show(msg::kStartFailed);
+        Tell(msg::kStartFailed);
         return;
       case kStartDriverTooOld:
-        m_ports.Show(msg::kDriverTooOld);
+        Tell(msg::kDriverTooOld);
         return;
       default:
-        m_ports.Show(msg::kUnknownError);
+        Tell(msg::kUnknownError);
         return;
     }
   }
-  if (m_ports.Ask(msg::kRestartQuestion)) m_ports.RebootServer();
+  if (Confirm(msg::kRestartQuestion)) m_ports.RebootServer();
 }
 
 int CProtectionControl::StartProtection() {

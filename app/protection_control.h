@@ -59,11 +59,17 @@ class IProtectionPorts : public IPrompt {
   virtual long long ProtectSeconds() = 0;
   // Before the program ends for a successor: when protection runs or an automatic start is
   // due, the protection time goes to the configuration now (the load set it to 0), so the
-  // successor starts protecting by itself.
+  // successor starts protecting by itself; the alerts waiting for a retry go to the successor.
   virtual void WriteCarryOver(bool resume) = 0;
   // The end of the exit command: tray icon removed, timers killed, markers written, process
   // ended. Returns only in tests.
   virtual void EndProcess() = 0;
+  // Protection runs now, after any start: a build the updater started confirms here.
+  virtual void ProtectionStarted() = 0;
+  // An automatic start failed. It asked nothing and showed nothing; `text` is what a start by
+  // the user would have shown: logged and sent as an alert, and the start is tried again later
+  // (AutoStartDue stays true), or the program ends for the updater to roll back.
+  virtual void AutomaticStartFailed(const std::string& text) = 0;
 };
 
 constexpr int kTrayIconStopped = 128;
@@ -75,8 +81,9 @@ class CProtectionControl {
   void StartCommand();  // button "启动防护"
   void StopCommand();   // button "暂停防护"
   void ExitCommand();   // button "退出软件" and the tray menu's "退出"
-  // The window was shown or hidden: protection starts by itself when it does not run and the
-  // protection time is not zero or the command word was "rebootup" (which counts once).
+  // The window was shown or hidden, or a failed automatic start is due again: protection
+  // starts by itself when it does not run and the protection time is not zero or the command
+  // word was "rebootup" (which counts once). Such a start asks nothing and shows nothing.
   void AutoStart();
   bool AutoStartDue();
   bool CommandRunning() const { return m_bCommandRunning; }
@@ -100,6 +107,10 @@ class CProtectionControl {
   void RunEnd(const EndForSuccessorFn& end);
   void RefusePendingEnd();
   bool Closing() const { return m_bExiting || m_bEnding; }
+  // A message or a question of the start: to the user, or, in an automatic start, kept as the
+  // reason it failed (a question counts as No).
+  void Tell(const std::string& text);
+  bool Confirm(const std::string& text);
 
   IProtectionPorts& m_ports;
   EndForSuccessorFn m_pendingEnd;  // asked for while a command ran
@@ -108,4 +119,7 @@ class CProtectionControl {
   bool m_bCommandRunning = false;
   bool m_bAutoStartAsked = false;  // asked while a command ran
   bool m_bExiting = false;
+  bool m_bAutomatic = false;  // the start running is an automatic one
+  bool m_bRetryDue = false;   // an automatic start failed: it is tried again
+  std::string m_strAutoFailure;
 };

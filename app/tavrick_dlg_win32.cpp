@@ -37,6 +37,7 @@
 #include "ui/message_pump_win32.h"
 #include "ui/web_link_win32.h"
 #include "ui/window_post_win32.h"
+#include "update/upgrade_handover.h"
 #include "update/upgrade_win32.h"
 #include "update/version_state.h"
 #include "webguard/webguard_ports_win32.h"
@@ -46,6 +47,9 @@ namespace {
 constexpr UINT_PTR kTimerBase = 1000;  // timer n of the main window is kTimerBase + n
 constexpr int kTimerSeconds[7] = {20, 600, 30, 86400, 60, 1, 1};
 constexpr UINT kAutoStartMessage = WM_APP + 1;
+constexpr UINT_PTR kAutoStartRetryTimer = 2000;  // a failed automatic start is tried again
+constexpr UINT kAutoStartRetrySeconds = 300;
+const char kAutoStartFailedText[] = "自动启动防护失败:";
 
 const char kStartFirstText[] = "请先启动防火墙!";
 const char kTrayQuestion[] = "最小化到右下角托盘吗?";
@@ -263,6 +267,7 @@ void CTavrickDlg::WriteCarryOver(bool resume) {
 void CTavrickDlg::CreateWorkingWindows() {
   m_pShownLast = nullptr;
   m_windows.CreateAll(m_hWnd);
+  SaveWaitingAlerts();  // the successor sends them
   StartProgramLogonGuard();  // blocks through the tables the start has just loaded
 }
 
@@ -289,6 +294,26 @@ bool CTavrickDlg::OnCommand(int id, int notifyCode) {
     case IDC_START:
       m_control.StartCommand();
       return true;
+void CTavrickDlg::ProtectionStarted() {
+  KillTimer(kAutoStartRetryTimer);
+  ConfirmProtectingStart(kVersionNumber);
+}
+
+// Nobody may be there to answer (a start at logon, after a reboot, by the updater): the reason
+// goes to the log and out as an alert, and the start is tried again later.
+void CTavrickDlg::AutomaticStartFailed(const std::string& text) {
+  const std::string line = kAutoStartFailedText + text;
+  CWin32LogFileSystem fs;
+  AppendLog(fs, LogClock(fs.LocalNow()) + line + "\r\n", kLogFolder, kConfigLogPrefix);
+  DispatchAlert(line);
+  if (UpdaterAwaitsProtection()) {
+    // The updater puts the old build back when this one ends before it confirms.
+    m_tray.Remove();
+    TerminateProcess(GetCurrentProcess(), kRollBackExitCode);
+  }
+  SetTimer(kAutoStartRetryTimer, kAutoStartRetrySeconds * 1000);
+}
+
     case IDC_STOP:
       m_control.StopCommand();
       return true;
@@ -416,6 +441,11 @@ void CTavrickDlg::OnTimer(UINT_PTR id) {
       std::snprintf(text, sizeof(text), ":%d秒", m_nBusySeconds);
       SetItemText(IDC_STATE, m_strBusyText + text);
     }
+  if (id == kAutoStartRetryTimer) {
+    KillTimer(kAutoStartRetryTimer);
+    if (m_control.AutoStartDue() && !m_bAutoStartPosted) m_bAutoStartPosted = PostToWindow(m_hWnd, kAutoStartMessage);
+    return;
+  }
     if (m_strRunTray == "1" && Protecting()) {
       m_strRunTray = "0";
       ::ShowWindow(m_hWnd, SW_HIDE);

@@ -40,6 +40,8 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
   long long ProtectSeconds() override;
   void WriteCarryOver(bool resume) override;
   void EndProcess() override;
+  void ProtectionStarted() override;
+  void AutomaticStartFailed(const std::string& text) override;
 
   void ShowFromTray();
 

@@ -33,8 +33,15 @@ CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file) 
   return record;
 }
 
-bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion) {
+bool UpdatedStartAwaitsProtection(IProfileStore& store, const std::string& file) {
+  return store.Get(file, kSection, "result") == kResultStarting && store.Get(file, kSection, "protect") == "1" &&
+         store.Get(file, kSection, "confirmed").empty();
+}
+
+bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion,
+                         bool protecting) {
   if (store.Get(file, kSection, "result") != kResultStarting) return false;
+  if (!protecting && store.Get(file, kSection, "protect") == "1") return false;
   return store.Put(file, kSection, "confirmed", RecordText(ownVersion));
 }
 
@@ -54,6 +61,11 @@ bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUp
       {"result", RecordText(record.strResult)},   {"reason", RecordText(record.strReason)}};
   for (const auto& value : values) ok = store.Put(file, kSection, value.first, value.second) && ok;
   return ok;
+}
+
+bool WithdrawHandOver(IProfileStore& store, const std::string& file) {
+  const bool result = store.Put(file, kSection, "result", "refused");
+  return store.Put(file, kSection, "time", "0") && result;
 }
 
 bool HandedOverRecently(const CUpgradeRecord& record, const std::string& latest, int bits, int64_t now) {

@@ -32,8 +32,15 @@ constexpr const char kResultStarting[] = "starting";      // the new build is st
 CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file);
 
 // A start by the updater after a replacement: the record says "starting", and this copy writes
-// "confirmed" (its version) once its window stands, so the updater keeps it. True when written.
-bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion);
+// "confirmed" (its version) so the updater keeps it: once its window stands, or, when the old
+// program protected ("protect" 1), only once protection runs. True when written.
+bool ConfirmUpdatedStart(IProfileStore& store, const std::string& file, const std::string& ownVersion,
+                         bool protecting);
+
+// The updater waits for this start to protect: an automatic start that fails ends the program
+// with kRollBackExitCode instead of trying again later.
+bool UpdatedStartAwaitsProtection(IProfileStore& store, const std::string& file);
+constexpr int kRollBackExitCode = 3;
 
 // An update was cut off while files were replaced (and no updater is at work on it).
 bool UpdateInterrupted(IProfileStore& store, const std::string& file);
@@ -41,6 +48,10 @@ bool UpdateInterrupted(IProfileStore& store, const std::string& file);
 // At the hand-over's end, on the window's thread: whether the successor must start protecting.
 bool WriteProtectCarryOver(IProfileStore& store, const std::string& file, bool resume);
 bool WriteUpgradeRecord(IProfileStore& store, const std::string& file, const CUpgradeRecord& record);
+
+// The program did not end for the updater after all (an exit was confirmed meanwhile): the
+// record no longer tells of a hand-over, so it does not hold the next one back for a day.
+bool WithdrawHandOver(IProfileStore& store, const std::string& file);
 
 // The same version and width was handed over to less than a day ago (either way of the clock).
 bool HandedOverRecently(const CUpgradeRecord& record, const std::string& latest, int bits, int64_t now);

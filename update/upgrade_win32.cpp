@@ -71,7 +71,11 @@ LRESULT CALLBACK NoticeProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lPara
           TerminateProcess(GetCurrentProcess(), 0);
           return true;
         },
-        [updater] { TerminateProcess(updater->info.hProcess, 1); });
+        [updater] {
+          TerminateProcess(updater->info.hProcess, 1);
+          CWin32ProfileStore store;
+          WithdrawHandOver(store, RecordPath());
+        });
     return 0;
   }
   return DefWindowProcA(hWnd, message, wParam, lParam);
@@ -171,12 +175,22 @@ void StartUpgradeCheck(const CUpgradeWindow& window) {
   g_window = window;
   {
     CWin32ProfileStore store;
-    ConfirmUpdatedStart(store, RecordPath(), window.strVersion);
+    ConfirmUpdatedStart(store, RecordPath(), window.strVersion, false);
   }
   g_strBaseUrl = ServiceHostFromEnvironment().BaseUrl();
   g_hNotice = CreateNoticeWindow();
   HANDLE thread = CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
   if (thread) CloseHandle(thread);
+}
+
+void ConfirmProtectingStart(const std::string& ownVersion) {
+  CWin32ProfileStore store;
+  ConfirmUpdatedStart(store, RecordPath(), ownVersion, true);
+}
+
+bool UpdaterAwaitsProtection() {
+  CWin32ProfileStore store;
+  return UpdatedStartAwaitsProtection(store, RecordPath());
 }
 
 void CheckNewVersion() {

@@ -15,6 +15,13 @@ struct CUpgradeWindow {
 // hands over to the updater when a newer version (or the system's width) asks for it.
 void StartUpgradeCheck(const CUpgradeWindow& window);
 
+// Protection runs: a build the updater started to protect confirms its start now (one started
+// without protection confirmed when its window stood, in StartUpgradeCheck).
+void ConfirmProtectingStart(const std::string& ownVersion);
+// An automatic start failed: true when the updater waits for this build to protect, so the
+// program ends with kRollBackExitCode (update/upgrade_handover.h) and the old build comes back.
+bool UpdaterAwaitsProtection();
+
 // Once a day, on the main window's thread: asks on a thread of its own; a newer version only
 // shows on the status bar.
 void CheckNewVersion();

@@ -80,7 +80,14 @@ int CUpdater::Run(const std::string& commandLine) {
   return 0;
 }
 
-int CUpdater::GiveUpWaiting() { return Finish(false, "另一个升级程序没有结束"); }
+// The first updater may still be replacing files, or have died doing so: its "installing" or
+// "starting" stays for whoever restores (that updater itself, or the next start), and no program
+// is started over a folder that is being changed.
+int CUpdater::GiveUpWaiting() {
+  const std::string result = m_ports.RecordValue("result");
+  if (result == kInstalling || result == "starting") return 1;
+  return Finish(false, "另一个升级程序没有结束");
+}
 
 // Puts the recorded old files back. The exit code when this run ends here (only restoring, or
 // the restore failed, or the program never ended); -1 when the folder is whole again and an

@@ -21,7 +21,7 @@ class IUpdaterPorts {
  public:
   virtual ~IUpdaterPorts() = default;
   // GET: true with the body when the service answered 200 and the transfer ended normally
-  // within `limit` bytes, the connection and receive time-outs and the transfer's deadline.
+  // within `limit` bytes and one deadline for the whole request (connect, send, headers, body).
   virtual bool Download(const std::string& url, uint64_t limit, std::string& body) = 0;
   // Files by name inside the program's folder ("tavrick.exe", "upgrade.new\\tavrick.exe").
   virtual bool Exists(const std::string& name) = 0;
@@ -31,8 +31,9 @@ class IUpdaterPorts {
   virtual bool Remove(const std::string& name) = 0;  // true also when it was not there
   // Created when missing; false, with nothing deleted, when it is a junction or folder link.
   virtual bool EmptyFolder(const std::string& name) = 0;
-  // Waits until no copy of the program runs and takes its single-instance name, so that none
-  // starts while files are replaced; false if one still runs after `seconds`.
+  // Waits until the program's single-instance name is free and takes it, so that no copy starts
+  // while files are replaced, then ends any copy still running (one refused the name, waiting
+  // on its message box); false if the name is still held after `seconds`.
   virtual bool WaitProgramEnded(int seconds) = 0;
   // Lets the name go and starts the program with these command words. With confirmSeconds 0
   // true when it was created. Otherwise true only when it confirmed its start in the record

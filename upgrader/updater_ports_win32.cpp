@@ -3,10 +3,11 @@
 #include <windows.h>
 #include <sddl.h>
 #include <tlhelp32.h>
-#include <wininet.h>
 
 #include <ctime>
 #include <vector>
+
+#include "common/cutoff_http_win32.h"
 
 namespace {
 
@@ -21,22 +22,13 @@ std::string LongPath(const std::string& path) {
 }
 
 constexpr DWORD kConnectMs = 15000;
-constexpr DWORD kSendMs = 15000;
-constexpr DWORD kReceiveMs = 30000;  // for the answer to begin, and between two of its pieces
 
-// Two minutes, and one more second for every 16 KB the file may hold.
-ULONGLONG TransferDeadlineMs(uint64_t limit) { return 120000 + limit / 16; }
-
-void SetTimeout(HINTERNET handle, DWORD option, DWORD milliseconds) {
-  InternetSetOptionA(handle, option, &milliseconds, sizeof milliseconds);
+// The whole request, from the connect to the body's last byte: half a minute, and one more
+// second for every 16 KB the file may hold.
+uint32_t DownloadDeadlineMs(uint64_t limit) {
+  const uint64_t ms = 30000 + limit / 16;
+  return ms < 0xFFFFFFF0u ? static_cast<uint32_t>(ms) : 0xFFFFFFF0u;
 }
-
-struct CInternetHandle {
-  HINTERNET h;
-  ~CInternetHandle() {
-    if (h) InternetCloseHandle(h);
-  }
-};
 
 }  // namespace
 
@@ -48,55 +40,14 @@ std::string OwnFolder() {
   return slash == std::string::npos ? "." : full.substr(0, slash);
 }
 
-// Opened step by step: only a request handle takes the time-outs before the request goes out.
-// Each read asks only for what has arrived (a synchronous read waits until its buffer is full),
-// and the whole transfer has a deadline that grows with the file's size, so a silent or
-// trickling server never holds the program's return up for long.
+// Through the program's cut-off client: a server that is silent, trickles its headers or its body
+// is cut off at the deadline, so the program is always brought back within a bound.
 bool CWin32UpdaterPorts::Download(const std::string& url, uint64_t limit, std::string& body) {
-  body.clear();
-  URL_COMPONENTSA parts = {};
-  parts.dwStructSize = sizeof parts;
-  parts.dwHostNameLength = 1;
-  parts.dwUrlPathLength = 1;
-  parts.dwExtraInfoLength = 1;
-  if (!InternetCrackUrlA(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts) || !parts.lpszHostName ||
-      parts.nScheme != INTERNET_SCHEME_HTTP)
-    return false;
-  const std::string host(parts.lpszHostName, parts.dwHostNameLength);
-  std::string object = parts.lpszUrlPath ? std::string(parts.lpszUrlPath, parts.dwUrlPathLength) : std::string("/");
-  if (parts.lpszExtraInfo) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-
-  CInternetHandle session{InternetOpenA("tavrick-upgrade", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0)};
-  if (!session.h) return false;
-  SetTimeout(session.h, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectMs);
-  CInternetHandle connection{
-      InternetConnectA(session.h, host.c_str(), parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0)};
-  if (!connection.h) return false;
-  CInternetHandle request{HttpOpenRequestA(connection.h, "GET", object.c_str(), nullptr, nullptr, nullptr,
-                                           INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
-                                               INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI,
-                                           0)};
-  if (!request.h) return false;
-  SetTimeout(request.h, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectMs);
-  SetTimeout(request.h, INTERNET_OPTION_SEND_TIMEOUT, kSendMs);
-  SetTimeout(request.h, INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveMs);
-  if (!HttpSendRequestA(request.h, nullptr, 0, nullptr, 0)) return false;
-  DWORD status = 0, size = sizeof status;
-  if (!HttpQueryInfoA(request.h, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status, &size, nullptr) ||
-      status != 200)
-    return false;
-  const ULONGLONG deadline = GetTickCount64() + TransferDeadlineMs(limit);
-  std::vector<char> chunk(64 * 1024);
-  for (;;) {
-    if (GetTickCount64() >= deadline) return false;
-    DWORD available = 0, read = 0;
-    if (!InternetQueryDataAvailable(request.h, &available, 0, 0)) return false;
-    if (available == 0) return true;  // the transfer ended
-    if (available > chunk.size()) available = static_cast<DWORD>(chunk.size());
-    if (!InternetReadFile(request.h, chunk.data(), available, &read) || read == 0) return false;
-    if (body.size() + read > limit) return false;
-    body.append(chunk.data(), read);
-  }
+  const CCutOffRequest request{"tavrick-upgrade", kConnectMs, DownloadDeadlineMs(limit),
+                               static_cast<size_t>(limit)};
+  CCutOffAnswer answer = CutOffGet(url, request);
+  body.swap(answer.strBody);
+  return answer.reach == ERequestReach::kStatus && answer.nStatus == 200 && answer.bComplete;
 }
 
 bool CWin32UpdaterPorts::Exists(const std::string& name) {
@@ -153,22 +104,29 @@ bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A process whose image is this folder's tavrick.exe.
-bool CWin32UpdaterPorts::ProgramRuns() {
+// A process whose image is this folder's tavrick.exe; with `end`, each one found is ended.
+bool CWin32UpdaterPorts::ProgramRuns(bool end) {
   const std::string program = LongPath(Path(kProgramName));
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return false;
   bool runs = false;
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more && !runs; more = Process32Next(snapshot, &entry)) {
+  for (BOOL more = Process32First(snapshot, &entry); more && (end || !runs); more = Process32Next(snapshot, &entry)) {
     if (lstrcmpiA(entry.szExeFile, kProgramName) != 0) continue;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE | (end ? PROCESS_TERMINATE : 0), FALSE,
+                                 entry.th32ProcessID);
     if (!process) continue;
     char image[MAX_PATH] = {};
     DWORD size = MAX_PATH;
-    runs = QueryFullProcessImageNameA(process, 0, image, &size) && lstrcmpiA(LongPath(image).c_str(), program.c_str()) == 0 &&
-           WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    const bool ours = QueryFullProcessImageNameA(process, 0, image, &size) &&
+                      lstrcmpiA(LongPath(image).c_str(), program.c_str()) == 0 &&
+                      WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
+    if (ours && end) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+    }
+    runs = runs || ours;
     CloseHandle(process);
   }
   CloseHandle(snapshot);
@@ -200,9 +158,17 @@ void CWin32UpdaterPorts::ReleaseProgramName() {
   m_hProgramName = nullptr;
 }
 
+// The name first: the copy that holds it protects, or is ending. Once this updater holds it, a
+// copy still running is one that was refused the name and waits on its message box ("已经运行
+// 一个程序,不能重复运行!") for nobody: it is ended, so it holds neither the update nor the
+// program's return up.
 bool CWin32UpdaterPorts::WaitProgramEnded(int seconds) {
   const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-  while (ProgramRuns() || !TakeProgramName()) {
+  while (!TakeProgramName()) {
+    if (GetTickCount64() >= deadline) return false;
+    Sleep(200);
+  }
+  while (ProgramRuns(true)) {
     if (GetTickCount64() >= deadline) return false;
     Sleep(200);
   }

@@ -29,7 +29,7 @@ class CWin32UpdaterPorts : public IUpdaterPorts {
 
  private:
   std::string Path(const std::string& name) const { return m_strFolder + "\\" + name; }
-  bool ProgramRuns();
+  bool ProgramRuns(bool end);
   bool TakeProgramName();
   void ReleaseProgramName();
 

@@ -182,6 +182,8 @@ class FakeProtection : public IProtectionPorts {
   long long ProtectSeconds() override { return protectSeconds; }
   void WriteCarryOver(bool resume) override { log.push_back(resume ? "carry:resume" : "carry:none"); }
   void EndProcess() override { log.push_back("end"); }
+  void ProtectionStarted() override { ++protectionStarts; }
+  void AutomaticStartFailed(const std::string& text) override { autoFailures.push_back(text); }
 
   bool answer = true, protecting = false, probe = true;
   FilterDeviceSetting setting = FilterDeviceSetting::kAuto;
@@ -190,6 +192,8 @@ class FakeProtection : public IProtectionPorts {
   int installResult = kInstalledAlready, startResult = kStartOk, stopResult = 1;
   long long protectSeconds = 0;
   std::vector<std::string> log;
+  int protectionStarts = 0;
+  std::vector<std::string> autoFailures;
   // What arrives while a command processes messages (list load, stop wait, a question).
   std::function<void()> duringWait, duringQuestion;
 };
@@ -423,19 +427,39 @@ TEST_F(CommandGuard, AFailingCommandReleasesTheGuard) {
   EXPECT_EQ("show:防火墙停止成功!", ports.log.back());
 }
 
-TEST_F(CommandGuard, RebootUpStartsOnceWhileCarriedTimeStartsOnEveryShow) {
+// Nobody may be there at an automatic start (after a reboot, at logon, by the updater): it
+// asks and shows nothing, says why it failed, and is due again until protection runs.
+TEST_F(CommandGuard, AnAutomaticStartAsksNothingAndIsTriedAgainUntilItProtects) {
   g_bRebootUp = true;
-  ports.probe = false;
-  ports.answer = false;  // the installation question is answered No: protection stays off
+  ports.probe = false;  // the driver is missing: a user would be asked to install it
   control.AutoStart();
-  EXPECT_EQ(1u, ports.log.size());
+  EXPECT_TRUE(ports.log.empty()) << ports.log.front();
+  EXPECT_EQ((Log{startmsg::kInstallQuestion}), ports.autoFailures);
   EXPECT_FALSE(g_bRebootUp);
-  control.AutoStart();  // a later hide and show
-  EXPECT_EQ(1u, ports.log.size());
-  ports.protectSeconds = 5;
+  EXPECT_TRUE(control.AutoStartDue());  // tried again later
+  EXPECT_FALSE(control.CommandRunning());
+
+  ports.probe = true;
+  ports.startResult = kStartFailed;
   control.AutoStart();
+  EXPECT_EQ((Log{startmsg::kInstallQuestion, startmsg::kStartFailed}), ports.autoFailures);
+  EXPECT_EQ(0u, Count(ports.log, std::string("show:") + startmsg::kStartFailed));
+
+  ports.startResult = kStartOk;
   control.AutoStart();
-  EXPECT_EQ(3u, ports.log.size());
+  EXPECT_TRUE(ports.protecting);
+  EXPECT_EQ(1, ports.protectionStarts);  // a build the updater started confirms now
+  EXPECT_EQ(0u, Count(ports.log, std::string("show:") + startmsg::kStartedOk));
+  EXPECT_FALSE(control.AutoStartDue());
+  EXPECT_EQ(2u, ports.autoFailures.size());
+
+  // The user's own start still asks and tells.
+  FakeProtection user;
+  user.probe = false;
+  user.answer = false;
+  CProtectionControl(user).StartCommand();
+  EXPECT_EQ((Log{std::string("ask:") + startmsg::kInstallQuestion}), user.log);
+  EXPECT_TRUE(user.autoFailures.empty());
 }
 
 // A hand-over to the updater or the daily self-restart, as the window's thread runs it.

@@ -188,6 +188,62 @@ TEST_F(Scheduling, AnAlertThatDidNotArriveIsTriedAgainButOneThatMayHaveIsNeverSe
   EXPECT_EQ(0u, outbox.Waiting());
 }
 
+TEST_F(Scheduling, OnARetryTheSmsStillGoesAfterItsEmail) {
+  CAlertOutbox outbox(OutboxPorts());
+  http.Answer("/tavrick/sendemil.do", {{"", HttpOutcome::kNotSent}, kOk});
+  outbox.Send(CAlert{"ops@example.com", "139", "封IP", "封IP"});
+  threads.RunAll();
+  const std::vector<std::string> sends = Sends();
+  ASSERT_EQ(3u, sends.size());
+  EXPECT_EQ(0u, sends[0].find("/tavrick/sendemil.do"));
+  EXPECT_EQ(0u, sends[1].find("/tavrick/sendemil.do"));
+  EXPECT_EQ(0u, sends[2].find("/tavrick/sendmsg.do")) << "the SMS went before its e-mail";
+
+  // An e-mail that never goes lets its SMS go on the last try.
+  http.urls.clear();
+  http.Answer("/tavrick/sendemil.do", {{"", HttpOutcome::kNotSent}});
+  outbox.Send(CAlert{"ops@example.com", "139", "CPU高", "CPU高"});
+  threads.RunAll();
+  EXPECT_EQ(static_cast<size_t>(kAlertTries), http.Count("/tavrick/sendemil.do"));
+  EXPECT_EQ(1u, http.Count("/tavrick/sendmsg.do"));
+  EXPECT_EQ(0u, Sends().back().find("/tavrick/sendmsg.do"));
+  EXPECT_EQ(0u, outbox.Waiting());
+}
+
+// The program ends for a successor (an update, a restart) while alerts wait for a retry: the
+// successor sends what is left of them, once, with their title.
+TEST_F(Scheduling, AlertsWaitingForARetryGoToTheSuccessor) {
+  http.Answer("/tavrick/sendemil.do", {{"", HttpOutcome::kNotSent}});
+  std::string waiting;
+  CAlertOutbox::CPorts ending = OutboxPorts();
+  CAlertOutbox* current = nullptr;
+  ending.pauseSeconds = [&](int) {  // waiting for the retry, the program ends
+    waiting = current->WaitingText();
+    throw std::runtime_error("ended");
+  };
+  CAlertOutbox before(ending);
+  current = &before;
+  before.Send(CAlert{"ops@example.com", "139", "磁盘\t满\n", "磁盘满短"});
+  EXPECT_THROW(threads.RunAll(), std::runtime_error);
+  threads.pending.clear();
+  EXPECT_EQ(1u, http.Count("/tavrick/sendemil.do"));
+  EXPECT_EQ(0u, http.Count("/tavrick/sendmsg.do"));
+  ASSERT_FALSE(waiting.empty()) << "the waiting alert was dropped";
+
+  http.urls.clear();
+  http.Answer("/tavrick/sendemil.do", {kOk});
+  g_strAlertTitle = "new-title";
+  CAlertOutbox after(OutboxPorts());
+  after.Restore(waiting + "garbage\tline\n");
+  threads.RunAll();
+  const std::vector<std::string> sends = Sends();
+  ASSERT_EQ(2u, sends.size());
+  EXPECT_NE(std::string::npos, sends[0].find("&toemil=ops@example.com&title=1.2.3.4Tavrick提醒您!&message=磁盘%09满%0A"))
+      << sends[0];
+  EXPECT_NE(std::string::npos, sends[1].find("&phone=139&message=1.2.3.4Tavrick提醒您!_磁盘满短&mac="));
+  EXPECT_EQ(0u, after.Waiting());
+}
+
 TEST_F(Scheduling, AWorkerThatNeverStartedDoesNotStopLaterAlerts) {
   CAlertOutbox outbox(OutboxPorts());
   threads.bRefuse = true;

@@ -203,7 +203,8 @@ TEST_F(ServiceClientTest, NoUsableTimeStampSendsNothingSigned) {
     client.PollMailDays();
     for (const std::string& url : http.urls)
       EXPECT_NE(std::string::npos, url.find("/timestamp.jsp?rad=")) << "answer '" << answer << "': " << url;
-    EXPECT_EQ(2u * kAlertTries + 3u, http.urls.size()) << answer;  // each channel's every try asked for a time
+    // Every try of the e-mail asked for a time; the SMS, waiting behind its e-mail, on the last.
+    EXPECT_EQ(kAlertTries + 1u + 3u, http.urls.size()) << answer;
   }
   Answer("/tavrick/timestamp.jsp", " 12 ");
   EXPECT_EQ(CStampCoder::Encode("12"), client.GetStamp());  // the trimmed text is what gets signed
@@ -385,30 +386,33 @@ TEST_F(ServiceClientTest, HeartbeatSendsTheContactAsItWasWhenTheTimerStartedIt) 
   EXPECT_NE(std::string::npos, heartbeat->find("&phone=139&mail=a@b.c&isdownmsg=1"));
 }
 
-TEST(AnswerCollector, CutsAtTheCapAndReadsEachPieceAsText) {
-  CAnswerCollector answer(kServiceHttpBounds.nMaxAnswerBytes);
-  EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
-  const std::string piece(1023, 'x');
-  int pieces = 0;
-  while (answer.Add(piece.data(), piece.size())) ++pieces;
-  EXPECT_EQ(64, pieces);  // the 65th piece fills it
-  EXPECT_EQ(65536u, answer.Text().size());
-  EXPECT_FALSE(answer.Add("more", 4));
-  EXPECT_EQ(65536u, answer.Text().size());
-
-  CAnswerCollector text(100);
-  EXPECT_TRUE(text.Add("12\0garbage", 10));  // a piece counts up to its first zero byte
-  EXPECT_TRUE(text.Add("34", 2));
-  EXPECT_EQ("1234", text.Text());
+// How far a cut-off request came decides whether it may be sent again: a connect that timed out
+// sent nothing (the flood case: the alert is tried again), a request that went out may have arrived.
+TEST(HttpBounds, AnAnswerIsReadByHowFarItsRequestCame) {
+  CCutOffAnswer notConnected;  // refused, or the connect timed out
+  EXPECT_EQ(HttpOutcome::kNotSent, ServiceAnswer(notConnected).outcome);
+  CCutOffAnswer sent;
+  sent.reach = ERequestReach::kSent;
+  EXPECT_EQ(HttpOutcome::kNoAnswer, ServiceAnswer(sent).outcome);
+  CCutOffAnswer error{ERequestReach::kStatus, 404, "404 Not Found", true};
+  const CHttpAnswer refused = ServiceAnswer(error);
+  EXPECT_EQ(HttpOutcome::kRefused, refused.outcome);
+  EXPECT_EQ("", refused.strBody);  // an error page's text must not read as a figure
+  CCutOffAnswer text{ERequestReach::kStatus, 200, std::string("12\0garbage", 10), false};
+  const CHttpAnswer answered = ServiceAnswer(text);
+  EXPECT_EQ(HttpOutcome::kAnswered, answered.outcome);  // cut off after the status: what came is the answer
+  EXPECT_EQ("12", answered.strBody);                      // text up to its first zero byte
 }
 
 TEST(HttpBounds, SendAndReceiveTimeOutsNeverEndARequestBeforeItsDeadline) {
   // A service that answers after 15 or 25 s is within the 30 s deadline: no step may give up sooner.
-  EXPECT_EQ(30000u, StepTimeoutMs(kServiceHttpBounds, 0));
-  EXPECT_EQ(15000u, StepTimeoutMs(kServiceHttpBounds, 15000));
-  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 29999));
-  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 30000));  // never 0: that would be no time-out
-  EXPECT_EQ(1u, StepTimeoutMs(kServiceHttpBounds, 90000));
+  const uint32_t deadline = kServiceHttpBounds.nDeadlineMs;
+  EXPECT_EQ(30000u, StepTimeoutMs(deadline, 0));
+  EXPECT_EQ(15000u, StepTimeoutMs(deadline, 15000));
+  EXPECT_EQ(1u, StepTimeoutMs(deadline, 29999));
+  EXPECT_EQ(1u, StepTimeoutMs(deadline, 30000));  // never 0: that would be no time-out
+  EXPECT_EQ(1u, StepTimeoutMs(deadline, 90000));
+  EXPECT_EQ(65536u, kServiceHttpBounds.nMaxAnswerBytes);
 }
 
 // --- host, machine id, escaping ------------------------------------------------------------

@@ -388,6 +388,16 @@ TEST_F(UpdaterCase, GivingUpOnAnotherUpdaterBringsTheProgramBack) {
   EXPECT_EQ("另一个升级程序没有结束", ports.record["reason"]);
   EXPECT_EQ(1, ports.starts);
   EXPECT_EQ("rebootup", ports.startedWords);
+  // The first one is replacing files (or died doing so): its mark stays for the restore, and
+  // nothing is started over a folder half replaced.
+  for (const char* state : {"installing", "starting"}) {
+    ports.record["result"] = state;
+    ports.record["reason"] = "";
+    EXPECT_EQ(1, updater.GiveUpWaiting());
+    EXPECT_EQ(state, ports.record["result"]);
+    EXPECT_EQ("", ports.record["reason"]);
+    EXPECT_EQ(1, ports.starts);
+  }
 }
 
 }  // namespace

@@ -180,18 +180,36 @@ TEST(VersionFile, RecordSurvivesTheProfileFileAndCarriesNoLineBreaks) {
   EXPECT_FALSE(WriteUpgradeRecord(store, "u.ini", read));
 }
 
+TEST(VersionFile, AHandOverThatWasRefusedDoesNotHoldTheNextOneBackForADay) {
+  CMemoryProfileStore store;
+  ASSERT_TRUE(WriteUpgradeRecord(store, "u.ini", {"2.40", 64, "2.36", 1700000000, "started", ""}));
+  EXPECT_TRUE(HandedOverRecently(ReadUpgradeRecord(store, "u.ini"), "2.40", 64, 1700000060));
+  ASSERT_TRUE(WithdrawHandOver(store, "u.ini"));  // an exit was confirmed before the end ran
+  EXPECT_FALSE(HandedOverRecently(ReadUpgradeRecord(store, "u.ini"), "2.40", 64, 1700000060));
+  EXPECT_EQ("refused", store.Get("u.ini", "upgrade", "result"));
+}
+
 TEST(VersionFile, TheUpdatersStatesAsTheProgramReadsThem) {
   CMemoryProfileStore store;
   // Started by the updater after a replacement: the start is confirmed, once the record asks.
-  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40"));
+  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40", false));
   EXPECT_EQ("", store.Get("u.ini", "upgrade", "confirmed"));
   store.Put("u.ini", "upgrade", "result", "starting");
-  EXPECT_TRUE(ConfirmUpdatedStart(store, "u.ini", "2.40\r\n"));
+  EXPECT_TRUE(ConfirmUpdatedStart(store, "u.ini", "2.40\r\n", false));
+  EXPECT_EQ("2.40", store.Get("u.ini", "upgrade", "confirmed"));
+  // A build that is to protect confirms once it protects, not when its window stands.
+  store.Put("u.ini", "upgrade", "confirmed", "");
+  store.Put("u.ini", "upgrade", "protect", "1");
+  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40", false));
+  EXPECT_EQ("", store.Get("u.ini", "upgrade", "confirmed"));
+  EXPECT_TRUE(UpdatedStartAwaitsProtection(store, "u.ini"));
+  EXPECT_TRUE(ConfirmUpdatedStart(store, "u.ini", "2.40", true));
   EXPECT_EQ("2.40", store.Get("u.ini", "upgrade", "confirmed"));
   EXPECT_FALSE(UpdateInterrupted(store, "u.ini"));
   store.Put("u.ini", "upgrade", "result", "installing");
   EXPECT_TRUE(UpdateInterrupted(store, "u.ini"));
-  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40"));  // half-replaced files never count as up
+  EXPECT_FALSE(UpdatedStartAwaitsProtection(store, "u.ini"));
+  EXPECT_FALSE(ConfirmUpdatedStart(store, "u.ini", "2.40", true));  // half-replaced files never count as up
 
   EXPECT_TRUE(WriteProtectCarryOver(store, "u.ini", true));
   EXPECT_EQ("1", store.Get("u.ini", "upgrade", "protect"));

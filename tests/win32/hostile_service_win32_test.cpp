@@ -113,6 +113,57 @@ TEST(VendorRequestBounds, HeadersTrickledWithoutEndAreCutOffAtTheDeadline) {
   EXPECT_EQ(30000u, kServiceHttpBounds.nDeadlineMs);
 }
 
+// A listener that never accepts, with its queue filled: a further connect is never answered
+// and times out, as against a host that drops every connection attempt (a flood).
+class CFullListener {
+ public:
+  CFullListener() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    m_listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address;
+    bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    listen(m_listener, 0);
+    getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length);
+    m_nPort = ntohs(address.sin_port);
+    for (SOCKET& filler : m_fillers) {
+      filler = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+      u_long nonBlocking = 1;
+      ioctlsocket(filler, FIONBIO, &nonBlocking);
+      connect(filler, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    }
+    Sleep(500);
+  }
+  ~CFullListener() {
+    for (SOCKET filler : m_fillers) closesocket(filler);
+    closesocket(m_listener);
+    WSACleanup();
+  }
+  std::string Base() const { return "http://127.0.0.1:" + std::to_string(m_nPort); }
+
+ private:
+  SOCKET m_listener = INVALID_SOCKET;
+  SOCKET m_fillers[3] = {INVALID_SOCKET, INVALID_SOCKET, INVALID_SOCKET};
+  int m_nPort = 0;
+};
+
+// A connect that times out sent nothing: the alert is tried again rather than counted as one
+// that may have arrived (which is never sent again).
+TEST(VendorRequestBounds, AConnectThatTimesOutCountsAsNotSent) {
+  CFullListener full;
+  CWinInetHttp http(CHttpBounds{1000, 64 * 1024, 4000});
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(HttpOutcome::kNotSent, http.Fetch(full.Base() + "/tavrick/sendemil.do?stamp=1").outcome);
+  const DWORD elapsed = GetTickCount() - start;
+  std::printf("the unanswered connect ended after %lu ms (connect time-out 1000 ms, deadline 4000 ms)\n",
+              static_cast<unsigned long>(elapsed));
+  EXPECT_GE(elapsed, 900u);  // it was not refused: nobody answered
+  EXPECT_LT(elapsed, 5500u);
+}
+
 // A label's text without a message to the program (which may not be answering).
 std::string LabelText(HWND window, int id) {
   char text[256] = {};

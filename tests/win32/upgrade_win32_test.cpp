@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
 #include "upgrader/sha256.h"
+#include "test_http_server_win32.h"
 #include "vendor_standin_win32.h"
 
 namespace {
@@ -396,6 +398,63 @@ TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
   EXPECT_TRUE(Within(10000, [&] { return StatusBarText(main).find(kVersionNumber) != std::string::npos ||
                                          StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
       << StatusBarText(main);
+}
+
+// The manifest's request is bounded as a whole (31 s for its 16 KB): a server that sends its
+// headers a byte at a time, or nothing at all, holds the updater no longer, and the old program
+// is started again.
+TEST_F(UpgradeTest, AServerThatTricklesItsHeadersOrStaysSilentCannotKeepTheOldProgramDown) {
+  AddUpdater();
+  CTestHttpServer server;
+  server.Route("/trickle/tavrick/newsoft/x64/manifest.txt", CTestHttpServer::Mode::TrickleHead);
+  server.Route("/silent/tavrick/newsoft/x64/manifest.txt", CTestHttpServer::Mode::Silent);
+  for (const char* kind : {"trickle", "silent"}) {
+    SCOPED_TRACE(kind);
+    DeleteFileA(dir.File("upgrade.ini").c_str());
+    CChildProcess updater;
+    const DWORD start = GetTickCount();
+    ASSERT_TRUE(updater.Start(dir.File("upgrade.exe"), server.Base() + "/" + kind + "/tavrick/newsoft/x64/,", dir.Path()));
+    const bool back = Within(60000, [&] { return !ProcessesOf(Program()).empty(); });
+    const DWORD elapsed = GetTickCount() - start;
+    std::printf("%s: the old program came back after %lu ms\n", kind, static_cast<unsigned long>(elapsed));
+    ASSERT_TRUE(back) << "the updater is still held; record: " << Record("result");
+    EXPECT_GE(elapsed, 30000u);  // the whole deadline was given
+    EXPECT_LT(elapsed, 45000u);
+    EXPECT_TRUE(updater.WaitExit(10000));
+    EXPECT_EQ(1u, updater.ExitCode());
+    EXPECT_EQ("failed", Record("result"));
+    EXPECT_EQ("下载文件清单失败", Record("reason"));
+    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    TearDown();
+  }
+  EXPECT_EQ(1u, server.CountRequests("/trickle/tavrick/newsoft/x64/manifest.txt"));
+}
+
+// A copy started while the name was taken waits on "已经运行一个程序,不能重复运行!" with nobody
+// there. Once the updater holds the name that copy is ended, and the program is started.
+TEST_F(UpgradeTest, ACopyRefusedTheNameDoesNotKeepTheProgramFromComingBack) {
+  AddUpdater();
+  HANDLE name = CreateMutexA(nullptr, FALSE, "Global\\tavrick");  // the program, still ending
+  ASSERT_NE(nullptr, name);
+  CChildProcess refused;
+  ASSERT_TRUE(refused.Start(Program(), "", dir.Path()));
+  ASSERT_NE(nullptr, WaitForWindow(refused.Pid(), "#32770", "", 30000)) << "no box of the refused copy";
+  CloseHandle(name);
+
+  CChildProcess updater;
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(updater.Start(dir.File("upgrade.exe"), "http://127.0.0.1:9/elsewhere/,", dir.Path()));
+  ASSERT_TRUE(updater.WaitExit(40000)) << "the updater waited for the refused copy";
+  std::printf("the updater ended after %lu ms\n", static_cast<unsigned long>(GetTickCount() - start));
+  EXPECT_FALSE(refused.Running());
+  EXPECT_EQ("命令行不是新版本目录", Record("reason"));
+  DWORD pid = 0;
+  EXPECT_TRUE(Within(30000, [&] {
+    const std::vector<DWORD> running = ProcessesOf(Program());
+    pid = running.size() == 1 && running[0] != refused.Pid() ? running[0] : 0;
+    return pid != 0;
+  }));
+  EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the program is not back";
 }
 
 TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
