@@ -253,6 +253,7 @@ void CTavrickDlg::LoadListsIntoDriver() {
 }
 int CTavrickDlg::StopDriverSequence() {
   const int stopped = ::StopDriverSequence();
+  FlushIpFilterList();
   WakeWatchFileChecker();  // an idle website checker sees the stop now
   if (stopped == 1) StopProgramLogonGuard();
   return stopped;
@@ -261,6 +262,7 @@ void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
 long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
 
 void CTavrickDlg::WriteCarryOver(bool resume) {
+  FlushIpFilterList();  // the successor loads the list from the file
   if (resume) WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
 }
 
@@ -282,6 +284,7 @@ void CTavrickDlg::EndProcess() {
   m_tray.Remove();
   for (int id = 0; id < 6; ++id) KillTimer(kTimerBase + id);
   StopProgramLogonGuard();  // keeps the event log positions
+  FlushIpFilterList();
   WriteConfig("sysice", "runtray", "0");
   WriteConfig("sysice", "onlinetime", "0");
   TerminateProcess(GetCurrentProcess(), 0);
@@ -446,6 +449,8 @@ void CTavrickDlg::OnTimer(UINT_PTR id) {
     if (m_control.AutoStartDue() && !m_bAutoStartPosted) m_bAutoStartPosted = PostToWindow(m_hWnd, kAutoStartMessage);
     return;
   }
+    // The blocked list's changes of this second go to the file in one write.
+    FlushIpFilterList();
     if (m_strRunTray == "1" && Protecting()) {
       m_strRunTray = "0";
       ::ShowWindow(m_hWnd, SW_HIDE);
@@ -470,10 +475,7 @@ void CTavrickDlg::TimerDuty(int n) {
         m_strClockSkew = figures.strClockSkew;  // for the daily clock alert, read without waiting
       }
       SetItemText(IDC_FILTER_COUNT, g_strFilterCount + "个");  // kept by the blocked-IP list
-      if (Protecting()) {
-        ExpireIpFilters();
-        SaveIpFilterList();
-      }
+      if (Protecting()) ExpireIpFilters();  // saved by the next second's flush
       break;
     }
     case 1:

@@ -32,12 +32,19 @@ bool PlainPort(const std::string& text) {
 
 }  // namespace
 
+std::string EncodeIpFilterItem(const _CIPFilter& entry) {
+  std::string text =
+      InetNtoa(entry.dwIp) + "|" + std::to_string(Ntohs(static_cast<uint16_t>(entry.dwPort))) + "|" + entry.strTime;
+  if (IsExactEntry(entry)) text += "|0";
+  return text;
+}
+
 std::string EncodeIpFilterList(const CIpFilterList& filters) {
   std::string text;
+  text.reserve(filters.size() * 28);
   for (const auto& f : filters) {
     if (!text.empty()) text += ',';
-    text += InetNtoa(f->dwIp) + "|" + std::to_string(Ntohs(static_cast<uint16_t>(f->dwPort))) + "|" + f->strTime;
-    if (IsExactEntry(*f)) text += "|0";
+    text += EncodeIpFilterItem(*f);
   }
   return text;
 }

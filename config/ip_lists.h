@@ -9,6 +9,8 @@ class IClock;
 // address|port|label per blocked entry, joined by ","; an exactly-matched (automatic) entry
 // adds a fourth field "0", its type, so the mark outlives a restart.
 std::string EncodeIpFilterList(const CIpFilterList& filters);
+// One item of that list.
+std::string EncodeIpFilterItem(const _CIPFilter& entry);
 // Dotted addresses joined by ",".
 std::string EncodeIpOuterList(const CIpOuterList& exceptions);
 

@@ -9,6 +9,8 @@
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
+#include "config/ip_lists.h"
+#include "config/profile_store.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_pattern.h"
 
@@ -32,15 +34,28 @@ void ResendTwin(uint32_t ip, uint32_t port) {
 IProfileStore* g_pStore = nullptr;
 IClock* g_pClock = nullptr;
 PauseMilliseconds g_pause;
+IListJournal* g_pJournal = nullptr;
+bool g_bFiltersUnsaved = false;
+
+std::string AddressAndPort(uint32_t ip, uint32_t port) {
+  return InetNtoa(ip) + "|" + std::to_string(Ntohs(static_cast<uint16_t>(port)));
+}
+
+// The blocked table changed: into the journal now, into the file with the next save.
+void FiltersChanged(const std::string& journalLine) {
+  if (g_pJournal) g_pJournal->Append(journalLine);
+  g_bFiltersUnsaved = true;
+}
 
 }  // namespace
 
 // The one place where a table changes while the program runs.
 class CIpTableWriter {
  public:
-  // Sends the driver command; only when the driver accepted, changes the table, then saves it.
-  template <class Entry, class Send, class Change>
-  static bool Apply(CEntryTable<Entry>& table, Send send, Change change, void (*save)()) {
+  // Sends the driver command; only when the driver accepted, changes the table, then saves it
+  // (or marks it for the next save).
+  template <class Entry, class Send, class Change, class Save>
+  static bool Apply(CEntryTable<Entry>& table, Send send, Change change, Save save) {
     if (!send()) return false;
     change(table.m_list);
     save();
@@ -48,10 +63,53 @@ class CIpTableWriter {
   }
 };
 
+void SetIpFilterJournal(IListJournal* journal) { g_pJournal = journal; }
+
+void ReplayIpFilterJournal(const std::string& journal, IClock& clock, CIpFilterList& filters) {
+  std::set<std::pair<uint32_t, uint32_t>> listed;
+  for (const auto& f : filters) listed.emplace(f->dwIp, f->dwPort);
+  size_t start = 0;
+  while (start < journal.size()) {
+    const size_t end = journal.find('\n', start);
+    // A last line without its line break may have been cut (an automatic entry without its
+    // "|0" would come back as a pattern): it is left out.
+    if (end == std::string::npos) break;
+    std::string line = journal.substr(start, end - start);
+    start = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    if (line == "*") {
+      filters.clear();
+      listed.clear();
+    } else if (line[0] == '+') {
+      CIpFilterList item;
+      DecodeIpFilterList(line.substr(1), clock, item);  // a cut item reads as none
+      if (item.size() != 1 || !listed.emplace(item[0]->dwIp, item[0]->dwPort).second) continue;
+      filters.push_back(std::move(item[0]));
+    } else if (line[0] == '-') {
+      const size_t bar = line.find('|');
+      if (bar == std::string::npos) continue;
+      uint8_t octets[4];
+      if (!ParseDottedQuad(line.substr(1, bar - 1), octets)) continue;
+      const uint32_t ip = InetAddr(line.substr(1, bar - 1));
+      const uint32_t port = PortFromText(line.substr(bar + 1));
+      for (size_t i = filters.size(); i-- > 0;) {
+        if (filters[i]->dwIp != ip || filters[i]->dwPort != port) continue;
+        filters.erase(filters.begin() + static_cast<std::ptrdiff_t>(i));
+        break;
+      }
+      const bool twinLeft = std::any_of(filters.begin(), filters.end(),
+                                        [&](const auto& f) { return f->dwIp == ip && f->dwPort == port; });
+      if (!twinLeft) listed.erase({ip, port});
+    }
+  }
+}
+
 void SetIpTablePorts(IProfileStore* store, IClock* clock, PauseMilliseconds pause) {
   g_pStore = store;
   g_pClock = clock;
   g_pause = std::move(pause);
+  g_bFiltersUnsaved = false;
 }
 
 void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterTable& filters,
@@ -59,8 +117,14 @@ void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings,
   CIpFilterList loadedFilters;
   CIpOuterList loadedExceptions;
   LoadConfiguration(store, clock, settings, loadedFilters, loadedExceptions);
+  const std::string journal = g_pJournal ? g_pJournal->ReadAll() : std::string();
+  if (!journal.empty()) ReplayIpFilterJournal(journal, clock, loadedFilters);
   filters.LoadAtStart(std::move(loadedFilters));
   exceptions.LoadAtStart(std::move(loadedExceptions));
+  g_bFiltersUnsaved = false;
+  // What the journal held goes into the file (and its good copy) before the journal goes.
+  if (!journal.empty() && WriteIni(store, kConfigFile, ini::kIpFilter, "ipfilterlst", EncodeIpFilterList(filters)))
+    g_pJournal->Clear();
 }
 
 bool FindIpFilter(uint32_t ip, uint32_t port) {
@@ -185,9 +249,10 @@ BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, c
     return BlockIpOutcome::kHeldBackPattern;
   }
   if (IsBlockProtected(*entry)) return BlockIpOutcome::kProtected;
+  const std::string line = "+" + EncodeIpFilterItem(*entry);
   const bool added = CIpTableWriter::Apply(
       g_pIpFilterList, [&] { return AddBlock(entry.get()) != 0; },
-      [&](CIpFilterList& list) { list.push_back(std::move(entry)); }, SaveIpFilterList);
+      [&](CIpFilterList& list) { list.push_back(std::move(entry)); }, [&] { FiltersChanged(line); });
   return added ? BlockIpOutcome::kAdded : BlockIpOutcome::kDriverRefused;
 }
 
@@ -197,7 +262,8 @@ bool ReleaseIpFilter(uint32_t ip, uint32_t port) {
     if (list[i]->dwIp != ip || list[i]->dwPort != port) continue;
     const bool released = CIpTableWriter::Apply(
         g_pIpFilterList, [&] { return RemoveBlock(list[i].get()) != 0; },
-        [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
+        [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); },
+        [&] { FiltersChanged("-" + AddressAndPort(ip, port)); });
     if (released) ResendTwin(ip, port);
     return released;
   }
@@ -207,26 +273,92 @@ bool ReleaseIpFilter(uint32_t ip, uint32_t port) {
 bool ReleaseAllIpFilters() {
   return CIpTableWriter::Apply(
       g_pIpFilterList, [] { return RemoveAllBlocks() != 0; }, [](CIpFilterList& l) { l.clear(); },
-      SaveIpFilterList);
+      [] { FiltersChanged("*"); });
 }
 
-void ExpireIpFilters() {
-  const int64_t now = g_pClock->Now();
-  const CIpFilterList& list = g_pIpFilterList;
-  for (size_t i = 0; i < list.size(); ++i) {
-    const _CIPFilter* entry = list[i].get();
-    if (entry->tExpire == 0 || !ExpiryPassed(entry->tExpire, now)) continue;
-    const uint32_t ip = entry->dwIp, port = entry->dwPort;
-    // The entry that was sent is the one that goes: with a duplicate address and port earlier
-    // in the table (possible after loading), that earlier entry keeps its own duration.
-    const bool released = CIpTableWriter::Apply(
-        g_pIpFilterList, [&] { return RemoveBlock(entry) != 0; },
-        [&](CIpFilterList& l) { l.erase(l.begin() + static_cast<std::ptrdiff_t>(i)); }, SaveIpFilterList);
-    if (!released) continue;
-    ResendTwin(ip, port);
-    if (g_pause) g_pause(kExpiryPauseMs);
-    return;
+namespace {
+
+// Brackets the expiry's releases so a device that applies many commands at once does.
+class CExpiryBatch {
+ public:
+  explicit CExpiryBatch(bool use) : m_handle(use && DevicePort() ? g_hDevice.load() : kInvalidDevice) {
+    if (m_handle != kInvalidDevice) DevicePort()->BeginBatch(m_handle);
   }
+  ~CExpiryBatch() {
+    if (m_handle != kInvalidDevice) DevicePort()->EndBatch(m_handle);
+  }
+  CExpiryBatch(const CExpiryBatch&) = delete;
+  CExpiryBatch& operator=(const CExpiryBatch&) = delete;
+
+ private:
+  DeviceHandle m_handle;
+};
+
+bool Listed(uint64_t serial) {
+  return std::any_of(g_pIpFilterList.begin(), g_pIpFilterList.end(),
+                     [&](const auto& f) { return f->nSerial == serial; });
+}
+
+uint64_t KeyOf(uint32_t ip, uint32_t port) { return static_cast<uint64_t>(ip) << 32 | port; }
+
+// The released entries leave the table in one pass; then the first twin of each (same address
+// and port, possible after loading), listed but no longer enforced, goes to the driver again.
+void EraseReleased(const std::unordered_set<uint64_t>& serials) {
+  std::unordered_set<uint64_t> keys;
+  CIpTableWriter::Apply(
+      g_pIpFilterList, [] { return true; },
+      [&](CIpFilterList& l) {
+        l.erase(std::remove_if(l.begin(), l.end(),
+                               [&](const std::unique_ptr<_CIPFilter>& f) {
+                                 if (serials.count(f->nSerial) == 0) return false;
+                                 keys.insert(KeyOf(f->dwIp, f->dwPort));
+                                 return true;
+                               }),
+                l.end());
+      },
+      [] {});
+  for (const auto& f : g_pIpFilterList) {
+    if (keys.empty()) break;
+    if (keys.erase(KeyOf(f->dwIp, f->dwPort)) != 0) AddBlock(f.get());
+  }
+}
+
+}  // namespace
+
+void ExpireIpFilters() {
+  // The paced pause may run window messages, and with them this step's own timer.
+  static bool s_bExpiring = false;
+  if (s_bExpiring || g_pClock == nullptr) return;
+  s_bExpiring = true;
+  const int64_t now = g_pClock->Now();
+  const bool paced = DevicePort() == nullptr || DevicePort()->NeedsPacing();
+  const size_t most = paced ? kPacedExpiriesPerStep : kExpiriesPerStep;
+  // Copies: the table may change during a pause. The entry that was sent is the one that
+  // goes: with a duplicate address and port earlier in the table (possible after loading),
+  // that earlier entry keeps its own duration.
+  std::vector<_CIPFilter> due;
+  for (const auto& f : g_pIpFilterList) {
+    if (due.size() == most) break;
+    if (f->tExpire != 0 && ExpiryPassed(f->tExpire, now)) due.push_back(*f);
+  }
+  std::unordered_set<uint64_t> released;
+  {
+    CExpiryBatch batch(!paced && !due.empty());
+    for (const _CIPFilter& entry : due) {
+      // Released by hand during an earlier pause: its address may have been blocked anew.
+      if (paced && !Listed(entry.nSerial)) continue;
+      if (RemoveBlock(&entry) == 0) continue;  // stays for the next step
+      FiltersChanged("-" + AddressAndPort(entry.dwIp, entry.dwPort));
+      if (!paced) {
+        released.insert(entry.nSerial);
+        continue;
+      }
+      EraseReleased({entry.nSerial});
+      if (g_pause) g_pause(kExpiryPauseMs);
+    }
+  }
+  if (!released.empty()) EraseReleased(released);
+  s_bExpiring = false;
 }
 
 AddIpOuterOutcome AddIpOuter(const std::string& ipText) {
@@ -252,8 +384,23 @@ RemoveIpOuterOutcome RemoveIpOuter(uint32_t ip) {
 }
 
 void SaveIpFilterList() {
-  if (g_pStore) WriteIni(*g_pStore, kConfigFile, ini::kIpFilter, "ipfilterlst", EncodeIpFilterList(g_pIpFilterList));
+  if (!g_pStore) return;
+  // Put straight away: reading a value of 20,000 items back first to compare costs more than
+  // the write, and the list is saved only when it changed.
+  if (!g_pStore->Put(kConfigFile, ini::kIpFilter, "ipfilterlst", EncodeIpFilterList(g_pIpFilterList))) {
+    g_bFiltersUnsaved = true;  // the journal keeps the changes; the next second tries again
+    return;
+  }
+  g_bFiltersUnsaved = false;
+  if (g_pJournal) g_pJournal->Clear();
 }
+
+bool FlushIpFilterList() {
+  if (g_bFiltersUnsaved) SaveIpFilterList();
+  return !g_bFiltersUnsaved;
+}
+
+bool IpFilterListUnsaved() { return g_bFiltersUnsaved; }
 
 void SaveIpOuterList() {
   if (g_pStore) WriteIni(*g_pStore, kConfigFile, ini::kIpOuter, "ipouterlst", EncodeIpOuterList(g_pIpOuterList));

@@ -2,6 +2,9 @@
 // The blocked-IP table and the exception table: what the driver enforces, mirrored in memory
 // and in the configuration file. Every change goes to the driver first; only when the driver
 // accepted does the table change, and then the table is saved. A refusal changes nothing.
+// The exception table is saved at once. The blocked table, which a guard may change many times
+// a second, is saved at most once a second (FlushIpFilterList); until then every change is in a
+// journal beside the file, which the next load plays back, so a crash loses no block.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -55,7 +58,26 @@ extern CIpOuterTable g_pIpOuterList;    // exceptions, insertion order
 using PauseMilliseconds = std::function<void(int milliseconds)>;
 void SetIpTablePorts(IProfileStore* store, IClock* clock, PauseMilliseconds pause);
 
-// The one-time load at start-up straight into the tables.
+// Lines appended beside the configuration file between two saves of the blocked list. Each line
+// is written before the call returns, so it outlives a crash of the program.
+class IListJournal {
+ public:
+  virtual ~IListJournal() = default;
+  virtual void Append(const std::string& line) = 0;  // one line, without its line break
+  virtual std::string ReadAll() = 0;                  // every line, each ended by "\n"; "" when none
+  virtual void Clear() = 0;
+};
+// The blocked list's journal (null: none). Lines: "+" and the item as the list encodes it, "-"
+// and address|port for a release, "*" for a release of everything.
+void SetIpFilterJournal(IListJournal* journal);
+// Plays the journal back over a list as loaded: "+" adds the item unless its address and port
+// are listed, "-" removes the last entry with them, "*" empties the list. Each line says what
+// the list held after it, so playing a line twice changes nothing more. A last line without its
+// line break is left out: it may have been cut.
+void ReplayIpFilterJournal(const std::string& journal, IClock& clock, CIpFilterList& filters);
+
+// The one-time load at start-up straight into the tables; a journal left by a crash is played
+// back over the blocked list, which is then saved, and the journal emptied.
 void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& settings, CIpFilterTable& filters,
                        CIpOuterTable& exceptions);
 
@@ -104,13 +126,23 @@ BlockIpOutcome BlockIp(const std::string& ipText, const std::string& portText, c
 // in the table (same address and port) is sent to the driver again.
 bool ReleaseIpFilter(uint32_t ip, uint32_t port);
 bool ReleaseAllIpFilters();
-// One expiry step: releases at most the first entry whose time has passed (compared in the
-// record's 32-bit time), sends a twin left behind again, then pauses 200 ms. The table is saved
-// whenever the step released an entry.
+// One expiry step (every 20 s): releases every entry whose time has passed (compared in the
+// record's 32-bit time), in table order, at most kExpiriesPerStep of them; the rest go in the
+// next step. A refused release stays for the next step. A twin left behind (same address and
+// port) is sent again. A device that needs pacing (the vendor's driver) gets at most
+// kPacedExpiriesPerStep releases, each followed by the 200 ms pause; any other gets them back to
+// back in one batch. The step marks the list for the next save when it released anything.
+constexpr size_t kExpiriesPerStep = 2000;
+constexpr size_t kPacedExpiriesPerStep = 50;
 void ExpireIpFilters();
 
 AddIpOuterOutcome AddIpOuter(const std::string& ipText);
 RemoveIpOuterOutcome RemoveIpOuter(uint32_t ip);
 
+// Writes the blocked list now, and empties the journal once the write succeeded.
 void SaveIpFilterList();
 void SaveIpOuterList();
+// Saves the blocked list when it changed since its last save; the program calls it once a
+// second and when protection stops or the program ends. True when nothing is left unsaved.
+bool FlushIpFilterList();
+bool IpFilterListUnsaved();

@@ -128,7 +128,11 @@ bool Cipfilterdlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT
     return true;
   }
   if (message == WM_NOTIFY) {
-    const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+    auto* header = reinterpret_cast<NMHDR*>(lParam);
+    if (header->idFrom == IDC_IPF_LIST && FillCell(header)) {
+      result = 0;
+      return true;
+    }
     if (header->idFrom == IDC_IPF_LIST && header->code == static_cast<UINT>(NM_CLICK)) m_control.RowClicked();
     return false;
   }
@@ -158,9 +162,55 @@ void Cipfilterdlg::ShowRows(const std::vector<CBlockedListRow>& rows, bool scrol
     m_list.AddColumn(c.szTitle,
                      i == 1 ? AddressColumnWidth(kBlockedColumns, kBlockedColumnCount, m_list.ClientWidth()) : c.nWidth);
   }
-  for (const CBlockedListRow& row : rows) m_list.AddRow(row.Cells());
+  m_shown = rows;
+  SetRowCount();
   if (scrollToLast && !rows.empty()) m_list.EnsureVisible(static_cast<int>(rows.size()) - 1);
   m_list.SetRedraw(true);
+}
+
+void Cipfilterdlg::InsertRow(int at, const CBlockedListRow& row) {
+  if (at < 0 || at > static_cast<int>(m_shown.size())) at = static_cast<int>(m_shown.size());
+  m_shown.insert(m_shown.begin() + at, row);
+  SetRowCount();
+}
+
+void Cipfilterdlg::DeleteRow(int row) {
+  if (row < 0 || row >= static_cast<int>(m_shown.size())) return;
+  m_shown.erase(m_shown.begin() + row);
+  SetRowCount();
+}
+
+void Cipfilterdlg::DeleteAllRows() {
+  m_shown.clear();
+  SetRowCount();
+}
+
+void Cipfilterdlg::SetRowCount() {
+  SendMessageA(m_list.Hwnd(), LVM_SETITEMCOUNT, m_shown.size(), 0);
+  InvalidateRect(m_list.Hwnd(), nullptr, TRUE);
+}
+
+bool Cipfilterdlg::FillCell(NMHDR* header) {
+  const bool wide = header->code == static_cast<UINT>(LVN_GETDISPINFOW);
+  if (!wide && header->code != static_cast<UINT>(LVN_GETDISPINFOA)) return false;
+  // The A and W forms share the layout up to the text pointer's type.
+  LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(header)->item;
+  if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return true;
+  std::string text;
+  if (item.iItem >= 0 && item.iItem < static_cast<int>(m_shown.size())) {
+    const std::vector<std::string> cells = m_shown[static_cast<size_t>(item.iItem)].Cells();
+    if (item.iSubItem >= 0 && item.iSubItem < static_cast<int>(cells.size()))
+      text = cells[static_cast<size_t>(item.iSubItem)];
+  }
+  if (wide) {
+    auto* out = reinterpret_cast<wchar_t*>(item.pszText);
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), out,
+                                      item.cchTextMax - 1);
+    out[n > 0 ? n : 0] = L'\0';
+  } else {
+    lstrcpynA(item.pszText, text.c_str(), item.cchTextMax);
+  }
+  return true;
 }
 
 void Cipfilterdlg::FillDurations(const std::vector<std::string>& labels) {

@@ -9,6 +9,7 @@
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
+#include "config/ip_lists.h"
 #include "config/profile_store.h"
 #include "driver/driver_link.h"
 #include "ipblock/blocked_list.h"
@@ -36,7 +37,11 @@ class IpTables : public ::testing::Test {
     g_saLocalIp.clear();
     g_dwServiceIp = 100000;
   }
-  std::string SavedFilters() { return ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst"); }
+  // The file as the next once-a-second save leaves it.
+  std::string SavedFilters() {
+    FlushIpFilterList();
+    return ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst");
+  }
   std::string SavedOuters() { return ReadIni(m_store, kConfigFile, "ipouter", "ipouterlst"); }
   void Load(const std::string& filters, const std::string& outers) {
     m_store.Put(kConfigFile, "ipfilter", "ipfilterlst", filters);
@@ -371,7 +376,7 @@ TEST_F(IpTables, ReleaseAllEmptiesDriverTableAndFile) {
   ExpectDriverMirrorsTables();
 }
 
-TEST_F(IpTables, ExpiryReleasesOneEntryPerStepInTableOrderAfterItsTime) {
+TEST_F(IpTables, ExpiryReleasesEveryDueEntryInOneStepAfterItsTime) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("9.9.9.9", "0", "永远", 1));
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.1.1.1", "0", "1分钟", 0));
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("2.2.2.2", "0", "1分钟", 0));
@@ -386,20 +391,52 @@ TEST_F(IpTables, ExpiryReleasesOneEntryPerStepInTableOrderAfterItsTime) {
 
   m_clock.Advance(1);
   ExpireIpFilters();
-  EXPECT_EQ("9.9.9.9|0|永远,2.2.2.2|0|1分钟|0,3.3.3.3|0|5分钟|0", EncodeIpFilterList(g_pIpFilterList));
-  EXPECT_EQ(std::vector<int>{200}, m_pauses);
-  ExpireIpFilters();
   EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟|0", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ((std::vector<int>{200, 200}), m_pauses);  // the vendor's pace after each release
   ExpireIpFilters();  // nothing else is due
   EXPECT_EQ(2u, g_pIpFilterList.size());
-  EXPECT_EQ((std::vector<int>{200, 200}), m_pauses);
+  EXPECT_EQ(2u, m_pauses.size());
   EXPECT_EQ("9.9.9.9|0|永远,3.3.3.3|0|5分钟|0", SavedFilters());
   ExpectDriverMirrorsTables();
 
   m_clock.Advance(int64_t(10) * 365 * 86400);  // forever entries stay forever
   ExpireIpFilters();
-  ExpireIpFilters();
   EXPECT_EQ("9.9.9.9|0|永远", EncodeIpFilterList(g_pIpFilterList));
+}
+
+// A guard's day of blocks expiring together: a device without pacing gets every due release of
+// a step in one batch without pauses, a paced one a bounded number; the rest go next step, and
+// the file is written once for the step.
+TEST_F(IpTables, ExpiryIsBoundedPerStepAndSavedOnce) {
+  for (bool paced : {false, true}) {
+    SCOPED_TRACE(paced);
+    Reset();
+    m_device.blocked.clear();
+    m_device.paced = paced;
+    m_pauses.clear();
+    const size_t most = paced ? kPacedExpiriesPerStep : kExpiriesPerStep;
+    std::string file = "9.9.9.9|0|永远";
+    for (size_t i = 0; i < most + 3; ++i)
+      file += ",61." + std::to_string(i / 250 + 1) + "." + std::to_string(i % 250 + 1) + ".1|0|1分钟|0";
+    Load(file, "");
+    LoadListsIntoDriver(g_pIpOuterList, g_pIpFilterList, [](int) {});
+    const int batchesBefore = m_device.batches;
+    m_clock.Advance(61);
+    ExpireIpFilters();
+    EXPECT_EQ(4u, g_pIpFilterList.size());
+    EXPECT_EQ(paced ? most : 0u, m_pauses.size());
+    EXPECT_EQ(paced ? 0 : 1, m_device.batches - batchesBefore);
+    EXPECT_EQ(0, m_store.m_nWrites) << "saved by the flush, not by the step";
+    EXPECT_TRUE(FlushIpFilterList());
+    EXPECT_EQ(1, m_store.m_nWrites);
+    EXPECT_TRUE(FlushIpFilterList());
+    EXPECT_EQ(1, m_store.m_nWrites) << "nothing changed since";
+    ExpectDriverMirrorsTables();
+    ExpireIpFilters();
+    EXPECT_EQ("9.9.9.9|0|永远", SavedFilters());
+    EXPECT_EQ(2, m_store.m_nWrites);
+    ExpectDriverMirrorsTables();
+  }
 }
 
 TEST_F(IpTables, ExpiryGoesOnToTheNextEntryWhenTheDriverRefuses) {
@@ -417,6 +454,10 @@ TEST_F(IpTables, ExpiryGoesOnToTheNextEntryWhenTheDriverRefuses) {
   ExpireIpFilters();
   EXPECT_EQ("1.1.1.1|0|1分钟|0", EncodeIpFilterList(g_pIpFilterList));
   EXPECT_EQ(std::vector<int>{200}, m_pauses);
+  // The refused one stays for the next step.
+  m_device.refuseRecord.clear();
+  ExpireIpFilters();
+  EXPECT_TRUE(g_pIpFilterList.empty());
 }
 
 TEST_F(IpTables, ExpiryRemovesTheEntryItSentNotAnEarlierDuplicateAndSendsThatOneAgain) {
@@ -547,4 +588,66 @@ TEST_F(IpTables, StartLoadKeepsProtectedBlocksOutOfTheDriverButInTheList) {
     EXPECT_EQ(0, m_store.m_nWrites);  // the file keeps them
     EXPECT_TRUE(HeldBackAtStart(_CIPFilter{}));  // every host, every port
   }
+}
+
+namespace {
+
+class CMemoryJournal : public IListJournal {
+ public:
+  std::string text;
+  void Append(const std::string& line) override { text += line + "\n"; }
+  std::string ReadAll() override { return text; }
+  void Clear() override { text.clear(); }
+};
+
+}  // namespace
+
+// A guard blocking many addresses a second: the blocked list is written once, by the flush; every
+// change is in the journal until then, and a load after a crash (no flush) plays it back, so the
+// restarted program blocks what the crashed one did.
+TEST_F(IpTables, BlocksAreSavedTogetherAndAJournalKeepsThemAcrossACrash) {
+  CMemoryJournal journal;
+  SetIpFilterJournal(&journal);
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("8.8.8.8", "0", "永远", 1));
+  FlushIpFilterList();
+  EXPECT_TRUE(journal.text.empty()) << "saved: nothing left to play back";
+  m_store.m_nWrites = 0;
+  for (int i = 1; i <= 100; ++i)
+    ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("203.1." + std::to_string(i) + ".9", "0", "1小时", 0));
+  EXPECT_EQ(0, m_store.m_nWrites);
+  EXPECT_TRUE(IpFilterListUnsaved());
+  EXPECT_TRUE(FlushIpFilterList());
+  EXPECT_EQ(1, m_store.m_nWrites);
+  EXPECT_FALSE(IpFilterListUnsaved());
+  EXPECT_TRUE(journal.text.empty());
+
+  // The changes of the last second, then the program dies before its flush.
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("61.7.7.7", "0", "1小时", 0));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "5分钟", 1));
+  ASSERT_TRUE(ReleaseIpFilter(InetAddr("203.1.1.9"), 0));
+  ASSERT_TRUE(ReleaseIpFilter(InetAddr("1.2.3.4"), PortFromText("80")));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("1.2.3.4", "80", "永远", 1));
+  const std::string before = EncodeIpFilterList(g_pIpFilterList);
+  const std::string journalled = journal.text;
+  const std::string file = ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst");
+  ASSERT_EQ(std::string::npos, file.find("61.7.7.7"));
+
+  Reset();
+  CSettings settings;
+  LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+  EXPECT_EQ(before, EncodeIpFilterList(g_pIpFilterList));  // 61.7.7.7 keeps its exact mark "|0"
+  EXPECT_EQ(before, ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst"));
+  EXPECT_TRUE(journal.text.empty());
+
+  // Played twice (a crash after the save, before the journal was emptied): the same list.
+  CIpFilterList again;
+  DecodeIpFilterList(before, m_clock, again);
+  ReplayIpFilterJournal(journalled, m_clock, again);
+  EXPECT_EQ(before, EncodeIpFilterList(again));
+  // A release of everything, and a last line cut short, which could have lost its "|0".
+  again.clear();
+  DecodeIpFilterList(before, m_clock, again);
+  ReplayIpFilterJournal("*\n+5.5.5.5|0|永远\n+62.0.0.0|0|1小时", m_clock, again);
+  EXPECT_EQ("5.5.5.5|0|永远", EncodeIpFilterList(again));
+  SetIpFilterJournal(nullptr);
 }

@@ -165,7 +165,11 @@ class IpFilterDialogs : public ::testing::Test {
     s.now = [this] { return m_clock.Now(); };
     return s;
   }
-  std::string Saved(const char* section, const char* key) { return ReadIni(m_store, kConfigFile, section, key); }
+  // The file as the next once-a-second save of the blocked list leaves it.
+  std::string Saved(const char* section, const char* key) {
+    FlushIpFilterList();
+    return ReadIni(m_store, kConfigFile, section, key);
+  }
 
   CTableDevice m_device;
   CMemoryProfileStore m_store;

@@ -492,6 +492,7 @@ TEST_F(LogonGuardBlocks, AnAutomaticEntryOfEveryPortThatTheFloodAlertLeavesToThe
   EXPECT_TRUE(IsExactEntry(entry));
   EXPECT_EQ(m_clock.Now() + 3600, entry.tExpire);
   EXPECT_EQ(1u, m_device.blocked.size());
+  FlushIpFilterList();  // the program's once-a-second save of the blocked list
   EXPECT_EQ("203.0.113.50|0|1小时|0", ReadIni(m_store, kConfigFile, "ipfilter", "ipfilterlst"));
   EXPECT_TRUE(BlockedInTable("203.0.113.50"));
   EXPECT_FALSE(BlockedInTable("203.0.113.5"));

@@ -19,6 +19,13 @@ class CTableDevice : public IDevice {
   bool refuse = false;
   std::vector<uint8_t> refuseRecord;  // refuses only requests carrying exactly these bytes
   int requests = 0;
+  bool paced = true;  // as the vendor's driver; false as the user-mode device
+  int batches = 0;    // batches begun and ended
+  bool NeedsPacing() const override { return paced; }
+  void BeginBatch(DeviceHandle) override { ++m_nOpenBatches; }
+  void EndBatch(DeviceHandle) override {
+    if (m_nOpenBatches-- > 0) ++batches;
+  }
 
   DeviceHandle Open(const char*) override { return kHandle; }
   bool Cancel(DeviceHandle) override { return true; }
@@ -43,6 +50,9 @@ class CTableDevice : public IDevice {
     }
     return true;
   }
+
+ private:
+  int m_nOpenBatches = 0;
 };
 
 // The tables over a fake driver that runs: both empty, no own address, no service host yet.
@@ -66,4 +76,5 @@ inline void DetachFakeTables() {
   MarkStopped();
   SetDevicePort(nullptr);
   SetIpTablePorts(nullptr, nullptr, nullptr);
+  SetIpFilterJournal(nullptr);
 }

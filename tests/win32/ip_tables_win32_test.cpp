@@ -10,9 +10,11 @@
 #include "common/clock.h"
 #include "common/crt_text.h"
 #include "config/ini_access.h"
+#include "config/ip_lists.h"
 #include "config/profile_store_win32.h"
 #include "driver/driver_link.h"
 #include "ipblock/ip_tables.h"
+#include "ipblock/ip_tables_win32.h"
 #include "process_driver_win32.h"
 #include "scratch_dir_win32.h"
 #include "standin_driver_win32.h"
@@ -48,7 +50,9 @@ void ResetTables() {
   g_dwServiceIp = 100000;
 }
 
+// The file as the next once-a-second save of the blocked list leaves it.
 std::string Saved(const char* section, const char* key) {
+  FlushIpFilterList();
   CWin32ProfileStore store;
   return ReadIni(store, kConfigFile, section, key);
 }
@@ -66,6 +70,7 @@ class Win32IpTables : public ::testing::Test {
     if (g_hDevice.load() != kInvalidDevice) StopDriverSequence();
     ResetTables();
     SetIpTablePorts(nullptr, nullptr, nullptr);
+    SetIpFilterJournal(nullptr);
   }
 
   CScratchDir m_dir;
@@ -98,6 +103,7 @@ TEST_F(Win32IpTables, BlockReleaseAndReleaseAllChangeTheDriverTableAsThePrograms
   EXPECT_TRUE(ReleaseAllIpFilters());
   EXPECT_TRUE(g_pIpFilterList.empty());
   ExpectDriverHoldsTheTables();
+  FlushIpFilterList();
   EXPECT_NE(std::string::npos, ReadWholeFile(m_dir.File("tavrick.cfg")).find("ipfilterlst=\r\n"));
 }
 
@@ -169,6 +175,27 @@ TEST_F(Win32IpTables, ExpiryRemovesTheEntryFromTheDriver) {
   ExpectDriverHoldsTheTables();
 }
 
+// A program that dies between a block and the next second's save: the journal beside the file
+// holds the block, and the next load puts it back into the list and the file.
+TEST_F(Win32IpTables, TheJournalBesideTheFileKeepsBlocksTheSaveHasNotWrittenYet) {
+  SetIpFilterJournal(&SystemIpFilterJournal());
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("6.6.6.6", "0", "永远", 1));
+  EXPECT_EQ("6.6.6.6|0|永远", Saved("ipfilter", "ipfilterlst"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_dir.File("tavrick.cfg.jnl").c_str()));
+  ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("7.7.7.7", "3389", "1小时", 0));
+  ASSERT_TRUE(ReleaseIpFilter(InetAddr("6.6.6.6"), 0));
+  EXPECT_EQ("+7.7.7.7|3389|1小时|0\r\n-6.6.6.6|0\r\n", ReadWholeFile(m_dir.File("tavrick.cfg.jnl")));
+
+  ASSERT_EQ(1, StopDriverSequence());  // the crash: no save
+  ResetTables();
+  CSettings settings;
+  LoadConfiguration(m_store, m_clock, settings, g_pIpFilterList, g_pIpOuterList);
+  SetIpFilterJournal(nullptr);
+  EXPECT_EQ("7.7.7.7|3389|1小时|0", EncodeIpFilterList(g_pIpFilterList));
+  EXPECT_EQ("7.7.7.7|3389|1小时|0", Saved("ipfilter", "ipfilterlst"));
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(m_dir.File("tavrick.cfg.jnl").c_str()));
+}
+
 TEST_F(Win32IpTables, AfterStopEveryChangeIsRefusedAndNothingMoves) {
   ASSERT_EQ(BlockIpOutcome::kAdded, BlockIp("5.5.5.5", "0", "永远", 1));
   const std::string before = ReadWholeFile(m_dir.File("tavrick.cfg"));
@@ -188,6 +215,7 @@ TEST_F(Win32IpTables, SavedListsLoadBackAndGoToTheDriverAtTheNextStart) {
   const std::string filters = EncodeIpFilterList(g_pIpFilterList);
   const std::string outers = EncodeIpOuterList(g_pIpOuterList);
   ASSERT_EQ(1, StopDriverSequence());
+  FlushIpFilterList();  // as the program does at every stop
 
   // A new process: empty tables, the driver emptied, the same folder.
   ResetTables();

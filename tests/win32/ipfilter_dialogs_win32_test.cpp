@@ -153,8 +153,11 @@ TEST_F(IpFilterWindowTest, ManualBlockReleasesSettingsAndTheExceptionWindow) {
   Press(IDC_IPF_RELEASE);
   ASSERT_TRUE(WaitUntil([&] { return List().Count() == 6; }, 5000));
   EXPECT_EQ(2, List().Selected());
-  EXPECT_EQ("1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远,5.5.5.5|0|永远,0.0.0.0|3389|24小时,0.1.2.3|0|24小时",
-            Config("ipfilter", "ipfilterlst"));
+  // Saved with the next second's write of the blocked list.
+  const std::string listed =
+      "1.1.1.1|0|永远,2.2.2.2|0|永远,3.3.3.3|0|永远,5.5.5.5|0|永远,0.0.0.0|3389|24小时,0.1.2.3|0|24小时";
+  EXPECT_TRUE(WaitUntil([&] { return Config("ipfilter", "ipfilterlst") == listed; }, 5000))
+      << Config("ipfilter", "ipfilterlst");
 
   // A clicked row stays selected through the 20-second rebuild; the rebuild resets a widened
   // hidden column, which tells when it has come.
