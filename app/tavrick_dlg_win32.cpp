@@ -258,7 +258,10 @@ int CTavrickDlg::StopDriverSequence() {
   if (stopped == 1) StopProgramLogonGuard();
   return stopped;
 }
-void CTavrickDlg::MarkRunning() { ::MarkRunning(); }
+void CTavrickDlg::MarkRunning() {
+  ::MarkRunning();
+  WriteConfig("sysice", "adminstop", "0");  // protecting again: the boot service may bring it back
+}
 long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
 
 void CTavrickDlg::WriteCarryOver(bool resume) {
@@ -287,6 +290,7 @@ void CTavrickDlg::EndProcess() {
   FlushIpFilterList();
   WriteConfig("sysice", "runtray", "0");
   WriteConfig("sysice", "onlinetime", "0");
+  WriteConfig("sysice", "adminstop", "1");  // the administrator left: the boot service starts nothing
   TerminateProcess(GetCurrentProcess(), 0);
 }
 
@@ -319,6 +323,8 @@ void CTavrickDlg::AutomaticStartFailed(const std::string& text) {
 
     case IDC_STOP:
       m_control.StopCommand();
+      // Stopped by the administrator: the boot service leaves it stopped until a start.
+      if (!Protecting()) WriteConfig("sysice", "adminstop", "1");
       return true;
     case IDC_DDOS:
       ShowWorkingWindow(m_windows.pIpFilterDlg.get());

@@ -3,10 +3,12 @@
 ;            -DDEFAULT_CFG=<GBK default configuration> -DVERSION=<n.nn> -DMAIN_CAPTION=<main window caption>
 ;            -DOUTFILE=<setup.exe> tavrick.nsi
 ;
-; Installs the program with the driver package, both libraries and the updater into one folder (the
-; program keeps its configuration and logs beside itself). A tavrick.cfg that is there is never
-; replaced. The uninstaller first asks a running Tavrick to stop protection and exit through the
-; program's own exit command, unloads and removes the driver service that belongs to this folder,
+; Installs the program with the driver package, both libraries, the updater and the boot service
+; tavricksvc.exe into one folder (the program keeps its configuration and logs beside itself); the
+; service "TavrickGuard" is registered to start at the next boot and removed by the uninstaller.
+; A tavrick.cfg that is there is never replaced. The uninstaller first stops the boot service
+; (its copy exits; the service is deleted with the driver service), asks a running Tavrick to stop protection and exit through the program's own
+; exit command, unloads and removes the driver service that belongs to this folder,
 ; and removes what was installed; the administrator's configuration and logs stay unless the
 ; component "删除配置和日志" is chosen (or /PURGE is given).
 ; Switches: /S silent, /D=<folder> target folder, /TESTDRIVER the stand-in driver package for test
@@ -34,6 +36,7 @@ ManifestDPIAware true
 !define INSTANCE_MUTEX "Global\tavrick"  ; the program's single-instance mutex, one per machine
 !define STARTUP_LINK "$SMSTARTUP\${APP}.lnk"  ; the installing administrator's logon start
 !define WAIT_EXIT_STEPS 120      ; half seconds
+!define BOOT_SERVICE "TavrickGuard"  ; registered by tavricksvc.exe install, removed by its uninstall
 
 Var DriverOurs
 Var DriverExists
@@ -186,11 +189,32 @@ FunctionEnd
 !insertmacro CLEAR_FOLDER_FUNCTION ""
 !insertmacro CLEAR_FOLDER_FUNCTION "un."
 
+; Runs this folder's tavricksvc.exe with the command pushed before the call: "stop" stops the boot
+; service (its copy of the program exits through the exit command), "uninstall" stops and deletes
+; it; a service of another folder is left (exit code 2). $0: the exit code, 0 without the file.
+!macro BOOT_SERVICE_FUNCTION prefix
+Function ${prefix}BootService
+  Exch $1
+  StrCpy $0 0
+  ${If} ${FileExists} "$INSTDIR\tavricksvc.exe"
+    DetailPrint "开机防护服务 ${BOOT_SERVICE}: $1"
+    nsExec::Exec '"$INSTDIR\tavricksvc.exe" $1'
+    Pop $0
+  ${EndIf}
+  Pop $1
+FunctionEnd
+!macroend
+!insertmacro BOOT_SERVICE_FUNCTION ""
+!insertmacro BOOT_SERVICE_FUNCTION "un."
+
 ; ---- installer -------------------------------------------------------------------------------
 
 Section "${APP}" SecProgram
   SectionIn RO
-  ; Files in use cannot be replaced: a running copy exits first, its driver is unloaded.
+  ; Files in use cannot be replaced: the boot service stops first (its copy exits; it stays
+  ; registered), a running copy exits, its driver is unloaded.
+  Push "stop"
+  Call BootService
   Call StopProgram
   ${If} $0 == 1
     MessageBox MB_OK|MB_ICONSTOP "${APP}仍在运行,无法安装。请退出${APP}后重新安装。" /SD IDOK
@@ -202,6 +226,7 @@ Section "${APP}" SecProgram
   SetOutPath "$INSTDIR"
   File "${BINDIR}/tavrick.exe"
   File "${BINDIR}/upgrade.exe"
+  File "${BINDIR}/tavricksvc.exe"
   File "${BINDIR}/scriptviruslib.dll"
   ; The administrator's configuration is never replaced. A last-known-good copy without the file
   ; means the program will bring the file back from it at its next start: no default then either.
@@ -227,6 +252,15 @@ Section "${APP}" SecProgram
   Call ClearFolder
 
   WriteUninstaller "$INSTDIR\uninst.exe"
+
+  ; Protection from boot: the service starts at the next boot, with nobody logged on, and starts
+  ; the program when the last run ended while protecting (or bootprotect=1).
+  DetailPrint "正在注册开机防护服务 ${BOOT_SERVICE}..."
+  nsExec::Exec '"$INSTDIR\tavricksvc.exe" install'
+  Pop $0
+  ${If} $0 != 0
+    DetailPrint "开机防护服务注册失败($0)"
+  ${EndIf}
 
   ; The program runs in its own folder (shortcuts start it there: $OUTDIR is the working folder).
   SetShellVarContext all
@@ -273,7 +307,7 @@ Section "登录时自动启动${APP}" SecStartup
   CreateShortCut "${STARTUP_LINK}" "$INSTDIR\tavrick.exe"
 SectionEnd
 
-LangString DESC_Program ${LANG_SIMPCHINESE} "程序、驱动、升级程序和快捷方式。"
+LangString DESC_Program ${LANG_SIMPCHINESE} "程序、驱动、升级程序、开机防护服务和快捷方式。"
 LangString DESC_Startup ${LANG_SIMPCHINESE} "您登录服务器时自动启动${APP};服务器重启前正在防护的,登录后自动恢复防护。"
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
   !insertmacro MUI_DESCRIPTION_TEXT ${SecProgram} $(DESC_Program)
@@ -284,6 +318,10 @@ LangString DESC_Startup ${LANG_SIMPCHINESE} "您登录服务器时自动启动${
 
 Section "un.${APP}" SecUnProgram
   SectionIn RO
+  ; The boot service stops first: its copy of the program runs where no window of ours is found.
+  ; It is deleted with the driver service, once nothing stopped the uninstallation.
+  Push "stop"
+  Call un.BootService
   Call un.StopProgram
   ${If} $0 == 1
     MessageBox MB_OK|MB_ICONSTOP "${APP}仍在运行,无法卸载。请退出${APP}后重新卸载。" /SD IDOK
@@ -294,6 +332,8 @@ Section "un.${APP}" SecUnProgram
   ; Protection off: this folder's driver is unloaded and its service removed, with the package
   ; copies the program staged in the Windows inf folder. A driver service of another folder
   ; (another installation) and its copies stay.
+  Push "uninstall"
+  Call un.BootService
   Call un.StopDriver
   ${If} $DriverOurs == 1
     DetailPrint "正在删除驱动服务 ${DRIVER_SERVICE}..."
@@ -309,6 +349,7 @@ Section "un.${APP}" SecUnProgram
 
   Delete "$INSTDIR\tavrick.exe"
   Delete "$INSTDIR\upgrade.exe"
+  Delete "$INSTDIR\tavricksvc.exe"
   Delete "$INSTDIR\setupdriver.dll"
   Delete "$INSTDIR\scriptviruslib.dll"
   Delete /REBOOTOK "$INSTDIR\firewalldriver.sys"

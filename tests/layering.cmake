@@ -9,7 +9,7 @@ cmake_minimum_required(VERSION 3.20)
 set(floors
   "common"                  # 0: shared ids, records, process-wide state, version, the cut-off HTTP client
   "config driver ui upgrader"  # 1: settings and files, the driver link, the window framework; the updater
-  "wfpfilter"               # 2: the user-mode packet filter device behind the driver link
+  "wfpfilter service"       # 2: the user-mode packet filter device behind the driver link; tavricksvc.exe
   "alerts"                  # 3: the vendor service client and the alerts
   "ipblock webguard"        # 4: the block tables and their windows; website protection
   "traffic remote logonguard"  # 5: traffic monitor and flood check; remote requests; logon guard

@@ -21,8 +21,9 @@
 namespace {
 
 const char kUninstallKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Tavrick";
-const char* const kProgramFiles[] = {"tavrick.exe", "upgrade.exe",        "setupdriver.dll", "scriptviruslib.dll",
-                                     "firewalldriver.sys", "netsf.inf", "netsf_m.inf",     "uninst.exe"};
+const char* const kProgramFiles[] = {"tavrick.exe",        "upgrade.exe", "tavricksvc.exe", "setupdriver.dll",
+                                     "scriptviruslib.dll", "firewalldriver.sys", "netsf.inf", "netsf_m.inf",
+                                     "uninst.exe"};
 
 void WriteWholeFile(const std::string& path, const std::string& bytes) {
   const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -96,6 +97,23 @@ bool CreateForeignDriverService(const std::string& imagePath) {
   return service != nullptr;
 }
 
+// The boot service's program, "" when it is not registered.
+std::string BootServiceProgram() {
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (manager == nullptr) return "";
+  std::string program;
+  if (const SC_HANDLE service = OpenServiceA(manager, "TavrickGuard", SERVICE_QUERY_CONFIG)) {
+    char buffer[8192] = {};
+    DWORD needed = 0;
+    auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(buffer);
+    if (QueryServiceConfigA(service, config, sizeof buffer, &needed) && config->lpBinaryPathName)
+      program = config->lpBinaryPathName;
+    CloseServiceHandle(service);
+  }
+  CloseServiceHandle(manager);
+  return program;
+}
+
 bool DriverServiceExists() {
   const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
   if (manager == nullptr) return false;
@@ -140,6 +158,7 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
   EXPECT_EQ(inst, UninstallValue("InstallLocation"));
   EXPECT_EQ("\"" + inst + "\\uninst.exe\" /S", UninstallValue("QuietUninstallString"));
   EXPECT_TRUE(FileExists(StartMenuLink("Tavrick.lnk")));
+  EXPECT_EQ("\"" + inst + "\\tavricksvc.exe\"", BootServiceProgram());  // registered for the next boot
 
   // The administrator's settings and logs; a program file lost meanwhile.
   const std::string mine = "[ipfilter]\r\nipfilterlst=203.0.113.7|0|永远\r\n[msg]\r\nemil=admin@example.com\r\n";
@@ -172,9 +191,11 @@ TEST_F(InstallerTest, InstallsKeepsTheAdministratorsFilesAndUninstalls) {
     EXPECT_EQ(2u, refused.ExitCode());
     for (const char* name : kProgramFiles) EXPECT_TRUE(FileExists(inst + "\\" + name)) << name;
     EXPECT_NE("", UninstallValue("InstallLocation"));
+    EXPECT_NE("", BootServiceProgram());
   }
   ASSERT_TRUE(Uninstall(""));
   for (const char* name : kProgramFiles) EXPECT_FALSE(FileExists(inst + "\\" + name)) << name;
+  EXPECT_EQ("", BootServiceProgram());
   EXPECT_FALSE(FileExists(inst + "\\upgrade.old"));
   EXPECT_FALSE(FileExists(inst + "\\upgrade.ini"));
   EXPECT_EQ(mine, ReadWholeFile(inst + "\\tavrick.cfg"));

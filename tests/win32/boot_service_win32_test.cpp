@@ -1,0 +1,275 @@
+// The boot service tavricksvc.exe, registered with the prefix's service manager by its own
+// "install" and started by the manager as at boot, in a scratch folder that holds the program,
+// with the stand-in driver loaded. Wine starts a service that is not interactive on the desktop
+// "Default" of its own window station "__wineservice_winstation", as Windows keeps services
+// apart from the logged-on user's desktop; the copy the service starts is there too, and the
+// test reads its windows on that desktop.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/resource.h"
+#include "common/version.h"
+#include "config/daily_log.h"
+#include "config/daily_log_win32.h"
+#include "config/ini_access.h"
+#include "config/profile_store_win32.h"
+#include "scratch_dir_win32.h"
+#include "service/boot_guard.h"
+#include "standin_driver_win32.h"
+#include "tavrick_session_win32.h"
+
+namespace {
+
+const char kServiceName[] = "TavrickGuard";
+const char kBlocked[] = "198.51.100.9|0|永远";
+const char kServiceStation[] = "__wineservice_winstation";
+
+BOOL CALLBACK CollectWindow(HWND window, LPARAM windows) {
+  reinterpret_cast<std::vector<HWND>*>(windows)->push_back(window);
+  return TRUE;
+}
+
+// Top-level windows of the process on the services' desktop with this class and caption.
+std::vector<HWND> ServiceDesktopWindows(DWORD pid, const char* className, const char* caption) {
+  std::vector<HWND> all, found;
+  const HWINSTA own = GetProcessWindowStation();
+  const HWINSTA station = OpenWindowStationA(kServiceStation, FALSE, WINSTA_ENUMDESKTOPS);
+  if (!station) return found;
+  HDESK desktop = nullptr;
+  if (SetProcessWindowStation(station)) {  // a desktop is opened in the process's station
+    desktop = OpenDesktopA("Default", 0, FALSE, DESKTOP_READOBJECTS | DESKTOP_ENUMERATE);
+    SetProcessWindowStation(own);
+  }
+  if (desktop) {
+    EnumDesktopWindows(desktop, CollectWindow, reinterpret_cast<LPARAM>(&all));
+    CloseDesktop(desktop);
+  }
+  CloseWindowStation(station);
+  for (HWND window : all) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char name[32] = {}, text[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, text, sizeof text);
+    if (owner == pid && lstrcmpA(name, className) == 0 && lstrcmpA(text, caption) == 0) found.push_back(window);
+  }
+  return found;
+}
+
+std::vector<DWORD> RunningImages(const std::string& image) {
+  std::vector<DWORD> pids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+    if (!process) continue;
+    char path[MAX_PATH] = {};
+    DWORD size = MAX_PATH;
+    if (QueryFullProcessImageNameA(process, 0, path, &size) && lstrcmpiA(path, image.c_str()) == 0 &&
+        WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
+      pids.push_back(entry.th32ProcessID);
+    CloseHandle(process);
+  }
+  CloseHandle(snapshot);
+  return pids;
+}
+
+void EndProcessById(DWORD pid) {
+  if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+    TerminateProcess(process, 99);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+  }
+}
+
+std::string Label(HWND main, int id) {
+  char text[128] = {};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(GetDlgItem(main, id), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000,
+                      &result);
+  return text;
+}
+
+// Message boxes of the process on either desktop: the program's have the caption " 提示" or
+// its name.
+std::vector<std::string> MessageBoxesOf(DWORD pid) {
+  std::vector<std::string> texts;
+  for (const char* caption : {" 提示", kAppName}) {
+    for (HWND box : WindowsOf(pid, "#32770", caption)) texts.push_back(MessageBoxText(box));
+    for (HWND box : ServiceDesktopWindows(pid, "#32770", caption)) texts.push_back(MessageBoxText(box));
+  }
+  return texts;
+}
+
+DWORD ServiceState() {
+  SERVICE_STATUS status = {};
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return 0;
+  const SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_QUERY_STATUS);
+  if (service && !QueryServiceStatus(service, &status)) status.dwCurrentState = 0;
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return service ? status.dwCurrentState : 0;
+}
+
+bool StartBootService() {
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return false;
+  const SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_START);
+  const bool started = service && StartServiceA(service, 0, nullptr);
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return started && WaitUntil([] { return ServiceState() == SERVICE_RUNNING; }, 20000);
+}
+
+bool StopBootService() {
+  const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!manager) return false;
+  const SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_STOP);
+  SERVICE_STATUS status = {};
+  if (service) ControlService(service, SERVICE_CONTROL_STOP, &status);
+  if (service) CloseServiceHandle(service);
+  CloseServiceHandle(manager);
+  return WaitUntil([] { const DWORD s = ServiceState(); return s == SERVICE_STOPPED || s == 0; }, 60000);
+}
+
+class BootServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"tavrick.exe", "tavricksvc.exe", "setupdriver.dll", "scriptviruslib.dll",
+                             "firewalldriver.sys", "netsf.inf", "netsf_m.inf"})
+      ASSERT_TRUE(CopyFileA((ExeDir() + "\\" + name).c_str(), dir.File(name).c_str(), FALSE)) << name;
+    ASSERT_TRUE(EnsureDriverLoaded());
+    ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+    // Registered as the installer registers it: by the service's own command.
+    CChildProcess install;
+    ASSERT_TRUE(install.Start(dir.File("tavricksvc.exe"), "install", dir.Path()));
+    ASSERT_TRUE(install.WaitExit(20000));
+    ASSERT_EQ(0u, install.ExitCode());
+    ASSERT_EQ(static_cast<DWORD>(SERVICE_STOPPED), ServiceState());
+    CWin32ProfileStore store;
+    WriteIni(store, dir.File("tavrick.cfg"), "ipfilter", "ipfilterlst", kBlocked);
+  }
+  void TearDown() override {
+    // Stopped and deleted by its own command, as the uninstaller does; copies left by a failed
+    // check go too.
+    CChildProcess uninstall;
+    if (uninstall.Start(dir.File("tavricksvc.exe"), "uninstall", dir.Path())) {
+      EXPECT_TRUE(uninstall.WaitExit(90000));
+      EXPECT_EQ(0u, uninstall.ExitCode());
+    }
+    EXPECT_EQ(0u, ServiceState()) << "the service is still registered";
+    for (DWORD pid : RunningImages(Program())) EndProcessById(pid);
+    FreshDriverAndClosedLink();
+  }
+
+  std::string Program() const { return dir.File("tavrick.exe"); }
+  void SetConfig(const char* key, const char* value) {
+    CWin32ProfileStore store;
+    WriteIni(store, dir.File("tavrick.cfg"), "sysice", key, value);
+  }
+  std::string ConfigValue(const char* section, const char* key) {
+    CWin32ProfileFunctions store;
+    return ReadIni(store, dir.File("tavrick.cfg"), section, key);
+  }
+  std::string ServiceLog() {
+    CWin32LogFileSystem fs;
+    return ReadWholeFile(dir.File("log\\" + LogFileName(kBootLogPrefix, fs.LocalNow())));
+  }
+  bool LogHas(const std::string& text) { return ServiceLog().find(text) != std::string::npos; }
+
+  // One copy of this folder's program runs, its window says it protects, the driver filters
+  // with the blocked entry of the configuration, and (quiet) no message box came.
+  void ExpectOneCopyProtecting(DWORD* pidOut, bool quiet = true) {
+    std::vector<DWORD> pids;
+    ASSERT_TRUE(WaitUntil([&] { return !(pids = RunningImages(Program())).empty(); }, 60000)) << ServiceLog();
+    ASSERT_EQ(1u, pids.size());
+    HWND main = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+      const std::vector<HWND> found = ServiceDesktopWindows(pids[0], "#32770", kVersionTag);
+      main = found.empty() ? nullptr : found[0];
+      return main != nullptr;
+    }, 30000)) << "no main window on the services' desktop";
+    EXPECT_TRUE(WindowsOf(pids[0], "", "").empty()) << "a window of the service's copy on the test's desktop";
+    EXPECT_TRUE(WaitUntil([&] { return Label(main, IDC_STATE) == "启动"; }, 40000)) << Label(main, IDC_STATE);
+    CDriverCounters counters;
+    ASSERT_TRUE(ReadCounters(&counters));
+    EXPECT_EQ(1u, counters.dwFiltering);
+    EXPECT_EQ(1u, counters.blocked.size());
+    if (quiet) {
+      EXPECT_EQ(std::vector<std::string>{}, MessageBoxesOf(pids[0]));
+    }
+    *pidOut = pids[0];
+  }
+
+  CScratchDir dir;
+};
+
+TEST_F(BootServiceTest, CarriedOverProtectionComesBackRestartsAfterACrashAndEndsWithTheService) {
+  SetConfig("onlinetime", "3600");  // the last run ended while protecting (a reboot)
+  ASSERT_TRUE(StartBootService());
+  DWORD first = 0;
+  ExpectOneCopyProtecting(&first);
+  EXPECT_TRUE(LogHas("上次运行结束时正在防护(已防护3600秒),启动Tavrick(rebootup)")) << ServiceLog();
+
+  // The copy dies while protecting (its time is in the file again): the service starts another
+  // after its pause, which protects as quietly.
+  ASSERT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "onlinetime") != "0"; }, 10000));
+  EndProcessById(first);
+  DWORD second = 0;
+  ExpectOneCopyProtecting(&second);
+  EXPECT_NE(first, second);
+  EXPECT_TRUE(LogHas("Tavrick已结束(退出码99")) << ServiceLog();
+
+  // Stopping the service ends its copy through the exit command: filtering stops and the exit
+  // is recorded, so the next start of the service leaves protection off.
+  ASSERT_TRUE(StopBootService());
+  EXPECT_TRUE(RunningImages(Program()).empty());
+  CDriverCounters counters;
+  ASSERT_TRUE(ReadCounters(&counters));
+  EXPECT_EQ(0u, counters.dwFiltering);
+  EXPECT_FALSE(LogHas("强行结束")) << ServiceLog();
+  EXPECT_EQ("0", ConfigValue("sysice", "onlinetime"));
+  EXPECT_EQ("1", ConfigValue("sysice", "adminstop"));
+  EXPECT_EQ(kBlocked, ConfigValue("ipfilter", "ipfilterlst"));
+}
+
+TEST_F(BootServiceTest, APauseHoldsAcrossABootAndProtectionAtEveryBootStartsOnceItIsLifted) {
+  // An earlier exit, and protection carried over from a later run.
+  SetConfig("onlinetime", "3600");
+  SetConfig("adminstop", "1");
+  {
+    CTavrickSession app;  // the administrator's own copy starts protecting by itself
+    ASSERT_TRUE(app.Start(dir.Path(), "", Program()));
+    ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 40000)) << app.Label(IDC_STATE);
+    EXPECT_EQ("0", ConfigValue("sysice", "adminstop"));  // a start lifts the stop
+    // The protection time is in the file again (written every second of protection).
+    ASSERT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "onlinetime") != "0"; }, 10000));
+    app.Click(IDC_STOP);  // "暂停防护"
+    EXPECT_EQ("防火墙停止成功!", app.Answer(kAppName, IDOK, 30000));
+    EXPECT_EQ("1", ConfigValue("sysice", "adminstop"));
+    ASSERT_TRUE(app.Process().End(10000));  // the server goes down
+  }
+  EXPECT_NE("0", ConfigValue("sysice", "onlinetime"));
+  SetConfig("bootprotect", "1");
+  ASSERT_TRUE(StartBootService());
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("管理员已停止防护或退出软件,不启动Tavrick"); }, 30000)) << ServiceLog();
+  EXPECT_TRUE(RunningImages(Program()).empty());
+  ASSERT_TRUE(StopBootService());
+
+  // No protection time to carry over, but protection at every boot.
+  SetConfig("onlinetime", "0");
+  SetConfig("adminstop", "0");
+  ASSERT_TRUE(StartBootService());
+  DWORD pid = 0;
+  ExpectOneCopyProtecting(&pid, false);
+  EXPECT_TRUE(LogHas("已设置开机防护(bootprotect=1),启动Tavrick(rebootup)")) << ServiceLog();
+}
+
+}  // namespace
