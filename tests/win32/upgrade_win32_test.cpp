@@ -317,6 +317,32 @@ TEST_F(UpgradeTest, ProtectionCarriesOverToTheNewBuildWhichFiltersWithoutAQuesti
   EXPECT_TRUE(Within(10000, [&] { return Record("result") == "installed"; })) << Record("result");
 }
 
+// The old program protected, but the new build cannot (here: no driver beside it). Its automatic
+// start asks nothing; it never confirms, ends with the roll-back code, and the old build is put
+// back and started again.
+TEST_F(UpgradeTest, ANewBuildThatCannotProtectIsRolledBackWithoutAQuestion) {
+  AddUpdater();
+  SetProtectTime("100");
+  const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
+  Publish(next, "2.40");
+
+  CChildProcess old;
+  ASSERT_TRUE(old.Start(Program(), "", dir.Path()));
+  ASSERT_TRUE(old.WaitExit(30000)) << "the program did not hand over";
+  ASSERT_TRUE(Within(150000, [&] { return !Record("finished").empty(); })) << Record("result");
+  EXPECT_EQ("failed", Record("result"));
+  EXPECT_EQ("新程序无法运行,已恢复旧程序", Record("reason"));
+  EXPECT_EQ("", Record("confirmed"));  // its window stood, but it never protected
+  EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+  DWORD pid = 0;
+  EXPECT_TRUE(Within(30000, [&] {
+    const std::vector<DWORD> running = ProcessesOf(Program());
+    pid = running.size() == 1 ? running[0] : 0;
+    return pid != 0;
+  }));
+  EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the old program is not back";
+}
+
 TEST_F(UpgradeTest, AfterAFailedInstallTheOldBuildComesBackProtecting) {
   AddUpdater();
   AddDriverPackage();
