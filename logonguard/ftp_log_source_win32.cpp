@@ -57,6 +57,7 @@ class CFtpWatch {
       for (const auto& follower : m_followers) m_files.Unwatch(follower.first);
       m_followers.clear();
       m_sites.clear();
+      m_siteWatch.Close();
       inbox.Report(EGuardSource::kFtp, false, kNoFolder + folder);
       return;
     }

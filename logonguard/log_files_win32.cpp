@@ -60,7 +60,10 @@ void CFolderWatch::Close() {
 }
 
 bool CWin32LogFilePort::ListLogFiles(const std::string& folder, const std::function<bool(const CLogFileEntry&)>& take) {
-  if (!IsFolder(folder)) return false;
+  if (!IsFolder(folder)) {
+    m_watches.erase(folder);  // a removed folder is not held open by its notification
+    return false;
+  }
   CLogFileEntry entry;
   return ListMatching(Join(folder, "*.log"), [&](const WIN32_FIND_DATAA& found) {
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return true;

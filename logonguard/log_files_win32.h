@@ -20,9 +20,11 @@ class CFolderWatch {
   CFolderWatch(const CFolderWatch&) = delete;
   CFolderWatch& operator=(const CFolderWatch&) = delete;
   EFolderChange Poll();
+  // Closes the notification (a folder that went away must not be held open); the next Poll
+  // makes it again.
+  void Close();
 
  private:
-  void Close();
   std::string m_strFolder;
   DWORD m_nFilter;
   HANDLE m_hChange = INVALID_HANDLE_VALUE;
