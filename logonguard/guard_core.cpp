@@ -31,7 +31,8 @@ const char kHeldMiddle[] = "暂缓读取,稍后从记录";
 const char kHeldTail[] = "之后再读";
 const char kNoAddressHead[] = ",无地址失败";
 const char kNoAddressTail[] = "次";
-const char kRemoteDesktopMissing[] = "(远程桌面日志不可用)";
+// Short: the state is one line, and the count before it must stay in view.
+const char kRemoteDesktopMissing[] = "(无远程桌面日志)";
 
 const char* RecordKey(int channel) { return kRecordKeys[channel]; }
 

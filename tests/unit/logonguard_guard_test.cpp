@@ -322,7 +322,7 @@ TEST_F(LogonGuardCore, AMissingRemoteDesktopLogLeavesTheSecurityLogWatched) {
   EXPECT_EQ((std::vector<std::string>{"找不到远程桌面日志"}), m_log);
   const CGuardSourceStatus status = core->Source(EGuardSource::kEventLog);
   EXPECT_TRUE(status.bAvailable);
-  EXPECT_EQ("正在监视安全日志(远程桌面日志不可用)", status.strText);
+  EXPECT_EQ("正在监视安全日志(无远程桌面日志)", status.strText);
   m_inbox->Forget(EGuardSource::kEventLog);
   EXPECT_EQ("正在启动", core->Source(EGuardSource::kEventLog).strText);
 }
