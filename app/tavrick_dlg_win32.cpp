@@ -267,12 +267,12 @@ long long CTavrickDlg::ProtectSeconds() { return g_llProtectSeconds; }
 void CTavrickDlg::WriteCarryOver(bool resume) {
   FlushIpFilterList();  // the successor loads the list from the file
   if (resume) WriteConfig("sysice", "onlinetime", std::to_string(static_cast<uint32_t>(g_llProtectSeconds)));
+  SaveWaitingAlerts();  // the successor sends them
 }
 
 void CTavrickDlg::CreateWorkingWindows() {
   m_pShownLast = nullptr;
   m_windows.CreateAll(m_hWnd);
-  SaveWaitingAlerts();  // the successor sends them
   StartProgramLogonGuard();  // blocks through the tables the start has just loaded
 }
 
@@ -294,13 +294,6 @@ void CTavrickDlg::EndProcess() {
   TerminateProcess(GetCurrentProcess(), 0);
 }
 
-// ---- commands -------------------------------------------------------------------------------
-
-bool CTavrickDlg::OnCommand(int id, int notifyCode) {
-  switch (id) {
-    case IDC_START:
-      m_control.StartCommand();
-      return true;
 void CTavrickDlg::ProtectionStarted() {
   KillTimer(kAutoStartRetryTimer);
   ConfirmProtectingStart(kVersionNumber);
@@ -321,6 +314,13 @@ void CTavrickDlg::AutomaticStartFailed(const std::string& text) {
   SetTimer(kAutoStartRetryTimer, kAutoStartRetrySeconds * 1000);
 }
 
+// ---- commands -------------------------------------------------------------------------------
+
+bool CTavrickDlg::OnCommand(int id, int notifyCode) {
+  switch (id) {
+    case IDC_START:
+      m_control.StartCommand();
+      return true;
     case IDC_STOP:
       m_control.StopCommand();
       // Stopped by the administrator: the boot service leaves it stopped until a start.
@@ -441,6 +441,11 @@ void CTavrickDlg::OnShowWindow() {
 // ---- timers ---------------------------------------------------------------------------------
 
 void CTavrickDlg::OnTimer(UINT_PTR id) {
+  if (id == kAutoStartRetryTimer) {
+    KillTimer(kAutoStartRetryTimer);
+    if (m_control.AutoStartDue() && !m_bAutoStartPosted) m_bAutoStartPosted = PostToWindow(m_hWnd, kAutoStartMessage);
+    return;
+  }
   if (id < kTimerBase || id > kTimerBase + 6) return;
   const int n = static_cast<int>(id - kTimerBase);
   if (n == 6) {
@@ -450,11 +455,6 @@ void CTavrickDlg::OnTimer(UINT_PTR id) {
       std::snprintf(text, sizeof(text), ":%d秒", m_nBusySeconds);
       SetItemText(IDC_STATE, m_strBusyText + text);
     }
-  if (id == kAutoStartRetryTimer) {
-    KillTimer(kAutoStartRetryTimer);
-    if (m_control.AutoStartDue() && !m_bAutoStartPosted) m_bAutoStartPosted = PostToWindow(m_hWnd, kAutoStartMessage);
-    return;
-  }
     // The blocked list's changes of this second go to the file in one write.
     FlushIpFilterList();
     if (m_strRunTray == "1" && Protecting()) {
