@@ -185,8 +185,8 @@ class BootServiceTest : public ::testing::Test {
   bool LogHas(const std::string& text) { return ServiceLog().find(text) != std::string::npos; }
 
   // One copy of this folder's program runs, its window says it protects, the driver filters
-  // with the blocked entry of the configuration, and (quiet) no message box came.
-  void ExpectOneCopyProtecting(DWORD* pidOut, bool quiet = true) {
+  // with the blocked entry of the configuration, and no message box came.
+  void ExpectOneCopyProtecting(DWORD* pidOut) {
     std::vector<DWORD> pids;
     ASSERT_TRUE(WaitUntil([&] { return !(pids = RunningImages(Program())).empty(); }, 60000)) << ServiceLog();
     ASSERT_EQ(1u, pids.size());
@@ -202,9 +202,7 @@ class BootServiceTest : public ::testing::Test {
     ASSERT_TRUE(ReadCounters(&counters));
     EXPECT_EQ(1u, counters.dwFiltering);
     EXPECT_EQ(1u, counters.blocked.size());
-    if (quiet) {
-      EXPECT_EQ(std::vector<std::string>{}, MessageBoxesOf(pids[0]));
-    }
+    EXPECT_EQ(std::vector<std::string>{}, MessageBoxesOf(pids[0]));
     *pidOut = pids[0];
   }
 
@@ -263,12 +261,12 @@ TEST_F(BootServiceTest, APauseHoldsAcrossABootAndProtectionAtEveryBootStartsOnce
   EXPECT_TRUE(RunningImages(Program()).empty());
   ASSERT_TRUE(StopBootService());
 
-  // No protection time to carry over, but protection at every boot.
+  // No protection time to carry over, but protection at every boot: as quiet.
   SetConfig("onlinetime", "0");
   SetConfig("adminstop", "0");
   ASSERT_TRUE(StartBootService());
   DWORD pid = 0;
-  ExpectOneCopyProtecting(&pid, false);
+  ExpectOneCopyProtecting(&pid);
   EXPECT_TRUE(LogHas("已设置开机防护(bootprotect=1),启动Tavrick(rebootup)")) << ServiceLog();
 }
 
