@@ -6,8 +6,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
+#include "logonguard/ftp_log_source_win32.h"
+#include "logonguard/guard_inbox.h"
 #include "logonguard/log_files_win32.h"
 #include "logonguard/log_follower.h"
 #include "scratch_dir_win32.h"
@@ -110,6 +113,24 @@ TEST(Win32LogFiles, AFolderChangeIsToldWhenANameChangesNotWhenAFileGrows) {
   EXPECT_EQ(port.FolderChange(dir.File("FTPSVC5")), EFolderChange::kChanged);
   EXPECT_EQ(port.FolderChange(dir.File("FTPSVC5")), EFolderChange::kChanged);
   port.Unwatch(site);
+}
+
+// More site folders than the source watches: its state in the window says so.
+TEST(Win32LogFiles, SitesBeyondTheCapAreToldInTheFtpState) {
+  CScratchDir dir;
+  const std::string logs = dir.File("ftplogs");
+  ASSERT_TRUE(CreateDirectoryA(logs.c_str(), nullptr));
+  for (int site = 1; site <= 65; ++site)
+    ASSERT_TRUE(CreateDirectoryA((logs + "\\FTPSVC" + std::to_string(site)).c_str(), nullptr));
+  ASSERT_TRUE(MakeLog(logs + "\\FTPSVC1\\u_ex261209.log", Now()));
+  auto inbox = std::make_shared<CGuardInbox>();
+  {
+    CFtpLogSource source(inbox, logs);
+    ASSERT_TRUE(source.Start());
+    for (int i = 0; i < 500 && !inbox->State(EGuardSource::kFtp).bReported; ++i) Sleep(10);
+    source.Stop();
+  }
+  EXPECT_EQ(inbox->State(EGuardSource::kFtp).strText, "正在监视前64个FTP站点的日志(站点多于64个)");
 }
 
 }  // namespace
