@@ -162,31 +162,17 @@ void Cipfilterdlg::ShowRows(const std::vector<CBlockedListRow>& rows, bool scrol
     m_list.AddColumn(c.szTitle,
                      i == 1 ? AddressColumnWidth(kBlockedColumns, kBlockedColumnCount, m_list.ClientWidth()) : c.nWidth);
   }
-  m_shown = rows;
   SetRowCount();
   if (scrollToLast && !rows.empty()) m_list.EnsureVisible(static_cast<int>(rows.size()) - 1);
   m_list.SetRedraw(true);
 }
 
-void Cipfilterdlg::InsertRow(int at, const CBlockedListRow& row) {
-  if (at < 0 || at > static_cast<int>(m_shown.size())) at = static_cast<int>(m_shown.size());
-  m_shown.insert(m_shown.begin() + at, row);
-  SetRowCount();
-}
-
-void Cipfilterdlg::DeleteRow(int row) {
-  if (row < 0 || row >= static_cast<int>(m_shown.size())) return;
-  m_shown.erase(m_shown.begin() + row);
-  SetRowCount();
-}
-
-void Cipfilterdlg::DeleteAllRows() {
-  m_shown.clear();
-  SetRowCount();
-}
+void Cipfilterdlg::InsertRow(int, const CBlockedListRow&) { SetRowCount(); }
+void Cipfilterdlg::DeleteRow(int) { SetRowCount(); }
+void Cipfilterdlg::DeleteAllRows() { SetRowCount(); }
 
 void Cipfilterdlg::SetRowCount() {
-  SendMessageA(m_list.Hwnd(), LVM_SETITEMCOUNT, m_shown.size(), 0);
+  SendMessageA(m_list.Hwnd(), LVM_SETITEMCOUNT, m_control.Rows().size(), 0);
   InvalidateRect(m_list.Hwnd(), nullptr, TRUE);
 }
 
@@ -197,8 +183,9 @@ bool Cipfilterdlg::FillCell(NMHDR* header) {
   LVITEMA& item = reinterpret_cast<NMLVDISPINFOA*>(header)->item;
   if ((item.mask & LVIF_TEXT) == 0 || item.pszText == nullptr || item.cchTextMax <= 0) return true;
   std::string text;
-  if (item.iItem >= 0 && item.iItem < static_cast<int>(m_shown.size())) {
-    const std::vector<std::string> cells = m_shown[static_cast<size_t>(item.iItem)].Cells();
+  const std::vector<CBlockedListRow>& rows = m_control.Rows();
+  if (item.iItem >= 0 && item.iItem < static_cast<int>(rows.size())) {
+    const std::vector<std::string> cells = rows[static_cast<size_t>(item.iItem)].Cells();
     if (item.iSubItem >= 0 && item.iSubItem < static_cast<int>(cells.size()))
       text = cells[static_cast<size_t>(item.iSubItem)];
   }

@@ -59,12 +59,12 @@ class Cipfilterdlg : public CWorkingWindow, private IBlockedIpView {
   void ShowPicture(bool show) override;
 
   // The list is virtual (owner data): it asks for the texts of the rows it draws, so 20,000
-  // rows cost one count instead of 120,000 texts handed over at every rebuild.
+  // rows cost one count instead of 120,000 texts handed over at every rebuild. The rows are
+  // the decisions' own (m_control.Rows()), changed before each call above, not a copy.
   void SetRowCount();
   bool FillCell(NMHDR* header);
 
   CListView m_list;
-  std::vector<CBlockedListRow> m_shown;  // the rows the list shows, in its order
   CWin32Prompt m_prompt;
   CWin32ProfileStore m_store;
   CBlockedIpControl m_control;
