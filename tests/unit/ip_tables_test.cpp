@@ -370,8 +370,8 @@ TEST_F(IpTables, ReleaseAllEmptiesDriverTableAndFile) {
   EXPECT_TRUE(ReleaseAllIpFilters());
   EXPECT_STREQ("全部解除成功!", ReleaseAllMessage(true));
   EXPECT_TRUE(g_pIpFilterList.empty());
-  EXPECT_TRUE(m_store.Has(kConfigFile, "ipfilter", "ipfilterlst"));
   EXPECT_EQ("", SavedFilters());
+  EXPECT_TRUE(m_store.Has(kConfigFile, "ipfilter", "ipfilterlst"));  // saved empty, not removed
   EXPECT_EQ("8.8.8.8", SavedOuters());  // exceptions are not blocks
   ExpectDriverMirrorsTables();
 }
