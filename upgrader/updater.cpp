@@ -56,8 +56,15 @@ std::string BuildFolderOf(const std::string& arguments) {
   return folder;
 }
 
+bool IsStageArguments(const std::string& arguments) {
+  const size_t n = sizeof kStageWord - 1;
+  return arguments.compare(0, n, kStageWord) == 0 && (arguments.size() == n || arguments[n] == ' ');
+}
+
 int CUpdater::Run(const std::string& commandLine) {
   const std::string arguments = CommandArguments(commandLine);
+  // The program still runs and protects: nothing beside it is touched, whatever the record says.
+  if (IsStageArguments(arguments)) return Stage(arguments.substr(sizeof kStageWord - 1));
   // Files half replaced by an updater that died: the old build comes back before anything else.
   if (m_ports.RecordValue("result") == kInstalling) {
     const int recovered = RecoverInterrupted(arguments == kRestoreWord);
@@ -70,7 +77,8 @@ int CUpdater::Run(const std::string& commandLine) {
   if (folderUrl.empty()) return Finish(false, "命令行不是新版本目录");
   CBuildManifest manifest;
   std::string reason;
-  if (!Fetch(folderUrl, manifest, reason)) return Finish(false, reason);
+  if (!Fetch(folderUrl, m_ports.RecordValue("version"), m_ports.RecordValue("from"), manifest, reason))
+    return Finish(false, reason);
   if (!m_ports.WaitProgramEnded(kProgramEndSeconds)) return Finish(false, "旧程序没有退出");
   if (!Install(manifest, reason)) return Finish(false, reason);
   m_ports.EmptyFolder(kStagingFolder);
@@ -101,9 +109,22 @@ int CUpdater::RecoverInterrupted(bool onlyRestore) {
   return -1;
 }
 
-// Every file lands in the staging folder only after the vendor's signature of the manifest and
-// then its own size and digest matched.
-bool CUpdater::Fetch(const std::string& folderUrl, CBuildManifest& manifest, std::string& reason) {
+// " <version> <from> <build folder>,<fields>": the version handed over for and the program's own.
+int CUpdater::Stage(const std::string& words) {
+  std::istringstream in(words);
+  std::string wanted, from, rest;
+  if (!(in >> wanted >> from >> rest)) return kStageFailedExitCode;
+  const std::string folderUrl = BuildFolderOf(rest);
+  CBuildManifest manifest;
+  std::string reason;
+  if (folderUrl.empty() || !Fetch(folderUrl, wanted, from, manifest, reason)) return kStageFailedExitCode;
+  return kStagedExitCode;
+}
+
+// Every file is in the staging folder only after the vendor's signature of the manifest and then
+// its own size and digest matched; one staged before is kept only when it matches again.
+bool CUpdater::Fetch(const std::string& folderUrl, const std::string& wanted, const std::string& from,
+                     CBuildManifest& manifest, std::string& reason) {
   std::string text;
   if (!m_ports.Download(folderUrl + kManifestName, kMaxManifestBytes, text)) {
     reason = "下载文件清单失败";
@@ -116,40 +137,52 @@ bool CUpdater::Fetch(const std::string& folderUrl, CBuildManifest& manifest, std
     return false;
   }
   if (!ReadSignedManifest(text, signature, BuildFolderWidth(folderUrl), manifest, reason) ||
-      !CheckVersion(manifest, reason))
+      !CheckVersion(manifest, wanted, from, reason))
     return false;
-  if (!m_ports.EmptyFolder(kStagingFolder)) {
+  if (!m_ports.UseFolder(kStagingFolder)) {
     reason = "无法使用目录upgrade.new(无法建立,或是链接)";
     return false;
   }
-  for (const CBuildFile& file : manifest.files) {
-    std::string bytes;
-    if (!m_ports.Download(folderUrl + file.strName, file.nSize, bytes)) {
-      reason = "下载失败: " + file.strName;
-      return false;
-    }
-    if (bytes.size() != file.nSize) {
-      reason = "大小不符: " + file.strName;
-      return false;
-    }
-    if (Sha256Hex(bytes) != file.strSha256) {
-      reason = "摘要不符: " + file.strName;
-      return false;
-    }
-    if (!m_ports.Write(InFolder(kStagingFolder, file.strName), bytes)) {
-      reason = "无法保存: " + file.strName;
-      return false;
-    }
+  for (const CBuildFile& file : manifest.files)
+    if (!StageFile(folderUrl, file, reason)) return false;
+  return true;
+}
+
+bool CUpdater::StageFile(const std::string& folderUrl, const CBuildFile& file, std::string& reason) {
+  const std::string staged = InFolder(kStagingFolder, file.strName);
+  std::string bytes;
+  if (m_ports.Read(staged, bytes) && bytes.size() == file.nSize && Sha256Hex(bytes) == file.strSha256) return true;
+  // Cut short, changed or left from another build: it goes before anything else is tried, so
+  // a failed download leaves no unverified file under the name.
+  if (!m_ports.Remove(staged)) {
+    reason = "无法保存: " + file.strName;
+    return false;
+  }
+  bytes.clear();
+  if (!m_ports.Download(folderUrl + file.strName, file.nSize, bytes)) {
+    reason = "下载失败: " + file.strName;
+    return false;
+  }
+  if (bytes.size() != file.nSize) {
+    reason = "大小不符: " + file.strName;
+    return false;
+  }
+  if (Sha256Hex(bytes) != file.strSha256) {
+    reason = "摘要不符: " + file.strName;
+    return false;
+  }
+  if (!m_ports.Write(staged, bytes)) {
+    reason = "无法保存: " + file.strName;
+    return false;
   }
   return true;
 }
 
 // The build must be the version the program handed over for, and never older than the program:
 // an older build the vendor once signed, served again, is refused before anything is downloaded.
-bool CUpdater::CheckVersion(const CBuildManifest& manifest, std::string& reason) {
+bool CUpdater::CheckVersion(const CBuildManifest& manifest, const std::string& wanted, const std::string& from,
+                            std::string& reason) {
   const double version = std::atof(manifest.strVersion.c_str());
-  const std::string wanted = m_ports.RecordValue("version");
-  const std::string from = m_ports.RecordValue("from");
   if (!wanted.empty() && std::atof(wanted.c_str()) != version) {
     reason = "新版本目录是" + manifest.strVersion + "版,不是" + Printable(wanted) + "版";
     return false;

@@ -4,6 +4,13 @@
 // every file's size and digest, wait for the program to end, put the new files
 // in place with a rollback copy of the old ones, and bring a program back up in every case.
 //
+// "upgrade.exe /stage <version> <from> <build folder>,<fields>" only stages: the running program
+// has every file downloaded and checked into upgrade.new before it hands over, while it keeps
+// protecting. A stage never waits for or takes the program's name, never touches the record or a
+// file beside the program, and ends with kStagedExitCode or kStageFailedExitCode. The install after
+// the hand-over keeps a staged file only when it matches the signed manifest again and downloads
+// the others, so a staged file cut short or changed meanwhile is never installed.
+//
 // The hand-over record ("upgrade.ini") tells every later start where an update stands:
 //   result "installing"  files are being replaced (set before the first move; "old" and "new"
 //                        list the names with and without a rollback copy in upgrade.old\)
@@ -25,12 +32,16 @@ class IUpdaterPorts {
   virtual bool Download(const std::string& url, uint64_t limit, std::string& body) = 0;
   // Files by name inside the program's folder ("tavrick.exe", "upgrade.new\\tavrick.exe").
   virtual bool Exists(const std::string& name) = 0;
+  // The whole file; false when it cannot be read.
+  virtual bool Read(const std::string& name, std::string& bytes) = 0;
   virtual bool Write(const std::string& name, const std::string& bytes) = 0;
   virtual bool Copy(const std::string& from, const std::string& to) = 0;  // replaces `to`
   virtual bool Move(const std::string& from, const std::string& to) = 0;  // replaces `to`
   virtual bool Remove(const std::string& name) = 0;  // true also when it was not there
   // Created when missing; false, with nothing deleted, when it is a junction or folder link.
   virtual bool EmptyFolder(const std::string& name) = 0;
+  // Created when missing, its files kept; false when it is a junction or folder link.
+  virtual bool UseFolder(const std::string& name) = 0;
   // Waits until the program's single-instance name is free and takes it, so that no copy starts
   // while files are replaced, then ends any copy still running (one refused the name, waiting
   // on its message box); false if the name is still held after `seconds`.
@@ -49,6 +60,9 @@ class IUpdaterPorts {
 constexpr const char kStagingFolder[] = "upgrade.new";
 constexpr const char kRollbackFolder[] = "upgrade.old";
 constexpr const char kRestoreWord[] = "restore";  // "upgrade.exe restore": put the old build back
+constexpr const char kStageWord[] = "/stage";     // "upgrade.exe /stage ...": only download and check
+constexpr int kStagedExitCode = 0;
+constexpr int kStageFailedExitCode = 1;
 constexpr int kProgramEndSeconds = 60;  // the program ends itself right after the hand-over
 constexpr int kNewProgramConfirmSeconds = 60;
 constexpr int kOtherUpdaterWaitSeconds = 600;  // a second updater waits this long for the first
@@ -61,6 +75,9 @@ std::string CommandArguments(const std::string& commandLine);
 // (".../tavrick/newsoft/x86/" or ".../x64/"); "" otherwise.
 std::string BuildFolderOf(const std::string& arguments);
 
+// Whether the arguments ask for a stage only.
+bool IsStageArguments(const std::string& arguments);
+
 class CUpdater {
  public:
   explicit CUpdater(IUpdaterPorts& ports) : m_ports(ports) {}
@@ -70,8 +87,12 @@ class CUpdater {
   int GiveUpWaiting();
 
  private:
-  bool Fetch(const std::string& folderUrl, CBuildManifest& manifest, std::string& reason);
-  bool CheckVersion(const CBuildManifest& manifest, std::string& reason);
+  int Stage(const std::string& arguments);
+  bool Fetch(const std::string& folderUrl, const std::string& wanted, const std::string& from,
+             CBuildManifest& manifest, std::string& reason);
+  bool StageFile(const std::string& folderUrl, const CBuildFile& file, std::string& reason);
+  bool CheckVersion(const CBuildManifest& manifest, const std::string& wanted, const std::string& from,
+                    std::string& reason);
   bool Install(const CBuildManifest& manifest, std::string& reason);
   bool RestoreRecorded(std::string& failed);
   int RecoverInterrupted(bool onlyRestore);

@@ -55,6 +55,25 @@ bool CWin32UpdaterPorts::Exists(const std::string& name) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+bool CWin32UpdaterPorts::Read(const std::string& name, std::string& bytes) {
+  bytes.clear();
+  HANDLE file = CreateFileA(Path(name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size = {};
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart >= 0 && size.QuadPart < (1LL << 31);
+  if (ok) bytes.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (ok && done < bytes.size()) {
+    DWORD read = 0;
+    const DWORD part = static_cast<DWORD>(bytes.size() - done > (1u << 20) ? (1u << 20) : bytes.size() - done);
+    ok = ::ReadFile(file, &bytes[done], part, &read, nullptr) && read == part;
+    done += read;
+  }
+  CloseHandle(file);
+  return ok;
+}
+
 bool CWin32UpdaterPorts::Write(const std::string& name, const std::string& bytes) {
   HANDLE file = CreateFileA(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -99,6 +118,16 @@ bool CWin32UpdaterPorts::EmptyFolder(const std::string& name) {
     } while (FindNextFileA(search, &found));
     FindClose(search);
   }
+  const DWORD attributes = GetFileAttributesA(folder.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool CWin32UpdaterPorts::UseFolder(const std::string& name) {
+  const std::string folder = Path(name);
+  const DWORD before = GetFileAttributesA(folder.c_str());
+  if (before != INVALID_FILE_ATTRIBUTES && (before & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+  CreateDirectoryA(folder.c_str(), nullptr);
   const DWORD attributes = GetFileAttributesA(folder.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -219,6 +248,7 @@ int64_t CWin32UpdaterPorts::Now() { return static_cast<int64_t>(std::time(nullpt
 
 int RunUpdaterProcess(IUpdaterPorts& ports) {
   CUpdater updater(ports);
+  if (IsStageArguments(CommandArguments(GetCommandLineA()))) return updater.Run(GetCommandLineA());
   HANDLE once = CreateMutexA(nullptr, TRUE, kUpdaterMutexName);
   if (once && GetLastError() == ERROR_ALREADY_EXISTS) {
     const DWORD waited = WaitForSingleObject(once, static_cast<DWORD>(kOtherUpdaterWaitSeconds) * 1000);

@@ -16,11 +16,13 @@ class CWin32UpdaterPorts : public IUpdaterPorts {
   CWin32UpdaterPorts& operator=(const CWin32UpdaterPorts&) = delete;
   bool Download(const std::string& url, uint64_t limit, std::string& body) override;
   bool Exists(const std::string& name) override;
+  bool Read(const std::string& name, std::string& bytes) override;
   bool Write(const std::string& name, const std::string& bytes) override;
   bool Copy(const std::string& from, const std::string& to) override;
   bool Move(const std::string& from, const std::string& to) override;
   bool Remove(const std::string& name) override;
   bool EmptyFolder(const std::string& name) override;
+  bool UseFolder(const std::string& name) override;
   bool WaitProgramEnded(int seconds) override;
   bool StartProgram(const std::string& words, int confirmSeconds) override;
   std::string RecordValue(const std::string& key) override;
@@ -42,4 +44,5 @@ std::string OwnFolder();
 
 // What upgrade.exe does with these ports: one updater at a time (a second waits for the first
 // and gives up after a bound, bringing the program back), then the run its command line asks.
+// A stage, started by the running program, neither waits for nor holds the updaters' name.
 int RunUpdaterProcess(IUpdaterPorts& ports);

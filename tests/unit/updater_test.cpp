@@ -28,9 +28,9 @@ std::string FileLine(const std::string& name, const std::string& bytes) {
 class CFakeUpdaterPorts : public IUpdaterPorts {
  public:
   std::map<std::string, std::string> files, served, record;
-  std::set<std::string> failMoves, failCopies;
+  std::set<std::string> failMoves, failCopies, links;
   bool oldEnds = true, newComesUp = true, programRunning = true;
-  int starts = 0;
+  int starts = 0, waits = 0;
   int movesBeforeDeath = -1;  // the updater is killed at this move (an exception ends the run)
   std::string startedBytes;  // the program file as it was when last started
   std::string startedWords;
@@ -42,6 +42,11 @@ class CFakeUpdaterPorts : public IUpdaterPorts {
     return true;
   }
   bool Exists(const std::string& name) override { return files.count(name) != 0; }
+  bool Read(const std::string& name, std::string& bytes) override {
+    if (!files.count(name)) return false;
+    bytes = files[name];
+    return true;
+  }
   bool Write(const std::string& name, const std::string& bytes) override {
     files[name] = bytes;
     return true;
@@ -63,11 +68,14 @@ class CFakeUpdaterPorts : public IUpdaterPorts {
     files.erase(name);
     return true;
   }
+  bool UseFolder(const std::string& name) override { return links.count(name) == 0; }
   bool EmptyFolder(const std::string& name) override {
+    if (links.count(name)) return false;
     for (auto it = files.begin(); it != files.end();) it = it->first.rfind(name + "\\", 0) == 0 ? files.erase(it) : ++it;
     return true;
   }
   bool WaitProgramEnded(int) override {
+    ++waits;
     if (oldEnds) programRunning = false;
     return !programRunning;
   }
@@ -191,6 +199,73 @@ TEST_F(UpdaterCase, InstallsWithRollbackCopyAndKeepsConfiguration) {
   EXPECT_EQ("new program", ports.startedBytes);
   EXPECT_EQ("installed", ports.record["result"]);
   EXPECT_EQ(kCommand, ports.record["commandline"]);
+}
+
+// While the program protects: the stage writes into upgrade.new alone, never waits for the
+// program or takes its name, leaves the record alone, and says by its exit code how it went.
+TEST_F(UpdaterCase, AStageOnlyDownloadsAndChecksIntoUpgradeNew) {
+  const std::string stage = "upgrade.exe /stage 2.40 2.36 " + kFolder + ",a,b";
+  ports.record["result"] = "installing";  // even an interrupted update is left to the next start
+  const auto before = ports.files;
+  const auto record = ports.record;
+  EXPECT_EQ(kStagedExitCode, updater.Run(stage));
+  auto expected = before;
+  expected["upgrade.new\\tavrick.exe"] = "new program";
+  expected["upgrade.new\\helper.dll"] = "new library";
+  EXPECT_EQ(expected, ports.files);
+  EXPECT_EQ(record, ports.record);
+  EXPECT_EQ(0, ports.waits);
+  EXPECT_EQ(0, ports.starts);
+  EXPECT_TRUE(ports.programRunning);
+
+  // A failed check stages nothing under the file's name and still touches nothing else.
+  SetUp();
+  ports.served[kFolder + "helper.dll"] = "new librarY";
+  ports.files["upgrade.new\\helper.dll"] = "new libr";  // left by a stage cut off
+  EXPECT_EQ(kStageFailedExitCode, updater.Run(stage));
+  EXPECT_EQ(0u, ports.files.count("upgrade.new\\helper.dll"));
+  EXPECT_EQ("old program", ports.files["tavrick.exe"]);
+  EXPECT_EQ(0u, ports.files.count("helper.dll"));
+  EXPECT_EQ(0u, ports.record.count("result"));
+  EXPECT_EQ(0, ports.waits + ports.starts);
+
+  // Another version than the one asked for, an older one, a link at upgrade.new, a bad line.
+  const std::string lines[] = {"upgrade.exe /stage 2.41 2.36 " + kFolder + ",",
+                               "upgrade.exe /stage 2.40 2.50 " + kFolder + ",", "upgrade.exe /stage 2.40 " + kFolder + ",",
+                               "upgrade.exe /stage"};
+  for (const std::string& line : lines) {
+    SetUp();
+    EXPECT_EQ(kStageFailedExitCode, updater.Run(line)) << line;
+    EXPECT_TRUE(StagedNothing()) << line;
+    EXPECT_EQ(0, ports.waits + ports.starts) << line;
+  }
+  SetUp();
+  ports.links.insert("upgrade.new");
+  EXPECT_EQ(kStageFailedExitCode, updater.Run(stage));
+  EXPECT_TRUE(StagedNothing());
+}
+
+// The install after a hand-over keeps what the stage verified and fetches only the rest: a staged
+// file changed or cut short since is downloaded again, never installed.
+TEST_F(UpdaterCase, TheInstallReusesOnlyStagedFilesThatVerifyAgain) {
+  ports.files["upgrade.new\\tavrick.exe"] = "new program";
+  ports.files["upgrade.new\\helper.dll"] = "evil librar";  // same size, other bytes
+  ports.served.erase(kFolder + "tavrick.exe");  // staged already: not asked for again
+  EXPECT_EQ(0, updater.Run(kCommand));
+  EXPECT_EQ("new program", ports.files["tavrick.exe"]);
+  EXPECT_EQ("new library", ports.files["helper.dll"]);
+  EXPECT_EQ("installed", ports.record["result"]);
+
+  SetUp();
+  ports.files["upgrade.new\\tavrick.exe"] = "new prog";  // cut short, and the service fails now
+  ports.served.erase(kFolder + "tavrick.exe");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("下载失败: tavrick.exe");
+
+  SetUp();
+  ports.links.insert("upgrade.new");
+  EXPECT_EQ(1, updater.Run(kCommand));
+  ExpectOldKept("无法使用目录upgrade.new(无法建立,或是链接)");
 }
 
 TEST_F(UpdaterCase, BadDownloadsKeepTheOldProgram) {
