@@ -5,6 +5,7 @@
 #include "alerts/service_host.h"
 #include "common/crt_text.h"
 #include "update/version_check.h"
+#include "upgrader/updater.h"
 
 namespace {
 
@@ -16,6 +17,14 @@ std::string RecordText(const std::string& text) {
   for (char c : text)
     if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F && out.size() < 64) out += c;
   return out;
+}
+
+// One word of the stage's command line.
+std::string StageWord(const std::string& text) {
+  std::string word = RecordText(text);
+  for (char& c : word)
+    if (c == ' ') c = '_';
+  return word.empty() ? "0" : word;
 }
 
 }  // namespace
@@ -100,6 +109,19 @@ EUpgradeOutcome CUpgradeCheck::Run() {
   if (HandedOverRecently(m_ports.ReadRecord(), latest, bits, now)) {
     m_ports.ShowStatus(UpgradeFailedText(latest));
     return EUpgradeOutcome::RecentlyHandedOver;
+  }
+  // The program protects all through the download; a build that did not arrive whole and
+  // verified is never handed over to.
+  const std::string stage = "upgrade.exe " + std::string(kStageWord) + " " + StageWord(latest) + " " +
+                            StageWord(m_strOwn) + " " + decision.strArguments;
+  const IUpgradePorts::EStage staged = m_ports.StageUpdate(stage);
+  if (staged == IUpgradePorts::EStage::NoUpdater) {
+    m_ports.ShowStatus(UpdaterMissingText(latest));
+    return EUpgradeOutcome::UpdaterMissing;
+  }
+  if (staged != IUpgradePorts::EStage::Staged) {
+    m_ports.ShowStatus(UpgradeFailedText(latest));
+    return EUpgradeOutcome::StageFailed;
   }
   if (!m_ports.PrepareUpdater("upgrade.exe " + decision.strArguments)) {
     m_ports.ShowStatus(UpdaterMissingText(latest));

@@ -1,6 +1,7 @@
 #pragma once
 // The start-up check: when the service names a newer version, or this build's width is not the
-// system's, hand over to the updater and end. Guarded so that a broken update can neither end
+// system's, have the updater download and check the build into upgrade.new while this program
+// goes on protecting, then hand over to the updater and end. Guarded so that a broken update can neither end
 // the program without an updater to replace it nor restart it over and over: a hand-over is
 // recorded beside the program first, and the same version and width is not handed over to again
 // within a day.
@@ -13,6 +14,7 @@
 
 constexpr const char kUpgradeRecordFile[] = "upgrade.ini";  // beside the program
 constexpr int64_t kHandOverRetrySeconds = 86400;
+constexpr int kStageSeconds = 3600;  // the whole download of a build, before it is given up
 
 // The last hand-over: written by the program before the updater runs; the updater adds its
 // result ("installed" or "failed") and reason.
@@ -76,6 +78,11 @@ class IUpgradePorts {
   virtual int64_t Now() = 0;
   virtual CUpgradeRecord ReadRecord() = 0;
   virtual bool WriteRecord(const CUpgradeRecord& record) = 0;
+  // Runs the updater's stage (upgrade.exe /stage, upgrader/updater.h) from the program's own
+  // folder with this command line and waits for it, at most kStageSeconds (then it is ended);
+  // Staged when every file is in upgrade.new and checked.
+  enum class EStage { Staged, Failed, NoUpdater };
+  virtual EStage StageUpdate(const std::string& commandLine) = 0;
   // Creates the updater from the program's own folder with this command line, not yet running;
   // false when it cannot be started.
   virtual bool PrepareUpdater(const std::string& commandLine) = 0;
@@ -86,7 +93,9 @@ class IUpgradePorts {
   virtual void ShowStatus(const std::string& text) = 0;
 };
 
-enum class EUpgradeOutcome { NoUpgrade, HandedOver, RecentlyHandedOver, UpdaterMissing, NotRecorded };
+// StageFailed: the download or its check failed or was cut off; nothing was recorded, so the next
+// start tries again.
+enum class EUpgradeOutcome { NoUpgrade, HandedOver, RecentlyHandedOver, StageFailed, UpdaterMissing, NotRecorded };
 
 class CUpgradeCheck {
  public:

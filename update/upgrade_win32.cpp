@@ -13,6 +13,7 @@
 #include "update/upgrade_handover.h"
 #include "update/version_check.h"
 #include "update/version_state.h"
+#include "upgrader/updater.h"
 
 namespace {
 
@@ -97,6 +98,28 @@ class CWin32UpgradePorts : public IUpgradePorts {
   int64_t Now() override { return static_cast<int64_t>(std::time(nullptr)); }
   CUpgradeRecord ReadRecord() override { return ReadUpgradeRecord(m_store, RecordPath()); }
   bool WriteRecord(const CUpgradeRecord& record) override { return WriteUpgradeRecord(m_store, RecordPath(), record); }
+
+  // On the update thread: the window, the driver and the guards go on meanwhile. A stage that
+  // does not end within the bound is ended; it only ever wrote into upgrade.new.
+  EStage StageUpdate(const std::string& commandLine) override {
+    const std::string updater = ProgramFolder() + "\\upgrade.exe";
+    std::string line = commandLine;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION stage = {};
+    if (!CreateProcessA(updater.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &stage))
+      return EStage::NoUpdater;
+    CloseHandle(stage.hThread);
+    DWORD code = kStageFailedExitCode;
+    if (WaitForSingleObject(stage.hProcess, static_cast<DWORD>(kStageSeconds) * 1000) != WAIT_OBJECT_0) {
+      TerminateProcess(stage.hProcess, kStageFailedExitCode);
+      WaitForSingleObject(stage.hProcess, 10000);
+    } else if (!GetExitCodeProcess(stage.hProcess, &code)) {
+      code = kStageFailedExitCode;
+    }
+    CloseHandle(stage.hProcess);
+    return code == static_cast<DWORD>(kStagedExitCode) ? EStage::Staged : EStage::Failed;
+  }
 
   // Only the updater beside the program: a search of the current folder and the path could
   // hand over to some other upgrade.exe.

@@ -33,6 +33,7 @@ class CFakeUpgradePorts : public IUpgradePorts {
   int bits = 32;
   int64_t now = 1700000000;
   bool updaterThere = true, recordWritable = true;
+  EStage stage = EStage::Staged;
   CUpgradeRecord record;
   std::vector<std::string> steps;
   int SystemBits() override { return bits; }
@@ -42,6 +43,10 @@ class CFakeUpgradePorts : public IUpgradePorts {
     steps.push_back("record " + r.strVersion + "/" + std::to_string(r.nBits) + " from " + r.strFrom);
     if (recordWritable) record = r;
     return recordWritable;
+  }
+  EStage StageUpdate(const std::string& commandLine) override {
+    steps.push_back("stage " + commandLine);
+    return updaterThere ? stage : EStage::NoUpdater;
   }
   bool PrepareUpdater(const std::string& commandLine) override {
     steps.push_back("prepare " + commandLine);
@@ -91,7 +96,8 @@ TEST(VersionFile, ArgumentsNumbersAndUnusableAnswers) {
 TEST_F(CheckCase, HandsOverRecordsFirstAndNeverTwiceADay) {
   EXPECT_EQ(EUpgradeOutcome::HandedOver, Run("2.40,a,b", 32));
   EXPECT_EQ((std::vector<std::string>{"http://svc/tavrick/version.txt", "http://svc/tavrick/version.txt.sig"}), http.urls);
-  const std::vector<std::string> handOver = {"prepare upgrade.exe http://svc/tavrick/newsoft/x86/,a,b",
+  const std::vector<std::string> handOver = {"stage upgrade.exe /stage 2.40 2.36 http://svc/tavrick/newsoft/x86/,a,b",
+                                             "prepare upgrade.exe http://svc/tavrick/newsoft/x86/,a,b",
                                              "record 2.40/32 from 2.36", "tray removed", "run and end"};
   EXPECT_EQ(handOver, ports.steps);
   EXPECT_EQ("started", ports.record.strResult);
@@ -111,7 +117,7 @@ TEST_F(CheckCase, HandsOverRecordsFirstAndNeverTwiceADay) {
   // 32-bit build on a 64-bit system, same version: the same rule, by version and width.
   ports.bits = 64;
   EXPECT_EQ(EUpgradeOutcome::HandedOver, Run("2.36", 32));
-  EXPECT_EQ("record 2.36/64 from 2.36", ports.steps[1]);
+  EXPECT_EQ("record 2.36/64 from 2.36", ports.steps[2]);
   EXPECT_EQ(EUpgradeOutcome::RecentlyHandedOver, Run("2.36", 32));
   EXPECT_EQ(EUpgradeOutcome::NoUpgrade, Run("2.36", 64));
 }
@@ -119,7 +125,7 @@ TEST_F(CheckCase, HandsOverRecordsFirstAndNeverTwiceADay) {
 TEST_F(CheckCase, WithoutUpdaterOrRecordTheProgramGoesOn) {
   ports.updaterThere = false;
   EXPECT_EQ(EUpgradeOutcome::UpdaterMissing, Run("2.40", 32));
-  EXPECT_EQ(std::vector<std::string>({"prepare upgrade.exe http://svc/tavrick/newsoft/x86/,",
+  EXPECT_EQ(std::vector<std::string>({"stage upgrade.exe /stage 2.40 2.36 http://svc/tavrick/newsoft/x86/,",
                                       "status 无法启动upgrade.exe,最新版本:2.40"}),
             ports.steps);
   EXPECT_TRUE(ports.record.strVersion.empty());  // a later start may try again
@@ -127,13 +133,29 @@ TEST_F(CheckCase, WithoutUpdaterOrRecordTheProgramGoesOn) {
   ports.updaterThere = true;
   ports.recordWritable = false;
   EXPECT_EQ(EUpgradeOutcome::NotRecorded, Run("2.40", 32));
-  EXPECT_EQ("cancel", ports.steps[2]);
+  EXPECT_EQ("cancel", ports.steps[3]);
   EXPECT_EQ("status 升级到2.40失败,请下载最新版本", ports.steps.back());
 
   // Nothing at all for an unreachable service or an older version.
   EXPECT_EQ(EUpgradeOutcome::NoUpgrade, Run("", 32));
   EXPECT_EQ(EUpgradeOutcome::NoUpgrade, Run("2.30", 32));
   EXPECT_TRUE(ports.steps.empty());
+}
+
+// The build is downloaded and checked while the program protects; only a whole, verified stage is
+// handed over to. A failed one ends nothing and records nothing: the next start tries again.
+TEST_F(CheckCase, OnlyABuildStagedWhileTheProgramProtectsIsHandedOverTo) {
+  ports.stage = IUpgradePorts::EStage::Failed;
+  EXPECT_EQ(EUpgradeOutcome::StageFailed, Run("2.40,a,b", 32));
+  EXPECT_EQ((std::vector<std::string>{"stage upgrade.exe /stage 2.40 2.36 http://svc/tavrick/newsoft/x86/,a,b",
+                                      "status 升级到2.40失败,请下载最新版本"}),
+            ports.steps);
+  EXPECT_TRUE(ports.record.strVersion.empty());
+  EXPECT_EQ(EUpgradeOutcome::StageFailed, Run("2.40 x,a,b", 32, "2.36 y"));  // one word each
+  EXPECT_EQ("stage upgrade.exe /stage 2.40_x 2.36_y http://svc/tavrick/newsoft/x86/,a,b", ports.steps[0]);
+  ports.stage = IUpgradePorts::EStage::Staged;
+  EXPECT_EQ(EUpgradeOutcome::HandedOver, Run("2.40,a,b", 32));
+  EXPECT_EQ("run and end", ports.steps.back());
 }
 
 // Whoever answers for the service can serve any version file: one the vendor did not sign is

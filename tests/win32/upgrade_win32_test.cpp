@@ -164,6 +164,24 @@ class UpgradeTest : public ::testing::Test {
     return pid;
   }
 
+  // Starts the program: it stages the published build while it runs, finds it bad, says so and
+  // goes on. Nothing is handed over or recorded, nothing beside it changes.
+  HWND StartAndKeepTheOldProgram(CChildProcess& app) {
+    EXPECT_TRUE(app.Start(Program(), "", dir.Path()));
+    HWND main = WaitForWindow(app.Pid(), "#32770", kVersionTag, 30000);
+    EXPECT_NE(nullptr, main) << DescribeProcessWindows(app);
+    if (!main) return nullptr;
+    EXPECT_TRUE(Within(60000, [&] { return StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
+        << StatusBarText(main);
+    EXPECT_TRUE(Within(10000, [&] { return ProcessesOf(dir.File("upgrade.exe")).empty(); }));
+    EXPECT_TRUE(app.Running());
+    EXPECT_EQ(std::vector<DWORD>{app.Pid()}, ProcessesOf(Program()));
+    EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
+    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    EXPECT_FALSE(FileExists(dir.File("upgrade.old")));
+    return main;
+  }
+
   CScratchDir dir;
   std::string m_strOld;
 };
@@ -188,43 +206,28 @@ TEST_F(UpgradeTest, NewerVersionIsHandedOverAndTheNewBuildComesUpWithTheOldConfi
   EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
 }
 
-TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSecondHandOver) {
+// The build is downloaded and checked while the program runs: one cut short or with another
+// digest is never handed over to, the program never ends for it.
+TEST_F(UpgradeTest, ATruncatedOrWronglyDigestedBuildIsNeverHandedOverTo) {
   AddUpdater();
   const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
   ASSERT_FALSE(next.empty());
   std::string flipped = next;
   flipped[flipped.size() / 2] ^= 0x5A;
-  const struct {
-    std::string served;
-    const char* reason;
-  } cases[] = {{next.substr(0, next.size() / 2), "大小不符: tavrick.exe"}, {flipped, "摘要不符: tavrick.exe"}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.reason);
-    DeleteFileA(dir.File("upgrade.ini").c_str());
+  for (const std::string& served : {next.substr(0, next.size() / 2), flipped}) {
+    SCOPED_TRACE(served.size());
     Publish(next, "2.40");
-    Corrupt(c.served);
-
-    HWND main = nullptr;
-    const DWORD pid = HandOverAndFindSuccessor(main);
-    ASSERT_NE(nullptr, main);
-    EXPECT_EQ("failed", Record("result"));
-    EXPECT_EQ(c.reason, Record("reason"));
-    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
-    // The old program sees the recorded hand-over, says so, and stays.
-    EXPECT_TRUE(Within(20000, [&] { return StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
-        << StatusBarText(main);
-    const std::string time = Record("time");
-    Sleep(2000);
-    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
-    EXPECT_EQ(time, Record("time"));
-    EXPECT_TRUE(ProcessesOf(dir.File("upgrade.exe")).empty());
+    Corrupt(served);
+    CChildProcess app;
+    StartAndKeepTheOldProgram(app);
+    EXPECT_FALSE(FileExists(dir.File("upgrade.new\\tavrick.exe")));
     TearDown();
   }
 }
 
 // Whoever answers for the service can serve any build: a program file swapped with the manifest
 // rewritten to its size and digest, or the signed manifest with one byte changed, is no list the
-// vendor signed. Nothing is written into upgrade.new, the old program is started again.
+// vendor signed. Nothing is written into upgrade.new, the program is not handed over from.
 TEST_F(UpgradeTest, ABuildWhoseManifestTheVendorDidNotSignInstallsNothing) {
   AddUpdater();
   const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
@@ -245,21 +248,16 @@ TEST_F(UpgradeTest, ABuildWhoseManifestTheVendorDidNotSignInstallsNothing) {
     }
     ASSERT_TRUE(WriteWholeFile(folder + "manifest.txt", manifest));
 
-    HWND main = nullptr;
-    const DWORD pid = HandOverAndFindSuccessor(main);
-    ASSERT_NE(nullptr, main);
-    EXPECT_EQ("failed", Record("result"));
-    EXPECT_EQ("文件清单签名不符", Record("reason"));
-    EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+    CChildProcess app;
+    StartAndKeepTheOldProgram(app);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.File("upgrade.new\\tavrick.exe").c_str()));
-    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
     TearDown();
   }
 }
 
 // upgrade.new or upgrade.old leading to another folder (a junction; under Wine a Unix symbolic
-// link): the elevated updater deletes and writes nothing there, fails the update and starts the
-// old program again.
+// link): the elevated updater deletes and writes nothing there. At upgrade.new the stage fails and
+// the program stays; at upgrade.old the install fails and the old program is started again.
 TEST_F(UpgradeTest, AFolderLinkAtUpgradeNewOrOldFailsTheUpdateAndTheOldProgramComesBack) {
   AddUpdater();
   const std::string next = ReadWholeFile(ExeDir() + "\\tavrick_next.exe");
@@ -274,11 +272,16 @@ TEST_F(UpgradeTest, AFolderLinkAtUpgradeNewOrOldFailsTheUpdateAndTheOldProgramCo
     ASSERT_TRUE(MakeWineFolderLink(dir.File(folder), outside));
     ASSERT_TRUE(IsFolderLink(dir.File(folder)));
 
-    HWND main = nullptr;
-    HandOverAndFindSuccessor(main);
-    EXPECT_NE(nullptr, main);
-    EXPECT_EQ("failed", Record("result"));
-    EXPECT_EQ(std::string("无法使用目录") + folder + "(无法建立,或是链接)", Record("reason"));
+    if (std::string(folder) == "upgrade.new") {
+      CChildProcess app;
+      StartAndKeepTheOldProgram(app);
+    } else {
+      HWND main = nullptr;
+      HandOverAndFindSuccessor(main);
+      EXPECT_NE(nullptr, main);
+      EXPECT_EQ("failed", Record("result"));
+      EXPECT_EQ(std::string("无法使用目录") + folder + "(无法建立,或是链接)", Record("reason"));
+    }
     EXPECT_EQ("mine", ReadWholeFile(outside + "\\keep.txt"));
     EXPECT_FALSE(FileExists(outside + "\\tavrick.exe"));
     EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
@@ -343,7 +346,9 @@ TEST_F(UpgradeTest, ANewBuildThatCannotProtectIsRolledBackWithoutAQuestion) {
   EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the old program is not back";
 }
 
-TEST_F(UpgradeTest, AfterAFailedInstallTheOldBuildComesBackProtecting) {
+// The program protects while the build is downloaded: a build that fails its check leaves the
+// same process protecting, never ended.
+TEST_F(UpgradeTest, AFailedDownloadLeavesTheProgramProtecting) {
   AddUpdater();
   AddDriverPackage();
   SetProtectTime("100");
@@ -351,12 +356,11 @@ TEST_F(UpgradeTest, AfterAFailedInstallTheOldBuildComesBackProtecting) {
   Publish(next, "2.40");
   Corrupt(next.substr(0, next.size() / 2));
 
-  HWND main = nullptr;
-  HandOverAndFindSuccessor(main);
+  CChildProcess app;
+  HWND main = StartAndKeepTheOldProgram(app);
   ASSERT_NE(nullptr, main);
   ExpectProtecting(main);
-  EXPECT_EQ("failed", Record("result"));
-  EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
+  EXPECT_TRUE(app.Running());
 }
 
 // A "build" that runs but never comes up as the program (it never confirms its start): the
