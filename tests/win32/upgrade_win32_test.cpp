@@ -41,27 +41,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
-// Processes started from one file, found by their image path: the updater starts the program
-// again, so the test did not start it itself.
-std::vector<DWORD> ProcessesOf(const std::string& image) {
-  std::vector<DWORD> pids;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (!process) continue;
-    char path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, path, &size) && lstrcmpiA(path, image.c_str()) == 0 &&
-        WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
-      pids.push_back(entry.th32ProcessID);
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return pids;
-}
-
 std::string StatusBarText(HWND main) {
   HWND bar = FindWindowExA(main, nullptr, "msctls_statusbar32", nullptr);
   char text[256] = {};
@@ -93,7 +72,7 @@ class UpgradeTest : public ::testing::Test {
   void TearDown() override {
     // Whatever the updater started from this folder ends with the test.
     for (const std::string& image : {Program(), dir.File("upgrade.exe")}) {
-      for (DWORD pid : ProcessesOf(image)) {
+      for (DWORD pid : RunningProcessesOf(image)) {
         HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
         if (!process) continue;
         TerminateProcess(process, 99);
@@ -155,7 +134,7 @@ class UpgradeTest : public ::testing::Test {
     EXPECT_EQ(0u, old.ExitCode());
     DWORD pid = 0;
     EXPECT_TRUE(Within(60000, [&] {
-      for (DWORD p : ProcessesOf(Program()))
+      for (DWORD p : RunningProcessesOf(Program()))
         if (p != old.Pid()) pid = p;
       return pid != 0;
     })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
@@ -185,7 +164,7 @@ TEST_F(UpgradeTest, NewerVersionIsHandedOverAndTheNewBuildComesUpWithTheOldConfi
   CWin32ProfileStore store;
   EXPECT_EQ("198.51.100.9|0|永远", store.Get(dir.File("tavrick.cfg"), "ipfilter", "ipfilterlst"));
   EXPECT_EQ("website log", ReadWholeFile(dir.File("log\\kept.log")));
-  EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+  EXPECT_EQ(std::vector<DWORD>{pid}, RunningProcessesOf(Program()));
 }
 
 TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSecondHandOver) {
@@ -215,9 +194,9 @@ TEST_F(UpgradeTest, TruncatedOrWronglyDigestedBuildKeepsTheOldProgramUpWithoutSe
         << StatusBarText(main);
     const std::string time = Record("time");
     Sleep(2000);
-    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+    EXPECT_EQ(std::vector<DWORD>{pid}, RunningProcessesOf(Program()));
     EXPECT_EQ(time, Record("time"));
-    EXPECT_TRUE(ProcessesOf(dir.File("upgrade.exe")).empty());
+    EXPECT_TRUE(RunningProcessesOf(dir.File("upgrade.exe")).empty());
     TearDown();
   }
 }
@@ -252,7 +231,7 @@ TEST_F(UpgradeTest, ABuildWhoseManifestTheVendorDidNotSignInstallsNothing) {
     EXPECT_EQ("文件清单签名不符", Record("reason"));
     EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(dir.File("upgrade.new\\tavrick.exe").c_str()));
-    EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+    EXPECT_EQ(std::vector<DWORD>{pid}, RunningProcessesOf(Program()));
     TearDown();
   }
 }
@@ -336,7 +315,7 @@ TEST_F(UpgradeTest, ANewBuildThatCannotProtectIsRolledBackWithoutAQuestion) {
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -381,7 +360,7 @@ TEST_F(UpgradeTest, ANewBuildThatNeverConfirmsItsStartIsRolledBack) {
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -415,7 +394,7 @@ TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
   EXPECT_FALSE(FileExists(dir.File("helper.dll")));
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -440,7 +419,7 @@ TEST_F(UpgradeTest, AServerThatTricklesItsHeadersOrStaysSilentCannotKeepTheOldPr
     CChildProcess updater;
     const DWORD start = GetTickCount();
     ASSERT_TRUE(updater.Start(dir.File("upgrade.exe"), server.Base() + "/" + kind + "/tavrick/newsoft/x64/,", dir.Path()));
-    const bool back = Within(60000, [&] { return !ProcessesOf(Program()).empty(); });
+    const bool back = Within(60000, [&] { return !RunningProcessesOf(Program()).empty(); });
     const DWORD elapsed = GetTickCount() - start;
     std::printf("%s: the old program came back after %lu ms\n", kind, static_cast<unsigned long>(elapsed));
     ASSERT_TRUE(back) << "the updater is still held; record: " << Record("result");
@@ -476,7 +455,7 @@ TEST_F(UpgradeTest, ACopyRefusedTheNameDoesNotKeepTheProgramFromComingBack) {
   EXPECT_EQ("命令行不是新版本目录", Record("reason"));
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 && running[0] != refused.Pid() ? running[0] : 0;
     return pid != 0;
   }));
@@ -497,7 +476,7 @@ TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
   EXPECT_EQ(1u, second.ExitCode());
   EXPECT_EQ("命令行不是新版本目录", Record("reason"));
   // It brought the program back up.
-  EXPECT_TRUE(Within(30000, [&] { return ProcessesOf(Program()).size() == 1; }));
+  EXPECT_TRUE(Within(30000, [&] { return RunningProcessesOf(Program()).size() == 1; }));
 }
 
 }  // namespace
