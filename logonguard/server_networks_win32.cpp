@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "common/adapter_list_win32.h"
 #include "common/clock.h"
 
 namespace {
@@ -18,19 +19,9 @@ void AddGateway(CServerNetworks& networks, uint32_t ip) {
 }
 
 void ReadAdapters(CServerNetworks& networks) {
-  ULONG size = 16 * 1024;
-  std::vector<uint8_t> buffer;
-  ULONG result = ERROR_BUFFER_OVERFLOW;
-  // The list may grow between the size answer and the next call.
-  for (int attempt = 0; attempt < 4 && result == ERROR_BUFFER_OVERFLOW; ++attempt) {
-    buffer.assign(size, 0);
-    result = GetAdaptersAddresses(AF_INET,
-                                  GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
-                                      GAA_FLAG_SKIP_DNS_SERVER,
-                                  nullptr, reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()), &size);
-  }
-  if (result != NO_ERROR) return;
-  for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter != nullptr;
+  const std::vector<uint8_t> list = ReadAdapterList(GAA_FLAG_INCLUDE_GATEWAYS | GAA_FLAG_SKIP_ANYCAST |
+                                                    GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER);
+  for (const IP_ADAPTER_ADDRESSES* adapter = FirstAdapter(list); adapter != nullptr;
        adapter = adapter->Next) {
     if (adapter->OperStatus != IfOperStatusUp || adapter->IfType == IF_TYPE_SOFTWARE_LOOPBACK) continue;
     for (auto* unicast = adapter->FirstUnicastAddress; unicast != nullptr; unicast = unicast->Next) {

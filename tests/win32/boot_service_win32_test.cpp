@@ -18,6 +18,7 @@
 #include "config/daily_log_win32.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
+#include "process_driver_win32.h"
 #include "scratch_dir_win32.h"
 #include "service/boot_guard.h"
 #include "standin_driver_win32.h"
@@ -59,25 +60,6 @@ std::vector<HWND> ServiceDesktopWindows(DWORD pid, const char* className, const 
     if (owner == pid && lstrcmpA(name, className) == 0 && lstrcmpA(text, caption) == 0) found.push_back(window);
   }
   return found;
-}
-
-std::vector<DWORD> RunningImages(const std::string& image) {
-  std::vector<DWORD> pids;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (!process) continue;
-    char path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, path, &size) && lstrcmpiA(path, image.c_str()) == 0 &&
-        WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
-      pids.push_back(entry.th32ProcessID);
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return pids;
 }
 
 void EndProcessById(DWORD pid) {
@@ -165,7 +147,7 @@ class BootServiceTest : public ::testing::Test {
       EXPECT_EQ(0u, uninstall.ExitCode());
     }
     EXPECT_EQ(0u, ServiceState()) << "the service is still registered";
-    for (DWORD pid : RunningImages(Program())) EndProcessById(pid);
+    for (DWORD pid : RunningProcessesOf(Program())) EndProcessById(pid);
     FreshDriverAndClosedLink();
   }
 
@@ -188,7 +170,7 @@ class BootServiceTest : public ::testing::Test {
   // with the blocked entry of the configuration, and no message box came.
   void ExpectOneCopyProtecting(DWORD* pidOut) {
     std::vector<DWORD> pids;
-    ASSERT_TRUE(WaitUntil([&] { return !(pids = RunningImages(Program())).empty(); }, 60000)) << ServiceLog();
+    ASSERT_TRUE(WaitUntil([&] { return !(pids = RunningProcessesOf(Program())).empty(); }, 60000)) << ServiceLog();
     ASSERT_EQ(1u, pids.size());
     HWND main = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
@@ -228,7 +210,7 @@ TEST_F(BootServiceTest, CarriedOverProtectionComesBackRestartsAfterACrashAndEnds
   // Stopping the service ends its copy through the exit command: filtering stops and the exit
   // is recorded, so the next start of the service leaves protection off.
   ASSERT_TRUE(StopBootService());
-  EXPECT_TRUE(RunningImages(Program()).empty());
+  EXPECT_TRUE(RunningProcessesOf(Program()).empty());
   CDriverCounters counters;
   ASSERT_TRUE(ReadCounters(&counters));
   EXPECT_EQ(0u, counters.dwFiltering);
@@ -258,7 +240,7 @@ TEST_F(BootServiceTest, APauseHoldsAcrossABootAndProtectionAtEveryBootStartsOnce
   SetConfig("bootprotect", "1");
   ASSERT_TRUE(StartBootService());
   ASSERT_TRUE(WaitUntil([&] { return LogHas("管理员已停止防护或退出软件,不启动Tavrick"); }, 30000)) << ServiceLog();
-  EXPECT_TRUE(RunningImages(Program()).empty());
+  EXPECT_TRUE(RunningProcessesOf(Program()).empty());
   ASSERT_TRUE(StopBootService());
 
   // No protection time to carry over, but protection at every boot: as quiet.

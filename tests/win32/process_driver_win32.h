@@ -31,6 +31,10 @@ class CChildProcess {
   PROCESS_INFORMATION m_pi = {};
 };
 
+// The live processes started from this file, found by their image path (for copies the test
+// did not start itself: a service's or the updater's).
+std::vector<DWORD> RunningProcessesOf(const std::string& image);
+
 // The folder of the running test executable (tavrick.exe and the stand-ins sit beside it).
 std::string ExeDir();
 std::string TavrickExe();

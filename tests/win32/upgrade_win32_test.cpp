@@ -41,27 +41,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return ok;
 }
 
-// Processes started from one file, found by their image path: the updater starts the program
-// again, so the test did not start it itself.
-std::vector<DWORD> ProcessesOf(const std::string& image) {
-  std::vector<DWORD> pids;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, entry.th32ProcessID);
-    if (!process) continue;
-    char path[MAX_PATH] = {};
-    DWORD size = MAX_PATH;
-    if (QueryFullProcessImageNameA(process, 0, path, &size) && lstrcmpiA(path, image.c_str()) == 0 &&
-        WaitForSingleObject(process, 0) == WAIT_TIMEOUT)
-      pids.push_back(entry.th32ProcessID);
-    CloseHandle(process);
-  }
-  CloseHandle(snapshot);
-  return pids;
-}
-
 std::string StatusBarText(HWND main) {
   HWND bar = FindWindowExA(main, nullptr, "msctls_statusbar32", nullptr);
   char text[256] = {};
@@ -96,7 +75,7 @@ class UpgradeTest : public ::testing::Test {
     for (int round = 0; round < 10; ++round) {
       bool found = false;
       for (const std::string& image : {Program(), dir.File("upgrade.exe")}) {
-        for (DWORD pid : ProcessesOf(image)) {
+        for (DWORD pid : RunningProcessesOf(image)) {
           found = true;
           HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
           if (!process) continue;
@@ -161,7 +140,7 @@ class UpgradeTest : public ::testing::Test {
     EXPECT_EQ(0u, old.ExitCode());
     DWORD pid = 0;
     EXPECT_TRUE(Within(60000, [&] {
-      for (DWORD p : ProcessesOf(Program()))
+      for (DWORD p : RunningProcessesOf(Program()))
         if (p != old.Pid()) pid = p;
       return pid != 0;
     })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
@@ -179,9 +158,9 @@ class UpgradeTest : public ::testing::Test {
     if (!main) return nullptr;
     EXPECT_TRUE(Within(60000, [&] { return StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
         << StatusBarText(main);
-    EXPECT_TRUE(Within(10000, [&] { return ProcessesOf(dir.File("upgrade.exe")).empty(); }));
+    EXPECT_TRUE(Within(10000, [&] { return RunningProcessesOf(dir.File("upgrade.exe")).empty(); }));
     EXPECT_TRUE(app.Running());
-    EXPECT_EQ(std::vector<DWORD>{app.Pid()}, ProcessesOf(Program()));
+    EXPECT_EQ(std::vector<DWORD>{app.Pid()}, RunningProcessesOf(Program()));
     EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
     EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
     EXPECT_FALSE(FileExists(dir.File("upgrade.old")));
@@ -209,7 +188,7 @@ TEST_F(UpgradeTest, NewerVersionIsHandedOverAndTheNewBuildComesUpWithTheOldConfi
   CWin32ProfileStore store;
   EXPECT_EQ("198.51.100.9|0|永远", store.Get(dir.File("tavrick.cfg"), "ipfilter", "ipfilterlst"));
   EXPECT_EQ("website log", ReadWholeFile(dir.File("log\\kept.log")));
-  EXPECT_EQ(std::vector<DWORD>{pid}, ProcessesOf(Program()));
+  EXPECT_EQ(std::vector<DWORD>{pid}, RunningProcessesOf(Program()));
 }
 
 // The build is downloaded and checked while the program runs: one cut short or with another
@@ -354,14 +333,14 @@ TEST_F(UpgradeTest, TheProgramProtectsWhileTheBuildDownloadsAndHandsOverAfter) {
   ASSERT_NE(nullptr, main) << DescribeProcessWindows(old);
   ExpectProtecting(main);
   ASSERT_TRUE(Within(10000, [&] { return server.CountRequests("/tavrick/newsoft/x64/tavrick.exe") == 1; }));
-  EXPECT_EQ(1u, ProcessesOf(dir.File("upgrade.exe")).size()) << "the stage does not run";
+  EXPECT_EQ(1u, RunningProcessesOf(dir.File("upgrade.exe")).size()) << "the stage does not run";
   EXPECT_TRUE(old.Running());
   EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
 
   EXPECT_TRUE(old.WaitExit(60000)) << "the program did not hand over after the stage";
   DWORD pid = 0;
   EXPECT_TRUE(Within(60000, [&] {
-    for (DWORD p : ProcessesOf(Program()))
+    for (DWORD p : RunningProcessesOf(Program()))
       if (p != old.Pid()) pid = p;
     return pid != 0;
   })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
@@ -392,7 +371,7 @@ TEST_F(UpgradeTest, ANewBuildThatCannotProtectIsRolledBackWithoutAQuestion) {
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -438,7 +417,7 @@ TEST_F(UpgradeTest, ANewBuildThatNeverConfirmsItsStartIsRolledBack) {
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -472,7 +451,7 @@ TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
   EXPECT_FALSE(FileExists(dir.File("helper.dll")));
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 ? running[0] : 0;
     return pid != 0;
   }));
@@ -497,7 +476,7 @@ TEST_F(UpgradeTest, AServerThatTricklesItsHeadersOrStaysSilentCannotKeepTheOldPr
     CChildProcess updater;
     const DWORD start = GetTickCount();
     ASSERT_TRUE(updater.Start(dir.File("upgrade.exe"), server.Base() + "/" + kind + "/tavrick/newsoft/x64/,", dir.Path()));
-    const bool back = Within(60000, [&] { return !ProcessesOf(Program()).empty(); });
+    const bool back = Within(60000, [&] { return !RunningProcessesOf(Program()).empty(); });
     const DWORD elapsed = GetTickCount() - start;
     std::printf("%s: the old program came back after %lu ms\n", kind, static_cast<unsigned long>(elapsed));
     ASSERT_TRUE(back) << "the updater is still held; record: " << Record("result");
@@ -533,7 +512,7 @@ TEST_F(UpgradeTest, ACopyRefusedTheNameDoesNotKeepTheProgramFromComingBack) {
   EXPECT_EQ("命令行不是新版本目录", Record("reason"));
   DWORD pid = 0;
   EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = ProcessesOf(Program());
+    const std::vector<DWORD> running = RunningProcessesOf(Program());
     pid = running.size() == 1 && running[0] != refused.Pid() ? running[0] : 0;
     return pid != 0;
   }));
@@ -554,7 +533,7 @@ TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
   EXPECT_EQ(1u, second.ExitCode());
   EXPECT_EQ("命令行不是新版本目录", Record("reason"));
   // It brought the program back up.
-  EXPECT_TRUE(Within(30000, [&] { return ProcessesOf(Program()).size() == 1; }));
+  EXPECT_TRUE(Within(30000, [&] { return RunningProcessesOf(Program()).size() == 1; }));
 }
 
 }  // namespace
