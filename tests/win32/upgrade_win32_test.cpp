@@ -109,6 +109,16 @@ class UpgradeTest : public ::testing::Test {
     EXPECT_EQ(1u, counters.dwFiltering);
     EXPECT_EQ(1u, counters.blocked.size());
   }
+  // The old program started again: one copy of it, and its main window (nullptr when not back).
+  HWND OldProgramBack() {
+    DWORD pid = 0;
+    EXPECT_TRUE(Within(30000, [&] {
+      const std::vector<DWORD> running = RunningProcessesOf(Program());
+      pid = running.size() == 1 ? running[0] : 0;
+      return pid != 0;
+    }));
+    return pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
+  }
   void AddUpdater(const char* exe = "upgrade.exe") {
     ASSERT_TRUE(CopyFileA((ExeDir() + "\\" + exe).c_str(), dir.File("upgrade.exe").c_str(), FALSE));
   }
@@ -369,13 +379,7 @@ TEST_F(UpgradeTest, ANewBuildThatCannotProtectIsRolledBackWithoutAQuestion) {
   EXPECT_EQ("新程序无法运行,已恢复旧程序", Record("reason"));
   EXPECT_EQ("", Record("confirmed"));  // its window stood, but it never protected
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
-  DWORD pid = 0;
-  EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = RunningProcessesOf(Program());
-    pid = running.size() == 1 ? running[0] : 0;
-    return pid != 0;
-  }));
-  EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the old program is not back";
+  EXPECT_NE(nullptr, OldProgramBack()) << "the old program is not back";
 }
 
 // The program protects while the build is downloaded: a build that fails its check leaves the
@@ -415,13 +419,7 @@ TEST_F(UpgradeTest, ANewBuildThatNeverConfirmsItsStartIsRolledBack) {
   EXPECT_EQ("failed", Record("result"));
   EXPECT_EQ("新程序无法运行,已恢复旧程序", Record("reason"));
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
-  DWORD pid = 0;
-  EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = RunningProcessesOf(Program());
-    pid = running.size() == 1 ? running[0] : 0;
-    return pid != 0;
-  }));
-  EXPECT_NE(nullptr, pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr) << "the old program is not back";
+  EXPECT_NE(nullptr, OldProgramBack()) << "the old program is not back";
 }
 
 // The folder as an updater leaves it when it is killed inside its move loop: the new program
@@ -449,13 +447,7 @@ TEST_F(UpgradeTest, AnUpdateCutOffWhileReplacingFilesIsUndoneByTheNextStart) {
   EXPECT_EQ("升级中断,已恢复旧程序", Record("reason"));
   EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
   EXPECT_FALSE(FileExists(dir.File("helper.dll")));
-  DWORD pid = 0;
-  EXPECT_TRUE(Within(30000, [&] {
-    const std::vector<DWORD> running = RunningProcessesOf(Program());
-    pid = running.size() == 1 ? running[0] : 0;
-    return pid != 0;
-  }));
-  HWND main = pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
+  HWND main = OldProgramBack();
   ASSERT_NE(nullptr, main) << "the old program is not back";
   EXPECT_TRUE(Within(10000, [&] { return StatusBarText(main).find(kVersionNumber) != std::string::npos ||
                                          StatusBarText(main) == "升级到2.40失败,请下载最新版本"; }))
