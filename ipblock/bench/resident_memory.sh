@@ -54,19 +54,7 @@ stop_all() {
 trap stop_all EXIT
 harness_start "${HARNESS:-tests}" >/dev/null
 
-answer_boxes() {
-  local id
-  for id in $(xdotool search --name '^( 提示|tavrick)$' 2>/dev/null); do
-    xdotool key --window "$id" Return 2>/dev/null || true
-  done
-  xdotool keyup Return 2>/dev/null || true
-}
-program_pid() {
-  local p
-  for p in $(pgrep -f 'tavrick\.exe' || true); do
-    [ "$(readlink "/proc/$p/cwd" 2>/dev/null)" = "$1" ] && { echo "$p"; return; }
-  done
-}
+source traffic/bench/wine_program.sh
 
 measure() {
   local folder=$1 pid= i
