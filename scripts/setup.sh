@@ -13,6 +13,9 @@ PACKAGES=(
   python3-aiosmtpd
   # The vendor service signs the version file and build manifests (Ed25519).
   python3-cryptography
+  # The vendor service runs under gunicorn; PostgreSQL is its store for several workers (its
+  # tests and benchmark start a private server of their own: see the PostgreSQL step below).
+  gunicorn python3-psycopg2 postgresql
   # The Windows installers of both builds.
   nsis
   # The windows' 12-pixel "宋体": WenQuanYi Zen Hei comes out garbled at that size under Wine.
@@ -44,10 +47,36 @@ install_missing() {
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -q
-  apt-get -o DPkg::Lock::Timeout=900 install -y -q "${options[@]}" "${missing[@]}"
+  # No package starts a service while setup installs it (invoke-rc.d asks policy-rc.d).
+  local policy=""
+  if [ ! -e /usr/sbin/policy-rc.d ]; then
+    policy=/usr/sbin/policy-rc.d
+    printf '#!/bin/sh\nexit 101\n' > "$policy"
+    chmod 755 "$policy"
+  fi
+  local rc=0
+  apt-get -o DPkg::Lock::Timeout=900 install -y -q "${options[@]}" "${missing[@]}" || rc=$?
+  [ -z "$policy" ] || rm -f "$policy"
+  return "$rc"
 }
 install_missing -- "${PACKAGES[@]}"
 install_missing --no-install-recommends -- "${CORPUS_PACKAGES[@]}"
+
+# Debian's postgresql makes a "main" cluster and would start it at boot: setup leaves no running
+# database server (scripts/check-setup-services.sh), so every cluster is stopped and set to
+# manual start. The tests and the benchmark run their own server in a private folder.
+if command -v pg_lsclusters >/dev/null 2>&1; then
+  pg_lsclusters -h 2>/dev/null | while read -r version cluster _ status _; do
+    conf=/etc/postgresql/$version/$cluster/start.conf
+    if [ -f "$conf" ] && ! grep -qx 'manual\|disabled' "$conf"; then
+      echo manual > "$conf"
+    fi
+    case "$status" in online*) pg_ctlcluster "$version" "$cluster" stop ;; esac
+  done
+  if [ -d /run/systemd/system ]; then
+    systemctl disable --now postgresql.service >/dev/null 2>&1 || true
+  fi
+fi
 
 # Wine maps the ANSI code page from the locale: zh_CN.UTF-8 gives code page 936.
 if ! locale -a 2>/dev/null | grep -qi '^zh_CN\.utf-\?8$'; then

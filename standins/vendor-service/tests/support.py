@@ -6,6 +6,7 @@ import sys
 import tempfile
 import unittest
 import urllib.parse
+import uuid
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
@@ -14,6 +15,11 @@ sys.path.insert(0, ROOT)
 from vendorsvc.service import VendorService  # noqa: E402
 from vendorsvc.stamp import StampKey  # noqa: E402
 from vendorsvc.store import Store  # noqa: E402
+
+# The store every test runs on: "sqlite", or the postgresql:// URI of the test command's private
+# server (run_both_stores.py runs the whole suite once for each).
+STORE = os.environ.get("VENDORSVC_TEST_STORE", "sqlite")
+ON_POSTGRES = STORE.startswith("postgresql")
 
 KEY = StampKey.load()
 NOW = 1700000000
@@ -45,10 +51,35 @@ def form(**fields):
     return urllib.parse.urlencode(fields).encode()
 
 
+def new_store_url(test, folder):
+    """An empty store for one test: an SQLite file in folder, or on PostgreSQL a schema of its
+    own, dropped when the test is done."""
+    if not ON_POSTGRES:
+        return os.path.join(folder, "vendor.sqlite3")
+    import psycopg2
+    schema = "t_" + uuid.uuid4().hex[:16]
+
+    def admin(sql):
+        db = psycopg2.connect(STORE)
+        try:
+            db.autocommit = True
+            db.cursor().execute(sql)
+        finally:
+            db.close()
+    admin("CREATE SCHEMA " + schema)
+    test.addCleanup(admin, "DROP SCHEMA %s CASCADE" % schema)
+    return STORE + "&" + urllib.parse.urlencode({"options": "-csearch_path=" + schema})
+
+
+def store_options(test, folder):
+    """run.sh's options for a fresh store ([] for the data folder's SQLite file)."""
+    return ["--store", new_store_url(test, folder)] if ON_POSTGRES else []
+
+
 class ServiceCase(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vendorsvc-")
-        self.store = Store(os.path.join(self.dir, "vendor.sqlite3"))
+        self.store = Store(new_store_url(self, self.dir))
         self.clock = Clock()
         self.service = VendorService(self.store, KEY, clock=self.clock, admin_password=PASSWORD)
 

@@ -10,7 +10,6 @@ import select
 import shutil
 import signal
 import socket
-import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -21,9 +20,10 @@ import urllib.parse
 import urllib.request
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-from support import BEARER, HERE, KEY, MAC, PASSWORD, ROOT, gbk_query
+from support import BEARER, HERE, KEY, MAC, PASSWORD, ROOT, gbk_query, new_store_url, store_options
 from vendorsvc.delivery import ConfigError, DeliveryConfig
-from vendorsvc.server import serve
+from vendorsvc.server import serve, store_url
+from vendorsvc.store import Store
 
 SINK = os.path.join(HERE, "smtp_sink.py")
 SENDER = "Tavrick 提醒 <alerts@vendor.example>"
@@ -134,11 +134,11 @@ def send_alert(port, endpoint, **fields):
 class InProcessService:
     """The service with its HTTP server and delivery worker in this process."""
 
-    def __init__(self, config_text):
+    def __init__(self, test, config_text):
         self.dir = tempfile.mkdtemp(prefix="vendorsvc-delivery-")
         self.server, self.service, self.stop_event = serve(
             self.dir, 0, sweep_interval=3600, admin_password=PASSWORD,
-            delivery=write_config(self.dir, config_text))
+            delivery=write_config(self.dir, config_text), store=new_store_url(test, self.dir))
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
         self.port = self.server.server_address[1]
@@ -166,7 +166,7 @@ class MailDeliveryTest(unittest.TestCase):
         self.addCleanup(self.sink.stop)
 
     def test_alerts_arrive_whole_in_utf8_4xx_is_retried_and_5xx_kept_failed_with_the_answer(self):
-        svc = InProcessService(mail_config(self.sink.port))
+        svc = InProcessService(self, mail_config(self.sink.port))
         self.addCleanup(svc.stop)
         for to in ("ops@example.com", "tempfail2-ops@example.com", "reject-ops@example.com",
                    "tempfail1-reject-ops@example.com"):
@@ -223,7 +223,7 @@ class MailDeliveryTest(unittest.TestCase):
         with socket.socket() as probe:  # a loopback port nobody listens on once closed
             probe.bind(("127.0.0.1", 0))
             closed = probe.getsockname()[1]
-        svc = InProcessService(mail_config(closed, attempts=3, first_delay=0.05))
+        svc = InProcessService(self, mail_config(closed, attempts=3, first_delay=0.05))
         self.addCleanup(svc.stop)
         self.assertEqual((200, b"ok"), send_alert(svc.port, "sendemil.do", toemil="ops@example.com", title="t",
                                                   message="内存高"))
@@ -242,7 +242,7 @@ class MailDeliveryTest(unittest.TestCase):
             sink = SmtpSink((mode, cert, key, "tavrick", "relay-secret"))
             self.addCleanup(sink.stop)
             for password, to, state in (("relay-secret", "ops@example.com", "sent"), ("wrong", "x@example.com", "failed")):
-                svc = InProcessService("[smtp]\nhost = 127.0.0.1\nport = %d\nsecurity = %s\nuser = tavrick\n"
+                svc = InProcessService(self, "[smtp]\nhost = 127.0.0.1\nport = %d\nsecurity = %s\nuser = tavrick\n"
                                        "password = %s\nca_file = %s\nsender = %s\n[retry]\nfirst_delay = 0.1\n"
                                        % (sink.port, mode, password, cert, SENDER))
                 self.addCleanup(svc.stop)
@@ -315,7 +315,7 @@ class SmsDeliveryTest(unittest.TestCase):
         gateway = Gateway()
         self.addCleanup(gateway.stop)
         svc = InProcessService(
-            "[sms]\nurl = http://127.0.0.1:%d/send?user=tavrick&to={phone}\nmethod = POST\n"
+            self, "[sms]\nurl = http://127.0.0.1:%d/send?user=tavrick&to={phone}\nmethod = POST\n"
             "body = to={phone}&text={message}\nbody_escape = form\nheaders = X-Api-Key: k1\nsuccess_text = OK\n"
             "timeout = 10\n[retry]\nattempts = 5\nfirst_delay = 0.3\nmax_delay = 1\n" % gateway.port)
         self.addCleanup(svc.stop)
@@ -363,13 +363,14 @@ class RestartTest(unittest.TestCase):
         self.addCleanup(lambda: subprocess.run(["bash", script, "stop", data], timeout=30))
         with open(os.path.join(data, "given.password"), "w") as f:
             f.write(PASSWORD + "\n")
+        store = store_options(self, data)
         start = lambda: int(run("start", data, "0", "--listen", "127.0.0.1", "--admin-password-file",
-                                os.path.join(data, "given.password"), "--delivery", config))
+                                os.path.join(data, "given.password"), "--delivery", config, *store))
 
         def states():
-            db = sqlite3.connect(os.path.join(data, "vendor.sqlite3"), timeout=10)
+            db = Store(store_url(data, store[1] if store else None))
             try:
-                return {r[0]: r[1:] for r in db.execute("SELECT recipient, state, message_id FROM outbox")}
+                return {r["recipient"]: (r["state"], r["message_id"]) for r in db.outbox()}
             finally:
                 db.close()
 
@@ -395,7 +396,8 @@ class RestartTest(unittest.TestCase):
             self.assertEqual(PASSWORD + "\n", f.read())
         with open(os.path.join(data, "service.log")) as f:
             self.assertIn("vendor service on http://127.0.0.1:%d/tavrick/" % port, f.read())
-        received = sink.messages()
+        # Each once (in either order: the second worker process may send the second first).
+        received = sorted(sink.messages(), key=lambda r: r[0] != "stall-a@example.com")
         self.assertEqual(["stall-a@example.com", "b@example.com"], [r[0] for r in received])
         self.assertEqual(["第一条\n", "第二条\n"], [r[2].get_content() for r in received])
         # The message id was made when the alert was accepted: the same one after the restart.

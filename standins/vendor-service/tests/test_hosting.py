@@ -5,7 +5,7 @@ import tempfile
 import threading
 import unittest
 
-from support import KEY, MAC, PASSWORD, gbk_query
+from support import KEY, MAC, PASSWORD, gbk_query, new_store_url
 from vendorsvc.server import forwarded_client, serve
 
 
@@ -22,7 +22,7 @@ class ProxyTest(unittest.TestCase):
         folder = tempfile.mkdtemp(prefix="vendorsvc-proxy-")
         self.addCleanup(shutil.rmtree, folder)
         server, service, stop = serve(folder, 0, sweep_interval=3600, admin_password=PASSWORD,
-                                      trusted_proxies=["127.0.0.1"])
+                                      trusted_proxies=["127.0.0.1"], store=new_store_url(self, folder))
         thread = threading.Thread(target=server.serve_forever, daemon=True)
         thread.start()
         self.addCleanup(service.store.close)

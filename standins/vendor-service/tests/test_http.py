@@ -4,17 +4,18 @@ import io
 import json
 import os
 import shutil
+import signal
 import socket
-import sqlite3
 import stat
 import subprocess
 import tempfile
 import threading
+import time
 import unittest
 import urllib.request
 from unittest import mock
 
-from support import BEARER, KEY, MAC, PASSWORD, ROOT, gbk_query
+from support import BEARER, KEY, MAC, ON_POSTGRES, PASSWORD, ROOT, gbk_query, new_store_url, store_options
 from vendorsvc.server import serve
 
 
@@ -27,7 +28,8 @@ class HttpCase(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="vendorsvc-http-")
         self.server, self.service, self.stop = serve(self.dir, 0, sweep_interval=3600, admin_password=PASSWORD,
-                                                     max_threads=3, request_timeout=2.0)
+                                                     max_threads=3, request_timeout=2.0,
+                                                     store=new_store_url(self, self.dir))
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
         self.port = self.server.server_address[1]
@@ -146,19 +148,38 @@ class HttpServerTest(HttpCase):
         shown = "&lt;script&gt;alert(&quot;x&quot;)&lt;/script&gt;&#x27;&quot;&amp;"
         self.assertGreaterEqual(page.count(shown), 10)  # outbox 4, machines 5, refused 2
         self.assertIn("\ufffd", page)  # bytes GBK cannot read arrive as replacement characters
-        db = sqlite3.connect(os.path.join(self.dir, "vendor.sqlite3"))
-        try:
-            self.assertEqual("ok", db.execute("PRAGMA integrity_check").fetchone()[0])
-            self.assertEqual([(script, script + sql, script + sql)],
-                             db.execute("SELECT title, message, mac FROM outbox WHERE recipient=?", (script,)).fetchall())
-            self.assertEqual(2, db.execute("SELECT COUNT(*) FROM outbox").fetchone()[0])
-            self.assertEqual([("malformed", 80)], db.execute("SELECT reason, LENGTH(stamp) FROM refused"
-                                                             " WHERE endpoint='getmsgcount.jsp' AND mac=?",
-                                                             (script,)).fetchall())
-            self.assertEqual([], db.execute("SELECT * FROM remote_requests").fetchall())
-            self.assertEqual([], db.execute("SELECT * FROM machines WHERE mac='M1'").fetchall())
-        finally:
-            db.close()
+        rows = self.service.store._rows
+        if not ON_POSTGRES:
+            self.assertEqual("ok", rows("PRAGMA integrity_check")[0]["integrity_check"])
+        self.assertEqual([(script, script + sql, script + sql)],
+                         [(r["title"], r["message"], r["mac"]) for r in
+                          rows("SELECT title, message, mac FROM outbox WHERE recipient=?", (script,))])
+        self.assertEqual(2, rows("SELECT COUNT(*) AS n FROM outbox")[0]["n"])
+        self.assertEqual([("malformed", 80)], [(r["reason"], r["n"]) for r in rows(
+            "SELECT reason, LENGTH(stamp) AS n FROM refused WHERE endpoint='getmsgcount.jsp' AND mac=?", (script,))])
+        self.assertEqual([], rows("SELECT * FROM remote_requests"))
+        self.assertEqual([], rows("SELECT * FROM machines WHERE mac='M1'"))
+
+
+def workers_of(pid, count=2):
+    """The worker processes of the service whose master has this pid, once there are count of
+    them (the port file appears with the first), or after 10 s."""
+    end = time.monotonic() + 10
+    while True:
+        out = subprocess.run(["ps", "-o", "pid=", "--ppid", str(pid)], capture_output=True, text=True,
+                             timeout=10).stdout
+        workers = [int(p) for p in out.split()]
+        if len(workers) >= count or time.monotonic() > end:
+            return workers
+        time.sleep(0.05)
+
+
+def gone(pid):
+    try:
+        with open("/proc/%d/stat" % pid) as f:
+            return f.read().rpartition(")")[2].split()[0] == "Z"
+    except OSError:
+        return True
 
 
 class StartScriptTest(unittest.TestCase):
@@ -166,8 +187,10 @@ class StartScriptTest(unittest.TestCase):
         data = tempfile.mkdtemp(prefix="vendorsvc-run-")
         script = os.path.join(ROOT, "run.sh")
 
+        store = store_options(self, data)
+
         def start(*options):
-            port = int(subprocess.run(["bash", script, "start", data, "0"] + list(options), check=True,
+            port = int(subprocess.run(["bash", script, "start", data, "0"] + store + list(options), check=True,
                                       capture_output=True, text=True, timeout=30).stdout)
             return "http://127.0.0.1:%d/tavrick/admin/" % port
 
@@ -180,9 +203,10 @@ class StartScriptTest(unittest.TestCase):
             self.assertGreaterEqual(len(made_up), 16)
             self.assertEqual(b"7,365", admin(base, "account", made_up, b"mac=M1&sms=7"))
             pid = int(read(os.path.join(data, "service.pid")))
+            workers = workers_of(pid)
+            self.assertEqual(2, len(workers))  # run.sh's default: two worker processes
             subprocess.run(["bash", script, "stop", data], check=True, timeout=30)
-            with self.assertRaises(OSError):
-                os.kill(pid, 0)
+            self.assertEqual([], [p for p in [pid] + workers if not gone(p)])
             self.assertFalse(os.path.exists(os.path.join(data, "service.port")))
             base = start("--admin-password", "given-at-start")
             machines = json.loads(admin(base, "machines.json", "given-at-start"))
@@ -191,22 +215,35 @@ class StartScriptTest(unittest.TestCase):
             subprocess.run(["bash", script, "stop", data], timeout=30)
             shutil.rmtree(data)
 
-    def test_a_second_start_replaces_the_first_so_one_stop_ends_everything(self):
+    def test_a_second_start_replaces_the_first_one_stop_ends_everything_and_a_killed_master_leaves_no_worker(self):
         data = tempfile.mkdtemp(prefix="vendorsvc-run-")
         script = os.path.join(ROOT, "run.sh")
         run = lambda *args: subprocess.run(["bash", script] + list(args), check=True, capture_output=True,
                                            text=True, timeout=30)
+        store = store_options(self, data)
         try:
-            run("start", data, "0")
+            run("start", data, "0", *store)
             first = int(read(os.path.join(data, "service.pid")))
-            run("start", data, "0")
+            first_workers = workers_of(first)
+            run("start", data, "0", *store)
             second = int(read(os.path.join(data, "service.pid")))
             self.assertNotEqual(first, second)
-            with self.assertRaises(OSError):
-                os.kill(first, 0)
+            self.assertEqual([], [p for p in [first] + first_workers if not gone(p)])
+            second_workers = workers_of(second)
             run("stop", data)
+            self.assertEqual([], [p for p in [second] + second_workers if not gone(p)])
+
+            # kill -9 of the master: its workers see it gone and stop by themselves.
+            port = int(run("start", data, "0", *store).stdout)
+            master = int(read(os.path.join(data, "service.pid")))
+            workers = workers_of(master)
+            os.kill(master, signal.SIGKILL)
+            end = time.monotonic() + 10
+            while not all(gone(p) for p in workers) and time.monotonic() < end:
+                time.sleep(0.05)
+            self.assertEqual([], [p for p in workers if not gone(p)])
             with self.assertRaises(OSError):
-                os.kill(second, 0)
+                socket.create_connection(("127.0.0.1", port), timeout=2).close()
         finally:
             subprocess.run(["bash", script, "stop", data], timeout=30)
             shutil.rmtree(data)

@@ -4,10 +4,8 @@ A browser signs in on the sign-in page and gets a session cookie (HttpOnly, Same
 every state change it makes is a POST carrying the session's token. Scripts and tests send
 the password in an "Authorization: Bearer" header instead, which no other web page can make
 a browser send, so they need no token. Failed sign-ins are throttled."""
-import collections
 import hmac
 import secrets
-import threading
 from urllib.parse import quote
 
 from .web import HttpError, redirect
@@ -29,66 +27,50 @@ class Access:
 
 
 class AdminAuth:
-    def __init__(self, password, clock, lifetime=8 * 3600, max_sessions=32, max_failures=5, failure_window=60):
+    """Sessions and failed sign-ins live in the store, so that every worker process knows a
+    session another one opened and the throttle counts the failures of all of them."""
+
+    def __init__(self, password, clock, store, lifetime=8 * 3600, max_sessions=32, max_failures=5, failure_window=60):
         self.password = password
         self.clock = clock
+        self.store = store
         self.lifetime = lifetime
         self.max_sessions = max_sessions
         self.max_failures = max_failures
         self.failure_window = failure_window
-        self.sessions = {}
-        self.failures = collections.deque()
-        self.lock = threading.Lock()
 
     def _now(self):
         return int(self.clock())
 
-    def _throttled(self, now):
-        while self.failures and self.failures[0] <= now - self.failure_window:
-            self.failures.popleft()
-        return len(self.failures) >= self.max_failures
-
     def check_password(self, password):
         """True for the right password; 429 while too many wrong ones came in the last minute."""
         now = self._now()
-        with self.lock:
-            if self._throttled(now):
-                raise HttpError(429, "too many failed sign-ins; wait a minute")
-            if hmac.compare_digest(password.encode("utf-8", "replace"), self.password.encode("utf-8")):
-                return True
-            self.failures.append(now)
-            return False
+        if self.store.sign_in_failures(now - self.failure_window) >= self.max_failures:
+            raise HttpError(429, "too many failed sign-ins; wait a minute")
+        if hmac.compare_digest(password.encode("utf-8", "replace"), self.password.encode("utf-8")):
+            return True
+        self.store.add_sign_in_failure(now, now - self.failure_window)
+        return False
 
     def sign_in(self, password):
         """A new session, or None for a wrong password."""
         if not self.check_password(password):
             return None
         now = self._now()
-        with self.lock:
-            self.prune()
-            if len(self.sessions) >= self.max_sessions:
-                del self.sessions[min(self.sessions, key=lambda sid: self.sessions[sid].expires)]
-            session = Session(secrets.token_urlsafe(24), secrets.token_urlsafe(24), now + self.lifetime)
-            self.sessions[session.sid] = session
-            return session
+        session = Session(secrets.token_urlsafe(24), secrets.token_urlsafe(24), now + self.lifetime)
+        self.store.new_session(session.sid, session.token, session.expires, now, self.max_sessions)
+        return session
 
     def sign_out(self, session):
-        with self.lock:
-            self.sessions.pop(session.sid, None)
+        self.store.drop_session(session.sid)
 
     def prune(self):
-        now = self._now()
-        for sid in [sid for sid, s in self.sessions.items() if s.expires <= now]:
-            del self.sessions[sid]
+        self.store.prune_sessions(self._now())
 
     def _session(self, request):
         sid = request.cookie(COOKIE)
-        with self.lock:
-            session = self.sessions.get(sid) if sid else None
-            if session is not None and session.expires <= self._now():
-                del self.sessions[sid]
-                session = None
-            return session
+        row = self.store.session(sid, self._now()) if sid else None
+        return Session(row["sid"], row["token"], row["expires"]) if row else None
 
     def access(self, request, page):
         """The caller's access, or the refusal: a sign-in redirect for a page, 401 otherwise."""

@@ -35,7 +35,7 @@ class VendorService:
         self.newsoft_dir = newsoft_dir
         # The key publishing signs with (server.py's --build-key).
         self.build_key_file = STANDIN_KEY_FILE
-        self.auth = AdminAuth(admin_password, clock)
+        self.auth = AdminAuth(admin_password, clock, store)
         self.program = ProgramEndpoints(self)
         self.exact, self.below = {}, []
         for group in (self.program, Updates(self), HelpPages(self), AdminPages(self), RemotePage(self)):
@@ -93,6 +93,5 @@ class VendorService:
         sent = self.sweep_offline()
         now = self.now()
         self.store.prune(now - self.heartbeat_keep, now - self.stamp_window)
-        with self.auth.lock:
-            self.auth.prune()
+        self.auth.prune()
         return sent
