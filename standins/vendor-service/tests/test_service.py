@@ -3,9 +3,11 @@ figures, heartbeats with the offline alert, and the upkeep of old records."""
 import hashlib
 import json
 import os
+import sqlite3
 import unittest
 
-from support import BEARER, KEY, MAC, NOW, ServiceCase, gbk_query
+from support import BEARER, KEY, MAC, NOW, ON_POSTGRES, ServiceCase, gbk_query
+from vendorsvc.store import Store
 from vendorsvc.service import STAMP_WINDOW, VendorService
 from vendorsvc.stamp import StampRefused, verify
 
@@ -176,6 +178,41 @@ class HeartbeatTest(ServiceCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class MigrationTest(ServiceCase):
+    def test_the_schema_comes_from_numbered_steps_an_old_file_is_brought_up_to_date_and_a_newer_one_refused(self):
+        self.assertEqual([1, 2, 3], [r["version"] for r in self.store._rows("SELECT version FROM schema_version"
+                                                                             " ORDER BY version")])
+        if not ON_POSTGRES:
+            # A data folder of the first release, with one column added later already there.
+            path = os.path.join(self.dir, "old.sqlite3")
+            db = sqlite3.connect(path)
+            db.executescript("CREATE TABLE machines (mac TEXT PRIMARY KEY, version TEXT DEFAULT '', phone TEXT"
+                             " DEFAULT '', mail TEXT DEFAULT '', isdownmsg INTEGER DEFAULT 0, last_seen INTEGER"
+                             " DEFAULT 0, offline_alerted INTEGER DEFAULT 0, sms_count INTEGER NOT NULL, mail_days"
+                             " INTEGER NOT NULL, first_seen INTEGER NOT NULL);"
+                             "CREATE TABLE outbox (id INTEGER PRIMARY KEY, kind TEXT, origin TEXT, mac TEXT,"
+                             " recipient TEXT, title TEXT, message TEXT, created INTEGER, state TEXT DEFAULT 'outbox');"
+                             "CREATE TABLE softlist (pos INTEGER PRIMARY KEY, text TEXT, link TEXT);"
+                             "INSERT INTO softlist(text, link) VALUES ('mine', '/x');"
+                             "INSERT INTO machines VALUES ('M1', '2.1', '', '', 0, 5, 0, 7, 30, 1);"
+                             "INSERT INTO outbox(kind, mac, recipient, message, created) VALUES ('mail', 'M1', 'a@b', 'old', 1)")
+            db.close()
+            old = Store(path)
+            try:
+                self.assertEqual(3, old.schema_version())
+                self.assertEqual([("mail", "outbox", 0, "")], [(r["kind"], r["state"], r["attempts"], r["claimed_by"])
+                                                                for r in old.outbox()])
+                self.assertEqual((7, 30), old.figures("M1", NOW))
+                self.assertEqual([{"text": "mine", "link": "/x"}], old.softlist())
+                self.assertEqual(2, old.relay("sms", "M1", "1", "", "m", NOW, queue=True))  # queued: the new columns
+            finally:
+                old.close()
+        with self.store._tx():
+            self.store._run("INSERT INTO schema_version(version, applied) VALUES (4, 'a later service')")
+        with self.assertRaisesRegex(RuntimeError, "newer than this service"):
+            Store(self.store.url).close()
 
 
 class UpdatesTest(ServiceCase):
