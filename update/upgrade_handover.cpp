@@ -19,6 +19,21 @@ std::string RecordText(const std::string& text) {
   return out;
 }
 
+// A reason the updater wrote, as one bounded line of the log; never half a GBK character.
+std::string LogReason(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size() && out.size() < 160; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c >= 0x80) {
+      if (i + 1 >= text.size()) break;
+      out += text.substr(i++, 2);
+    } else if (c >= 0x20 && c != 0x7F) {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
 // One word of the stage's command line.
 std::string StageWord(const std::string& text) {
   std::string word = RecordText(text);
@@ -40,6 +55,10 @@ CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file) 
   record.strResult = store.Get(file, kSection, "result");
   record.strReason = store.Get(file, kSection, "reason");
   return record;
+}
+
+std::string ReadStageReason(IProfileStore& store, const std::string& file) {
+  return store.Get(file, kSection, kStageReasonKey);
 }
 
 bool UpdatedStartAwaitsProtection(IProfileStore& store, const std::string& file) {
@@ -101,7 +120,9 @@ CUpgradeDecision DecideUpgrade(const std::string& answer, const std::string& bas
 
 EUpgradeOutcome CUpgradeCheck::Run() {
   const int bits = m_ports.SystemBits();
-  const std::string answer = FetchSignedVersionFile(m_http, m_strBase, "");
+  bool refused = false;
+  const std::string answer = FetchSignedVersionFile(m_http, m_strBase, "", &refused);
+  if (refused) m_ports.Log("版本文件没有厂商的签名,不予采用");
   const CUpgradeDecision decision = DecideUpgrade(answer, m_strBase, m_strOwn, m_nBuildBits, bits);
   if (!decision.bUpgrade) return EUpgradeOutcome::NoUpgrade;
   const std::string latest = RecordText(decision.strLatest);
@@ -114,12 +135,15 @@ EUpgradeOutcome CUpgradeCheck::Run() {
   // verified is never handed over to.
   const std::string stage = "upgrade.exe " + std::string(kStageWord) + " " + StageWord(latest) + " " +
                             StageWord(m_strOwn) + " " + decision.strArguments;
-  const IUpgradePorts::EStage staged = m_ports.StageUpdate(stage);
+  std::string reason;
+  const IUpgradePorts::EStage staged = m_ports.StageUpdate(stage, reason);
   if (staged == IUpgradePorts::EStage::NoUpdater) {
+    m_ports.Log(UpdaterMissingText(latest));
     m_ports.ShowStatus(UpdaterMissingText(latest));
     return EUpgradeOutcome::UpdaterMissing;
   }
   if (staged != IUpgradePorts::EStage::Staged) {
+    m_ports.Log("下载新版本" + latest + "失败: " + LogReason(reason));
     m_ports.ShowStatus(UpgradeFailedText(latest));
     return EUpgradeOutcome::StageFailed;
   }

@@ -32,6 +32,8 @@ constexpr const char kResultInstalling[] = "installing";  // files half replaced
 constexpr const char kResultStarting[] = "starting";      // the new build is starting: it confirms
 
 CUpgradeRecord ReadUpgradeRecord(IProfileStore& store, const std::string& file);
+// What the last failed stage of the updater said (upgrader/updater.h, kStageReasonKey).
+std::string ReadStageReason(IProfileStore& store, const std::string& file);
 
 // A start by the updater after a replacement: the record says "starting", and this copy writes
 // "confirmed" (its version) so the updater keeps it: once its window stands, or, when the old
@@ -81,8 +83,9 @@ class IUpgradePorts {
   // Runs the updater's stage (upgrade.exe /stage, upgrader/updater.h) from the program's own
   // folder with this command line and waits for it, at most kStageSeconds (then it is ended);
   // Staged when every file is in upgrade.new and checked.
+  // Failed fills `reason` with what the stage said (or that it was ended at the bound).
   enum class EStage { Staged, Failed, NoUpdater };
-  virtual EStage StageUpdate(const std::string& commandLine) = 0;
+  virtual EStage StageUpdate(const std::string& commandLine, std::string& reason) = 0;
   // Creates the updater from the program's own folder with this command line, not yet running;
   // false when it cannot be started.
   virtual bool PrepareUpdater(const std::string& commandLine) = 0;
@@ -91,6 +94,8 @@ class IUpgradePorts {
   // Lets the updater run and ends this process (returns only under test).
   virtual void RunUpdaterAndEnd() = 0;
   virtual void ShowStatus(const std::string& text) = 0;
+  // A line of the program's own log (the day's "cfg" file), without time or line end.
+  virtual void Log(const std::string& line) = 0;
 };
 
 // StageFailed: the download or its check failed or was cut off; nothing was recorded, so the next

@@ -5,8 +5,10 @@
 #include <ctime>
 #include <memory>
 
-#include "alerts/service_host.h"
+#include "alerts/vendor_service_win32.h"
 #include "alerts/wininet_http_win32.h"
+#include "config/config_keeper.h"
+#include "config/daily_log_win32.h"
 #include "config/profile_store_win32.h"
 #include "driver/driver_win32.h"
 #include "remote/restart_program_win32.h"
@@ -42,7 +44,6 @@ struct CSuspendedUpdater {
 
 CUpgradeWindow g_window;
 HWND g_hNotice = nullptr;
-std::string g_strBaseUrl;
 
 LRESULT CALLBACK NoticeProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == kShowStatusMessage && g_window.setStatusText) {
@@ -101,7 +102,7 @@ class CWin32UpgradePorts : public IUpgradePorts {
 
   // On the update thread: the window, the driver and the guards go on meanwhile. A stage that
   // does not end within the bound is ended; it only ever wrote into upgrade.new.
-  EStage StageUpdate(const std::string& commandLine) override {
+  EStage StageUpdate(const std::string& commandLine, std::string& reason) override {
     const std::string updater = ProgramFolder() + "\\upgrade.exe";
     std::string line = commandLine;
     STARTUPINFOA startup = {};
@@ -111,14 +112,19 @@ class CWin32UpgradePorts : public IUpgradePorts {
       return EStage::NoUpdater;
     CloseHandle(stage.hThread);
     DWORD code = kStageFailedExitCode;
+    bool endedAtBound = false;
     if (WaitForSingleObject(stage.hProcess, static_cast<DWORD>(kStageSeconds) * 1000) != WAIT_OBJECT_0) {
       TerminateProcess(stage.hProcess, kStageFailedExitCode);
       WaitForSingleObject(stage.hProcess, 10000);
+      endedAtBound = true;
     } else if (!GetExitCodeProcess(stage.hProcess, &code)) {
       code = kStageFailedExitCode;
     }
     CloseHandle(stage.hProcess);
-    return code == static_cast<DWORD>(kStagedExitCode) ? EStage::Staged : EStage::Failed;
+    if (code == static_cast<DWORD>(kStagedExitCode)) return EStage::Staged;
+    reason = endedAtBound ? "下载超过" + std::to_string(kStageSeconds) + "秒,已结束"
+                          : ReadStageReason(m_store, RecordPath());
+    return EStage::Failed;
   }
 
   // Only the updater beside the program: a search of the current folder and the path could
@@ -156,6 +162,11 @@ class CWin32UpgradePorts : public IUpgradePorts {
     SendMessageA(g_hNotice, kShowStatusMessage, 0, reinterpret_cast<LPARAM>(&text));
   }
 
+  void Log(const std::string& line) override {
+    CWin32LogFileSystem fs;
+    AppendLog(fs, LogClock(fs.LocalNow()) + line + "\r\n", kLogFolder, kConfigLogPrefix);
+  }
+
  private:
   void CloseHandles() {
     CloseHandle(m_updater.hThread);
@@ -171,7 +182,7 @@ DWORD WINAPI UpgradeThread(LPVOID) {
   try {
     CWinInetHttp http;
     CWin32UpgradePorts ports;
-    CUpgradeCheck(http, ports, g_strBaseUrl, g_window.strVersion, g_window.nBuildBits).Run();
+    CUpgradeCheck(http, ports, ServiceUrl(""), g_window.strVersion, g_window.nBuildBits).Run();
   } catch (...) {
     // A failed check leaves the program as it is.
   }
@@ -183,7 +194,7 @@ DWORD WINAPI DailyCheckThread(LPVOID) {
   try {
     CWinInetHttp http;
     CVersionNotice notice;
-    notice.strText = DailyVersionCheck(http, g_strBaseUrl, g_window.strVersion,
+    notice.strText = DailyVersionCheck(http, ServiceUrl(""), g_window.strVersion,
                                        static_cast<int64_t>(std::time(nullptr)), notice.strLatest);
     if (!notice.strText.empty()) SendMessageA(g_hNotice, kNewVersionMessage, 0, reinterpret_cast<LPARAM>(&notice));
   } catch (...) {
@@ -200,7 +211,6 @@ void StartUpgradeCheck(const CUpgradeWindow& window) {
     CWin32ProfileStore store;
     ConfirmUpdatedStart(store, RecordPath(), window.strVersion, false);
   }
-  g_strBaseUrl = ServiceHostFromEnvironment().BaseUrl();
   g_hNotice = CreateNoticeWindow();
   HANDLE thread = CreateThread(nullptr, 0, UpgradeThread, nullptr, 0, nullptr);
   if (thread) CloseHandle(thread);

@@ -37,12 +37,16 @@ std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const s
   return arguments;
 }
 
-std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query) {
+std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query,
+                                   bool* refused) {
+  if (refused) *refused = false;
   const std::string address = baseUrl + service_path::kVersionFile;
   const std::string body = http.FetchUrl(address + query);
   if (body.empty()) return "";
   const std::string signature = http.FetchUrl(address + kSignatureSuffix + query);
-  return SignedByVendor(VersionFileSignedText(body), signature) ? body : "";
+  if (SignedByVendor(VersionFileSignedText(body), signature)) return body;
+  if (refused) *refused = true;
+  return "";
 }
 
 std::string JoinedLines(const std::string& body) {

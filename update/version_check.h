@@ -28,8 +28,10 @@ std::string UpdaterArguments(const std::string& baseUrl, int systemBits, const s
 
 // The version file at baseUrl + kVersionFile + query ("" or "?rad=..."), then its signature at
 // the same address with ".sig" before the query: the body when the signature is the vendor's, ""
-// when either is missing or it does not verify (a spoofed service names no version).
-std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query);
+// when either is missing or it does not verify (a spoofed service names no version). `refused`,
+// when given, tells a body that came without a good signature from no answer at all.
+std::string FetchSignedVersionFile(IHttpPort& http, const std::string& baseUrl, const std::string& query,
+                                   bool* refused = nullptr);
 
 // The body as read line by line, each line after one blank: "2.40\r\n" gives " 2.40".
 std::string JoinedLines(const std::string& body);

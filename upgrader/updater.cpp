@@ -113,12 +113,14 @@ int CUpdater::RecoverInterrupted(bool onlyRestore) {
 int CUpdater::Stage(const std::string& words) {
   std::istringstream in(words);
   std::string wanted, from, rest;
-  if (!(in >> wanted >> from >> rest)) return kStageFailedExitCode;
-  const std::string folderUrl = BuildFolderOf(rest);
+  std::string reason = "命令行有误";
   CBuildManifest manifest;
-  std::string reason;
-  if (folderUrl.empty() || !Fetch(folderUrl, wanted, from, manifest, reason)) return kStageFailedExitCode;
-  return kStagedExitCode;
+  if (in >> wanted >> from >> rest) {
+    const std::string folderUrl = BuildFolderOf(rest);
+    if (!folderUrl.empty() && Fetch(folderUrl, wanted, from, manifest, reason)) return kStagedExitCode;
+  }
+  m_ports.SetRecordValue(kStageReasonKey, reason);
+  return kStageFailedExitCode;
 }
 
 // Every file is in the staging folder only after the vendor's signature of the manifest and then

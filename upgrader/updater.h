@@ -63,6 +63,9 @@ constexpr const char kRestoreWord[] = "restore";  // "upgrade.exe restore": put 
 constexpr const char kStageWord[] = "/stage";     // "upgrade.exe /stage ...": only download and check
 constexpr int kStagedExitCode = 0;
 constexpr int kStageFailedExitCode = 1;
+// A failed stage leaves its reason in upgrade.ini under this key, for the program's log; nothing
+// else of the record is touched by a stage.
+constexpr const char kStageReasonKey[] = "stagereason";
 constexpr int kProgramEndSeconds = 60;  // the program ends itself right after the hand-over
 constexpr int kNewProgramConfirmSeconds = 60;
 constexpr int kOtherUpdaterWaitSeconds = 600;  // a second updater waits this long for the first

@@ -227,6 +227,7 @@ TEST_F(UpdaterCase, AStageOnlyDownloadsAndChecksIntoUpgradeNew) {
   EXPECT_EQ("old program", ports.files["tavrick.exe"]);
   EXPECT_EQ(0u, ports.files.count("helper.dll"));
   EXPECT_EQ(0u, ports.record.count("result"));
+  EXPECT_EQ("摘要不符: helper.dll", ports.record[kStageReasonKey]);  // for the program's log
   EXPECT_EQ(0, ports.waits + ports.starts);
 
   // Another version than the one asked for, an older one, a link at upgrade.new, a bad line.

@@ -34,8 +34,9 @@ class CFakeUpgradePorts : public IUpgradePorts {
   int64_t now = 1700000000;
   bool updaterThere = true, recordWritable = true;
   EStage stage = EStage::Staged;
+  std::string stageReason;
   CUpgradeRecord record;
-  std::vector<std::string> steps;
+  std::vector<std::string> steps, logs;
   int SystemBits() override { return bits; }
   int64_t Now() override { return now; }
   CUpgradeRecord ReadRecord() override { return record; }
@@ -44,8 +45,9 @@ class CFakeUpgradePorts : public IUpgradePorts {
     if (recordWritable) record = r;
     return recordWritable;
   }
-  EStage StageUpdate(const std::string& commandLine) override {
+  EStage StageUpdate(const std::string& commandLine, std::string& reason) override {
     steps.push_back("stage " + commandLine);
+    if (stage == EStage::Failed) reason = stageReason;
     return updaterThere ? stage : EStage::NoUpdater;
   }
   bool PrepareUpdater(const std::string& commandLine) override {
@@ -56,12 +58,14 @@ class CFakeUpgradePorts : public IUpgradePorts {
   void RemoveTrayIcon() override { steps.push_back("tray removed"); }
   void RunUpdaterAndEnd() override { steps.push_back("run and end"); }
   void ShowStatus(const std::string& text) override { steps.push_back("status " + text); }
+  void Log(const std::string& line) override { logs.push_back(line); }
 };
 
 struct CheckCase : ::testing::Test {
   EUpgradeOutcome Run(const std::string& answer, int buildBits, const char* own = "2.36") {
     http.answer = answer;
     ports.steps.clear();
+    ports.logs.clear();
     return CUpgradeCheck(http, ports, kBase, own, buildBits).Run();
   }
   CScriptedHttp http;
@@ -146,7 +150,9 @@ TEST_F(CheckCase, WithoutUpdaterOrRecordTheProgramGoesOn) {
 // handed over to. A failed one ends nothing and records nothing: the next start tries again.
 TEST_F(CheckCase, OnlyABuildStagedWhileTheProgramProtectsIsHandedOverTo) {
   ports.stage = IUpgradePorts::EStage::Failed;
+  ports.stageReason = "摘要不符: a.dll\r\n12:00:00 forged";  // one line of the log, whatever the updater wrote
   EXPECT_EQ(EUpgradeOutcome::StageFailed, Run("2.40,a,b", 32));
+  EXPECT_EQ(std::vector<std::string>{"下载新版本2.40失败: 摘要不符: a.dll12:00:00 forged"}, ports.logs);
   EXPECT_EQ((std::vector<std::string>{"stage upgrade.exe /stage 2.40 2.36 http://svc/tavrick/newsoft/x86/,a,b",
                                       "status 升级到2.40失败,请下载最新版本"}),
             ports.steps);
@@ -165,6 +171,7 @@ TEST_F(CheckCase, AVersionFileTheVendorDidNotSignIsNotActedOn) {
   for (const char* served : {"2.40,a,c", "2.41,a,b", "2.40,a,b\r\n", "2.40,a,b,"}) {
     EXPECT_EQ(EUpgradeOutcome::NoUpgrade, Run(served, 32)) << served;
     EXPECT_TRUE(ports.steps.empty()) << served;
+    EXPECT_EQ(std::vector<std::string>{"版本文件没有厂商的签名,不予采用"}, ports.logs) << served;
     std::string latest = "2.36";
     EXPECT_EQ("", DailyVersionCheck(http, kBase, "2.36", 1700000000, latest)) << served;
     EXPECT_EQ("2.36", latest);
@@ -186,7 +193,9 @@ TEST_F(CheckCase, AVersionFileTheVendorDidNotSignIsNotActedOn) {
     EXPECT_EQ("", FetchSignedVersionFile(unsigned_, kBase, ""));
   }
   unsigned_.signature = StandInSignatureFile(VersionFileSignedText("2.40"));
-  EXPECT_EQ("2.40", FetchSignedVersionFile(unsigned_, kBase, ""));
+  bool refused = true;
+  EXPECT_EQ("2.40", FetchSignedVersionFile(unsigned_, kBase, "", &refused));
+  EXPECT_FALSE(refused);
 }
 
 TEST(VersionFile, RecordSurvivesTheProfileFileAndCarriesNoLineBreaks) {
