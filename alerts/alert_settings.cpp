@@ -1,11 +1,13 @@
 #include "alerts/alert_settings.h"
 
 #include "alerts/service_answers.h"
+#include "alerts/service_host.h"
 #include "config/ini_access.h"
 
 namespace msgdlg {
 const char kBadEmail[] = "您输入的电子邮件格式错误!";
 const char kBadMobile[] = "您输入的移动电话格式错误!";
+const char kBadServiceHost[] = "您输入的服务地址格式错误!";
 const char kSaved[] = "保存成功!";
 }  // namespace msgdlg
 
@@ -53,7 +55,8 @@ bool IsValidMobileNumber(const std::string& number) {
 std::string SmsBalanceLabel(const std::string& smsCount) { return "共" + TrimAnswer(smsCount) + "条"; }
 
 std::string SaveAlertSettings(const CAlertForm& form, CSettings& settings, IProfileStore& store,
-                              const std::function<void()>& ipAlertSwitchedOn) {
+                              const std::function<void()>& ipAlertSwitchedOn,
+                              const std::function<void()>& serviceHostChanged) {
   const bool ipAlertWasOn = settings.ipfilterchk;
   for (const CAlertSwitch& entry : kAlertSwitches) settings.*entry.pFlag = false;
   for (size_t i = 0; i < kAlertSwitches.size(); ++i) {
@@ -72,5 +75,12 @@ std::string SaveAlertSettings(const CAlertForm& form, CSettings& settings, IProf
   if (form.bSms && !IsValidMobileNumber(phone)) return msgdlg::kBadMobile;
   settings.strPhone = phone;
   WriteIni(store, kConfigFile, ini::kMsg, "phone", phone);
+
+  const std::string host = TrimAnswer(form.strServiceHost);
+  if (!ServiceHostFault(host).empty()) return msgdlg::kBadServiceHost;
+  if (host == settings.strServiceHost) return msgdlg::kSaved;
+  settings.strServiceHost = host;
+  WriteIni(store, kConfigFile, ini::kMsg, kServiceHostKey, host);
+  if (serviceHostChanged) serviceHostChanged();
   return msgdlg::kSaved;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The alert settings window's decisions ("即时提醒", CMSGDLG): the eight alert switches, the
-// e-mail and mobile checks, the save order with its messages, and the SMS balance label.
+// e-mail and mobile checks, the service host, the save order with its messages, and the SMS
+// balance label.
 #include <array>
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@ class IProfileStore;
 namespace msgdlg {
 extern const char kBadEmail[];   // "您输入的电子邮件格式错误!"
 extern const char kBadMobile[];  // "您输入的移动电话格式错误!"
+extern const char kBadServiceHost[];  // "您输入的服务地址格式错误!"
 extern const char kSaved[];      // "保存成功!"
 }  // namespace msgdlg
 
@@ -43,14 +45,17 @@ struct CAlertForm {
   std::string strEmail;
   bool bSms = false;  // "手机短信"
   std::string strPhone;
+  std::string strServiceHost;  // "服务地址": "host[:port]", "" for the build-time host
 };
 
 // The save, in this order: every switch applied and its key written at once; then the e-mail
-// address (checked when its box is ticked, "" otherwise), then the mobile number likewise.
-// A refused address stops the save there: the switches stay saved, and the refused address
+// address (checked when its box is ticked, "" otherwise), then the mobile number likewise,
+// then the service host (trimmed, checked by ServiceHostFault).
+// A refused value stops the save there: the switches stay saved, and the refused value
 // (and anything after it) keeps its earlier value in memory and in the file, so the alerts
 // never go to an address the file does not hold. Returns the message to show.
 // ipAlertSwitchedOn runs when the blocked-IP alert goes from off to on, so that only later
-// blocks are alerted.
+// blocks are alerted; serviceHostChanged when the saved host differs from the one before.
 std::string SaveAlertSettings(const CAlertForm& form, CSettings& settings, IProfileStore& store,
-                              const std::function<void()>& ipAlertSwitchedOn);
+                              const std::function<void()>& ipAlertSwitchedOn,
+                              const std::function<void()>& serviceHostChanged = nullptr);

@@ -31,6 +31,8 @@ BOOL CMSGDLG::OnInitDialog() {
   for (const CAlertSwitch& entry : kAlertSwitches) SetChecked(entry.nControl, g_Settings.*entry.pFlag);
   SetItemText(IDC_MSG_EMAIL, g_Settings.strEmail);
   SetItemText(IDC_MSG_PHONE, g_Settings.strPhone);
+  SetItemText(IDC_MSG_SERVICE_HOST, g_Settings.strServiceHost);
+  SendMessageA(Item(IDC_MSG_SERVICE_HOST), EM_LIMITTEXT, kMaxServiceHostName + 6, 0);
   SetChecked(IDC_MSG_EMAIL_ON, !g_Settings.strEmail.empty());
   SetChecked(IDC_MSG_SMS_ON, !g_Settings.strPhone.empty());
   // An unticked channel's field is locked from the start, as after unticking it.
@@ -74,12 +76,15 @@ void CMSGDLG::Save() {
   form.strEmail = ItemText(IDC_MSG_EMAIL);
   form.bSms = IsChecked(IDC_MSG_SMS_ON);
   form.strPhone = ItemText(IDC_MSG_PHONE);
+  form.strServiceHost = ItemText(IDC_MSG_SERVICE_HOST);
   CWin32ProfileStore store;
   // Only blocks made after the alert is switched on are alerted.
-  const std::string message =
-      SaveAlertSettings(form, g_Settings, store, [this] {
+  const std::string message = SaveAlertSettings(
+      form, g_Settings, store,
+      [this] {
         if (m_onAlertsSaved) m_onAlertsSaved();
-      });
+      },
+      [] { VendorServiceHostChanged(g_Settings.strServiceHost); });
   m_prompt.Show(message);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// "即时提醒" (dialog 164): the eight alert switches, the e-mail and SMS channels and the SMS
-// balance. Opened afresh by the main window while protection runs; closing destroys it.
+// "即时提醒" (dialog 164): the eight alert switches, the e-mail and SMS channels, the SMS
+// balance and the vendor service's host ("服务地址", effective at once). Opened afresh by the main window while protection runs; closing destroys it.
 #include <functional>
 
 #include "ui/modeless_dialog_win32.h"

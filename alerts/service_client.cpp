@@ -23,18 +23,32 @@ std::string CServiceClient::Rad() const {
   return std::to_string(static_cast<int32_t>(static_cast<uint32_t>(m_clock.Now())));
 }
 
+std::string CServiceClient::BaseUrl() const {
+  std::lock_guard<std::mutex> hold(m_urlLock);
+  return m_strBaseUrl;
+}
+
+void CServiceClient::SetBaseUrl(const std::string& baseUrl) {
+  std::lock_guard<std::mutex> hold(m_urlLock);
+  m_strBaseUrl = baseUrl;
+}
+
 std::string CServiceClient::GetStamp() { return GetStamp(Rad()); }
 
-std::string CServiceClient::GetStamp(const std::string& rad) {
-  const std::string answer = TrimAnswer(m_http.FetchUrl(Url(service_path::kTimeStamp) + Param("?rad=", rad)));
+std::string CServiceClient::GetStamp(const std::string& rad) { return GetStampAt(BaseUrl(), rad); }
+
+// A stamp counts only at the service that gave the time: the signed request goes to that base.
+std::string CServiceClient::GetStampAt(const std::string& base, const std::string& rad) {
+  const std::string answer = TrimAnswer(m_http.FetchUrl(base + service_path::kTimeStamp + Param("?rad=", rad)));
   if (answer.size() > kMaxTimeTextBytes || !IsUsableTimeStamp(answer)) return std::string();
   return CStampCoder::Encode(answer);
 }
 
 AlertDelivery CServiceClient::SendSigned(const char* path, const std::string& parameters) {
-  const std::string stamp = GetStamp();
+  const std::string base = BaseUrl();
+  const std::string stamp = GetStampAt(base, Rad());
   if (stamp.empty()) return AlertDelivery::kNotSent;
-  switch (m_http.Fetch(Url(path) + Param("?stamp=", stamp) + parameters).outcome) {
+  switch (m_http.Fetch(base + path + Param("?stamp=", stamp) + parameters).outcome) {
     case HttpOutcome::kAnswered: return AlertDelivery::kDelivered;
     case HttpOutcome::kRefused:
     case HttpOutcome::kNotSent: return AlertDelivery::kNotSent;
@@ -61,9 +75,10 @@ CServiceContact CServiceClient::Contact() const {
 void CServiceClient::Heartbeat(const CServiceContact& contact) {
   const std::string rad = Rad();
   CStatusLockGuard hold(m_lock);
-  const std::string stamp = GetStamp(rad);
+  const std::string base = BaseUrl();
+  const std::string stamp = GetStampAt(base, rad);
   if (stamp.empty()) return;
-  m_http.FetchUrl(Url(service_path::kHeartbeat) + Param("?stamp=", stamp) + Param("&rad=", rad) +
+  m_http.FetchUrl(base + service_path::kHeartbeat + Param("?stamp=", stamp) + Param("&rad=", rad) +
                   Param("&mac=", g_strMachineId) + Param("&v=", g_strVersion) + Param("&phone=", contact.strPhone) +
                   Param("&mail=", contact.strEmail) + Param("&isdownmsg=", contact.bOfflineAlert ? "1" : "0"));
 }
@@ -71,10 +86,11 @@ void CServiceClient::Heartbeat(const CServiceContact& contact) {
 void CServiceClient::PollFigure(const char* path, std::string& figure) {
   const std::string rad = Rad();
   CStatusLockGuard hold(m_lock);
-  const std::string stamp = GetStamp(rad);
+  const std::string base = BaseUrl();
+  const std::string stamp = GetStampAt(base, rad);
   if (stamp.empty()) return;
   const std::string answer =
-      TrimAnswer(m_http.FetchUrl(Url(path) + Param("?stamp=", stamp) + Param("&mac=", g_strMachineId)));
+      TrimAnswer(m_http.FetchUrl(base + path + Param("?stamp=", stamp) + Param("&mac=", g_strMachineId)));
   if (IsValidFigure(answer)) figure = answer;
 }
 

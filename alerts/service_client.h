@@ -1,6 +1,7 @@
 #pragma once
 // The vendor service client: every request address byte for byte, the signing step, and
 // how each answer lands in the status figures (alerts/service_status.h).
+#include <mutex>
 #include <string>
 
 #include "alerts/service_ports.h"
@@ -70,9 +71,14 @@ class CServiceClient : public IAlertChannels {
   void PollRemoteCommands(ILockPort& listLock);
 
   // Full address of an endpoint path.
-  std::string Url(const char* path) const { return m_strBaseUrl + path; }
+  std::string Url(const char* path) const { return BaseUrl() + path; }
+  std::string BaseUrl() const;
+  // Another host, from the alert settings window: every request begun after this call goes
+  // there; one already running finishes with the address it began with, stamp and all.
+  void SetBaseUrl(const std::string& baseUrl);
 
  private:
+  std::string GetStampAt(const std::string& base, const std::string& rad);
   void PollFigure(const char* path, std::string& figure);
   AlertDelivery SendSigned(const char* path, const std::string& parameters);
 
@@ -80,5 +86,6 @@ class CServiceClient : public IAlertChannels {
   IClock& m_clock;
   IStatusLock& m_lock;
   const CSettings& m_settings;
+  mutable std::mutex m_urlLock;  // the base address is read by the request threads
   std::string m_strBaseUrl;
 };

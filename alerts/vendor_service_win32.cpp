@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -15,7 +16,10 @@
 #include "alerts/wininet_http_win32.h"
 #include "common/clock.h"
 #include "common/crt_text.h"
+#include "common/process_state.h"
+#include "config/config_keeper.h"
 #include "config/daily_log_win32.h"
+#include "config/settings.h"
 
 namespace {
 
@@ -26,6 +30,29 @@ void LogAlertFailure(const std::string& text) {
   if (const std::tm* local = std::localtime(&now)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S ", local);
   CWin32LogFileSystem files;
   AppendLog(files, stamp + text + "\r\n", kLogFolder, "alert");
+}
+
+// A configured host passed over, in the day's configuration log.
+void LogHostRefusal(const std::string& line) {
+  if (line.empty()) return;
+  CWin32LogFileSystem files;
+  AppendLog(files, LogClock(files.LocalNow()) + line + "\r\n", kLogFolder, kConfigLogPrefix);
+}
+
+CServiceHost ChosenHost(const std::string& configured) {
+  const CServiceHostChoice choice = ChooseServiceHost(std::getenv(kServiceHostVariable), configured);
+  LogHostRefusal(choice.strRefusal);
+  return choice.host;
+}
+
+bool ResolveName(const std::string& name, uint32_t& ip) {
+  WSADATA data;
+  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+  const hostent* entry = gethostbyname(name.c_str());
+  const bool found = entry && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0];
+  if (found) std::memcpy(&ip, entry->h_addr_list[0], sizeof ip);
+  WSACleanup();
+  return found;
 }
 
 // Beside the program (its current folder), as the configuration.
@@ -58,7 +85,7 @@ struct CVendorRuntime {
         client(http, clock, lock, settings, host.BaseUrl()),
         service(client, threads, lock),
         outbox(OutboxPorts(client, threads, clock)) {}
-  CServiceHost host;
+  CServiceHost host;  // read and changed on the user-interface thread only
   CWinInetHttp http;
   CSystemClock clock;
   CWin32StatusLock lock;
@@ -74,7 +101,7 @@ std::unique_ptr<CVendorRuntime> g_pVendor;
 
 void VendorServiceInit(const CSettings& settings, const std::string& firstLocalIp) {
   CreateStatusMutex();
-  g_pVendor = std::make_unique<CVendorRuntime>(settings, ServiceHostFromEnvironment());
+  g_pVendor = std::make_unique<CVendorRuntime>(settings, ChosenHost(settings.strServiceHost));
   g_strMachineId = ReadMachineId(firstLocalIp);
   g_strAlertTitle = MakeAlertTitle(firstLocalIp);
   // What the program before this one left waiting, read once.
@@ -99,18 +126,18 @@ void SaveWaitingAlerts() {
 
 bool ResolveServiceIp(uint32_t& ip) {
   const std::string name = (g_pVendor ? g_pVendor->host : ServiceHostFromEnvironment()).strName;
-  const uint32_t dotted = InetAddr(name);
-  if (dotted != kInaddrNone && dotted != 0) {
-    ip = dotted;
-    return true;
-  }
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
-  const hostent* entry = gethostbyname(name.c_str());
-  const bool found = entry && entry->h_addrtype == AF_INET && entry->h_addr_list && entry->h_addr_list[0];
-  if (found) std::memcpy(&ip, entry->h_addr_list[0], sizeof ip);
-  WSACleanup();
-  return found;
+  ip = ServiceHostAddress(name, ResolveName);
+  return ip != kUnresolvedServiceIp;
+}
+
+void VendorServiceHostChanged(const std::string& configured) {
+  if (!g_pVendor) return;
+  g_pVendor->host = ChosenHost(configured);
+  g_pVendor->client.SetBaseUrl(g_pVendor->host.BaseUrl());
+  // The old host's address is blockable from now on; the new one's is spared once it resolves.
+  uint32_t ip = 0;
+  ResolveServiceIp(ip);
+  g_dwServiceIp = ip;
 }
 
 void VendorServiceStartupPolls() {
@@ -148,5 +175,5 @@ void SendAlert(const CAlert& alert) {
 }
 
 std::string ServiceUrl(const char* path) {
-  return (g_pVendor ? g_pVendor->host : ServiceHostFromEnvironment()).BaseUrl() + path;
+  return g_pVendor ? g_pVendor->client.Url(path) : ServiceHostFromEnvironment().BaseUrl() + path;
 }

@@ -10,13 +10,19 @@
 
 struct CSettings;
 
-// Host from TAVRICK_SERVICE_HOST or the build-time host; machine id and alert title.
+// Host from TAVRICK_SERVICE_HOST, else settings.strServiceHost when usable (a refused one is
+// logged), else the build-time host; machine id and alert title.
 // settings must live as long as the process (the configuration the alerts read).
 void VendorServiceInit(const CSettings& settings, const std::string& firstLocalIp);
 
 // The host's IPv4 address in network order, so that its traffic is never blocked;
 // false when the name does not resolve.
 bool ResolveServiceIp(uint32_t& ip);
+
+// The alert settings window saved another host (settings.strServiceHost): the next request
+// goes to it, and g_dwServiceIp becomes its address, resolved again (the placeholder while it
+// does not resolve). On the user-interface thread, which alone reads the host's name.
+void VendorServiceHostChanged(const std::string& configured);
 
 void VendorServiceStartupPolls();          // SMS balance, e-mail days, related-software list
 // The user-interface thread never waits for the status lock: while a request holds it these
@@ -36,5 +42,6 @@ void DispatchAlert(const std::string& message);
 void SaveWaitingAlerts();
 void SendAlert(const CAlert& alert);
 
-// Full address of an endpoint path (browser pages, the version file).
+// Full address of an endpoint path (browser pages, the version file), at the host in use now;
+// any thread.
 std::string ServiceUrl(const char* path);

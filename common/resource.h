@@ -169,6 +169,7 @@
 #define IDC_MSG_CREDIT 1092
 #define IDC_MSG_SAVE 1004
 #define IDC_MSG_CLOSE 1005
+#define IDC_MSG_SERVICE_HOST 1095
 
 // Remote settings window (dialog 245)
 #define IDC_REMOTE_ENABLE 1157

@@ -44,6 +44,7 @@ void LoadConfiguration(IProfileStore& store, IClock& clock, CSettings& s, CIpFil
   for (size_t i = 0; i < 8; ++i) *flags[i] = Flag(read(ini::kMsg, flagKeys[i]));
   s.strEmail = read(ini::kMsg, "emil");
   s.strPhone = read(ini::kMsg, "phone");
+  s.strServiceHost = read(ini::kMsg, "servicehost");
 
   s.pingin = Flag(read(ini::kPing, "pingin"));
   s.pingout = Flag(read(ini::kPing, "pingout"));

@@ -32,6 +32,9 @@ struct CSettings {
   bool cpuchk = false, memorychk = false, timerchk = false, userchk = false;
   std::string strEmail;  // key "emil"
   std::string strPhone;  // key "phone"
+  // Key "servicehost": the vendor service's "host[:port]" as written; "" for the build-time
+  // host (alerts/service_host.h checks it).
+  std::string strServiceHost;
   // [ping]
   bool pingin = false, pingout = false;
   // [remote]

@@ -31,12 +31,12 @@ class AlertSave : public ::testing::Test {
  protected:
   std::string Key(const char* key) { return ReadIni(store, kConfigFile, "msg", key); }
   std::string Save() {
-    return SaveAlertSettings(form, settings, store, [this] { ++ipAlertOn; });
+    return SaveAlertSettings(form, settings, store, [this] { ++ipAlertOn; }, [this] { ++hostChanges; });
   }
   CMemoryProfileStore store;
   CSettings settings;
   CAlertForm form;
-  int ipAlertOn = 0;
+  int ipAlertOn = 0, hostChanges = 0;
 };
 
 TEST_F(AlertSave, WritesEverySwitchThenBothAddresses) {
@@ -90,6 +90,33 @@ TEST_F(AlertSave, ARefusedAddressStopsTheSaveAfterTheSwitches) {
   EXPECT_EQ("new@example.com", settings.strEmail);
   EXPECT_FALSE(store.Has(kConfigFile, "msg", "phone"));
   EXPECT_EQ("13900000000", settings.strPhone);
+}
+
+// The host is saved last: a refused one is neither written nor taken, and only a different one
+// tells the service to move.
+TEST_F(AlertSave, TheServiceHostIsCheckedWrittenTrimmedAndAnnouncedOnlyWhenItChanges) {
+  settings.strServiceHost = "old.example:8086";
+  form.bEmail = true;
+  form.strEmail = "ops@example.com";
+  form.strServiceHost = "vendor.example:0";
+  EXPECT_EQ(msgdlg::kBadServiceHost, Save());
+  EXPECT_EQ("ops@example.com", Key("emil"));
+  EXPECT_FALSE(store.Has(kConfigFile, "msg", "servicehost"));
+  EXPECT_EQ("old.example:8086", settings.strServiceHost);
+  EXPECT_EQ(0, hostChanges);
+
+  form.strServiceHost = " svc.example.com:8087 ";
+  EXPECT_EQ(msgdlg::kSaved, Save());
+  EXPECT_EQ("svc.example.com:8087", Key("servicehost"));
+  EXPECT_EQ("svc.example.com:8087", settings.strServiceHost);
+  EXPECT_EQ(1, hostChanges);
+  EXPECT_EQ(msgdlg::kSaved, Save());
+  EXPECT_EQ(1, hostChanges);  // the same host: nothing to resolve again
+
+  form.strServiceHost = "";  // back to the build-time host
+  EXPECT_EQ(msgdlg::kSaved, Save());
+  EXPECT_EQ("", Key("servicehost"));
+  EXPECT_EQ(2, hostChanges);
 }
 
 }  // namespace

@@ -247,6 +247,7 @@ TEST_F(LoadConfigurationTest, NumbersFollowTheIniIntRule) {
 TEST_F(LoadConfigurationTest, TextSettingsAreReadAsTheyAre) {
   Set("msg", "emil", "admin@example.com");
   Set("msg", "phone", "13800000000");
+  Set("msg", "servicehost", "vendor.example:8086");
   Set("remote", "remotepassw", "e10adc3949ba59abbe56e057f20f883e");
   Set("ipwatchfile", "watchfilepath", "D:\\网站\\www");
   Set("ipwatchfile", "watchfileon", "on");
@@ -254,6 +255,7 @@ TEST_F(LoadConfigurationTest, TextSettingsAreReadAsTheyAre) {
   Load();
   EXPECT_EQ("admin@example.com", settings.strEmail);
   EXPECT_EQ("13800000000", settings.strPhone);
+  EXPECT_EQ("vendor.example:8086", settings.strServiceHost);
   EXPECT_EQ("e10adc3949ba59abbe56e057f20f883e", settings.remotepassw);
   EXPECT_EQ("D:\\网站\\www", settings.watchfilepath);
   EXPECT_EQ("on", settings.watchfileon);

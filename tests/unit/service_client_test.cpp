@@ -19,6 +19,7 @@
 #include "alerts/stamp_coder.h"
 #include "alerts/vendor_service.h"
 #include "common/clock.h"
+#include "common/crt_text.h"
 #include "config/settings.h"
 
 namespace {
@@ -127,6 +128,19 @@ TEST_F(ServiceClientTest, SmsMessageIsTitleUnderscoreMessage) {
   EXPECT_EQ(std::string("http://svc/tavrick/sendmsg.do?stamp=") + kStampOf1700000000 +
                 "&phone=13800138000&message=标题_内容&mac=00155D012A0B%0A",
             Last());
+}
+
+// Another host from the alert settings window: the next requests go there whole, the stamp
+// fetched from the service the signed request goes to.
+TEST_F(ServiceClientTest, AChangedHostTakesTheNextRequestsStampAndAll) {
+  http.answers["http://other:8087/tavrick/timestamp.jsp"] = "1700000000";
+  http.answers["http://other:8087/tavrick/sendemil.do"] = "ok";
+  client.SetBaseUrl("http://other:8087");
+  EXPECT_EQ(AlertDelivery::kDelivered, client.SendMail("ops@example.com", "T", "m"));
+  client.Heartbeat(client.Contact());
+  ASSERT_EQ(4u, http.urls.size());
+  for (const std::string& url : http.urls) EXPECT_EQ(0u, url.find("http://other:8087/tavrick/")) << url;
+  EXPECT_EQ("http://other:8087/tavrick/index.jsp", client.Url("/tavrick/index.jsp"));
 }
 
 TEST_F(ServiceClientTest, DispatchSendsMailFirstThenSmsWithTheAlertTitle) {
@@ -426,6 +440,59 @@ TEST(ServiceHost, HostAndPortFormTheBaseAddress) {
   EXPECT_EQ(40123, host.nPort);
   EXPECT_EQ(80, ParseServiceHost("h:99999").nPort);
   EXPECT_EQ(80, ParseServiceHost("h:8x").nPort);
+}
+
+TEST(ServiceHost, ConfiguredHostsAreCheckedAndTheVariableWins) {
+  for (const char* good : {"", "  ", "vendor.example.com", "vendor.example.com:8086", " 192.0.2.5:80 ", "a-b.c1",
+                           "localhost:65535", "10.0.0.1:1"})
+    EXPECT_EQ("", ServiceHostFault(good)) << good;
+  const std::string longName = std::string(63, 'a') + "." + std::string(63, 'b') + "." + std::string(63, 'c') +
+                               "." + std::string(62, 'd');  // 254 bytes
+  const std::string longLabel = std::string(64, 'a') + ".example";
+  for (const std::string& bad :
+       {std::string("vendor.example:0"), std::string(":8086"), std::string("h:65536"), std::string("h:8x"),
+        std::string("h:"), std::string("h:080800"), std::string("-bad.example"), std::string("bad-.example"),
+        std::string("a..b"), std::string("vendor.example."), std::string("vendor_example"),
+        std::string("h\r\nX-Forged: 1"), std::string("user@host"), std::string("[::1]:80"),
+        std::string("h/tavrick"), std::string("服务器.example"), std::string("1.2.3"), std::string("010.0.0.1"),
+        std::string("256.1.1.1"), std::string("0.0.0.0"), std::string("255.255.255.255"), std::string("12345"),
+        longName, longLabel, std::string(400, 'x')})
+    EXPECT_NE("", ServiceHostFault(bad)) << bad;
+
+  const CServiceHostChoice configured = ChooseServiceHost(nullptr, " vendor.example:8087 ");
+  EXPECT_EQ("http://vendor.example:8087", configured.host.BaseUrl());
+  EXPECT_EQ("", configured.strRefusal);
+  EXPECT_EQ("http://127.0.0.1:9000", ChooseServiceHost("127.0.0.1:9000", "vendor.example:8087").host.BaseUrl());
+  EXPECT_EQ("http://vendor.example:8087", ChooseServiceHost(" ", "vendor.example:8087").host.BaseUrl());
+  const CServiceHostChoice unset = ChooseServiceHost(nullptr, "");
+  EXPECT_EQ("http://127.0.0.1:8086", unset.host.BaseUrl());
+  EXPECT_EQ("", unset.strRefusal);
+
+  // A hostile value falls back to the build-time host; the log line shows it without its
+  // line breaks or GBK bytes, cut short.
+  const CServiceHostChoice hostile = ChooseServiceHost(nullptr, "evil.example:99999\r\n服务" + std::string(100, 'y'));
+  EXPECT_EQ("http://127.0.0.1:8086", hostile.host.BaseUrl());
+  EXPECT_NE(std::string::npos, hostile.strRefusal.find("evil.example:99999????")) << hostile.strRefusal;
+  EXPECT_EQ(std::string::npos, hostile.strRefusal.find_first_of("\r\n")) << hostile.strRefusal;
+  EXPECT_NE(std::string::npos, hostile.strRefusal.find("127.0.0.1:8086")) << hostile.strRefusal;
+  EXPECT_LT(hostile.strRefusal.size(), 160u);
+}
+
+// The address spared from blocking follows the host: a new name is resolved again, and one that
+// does not resolve leaves the placeholder rather than the old host's address.
+TEST(ServiceHost, TheSparedAddressIsResolvedAgainForEachHost) {
+  std::vector<std::string> asked;
+  const ServiceResolver resolver = [&](const std::string& name, uint32_t& ip) {
+    asked.push_back(name);
+    if (name != "vendor.example") return false;
+    ip = InetAddr("192.0.2.44");
+    return true;
+  };
+  EXPECT_EQ(InetAddr("198.51.100.7"), ServiceHostAddress("198.51.100.7", resolver));
+  EXPECT_TRUE(asked.empty());
+  EXPECT_EQ(InetAddr("192.0.2.44"), ServiceHostAddress("vendor.example", resolver));
+  EXPECT_EQ(kUnresolvedServiceIp, ServiceHostAddress("gone.example", resolver));
+  EXPECT_EQ((std::vector<std::string>{"vendor.example", "gone.example"}), asked);
 }
 
 TEST(MachineId, FirstAnsweringAdapterElseFirstOwnAddress) {
