@@ -13,9 +13,19 @@ bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signat
   if (entry.empty() || entry[0] != kExtendedMark) return false;
   CExtendedSignature parsed;
   size_t at = 1;
-  for (; at < entry.size() && entry[at] != kPartMark; ++at) {
-    if (entry[at] != kNormalisedFlag) return false;  // an unknown flag, or no flag at all
-    parsed.bNormalised = true;
+  while (at < entry.size() && entry[at] != kPartMark) {
+    if (entry[at] == kNormalisedFlag) {
+      parsed.bNormalised = true;
+      ++at;
+      continue;
+    }
+    if (entry[at] != kOrderedFlag || parsed.window != 0) return false;  // an unknown flag, or a second window
+    size_t window = 0, digits = 0;
+    for (++at; at < entry.size() && entry[at] >= '0' && entry[at] <= '9' && digits < 6; ++at, ++digits) {
+      window = window * 10 + static_cast<size_t>(entry[at] - '0');
+    }
+    if (window == 0 || window > kMaxWindow) return false;
+    parsed.window = window;
   }
   if (at == entry.size()) return false;  // no part
   while (at < entry.size()) {
@@ -33,6 +43,9 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
   try {
     CView views[kViews];
     std::vector<uint8_t> required, primary;
+    std::vector<uint32_t> order;
+    std::vector<COrdered> ordered;
+    bool anyOrdered[kViews] = {};
     size_t usable = 0;
     std::vector<std::string> patterns[kViews][kSets];
     std::vector<std::vector<uint32_t>> uses[kViews][kSets];
@@ -58,7 +71,7 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
       size_t longest = 0;
       bool empty = false;
       for (std::string& part : extended.parts) {
-        if (view == kNormalised) part = NormaliseText(part);
+        if (view == kNormalised) part = NormalisePart(part);
         empty |= part.empty();
         longest = std::max(longest, part.size());
       }
@@ -66,6 +79,12 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
       const uint32_t conjunction = static_cast<uint32_t>(required.size());
       required.push_back(static_cast<uint8_t>((1u << extended.parts.size()) - 1));
       primary.push_back(0);
+      order.push_back(kUnordered);
+      if (extended.window != 0) {
+        order.back() = static_cast<uint32_t>(ordered.size());
+        ordered.push_back(COrdered{extended.window, extended.parts});
+        anyOrdered[view] = true;
+      }
       for (size_t k = 0; k < extended.parts.size(); ++k) {
         const Set set = longest >= kLongPart && extended.parts[k].size() < kLongPart ? kDeferred : kPrimary;
         if (set == kPrimary) primary.back() |= static_cast<uint8_t>(1u << k);
@@ -127,6 +146,9 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
     }
     m_required = std::move(required);
     m_primary = std::move(primary);
+    m_order = std::move(order);
+    m_ordered = std::move(ordered);
+    for (int v = 0; v < kViews; ++v) m_bOrdered[v] = anyOrdered[v];
     m_probe = std::move(probe);
     m_probeParts = std::move(probeParts);
     m_usable = usable;
@@ -134,6 +156,37 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
     return false;
   }
   return true;
+}
+
+bool OccurInOrder(const char* text, size_t size, const std::vector<std::string>& parts, size_t window) {
+  const std::string_view whole(text, size);
+  // Ends of the chains so far (ascending); each next part must begin within window of one.
+  std::vector<size_t> ends, next;
+  for (size_t k = 0; k < parts.size(); ++k) {
+    const std::string& part = parts[k];
+    next.clear();
+    size_t from = k == 0 ? 0 : ends.front();
+    const size_t last = k == 0 ? size : std::min(size, ends.back() + window + part.size());
+    size_t chain = 0;  // ends[chain] is the last end at or before the occurrence
+    while (next.size() < kMaxOccurrences) {
+      const size_t at = whole.substr(0, last).find(part, from);
+      if (at == std::string_view::npos) break;
+      from = at + 1;
+      if (k > 0) {
+        while (chain + 1 < ends.size() && ends[chain + 1] <= at) ++chain;
+        if (ends[chain] > at || at - ends[chain] > window) continue;
+      }
+      next.push_back(at + part.size());
+    }
+    if (next.empty()) return false;
+    ends.swap(next);
+  }
+  return true;
+}
+
+bool CSignatureRules::InOrder(uint32_t conjunction, const char* text, size_t size) const {
+  const COrdered& ordered = m_ordered[m_order[conjunction]];
+  return OccurInOrder(text, size, ordered.parts, ordered.window);
 }
 
 bool CSignatureRules::ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const {
@@ -155,6 +208,10 @@ void CSignatureRules::SetWorkAllowance(size_t allowance) {
 
 size_t CSignatureRules::MemoryBytesWithAutomata() const {
   size_t bytes = m_required.capacity() + m_primary.capacity() + m_probe.capacity() * sizeof(uint32_t);
+  bytes += m_order.capacity() * sizeof(uint32_t);
+  for (const COrdered& ordered : m_ordered) {
+    for (const std::string& part : ordered.parts) bytes += sizeof part + part.capacity();
+  }
   for (const std::string& part : m_probeParts) bytes += sizeof part + part.capacity();
   for (const CView& view : m_views) {
     for (const CSet& set : view.sets) {
@@ -225,6 +282,7 @@ void CSignatureScan::Restart() {
   empty(m_keptRaw);
   m_normalisedScanned = 0;
   for (std::vector<uint32_t>& wanted : m_wanted) wanted.clear();
+  for (std::vector<uint32_t>& complete : m_complete) complete.clear();
 }
 
 bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
@@ -240,7 +298,12 @@ bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set,
     uint8_t& parts = m_partsFound[conjunction];
     const uint8_t before = parts;
     parts |= static_cast<uint8_t>(1u << (use % kMaxParts));
-    if (parts == m_rules.m_required[conjunction]) return m_bFound = true;
+    if (parts == m_rules.m_required[conjunction]) {
+      // In order or not is known once the text is there (CheckOrder).
+      if (m_rules.m_order[conjunction] == CSignatureRules::kUnordered) return m_bFound = true;
+      if (before != parts) m_complete[view].push_back(conjunction);
+      continue;
+    }
     const uint8_t primary = m_rules.m_primary[conjunction];
     // A conjunction's parts all belong to one view: only that view's kept text is wanted.
     std::vector<uint32_t>& wanted = m_wanted[view];
@@ -261,13 +324,39 @@ void CSignatureScan::ScanAndCarry(CSignatureRules::View view, CSignatureRules::S
                            longest > 0 ? longest - 1 : 0, starts));
 }
 
+bool CSignatureScan::KeepsView(CSignatureRules::View view) const {
+  return !m_rules.m_views[view].sets[CSignatureRules::kDeferred].matcher.Empty() || m_rules.m_bOrdered[view];
+}
+
+void CSignatureScan::CheckOrder(CSignatureRules::View view, const char* kept, size_t size) {
+  for (const uint32_t conjunction : m_complete[view]) {
+    if (m_rules.InOrder(conjunction, kept, size)) {
+      m_bFound = true;
+      break;
+    }
+  }
+  m_complete[view].clear();
+}
+
 void CSignatureScan::KeepRaw(const char* data, size_t size) {
-  if (m_rules.m_views[CSignatureRules::kRaw].sets[CSignatureRules::kDeferred].matcher.Empty() || m_bFound) return;
+  if (!KeepsView(CSignatureRules::kRaw) || m_bFound) return;
+  const bool deferred = !m_rules.m_views[CSignatureRules::kRaw].sets[CSignatureRules::kDeferred].matcher.Empty();
+  if (m_bEveryPiece[CSignatureRules::kRaw]) {
+    if (deferred) ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kDeferred, &m_keptRaw.append(data, size), m_rawStarts);
+    return;
+  }
   m_keptRaw.append(data, size);
-  // Too much to keep: from now on every piece is scanned for the deferred parts too.
-  if (m_bEveryPiece[CSignatureRules::kRaw] || m_keptRaw.size() > kKeptLimit) {
+  // Too much to keep: the order is seen in what is kept (ordered conjunctions completed later
+  // are not), and from now on every piece is scanned for the deferred parts too.
+  if (m_keptRaw.size() > kKeptLimit) {
     m_bEveryPiece[CSignatureRules::kRaw] = true;
-    ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kDeferred, &m_keptRaw, m_rawStarts);
+    CheckOrder(CSignatureRules::kRaw, m_keptRaw.data(), m_keptRaw.size());
+    if (m_bFound) return;
+    if (deferred) {
+      ScanAndCarry(CSignatureRules::kRaw, CSignatureRules::kDeferred, &m_keptRaw, m_rawStarts);
+    } else {
+      std::string().swap(m_keptRaw);
+    }
   }
 }
 
@@ -285,19 +374,21 @@ void CSignatureScan::ScanNormalised() {
     matcher.Scan(view.data() + from, view.size() - from, CharStarts::kEveryByte, sink);
   };
   if (!primary.Empty()) scanNew(Rules::kPrimary, primary);
-  if (!m_bFound && !deferred.Empty()) {
+  if (!m_bFound && KeepsView(Rules::kNormalised)) {
     if (everyPiece) {
-      scanNew(Rules::kDeferred, deferred);
+      if (!deferred.Empty()) scanNew(Rules::kDeferred, deferred);
     } else if (view.size() > kKeptLimit) {
-      // Too much to keep: what is kept is looked at now, and from now on every new stretch.
+      // Too much to keep: what is kept is looked at now (the order of the ordered conjunctions
+      // complete so far too), and from now on every new stretch.
       everyPiece = true;
+      CheckOrder(Rules::kNormalised, view.data(), view.size());
       CSink sink(*this, Rules::kNormalised, Rules::kDeferred);
-      deferred.Scan(view.data(), view.size(), CharStarts::kEveryByte, sink);
+      if (!m_bFound && !deferred.Empty()) deferred.Scan(view.data(), view.size(), CharStarts::kEveryByte, sink);
     }
   }
   m_normalisedScanned = view.size();
-  // While the deferred parts may still be looked for, the whole view stays.
-  if (m_bFound || (!deferred.Empty() && !everyPiece)) return;
+  // While the deferred parts or the order may still be looked for, the whole view stays.
+  if (m_bFound || (KeepsView(Rules::kNormalised) && !everyPiece)) return;
   const size_t longest = everyPiece ? std::max(primary.MaxLength(), deferred.MaxLength()) : primary.MaxLength();
   view.EraseFront(CarryFrom(reinterpret_cast<const unsigned char*>(view.data()), view.size(),
                             longest > 0 ? longest - 1 : 0, CharStarts::kEveryByte));
@@ -358,6 +449,8 @@ bool CSignatureScan::Finish() {
   if (!m_rules.m_views[Rules::kNormalised].sets[Rules::kDeferred].matcher.Empty()) {
     scanKept(Rules::kNormalised, m_view.data(), m_view.size());
   }
+  if (!m_bFound && !m_bEveryPiece[Rules::kRaw]) CheckOrder(Rules::kRaw, m_keptRaw.data(), m_keptRaw.size());
+  if (!m_bFound && !m_bEveryPiece[Rules::kNormalised]) CheckOrder(Rules::kNormalised, m_view.data(), m_view.size());
   m_keptRaw.clear();
   return m_bFound;
 }

@@ -4,7 +4,8 @@
 //   - an extended one: 0x01 <flags> 0x02 <part> [0x02 <part> ...], which matches when every
 //     part occurs in the same file (anywhere, any order). Flags are ASCII letters; with 'N' the
 //     parts are matched against the normalised view (text_normaliser.h) at any byte, stored
-//     normalised by the same function. 1 to 8 non-empty parts.
+//     normalised by the same function; with "W<window>" the parts must occur in their order, each
+//     within the window after the one before (checked once all have occurred). 1 to 8 non-empty parts.
 // An extended entry with an unknown flag, no part, an empty part (also once normalised) or more
 // than kMaxParts parts never matches; it does not end the list.
 //
@@ -29,11 +30,22 @@ constexpr char kPartMark = '\x02';
 constexpr char kNormalisedFlag = 'N';
 constexpr size_t kMaxParts = 8;
 constexpr size_t kLongPart = 8;
+// Flag 'W' with a window of 1 to kMaxWindow bytes: the parts occur in their order, each beginning
+// at most that many bytes after the end of the one before ("W300").
+constexpr char kOrderedFlag = 'W';
+constexpr size_t kMaxWindow = 65535;
 
 struct CExtendedSignature {
   bool bNormalised = false;
+  size_t window = 0;  // 0: the parts in any order, anywhere
   std::vector<std::string> parts;  // as written (N parts not yet normalised)
 };
+
+// Whether parts occur in text in their order, each beginning at most window bytes after the end
+// of the one before. Linear in the text for each part (at most kMaxOccurrences of a part are
+// taken, from the first).
+constexpr size_t kMaxOccurrences = 4096;
+bool OccurInOrder(const char* text, size_t size, const std::vector<std::string>& parts, size_t window);
 
 // false when the entry is not a well-formed extended signature.
 bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signature);
@@ -75,6 +87,16 @@ class CSignatureRules {
   bool ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const;
 
   static constexpr uint32_t kNoProbe = ~0u;
+  // Whether an ordered conjunction complete in the view's kept text is there in order.
+  bool InOrder(uint32_t conjunction, const char* text, size_t size) const;
+  struct COrdered {
+    size_t window = 0;
+    std::vector<std::string> parts;  // as matched
+  };
+  static constexpr uint32_t kUnordered = ~0u;
+  std::vector<uint32_t> m_order;     // per conjunction: its entry in m_ordered, or kUnordered
+  std::vector<COrdered> m_ordered;
+  bool m_bOrdered[kViews] = {};      // the view has ordered conjunctions (its text is kept)
   std::vector<uint8_t> m_required;  // per conjunction: the bits of all its parts
   std::vector<uint8_t> m_primary;   // per conjunction: the bits of its parts not deferred
   std::vector<uint32_t> m_probe;    // per conjunction: its rarest deferred part in m_probeParts
@@ -146,8 +168,15 @@ class CSignatureScan {
     return view == CSignatureRules::kRaw ? m_rawStarts : CharStarts::kEveryByte;
   }
 
+  // The view's text is kept whole for its deferred parts or ordered conjunctions.
+  bool KeepsView(CSignatureRules::View view) const;
+  // The ordered conjunctions complete so far that are in order in the kept text (found then).
+  void CheckOrder(CSignatureRules::View view, const char* kept, size_t size);
+
   const CSignatureRules& m_rules;
   CharStarts m_rawStarts;
+  // Ordered conjunctions whose parts have all occurred, still to be seen in order.
+  std::vector<uint32_t> m_complete[CSignatureRules::kViews];
   bool m_bFound = false;
   bool m_bNormalised = false;  // the normalised view is needed
   std::string m_carriedRaw;  // the end of the raw text so far

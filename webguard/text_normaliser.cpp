@@ -17,7 +17,7 @@ namespace {
 
 // What the main loop does with a byte: its value is also how many view bytes it adds, so the
 // common bytes (kept or dropped) need no branch.
-enum : unsigned char { kDrop = 0, kKeep = 1, kQuote = 2, kSlash = 3 };
+enum : unsigned char { kDrop = 0, kKeep = 1, kQuote = 2, kSlash = 3, kHash = 4 };
 
 constexpr std::array<unsigned char, 256> MakeClasses() {
   std::array<unsigned char, 256> classes{};
@@ -25,6 +25,7 @@ constexpr std::array<unsigned char, 256> MakeClasses() {
   for (int c : {0x00, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x20}) classes[c] = kDrop;
   classes['"'] = classes['\''] = kQuote;
   classes['/'] = kSlash;
+  classes['#'] = kHash;
   return classes;
 }
 
@@ -38,6 +39,23 @@ constexpr std::array<unsigned char, 256> kClass = MakeClasses();
 constexpr std::array<unsigned char, 256> kLower = MakeLower();
 
 bool IsJoinOperator(char c) { return c == '.' || c == '+' || c == '&'; }
+
+// Whether "//" after this byte opens a line comment: not in "http://", nor after a quote (a
+// string such as "//host/" or '//'), an escape or a longer run of slashes and stars.
+bool SlashesOpenComment(unsigned char before) {
+  return before != ':' && before != '"' && before != '\'' && before != '\\' && before != '/' && before != '*';
+}
+
+// Where a line comment from `from` on ends: at its line break, or at a "?>" or "%>" that closes
+// the script block (both kept); size when the text ends first.
+size_t LineCommentEnd(const unsigned char* text, size_t from, size_t size) {
+  for (size_t j = from; j < size; ++j) {
+    const unsigned char c = text[j];
+    if (c == '\n') return j;
+    if ((c == '?' || c == '%') && j + 1 < size && text[j + 1] == '>') return j;
+  }
+  return size;
+}
 bool IsQuote(char c) { return c == '"' || c == '\''; }
 
 // The first "*/" whose "*" lies at or after from; size when there is none. Remembers its last
@@ -117,9 +135,12 @@ TAVRICK_SSE2 unsigned Kept(__m128i v, __m128i* folded) {
   return ~static_cast<unsigned>(_mm_movemask_epi8(drop)) & 0xFFFF;
 }
 
-// Whether the block opens a comment ("/*", its star possibly the next block's first byte).
+// Whether the block may open a comment ("/*" or "//", the second byte possibly the next block's
+// first, or a "#").
 TAVRICK_SSE2 bool OpensComment(__m128i v, __m128i next) {
-  return _mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')), _mm_cmpeq_epi8(next, _mm_set1_epi8('*')))) != 0;
+  const __m128i second = _mm_or_si128(_mm_cmpeq_epi8(next, _mm_set1_epi8('*')), _mm_cmpeq_epi8(next, _mm_set1_epi8('/')));
+  return _mm_movemask_epi8(_mm_or_si128(_mm_and_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('/')), second),
+                                        _mm_cmpeq_epi8(v, _mm_set1_epi8('#')))) != 0;
 }
 
 TAVRICK_SSE2 bool HasQuote(__m128i v) {
@@ -240,8 +261,15 @@ __attribute__((target("avx2"))) size_t PackBlocksAvx2(const unsigned char* text,
     const uint64_t quotes = both(a.quotes, b.quotes), operators = both(a.operators, b.operators);
     const uint64_t dropped = both(a.dropped, b.dropped);
     // A comment opens: the bytes before it are packed here, the rest byte by byte.
-    const uint64_t opens =
-        both(a.slashes, b.slashes) & (both(a.stars, b.stars) >> 1 | uint64_t{text[i + kAvx2Block] == '*'} << 63);
+    // A line comment may open too ("//", or a "#").
+    const uint64_t slashes = both(a.slashes, b.slashes);
+    const unsigned char after = text[i + kAvx2Block];
+    const uint64_t hashes =
+        both(static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(low, _mm256_set1_epi8('#')))),
+             static_cast<unsigned>(_mm256_movemask_epi8(_mm256_cmpeq_epi8(high, _mm256_set1_epi8('#')))));
+    const uint64_t opens = (slashes & ((both(a.stars, b.stars) | slashes) >> 1 |
+                                       uint64_t{after == '*' || after == '/'} << 63)) |
+                           hashes;
     const uint64_t before = opens == 0 ? ~uint64_t{0} : (uint64_t{1} << __builtin_ctzll(opens)) - 1;
     const uint64_t keep = ~dropped & before;
     // A join is looked for in the view only where the block may hold one: an operator whose
@@ -317,6 +345,17 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
   size_t plainUntil = 0;  // the byte by byte loop goes on at least to here
 #endif
   while (i < size) {
+    if (m_bInLineComment) {
+      const size_t end = LineCommentEnd(text, i, size);
+      if (end == size) {
+        // Its last byte may begin the "?>" that ends it.
+        i = !final && (text[size - 1] == '?' || text[size - 1] == '%') ? std::max(i, size - 1) : size;
+        break;
+      }
+      m_bInLineComment = false;
+      i = end;
+      continue;
+    }
 #if defined(TAVRICK_PACKED_BLOCKS)
     if (blocks != NormaliserBlocks::kBytes && i >= plainUntil) {
       size_t width = 16;
@@ -328,7 +367,8 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
                                                : PackBlocksSse2(text, size, i, view, &w, floor);
       }
       // The block it stopped at, or only the comment opening it stopped at.
-      plainUntil = i + 1 < size && text[i] == '/' && text[i + 1] == '*' ? i + 1 : i + width;
+      const bool opening = i + 1 < size && ((text[i] == '/' && (text[i + 1] == '*' || text[i + 1] == '/')) || text[i] == '#');
+      plainUntil = opening ? i + 1 : i + width;
       if (i >= size) break;
     }
 #endif
@@ -351,8 +391,22 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
       ++i;
       continue;
     }
+    if (action == kHash) {
+      if (HashOpensComment(text, i)) {
+        m_bInLineComment = true;
+      } else {
+        view[w++] = '#';
+      }
+      ++i;
+      continue;
+    }
     // A slash: perhaps a comment.
     if (i + 1 == size && !final) break;
+    if (i + 1 < size && text[i + 1] == '/' && SlashesOpenComment(i > 0 ? text[i - 1] : PreviousByte())) {
+      m_bInLineComment = true;
+      i += 2;
+      continue;
+    }
     if (i + 1 < size && text[i + 1] == '*') {
       const size_t reach = i + 2 + kCommentReach;  // the "*/" must end at or before this
       const size_t close = closes.From(i + 2);
@@ -367,7 +421,36 @@ size_t CTextNormaliser::Run(const unsigned char* text, size_t size, bool final, 
   }
   out->resize(w);
   m_floor = floor;
+  // The raw bytes a later "#" or "//" looks back at.
+  const size_t used = std::min(i, size);
+  if (used >= kLookBack) {
+    m_tail.assign(reinterpret_cast<const char*>(text) + used - kLookBack, kLookBack);
+  } else {
+    m_tail.append(reinterpret_cast<const char*>(text), used);
+    if (m_tail.size() > kLookBack) m_tail.erase(0, m_tail.size() - kLookBack);
+  }
   return i;
+}
+
+unsigned char CTextNormaliser::PreviousByte() const {
+  return m_tail.empty() ? '\n' : static_cast<unsigned char>(m_tail.back());
+}
+
+bool CTextNormaliser::HashOpensComment(const unsigned char* text, size_t at) const {
+  // Back over blanks (a line break ends the search), within kLookBack bytes.
+  for (size_t k = 1; k <= kLookBack; ++k) {
+    unsigned char c;
+    if (k <= at) {
+      c = text[at - k];
+    } else if (k - at <= m_tail.size()) {
+      c = static_cast<unsigned char>(m_tail[m_tail.size() - (k - at)]);
+    } else {
+      return true;  // the start of the text
+    }
+    if (c == 0x00 || c == 0x09 || c == 0x0B || c == 0x0C || c == 0x0D || c == 0x20) continue;
+    return c == '\n' || c == ';' || c == '{' || c == '}';
+  }
+  return false;
 }
 
 template <class View>
@@ -410,6 +493,8 @@ template void CTextNormaliser::Finish(std::string*);
 template void CTextNormaliser::Finish(CViewBuffer*);
 
 void CTextNormaliser::Restart() {
+  m_bInLineComment = false;
+  m_tail.clear();
   m_pending.clear();
   m_held.clear();
   m_floor = 0;
@@ -419,6 +504,15 @@ std::string NormaliseText(const char* text, size_t size) {
   CTextNormaliser normaliser;
   std::string view;
   normaliser.Feed(text, size, &view);
+  normaliser.Finish(&view);
+  return view;
+}
+
+std::string NormalisePart(const std::string& part) {
+  CTextNormaliser normaliser;
+  normaliser.StartAfterColon();
+  std::string view;
+  normaliser.Feed(part.data(), part.size(), &view);
   normaliser.Finish(&view);
   return view;
 }

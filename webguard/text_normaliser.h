@@ -4,7 +4,11 @@
 //   1. ASCII capitals become small letters; every other byte is kept as it is.
 //   2. Blanks, tabs, line and page breaks and zero bytes (0x00, 0x09..0x0D, 0x20) are dropped.
 //   3. A comment "/*" ... "*/" is dropped whole when its "*/" ends at most kCommentReach bytes
-//      after the end of the opening "/*"; otherwise the "/*" is ordinary text.
+//      after the end of the opening "/*"; otherwise the "/*" is ordinary text. A line comment is
+//      dropped up to (not including) its line break or a "?>" or "%>" that ends the script block:
+//      "//" unless the byte before it is ':' (an address), a quote, a backslash, '/' or '*'; "#"
+//      when the last byte before it that is not a blank is a line break, ';', '{' or '}', or there
+//      is none (looked for over kLookBack bytes; only blanks there: not a comment).
 //   4. Then a quote, an operator and the same quote ("." '.' "+" '+' "&" '&') are dropped, left
 //      to right, so "as" . "sert" reads "assert" (joined string concatenation).
 // Byte-wise and streaming: the text may come in any pieces, the view is the same. One pass, and
@@ -63,7 +67,8 @@ class CViewBuffer {
 
 class CTextNormaliser {
  public:
-  static constexpr size_t kCommentReach = 256;
+  static constexpr size_t kCommentReach = 2048;
+  static constexpr size_t kLookBack = 64;
 
   // Appends the view of the next piece to *out (a std::string or a CViewBuffer). A few bytes
   // (an unfinished comment opening, a quote that may begin a concatenation) wait for the next
@@ -75,6 +80,8 @@ class CTextNormaliser {
   void Finish(View* out);
   // Fresh again without the end of the text (its buffers are kept).
   void Restart();
+  // The text to come is a fragment (a signature's part): a "#" or "//" at its start is text.
+  void StartAfterColon() { m_tail.assign(1, ':'); }
 
  private:
   // Normalises text[0 .. size) onto *out and returns how much of it was used: all of it when
@@ -85,6 +92,13 @@ class CTextNormaliser {
   template <class View>
   void HoldJoinableEnd(View* out);
 
+  // The byte before text[0] (a line break at the start of the text).
+  unsigned char PreviousByte() const;
+  // Whether the "#" at text[at] opens a line comment (the bytes before text come from m_tail).
+  bool HashOpensComment(const unsigned char* text, size_t at) const;
+
+  bool m_bInLineComment = false;
+  std::string m_tail;     // the last kLookBack raw bytes before the text being run
   std::string m_pending;  // text from an unresolved "/*" (or a last "/") on
   std::string m_held;     // view bytes that a following quote may still drop
   size_t m_floor = 0;     // in Run: view bytes before this cannot take part in a join
@@ -93,3 +107,6 @@ class CTextNormaliser {
 // The view of a whole text (how the parts of N signatures are stored).
 std::string NormaliseText(const char* text, size_t size);
 inline std::string NormaliseText(const std::string& text) { return NormaliseText(text.data(), text.size()); }
+// The view of a signature's part: as of a text that went on before it (after a ':'), so a "#"
+// or "//" it begins with is kept.
+std::string NormalisePart(const std::string& part);

@@ -9,14 +9,18 @@ signature that begins with "@" is written "\\x40...".
 
 A line "@<flags> <part>[ && <part>...]" is an extended signature, stored as
     0x01 <flags> 0x02 <part> [0x02 <part> ...]
-flags: ASCII letters ("N": the parts are matched against the normalised view of the file);
-1 to 8 non-empty parts, separated by " && ". A malformed extended line stops the build.
+flags: ASCII letters ("N": the parts are matched against the normalised view of the file;
+"W<1..65535>": the parts occur in their order, each beginning at most that many bytes after the
+end of the one before); 1 to 8 non-empty parts, separated by " && ". A malformed extended line
+stops the build.
 See README.md.
 """
+import re
 import sys
 
 KNOWN_FLAGS = "N"
 MAX_PARTS = 8
+MAX_WINDOW = 65535
 
 
 def decode_escapes(line):
@@ -41,9 +45,15 @@ def extended_entry(line):
     flags = head[1:]
     if not blank:
         return None, "an extended signature needs a blank after its flags"
-    if not all(c.isascii() and c.isalpha() for c in flags):
-        return None, "flags are ASCII letters"
-    unknown = [c for c in flags if c not in KNOWN_FLAGS]
+    windows = re.findall(r"W(\d*)", flags)
+    if len(windows) > 1:
+        return None, "a second window"
+    if windows and not (windows[0].isdigit() and 1 <= int(windows[0]) <= MAX_WINDOW):
+        return None, f"the window of W is 1 to {MAX_WINDOW} bytes"
+    letters = re.sub(r"W\d*", "", flags)
+    if not all(c.isascii() and c.isalpha() for c in letters):
+        return None, "flags are ASCII letters (W with its window)"
+    unknown = [c for c in letters if c not in KNOWN_FLAGS]
     if unknown:
         return None, "unknown flag " + "".join(unknown)
     texts = rest.split(" && ")

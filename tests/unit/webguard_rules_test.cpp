@@ -15,13 +15,51 @@
 namespace {
 
 // The rules read literally: comments first, then capitals and blanks, then joins left to right.
-std::string NaiveNormalise(const std::string& text) {
+// fragment: the text is a signature's part (a "#" or "//" at its start is text).
+std::string NaiveNormalise(const std::string& text, bool fragment = false) {
+  const size_t reach = CTextNormaliser::kCommentReach;
+  const std::string notBeforeSlashes = ":\"'\\/*";
   std::string folded;
+  bool lineComment = false;
   for (size_t i = 0; i < text.size();) {
+    if (lineComment) {
+      if (text[i] == '\n' || (text.compare(i, 2, "?>") == 0 || text.compare(i, 2, "%>") == 0)) {
+        lineComment = false;
+      } else {
+        ++i;
+        continue;
+      }
+    }
     if (text.compare(i, 2, "/*") == 0) {
       const size_t close = text.find("*/", i + 2);
-      if (close != std::string::npos && close + 2 - (i + 2) <= 256) {
+      if (close != std::string::npos && close + 2 - (i + 2) <= reach) {
         i = close + 2;
+        continue;
+      }
+    }
+    if (text.compare(i, 2, "//") == 0) {
+      const char before = i > 0 ? text[i - 1] : fragment ? ':' : '\n';
+      if (notBeforeSlashes.find(before) == std::string::npos) {
+        lineComment = true;
+        i += 2;
+        continue;
+      }
+    }
+    if (text[i] == '#') {
+      bool opens = false;
+      for (size_t k = 1; k <= CTextNormaliser::kLookBack; ++k) {
+        if (k > i) {
+          opens = !fragment;
+          break;
+        }
+        const char b = text[i - k];
+        if (b == 0 || std::strchr("\t\v\f\r ", b)) continue;
+        opens = std::strchr("\n;{}", b) != nullptr;
+        break;
+      }
+      if (opens) {
+        lineComment = true;
+        ++i;
         continue;
       }
     }
@@ -62,19 +100,47 @@ TEST(TextNormaliser, FoldsLettersAndDropsBlanks) {
 }
 
 TEST(TextNormaliser, DropsCommentsThatCloseWithinReach) {
+  const size_t reach = CTextNormaliser::kCommentReach;
   EXPECT_EQ("ab", NormaliseText("a/* note */b"));
   EXPECT_EQ("ab", NormaliseText("a/**/b"));
   EXPECT_EQ("a/*/b", NormaliseText("a/*/b"));  // the opening's star does not close it
   EXPECT_EQ("a/*b", NormaliseText("a/*b"));
-  // The "*/" ends exactly 256 bytes after the opening: dropped; one byte more: kept as text.
-  const std::string within = "a/*" + std::string(254, 'x') + "*/b";
+  // The "*/" ends exactly at the reach after the opening: dropped; one byte more: kept as text.
+  const std::string within = "a/*" + std::string(reach - 2, 'x') + "*/b";
   EXPECT_EQ("ab", NormaliseText(within));
-  const std::string beyond = "a/*" + std::string(255, 'X') + "*/b";
-  EXPECT_EQ("a/*" + std::string(255, 'x') + "*/b", NormaliseText(beyond));
+  const std::string beyond = "a/*" + std::string(reach - 1, 'X') + "*/b";
+  EXPECT_EQ("a/*" + std::string(reach - 1, 'x') + "*/b", NormaliseText(beyond));
   // Behind a kept opening, a later comment within reach is dropped as usual.
-  EXPECT_EQ("a/*" + std::string(300, 'x') + "bc", NormaliseText("a/*" + std::string(300, 'x') + "b/* c */c"));
+  EXPECT_EQ("a/*" + std::string(reach + 50, 'x') + "bc", NormaliseText("a/*" + std::string(reach + 50, 'x') + "b/* c */c"));
   // Concatenation across a comment.
   EXPECT_EQ("\"assert\"", NormaliseText("\"as\" /* x */ . \"sert\""));
+}
+
+TEST(TextNormaliser, DropsLineCommentsWhereTheyCannotBeText) {
+  const struct {
+    const char* text;
+    const char* view;
+  } cases[] = {
+      {"eval( // note\n$_POST['x']);", "eval($_post['x']);"},
+      {"eval(# note\n$_POST['x']);", "eval(#note$_post['x']);"},  // "#" after "(": text
+      {"x;\n  # note ) ;\n$_POST[1]", "x;$_post[1]"},
+      {"# first line\nA", "a"},
+      {"a; # note\nb", "a;b"},
+      {"{#c\n}", "{}"},
+      {"$u = 'http://a/b' . $c;", "$u='http://a/b'.$c;"},
+      {"x = \"//cdn/x.js\"; y", "x=\"//cdn/x.js\";y"},
+      {"s = '\\//';", "s='\\//';"},
+      {"/*c*///d", "//d"},  // after the "*/", its slash: "//" is text
+      {"<?php // x ?><?php eval($_POST[1]);", "<?php?><?phpeval($_post[1]);"},
+      {"<% // x %><% Execute(a)", "<%%><%execute(a)"},
+      {"\"as\" // c\n . \"sert\"", "\"assert\""},
+      {"color: #fff;", "color:#fff;"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.view, NormaliseText(c.text)) << c.text;
+  // A part of a signature is a fragment: its first "#" or "//" is text.
+  EXPECT_EQ("#.*#e", NormalisePart("#.*#e"));
+  EXPECT_EQ("//x", NormalisePart("//x"));
+  EXPECT_EQ("a", NormalisePart("a // b"));
 }
 
 TEST(TextNormaliser, JoinsConcatenationWithEachQuoteAndOperator) {
@@ -94,8 +160,9 @@ TEST(TextNormaliser, JoinsConcatenationWithEachQuoteAndOperator) {
 TEST(TextNormaliser, PiecesCutAtEveryByteGiveTheWholeTextsView) {
   const std::string texts[] = {
       "$a = \"ev\" . 'a' . \"l\"; /* c */ EVAL/**/(\"x\" +\n\"y\"); // \xB0\xA1",
-      "q'.'/**/'r\" & /" + std::string(250, '*') + "/z",
-      "/*" + std::string(253, ' ') + "*/*/x/",
+      "q'.'/**/'r\" & /" + std::string(CTextNormaliser::kCommentReach - 6, '*') + "/z",
+      "/*" + std::string(CTextNormaliser::kCommentReach - 3, ' ') + "*/*/x/",
+      "a;\n # c ?> //\nd //e?\n%>f",
   };
   for (const std::string& text : texts) {
     const std::string expected = NaiveNormalise(text);
@@ -108,7 +175,7 @@ TEST(TextNormaliser, PiecesCutAtEveryByteGiveTheWholeTextsView) {
 TEST(TextNormaliser, EqualsTheNaiveRulesOnRandomTextsInRandomPieces) {
   // Comments everywhere; or none, so that long runs go a block at a time. Every method this
   // processor offers (AVX2, SSSE3, SSE2, byte by byte) gives the naive view.
-  const std::string alphabets[] = {"aB \n/*/*\"'.+&-\xB0", "aaaaBBOPZ@[`{  \t\n\r\x0B\x0C\x0E\x08\"'.+&-/\xB0"};
+  const std::string alphabets[] = {"aB \n/*/*\"'.+&-\xB0#;?>:", "aaaaBBOPZ@[`{  \t\n\r\x0B\x0C\x0E\x08\"'.+&-/\xB0#%>"};
   const NormaliserBlocks methods[] = {NormaliserBlocks::kAvx2, NormaliserBlocks::kSsse3, NormaliserBlocks::kSse2,
                                       NormaliserBlocks::kBytes};
   for (NormaliserBlocks method : methods) {
@@ -120,7 +187,9 @@ TEST(TextNormaliser, EqualsTheNaiveRulesOnRandomTextsInRandomPieces) {
       std::string text(random() % 700, 'a');
       for (char& c : text) c = alphabet[random() % alphabet.size()];
       // Long stretches without a closing, so that both sides of the reach are met.
-      if (random() % 2) text.insert(random() % (text.size() + 1), std::string(200 + random() % 100, 'x'));
+      if (random() % 2) {
+        text.insert(random() % (text.size() + 1), std::string(CTextNormaliser::kCommentReach - 100 + random() % 200, 'x'));
+      }
       std::vector<size_t> cuts;
       for (size_t at = random() % 40; at < text.size(); at += 1 + random() % 300) cuts.push_back(at);
       const std::string view = InPieces(text, cuts);
@@ -219,6 +288,41 @@ void ShortPartsAreFoundBeforeAndAfterLongOnes(const CSignatureRules& rules) {
   }
 }
 
+TEST(SignatureRules, OrderedPartsFollowEachOtherWithinTheirWindow) {
+  const std::vector<std::string> list = {Entry("NW10", {"eval(", "$_post[", "])"})};
+  const struct {
+    const char* text;
+    bool found;
+  } cases[] = {
+      {"eval( // alias\n $_POST['x'])", true},
+      {"eval(trim($_POST['x']))", true},
+      {"eval(base64_decode($_POST['x']))", false},  // 14 bytes between
+      {"$_POST['x']; eval(1)])", false},            // out of order
+      // An early first part too far away, a later one near: found.
+      {"eval(" "0123456789012345" "eval($_POST[1])", true},
+      // The second part near the first only once, the third near only another second part.
+      {"eval($_post[0]xxxxxxxxxxxxxxxxxxxx $_POST[1])", false},
+  };
+  for (const auto& c : cases) {
+    const std::string text = c.text;
+    EXPECT_EQ(c.found, ScanWhole(list, text)) << c.text;
+    CSignatureRules rules;
+    ASSERT_TRUE(rules.Build(list));
+    CSignatureScan pieces(rules);
+    for (char ch : text) pieces.Feed(&ch, 1);
+    EXPECT_EQ(c.found, pieces.Finish()) << "in pieces: " << c.text;
+  }
+  // Raw parts in order too; a window flag without a number, of 0 or beyond the limit, or twice,
+  // never matches.
+  EXPECT_TRUE(ScanWhole({Entry("W5", {"exec(", "getParameter"})}, "r.exec(req.getParameter(\"c\"))"));
+  EXPECT_FALSE(ScanWhole({Entry("W5", {"getParameter", "exec("})}, "r.exec(req.getParameter(\"c\"))"));
+  for (const char* flags : {"W", "W0", "W65536", "W5W5", "NW1x"}) {
+    EXPECT_FALSE(ScanWhole({Entry(flags, {"eval(", "$_post["})}, "eval($_post[1])")) << flags;
+  }
+  EXPECT_TRUE(OccurInOrder("abcab", 5, {"ab", "ab"}, 1));
+  EXPECT_FALSE(OccurInOrder("abab", 4, {"ab", "ab", "ab"}, 3));
+}
+
 TEST(SignatureRules, MalformedExtendedEntriesNeverMatchAndDoNotEndTheList) {
   const std::string text = "alpha beta gamma";
   const std::vector<std::string> malformed = {
@@ -278,7 +382,7 @@ bool ReferenceMatches(const std::vector<std::string>& entries, const std::string
     bool all = true;
     for (const std::string& part : extended.parts) {
       if (extended.bNormalised) {
-        const std::string normalised = NaiveNormalise(part);
+        const std::string normalised = NaiveNormalise(part, true);
         all &= !normalised.empty() && view.find(normalised) != std::string::npos;
       } else {
         all &= OccursAtCharStart(text.data(), text.size(), part);
@@ -310,6 +414,10 @@ void ExpectSameAnswersOnLargeLists(size_t count, size_t shortest, size_t workAll
     } else {
       std::vector<std::string> parts;
       for (unsigned k = 0, n = 1 + gen.random() % 3; k < n; ++k) parts.push_back(text(i + k));
+      // An N part cut short by a line comment would match nearly every text.
+      for (std::string& part : parts) {
+        for (size_t at; kind == 3 && (at = part.find("//")) != std::string::npos;) part[at + 1] = 'a';
+      }
       entries.push_back(Entry(kind == 2 ? "" : "N", parts));
     }
   }
