@@ -101,7 +101,7 @@ def aiosmtpd_python():
 
 
 def spawn(data, name, argv):
-    log = open(os.path.join(data, name + ".log"), "ab")
+    log = open(os.path.join(data, name + ".log"), "wb")  # the sink's first line is its port: one run a file
     process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=log, stderr=log, start_new_session=True)
     write_atomically(os.path.join(data, name + ".pid"), b"%d\n" % process.pid)
     return process

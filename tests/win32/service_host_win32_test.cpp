@@ -134,4 +134,38 @@ TEST(ServiceHostEndToEnd, HostChangedInTheWindowCarriesTheNextBlockAlertToRealMa
   EXPECT_TRUE(IsWindow(app.Main()));
 }
 
+// A value written into the file by hand that is no host: the program talks to the build-time
+// host and the day's configuration log says which value was passed over and why.
+TEST(ServiceHostEndToEnd, AHostileHostInTheFileFallsBackToTheBuiltInHostAndSaysWhy) {
+  ASSERT_TRUE(EnsureDriverLoaded());
+  ASSERT_TRUE(ResetDriver(kResetPackets | kResetTables));
+  SetEnvironmentVariableA("TAVRICK_SERVICE_HOST", nullptr);
+  CScratchDir dir;
+  {
+    CWin32ProfileStore store;
+    WriteIni(store, kConfigFile, "sysice", "onlinetime", "1");
+    WriteIni(store, kConfigFile, "msg", "servicehost", "evil_host/x:99999");
+  }
+  CTavrickSession app;
+  ASSERT_TRUE(app.Start(dir.Path()));
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  app.Click(IDC_REMOTE);
+  HWND window = WaitForWindow(app.Process().Pid(), "#32770", "远程操作", 5000);
+  ASSERT_NE(nullptr, window);
+  char address[256] = {};
+  GetDlgItemTextA(window, IDC_REMOTE_ADDRESS, address, sizeof(address));
+  EXPECT_EQ(std::string("http://127.0.0.1:8086/tavrick/user/index.jsp"), address);
+
+  std::string log;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((dir.Path() + "\\log\\cfg*.txt").c_str(), &found);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      log += ReadWholeFile(dir.Path() + "\\log\\" + found.cFileName);
+    } while (FindNextFileA(find, &found));
+    FindClose(find);
+  }
+  EXPECT_NE(std::string::npos, log.find("服务地址\"evil_host/x:99999\"不可用(端口无效)，使用默认地址127.0.0.1:8086")) << log;
+}
+
 }  // namespace
