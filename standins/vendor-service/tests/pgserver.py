@@ -44,13 +44,26 @@ class PrivateServer:
     def _run_as(self):
         return dict(user=self.user.pw_uid, group=self.user.pw_gid, extra_groups=[]) if self.user else {}
 
+    def _reachable(self, path):
+        """Whether the server's user can write there (a build folder under a home folder of
+        mode 0700 is out of its reach)."""
+        return not self.user or subprocess.run(["sh", "-c", 'test -w "$1"', "sh", path], cwd="/", timeout=30,
+                                               **self._run_as()).returncode == 0
+
     def start(self, timeout=60):
         self.stop_leftover()
-        shutil.rmtree(self.data, ignore_errors=True)
         os.makedirs(self.folder, exist_ok=True)
+        self._own(self.folder)
+        if not self._reachable(self.folder):
+            self.data = os.path.join(tempfile.mkdtemp(prefix="vendorsvc-pgdata-"), "data")
+            self._own(os.path.dirname(self.data))
+            if not self.sockets.startswith(tempfile.gettempdir()):
+                self.sockets = tempfile.mkdtemp(prefix="vendorsvc-pg-")
+                self.settings["unix_socket_directories"] = self.sockets
+        shutil.rmtree(self.data, ignore_errors=True)
         os.makedirs(self.sockets, exist_ok=True)
         os.makedirs(self.data, mode=0o700)
-        for path in (self.folder, self.sockets, self.data):
+        for path in (self.sockets, self.data):
             self._own(path)
         subprocess.run([os.path.join(self.bin, "initdb"), "-D", self.data, "-U", "postgres", "-A", "trust",
                         "-E", "UTF8", "--no-locale", "--no-sync"], check=True, capture_output=True,
@@ -113,12 +126,15 @@ class PrivateServer:
         if self.log:
             self.log.close()
             self.log = None
-        if self.sockets.startswith(tempfile.gettempdir()):
-            shutil.rmtree(self.sockets, ignore_errors=True)
+        for path in (self.sockets, os.path.dirname(self.data)):
+            if path.startswith(tempfile.gettempdir() + os.sep + "vendorsvc-pg"):
+                shutil.rmtree(path, ignore_errors=True)
 
 
 if __name__ == "__main__":
     server = PrivateServer(sys.argv[1]).start()
+    # Taken by sigwait below, not by the default handlers (which would leave the server running).
+    signal.pthread_sigmask(signal.SIG_BLOCK, [signal.SIGINT, signal.SIGTERM])
     print(server.url(), flush=True)
     try:
         signal.sigwait([signal.SIGINT, signal.SIGTERM])

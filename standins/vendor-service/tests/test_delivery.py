@@ -381,13 +381,16 @@ class RestartTest(unittest.TestCase):
         self.assertEqual((200, b"ok"), send_alert(port, "sendemil.do", toemil="b@example.com", title=TITLE,
                                                   message="第二条"))
         with open(os.path.join(data, "service.pid")) as f:
-            os.kill(int(f.read()), signal.SIGKILL)
+            os.kill(int(f.read()), signal.SIGKILL)  # gunicorn's master; its two workers stop by themselves
         before = states()
-        self.assertEqual({"stall-a@example.com": "claimed", "b@example.com": "queued"},
-                         {k: v[0] for k, v in before.items()})
+        # The first is held by the relay; the second waits, or the other worker has it already.
+        self.assertEqual("claimed", before["stall-a@example.com"][0])
+        self.assertIn(before["b@example.com"][0], ("queued", "claimed", "sent"))
 
         start()
-        wait_for("both sent", lambda: all(v[0] == "sent" for v in states().values()))
+        # The worker holding the first stops within its delivery thread's grace (3 s); its claim is
+        # put back once its pid is gone.
+        wait_for("both sent", lambda: all(v[0] == "sent" for v in states().values()), bound=40)
         run("stop", data)
         start()  # and again: nothing left to send
         time.sleep(0.5)

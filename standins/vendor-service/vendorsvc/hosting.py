@@ -51,7 +51,7 @@ class VendorApplication(BaseApplication):
         REQUEST_TIMEOUT[0] = a.request_timeout
         for name, value in {
             "bind": ["%s:%d" % (host, a.port)], "workers": a.workers, "threads": a.max_threads,
-            "worker_class": "vendorsvc.hosting.TimedThreadWorker", "timeout": 30, "graceful_timeout": 10, "keepalive": 2,
+            "worker_class": "vendorsvc.hosting.TimedThreadWorker", "timeout": 30, "graceful_timeout": 10, "keepalive": 5,
             "limit_request_line": 8190, "limit_request_fields": 64, "errorlog": "-", "loglevel": "warning",
             "forwarded_allow_ips": "", "proxy_allow_ips": "", "preload_app": False,
             "when_ready": self.when_ready, "post_worker_init": self.post_worker_init,
@@ -95,7 +95,9 @@ class VendorApplication(BaseApplication):
         if self.stop is not None:
             self.stop.set()
             if self.service.delivery:
-                self.service.delivery.stop()
+                # A send in hand finishes; one a relay holds longer is given up, its row put
+                # back by the next worker that sees this pid gone.
+                self.service.delivery.stop(wait=3.0)
             self.service.store.close()
 
     def on_exit(self, server):
