@@ -30,18 +30,6 @@ void WriteFileBytes(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(files.WriteThrough(path, bytes)) << path;
 }
 
-// Every log file of the configuration under the folder, concatenated.
-std::string ConfigLog(const CScratchDir& dir) {
-  std::string text;
-  WIN32_FIND_DATAA data;
-  HANDLE h = FindFirstFileA(dir.File("log\\cfg*.txt").c_str(), &data);
-  if (h == INVALID_HANDLE_VALUE) return text;
-  do text += ReadWholeFile(dir.File(std::string("log\\") + data.cFileName));
-  while (FindNextFileA(h, &data));
-  FindClose(h);
-  return text;
-}
-
 const char kList[] = "203.0.113.7|0|5分钟|0,61.135.0.0|80|24小时,8.8.8.8|0|永远";
 const char kOuters[] = "192.168.0.0,10.0.0.5";
 
@@ -67,7 +55,7 @@ TEST(ConfigSafety, AnEmptyCutOrSectionlessFileIsRestoredFromTheGoodCopyAtStart) 
     EXPECT_EQ("500", Raw("sysice", "sysiceipcount"));
     // Restored before the load read anything: the load's one-shot write of runtray came after.
     EXPECT_EQ("0", Raw("sysice", "runtray"));
-    EXPECT_NE(std::string::npos, ConfigLog(dir).find("已从tavrick.cfg.bak恢复")) << ConfigLog(dir);
+    EXPECT_NE(std::string::npos, ConfigLogOf(dir.Path()).find("已从tavrick.cfg.bak恢复")) << ConfigLogOf(dir.Path());
     EXPECT_EQ(!bytes.empty(), FileExists(dir.File("tavrick.cfg.damaged")));
     // The next case's program starts only once this one is gone, windows and all.
     ASSERT_TRUE(app.Process().End(15000));
@@ -143,7 +131,7 @@ TEST(ConfigSafety, RandomKillsOfTheProtectingProgramLoseNothing) {
     CloseHandle(process);
     ASSERT_TRUE(app.Process().WaitExit(10000));
   }
-  const std::string log = ConfigLog(dir);
+  const std::string log = ConfigLogOf(dir.Path());
   std::printf("restores after 20 kills: %d\n", static_cast<int>(std::count(log.begin(), log.end(), '\n')));
 }
 

@@ -29,29 +29,6 @@ std::string Failure(const std::string& ip, const std::string& user) {
   return "2026-12-09 01:02:03 " + ip + " 50123 " + user + " 192.0.2.10 21 PASS *** 530 1326 41 5a8e0c2d-1 -\r\n";
 }
 
-bool Append(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-  CloseHandle(file);
-  return ok;
-}
-
-// Every configuration log line of the run (log\cfg*.txt in the working folder).
-std::string ConfigLog(const std::string& dir) {
-  std::string text;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\log\\cfg*.txt").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return text;
-  do {
-    text += ReadWholeFile(dir + "\\log\\" + found.cFileName);
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-  return text;
-}
-
 // The values the readers take out of a UTF-8 record (IIS's W3C logs, EvtRender's UTF-16 read as
 // UTF-8) become the code page's text one by one, without best-fit: a character the code page
 // lacks is '?', never an ASCII lookalike that could read as markup or a separator.
@@ -126,12 +103,12 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
   for (int i = 0; i < 20; ++i) lines += Failure(kFriend, "administrator");
   for (int i = 0; i < 4; ++i) lines += Failure(kFewFailures, "user" + std::to_string(i));
   for (int i = 0; i < 4; ++i) lines += Failure(kGuesser, "admin");
-  ASSERT_TRUE(Append(log, lines));
+  ASSERT_TRUE(AppendToFile(log, lines));
   Sleep(3000);  // three looks and drains: four failures block nothing
   EXPECT_EQ("", SavedBlockedList());
   EXPECT_FALSE(DriverBlocks(kGuesser));
 
-  ASSERT_TRUE(Append(log, Failure(kGuesser, "root")));  // the fifth
+  ASSERT_TRUE(AppendToFile(log, Failure(kGuesser, "root")));  // the fifth
   const DWORD fifth = GetTickCount();
   ASSERT_TRUE(WaitUntil([] { return SavedBlockedList().find(kGuesser) != std::string::npos; }, 5000))
       << "blocked list: " << SavedBlockedList();
@@ -153,7 +130,7 @@ TEST(LogonGuardEndToEnd, FtpGuessingIsBlockedWithinSecondsButNeverAnException) {
 
   // Wine's event log functions subscribe to nothing: the three event log sources say so once
   // each in the configuration log, and the FTP source went on regardless.
-  const std::string cfgLog = ConfigLog(dir.Path());
+  const std::string cfgLog = ConfigLogOf(dir.Path());
   EXPECT_NE(std::string::npos, cfgLog.find("登录防护:")) << cfgLog;
   for (const char* name : {"安全日志", "远程桌面日志", "应用程序日志"}) {
     size_t times = 0;

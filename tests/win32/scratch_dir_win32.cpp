@@ -46,6 +46,30 @@ std::string ReadWholeFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
+  CloseHandle(file);
+  return ok;
+}
+
+std::string ReadFilesMatching(const std::string& folder, const std::string& pattern, const std::string& after) {
+  std::string text;
+  WIN32_FIND_DATAA found;
+  HANDLE find = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (find == INVALID_HANDLE_VALUE) return text;
+  do {
+    text += ReadWholeFile(folder + "\\" + found.cFileName) + after;
+  } while (FindNextFileA(find, &found));
+  FindClose(find);
+  return text;
+}
+
+std::string ConfigLogOf(const std::string& dir) { return ReadFilesMatching(dir + "\\log", "cfg*.txt"); }
+
 // Wine 8 makes neither junctions (FSCTL_SET_REPARSE_POINT is not supported) nor symbolic links
 // (CreateSymbolicLink reports success and makes nothing), but shows a Unix symbolic link to a
 // folder as a folder reparse point: under Wine that one stands in for the junction. Wine starts

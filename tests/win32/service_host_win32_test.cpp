@@ -30,26 +30,7 @@ std::string Config(const char* key) {
 
 // Every decoded file of a folder the fixture writes (mail\NNN.txt, sms\NNN.txt), joined.
 std::string Arrived(const char* folder) {
-  const std::string dir = StandInData("vendor-delivery") + "\\" + folder;
-  std::string text;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir + "\\*.txt").c_str(), &found);
-  if (find == INVALID_HANDLE_VALUE) return text;
-  do {
-    text += ReadWholeFile(dir + "\\" + found.cFileName) + "\n--\n";
-  } while (FindNextFileA(find, &found));
-  FindClose(find);
-  return text;
-}
-
-bool Append(const std::string& path, const std::string& text) {
-  HANDLE file = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) && written == text.size();
-  CloseHandle(file);
-  return ok;
+  return ReadFilesMatching(StandInData("vendor-delivery") + "\\" + folder, "*.txt", "\n--\n");
 }
 
 std::string FtpFailures(int count) {
@@ -112,7 +93,7 @@ TEST(ServiceHostEndToEnd, HostChangedInTheWindowCarriesTheNextBlockAlertToRealMa
 
   // No restart: the guard's block of now is alerted through the host just saved.
   const std::string log = logs + "\\FTPSVC2\\u_ex261209.log";
-  ASSERT_TRUE(Append(log, FtpFailures(5)));
+  ASSERT_TRUE(AppendToFile(log, FtpFailures(5)));
   ASSERT_TRUE(WaitUntil([] { return SavedBlockedList().find(kGuesser) != std::string::npos; }, 10000))
       << "blocked list: " << SavedBlockedList();
 
@@ -156,15 +137,7 @@ TEST(ServiceHostEndToEnd, AHostileHostInTheFileFallsBackToTheBuiltInHostAndSaysW
   GetDlgItemTextA(window, IDC_REMOTE_ADDRESS, address, sizeof(address));
   EXPECT_EQ(std::string("http://127.0.0.1:8086/tavrick/user/index.jsp"), address);
 
-  std::string log;
-  WIN32_FIND_DATAA found;
-  HANDLE find = FindFirstFileA((dir.Path() + "\\log\\cfg*.txt").c_str(), &found);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      log += ReadWholeFile(dir.Path() + "\\log\\" + found.cFileName);
-    } while (FindNextFileA(find, &found));
-    FindClose(find);
-  }
+  const std::string log = ConfigLogOf(dir.Path());
   EXPECT_NE(std::string::npos, log.find("服务地址\"evil_host/x:99999\"不可用(端口无效)，使用默认地址127.0.0.1:8086")) << log;
 }
 
