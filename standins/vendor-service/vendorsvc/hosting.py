@@ -4,6 +4,7 @@
 after the fork. The master writes DATA_DIR/service.pid (its own pid: stopping it stops the
 workers); the first worker that is ready writes DATA_DIR/service.port, whose presence means
 the service answers. A worker whose master is gone (killed) stops by itself within a second."""
+import logging
 import os
 import sys
 
@@ -28,6 +29,14 @@ class TimedThreadWorker(ThreadWorker):
     def handle(self, conn):
         conn.sock.settimeout(REQUEST_TIMEOUT[0])
         return super().handle(conn)
+
+
+class _SilentClientFilter(logging.Filter):
+    """Drops gunicorn's traceback for a request socket that timed out: a client that fell
+    silent is closed, which is all there is to say (under a flood it would fill the log)."""
+
+    def filter(self, record):
+        return not (record.exc_info and isinstance(record.exc_info[1], TimeoutError))
 
 
 def _remove(path):
@@ -83,6 +92,7 @@ class VendorApplication(BaseApplication):
                             self.args.workers, delivery if os.path.exists(delivery) else "none (outbox only)"))
 
     def post_worker_init(self, worker):
+        logging.getLogger("gunicorn.error").addFilter(_SilentClientFilter())
         # Written whole; the first worker up makes it appear.
         if not os.path.exists(self.port_file):
             port = worker.sockets[0].sock.getsockname()[1]
