@@ -60,6 +60,30 @@ class SharedStoreTest(unittest.TestCase):
         self.assertFalse(a.store.take_lease("upkeep", "A", NOW + 61, 30))
 
 
+class PoolTest(unittest.TestCase):
+    def test_more_threads_than_store_connections_wait_for_one(self):
+        folder = tempfile.mkdtemp(prefix="vendorsvc-pool-")
+        self.addCleanup(shutil.rmtree, folder)
+        store = Store(new_store_url(self, folder), pool_size=2)
+        self.addCleanup(store.close)
+        errors = []
+
+        def machine(i):
+            try:
+                for t in range(10):
+                    store.heartbeat("M%d" % i, str(t), "2.30", "", "", 0, NOW + t)
+                    store.figures("M%d" % i, NOW)
+            except Exception as error:
+                errors.append(repr(error))
+        threads = [threading.Thread(target=machine, args=(i,)) for i in range(8)]
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join(60)
+        self.assertEqual([], errors)
+        self.assertEqual(80, len(store.heartbeat_log()))
+
+
 class RacingRequestsTest(unittest.TestCase):
     def test_on_two_worker_processes_a_replay_is_taken_once_and_the_sms_balance_is_never_overspent(self):
         data = tempfile.mkdtemp(prefix="vendorsvc-race-")

@@ -100,6 +100,8 @@ class PostgresBackend:
         self.errors = psycopg2
         self.cursor_factory = psycopg2.extras.RealDictCursor
         self.pool = psycopg2.pool.ThreadedConnectionPool(1, pool_size, url)
+        # psycopg2's pool refuses when all are out: more threads than connections wait instead.
+        self.free = threading.BoundedSemaphore(pool_size)
         self.sql = {}
         self.current = threading.local()
 
@@ -120,7 +122,12 @@ class PostgresBackend:
         if getattr(self.current, "cursor", None) is not None:  # nested: the outer one commits
             yield self
             return
-        conn = self.pool.getconn()
+        self.free.acquire()
+        try:
+            conn = self.pool.getconn()
+        except BaseException:
+            self.free.release()
+            raise
         broken = False
         try:
             with conn.cursor(cursor_factory=self.cursor_factory) as cur:
@@ -140,6 +147,7 @@ class PostgresBackend:
         finally:
             # A connection the server dropped is closed, not handed out again.
             self.pool.putconn(conn, close=broken or conn.closed != 0)
+            self.free.release()
 
     def columns(self, table):
         return {r["name"] for r in self.run("SELECT column_name AS name FROM information_schema.columns"
