@@ -19,13 +19,16 @@ bool ParseExtendedSignature(const std::string& entry, CExtendedSignature* signat
       ++at;
       continue;
     }
-    if (entry[at] != kOrderedFlag || parsed.window != 0) return false;  // an unknown flag, or a second window
-    size_t window = 0, digits = 0;
-    for (++at; at < entry.size() && entry[at] >= '0' && entry[at] <= '9' && digits < 6; ++at, ++digits) {
-      window = window * 10 + static_cast<size_t>(entry[at] - '0');
+    // A window or a size gate: a letter and its number, each once.
+    const char flag = entry[at];
+    size_t* value = flag == kOrderedFlag ? &parsed.window : flag == kSizeFlag ? &parsed.sizeGate : nullptr;
+    if (!value || *value != 0) return false;  // an unknown flag, or a second window or gate
+    size_t number = 0, digits = 0;
+    for (++at; at < entry.size() && entry[at] >= '0' && entry[at] <= '9' && digits < 8; ++at, ++digits) {
+      number = number * 10 + static_cast<size_t>(entry[at] - '0');
     }
-    if (window == 0 || window > kMaxWindow) return false;
-    parsed.window = window;
+    if (number == 0 || number > (flag == kOrderedFlag ? kMaxWindow : kMaxGate)) return false;
+    *value = number;
   }
   if (at == entry.size()) return false;  // no part
   while (at < entry.size()) {
@@ -80,9 +83,9 @@ bool CSignatureRules::Build(const std::vector<std::string>& entries) {
       required.push_back(static_cast<uint8_t>((1u << extended.parts.size()) - 1));
       primary.push_back(0);
       order.push_back(kUnordered);
-      if (extended.window != 0) {
+      if (extended.window != 0 || extended.sizeGate != 0) {
         order.back() = static_cast<uint32_t>(ordered.size());
-        ordered.push_back(COrdered{extended.window, extended.parts});
+        ordered.push_back(COrdered{extended.window, extended.sizeGate, extended.parts});
         anyOrdered[view] = true;
       }
       for (size_t k = 0; k < extended.parts.size(); ++k) {
@@ -184,9 +187,10 @@ bool OccurInOrder(const char* text, size_t size, const std::vector<std::string>&
   return true;
 }
 
-bool CSignatureRules::InOrder(uint32_t conjunction, const char* text, size_t size) const {
+bool CSignatureRules::Holds(uint32_t conjunction, const char* text, size_t size, uint64_t fileSize) const {
   const COrdered& ordered = m_ordered[m_order[conjunction]];
-  return OccurInOrder(text, size, ordered.parts, ordered.window);
+  if (ordered.sizeGate != 0 && fileSize > ordered.sizeGate) return false;
+  return ordered.window == 0 || OccurInOrder(text, size, ordered.parts, ordered.window);
 }
 
 bool CSignatureRules::ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const {
@@ -283,6 +287,7 @@ void CSignatureScan::Restart() {
   m_normalisedScanned = 0;
   for (std::vector<uint32_t>& wanted : m_wanted) wanted.clear();
   for (std::vector<uint32_t>& complete : m_complete) complete.clear();
+  m_fedBytes = 0;
 }
 
 bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set, uint32_t signature) {
@@ -299,7 +304,7 @@ bool CSignatureScan::Found(CSignatureRules::View view, CSignatureRules::Set set,
     const uint8_t before = parts;
     parts |= static_cast<uint8_t>(1u << (use % kMaxParts));
     if (parts == m_rules.m_required[conjunction]) {
-      // In order or not is known once the text is there (CheckOrder).
+      // In order (or within its size gate) or not is known once the text is there (CheckOrder).
       if (m_rules.m_order[conjunction] == CSignatureRules::kUnordered) return m_bFound = true;
       if (before != parts) m_complete[view].push_back(conjunction);
       continue;
@@ -330,7 +335,7 @@ bool CSignatureScan::KeepsView(CSignatureRules::View view) const {
 
 void CSignatureScan::CheckOrder(CSignatureRules::View view, const char* kept, size_t size) {
   for (const uint32_t conjunction : m_complete[view]) {
-    if (m_rules.InOrder(conjunction, kept, size)) {
+    if (m_rules.Holds(conjunction, kept, size, m_fedBytes)) {
       m_bFound = true;
       break;
     }
@@ -416,6 +421,7 @@ void CSignatureScan::ScanRaw(const char* data, size_t size) {
 
 bool CSignatureScan::Feed(const char* data, size_t size) {
   if (m_bFound || size == 0) return m_bFound;
+  m_fedBytes += size;
   ScanRaw(data, size);
   if (m_bFound || !m_bNormalised) return m_bFound;
   m_normaliser.Feed(data, size, &m_view);

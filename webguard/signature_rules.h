@@ -34,10 +34,15 @@ constexpr size_t kLongPart = 8;
 // at most that many bytes after the end of the one before ("W300").
 constexpr char kOrderedFlag = 'W';
 constexpr size_t kMaxWindow = 65535;
+// Flag 'S' with a size of 1 to kMaxGate bytes: the entry holds only in a file of at most that many
+// bytes ("S600": one-liners, whose short sink and source pairs are ordinary in large code).
+constexpr char kSizeFlag = 'S';
+constexpr size_t kMaxGate = 1000000;
 
 struct CExtendedSignature {
   bool bNormalised = false;
   size_t window = 0;  // 0: the parts in any order, anywhere
+  size_t sizeGate = 0;  // 0: a file of any size
   std::vector<std::string> parts;  // as written (N parts not yet normalised)
 };
 
@@ -87,10 +92,12 @@ class CSignatureRules {
   bool ProbeOccurs(uint32_t conjunction, const char* text, size_t size) const;
 
   static constexpr uint32_t kNoProbe = ~0u;
-  // Whether an ordered conjunction complete in the view's kept text is there in order.
-  bool InOrder(uint32_t conjunction, const char* text, size_t size) const;
+  // Whether an ordered or gated conjunction complete in the view's kept text holds in a file of
+  // fileSize bytes.
+  bool Holds(uint32_t conjunction, const char* text, size_t size, uint64_t fileSize) const;
   struct COrdered {
     size_t window = 0;
+    size_t sizeGate = 0;
     std::vector<std::string> parts;  // as matched
   };
   static constexpr uint32_t kUnordered = ~0u;
@@ -177,6 +184,7 @@ class CSignatureScan {
   CharStarts m_rawStarts;
   // Ordered conjunctions whose parts have all occurred, still to be seen in order.
   std::vector<uint32_t> m_complete[CSignatureRules::kViews];
+  uint64_t m_fedBytes = 0;  // of the file so far
   bool m_bFound = false;
   bool m_bNormalised = false;  // the normalised view is needed
   std::string m_carriedRaw;  // the end of the raw text so far

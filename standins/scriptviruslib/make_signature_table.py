@@ -11,8 +11,8 @@ A line "@<flags> <part>[ && <part>...]" is an extended signature, stored as
     0x01 <flags> 0x02 <part> [0x02 <part> ...]
 flags: ASCII letters ("N": the parts are matched against the normalised view of the file;
 "W<1..65535>": the parts occur in their order, each beginning at most that many bytes after the
-end of the one before); 1 to 8 non-empty parts, separated by " && ". A malformed extended line
-stops the build.
+end of the one before; "S<1..1000000>": only in a file of at most that many bytes); 1 to 8
+non-empty parts, separated by " && ". A malformed extended line stops the build.
 See README.md.
 """
 import re
@@ -21,6 +21,7 @@ import sys
 KNOWN_FLAGS = "N"
 MAX_PARTS = 8
 MAX_WINDOW = 65535
+MAX_GATE = 1000000
 
 
 def decode_escapes(line):
@@ -45,12 +46,13 @@ def extended_entry(line):
     flags = head[1:]
     if not blank:
         return None, "an extended signature needs a blank after its flags"
-    windows = re.findall(r"W(\d*)", flags)
-    if len(windows) > 1:
-        return None, "a second window"
-    if windows and not (windows[0].isdigit() and 1 <= int(windows[0]) <= MAX_WINDOW):
-        return None, f"the window of W is 1 to {MAX_WINDOW} bytes"
-    letters = re.sub(r"W\d*", "", flags)
+    for letter, limit in (("W", MAX_WINDOW), ("S", MAX_GATE)):
+        numbers = re.findall(letter + r"(\d*)", flags)
+        if len(numbers) > 1:
+            return None, f"{letter} given twice"
+        if numbers and not (numbers[0].isdigit() and 1 <= int(numbers[0]) <= limit):
+            return None, f"the number of {letter} is 1 to {limit}"
+    letters = re.sub(r"[WS]\d*", "", flags)
     if not all(c.isascii() and c.isalpha() for c in letters):
         return None, "flags are ASCII letters (W with its window)"
     unknown = [c for c in letters if c not in KNOWN_FLAGS]

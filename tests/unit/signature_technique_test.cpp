@@ -24,8 +24,8 @@ const CSignatureSet& ShippedSet() {
 
 struct CTwin {
   const char* technique;
-  const char* shell;     // must be found
-  const char* ordinary;  // must not
+  std::string shell;     // must be found
+  std::string ordinary;  // must not
 };
 
 const CTwin kTwins[] = {
@@ -122,11 +122,25 @@ const CTwin kTwins[] = {
      "<?php $s = fsockopen('mail.example.com', 25); fwrite($s, \"HELO x\\r\\n\");"},
     // A sink of a variable, the request read elsewhere; tools shells carry.
     {"eval of a variable", "<?php $c = $_POST['c'];\n$d = str_replace('x', '', $c);\n@eval($d);",
-     "<?php $c = $_POST['c'];\n$v = eval('return 1;');"},
+     std::string("<?php $c = $_POST['c'];\n$v = eval('return 1;');\n") + std::string(600, ' ')},
     {"upload into the request's folder", "<?php $d = $_POST['dir'];\nmove_uploaded_file($_FILES['f']['tmp_name'], $d . '/' . $n);",
      "<?php move_uploaded_file($tmp, UPLOAD_DIR . $name);\n$page = $_POST['page'];"},
     {"UDP flood", "<?php $h = $_GET['host']; $s = fsockopen(\"udp://$h\", $p);",
      "<?php $h = $_GET['host']; $s = fsockopen(\"tcp://$h\", 80);"},
+    // One-liners: a request read beside a sink or a variable call is the whole file.
+    {"one-liner variable call", "<?php $a = str_replace('x', '', 'axsxsxexrxt'); $a($_POST['k']); ?>",
+     "<?php $q = htmlspecialchars($_GET['q'] ?? ''); echo $q; ?>"},
+    {"one-liner XOR name", "<?php $_ = ('%01' ^ '`') . ('%13' ^ '`'); $__ = $_REQUEST['x']; ?>",
+     "<?php $mask = $flags ^ 0x0F; $r = $_REQUEST['x']; ?>"},
+    {"pair in a large file", "<?php @eval($_POST['x']); ?>",
+     "<?php $v = $_POST['name'];\n/* the input is checked with assert-like rules below */\n"
+     "                                                                                                    "
+     "                                                                                                    "
+     "                                                                                                    "
+     "                                                                                                    "
+     "                                                                                                    "
+     "                                                                                                    "
+     "?>"},
     // Texts that name shells.
     {"page about shells", "<?php @eval($_POST['cmd']);?>", "<p>一句话木马 and Rasputin are names of web shells.</p>"},
     {"change log", "<?php eval($_REQUEST[1]);", "* Fixed: the scanner now finds the Rasputin shell (issue tracker)."},

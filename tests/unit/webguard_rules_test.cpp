@@ -323,6 +323,30 @@ TEST(SignatureRules, OrderedPartsFollowEachOtherWithinTheirWindow) {
   EXPECT_FALSE(OccurInOrder("abab", 4, {"ab", "ab", "ab"}, 3));
 }
 
+TEST(SignatureRules, GatedEntriesHoldOnlyInSmallFiles) {
+  const std::vector<std::string> list = {Entry("NS40", {"$_post['", "assert"})};
+  const std::string line = "<?php assert($_POST['x']);";
+  EXPECT_TRUE(ScanWhole(list, line));
+  EXPECT_TRUE(ScanWhole(list, line + std::string(40 - line.size(), ' ')));  // 40 bytes: still
+  EXPECT_FALSE(ScanWhole(list, line + std::string(41 - line.size(), ' ')));
+  // Counted over every piece fed, the parts found in the first.
+  CSignatureRules rules;
+  ASSERT_TRUE(rules.Build(list));
+  CSignatureScan scan(rules);
+  scan.Feed(line.data(), line.size());
+  scan.Feed(std::string(100, ' ').data(), 100);
+  EXPECT_FALSE(scan.Finish());
+  scan.Restart();
+  scan.Feed(line.data(), line.size());
+  EXPECT_TRUE(scan.Finish());
+  // With a window as well: both must hold.
+  EXPECT_TRUE(ScanWhole({Entry("NW3S100", {"assert(", "$_post['"})}, line));
+  EXPECT_FALSE(ScanWhole({Entry("NW3S100", {"$_post['", "assert("})}, line));
+  for (const char* flags : {"S", "S0", "S1000001", "S5S5"}) {
+    EXPECT_FALSE(ScanWhole({Entry(flags, {"assert(", "$_POST['"})}, line)) << flags;
+  }
+}
+
 TEST(SignatureRules, MalformedExtendedEntriesNeverMatchAndDoNotEndTheList) {
   const std::string text = "alpha beta gamma";
   const std::vector<std::string> malformed = {

@@ -51,6 +51,7 @@ class CEntryFinder {
       if (!ParseExtendedSignature(entry, &extended)) continue;
       e.view = extended.bNormalised ? 1 : 0;
       e.window = extended.window;
+      e.sizeGate = extended.sizeGate;
       for (const std::string& part : extended.parts) {
         e.texts.push_back(extended.bNormalised ? NormalisePart(part) : part);
         e.parts.push_back(Id(e.view, e.texts.back()));
@@ -77,6 +78,7 @@ class CEntryFinder {
         if (any[i] || e.parts.empty()) continue;
         bool all = true;
         for (uint32_t id : e.parts) all = all && found[e.view][id];
+        if (all && e.sizeGate) all = views.bytes.size() <= e.sizeGate;
         if (all && e.window) all = OccurInOrder(view[e.view]->data(), view[e.view]->size(), e.texts, e.window);
         any[i] = all;
       }
@@ -91,6 +93,7 @@ class CEntryFinder {
   struct CEntry {
     int view = 0;
     size_t window = 0;
+    size_t sizeGate = 0;
     std::vector<uint32_t> parts;
     std::vector<std::string> texts;
   };
