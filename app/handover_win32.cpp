@@ -27,11 +27,14 @@ HANDLE MakeEvent(const char* name, BOOL manualReset) {
   return event;
 }
 
+// Every request is passed on: one the window refused (an exit was confirmed, another end runs)
+// leaves the next to be asked again.
 DWORD WINAPI WaitForRequest(LPVOID) {
-  if (WaitForSingleObject(g_hRequest, INFINITE) != WAIT_OBJECT_0) return 0;
-  // The request may come while the window is still being made.
-  while (g_window.load() == nullptr) Sleep(100);
-  PostMessageA(g_window.load(), g_message.load(), 0, 0);
+  while (WaitForSingleObject(g_hRequest, INFINITE) == WAIT_OBJECT_0) {
+    // The request may come while the window is still being made.
+    while (g_window.load() == nullptr) Sleep(100);
+    PostMessageA(g_window.load(), g_message.load(), 0, 0);
+  }
   return 0;
 }
 
