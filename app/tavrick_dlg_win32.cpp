@@ -458,7 +458,12 @@ void CTavrickDlg::OnHandOverRequest() {
         CWin32LogFileSystem fs;
         AppendLog(fs, LogClock(fs.LocalNow()) + kHandedOverText + "\r\n", kLogFolder, kConfigLogPrefix);
         SignalHandOverReleased();
-        if (userMode && Protecting()) WaitHandOverTaken(kHandOverWaitSeconds * 1000);
+        if (userMode && Protecting()) {
+          // Pumping meanwhile: the new copy's start may send to this copy's windows (a
+          // broadcast), and would wait for a thread that does not answer.
+          const ULONGLONG deadline = GetTickCount64() + kHandOverWaitSeconds * 1000ULL;
+          while (!WaitHandOverTaken(0) && GetTickCount64() < deadline) PumpMessagesAndWait(50);
+        }
         TerminateProcess(GetCurrentProcess(), kHandedOverExitCode);
         return true;
       },

@@ -25,6 +25,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The day's configuration log of the folder (what a start that failed says).
+std::string ConfigLog(const CScratchDir& dir) {
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA(dir.File("log\\cfg*.txt").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  FindClose(h);
+  return ReadWholeFile(dir.File(std::string("log\\") + found.cFileName));
+}
+
 bool StartsWith(const std::string& line, const char* word) { return line.rfind(word, 0) == 0; }
 
 int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
@@ -52,7 +61,7 @@ TEST(UserModeFilterProgram, ProtectsWithoutADriverLoadsItsListsInOneTransactionA
 
   CTavrickSession app;
   ASSERT_TRUE(app.Start(dir.Path(), "", ExeDir() + "\\tavrick_hooked.exe"));
-  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << ReadWholeFile(record) << ConfigLog(dir);
   // No installation question came: the program protects with no driver anywhere.
   EXPECT_EQ(nullptr, app.WaitBox(" 提示", 500));
 
@@ -119,7 +128,7 @@ TEST(UserModeFilterProgram, AHandOverPutsTheNewCopysFiltersInPlaceBeforeTheOldCo
 
   CTavrickSession old;  // as the service starts it (here on the test's desktop)
   ASSERT_TRUE(old.Start(dir.Path(), "rebootup service", exe));
-  ASSERT_TRUE(old.WaitLabel(IDC_STATE, "启动", 30000)) << old.Label(IDC_STATE);
+  ASSERT_TRUE(old.WaitLabel(IDC_STATE, "启动", 60000)) << ReadWholeFile(record) << ConfigLog(dir);
   const char kSecondSubLayer[] = "sublayer=d41f6e09-27b3-4c6a-b58e-0f923d71a45e";
   EXPECT_EQ(0, CountContaining(Lines(ReadWholeFile(record)), kSecondSubLayer));
 
@@ -139,7 +148,7 @@ TEST(UserModeFilterProgram, AHandOverPutsTheNewCopysFiltersInPlaceBeforeTheOldCo
   // The new copy met the old copy's first pair and took the second.
   EXPECT_LE(1, CountContaining(lines, "provider key=9f166ccf-3a50-4df5-a6ec-c0a50be0df9f flags=0x00000000 sd=null "
                                       "name=Tavrick result=0x80320009"));
-  ASSERT_TRUE(admin.WaitLabel(IDC_STATE, "启动", 30000)) << admin.Label(IDC_STATE);
+  ASSERT_TRUE(admin.WaitLabel(IDC_STATE, "启动", 60000)) << ReadWholeFile(record) << ConfigLog(dir);
   EXPECT_EQ(nullptr, admin.WaitBox(kAppName, 300));
 }
 
