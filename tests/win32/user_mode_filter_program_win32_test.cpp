@@ -6,7 +6,6 @@
 #include <sstream>
 
 #include "common/resource.h"
-#include "common/version.h"
 #include "config/ini_access.h"
 #include "config/profile_store_win32.h"
 #include "process_driver_win32.h"
@@ -111,45 +110,6 @@ TEST(UserModeFilterProgram, ProtectsWithoutADriverLoadsItsListsInOneTransactionA
     return ReadWholeFile(dir.File(std::string("log\\") + found.cFileName));
   }();
   EXPECT_NE(std::string::npos, cfgLog.find("0.0.0.5")) << cfgLog;
-}
-
-// The boot service's copy hands protection over on the user-mode filter: the new copy's
-// session takes the second key pair beside the old one's and its filters are committed before
-// the old copy ends (its session, and its filters, go with it).
-TEST(UserModeFilterProgram, AHandOverPutsTheNewCopysFiltersInPlaceBeforeTheOldCopysGo) {
-  CScratchDir dir;
-  CEnvironmentWord library("TAVRICK_HOOK_FWP_LIBRARY", ExeDir() + "\\fwp-recorder\\fwpuclnt.dll");
-  CWin32ProfileStore store;
-  WriteIni(store, kConfigFile, "sysice", "filterdevice", "wfp");
-  WriteIni(store, kConfigFile, "ipfilter", "ipfilterlst", "203.0.113.7|0|永远|0");
-  const std::string record = dir.File("fwpuclnt.txt");
-  CEnvironmentWord recording("TAVRICK_FWP_RECORD", record);
-  const std::string exe = ExeDir() + "\\tavrick_hooked.exe";
-
-  CTavrickSession old;  // as the service starts it (here on the test's desktop)
-  ASSERT_TRUE(old.Start(dir.Path(), "rebootup service", exe));
-  ASSERT_TRUE(old.WaitLabel(IDC_STATE, "启动", 60000)) << ReadWholeFile(record) << ConfigLog(dir);
-  const char kSecondSubLayer[] = "sublayer=d41f6e09-27b3-4c6a-b58e-0f923d71a45e";
-  EXPECT_EQ(0, CountContaining(Lines(ReadWholeFile(record)), kSecondSubLayer));
-
-  CTavrickSession admin;
-  ASSERT_TRUE(admin.Start(dir.Path(), "", exe));
-  ASSERT_TRUE(old.Process().WaitExit(40000));
-  // Read at once when the old copy has ended: the new copy's filters are committed already.
-  const std::vector<std::string> lines = Lines(ReadWholeFile(record));
-  EXPECT_EQ(5u, old.Process().ExitCode());  // handed over
-  size_t lastNewFilter = 0;
-  for (size_t i = 0; i < lines.size(); ++i)
-    if (StartsWith(lines[i], "filter add=") && lines[i].find(kSecondSubLayer) != std::string::npos) lastNewFilter = i;
-  ASSERT_NE(0u, lastNewFilter) << ReadWholeFile(record);
-  bool committed = false;
-  for (size_t i = lastNewFilter; i < lines.size(); ++i) committed = committed || lines[i] == "commit";
-  EXPECT_TRUE(committed) << ReadWholeFile(record);
-  // The new copy met the old copy's first pair and took the second.
-  EXPECT_LE(1, CountContaining(lines, "provider key=9f166ccf-3a50-4df5-a6ec-c0a50be0df9f flags=0x00000000 sd=null "
-                                      "name=Tavrick result=0x80320009"));
-  ASSERT_TRUE(admin.WaitLabel(IDC_STATE, "启动", 60000)) << ReadWholeFile(record) << ConfigLog(dir);
-  EXPECT_EQ(nullptr, admin.WaitBox(kAppName, 300));
 }
 
 }  // namespace
