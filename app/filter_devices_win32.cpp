@@ -81,6 +81,8 @@ void UseFilterDevice(FilterRoute route) {
   }
 }
 
+bool UserModeFilterInUse() { return DevicePort() == &UserModeDevice(); }
+
 std::string UserModeCaptureText() {
   if (DevicePort() != &UserModeDevice()) return std::string();
   const CSystemPacketCapture& capture = Capture();

@@ -12,6 +12,8 @@ CFilterFacts ProbeFilterFacts(FilterDeviceSetting setting);
 std::string EngineUnusableReason();
 // Points the driver link at the chosen device.
 void UseFilterDevice(FilterRoute route);
+// The link talks to the user-mode filter (not the vendor's driver).
+bool UserModeFilterInUse();
 // How the user-mode device counts traffic now, for the log ("" for the driver).
 std::string UserModeCaptureText();
 // The engine's library as a path; only the test build sets it (the recording stand-in), before

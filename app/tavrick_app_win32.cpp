@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <sddl.h>
 
+#include "app/handover_win32.h"
 #include "app/tavrick_dlg_win32.h"
 #include "common/version.h"
 #include "update/upgrade_win32.h"
@@ -31,6 +32,25 @@ void CTavrickApp::CloseInstanceMutex() {
 }
 
 bool CTavrickApp::HandInterruptedUpdateToUpdater() { return ::HandInterruptedUpdateToUpdater(); }
+
+bool CTavrickApp::AskServiceCopyToHandOver() { return AskForHandOver(); }
+
+bool CTavrickApp::WaitForHandOver(int seconds) { return WaitHandOverReleased(static_cast<DWORD>(seconds) * 1000); }
+
+namespace {
+// In the environment every process the service's copy starts inherits.
+const char kServiceCopyMark[] = "TAVRICK_SERVICE_COPY";
+}  // namespace
+
+void CTavrickApp::OfferHandOver() {
+  SetEnvironmentVariableA(kServiceCopyMark, "1");
+  ::OfferHandOver();
+}
+
+bool CTavrickApp::StartedByServiceCopy() {
+  char value[4] = {};
+  return GetEnvironmentVariableA(kServiceCopyMark, value, sizeof value) == 1 && value[0] == '1';
+}
 
 void CTavrickApp::ShowMessage(const std::string& text) { AppMessageBox(nullptr, text); }
 

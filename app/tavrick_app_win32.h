@@ -14,6 +14,10 @@ class CTavrickApp : public IStartupPorts {
   bool CreateInstanceMutex(const std::string& name) override;
   void CloseInstanceMutex() override;
   bool HandInterruptedUpdateToUpdater() override;
+  bool AskServiceCopyToHandOver() override;
+  bool WaitForHandOver(int seconds) override;
+  void OfferHandOver() override;
+  bool StartedByServiceCopy() override;
   void ShowMessage(const std::string& text) override;
   void EnableControlHosting() override;
   bool RunMainDialog() override;

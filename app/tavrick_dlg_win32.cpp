@@ -11,6 +11,8 @@
 #include "alerts/status_mutex_win32.h"
 #include "alerts/vendor_service_win32.h"
 #include "app/filter_devices_win32.h"
+#include "app/handover_win32.h"
+#include "app/startup.h"
 #include "app/process_mutexes_win32.h"
 #include "common/process_state.h"
 #include "config/settings.h"
@@ -47,6 +49,8 @@ namespace {
 constexpr UINT_PTR kTimerBase = 1000;  // timer n of the main window is kTimerBase + n
 constexpr int kTimerSeconds[7] = {20, 600, 30, 86400, 60, 1, 1};
 constexpr UINT kAutoStartMessage = WM_APP + 1;
+constexpr UINT kHandOverMessage = WM_APP + 2;  // an administrator's copy asks for protection
+const char kHandedOverText[] = "防护已交给管理员启动的Tavrick";
 constexpr UINT_PTR kAutoStartRetryTimer = 2000;  // a failed automatic start is tried again
 constexpr UINT kAutoStartRetrySeconds = 300;
 const char kAutoStartFailedText[] = "自动启动防护失败:";
@@ -124,6 +128,7 @@ BOOL CTavrickDlg::OnInitDialog() {
   SetProgramEndGuard([this](CProtectionControl::EndForSuccessorFn end, std::function<void()> refused) {
     m_control.EndForSuccessor(std::move(end), std::move(refused));
   });
+  if (g_bServiceCopy) SetHandOverWindow(m_hWnd, kHandOverMessage);
 
   g_strLatestVersion = kVersionNumber;
   m_hStatusBar = CreateWindowExA(0, STATUSCLASSNAMEA, "", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, m_hWnd, nullptr,
@@ -296,6 +301,7 @@ void CTavrickDlg::EndProcess() {
 
 void CTavrickDlg::ProtectionStarted() {
   KillTimer(kAutoStartRetryTimer);
+  if (g_bTookOver) SignalHandOverTaken();
   ConfirmProtectingStart(kVersionNumber);
 }
 
@@ -438,6 +444,32 @@ void CTavrickDlg::OnShowWindow() {
   }
 }
 
+// The boot service's copy hands protection to an administrator's copy, which waits until the
+// lists and the carried-over state are written (the command guard's end for a successor).
+// The vendor's driver serves one client: it is let go first, and the new copy loads it again
+// (the gap the hand-over has). On the user-mode filter each copy has its own engine session:
+// ours, with its filters, stays until the new copy protects, so the filters never lapse.
+void CTavrickDlg::OnHandOverRequest() {
+  m_control.EndForSuccessor(
+      [this](bool) {
+        m_tray.Remove();
+        const bool userMode = UserModeFilterInUse();
+        if (!userMode && g_hDevice.load() != kInvalidDevice) ::StopDriverSequence();
+        CWin32LogFileSystem fs;
+        AppendLog(fs, LogClock(fs.LocalNow()) + kHandedOverText + "\r\n", kLogFolder, kConfigLogPrefix);
+        SignalHandOverReleased();
+        if (userMode && Protecting()) {
+          // Pumping meanwhile: the new copy's start may send to this copy's windows (a
+          // broadcast), and would wait for a thread that does not answer.
+          const ULONGLONG deadline = GetTickCount64() + kHandOverWaitSeconds * 1000ULL;
+          while (!WaitHandOverTaken(0) && GetTickCount64() < deadline) PumpMessagesAndWait(50);
+        }
+        TerminateProcess(GetCurrentProcess(), kHandedOverExitCode);
+        return true;
+      },
+      nullptr);
+}
+
 // ---- timers ---------------------------------------------------------------------------------
 
 void CTavrickDlg::OnTimer(UINT_PTR id) {
@@ -524,6 +556,9 @@ bool CTavrickDlg::OnMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT&
     case kAutoStartMessage:
       m_bAutoStartPosted = false;
       m_control.AutoStart();
+      return true;
+    case kHandOverMessage:
+      OnHandOverRequest();
       return true;
     case kTrayCallbackMessage:
       OnTrayNotify(lParam);

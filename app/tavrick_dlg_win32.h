@@ -53,6 +53,7 @@ class CTavrickDlg : public Ccustfrm, public IProtectionPorts {
 
  private:
   void OnShowWindow();
+  void OnHandOverRequest();
   void OnTrayNotify(LPARAM mouseMessage);
   void OnSysClose();
   void ShowWorkingWindow(CDialog* window);

@@ -4,6 +4,7 @@
 #include "config/profile_store.h"
 
 const char kBootLogPrefix[] = "svc";
+const char kServiceCopyCommandWords[] = "rebootup service";
 
 namespace {
 
@@ -83,9 +84,14 @@ void CBootGuard::Tick() {
     if (m_ports.ChildRunning()) return;
     m_bChild = false;
     const int64_t ran = now - m_llChildStart;
-    m_backoff.Ended(now, ran);
-    m_ports.Log("Tavrick已结束(退出码" + std::to_string(m_ports.ChildExitCode()) + ",运行" + std::to_string(ran) +
-                "秒)");
+    const uint32_t code = m_ports.ChildExitCode();
+    if (code == kProgramHandedOverExitCode) {
+      m_backoff.Reset();
+      m_ports.Log("Tavrick已把防护交给管理员启动的Tavrick(运行" + std::to_string(ran) + "秒)");
+    } else {
+      m_backoff.Ended(now, ran);
+      m_ports.Log("Tavrick已结束(退出码" + std::to_string(code) + ",运行" + std::to_string(ran) + "秒)");
+    }
     m_lastSeen = Seen::kNothing;
   }
   if (m_ports.ProgramRunning()) {

@@ -49,6 +49,11 @@ class CRestartBackoff {
   static constexpr int64_t kHealthyRun = 600;
   // A copy ended (or failed to start: ranSeconds 0) at `now`; returns the pause before the next.
   int64_t Ended(int64_t now, int64_t ranSeconds);
+  // Our copy handed protection over: the next start (once no copy holds the name) is due at once.
+  void Reset() {
+    m_llDelay = 0;
+    m_llNextStart = 0;
+  }
   bool Due(int64_t now) const { return now >= m_llNextStart; }
   int64_t NextStart() const { return m_llNextStart; }
 
@@ -56,6 +61,12 @@ class CRestartBackoff {
   int64_t m_llDelay = 0;  // the pause given last; 0 before any
   int64_t m_llNextStart = 0;
 };
+
+// The program's own words and exit codes, as start-up defines them (the service stands on a
+// lower floor than app/): the words of the copy the service starts; the exit of that copy once
+// it handed protection over to an administrator's copy, which is no failure and costs no pause.
+extern const char kServiceCopyCommandWords[];  // "rebootup service"
+constexpr uint32_t kProgramHandedOverExitCode = 5;
 
 class IBootGuardPorts {
  public:

@@ -76,7 +76,7 @@ bool CWin32BootGuardPorts::ProgramRunning() {
 
 bool CWin32BootGuardPorts::StartProgram(uint32_t* error) {
   const std::string exe = m_strFolder + "\\tavrick.exe";
-  std::string commandLine = "\"" + exe + "\" rebootup";
+  std::string commandLine = "\"" + exe + "\" " + kServiceCopyCommandWords;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

@@ -37,11 +37,21 @@ constexpr GUID kConditionIpProtocol =  // 3971ef2b-623e-4f9a-8cb1-6e79b806b9a7
 constexpr GUID kConditionIpLocalPort =  // 0c1ba1af-5765-453f-af22-a8f791ac775b
     {0x0c1ba1af, 0x5765, 0x453f, {0xaf, 0x22, 0xa8, 0xf7, 0x91, 0xac, 0x77, 0x5b}};
 
-// Ours (kTavrickProviderKeyText, kTavrickSubLayerKeyText).
-constexpr GUID kTavrickProviderKey =
-    {0x9f166ccf, 0x3a50, 0x4df5, {0xa6, 0xec, 0xc0, 0xa5, 0x0b, 0xe0, 0xdf, 0x9f}};
-constexpr GUID kTavrickSubLayerKey =
-    {0x752981f6, 0x4fc3, 0x47b2, {0xa2, 0xd3, 0xbc, 0xf1, 0x37, 0xae, 0xcd, 0x83}};
+// Ours: the first pair (kTavrickProviderKeyText, kTavrickSubLayerKeyText), and the second
+// (kTavrickProviderKey2Text, kTavrickSubLayerKey2Text) a session takes while another session
+// holds the first one (the copy it takes over from).
+struct CSessionKeys {
+  GUID provider;
+  GUID subLayer;
+};
+constexpr CSessionKeys kTavrickKeys[kTavrickKeyPairs] = {
+    {{0x9f166ccf, 0x3a50, 0x4df5, {0xa6, 0xec, 0xc0, 0xa5, 0x0b, 0xe0, 0xdf, 0x9f}},
+     {0x752981f6, 0x4fc3, 0x47b2, {0xa2, 0xd3, 0xbc, 0xf1, 0x37, 0xae, 0xcd, 0x83}}},
+    {{0x3c5d2a71, 0x8e04, 0x4b9f, {0x9d, 0x21, 0x6a, 0x47, 0xe0, 0x13, 0x5c, 0xb8}},
+     {0xd41f6e09, 0x27b3, 0x4c6a, {0xb5, 0x8e, 0x0f, 0x92, 0x3d, 0x71, 0xa4, 0x5e}}},
+};
+// FWP_E_ALREADY_EXISTS: another session holds an object with that key.
+constexpr WfpStatus kKeyHeldElsewhere = 0x80320009;
 
 wchar_t kDisplayName[] = L"Tavrick";
 
@@ -173,6 +183,18 @@ WfpStatus CWin32WfpEngine::Open() {
   // A dynamic session: whatever it adds is deleted by the engine when the session ends, also
   // when the program crashes or is killed, as the driver stops filtering when its client goes.
   // Nothing of ours outlives the program, so a start never meets filters of an earlier run.
+  // Only during a hand-over do two copies' sessions live at once: the later one finds the
+  // first key pair held and takes the second, so its filters are in place before the earlier
+  // session's go.
+  WfpStatus status = kWfpOk;
+  for (int pair = 0; pair < kTavrickKeyPairs; ++pair) {
+    status = OpenWithKeys(pair);
+    if (status != kKeyHeldElsewhere) break;
+  }
+  return status;
+}
+
+WfpStatus CWin32WfpEngine::OpenWithKeys(int pair) {
   FWPM_SESSION0 session{};
   session.displayData.name = kDisplayName;
   session.flags = FWPM_SESSION_FLAG_DYNAMIC;
@@ -180,15 +202,16 @@ WfpStatus CWin32WfpEngine::Open() {
   DWORD status = m_fn->engineOpen(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, &engine);
   if (status != ERROR_SUCCESS) return status;
   m_engine = engine;
+  m_keyPair = pair;
 
-  GUID providerKey = kTavrickProviderKey;
+  GUID providerKey = kTavrickKeys[pair].provider;
   FWPM_PROVIDER0 provider{};
   provider.providerKey = providerKey;
   provider.displayData.name = kDisplayName;
   status = m_fn->providerAdd(m_engine, &provider, nullptr);
   if (status == ERROR_SUCCESS) {
     FWPM_SUBLAYER0 subLayer{};
-    subLayer.subLayerKey = kTavrickSubLayerKey;
+    subLayer.subLayerKey = kTavrickKeys[pair].subLayer;
     subLayer.displayData.name = kDisplayName;
     subLayer.providerKey = &providerKey;
     subLayer.weight = kTavrickSubLayerWeight;
@@ -262,13 +285,13 @@ WfpStatus CWin32WfpEngine::AddFilter(const CWfpFilterSpec& spec, uint64_t* id) {
     }
   }
 
-  GUID providerKey = kTavrickProviderKey;
+  GUID providerKey = kTavrickKeys[m_keyPair].provider;
   FWPM_FILTER0 filter{};
   filter.displayData.name = kDisplayName;
   filter.flags = 0;  // a soft permit: another sublayer's block still applies
   filter.providerKey = &providerKey;
   filter.layerKey = LayerKey(spec.layer);
-  filter.subLayerKey = kTavrickSubLayerKey;
+  filter.subLayerKey = kTavrickKeys[m_keyPair].subLayer;
   filter.weight.type = FWP_UINT8;
   filter.weight.uint8 = spec.weight;
   filter.numFilterConditions = static_cast<UINT32>(n);

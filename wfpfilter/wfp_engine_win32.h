@@ -14,9 +14,14 @@
 constexpr char kFwpLibrary[] = "fwpuclnt.dll";
 
 // Our provider and sublayer (FWPM_PROVIDER0::providerKey, FWPM_SUBLAYER0::subLayerKey), as
-// `netsh wfp show filters` prints them.
+// `netsh wfp show filters` prints them. A session takes the first pair, or the second while
+// another session (the copy a hand-over takes protection from) holds the first: two dynamic
+// sessions may not add objects with one key (FWP_E_ALREADY_EXISTS). Same weight and filters.
+constexpr int kTavrickKeyPairs = 2;
 constexpr char kTavrickProviderKeyText[] = "9f166ccf-3a50-4df5-a6ec-c0a50be0df9f";
 constexpr char kTavrickSubLayerKeyText[] = "752981f6-4fc3-47b2-a2d3-bcf137aecd83";
+constexpr char kTavrickProviderKey2Text[] = "3c5d2a71-8e04-4b9f-9d21-6a47e0135cb8";
+constexpr char kTavrickSubLayerKey2Text[] = "d41f6e09-27b3-4c6a-b58e-0f923d71a45e";
 
 class CWin32WfpEngine : public IWfpEngine {
  public:
@@ -41,14 +46,18 @@ class CWin32WfpEngine : public IWfpEngine {
   WfpStatus DeleteFilter(uint64_t id) override;
 
   bool IsOpen() const { return m_engine != nullptr; }
+  int KeyPair() const { return m_keyPair; }  // which of the two pairs the open session holds
 
  private:
+  WfpStatus OpenWithKeys(int pair);
+
   struct Functions;
   std::string m_library;
   std::string m_missing;
   HMODULE m_module = nullptr;
   std::unique_ptr<Functions> m_fn;
   HANDLE m_engine = nullptr;
+  int m_keyPair = 0;
 };
 
 // Whether the user-mode packet filter can work on this system, checked in this order.

@@ -128,6 +128,33 @@ const char* MatchName(FWP_MATCH_TYPE match) {
 
 bool Ours(HANDLE engine) { return g_open && engine == kEngineHandle; }
 
+// The engine's one rule across sessions: an object's key belongs to the session that added it
+// until that session ends (FWP_E_ALREADY_EXISTS for any other). Each key the session adds is
+// held as a named mutex of this machine, so the sessions of several processes (two copies of
+// the program during a hand-over) meet the rule; closing the session lets them go.
+constexpr DWORD kAlreadyExists = 0x80320009;  // FWP_E_ALREADY_EXISTS
+HANDLE g_heldKeys[8] = {};
+unsigned g_heldCount = 0;
+
+// True when the session may add an object under this key (it now holds it).
+bool HoldKey(const CGuidText& key) {
+  char name[80];
+  std::snprintf(name, sizeof(name), "Local\\tavrick-fwp-recorder-%s", key.text);
+  const HANDLE held = CreateMutexA(nullptr, FALSE, name);
+  if (held == nullptr) return false;
+  if (GetLastError() == ERROR_ALREADY_EXISTS || g_heldCount >= sizeof(g_heldKeys) / sizeof(g_heldKeys[0])) {
+    CloseHandle(held);
+    return false;
+  }
+  g_heldKeys[g_heldCount++] = held;
+  return true;
+}
+
+void ReleaseKeys() {
+  for (unsigned i = 0; i < g_heldCount; ++i) CloseHandle(g_heldKeys[i]);
+  g_heldCount = 0;
+}
+
 }  // namespace
 
 extern "C" {
@@ -156,6 +183,7 @@ DWORD WINAPI FwpmEngineClose0(HANDLE engineHandle) {
   CLock lock;
   if (!Ours(engineHandle)) return ERROR_INVALID_HANDLE;
   g_open = false;
+  ReleaseKeys();
   Record("close");
   return ERROR_SUCCESS;
 }
@@ -164,21 +192,25 @@ DWORD WINAPI FwpmProviderAdd0(HANDLE engineHandle, const FWPM_PROVIDER0* provide
   CLock lock;
   if (!Ours(engineHandle)) return ERROR_INVALID_HANDLE;
   if (provider == nullptr) return ERROR_INVALID_PARAMETER;
-  Record("provider key=%s flags=0x%08x sd=%s name=%s", CGuidText(&provider->providerKey).text,
+  const CGuidText key(&provider->providerKey);
+  const DWORD result = HoldKey(key) ? ERROR_SUCCESS : kAlreadyExists;
+  Record("provider key=%s flags=0x%08x sd=%s name=%s result=0x%08lx", key.text,
          static_cast<unsigned>(provider->flags), sd != nullptr ? "given" : "null",
-         CNameText(provider->displayData.name).text);
-  return ERROR_SUCCESS;
+         CNameText(provider->displayData.name).text, static_cast<unsigned long>(result));
+  return result;
 }
 
 DWORD WINAPI FwpmSubLayerAdd0(HANDLE engineHandle, const FWPM_SUBLAYER0* subLayer, PSECURITY_DESCRIPTOR sd) {
   CLock lock;
   if (!Ours(engineHandle)) return ERROR_INVALID_HANDLE;
   if (subLayer == nullptr) return ERROR_INVALID_PARAMETER;
-  Record("sublayer key=%s provider=%s weight=0x%04x flags=0x%08x sd=%s name=%s",
-         CGuidText(&subLayer->subLayerKey).text, CGuidText(subLayer->providerKey).text, subLayer->weight,
-         static_cast<unsigned>(subLayer->flags), sd != nullptr ? "given" : "null",
-         CNameText(subLayer->displayData.name).text);
-  return ERROR_SUCCESS;
+  const CGuidText key(&subLayer->subLayerKey);
+  const DWORD result = HoldKey(key) ? ERROR_SUCCESS : kAlreadyExists;
+  Record("sublayer key=%s provider=%s weight=0x%04x flags=0x%08x sd=%s name=%s result=0x%08lx", key.text,
+         CGuidText(subLayer->providerKey).text, subLayer->weight, static_cast<unsigned>(subLayer->flags),
+         sd != nullptr ? "given" : "null", CNameText(subLayer->displayData.name).text,
+         static_cast<unsigned long>(result));
+  return result;
 }
 
 DWORD WINAPI FwpmTransactionBegin0(HANDLE engineHandle, UINT32 flags) {

@@ -88,7 +88,7 @@ class FakeGuardPorts : public IBootGuardPorts {
     return true;
   }
   bool ChildRunning() override { return childRunning; }
-  uint32_t ChildExitCode() override { return 7; }
+  uint32_t ChildExitCode() override { return exitCode; }
   int64_t Now() override { return now; }
   void Log(const std::string& line) override { log.push_back(line); }
 
@@ -96,6 +96,7 @@ class FakeGuardPorts : public IBootGuardPorts {
   bool otherCopy = false;
   bool childRunning = false;
   uint32_t startError = 0;
+  uint32_t exitCode = 7;
   int starts = 0;
   int64_t now = 100;
   std::vector<std::string> log;
@@ -162,6 +163,26 @@ TEST_F(BootGuardTest, RestartsAnEndedCopyAfterTheBackoffButNotAfterTheAdministra
   RunFor(700);
   EXPECT_EQ(2, ports.starts);
   EXPECT_FALSE(guard.HasChild());
+}
+
+// The administrator's copy takes protection over (it holds the name throughout) and is later
+// killed, or its administrator logs off: the service's copy comes back once the name stayed
+// free, and a hand-over is no failure that would lengthen the pause.
+TEST_F(BootGuardTest, AfterAHandOverItWaitsForTheAdministratorsCopyAndComesBackWithoutAPause) {
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    RunFor(30);
+    ASSERT_EQ(round + 1, ports.starts);
+    ports.exitCode = kProgramHandedOverExitCode;
+    ports.childRunning = false;
+    ports.otherCopy = true;
+    RunFor(5);
+    EXPECT_EQ(round + 1, ports.starts);  // never a second copy beside the administrator's
+    ports.otherCopy = false;             // killed while protecting: its time is in the file
+    RunFor(static_cast<int>(CBootGuard::kSettleSeconds));
+    EXPECT_EQ(round + 2, ports.starts);
+  }
+  EXPECT_EQ("Tavrick已把防护交给管理员启动的Tavrick(运行30秒)", ports.log[1]);
 }
 
 TEST_F(BootGuardTest, ACopyThatEndsBeforeItProtectedAgainIsStillRestarted) {

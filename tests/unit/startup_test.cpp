@@ -20,6 +20,16 @@ class FakeStartup : public IStartupPorts {
     ++m_nRecoveryChecks;
     return m_bInterruptedUpdate;
   }
+  bool AskServiceCopyToHandOver() override {
+    ++m_nHandOverAsks;
+    return m_bServiceCopyHolds;
+  }
+  bool WaitForHandOver(int seconds) override {
+    m_nWaitSeconds = seconds;
+    return m_bHandedOver;
+  }
+  void OfferHandOver() override { ++m_nOffers; }
+  bool StartedByServiceCopy() override { return m_bServiceMark; }
   void ShowMessage(const std::string& text) override { m_messages.push_back(text); }
   void EnableControlHosting() override {}
   bool RunMainDialog() override {
@@ -32,6 +42,12 @@ class FakeStartup : public IStartupPorts {
   bool m_bDialogThrows = false;
   bool m_bNoWindow = false;
   bool m_bInterruptedUpdate = false;
+  bool m_bServiceCopyHolds = false;
+  bool m_bHandedOver = false;
+  bool m_bServiceMark = false;
+  int m_nHandOverAsks = 0;
+  int m_nWaitSeconds = 0;
+  int m_nOffers = 0;
   std::string m_strMutexName;
   int m_nMutexCalls = 0;
   int m_nRecoveryChecks = 0;
@@ -42,7 +58,11 @@ class FakeStartup : public IStartupPorts {
 
 class StartupTest : public ::testing::Test {
  protected:
-  void SetUp() override { g_bRebootUp = false; }
+  void SetUp() override {
+    g_bRebootUp = false;
+    g_bTookOver = false;
+    g_bServiceCopy = false;
+  }
   FakeStartup ports;
 };
 
@@ -86,6 +106,85 @@ TEST_F(StartupTest, OnlyTheExactWordsCount) {
   }
   EXPECT_EQ(0, ports.m_nDialogRuns);
   EXPECT_FALSE(g_bRebootUp);
+}
+
+TEST_F(StartupTest, TheServicesCopyHandsOverToAnAdministratorsCopyWhichThenStartsLikeARestart) {
+  ports.m_bOtherCopy = true;
+  ports.m_bServiceCopyHolds = true;
+  ports.m_bHandedOver = true;
+  int exitCode = -1;
+  InitInstance("", ports, &exitCode);
+  EXPECT_EQ(1, ports.m_nHandOverAsks);
+  EXPECT_EQ(kHandOverWaitSeconds, ports.m_nWaitSeconds);
+  EXPECT_EQ(1, ports.m_nHeld);  // it holds the name on, as the service's copy lets it go
+  EXPECT_EQ(1, ports.m_nDialogRuns);
+  EXPECT_TRUE(ports.m_messages.empty());
+  EXPECT_TRUE(g_bTookOver);
+  EXPECT_EQ(0, ports.m_nOffers);  // an administrator's copy is not handed over again
+
+  // The service's copy never answered (it is ending after a confirmed exit): refused as before.
+  SetUp();
+  ports.m_bHandedOver = false;
+  ports.m_nHeld = 0;
+  InitInstance("", ports);
+  EXPECT_EQ(0, ports.m_nHeld);
+  EXPECT_EQ(1, ports.m_nDialogRuns);
+  EXPECT_EQ(std::vector<std::string>{kAlreadyRunningText}, ports.m_messages);
+  EXPECT_FALSE(g_bTookOver);
+
+  // An administrator's copy holds the name (no service's copy to ask): refused as before.
+  ports.m_bServiceCopyHolds = false;
+  ports.m_messages.clear();
+  InitInstance("", ports);
+  EXPECT_EQ(std::vector<std::string>{kAlreadyRunningText}, ports.m_messages);
+}
+
+TEST_F(StartupTest, TheServicesCopyOffersTheHandOverAndEndsWithoutABoxWhenACopyRuns) {
+  int exitCode = -1;
+  InitInstance("rebootup service", ports, &exitCode);
+  EXPECT_EQ(1, ports.m_nDialogRuns);
+  EXPECT_EQ(1, ports.m_nOffers);
+  EXPECT_TRUE(g_bServiceCopy);
+  EXPECT_TRUE(g_bRebootUp);  // protection starts without a question, as after a restart
+  EXPECT_EQ(0, exitCode);
+
+  // In the services' session nobody could answer "already running": it ends quietly, and it
+  // asks nobody to hand over to it.
+  SetUp();
+  ports.m_bOtherCopy = true;
+  ports.m_bServiceCopyHolds = true;
+  ports.m_nHeld = 0;
+  InitInstance("rebootup service", ports, &exitCode);
+  EXPECT_EQ(kServiceCopyRefusedExitCode, exitCode);
+  EXPECT_TRUE(ports.m_messages.empty());
+  EXPECT_EQ(0, ports.m_nHeld);
+  EXPECT_EQ(0, ports.m_nHandOverAsks);
+  EXPECT_EQ(1, ports.m_nDialogRuns);
+  EXPECT_EQ(1, ports.m_nOffers);
+}
+
+// The service's copy restarts itself daily or is replaced by the updater: the copy that comes
+// up in the services' session is the service's as well, so an administrator can still take over.
+TEST_F(StartupTest, ACopyTheServicesCopyStartedIsTheServicesToo) {
+  ports.m_bServiceMark = true;
+  ports.m_bOtherCopy = true;  // the old copy is still ending
+  InitInstance("reboot", ports);
+  EXPECT_EQ(1, ports.m_nDialogRuns);
+  EXPECT_EQ(1, ports.m_nOffers);
+  EXPECT_TRUE(g_bServiceCopy);
+
+  SetUp();
+  ports.m_bOtherCopy = false;  // the updater's build, once the old one ended
+  InitInstance("rebootup", ports);
+  EXPECT_EQ(2, ports.m_nOffers);
+  EXPECT_TRUE(g_bServiceCopy);
+  EXPECT_TRUE(g_bRebootUp);
+
+  SetUp();
+  ports.m_bServiceMark = false;
+  InitInstance("rebootup", ports);
+  EXPECT_EQ(2, ports.m_nOffers);
+  EXPECT_FALSE(g_bServiceCopy);
 }
 
 TEST_F(StartupTest, NormalStartRunsTheMainWindowOnce) {

@@ -9,7 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/resource.h"
@@ -120,6 +124,51 @@ bool StopBootService() {
   CloseServiceHandle(manager);
   return WaitUntil([] { const DWORD s = ServiceState(); return s == SERVICE_STOPPED || s == 0; }, 60000);
 }
+
+// Reads the stand-in driver's counters every 10 ms on a thread of its own and keeps the longest
+// stretch in which it did not filter with the configured blocked entry.
+class CFilterGapWatch {
+ public:
+  CFilterGapWatch() : m_thread([this] { Watch(); }) {}
+  ~CFilterGapWatch() { Stop(); }
+  CFilterGapWatch(const CFilterGapWatch&) = delete;
+  CFilterGapWatch& operator=(const CFilterGapWatch&) = delete;
+  // The longest gap in ms, once stopped.
+  ULONGLONG Stop() {
+    m_stop = true;
+    if (m_thread.joinable()) m_thread.join();
+    return m_longest;
+  }
+  int Readings() const { return m_readings; }
+
+ private:
+  void Watch() {
+    ULONGLONG gapStart = 0;
+    while (!m_stop) {
+      CDriverCounters counters;
+      const bool read = ReadCounters(&counters);
+      const ULONGLONG now = GetTickCount64();
+      if (read) ++m_readings;
+      if (read && counters.dwFiltering == 1 && counters.blocked.size() == 1) {
+        if (gapStart != 0) m_longest = std::max(m_longest, now - gapStart);
+        gapStart = 0;
+      } else if (gapStart == 0) {
+        gapStart = now;
+      }
+      Sleep(10);
+    }
+    if (gapStart != 0) m_longest = std::max(m_longest, GetTickCount64() - gapStart);
+  }
+
+  std::atomic<bool> m_stop{false};
+  ULONGLONG m_longest = 0;
+  int m_readings = 0;
+  std::thread m_thread;
+};
+
+// What the hand-over to the vendor's driver may cost (it serves one client): the old copy
+// stops it, the new one starts it and loads the lists again.
+constexpr ULONGLONG kDriverHandOverGapMs = 5000;
 
 class BootServiceTest : public ::testing::Test {
  protected:
@@ -233,7 +282,7 @@ TEST_F(BootServiceTest, APauseHoldsAcrossABootAndProtectionAtEveryBootStartsOnce
     ASSERT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "onlinetime") != "0"; }, 10000));
     app.Click(IDC_STOP);  // "暂停防护"
     EXPECT_EQ("防火墙停止成功!", app.Answer(kAppName, IDOK, 30000));
-    EXPECT_EQ("1", ConfigValue("sysice", "adminstop"));
+    EXPECT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "adminstop") == "1"; }, 5000));
     ASSERT_TRUE(app.Process().End(10000));  // the server goes down
   }
   EXPECT_NE("0", ConfigValue("sysice", "onlinetime"));
@@ -250,6 +299,66 @@ TEST_F(BootServiceTest, APauseHoldsAcrossABootAndProtectionAtEveryBootStartsOnce
   DWORD pid = 0;
   ExpectOneCopyProtecting(&pid);
   EXPECT_TRUE(LogHas("已设置开机防护(bootprotect=1),启动Tavrick(rebootup)")) << ServiceLog();
+}
+
+// An administrator opens Tavrick while the service's copy protects: their copy takes over
+// (no "already running"), the service's copy ends, the filter lapses no longer than the
+// driver's hand-over costs. Killed (the administrator did not stop it), the service's copy
+// is back after the settle; stopped by the administrator, nothing comes back.
+TEST_F(BootServiceTest, AnAdministratorsCopyTakesOverAndTheServicesComesBackUnlessTheAdministratorStopped) {
+  SetConfig("onlinetime", "3600");
+  ASSERT_TRUE(StartBootService());
+  DWORD serviceCopy = 0;
+  ExpectOneCopyProtecting(&serviceCopy);
+
+  const auto takeOver = [&](CTavrickSession& admin, ULONGLONG* gapMs) {
+    CFilterGapWatch watch;
+    ASSERT_TRUE(admin.Start(dir.Path(), "", Program()));
+    ASSERT_TRUE(admin.WaitLabel(IDC_STATE, "启动", 40000)) << admin.Label(IDC_STATE);
+    ASSERT_TRUE(WaitUntil([&] { return RunningProcessesOf(Program()).size() == 1; }, 20000));
+    *gapMs = watch.Stop();
+    EXPECT_GT(watch.Readings(), 0);
+    EXPECT_EQ(std::vector<DWORD>{admin.Process().Pid()}, RunningProcessesOf(Program()));
+    EXPECT_EQ(std::vector<std::string>{}, MessageBoxesOf(admin.Process().Pid()));
+    CDriverCounters counters;
+    ASSERT_TRUE(ReadCounters(&counters));
+    EXPECT_EQ(1u, counters.dwFiltering);
+    EXPECT_EQ(1u, counters.blocked.size());
+  };
+
+  ULONGLONG gapMs = 0;
+  {
+    CTavrickSession admin;
+    takeOver(admin, &gapMs);
+    if (HasFatalFailure()) return;
+    std::printf("hand-over to the administrator's copy: filter off for %llu ms\n", gapMs);
+    EXPECT_LE(gapMs, kDriverHandOverGapMs);
+    ASSERT_TRUE(WaitUntil([&] { return LogHas("Tavrick已把防护交给管理员启动的Tavrick"); }, 10000)) << ServiceLog();
+    Sleep(static_cast<DWORD>(CBootGuard::kSettleSeconds) * 1000 / 2);
+    EXPECT_EQ(std::vector<DWORD>{admin.Process().Pid()}, RunningProcessesOf(Program()));  // no second copy
+    ASSERT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "onlinetime") != "0"; }, 10000));
+    ASSERT_TRUE(admin.Process().End(10000));  // killed (or its administrator logged off)
+  }
+  const ULONGLONG killed = GetTickCount64();
+  DWORD back = 0;
+  ExpectOneCopyProtecting(&back);
+  const ULONGLONG backMs = GetTickCount64() - killed;
+  std::printf("the service's copy protects again %llu ms after the administrator's ended\n", backMs);
+  EXPECT_LE(backMs, static_cast<ULONGLONG>(CBootGuard::kSettleSeconds + CRestartBackoff::kFirstDelay) * 1000 + 30000);
+
+  {
+    CTavrickSession admin;
+    takeOver(admin, &gapMs);
+    if (HasFatalFailure()) return;
+    EXPECT_LE(gapMs, kDriverHandOverGapMs);
+    admin.Click(IDC_STOP);  // "暂停防护"
+    EXPECT_EQ("防火墙停止成功!", admin.Answer(kAppName, IDOK, 30000));
+    EXPECT_TRUE(WaitUntil([&] { return ConfigValue("sysice", "adminstop") == "1"; }, 5000));
+    ASSERT_TRUE(admin.Process().End(10000));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return LogHas("管理员已停止防护或退出软件,不启动Tavrick"); }, 30000)) << ServiceLog();
+  Sleep(2000);
+  EXPECT_TRUE(RunningProcessesOf(Program()).empty());
 }
 
 }  // namespace

@@ -528,4 +528,50 @@ TEST_F(UpgradeTest, ASecondUpdaterWaitsForTheFirstInsteadOfQuitting) {
   EXPECT_TRUE(Within(30000, [&] { return RunningProcessesOf(Program()).size() == 1; }));
 }
 
+// The boot service protects with its copy when the administrator opens Tavrick and a newer
+// build is published: the administrator's copy takes over, hands over to the updater, and the
+// new build protects alone. The service starts no copy beside the updater or the new build.
+TEST_F(UpgradeTest, WithTheBootServiceInPlaceTheAdministratorsCopyTakesOverAndUpgradesAlone) {
+  AddUpdater();
+  AddDriverPackage();
+  SetProtectTime("100");
+  ASSERT_TRUE(CopyFileA((ExeDir() + "\\tavricksvc.exe").c_str(), dir.File("tavricksvc.exe").c_str(), FALSE));
+  const auto serviceCommand = [&](const char* word) {
+    CChildProcess command;
+    if (!command.Start(dir.File("tavricksvc.exe"), word, dir.Path()) || !command.WaitExit(90000)) return false;
+    return command.ExitCode() == 0;
+  };
+  ASSERT_TRUE(serviceCommand("install"));
+  struct CRemoved {  // stopped and deleted, as the uninstaller does, whatever the test found
+    std::function<bool(const char*)> command;
+    ~CRemoved() { EXPECT_TRUE(command("uninstall")); }
+  } removed{serviceCommand};
+  {
+    const SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    ASSERT_NE(nullptr, manager);
+    const SC_HANDLE service = OpenServiceA(manager, "TavrickGuard", SERVICE_START);
+    const bool started = service && StartServiceA(service, 0, nullptr);
+    if (service) CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    ASSERT_TRUE(started);
+  }
+  // The service's copy protects (its window is on the services' desktop).
+  ASSERT_TRUE(Within(60000, [&] {
+    CDriverCounters counters;
+    return RunningProcessesOf(Program()).size() == 1 && ReadCounters(&counters) && counters.dwFiltering == 1 &&
+           counters.blocked.size() == 1;
+  }));
+  const DWORD serviceCopy = RunningProcessesOf(Program())[0];
+  Publish(ReadWholeFile(ExeDir() + "\\tavrick_next.exe"), "2.40");
+
+  HWND main = nullptr;
+  const DWORD pid = HandOverAndFindSuccessor(main);
+  ASSERT_NE(nullptr, main);
+  EXPECT_NE(serviceCopy, pid);
+  ExpectProtecting(main);
+  EXPECT_TRUE(Within(10000, [&] { return Record("result") == "installed"; })) << Record("result");
+  Sleep(12000);  // longer than the service's settle
+  EXPECT_EQ(std::vector<DWORD>{pid}, RunningProcessesOf(Program()));
+}
+
 }  // namespace

@@ -24,6 +24,15 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+// The day's configuration log of the folder (what a start that failed says).
+std::string ConfigLog(const CScratchDir& dir) {
+  WIN32_FIND_DATAA found;
+  const HANDLE h = FindFirstFileA(dir.File("log\\cfg*.txt").c_str(), &found);
+  if (h == INVALID_HANDLE_VALUE) return std::string();
+  FindClose(h);
+  return ReadWholeFile(dir.File(std::string("log\\") + found.cFileName));
+}
+
 bool StartsWith(const std::string& line, const char* word) { return line.rfind(word, 0) == 0; }
 
 int CountContaining(const std::vector<std::string>& lines, const std::string& part) {
@@ -51,7 +60,7 @@ TEST(UserModeFilterProgram, ProtectsWithoutADriverLoadsItsListsInOneTransactionA
 
   CTavrickSession app;
   ASSERT_TRUE(app.Start(dir.Path(), "", ExeDir() + "\\tavrick_hooked.exe"));
-  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << app.Label(IDC_STATE);
+  ASSERT_TRUE(app.WaitLabel(IDC_STATE, "启动", 30000)) << ReadWholeFile(record) << ConfigLog(dir);
   // No installation question came: the program protects with no driver anywhere.
   EXPECT_EQ(nullptr, app.WaitBox(" 提示", 500));
 

@@ -132,6 +132,45 @@ TEST_F(Win32WfpEngine, OpensOneDynamicSessionWithOurProviderAndSublayer) {
   EXPECT_NE(std::string(kTavrickProviderKeyText), kTavrickSubLayerKeyText);
 }
 
+// During a hand-over the copy that ends still holds its session (and its filters) while the
+// copy that takes over opens its own: the engine refuses a second session the same keys.
+TEST_F(Win32WfpEngine, ASessionBesideAnotherCopysTakesTheSecondKeyPairForItsFilters) {
+  std::vector<HANDLE> otherSession;  // the first pair, held as the recorder holds a session's keys
+  for (const char* key : {kTavrickProviderKeyText, kTavrickSubLayerKeyText})
+    otherSession.push_back(CreateMutexA(nullptr, FALSE, (std::string("Local\\tavrick-fwp-recorder-") + key).c_str()));
+  {
+    CWin32WfpEngine engine(RecorderPath().c_str());
+    ASSERT_EQ(kWfpOk, engine.Open());
+    EXPECT_EQ(1, engine.KeyPair());
+    ASSERT_EQ(kWfpOk, engine.BeginTransaction());
+    uint64_t id = 0;
+    ASSERT_EQ(kWfpOk, engine.AddFilter(MakeFilter(WfpLayer::kInboundIpPacketV4, WfpAction::kBlock, 5,
+                                              {MakeCondition(WfpField::kRemoteAddress, WfpValue::kUint32, 1)}),
+                                       &id));
+    ASSERT_EQ(kWfpOk, engine.CommitTransaction());
+    engine.Close();
+  }
+  for (HANDLE h : otherSession) CloseHandle(h);
+  const auto calls = Record();
+  ASSERT_EQ((std::vector<std::string>{"open", "provider", "close", "open", "provider", "sublayer", "begin", "filter",
+                                      "condition", "commit", "close"}),
+            Verbs(calls));
+  EXPECT_EQ("0x80320009", calls[1]["result"]);  // FWP_E_ALREADY_EXISTS
+  EXPECT_EQ(kTavrickProviderKey2Text, calls[4]["key"]);
+  EXPECT_EQ(kTavrickSubLayerKey2Text, calls[5]["key"]);
+  EXPECT_EQ(kTavrickProviderKey2Text, calls[5]["provider"]);
+  EXPECT_EQ("0xf000", calls[5]["weight"]);
+  EXPECT_EQ(kTavrickSubLayerKey2Text, calls[7]["sublayer"]);
+  EXPECT_EQ(kTavrickProviderKey2Text, calls[7]["provider"]);
+
+  // Once the other session has gone, the next session has the first pair again.
+  CWin32WfpEngine next(RecorderPath().c_str());
+  ASSERT_EQ(kWfpOk, next.Open());
+  EXPECT_EQ(0, next.KeyPair());
+  next.Close();
+  EXPECT_EQ(kTavrickProviderKeyText, Record()[12]["key"]);
+}
+
 TEST_F(Win32WfpEngine, FiltersCarryTheDocumentedKeysTypesAndHostOrderValues) {
   CWin32WfpEngine engine(RecorderPath().c_str());
   ASSERT_EQ(kWfpOk, engine.Open());
