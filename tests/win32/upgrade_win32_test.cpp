@@ -160,7 +160,8 @@ class UpgradeTest : public ::testing::Test {
   }
 
   // Starts the program: it stages the published build while it runs, finds it bad, says so and
-  // goes on. Nothing is handed over or recorded, nothing beside it changes.
+  // goes on, with the stage's reason in its log. Nothing is handed over or recorded (upgrade.ini
+  // holds at most that reason), nothing beside it changes.
   HWND StartAndKeepTheOldProgram(CChildProcess& app) {
     EXPECT_TRUE(app.Start(Program(), "", dir.Path()));
     HWND main = WaitForWindow(app.Pid(), "#32770", kVersionTag, 30000);
@@ -171,7 +172,10 @@ class UpgradeTest : public ::testing::Test {
     EXPECT_TRUE(Within(10000, [&] { return RunningProcessesOf(dir.File("upgrade.exe")).empty(); }));
     EXPECT_TRUE(app.Running());
     EXPECT_EQ(std::vector<DWORD>{app.Pid()}, RunningProcessesOf(Program()));
-    EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
+    for (const char* key : {"version", "result", "time"}) EXPECT_EQ("", Record(key)) << key;
+    EXPECT_NE("", Record("stagereason"));
+    EXPECT_NE(std::string::npos, ConfigLogOf(dir.Path()).find("下载新版本2.40失败: " + Record("stagereason")))
+        << ConfigLogOf(dir.Path());
     EXPECT_TRUE(ReadWholeFile(Program()) == m_strOld);
     EXPECT_FALSE(FileExists(dir.File("upgrade.old")));
     return main;
