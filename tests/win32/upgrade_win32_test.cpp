@@ -148,6 +148,13 @@ class UpgradeTest : public ::testing::Test {
     EXPECT_TRUE(old.Start(Program(), "", dir.Path()));
     EXPECT_TRUE(old.WaitExit(30000)) << "the program did not hand over";
     EXPECT_EQ(0u, old.ExitCode());
+    const DWORD pid = FindSuccessor(old, main);
+    EXPECT_NE(nullptr, main);
+    return pid;
+  }
+
+  // The program that came up after `old` ended (the updater's start), and its main window.
+  DWORD FindSuccessor(CChildProcess& old, HWND& main) {
     DWORD pid = 0;
     EXPECT_TRUE(Within(60000, [&] {
       for (DWORD p : RunningProcessesOf(Program()))
@@ -155,7 +162,6 @@ class UpgradeTest : public ::testing::Test {
       return pid != 0;
     })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
     main = pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
-    EXPECT_NE(nullptr, main);
     return pid;
   }
 
@@ -352,13 +358,8 @@ TEST_F(UpgradeTest, TheProgramProtectsWhileTheBuildDownloadsAndHandsOverAfter) {
   EXPECT_FALSE(FileExists(dir.File("upgrade.ini")));
 
   EXPECT_TRUE(old.WaitExit(60000)) << "the program did not hand over after the stage";
-  DWORD pid = 0;
-  EXPECT_TRUE(Within(60000, [&] {
-    for (DWORD p : RunningProcessesOf(Program()))
-      if (p != old.Pid()) pid = p;
-    return pid != 0;
-  })) << "no program came back up; record: " << Record("result") << " " << Record("reason");
-  HWND successor = pid ? WaitForWindow(pid, "#32770", kVersionTag, 30000) : nullptr;
+  HWND successor = nullptr;
+  FindSuccessor(old, successor);
   ASSERT_NE(nullptr, successor);
   ExpectProtecting(successor);
   EXPECT_TRUE(Within(10000, [&] { return Record("result") == "installed"; })) << Record("result") << Record("reason");
